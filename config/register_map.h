@@ -1,0 +1,87 @@
+// The module's register banks, the program's cached copy of them for five
+// radios (RadioImage), and ReadBanks, which fills that copy over the link.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+
+namespace qmx {
+
+class CommandLayer;
+
+struct RegisterAddress {
+  std::uint8_t bank = 0;
+  std::uint8_t reg = 0;
+  std::uint8_t span = 0;
+};
+
+struct BankInfo {
+  std::uint8_t bank;
+  std::uint8_t length;
+  std::uint8_t offset;  // in a radio's image
+  std::uint16_t maskBit;
+};
+
+// The readable banks in read order: 0, 1, 2, 3, 4, 5, 6, 16.
+inline constexpr std::array<BankInfo, 8> kBanks{{
+    {0, 44, 0, 0x001},
+    {1, 34, 44, 0x002},
+    {2, 21, 78, 0x004},
+    {3, 2, 99, 0x008},
+    {4, 9, 101, 0x010},
+    {5, 21, 110, 0x020},
+    {6, 35, 131, 0x040},
+    {16, 75, 166, 0x100},
+}};
+inline constexpr std::uint8_t kActionBank = 255;
+
+using BankMask = std::uint16_t;
+inline constexpr BankMask kAllBanks = 0x17F;  // 383
+
+// The bank's entry, or nothing for banks that are not readable.
+std::optional<BankInfo> FindBank(std::uint8_t bank);
+
+// 0: the local radio; 1 … 4: the remote radios of the Poll I/O tab.
+using RadioIndex = int;
+inline constexpr int kRadioCount = 5;
+inline constexpr std::size_t kImageSize = 249;
+
+class RadioImage {
+ public:
+  std::span<std::uint8_t> Slot(RadioIndex index) { return slots_.at(static_cast<std::size_t>(index)); }
+  std::span<const std::uint8_t> Slot(RadioIndex index) const { return slots_.at(static_cast<std::size_t>(index)); }
+  std::span<std::uint8_t> Bank(RadioIndex index, const BankInfo& bank) {
+    return Slot(index).subspan(bank.offset, bank.length);
+  }
+  std::uint8_t Byte(RadioIndex index, std::size_t offset) const { return Slot(index)[offset]; }
+  // Little-endian value of `span` bytes (1 … 4) at bank/register.
+  std::uint32_t Value(RadioIndex index, std::uint8_t bank, std::uint8_t reg, std::uint8_t span) const;
+  void Clear() { slots_ = {}; }
+
+ private:
+  std::array<std::array<std::uint8_t, kImageSize>, kRadioCount> slots_{};
+};
+
+// Offset in a radio's image of register `reg` of `bank`.
+std::size_t ImageOffset(std::uint8_t bank, std::uint8_t reg);
+
+// Per-bank hooks of a read (strength and success-rate display of remote
+// radios); both optional.
+struct ReadBanksHooks {
+  std::function<void(RadioIndex, std::uint8_t lqi)> replyStrength;
+  std::function<void(RadioIndex)> successRate;
+};
+
+// Reads each bank of `mask` (in bank order) of one radio into its slot:
+// GetRegister for slot 0, GetRemoteRegister at `address` for slots 1 … 4,
+// 1000 ms and 3 retries each. A bank read is copied (never more than the
+// bank's length; a shorter reply leaves the rest as it was); a bank that
+// fails is zero-filled. Returns the sum of the bits of the banks read.
+BankMask ReadBanks(CommandLayer& link, RadioImage& image, BankMask mask, std::uint16_t address, RadioIndex slot,
+                   const ReadBanksHooks& hooks = {});
+
+}  // namespace qmx

@@ -1,0 +1,61 @@
+// logfile.dat: every frame sent and received while "Log Data" is on, as hex
+// with a short text, CR LF line ends, rotated to logfileN.bak past 1000000
+// bytes. The file is opened and closed in every call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace qmx {
+
+class WorkDir;
+class Prompter;
+struct LinkOptions;
+
+class DataLog {
+ public:
+  static constexpr std::uintmax_t kRotateAbove = 1000000;
+  static constexpr std::string_view kFileName = "logfile.dat";
+
+  DataLog(WorkDir& dir, LinkOptions& options, Prompter& prompter);
+
+  // The third header line: the program's title and version texts.
+  void SetHeaderTitle(std::string title) { headerTitle_ = std::move(title); }
+  // Replaces the date/time source of the header (tests).
+  void SetClock(std::function<std::string()> timestamp) { timestamp_ = std::move(timestamp); }
+
+  // Writes data (as hex when asHex: two upper-case digits and a space per
+  // byte), a CR LF when endLine, and first a header block when header.
+  // Nothing at all while "Log Data" is off.
+  void LogWrite(const void* data, std::size_t length, bool endLine, bool header, bool asHex);
+  void LogWrite(std::string_view text, bool endLine) { LogWrite(text.data(), text.size(), endLine, false, false); }
+  void LogHex(std::span<const std::uint8_t> bytes, bool endLine) { LogWrite(bytes.data(), bytes.size(), endLine, false, true); }
+  // The header block alone (program start with logging on).
+  void LogHeader() { LogWrite(nullptr, 0, false, true, false); }
+
+  // One logged frame: prefix ("Sent Data : "), the bytes as hex, the name,
+  // taken under LogLock so that lines of two threads never interleave.
+  // With nameOnOwnLine the hex ends its line and the name stands alone.
+  void LogFrame(std::string_view prefix, std::span<const std::uint8_t> bytes, std::string_view name,
+                bool nameOnOwnLine = false);
+
+  bool Enabled() const;
+  std::mutex LogLock;
+
+ private:
+  WorkDir& dir_;
+  LinkOptions& options_;
+  Prompter& prompter_;
+  std::string headerTitle_ = "QMXDemo 2.0 Version 2.05";
+  std::function<std::string()> timestamp_;
+};
+
+// "FB 05 01 " for {0xFB, 0x05, 0x01}.
+std::string HexBytesText(std::span<const std::uint8_t> bytes);
+
+}  // namespace qmx

@@ -1,0 +1,69 @@
+// Turns every complete received frame into either a queued reply for the
+// waiting command or view events: event lines with colours, received data,
+// I/O events, newly announced network addresses. Knows no widget; the views
+// implement ViewSink.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "link/packet.h"
+
+namespace qmx {
+
+class PacketQueue;
+
+enum class TextColour : std::uint8_t { Unchanged, Green, Red };
+// RGB of the two colours of the Events view.
+inline constexpr std::uint32_t kGreenRgb = 0x008000;
+inline constexpr std::uint32_t kRedRgb = 0xFF0000;
+
+// A group of lines for the Events view. The colour, when not Unchanged,
+// is set before the lines and stays in force for later blocks.
+struct EventBlock {
+  TextColour colour = TextColour::Unchanged;
+  std::vector<std::string> lines;
+};
+
+class ViewSink {
+ public:
+  virtual ~ViewSink() = default;
+  // Every complete frame, before it is decoded.
+  virtual void FrameReceived() {}
+  virtual void EventText(const EventBlock& block) = 0;
+  // RX Data: sender, link quality, data.
+  virtual void ReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) = 0;
+  // RX Event: sender and event data (the sender's I/O values).
+  virtual void IoEvent(std::uint16_t address, std::span<const std::uint8_t> data) = 0;
+  // A remote joined the base's PAN (announce 0xA2).
+  virtual void RemoteJoined(std::uint16_t address) = 0;
+};
+
+// "0x" and four upper-case hex digits.
+std::string NetworkAddressText(std::uint16_t address);
+
+// Date in the short format, "  |  ", time in the long format, of now.
+std::string TimestampText();
+
+class PacketDecoder {
+ public:
+  PacketDecoder(PacketQueue& queue, ViewSink& sink);
+  // Replaces the time-stamp source (tests).
+  void SetClock(std::function<std::string()> timestamp) { timestamp_ = std::move(timestamp); }
+  // One complete frame (0xFB, length, sequence, type, payload).
+  void DecodePacket(const Frame& frame);
+
+  // The lines of one announce payload, time stamp excluded (exposed for
+  // tests and the packet builder).
+  static EventBlock AnnounceText(std::span<const std::uint8_t> payload);
+
+ private:
+  PacketQueue& queue_;
+  ViewSink& sink_;
+  std::function<std::string()> timestamp_;
+};
+
+}  // namespace qmx

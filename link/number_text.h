@@ -1,0 +1,23 @@
+// Numbers as the program shows them ("0x" and upper-case hex digits) and
+// lenient conversion of text typed by the user.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qmx {
+
+// "0x" and `digits` upper-case hex digits of the low bits of value.
+std::string HexText(std::uint32_t value, int digits);
+// Two upper-case hex digits, no prefix.
+std::string Hex2(std::uint8_t value);
+
+// Leading blanks, optional sign, then decimal digits or hex digits after
+// "0x", "x" or "$". The whole rest must be digits; anything else (empty text
+// included) gives `fallback`. Out-of-range values wrap to 32 bits.
+std::int32_t TextToInt(std::string_view text, std::int32_t fallback = 0);
+// Same, false when the text is not a number.
+bool TryTextToInt(std::string_view text, std::int32_t& out);
+
+}  // namespace qmx

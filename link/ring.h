@@ -1,0 +1,54 @@
+// The receive ring: 65,536 bytes between the thread that reads the serial
+// port (the only producer) and the one consumer of received bytes (the frame
+// parser, or the terminal or bootloader dialogue while the parser is
+// stopped). No lock; each side owns one index. The producer never overwrites
+// unread bytes: it takes only as much as there is room for and waits for
+// room otherwise, so the serial driver's own buffer and flow control hold the
+// rest.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "link/event.h"
+
+namespace qmx {
+
+class ReceiveRing {
+ public:
+  static constexpr std::size_t kSize = 65536;
+
+  // Producer side. Copies as many bytes as fit; returns how many.
+  std::size_t Write(std::span<const std::uint8_t> bytes);
+  std::size_t FreeSpace() const;
+
+  // Consumer side.
+  std::size_t Read(std::span<std::uint8_t> out);
+  bool Peek(std::uint8_t& byte) const;
+  bool Pop(std::uint8_t& byte);
+  std::size_t Available() const;
+  bool Empty() const { return Available() == 0; }
+
+  // Sets both indexes to 0. Only while no producer or consumer runs, or by
+  // the consumer when the producer is known to be idle.
+  void Reset();
+
+  // Set while bytes are waiting (the consumer polls on dataEvent().fd()).
+  const Event& dataEvent() const { return data_; }
+  // Set while there is room (the producer polls on it when the ring is full).
+  const Event& spaceEvent() const { return space_; }
+
+ private:
+  std::uint8_t buffer_[kSize];
+  // Free-running counters; position = counter % kSize. Full when they differ
+  // by kSize.
+  std::atomic<std::uint64_t> write_{0};
+  std::atomic<std::uint64_t> read_{0};
+  Event data_;
+  Event space_;
+  void UpdateEvents();
+};
+
+}  // namespace qmx

@@ -1,0 +1,103 @@
+// The serial port as the link sees it, with a POSIX back-end for real
+// devices and ptys and the simulator's in-process back-end.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace qmx {
+
+class Event;
+
+// Parity and stop-bit codes as the port settings dialog and the settings
+// file carry them.
+namespace parity {
+inline constexpr std::uint8_t None = 0;
+inline constexpr std::uint8_t Odd = 1;
+inline constexpr std::uint8_t Even = 2;
+}  // namespace parity
+namespace stopbits {
+inline constexpr std::uint8_t One = 0;
+inline constexpr std::uint8_t Two = 2;
+}  // namespace stopbits
+
+struct LineSettings {
+  std::uint32_t baudRate = 38400;
+  std::uint8_t byteSize = 8;
+  std::uint8_t parity = parity::None;
+  std::uint8_t stopBits = stopbits::One;
+  bool ctsFlow = false;
+  bool operator==(const LineSettings&) const = default;
+};
+
+// Line error flags, in the order in which they are reported.
+namespace lineerror {
+inline constexpr unsigned IoError = 1u << 0;
+inline constexpr unsigned ModeNotSupported = 1u << 1;
+inline constexpr unsigned Break = 1u << 2;
+inline constexpr unsigned Framing = 1u << 3;
+inline constexpr unsigned InputOverflow = 1u << 4;
+inline constexpr unsigned OutputFull = 1u << 5;
+inline constexpr unsigned Overrun = 1u << 6;
+inline constexpr unsigned Parity = 1u << 7;
+}  // namespace lineerror
+
+struct LineErrorText {
+  const char* message;
+  const char* caption;
+};
+// Message and caption of the first flag set in `flags`, in report order;
+// nullptr fields when none is set.
+LineErrorText FirstLineError(unsigned flags);
+
+enum class WaitResult { Readable, Stopped, Hangup, Error };
+enum class WriteResult { Ok, Partial, TimedOut, Failed };
+
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+  // Opens exclusively for reading and writing. On failure `error` says why.
+  virtual bool Open(const std::string& name, std::string* error) = 0;
+  virtual bool IsOpen() const = 0;
+  virtual bool GetSettings(LineSettings& out) = 0;
+  virtual bool ApplySettings(const LineSettings& settings) = 0;
+  virtual bool SetDtr(bool on) = 0;
+  virtual bool SetRts(bool on) = 0;
+  // Writes the whole block or gives up after `timeout`, in which case
+  // output still pending is discarded before returning.
+  virtual WriteResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout) = 0;
+  // Blocks until bytes can be read, the device is gone, or `stop` is set.
+  virtual WaitResult WaitReadable(const Event& stop) = 0;
+  // Reads what is there without blocking: bytes read, 0 for none, -1 when
+  // the device is gone or failed.
+  virtual long Read(std::span<std::uint8_t> out) = 0;
+  // Reads and clears the line error flags (lineerror bits). False when they
+  // cannot be read.
+  virtual bool TakeLineErrors(unsigned& flags) = 0;
+  virtual void Close() = 0;
+};
+
+using PortFactory = std::function<std::unique_ptr<SerialPort>(const std::string& name)>;
+
+// A serial device the system knows of.
+struct PortInfo {
+  std::string path;         // /dev/ttyUSB0
+  std::string name;         // ttyUSB0
+  int number = 0;           // trailing number of the name, 0 when none
+  std::string description;  // USB product or driver, when known
+  std::string vidPid;       // "0403:6001" for USB devices, else empty
+};
+
+// Serial devices present on this system, in no particular order.
+std::vector<PortInfo> ListSerialPorts();
+// True when the device can be opened right now (opened and closed again).
+bool ProbePort(const std::string& path);
+
+std::unique_ptr<SerialPort> MakePosixSerialPort();
+
+}  // namespace qmx

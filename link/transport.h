@@ -1,0 +1,73 @@
+// The process's one serial port with its reading thread: open and configure,
+// write blocks, copy every received byte into the receive ring, report line
+// errors, notice a vanished device.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+
+#include "link/event.h"
+#include "link/serial_port.h"
+
+namespace qmx {
+
+class Prompter;
+class ReceiveRing;
+struct LinkOptions;
+
+class SerialTransport {
+ public:
+  SerialTransport(PortFactory factory, LinkOptions& options, Prompter& prompter, ReceiveRing& ring);
+  ~SerialTransport();
+
+  // With `open` set, opens `portName` and starts the reading thread; without
+  // it only re-configures the open port. Base settings: 8N1, DTR and RTS on,
+  // CTS flow from "Obey CTS"; baud, byte size, parity and stop bits from
+  // `settings`. Returns 1, or -1 (cannot open), -2 (settings not read),
+  // -3 (settings not applied), after showing the matching message.
+  int OpenCommPort(const LineSettings& settings, const std::string& portName, bool open);
+  // True when the whole block was written within 2000 ms.
+  bool WritePort(std::span<const std::uint8_t> bytes);
+  bool WriteByte(std::uint8_t byte) { return WritePort({&byte, 1}); }
+  // 1 and the current line settings, or -1 after the "Get DCB Error" message.
+  int GetPortSettings(LineSettings& out);
+  // Ends the reading thread and closes the port; returns when both are done.
+  void StopComm();
+  // Port open and the device still there.
+  bool IsOpen() const { return open_.load(); }
+  std::string PortName() const;
+
+  // Called once, from the reading thread, when the device vanished.
+  void SetPortLostListener(std::function<void()> listener);
+  // Called when the port opens or closes (any thread).
+  void SetStateListener(std::function<void(bool open)> listener);
+
+  ReceiveRing& Ring() { return ring_; }
+  void ResetReceiveRing();
+
+ private:
+  void CommThread(std::shared_ptr<SerialPort> port, std::shared_ptr<Event> stop);
+  void ReportCommErrors(SerialPort& port);
+  void SetOpen(bool open);
+
+  PortFactory factory_;
+  LinkOptions& options_;
+  Prompter& prompter_;
+  ReceiveRing& ring_;
+  mutable std::mutex mutex_;
+  std::shared_ptr<SerialPort> port_;
+  std::shared_ptr<Event> commStop_;
+  std::thread thread_;
+  std::string portName_;
+  std::atomic<bool> open_{false};
+  std::function<void()> portLost_;
+  std::function<void(bool)> stateListener_;
+};
+
+}  // namespace qmx
