@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <span>
@@ -28,6 +29,10 @@ class DataLog {
   void SetHeaderTitle(std::string title) { headerTitle_ = std::move(title); }
   // Replaces the date/time source of the header (tests).
   void SetClock(std::function<std::string()> timestamp) { timestamp_ = std::move(timestamp); }
+  // Replaces the rename of a full file to its backup name (tests). Returns
+  // whether the file was moved; the default never replaces an existing file.
+  using Renamer = std::function<bool(const std::filesystem::path& from, const std::filesystem::path& to)>;
+  void SetRenamer(Renamer renamer) { renamer_ = std::move(renamer); }
 
   // Writes data (as hex when asHex: two upper-case digits and a space per
   // byte), a CR LF when endLine, and first a header block when header.
@@ -53,6 +58,7 @@ class DataLog {
   Prompter& prompter_;
   std::string headerTitle_ = "QMXDemo 2.0 Version 2.05";
   std::function<std::string()> timestamp_;
+  Renamer renamer_;
 };
 
 // "FB 05 01 " for {0xFB, 0x05, 0x01}.

@@ -15,7 +15,9 @@ std::string Hex2(std::uint8_t value);
 
 // Leading blanks, optional sign, then decimal digits or hex digits after
 // "0x", "x" or "$". The whole rest must be digits; anything else (empty text
-// included) gives `fallback`. Out-of-range values wrap to 32 bits.
+// included) gives `fallback`. Hex text of up to eight significant digits
+// fills the 32 bits ("0xFFFFFFFF" is -1); longer hex text and decimal text
+// outside the 32-bit signed range give `fallback`.
 std::int32_t TextToInt(std::string_view text, std::int32_t fallback = 0);
 // Same, false when the text is not a number.
 bool TryTextToInt(std::string_view text, std::int32_t& out);

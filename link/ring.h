@@ -20,6 +20,9 @@ class ReceiveRing {
  public:
   static constexpr std::size_t kSize = 65536;
 
+  // Empty, with room: dataEvent not set, spaceEvent set.
+  ReceiveRing();
+
   // Producer side. Copies as many bytes as fit; returns how many.
   std::size_t Write(std::span<const std::uint8_t> bytes);
   std::size_t FreeSpace() const;
@@ -48,6 +51,9 @@ class ReceiveRing {
   std::atomic<std::uint64_t> read_{0};
   Event data_;
   Event space_;
+  // Whether data_ / space_ were last set (spares a system call per byte).
+  std::atomic<bool> dataSignalled_{false};
+  std::atomic<bool> spaceSignalled_{true};
   void UpdateEvents();
 };
 

@@ -1,0 +1,411 @@
+// qmxctl: the radio link on the command line. Opens a serial port (or the
+// built-in simulated module), puts the radio into protocol mode and runs one
+// subcommand. Exit status: 0 success, 1 the radio did not answer or refused,
+// 2 bad arguments. Messages go to standard error.
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/local_status.h"
+#include "config/register_map.h"
+#include "link/number_text.h"
+#include "link/prompter.h"
+#include "link/radio_link.h"
+#include "link/workdir.h"
+#include "sim/sim_serial_port.h"
+
+namespace qmx {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitRadio = 1;
+constexpr int kExitUsage = 2;
+constexpr double kTimeoutMs = 1000.0;
+constexpr int kRetries = 3;
+
+const char* const kMainHelp =
+    "usage: qmxctl [--port PATH|sim] [--baud N] [--parity none|even|odd] [--stop 1|2] [--log]\n"
+    "              COMMAND [ARGS]\n"
+    "\n"
+    "Talks to a QMX2400 radio in protocol mode. Every command except 'enter'\n"
+    "and 'exit' first puts the radio into protocol mode.\n"
+    "\n"
+    "options:\n"
+    "  --port PATH|sim   serial device (default: sim, the built-in simulated module)\n"
+    "  --baud N          baud rate (default 9600)\n"
+    "  --parity P        none, even or odd (default none)\n"
+    "  --stop N          stop bits, 1 or 2 (default 1)\n"
+    "  --log             write every frame to logfile.dat in the current directory\n"
+    "\n"
+    "commands:\n"
+    "  enter                              enter protocol mode\n"
+    "  exit                               leave protocol mode\n"
+    "  reset                              software reset of the local radio\n"
+    "  get BANK REG SPAN [--remote ADDR]  read registers, print them as hex\n"
+    "  set BANK REG HEXBYTES [--remote ADDR]\n"
+    "                                     write registers (HEXBYTES like 0A0B or 0a:0b)\n"
+    "  read-all [--remote ADDR]           every bank as a hex dump\n"
+    "  status                             the local radio's status panel\n"
+    "  send ADDR HEX...|--text TEXT       send radio data, print TX Status and LQI\n"
+    "  monitor SECONDS                    print received data and network events\n"
+    "\n"
+    "Numbers may be decimal or hex (0x12, x12, $12). 'qmxctl COMMAND --help'\n"
+    "describes one command.\n"
+    "exit status: 0 success, 1 the radio did not answer or refused, 2 bad arguments\n";
+
+const std::map<std::string, const char*> kCommandHelp{
+    {"enter", "usage: qmxctl [options] enter\nPuts the radio into protocol mode (1000 ms, 3 retries).\n"},
+    {"exit", "usage: qmxctl [options] exit\nLeaves protocol mode (transparent mode follows).\n"},
+    {"reset", "usage: qmxctl [options] reset\nSoftware reset of the local radio (one try, 1000 ms).\n"},
+    {"get",
+     "usage: qmxctl [options] get BANK REG SPAN [--remote ADDR]\n"
+     "Reads SPAN registers from REG of BANK, of the local radio or of the remote\n"
+     "radio at network address ADDR, and prints them as hex.\n"},
+    {"set",
+     "usage: qmxctl [options] set BANK REG HEXBYTES [--remote ADDR]\n"
+     "Writes the bytes (hex digits, optionally separated by ':' or ' ') from REG\n"
+     "of BANK, locally or on the remote radio at ADDR.\n"},
+    {"read-all",
+     "usage: qmxctl [options] read-all [--remote ADDR]\n"
+     "Reads banks 0-6 and 16 and prints each as a hex dump.\n"},
+    {"status",
+     "usage: qmxctl [options] status\n"
+     "Reads every bank of the local radio and prints device mode, PAN ID,\n"
+     "channel, network address, MAC address, firmware version, link status and\n"
+     "encryption.\n"},
+    {"send",
+     "usage: qmxctl [options] send ADDR HEX... | send ADDR --text TEXT\n"
+     "Sends radio data to network address ADDR and prints the TX Status and the\n"
+     "acknowledgement LQI. Exit 1 when the radio did not answer or reported no\n"
+     "acknowledgement.\n"},
+    {"monitor",
+     "usage: qmxctl [options] monitor SECONDS\n"
+     "Prints received data and network events for SECONDS seconds. Ends at once\n"
+     "with exit status 1 when the device vanishes.\n"},
+};
+
+struct UsageError {
+  std::string text;
+};
+
+// Prints what the Serial and Events views would show.
+class PrintingSink : public ViewSink {
+ public:
+  void EventText(const EventBlock& block) override {
+    std::lock_guard lock(mutex_);
+    for (const auto& line : block.lines) std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  }
+  void ReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) override {
+    std::lock_guard lock(mutex_);
+    std::string hex;
+    for (std::uint8_t b : data) hex += Hex2(b) + " ";
+    std::printf("%s  %s %s\n", NetworkAddressText(address).c_str(), hex.c_str(), HexText(lqi, 2).c_str());
+    std::fflush(stdout);
+  }
+  void IoEvent(std::uint16_t, std::span<const std::uint8_t>) override {}
+  void RemoteJoined(std::uint16_t) override {}
+
+ private:
+  std::mutex mutex_;
+};
+
+std::uint32_t ParseNumber(const std::string& text, const char* what, std::uint32_t max) {
+  std::int32_t v = 0;
+  if (!TryTextToInt(text, v) || v < 0 || static_cast<std::uint32_t>(v) > max)
+    throw UsageError{std::string("bad ") + what + ": '" + text + "'"};
+  return static_cast<std::uint32_t>(v);
+}
+
+std::vector<std::uint8_t> ParseHexBytes(const std::vector<std::string>& words) {
+  std::string digits;
+  for (const auto& w : words)
+    for (char c : w) {
+      if (c == ':' || c == ' ' || c == ',' || c == '-') continue;
+      if (!std::isxdigit(static_cast<unsigned char>(c))) throw UsageError{"bad hex bytes: '" + w + "'"};
+      digits += c;
+    }
+  if (digits.empty() || digits.size() % 2 != 0) throw UsageError{"hex bytes need an even, non-zero number of digits"};
+  std::vector<std::uint8_t> out;
+  for (std::size_t i = 0; i < digits.size(); i += 2)
+    out.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+std::string HexDump(std::span<const std::uint8_t> bytes, std::size_t firstOffset = 0) {
+  std::string out;
+  char buf[16];
+  for (std::size_t i = 0; i < bytes.size(); i += 16) {
+    std::snprintf(buf, sizeof buf, "  %02zX:", firstOffset + i);
+    out += buf;
+    for (std::size_t j = i; j < bytes.size() && j < i + 16; ++j) out += " " + Hex2(bytes[j]);
+    out += "\n";
+  }
+  return out;
+}
+
+struct Options {
+  std::string port = "sim";
+  LineSettings line{9600, 8, parity::None, stopbits::One, false};
+  bool log = false;
+  std::string command;
+  std::vector<std::string> args;
+  std::optional<std::uint16_t> remote;
+  std::optional<std::string> text;
+  bool help = false;
+};
+
+Options ParseArgs(int argc, char** argv) {
+  Options o;
+  int i = 1;
+  auto value = [&](const char* flag) -> std::string {
+    if (i + 1 >= argc) throw UsageError{std::string(flag) + " needs a value"};
+    return argv[++i];
+  };
+  for (; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--port") {
+      o.port = value("--port");
+    } else if (a == "--baud") {
+      o.line.baudRate = ParseNumber(value("--baud"), "baud rate", 4000000);
+      if (o.line.baudRate == 0) throw UsageError{"bad baud rate: 0"};
+    } else if (a == "--parity") {
+      std::string p = value("--parity");
+      if (p == "none") o.line.parity = parity::None;
+      else if (p == "even") o.line.parity = parity::Even;
+      else if (p == "odd") o.line.parity = parity::Odd;
+      else throw UsageError{"bad parity: '" + p + "'"};
+    } else if (a == "--stop") {
+      std::string s = value("--stop");
+      if (s == "1") o.line.stopBits = stopbits::One;
+      else if (s == "2") o.line.stopBits = stopbits::Two;
+      else throw UsageError{"bad stop bits: '" + s + "'"};
+    } else if (a == "--log") {
+      o.log = true;
+    } else if (a == "--remote") {
+      o.remote = static_cast<std::uint16_t>(ParseNumber(value("--remote"), "network address", 0xFFFF));
+    } else if (a == "--text") {
+      o.text = value("--text");
+    } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
+      throw UsageError{"unknown option " + a};
+    } else if (o.command.empty()) {
+      o.command = a;
+    } else {
+      o.args.push_back(a);
+    }
+  }
+  return o;
+}
+
+void RequireArgs(const Options& o, std::size_t min, std::size_t max) {
+  if (o.args.size() < min || o.args.size() > max) throw UsageError{"wrong number of arguments for " + o.command};
+}
+
+class Session {
+ public:
+  explicit Session(const Options& o) : options_(o), dir_(std::filesystem::current_path()) {
+    PortFactory factory = [](const std::string& name) -> std::unique_ptr<SerialPort> {
+      if (name == "sim") return MakeSimSerialPort(MakeDefaultSimModule());
+      return MakePosixSerialPort();
+    };
+    link_ = std::make_unique<RadioLink>(factory, dir_, prompter_, waiter_, sink_);
+    link_->options.logData = o.log;
+    link_->SetPortLostListener([this] {
+      {
+        std::lock_guard lock(mutex_);
+        lost_ = true;
+      }
+      cv_.notify_all();
+    });
+  }
+
+  int Run() {
+    if (options_.log) link_->log.LogHeader();
+    if (link_->transport.OpenCommPort(options_.line, options_.port, true) != 1) return kExitRadio;
+    link_->parser.Start();
+    const std::string& c = options_.command;
+    if (c == "enter") return Enter();
+    if (c == "exit") return Check(link_->commands.ExitProtocolMode(kTimeoutMs, kRetries), "Exit Protocol Mode");
+    if (Enter() == kExitOk) {
+      if (c == "reset") return Check(link_->commands.SoftwareReset(0), "Software Reset");
+      if (c == "get") return Get();
+      if (c == "set") return Set();
+      if (c == "read-all") return ReadAll();
+      if (c == "status") return Status();
+      if (c == "send") return Send();
+      if (c == "monitor") return Monitor();
+    }
+    return kExitRadio;
+  }
+
+ private:
+  int Check(int result, const char* what) {
+    if (result < 0) {
+      std::fprintf(stderr, "qmxctl: %s: the radio did not answer\n", what);
+      return kExitRadio;
+    }
+    return kExitOk;
+  }
+  int Enter() {
+    return Check(link_->commands.EnterProtocolMode(kTimeoutMs, kRetries), "Could not enter protocol mode.");
+  }
+
+  int Get() {
+    PacketRecord rec;
+    rec.Bank = static_cast<std::uint8_t>(ParseNumber(options_.args[0], "bank", 255));
+    rec.Register = static_cast<std::uint8_t>(ParseNumber(options_.args[1], "register", 255));
+    rec.Span = static_cast<std::uint8_t>(ParseNumber(options_.args[2], "span", 255));
+    int n = options_.remote ? (rec.NetworkAddress = *options_.remote,
+                               link_->commands.GetRemoteRegister(kTimeoutMs, rec, kRetries, 0))
+                            : link_->commands.GetRegister(kTimeoutMs, rec, kRetries, 0);
+    if (n < 0) return Refused("Get Register", rec);
+    std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(n), rec.Data.size());
+    std::printf("%s", HexDump({rec.Data.data(), count}, rec.Register).c_str());
+    if (options_.remote) std::printf("LQI %s\n", HexText(rec.Lqi, 2).c_str());
+    return kExitOk;
+  }
+
+  int Set() {
+    PacketRecord rec;
+    rec.Bank = static_cast<std::uint8_t>(ParseNumber(options_.args[0], "bank", 255));
+    rec.Register = static_cast<std::uint8_t>(ParseNumber(options_.args[1], "register", 255));
+    std::vector<std::uint8_t> bytes = ParseHexBytes({options_.args.begin() + 2, options_.args.end()});
+    if (bytes.size() > 93) throw UsageError{"at most 93 bytes fit in one frame"};
+    rec.Span = static_cast<std::uint8_t>(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), rec.Data.begin());
+    int r = options_.remote ? (rec.NetworkAddress = *options_.remote,
+                               link_->commands.SetRemoteRegister(kTimeoutMs, rec, kRetries))
+                            : link_->commands.SetRegister(kTimeoutMs, rec, kRetries, 0);
+    if (r < 0) return Refused("Set Register", rec);
+    return kExitOk;
+  }
+
+  int Refused(const char* what, const PacketRecord& reply) {
+    if (options_.remote && reply.PacketType != 0 && reply.TxStatus != txstatus::Acknowledged) {
+      std::fprintf(stderr, "qmxctl: %s: TX Status %s (%s)\n", what, HexText(reply.TxStatus, 2).c_str(),
+                   reply.TxStatus == txstatus::NotLinked ? "not linked" : "no acknowledgement");
+      return kExitRadio;
+    }
+    return Check(-1, what);
+  }
+
+  int ReadAll() {
+    RadioIndex slot = options_.remote ? 1 : 0;
+    std::uint16_t address = options_.remote.value_or(0);
+    link_->commands.SetRowAddressSource([address](int) { return address; });
+    BankMask got = ReadBanks(link_->commands, image_, kAllBanks, address, slot);
+    for (const BankInfo& b : kBanks) {
+      std::printf("Bank %u (%u bytes)%s\n", b.bank, b.length, (got & b.maskBit) ? "" : " - read failed");
+      if (got & b.maskBit) std::printf("%s", HexDump(image_.Bank(slot, b)).c_str());
+    }
+    if (got != kAllBanks) {
+      std::fprintf(stderr, "qmxctl: Could not read data.  Please try again.\n");
+      return kExitRadio;
+    }
+    return kExitOk;
+  }
+
+  int Status() {
+    if (ReadBanks(link_->commands, image_, kAllBanks, 0, 0) != kAllBanks) {
+      std::fprintf(stderr, "qmxctl: Could not get data from radio.  Please try again.\n");
+      return kExitRadio;
+    }
+    auto rows = StatusRows(FormatLocalStatus(image_, 0));
+    for (std::size_t i = 0; i < rows.size(); ++i) std::printf("%-14s%s\n", kLocalStatusLabels[i], rows[i].c_str());
+    return kExitOk;
+  }
+
+  int Send() {
+    PacketRecord rec;
+    rec.NetworkAddress = static_cast<std::uint16_t>(ParseNumber(options_.args[0], "network address", 0xFFFF));
+    std::vector<std::uint8_t> bytes;
+    if (options_.text) {
+      if (options_.args.size() != 1) throw UsageError{"send takes either hex bytes or --text"};
+      bytes.assign(options_.text->begin(), options_.text->end());
+    } else {
+      bytes = ParseHexBytes({options_.args.begin() + 1, options_.args.end()});
+    }
+    if (bytes.size() > 96) throw UsageError{"at most 96 data bytes fit in one frame"};
+    rec.Length = static_cast<std::uint8_t>(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), rec.Data.begin());
+    if (link_->commands.TxData(kTimeoutMs, rec, kRetries) < 0) return Check(-1, "TX Data");
+    const char* meaning = rec.TxStatus == 0   ? "acknowledged"
+                          : rec.TxStatus == 1 ? "no acknowledgement"
+                          : rec.TxStatus == 2 ? "not linked"
+                                              : "unknown";
+    std::printf("TX Status %s (%s)  LQI %s\n", HexText(rec.TxStatus, 2).c_str(), meaning, HexText(rec.Lqi, 2).c_str());
+    return rec.TxStatus == txstatus::Acknowledged ? kExitOk : kExitRadio;
+  }
+
+  int Monitor() {
+    double seconds = ParseNumber(options_.args[0], "seconds", 24 * 3600);
+    std::unique_lock lock(mutex_);
+    bool lost = cv_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return lost_; });
+    if (lost) {
+      std::fprintf(stderr, "qmxctl: the device %s has gone away\n", options_.port.c_str());
+      return kExitRadio;
+    }
+    return kExitOk;
+  }
+
+  const Options& options_;
+  WorkDir dir_;
+  StderrPrompter prompter_;
+  CondVarWaiter waiter_;
+  PrintingSink sink_;
+  RadioImage image_;
+  std::unique_ptr<RadioLink> link_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool lost_ = false;
+};
+
+void ValidateArgs(const Options& o) {
+  static const std::map<std::string, std::pair<std::size_t, std::size_t>> arity{
+      {"enter", {0, 0}}, {"exit", {0, 0}},     {"reset", {0, 0}},  {"get", {3, 3}},     {"set", {3, 64}},
+      {"read-all", {0, 0}}, {"status", {0, 0}}, {"send", {1, 64}}, {"monitor", {1, 1}},
+  };
+  auto it = arity.find(o.command);
+  if (it == arity.end()) throw UsageError{"unknown command '" + o.command + "'"};
+  RequireArgs(o, it->second.first, it->second.second);
+  if (o.remote && o.command != "get" && o.command != "set" && o.command != "read-all")
+    throw UsageError{"--remote applies to get, set and read-all only"};
+  if (o.text && o.command != "send") throw UsageError{"--text applies to send only"};
+  if (o.command == "send" && !o.text && o.args.size() < 2) throw UsageError{"send needs data: HEX... or --text TEXT"};
+}
+
+}  // namespace
+}  // namespace qmx
+
+int main(int argc, char** argv) {
+  using namespace qmx;
+  try {
+    Options o = ParseArgs(argc, argv);
+    if (o.help) {
+      auto it = kCommandHelp.find(o.command);
+      std::fputs(it != kCommandHelp.end() ? it->second : kMainHelp, stdout);
+      return kExitOk;
+    }
+    if (o.command.empty()) throw UsageError{"no command given"};
+    ValidateArgs(o);
+    Session session(o);
+    return session.Run();
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "qmxctl: %s\nTry 'qmxctl --help'.\n", e.text.c_str());
+    return kExitUsage;
+  }
+}

@@ -1,0 +1,38 @@
+// The eight values of the local radio's status panel, as texts, decoded from
+// a radio's image.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "config/register_map.h"
+
+namespace qmx {
+
+struct LocalStatusTexts {
+  std::string deviceMode;   // "Base" / "Remote"
+  std::string panId;        // "0x1234"
+  std::string channel;      // "0x0F (2425 MHz)"
+  std::string network;      // "0x0000"
+  std::string mac;          // "08:07:06:05:04:03:02:01"
+  std::string firmware;     // "2.1"
+  std::string linkStatus;   // "Linked" / "Unlinked"
+  std::string encryption;   // "Enabled" / "Disabled"
+};
+
+// Row labels of the status panel, top to bottom.
+inline constexpr std::array<const char*, 8> kLocalStatusLabels{
+    "Device Mode", "PAN ID", "Channel", "Network Addr", "MAC Address", "Firmware Ver", "Link Status", "Encryption"};
+
+LocalStatusTexts FormatLocalStatus(const RadioImage& image, RadioIndex slot = 0);
+// The texts in label order.
+std::array<std::string, 8> StatusRows(const LocalStatusTexts& texts);
+
+// "0x0F (2425 MHz)": frequency 2400 + 5 x (channel - 10).
+std::string ChannelText(std::uint8_t channel);
+// Eight bytes, least significant first, shown most significant first.
+std::string MacText(std::span<const std::uint8_t> eightBytes);
+// 0x21 -> "2.1".
+std::string FirmwareText(std::uint8_t version);
+
+}  // namespace qmx

@@ -1,0 +1,66 @@
+#include "config/register_map.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "link/command_layer.h"
+#include "link/packet.h"
+
+namespace qmx {
+
+std::optional<BankInfo> FindBank(std::uint8_t bank) {
+  for (const auto& b : kBanks)
+    if (b.bank == bank) return b;
+  return std::nullopt;
+}
+
+std::size_t ImageOffset(std::uint8_t bank, std::uint8_t reg) {
+  auto info = FindBank(bank);
+  if (!info) throw std::invalid_argument("bank has no place in the radio image");
+  return static_cast<std::size_t>(info->offset) + reg;
+}
+
+std::uint32_t RadioImage::Value(RadioIndex index, std::uint8_t bank, std::uint8_t reg, std::uint8_t span) const {
+  const auto slot = Slot(index);
+  const std::size_t offset = ImageOffset(bank, reg);
+  const std::size_t count = std::min<std::size_t>(span, 4);
+  std::uint32_t value = 0;
+  for (std::size_t i = count; i-- > 0;) {
+    const std::size_t at = offset + i;
+    value = (value << 8) | (at < slot.size() ? slot[at] : 0u);
+  }
+  return value;
+}
+
+BankMask ReadBanks(CommandLayer& link, RadioImage& image, BankMask mask, std::uint16_t address, RadioIndex slot,
+                   const ReadBanksHooks& hooks) {
+  constexpr double kTimeoutMs = 1000;
+  constexpr int kRetries = 3;
+  const bool remote = slot != 0;
+  BankMask read = 0;
+  for (const auto& bank : kBanks) {
+    if ((mask & bank.maskBit) == 0) continue;
+    PacketRecord rec;
+    rec.Register = 0;
+    rec.Bank = bank.bank;
+    rec.Span = bank.length;
+    if (remote) rec.NetworkAddress = address;
+    const int result =
+        remote ? link.GetRemoteRegister(kTimeoutMs, rec, kRetries, slot) : link.GetRegister(kTimeoutMs, rec, kRetries, 0);
+    auto place = image.Bank(slot, bank);
+    if (result >= 0) {
+      // The reply's span, never more than the bank holds; a shorter reply
+      // leaves the rest of the bank as it was.
+      const std::size_t n = std::min<std::size_t>({rec.Span, bank.length, rec.Data.size()});
+      std::copy_n(rec.Data.begin(), n, place.begin());
+      if (remote && hooks.replyStrength) hooks.replyStrength(slot, rec.Lqi);
+      read = static_cast<BankMask>(read | bank.maskBit);
+    } else {
+      std::fill(place.begin(), place.end(), std::uint8_t{0});
+    }
+    if (remote && hooks.successRate) hooks.successRate(slot);
+  }
+  return read;
+}
+
+}  // namespace qmx

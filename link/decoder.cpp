@@ -1,0 +1,188 @@
+#include "link/decoder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "link/frame.h"
+#include "link/number_text.h"
+#include "link/packet_queue.h"
+
+namespace qmx {
+
+std::string NetworkAddressText(std::uint16_t address) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "0x%04X", static_cast<unsigned>(address));
+  return buf;
+}
+
+std::string TimestampText() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char date[64] = "";
+  char time[64] = "";
+  std::strftime(date, sizeof date, "%x", &local);
+  std::strftime(time, sizeof time, "%X", &local);
+  return std::string(date) + "  |  " + time;
+}
+
+namespace {
+
+// Payload bytes by index; bytes the payload does not have read as 0.
+struct PayloadBytes {
+  std::span<const std::uint8_t> bytes;
+  std::uint8_t operator[](std::size_t i) const { return i < bytes.size() ? bytes[i] : 0; }
+  std::uint16_t Word(std::size_t lo) const {
+    return static_cast<std::uint16_t>((*this)[lo] | ((*this)[lo + 1] << 8));
+  }
+};
+
+std::string H4(std::uint16_t v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(v));
+  return buf;
+}
+
+// The remote's MAC address of a join announce: bytes 8 down to 1.
+std::string MacText(const PayloadBytes& p) {
+  std::string text;
+  for (std::size_t i = 8; i >= 1; --i) {
+    if (!text.empty()) text += ':';
+    text += Hex2(p[i]);
+  }
+  return text;
+}
+
+std::string DataText(std::span<const std::uint8_t> data) {
+  std::string text = "Data={";
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    if (i > 0) text += ' ';
+    text += Hex2(data[i]);
+  }
+  text += '}';
+  return text;
+}
+
+}  // namespace
+
+EventBlock PacketDecoder::AnnounceText(std::span<const std::uint8_t> payload) {
+  const PayloadBytes p{payload};
+  EventBlock b;
+  auto red = [&](const char* line) {
+    b.colour = TextColour::Red;
+    b.lines.emplace_back(line);
+  };
+  switch (p[0]) {
+    case 0xA0:
+      b.colour = TextColour::Green;
+      b.lines.emplace_back("Radio has completed startup initialization.");
+      break;
+    case 0xA1:
+      b.colour = TextColour::Green;
+      b.lines.emplace_back("Base:  PAN has been formed, ready for data.");
+      b.lines.push_back("PANID : 0x" + H4(p.Word(1)));
+      break;
+    case 0xA2:
+      b.lines.emplace_back("Base:  A remote has joined our PAN.  ");
+      b.lines.push_back("The remote MAC Address is : " + MacText(p) + ".  " + "The remote Network Address is : 0x" +
+                        H4(p.Word(9)) + ".");
+      break;
+    case 0xA3:
+      b.lines.emplace_back("Remote:  Joined a PAN, ready for PAN");
+      b.lines.push_back("The PANID is : 0x" + H4(p.Word(1)) + ".  " + "Network Address is : 0x" + H4(p.Word(3)));
+      break;
+    case 0xA4:
+      b.lines.emplace_back("Remote:  Exited PAN");
+      break;
+    case 0xA5:
+      b.lines.emplace_back("Base: Node has left network");
+      b.lines.push_back("Network Address is : 0x" + H4(p.Word(1)));
+      break;
+    case 0xA7:
+      b.lines.emplace_back("Base: A PANID conflict was detected");
+      b.lines.push_back("PANID is : 0x" + H4(p.Word(3)) + ".  " + "Channel is : 0x" + Hex2(p[5]));
+      break;
+    case 0xE0:
+      red("Protocol Error -- invalid packet type");
+      break;
+    case 0xE1:
+      red("Protocol Error -- invalid argument");
+      break;
+    case 0xE2:
+      red("Protocol Error -- general error");
+      break;
+    case 0xE3:
+      red("Protocol Error -- parser timeout");
+      break;
+    case 0xE4:
+      red("Protocol Error -- register is read-only");
+      break;
+    case 0xE5:
+      red("Routing Error -- unknown destination address");
+      break;
+    case 0xE8:
+      red("UART receive buffer overflow");
+      break;
+    case 0xE9:
+      red("UART receive overrun");
+      break;
+    case 0xEA:
+      red("UART framing error");
+      break;
+    default:
+      red("Unknown Packet.");
+      break;
+  }
+  return b;
+}
+
+PacketDecoder::PacketDecoder(PacketQueue& queue, ViewSink& sink)
+    : queue_(queue), sink_(sink), timestamp_(TimestampText) {}
+
+void PacketDecoder::DecodePacket(const Frame& frame) {
+  if (frame.size < 4) return;
+  const std::span<const std::uint8_t> payload(frame.payload(), std::min(frame.payloadSize(), kMaxPayload));
+  const std::uint8_t type = frame.type();
+  switch (type) {
+    case ptype::EnterProtocolModeReply:
+    case ptype::ExitProtocolModeReply:
+    case ptype::SoftwareResetReply:
+    case ptype::GetRegisterReply:
+    case ptype::SetRegisterReply:
+    case ptype::TxDataReply:
+    case ptype::GetRemoteRegisterReply:
+    case ptype::SetRemoteRegisterReply:
+      queue_.Store(DecodeRecord(frame.sequence(), type, payload), true);
+      break;
+    case ptype::RxData: {
+      const PacketRecord rec = DecodeRecord(frame.sequence(), type, payload);
+      sink_.ReceivedData(rec.NetworkAddress, rec.Lqi, std::span<const std::uint8_t>(rec.Data.data(), rec.Length));
+      break;
+    }
+    case ptype::Announce: {
+      EventBlock block = AnnounceText(payload);
+      block.lines.insert(block.lines.begin(), timestamp_());
+      block.lines.emplace_back();
+      sink_.EventText(block);
+      if (PayloadBytes{payload}[0] == 0xA2) sink_.RemoteJoined(PayloadBytes{payload}.Word(9));
+      break;
+    }
+    case ptype::RxEvent: {
+      const PacketRecord rec = DecodeRecord(frame.sequence(), type, payload);
+      const std::span<const std::uint8_t> data(rec.Data.data(), rec.Length);
+      EventBlock block;
+      block.lines.push_back(timestamp_());
+      block.lines.push_back("Received Event from " + NetworkAddressText(rec.NetworkAddress));
+      block.lines.push_back(DataText(data));
+      block.lines.emplace_back();
+      sink_.EventText(block);
+      sink_.IoEvent(rec.NetworkAddress, data);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+}  // namespace qmx

@@ -1,0 +1,93 @@
+#include "link/number_text.h"
+
+#include <cstdio>
+#include <limits>
+
+namespace qmx {
+
+std::string HexText(std::uint32_t value, int digits) {
+  if (digits < 1) digits = 1;
+  if (digits > 8) digits = 8;
+  if (digits < 8) value &= (1u << (4 * digits)) - 1;
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%0*X", digits, value);
+  return buf;
+}
+
+std::string Hex2(std::uint8_t value) {
+  char buf[4];
+  std::snprintf(buf, sizeof buf, "%02X", value);
+  return buf;
+}
+
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool TryTextToInt(std::string_view text, std::int32_t& out) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  bool hex = false;
+  if (i < text.size() && text[i] == '$') {
+    hex = true;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    hex = true;
+    i += 2;
+  } else if (i < text.size() && (text[i] == 'x' || text[i] == 'X')) {
+    hex = true;
+    ++i;
+  }
+  if (i == text.size()) return false;  // no digits at all
+
+  if (hex) {
+    // Up to eight significant digits; they fill the 32 bits and may turn
+    // the value negative (0xFFFFFFFF is -1).
+    std::uint32_t value = 0;
+    int significant = 0;
+    for (; i < text.size(); ++i) {
+      int d = HexDigit(text[i]);
+      if (d < 0) return false;
+      if (significant > 0 || d != 0) ++significant;
+      if (significant > 8) return false;
+      value = (value << 4) | static_cast<std::uint32_t>(d);
+    }
+    if (negative) value = 0u - value;
+    out = static_cast<std::int32_t>(value);
+    return true;
+  }
+
+  // Decimal: the magnitude may reach 2147483648 only for a negative number.
+  const std::uint64_t limit = negative ? 2147483648ull : 2147483647ull;
+  std::uint64_t value = 0;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    if (value > limit) return false;
+  }
+  if (negative)
+    out = value == 2147483648ull ? std::numeric_limits<std::int32_t>::min() : -static_cast<std::int32_t>(value);
+  else
+    out = static_cast<std::int32_t>(value);
+  return true;
+}
+
+std::int32_t TextToInt(std::string_view text, std::int32_t fallback) {
+  std::int32_t value;
+  return TryTextToInt(text, value) ? value : fallback;
+}
+
+}  // namespace qmx

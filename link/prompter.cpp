@@ -1,0 +1,26 @@
+#include "link/prompter.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace qmx {
+
+namespace {
+std::mutex& StderrLock() {
+  static std::mutex m;
+  return m;
+}
+}  // namespace
+
+void StderrPrompter::Message(const std::string& text, const std::string& caption) {
+  std::lock_guard lock(StderrLock());
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+}
+
+bool StderrPrompter::Question(const std::string& text, const std::string& caption) {
+  std::lock_guard lock(StderrLock());
+  std::fprintf(stderr, "%s: %s [answered No]\n", caption.c_str(), text.c_str());
+  return false;
+}
+
+}  // namespace qmx

@@ -1,0 +1,34 @@
+#include "link/radio_link.h"
+
+namespace qmx {
+
+RadioLink::RadioLink(PortFactory factory, WorkDir& dir, Prompter& prompter, Waiter& waiter, ViewSink& sink)
+    : log(dir, options, prompter),
+      transport(std::move(factory), options, prompter, ring),
+      decoder(queue, sink),
+      parser(ring, log, decoder, sink),
+      commands(transport, queue, sequence, log, waiter),
+      waiter_(waiter) {
+  queue.SetStoreListener([this] { waiter_.Notify(); });
+  transport.SetPortLostListener([this] {
+    waiter_.Notify();
+    std::function<void()> listener;
+    {
+      std::lock_guard lock(listenerMutex_);
+      listener = portLost_;
+    }
+    if (listener) listener();
+  });
+}
+
+RadioLink::~RadioLink() {
+  parser.Stop();
+  transport.StopComm();
+}
+
+void RadioLink::SetPortLostListener(std::function<void()> listener) {
+  std::lock_guard lock(listenerMutex_);
+  portLost_ = std::move(listener);
+}
+
+}  // namespace qmx

@@ -1,0 +1,67 @@
+// A value between a minimum and a maximum shown as a filled bar, horizontal
+// or vertical, optionally with the filled share as centred percentage text.
+// Used for signal strength, success rates and progress.
+//
+// The value is stored as given, also outside [minimum, maximum]; only the
+// drawing and Percent() clamp it. Every change repaints.
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+
+namespace qmx {
+
+class Gauge : public QWidget {
+  Q_OBJECT
+
+ public:
+  enum class Kind { HorizontalBar, VerticalBar };
+
+  explicit Gauge(QWidget* parent = nullptr);
+
+  int Minimum() const { return minimum_; }
+  int Maximum() const { return maximum_; }
+  int Value() const { return value_; }
+  Kind GaugeKind() const { return kind_; }
+  QColor ForeColor() const { return foreColor_; }
+  QColor BackColor() const { return backColor_; }
+  bool ShowText() const { return showText_; }
+  bool HasBorder() const { return border_; }
+
+  void SetMinimum(int minimum);
+  void SetMaximum(int maximum);
+  void SetRange(int minimum, int maximum);
+  void SetValue(int value);
+  void SetKind(Kind kind);
+  void SetForeColor(const QColor& color);
+  void SetBackColor(const QColor& color);
+  void SetShowText(bool show);
+  void SetBorder(bool border);
+
+  // Filled share in whole percent, 0 to 100, truncated toward zero. A range
+  // with maximum <= minimum counts as full when the value reaches the
+  // minimum and empty otherwise.
+  int Percent() const;
+  // Filled share as a fraction 0.0 to 1.0, the same rules as Percent().
+  double Fraction() const;
+  // The percentage text, "NN%".
+  QString PercentText() const;
+
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  int minimum_ = 0;
+  int maximum_ = 100;
+  int value_ = 0;
+  Kind kind_ = Kind::HorizontalBar;
+  QColor foreColor_{Qt::green};
+  QColor backColor_{Qt::white};
+  bool showText_ = true;
+  bool border_ = true;
+};
+
+}  // namespace qmx
