@@ -36,6 +36,7 @@ class FrameWriter {
     frame_.bytes[frame_.size++] = b;
   }
   void Bytes(const std::uint8_t* data, std::size_t count) {
+    if (count == 0) return;
     if (count > kMaxFrame - frame_.size) {
       overflow_ = true;
       return;

@@ -95,6 +95,9 @@ struct PortInfo {
 
 // Serial devices present on this system, in no particular order.
 std::vector<PortInfo> ListSerialPorts();
+// The same from another sysfs tty class directory and device directory
+// (normally /sys/class/tty and /dev).
+std::vector<PortInfo> ListSerialPorts(const std::string& sysClassTty, const std::string& devDir);
 // True when the device can be opened right now (opened and closed again).
 bool ProbePort(const std::string& path);
 

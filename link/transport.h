@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -38,12 +39,15 @@ class SerialTransport {
   // 1 and the current line settings, or -1 after the "Get DCB Error" message.
   int GetPortSettings(LineSettings& out);
   // Ends the reading thread and closes the port; returns when both are done.
+  // Called from the port-lost listener (on the reading thread) it only
+  // signals the stop; the thread then ends by itself.
   void StopComm();
   // Port open and the device still there.
   bool IsOpen() const { return open_.load(); }
   std::string PortName() const;
 
-  // Called once, from the reading thread, when the device vanished.
+  // Called once, from the reading thread, when the device vanished. It may
+  // call StopComm() but must not open a port.
   void SetPortLostListener(std::function<void()> listener);
   // Called when the port opens or closes (any thread).
   void SetStateListener(std::function<void(bool open)> listener);
@@ -51,16 +55,27 @@ class SerialTransport {
   ReceiveRing& Ring() { return ring_; }
   void ResetReceiveRing();
 
+  // The line settling time that OpenCommPort waits after opening and after
+  // raising DTR and RTS (100 ms). Simulated ports need none.
+  void SetSettleTime(std::chrono::milliseconds t) { settleTime_.store(t); }
+  // True while the reading thread of the last open runs.
+  bool CommThreadRunning() const { return threadRunning_.load(); }
+
  private:
   void CommThread(std::shared_ptr<SerialPort> port, std::shared_ptr<Event> stop);
   void ReportCommErrors(SerialPort& port);
   void SetOpen(bool open);
+  void SignalCommStop();
+  std::shared_ptr<SerialPort> Port() const;
 
   PortFactory factory_;
   LinkOptions& options_;
   Prompter& prompter_;
   ReceiveRing& ring_;
   mutable std::mutex mutex_;
+  // Serialises the user-interface thread's use of the port (writes, line
+  // settings) with its closing on the reading thread.
+  std::mutex ioMutex_;
   std::shared_ptr<SerialPort> port_;
   std::shared_ptr<Event> commStop_;
   std::thread thread_;
@@ -68,6 +83,8 @@ class SerialTransport {
   std::atomic<bool> open_{false};
   std::function<void()> portLost_;
   std::function<void(bool)> stateListener_;
+  std::atomic<std::chrono::milliseconds> settleTime_{std::chrono::milliseconds(100)};
+  std::atomic<bool> threadRunning_{false};
 };
 
 }  // namespace qmx

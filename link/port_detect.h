@@ -1,0 +1,73 @@
+// What the port settings dialog decides, without the dialog: the entries of
+// its port list, the port settings its selections stand for, and the order
+// in which the automatic search tries ports, parities and baud rates.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "link/serial_port.h"
+
+namespace qmx {
+
+// The entry that stands for the built-in simulated module.
+inline constexpr std::string_view kSimPortName = "SIM";
+
+struct PortEntry {
+  std::string text;     // "ttyUSB0-OK", "ttyS1-N/A", "SIM-OK"
+  std::string path;     // what to open: "/dev/ttyUSB0", "sim"
+  std::string tooltip;  // description and USB VID:PID, when known
+  int number = 0;
+};
+
+// The selectable values of the dialog's lists, in list order.
+inline constexpr std::uint32_t kBaudRates[] = {1200, 2400, 4800, 9600, 14400, 19200, 28800, 38400, 57600, 115200};
+inline constexpr const char* kParityNames[] = {"NONE", "EVEN", "ODD"};
+inline constexpr std::uint8_t kParityCodes[] = {parity::None, parity::Even, parity::Odd};
+inline constexpr const char* kStopBitNames[] = {"1", "2"};
+inline constexpr std::uint8_t kStopBitCodes[] = {stopbits::One, stopbits::Two};
+
+// The port list: each port gets "-OK" when it could be opened right now,
+// else "-N/A", in the order of their numbers (a port goes before the first
+// listed port whose number is greater or equal, so equal numbers end up in
+// reverse order). The simulated module, when wanted, comes last.
+std::vector<PortEntry> BuildPortList(const std::vector<PortInfo>& ports,
+                                     const std::function<bool(const std::string& path)>& probe, bool withSim);
+
+// The port name of an entry or of a typed path: the text before its "-OK" or
+// "-N/A" suffix ("ttyUSB0-OK" -> "ttyUSB0"; "/dev/pts/3" stays).
+std::string EntryPortName(std::string_view entry);
+// What to open for an entry's port name: "sim" for the simulated module, a
+// path as it is, "/dev/" + name otherwise.
+std::string PortPath(std::string_view portName);
+// The status line's port text: the entry cut before its first "-".
+std::string EntryStatusName(std::string_view entry);
+
+// Line settings for the dialog's selections (byte size 8). A baud text that
+// is not a number gives 9600.
+LineSettings SettingsFromSelection(std::string_view baudText, int parityIndex, int stopBitsIndex);
+
+// The automatic search. For each port entry in list order, with two stop
+// bits, for parities NONE, EVEN, ODD, baud rates from 115200 down to 1200:
+// one attempt each. The callbacks mirror each step in the dialog and do the
+// attempt.
+struct DetectSteps {
+  // Shows the entry (or none, -1) being searched and the list selections.
+  std::function<void(int entryIndex)> selectPort;
+  std::function<void(int parityIndex, int baudIndex, int stopBitsIndex)> selectLine;
+  // One attempt: open (or re-configure) and ask for protocol mode.
+  // Returns whether the radio answered; sets `opened` to whether the port is
+  // open afterwards.
+  std::function<bool(const std::string& path, const LineSettings& line, bool open, bool& opened)> tryPort;
+  std::function<bool()> cancelled;
+  // Closes the port of the entry before the next one is opened.
+  std::function<void()> stopPort;
+};
+
+// True when the radio answered; the last selections then show its settings.
+bool AutoDetectRadio(const std::vector<PortEntry>& entries, const DetectSteps& steps);
+
+}  // namespace qmx

@@ -1,0 +1,261 @@
+#include "link/transport.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <system_error>
+
+#include "link/options.h"
+#include "link/prompter.h"
+#include "link/ring.h"
+
+namespace qmx {
+
+namespace {
+
+constexpr char kOpenFailedText[] = "Could not open selected CommPort.  Please close all programs and try again.";
+constexpr char kOpenFailedCaption[] = "Invalid Comm Port";
+constexpr char kSetupFailedText[] = "Could not setup comm port.  Please try again.";
+constexpr char kWriteFailedText[] = "Could not write data to comm port please check cable and radio power.";
+constexpr char kWriteFailedCaption[] = "Comm Port Write Problem";
+
+constexpr std::chrono::milliseconds kWriteTimeout{2000};
+// Largest block taken from the driver per wake-up.
+constexpr std::size_t kReadChunk = 4096;
+
+// The transport whose reading thread this is, so that a listener running on
+// that thread can stop it without joining itself.
+thread_local const SerialTransport* tlCommThreadOf = nullptr;
+
+}  // namespace
+
+SerialTransport::SerialTransport(PortFactory factory, LinkOptions& options, Prompter& prompter, ReceiveRing& ring)
+    : factory_(std::move(factory)), options_(options), prompter_(prompter), ring_(ring) {}
+
+SerialTransport::~SerialTransport() { StopComm(); }
+
+std::shared_ptr<SerialPort> SerialTransport::Port() const {
+  std::lock_guard lock(mutex_);
+  return port_;
+}
+
+void SerialTransport::SignalCommStop() {
+  std::shared_ptr<Event> stop;
+  {
+    std::lock_guard lock(mutex_);
+    stop = commStop_;
+  }
+  if (stop) stop->set();
+}
+
+int SerialTransport::OpenCommPort(const LineSettings& settings, const std::string& portName, bool open) {
+  std::shared_ptr<SerialPort> port;
+  if (open) {
+    if (tlCommThreadOf == this) {
+      // The reading thread cannot replace itself.
+      prompter_.Message(kOpenFailedText, kOpenFailedCaption);
+      return -1;
+    }
+    // A port left open by an earlier attempt is stopped first; its thread
+    // would otherwise go on feeding the ring alongside the new one.
+    StopComm();
+    std::unique_ptr<SerialPort> made = factory_ ? factory_(portName) : nullptr;
+    std::string why;
+    if (!made || !made->Open(portName, &why)) {
+      prompter_.Message(kOpenFailedText, kOpenFailedCaption);
+      return -1;
+    }
+    port = std::move(made);
+    auto stop = std::make_shared<Event>();
+    {
+      std::lock_guard lock(mutex_);
+      port_ = port;
+      commStop_ = stop;
+      portName_ = portName;
+    }
+    SetOpen(true);
+    threadRunning_.store(true);
+    try {
+      thread_ = std::thread([this, port, stop] { CommThread(port, stop); });
+    } catch (const std::system_error&) {
+      threadRunning_.store(false);
+      prompter_.Message("Thread Creation Failed", "Thread Error");
+    }
+  } else {
+    port = Port();
+  }
+
+  const auto settle = settleTime_.load();
+  if (settle.count() > 0) std::this_thread::sleep_for(settle);
+
+  LineSettings current;
+  bool ok;
+  {
+    std::lock_guard io(ioMutex_);
+    ok = port && port->GetSettings(current);
+  }
+  if (!ok) {
+    SignalCommStop();
+    prompter_.Message(kSetupFailedText, "Get DCB Error");
+    return -2;
+  }
+
+  LineSettings wanted;  // base: 38,400 baud, 8 data bits, no parity, one stop bit
+  wanted.baudRate = settings.baudRate;
+  wanted.byteSize = settings.byteSize;
+  wanted.parity = settings.parity;
+  wanted.stopBits = settings.stopBits;
+  wanted.ctsFlow = options_.obeyCts.load();
+  bool dtr = false;
+  bool rts = false;
+  {
+    std::lock_guard io(ioMutex_);
+    ok = port->ApplySettings(wanted);
+    if (ok) {
+      dtr = port->SetDtr(true);
+      rts = port->SetRts(true);
+    }
+  }
+  if (!ok) {
+    SignalCommStop();
+    prompter_.Message(kSetupFailedText, "Set DCB Error");
+    return -3;
+  }
+  if (dtr && rts && settle.count() > 0) std::this_thread::sleep_for(settle);
+  return 1;
+}
+
+bool SerialTransport::WritePort(std::span<const std::uint8_t> bytes) {
+  std::shared_ptr<SerialPort> port = Port();
+  if (!port || !open_.load()) return false;
+  WriteResult result;
+  {
+    std::lock_guard io(ioMutex_);
+    if (!port->IsOpen()) return false;
+    result = port->Write(bytes, kWriteTimeout);
+  }
+  if (result == WriteResult::Partial) prompter_.Message(kWriteFailedText, kWriteFailedCaption);
+  return result == WriteResult::Ok;
+}
+
+int SerialTransport::GetPortSettings(LineSettings& out) {
+  std::shared_ptr<SerialPort> port = Port();
+  LineSettings s;
+  bool ok;
+  {
+    std::lock_guard io(ioMutex_);
+    ok = port && port->GetSettings(s);
+  }
+  if (!ok) {
+    SignalCommStop();
+    prompter_.Message(kSetupFailedText, "Get DCB Error");
+    return -1;
+  }
+  out = s;
+  return 1;
+}
+
+void SerialTransport::StopComm() {
+  SignalCommStop();
+  if (tlCommThreadOf == this) return;  // a listener on the reading thread
+  if (thread_.joinable()) {
+    thread_.join();  // the thread closes the port
+  } else if (std::shared_ptr<SerialPort> port = Port()) {
+    std::lock_guard io(ioMutex_);
+    port->Close();
+  }
+  SetOpen(false);
+  std::lock_guard lock(mutex_);
+  port_.reset();
+  commStop_.reset();
+}
+
+std::string SerialTransport::PortName() const {
+  std::lock_guard lock(mutex_);
+  return portName_;
+}
+
+void SerialTransport::SetPortLostListener(std::function<void()> listener) {
+  std::lock_guard lock(mutex_);
+  portLost_ = std::move(listener);
+}
+
+void SerialTransport::SetStateListener(std::function<void(bool open)> listener) {
+  std::lock_guard lock(mutex_);
+  stateListener_ = std::move(listener);
+}
+
+void SerialTransport::ResetReceiveRing() { ring_.Reset(); }
+
+void SerialTransport::SetOpen(bool open) {
+  if (open_.exchange(open) == open) return;
+  std::function<void(bool)> listener;
+  {
+    std::lock_guard lock(mutex_);
+    listener = stateListener_;
+  }
+  if (listener) listener(open);
+}
+
+void SerialTransport::ReportCommErrors(SerialPort& port) {
+  // Flags are read (and so cleared) on every wake-up, shown only on request.
+  unsigned flags = 0;
+  if (!port.TakeLineErrors(flags) || !options_.showCommErrors.load()) return;
+  const LineErrorText text = FirstLineError(flags);
+  if (text.message) prompter_.Message(text.message, text.caption);
+}
+
+void SerialTransport::CommThread(std::shared_ptr<SerialPort> port, std::shared_ptr<Event> stop) {
+  tlCommThreadOf = this;
+  std::array<std::uint8_t, kReadChunk> buffer;
+  bool lost = false;
+  for (;;) {
+    const std::size_t room = ring_.FreeSpace();
+    if (room == 0) {
+      // Unread bytes are never overwritten: wait for the consumer to make
+      // room while the driver's buffer (and flow control) hold the rest.
+      pollfd p[2] = {{ring_.spaceEvent().fd(), POLLIN, 0}, {stop->fd(), POLLIN, 0}};
+      if (::poll(p, 2, -1) < 0 && errno != EINTR) break;
+      if (p[1].revents) break;
+      continue;
+    }
+    const WaitResult wait = port->WaitReadable(*stop);
+    if (wait == WaitResult::Stopped) break;
+    if (wait != WaitResult::Readable) {
+      lost = true;
+      break;
+    }
+    const long n = port->Read({buffer.data(), std::min(room, buffer.size())});
+    if (n < 0) {
+      lost = true;
+      break;
+    }
+    if (n > 0) ring_.Write({buffer.data(), static_cast<std::size_t>(n)});
+    ReportCommErrors(*port);
+  }
+
+  // A device that vanishes while the owner stops the port is just stopped.
+  if (lost && !stop->isSet()) {
+    SetOpen(false);
+    std::function<void()> listener;
+    {
+      std::lock_guard lock(mutex_);
+      listener = portLost_;
+    }
+    if (listener) listener();
+    std::lock_guard io(ioMutex_);
+    port->Close();
+  } else {
+    {
+      std::lock_guard io(ioMutex_);
+      port->Close();
+    }
+    SetOpen(false);
+  }
+  threadRunning_.store(false);
+  tlCommThreadOf = nullptr;
+}
+
+}  // namespace qmx

@@ -1,0 +1,242 @@
+#include "link/ui/comm_port_form.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "link/prompter.h"
+#include "link/radio_link.h"
+
+namespace qmx {
+
+namespace {
+QComboBox* MakeList(const QStringList& items, QWidget* parent) {
+  auto* box = new QComboBox(parent);
+  box->addItems(items);
+  return box;
+}
+
+// Restores the normal cursor when it goes out of scope.
+class BusyCursor {
+ public:
+  explicit BusyCursor(Qt::CursorShape shape) { QApplication::setOverrideCursor(shape); }
+  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};
+}  // namespace
+
+TCommPortForm::TCommPortForm(RadioLink& link, Prompter& prompter, QWidget* parent)
+    : QDialog(parent), link_(link), prompter_(prompter) {
+  setObjectName("TCommPortForm");
+  setWindowTitle("Comm Port Settings");
+  listPorts_ = [] { return ListSerialPorts(); };
+  probe_ = [](const std::string& path) { return ProbePort(path); };
+
+  QStringList bauds;
+  for (std::uint32_t b : kBaudRates) bauds << QString::number(b);
+  CommPortComboBox = new QComboBox(this);
+  CommPortComboBox->setEditable(true);  // a pty or an unusual device can be typed in
+  CommPortComboBox->setInsertPolicy(QComboBox::NoInsert);
+  CommPortComboBox->setMinimumContentsLength(14);
+  BaudrateComboBox = MakeList(bauds, this);
+  ParityComboBox = MakeList({"NONE", "EVEN", "ODD"}, this);
+  StopBitsComboBox = MakeList({"1", "2"}, this);
+  AutoDetectComboBox = MakeList({"FALSE", "TRUE"}, this);
+  CommPortComboBox->setObjectName("CommPortComboBox");
+  BaudrateComboBox->setObjectName("BaudrateComboBox");
+  ParityComboBox->setObjectName("ParityComboBox");
+  StopBitsComboBox->setObjectName("StopBitsComboBox");
+  AutoDetectComboBox->setObjectName("AutoDetectComboBox");
+
+  auto* grid = new QGridLayout;
+  const std::pair<const char*, QComboBox*> rows[] = {{"Comm Port", CommPortComboBox},
+                                                      {"Baudrate", BaudrateComboBox},
+                                                      {"Parity", ParityComboBox},
+                                                      {"Stop Bits", StopBitsComboBox},
+                                                      {"Auto Detect", AutoDetectComboBox}};
+  int row = 0;
+  for (const auto& [label, box] : rows) {
+    auto* l = new QLabel(label, this);
+    l->setBuddy(box);
+    grid->addWidget(l, row, 0);
+    grid->addWidget(box, row, 1);
+    ++row;
+  }
+  grid->setColumnStretch(1, 1);
+
+  OKButton = new QPushButton("OK", this);
+  OKButton->setObjectName("OKButton");
+  OKButton->setDefault(true);
+  CancelButton = new QPushButton("Cancel", this);
+  CancelButton->setObjectName("CancelButton");
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(OKButton);
+  buttons->addWidget(CancelButton);
+  buttons->addStretch(1);
+
+  StatusBar1 = new QLabel(this);
+  StatusBar1->setObjectName("StatusBar1");
+  StatusBar1->setAlignment(Qt::AlignCenter);
+  StatusBar1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  StatusBar1->setMinimumWidth(StatusBar1->fontMetrics().horizontalAdvance("Checking for QMX Device...") + 24);
+
+  auto* outer = new QVBoxLayout(this);
+  outer->addLayout(grid);
+  outer->addSpacing(6);
+  outer->addLayout(buttons);
+  outer->addSpacing(4);
+  outer->addWidget(StatusBar1);
+  outer->setSizeConstraint(QLayout::SetFixedSize);  // fixed border
+  SetStatus("Select Settings");
+
+  connect(OKButton, &QPushButton::clicked, this, &TCommPortForm::OKButtonClick);
+  connect(CancelButton, &QPushButton::clicked, this, &TCommPortForm::CancelButtonClick);
+}
+
+void TCommPortForm::SetPortSource(std::function<std::vector<PortInfo>()> list,
+                                  std::function<bool(const std::string&)> probe) {
+  listPorts_ = std::move(list);
+  probe_ = std::move(probe);
+}
+
+int TCommPortForm::SelectedIndex(List list) const {
+  switch (list) {
+    case PortList: return CommPortComboBox->currentIndex();
+    case BaudList: return BaudrateComboBox->currentIndex();
+    case ParityList: return ParityComboBox->currentIndex();
+    case StopBitsList: return StopBitsComboBox->currentIndex();
+    case AutoDetectList: return AutoDetectComboBox->currentIndex();
+    case ListCount: break;
+  }
+  return -1;
+}
+
+QString TCommPortForm::PortText() const { return CommPortComboBox->currentText(); }
+QString TCommPortForm::BaudText() const { return BaudrateComboBox->currentText(); }
+QString TCommPortForm::StatusText() const { return StatusBar1->text(); }
+void TCommPortForm::SetStatus(const QString& text) { StatusBar1->setText(text); }
+
+int TCommPortForm::FillPortList() {
+  entries_ = BuildPortList(listPorts_ ? listPorts_() : std::vector<PortInfo>{}, probe_, offerSim_);
+  CommPortComboBox->clear();
+  for (const PortEntry& e : entries_) {
+    CommPortComboBox->addItem(QString::fromStdString(e.text));
+    CommPortComboBox->setItemData(CommPortComboBox->count() - 1, QString::fromStdString(e.tooltip), Qt::ToolTipRole);
+  }
+  return static_cast<int>(entries_.size());
+}
+
+void TCommPortForm::showEvent(QShowEvent* event) {
+  FillPortList();
+  QComboBox* lists[ListCount] = {CommPortComboBox, BaudrateComboBox, ParityComboBox, StopBitsComboBox,
+                                 AutoDetectComboBox};
+  for (int i = 0; i < ListCount; ++i) {
+    const int tag = tags_[i];
+    lists[i]->setCurrentIndex(tag >= 0 && tag < lists[i]->count() ? tag : -1);
+  }
+  QDialog::showEvent(event);
+}
+
+std::string TCommPortForm::SelectedPortPath() const {
+  const int index = CommPortComboBox->currentIndex();
+  const std::string text = CommPortComboBox->currentText().trimmed().toStdString();
+  if (index >= 0 && static_cast<std::size_t>(index) < entries_.size() && entries_[static_cast<std::size_t>(index)].text == text)
+    return entries_[static_cast<std::size_t>(index)].path;
+  return PortPath(EntryPortName(text));
+}
+
+int TCommPortForm::TryPortSettings(const std::string& path, const LineSettings& line, bool open) {
+  attempts_.emplace_back(path, line);
+  link_.transport.OpenCommPort(line, path, open);
+  return link_.commands.EnterProtocolMode(attemptTimeoutMs_, 0) == 1 ? 0 : 1;
+}
+
+void TCommPortForm::StopPort() { link_.transport.StopComm(); }
+
+bool TCommPortForm::AutoDetectRadio() {
+  DetectSteps steps;
+  steps.selectPort = [this](int index) { CommPortComboBox->setCurrentIndex(index); };
+  steps.selectLine = [this](int parityIndex, int baudIndex, int stopIndex) {
+    ParityComboBox->setCurrentIndex(parityIndex);
+    BaudrateComboBox->setCurrentIndex(baudIndex);
+    StopBitsComboBox->setCurrentIndex(stopIndex);
+  };
+  steps.tryPort = [this](const std::string& path, const LineSettings& line, bool open, bool& opened) {
+    const bool found = TryPortSettings(path, line, open) == 0;
+    opened = link_.transport.IsOpen();
+    return found;
+  };
+  steps.cancelled = [this] { return cancelRequest_; };
+  steps.stopPort = [this] { StopPort(); };
+  return qmx::AutoDetectRadio(entries_, steps);
+}
+
+void TCommPortForm::OKButtonClick() {
+  if (busy_) return;  // a search is already running
+  busy_ = true;
+  cancelRequest_ = false;
+  attempts_.clear();
+  BusyCursor cursor(Qt::BusyCursor);
+  SetStatus("Checking for QMX Device...");
+  if (AutoDetectComboBox->currentText() == "TRUE") {
+    if (AutoDetectRadio() && !cancelRequest_) {
+      busy_ = false;
+      accept();
+      return;
+    }
+    prompter_.Message("Could not find device.  Please check settings and try again.", "Device not present");
+    SetStatus("Could not find radio");
+    StopPort();
+  } else {
+    const LineSettings line = SettingsFromSelection(BaudText().toStdString(), ParityComboBox->currentIndex(),
+                                                    StopBitsComboBox->currentIndex());
+    const bool found = TryPortSettings(SelectedPortPath(), line, true) == 0;
+    if (found && !cancelRequest_) {
+      busy_ = false;
+      accept();
+      return;
+    }
+    StopPort();
+    // A dialog cancelled while it waited has nothing more to say.
+    if (!cancelRequest_) {
+      prompter_.Message("The selected comm port settings are not valid.\nPlease check settings and try again.",
+                        "Invalid Comm Port Settings");
+      SetStatus("Could not find radio");
+    }
+  }
+  busy_ = false;
+}
+
+void TCommPortForm::CancelButtonClick() { reject(); }
+
+void TCommPortForm::reject() {
+  cancelRequest_ = true;
+  QDialog::reject();
+}
+
+TForm2::TForm2(QWidget* parent) : QDialog(parent) {
+  setObjectName("TForm2");
+  setWindowTitle("OrvaneProg Information");
+  Label1 = new QLabel("Detecting Radio", this);
+  Label2 = new QLabel("Please power cycle radio", this);
+  for (QLabel* l : {Label1, Label2}) {
+    l->setAlignment(Qt::AlignCenter);
+    QFont f = l->font();
+    f.setPointSizeF(f.pointSizeF() * 1.3);
+    l->setFont(f);
+  }
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(Label1);
+  layout->addWidget(Label2);
+  layout->setContentsMargins(30, 20, 30, 20);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+}  // namespace qmx

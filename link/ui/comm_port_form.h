@@ -1,0 +1,101 @@
+// "Comm Port Settings": the user picks a serial port and line settings, or
+// lets the dialog search for the radio. It closes with OK only when the port
+// is open and the radio has answered in protocol mode.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+#include <vector>
+
+#include "link/port_detect.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace qmx {
+
+class RadioLink;
+class Prompter;
+
+class TCommPortForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  // The five lists whose selections the dialog remembers.
+  enum List { PortList, BaudList, ParityList, StopBitsList, AutoDetectList, ListCount };
+
+  TCommPortForm(RadioLink& link, Prompter& prompter, QWidget* parent = nullptr);
+
+  // Where the port list comes from (tests replace the system's list).
+  void SetPortSource(std::function<std::vector<PortInfo>()> list, std::function<bool(const std::string&)> probe);
+  // Offer the built-in simulated module (default on).
+  void SetOfferSim(bool offer) { offerSim_ = offer; }
+  // Time-out of one attempt to reach the radio (1000 ms).
+  void SetAttemptTimeoutMs(double ms) { attemptTimeoutMs_ = ms; }
+
+  // Remembered selection of each list, applied each time the dialog shows.
+  int Remembered(List list) const { return tags_[list]; }
+  void SetRemembered(List list, int index) { tags_[list] = index; }
+  int SelectedIndex(List list) const;
+
+  // Rebuilds the port list; returns the number of entries.
+  int FillPortList();
+  // 0 when the radio answered at these settings, 1 otherwise.
+  int TryPortSettings(const std::string& path, const LineSettings& line, bool open);
+  bool AutoDetectRadio();
+
+  QString PortText() const;
+  QString BaudText() const;
+  QString StatusText() const;
+  const std::vector<PortEntry>& Entries() const { return entries_; }
+  // Every attempt of the last search or connection: (port path, settings).
+  const std::vector<std::pair<std::string, LineSettings>>& Attempts() const { return attempts_; }
+
+  QComboBox* CommPortComboBox;
+  QComboBox* BaudrateComboBox;
+  QComboBox* ParityComboBox;
+  QComboBox* StopBitsComboBox;
+  QComboBox* AutoDetectComboBox;
+  QPushButton* OKButton;
+  QPushButton* CancelButton;
+  QLabel* StatusBar1;
+
+ public slots:
+  void OKButtonClick();
+  void CancelButtonClick();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void reject() override;
+
+ private:
+  void SetStatus(const QString& text);
+  void StopPort();
+  std::string SelectedPortPath() const;
+
+  RadioLink& link_;
+  Prompter& prompter_;
+  std::function<std::vector<PortInfo>()> listPorts_;
+  std::function<bool(const std::string&)> probe_;
+  bool offerSim_ = true;
+  double attemptTimeoutMs_ = 1000.0;
+  int tags_[ListCount] = {0, 3, 0, 0, 0};
+  bool cancelRequest_ = false;  // the Cancel button's tag
+  bool busy_ = false;
+  std::vector<PortEntry> entries_;
+  std::vector<std::pair<std::string, LineSettings>> attempts_;
+};
+
+// "OrvaneProg Information": two centred lines, shown without buttons while
+// the firmware upgrade waits for the radio.
+class TForm2 : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TForm2(QWidget* parent = nullptr);
+  QLabel* Label1;
+  QLabel* Label2;
+};
+
+}  // namespace qmx

@@ -1,0 +1,126 @@
+#include "link/ui/qt_prompter.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QThread>
+#include <QWidget>
+#include <algorithm>
+#include <condition_variable>
+
+namespace qmx {
+
+struct QtPrompter::Request {
+  Kind kind;
+  QString text;
+  QString caption;
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool done = false;
+  bool answer = false;
+};
+
+QtPrompter::QtPrompter(QWidget* parentWindow) : parentWindow_(parentWindow) {}
+
+QtPrompter::~QtPrompter() { Shutdown(); }
+
+void QtPrompter::Message(const std::string& text, const std::string& caption) {
+  Ask(Kind::Message, text, caption);
+}
+
+bool QtPrompter::Question(const std::string& text, const std::string& caption) {
+  return Ask(Kind::Question, text, caption);
+}
+
+bool QtPrompter::Confirm(const std::string& text, const std::string& caption) {
+  return Ask(Kind::Confirm, text, caption);
+}
+
+bool QtPrompter::Ask(Kind kind, const std::string& text, const std::string& caption) {
+  const QString qtext = QString::fromStdString(text);
+  const QString qcaption = QString::fromStdString(caption);
+  if (QThread::currentThread() == thread()) return Show(kind, qtext, qcaption);
+
+  auto request = std::make_shared<Request>();
+  request->kind = kind;
+  request->text = qtext;
+  request->caption = qcaption;
+  {
+    std::lock_guard lock(mutex_);
+    if (shutDown_) return false;
+    pending_.push_back(request);
+  }
+  QMetaObject::invokeMethod(this, [this, request] { Run(request); }, Qt::QueuedConnection);
+  std::unique_lock lock(request->mutex);
+  request->cv.wait(lock, [&] { return request->done; });
+  return request->answer;
+}
+
+void QtPrompter::Run(const std::shared_ptr<Request>& request) {
+  {
+    std::lock_guard lock(mutex_);
+    // Released by Shutdown() meanwhile: its thread has moved on.
+    if (std::find(pending_.begin(), pending_.end(), request) == pending_.end()) return;
+  }
+  const bool answer = Show(request->kind, request->text, request->caption);
+  {
+    std::lock_guard lock(mutex_);
+    std::erase(pending_, request);
+  }
+  Finish(*request, answer);
+}
+
+void QtPrompter::Finish(Request& request, bool answer) {
+  {
+    std::lock_guard lock(request.mutex);
+    if (request.done) return;
+    request.done = true;
+    request.answer = answer;
+  }
+  request.cv.notify_all();
+}
+
+void QtPrompter::Shutdown() {
+  std::vector<std::shared_ptr<Request>> waiting;
+  {
+    std::lock_guard lock(mutex_);
+    shutDown_ = true;
+    waiting.swap(pending_);
+  }
+  for (const auto& r : waiting) Finish(*r, false);
+}
+
+bool QtPrompter::Show(Kind kind, const QString& text, const QString& caption) {
+  QWidget* parent = parentWindow_ ? parentWindow_.data() : QApplication::activeWindow();
+  QMessageBox box(parent);
+  box.setWindowTitle(caption);
+  box.setText(text);
+  switch (kind) {
+    case Kind::Message:
+      box.setIcon(QMessageBox::NoIcon);
+      box.setStandardButtons(QMessageBox::Ok);
+      box.setDefaultButton(QMessageBox::Ok);
+      break;
+    case Kind::Question:
+      box.setIcon(QMessageBox::Question);
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      box.setDefaultButton(QMessageBox::Yes);
+      break;
+    case Kind::Confirm:
+      box.setIcon(QMessageBox::Question);
+      box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+      box.setDefaultButton(QMessageBox::Ok);
+      break;
+  }
+  const int result = box.exec();
+  switch (kind) {
+    case Kind::Message:
+      return true;
+    case Kind::Question:
+      return result == QMessageBox::Yes;
+    case Kind::Confirm:
+      return result == QMessageBox::Ok;
+  }
+  return false;
+}
+
+}  // namespace qmx

@@ -1,0 +1,57 @@
+// The program's Prompter: real modal message boxes. Calls from the thread
+// this object lives on (the user-interface thread) show the box at once;
+// calls from any other thread are handed to that thread and block until the
+// user has answered, as a blocking queued call would, with one difference:
+// Shutdown() (and the destructor) release every thread still waiting, so a
+// worker that reports an error while the user-interface thread is stopping
+// it cannot deadlock the two. After Shutdown() calls from other threads show
+// nothing and answer No / Cancel.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "link/prompter.h"
+
+namespace qmx {
+
+class QtPrompter : public QObject, public Prompter {
+  Q_OBJECT
+
+ public:
+  enum class Kind { Message, Question, Confirm };
+
+  // `parentWindow`: the window boxes are centred on; without one, the
+  // active window at the time.
+  explicit QtPrompter(QWidget* parentWindow = nullptr);
+  ~QtPrompter() override;
+
+  void Message(const std::string& text, const std::string& caption) override;
+  bool Question(const std::string& text, const std::string& caption) override;
+  bool Confirm(const std::string& text, const std::string& caption) override;
+
+  void Shutdown();
+
+ protected:
+  // Shows one box on the user-interface thread and returns the answer (Yes
+  // or OK is true; a plain message returns true). Tests override this.
+  virtual bool Show(Kind kind, const QString& text, const QString& caption);
+
+ private:
+  struct Request;
+  bool Ask(Kind kind, const std::string& text, const std::string& caption);
+  void Run(const std::shared_ptr<Request>& request);
+  static void Finish(Request& request, bool answer);
+
+  QPointer<QWidget> parentWindow_;
+  std::mutex mutex_;
+  bool shutDown_ = false;
+  std::vector<std::shared_ptr<Request>> pending_;
+};
+
+}  // namespace qmx

@@ -1,0 +1,69 @@
+#include "link/ui/qt_waiter.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+
+namespace qmx {
+
+QtWaiter::QtWaiter(QObject* parent) : QObject(parent) {}
+
+QtWaiter::~QtWaiter() {
+  // A wait still running here would be a bug of the owner; let it end.
+  for (QEventLoop* loop : loops_) loop->quit();
+}
+
+std::uint64_t QtWaiter::Generation() const { return generation_.load(std::memory_order_acquire); }
+
+void QtWaiter::WaitUntil(std::uint64_t seen, Clock::time_point deadline) {
+  if (QThread::currentThread() != thread()) {
+    std::unique_lock lock(mutex_);
+    cv_.wait_until(lock, deadline, [&] { return Generation() != seen; });
+    return;
+  }
+
+  while (Generation() == seen) {
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) return;
+    // Whole milliseconds, rounded up, so the timer never ends a wait early
+    // by more than it has to; the loop re-checks the clock anyway.
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(static_cast<int>(std::min<long long>(ms, 24LL * 3600 * 1000)));
+
+    loops_.push_back(&loop);
+    // A Notify() after the check above has already posted its quit call,
+    // which runs inside exec() below now that the loop is registered.
+    if (Generation() == seen) loop.exec(QEventLoop::AllEvents);
+    loops_.erase(std::find(loops_.begin(), loops_.end(), &loop));
+  }
+}
+
+void QtWaiter::Notify() {
+  generation_.fetch_add(1, std::memory_order_acq_rel);
+  {
+    // Taking the lock orders this with a foreign waiter's check-then-sleep.
+    std::lock_guard lock(mutex_);
+  }
+  cv_.notify_all();
+  if (!quitPosted_.exchange(true, std::memory_order_acq_rel))
+    QMetaObject::invokeMethod(this, &QtWaiter::QuitLoops, Qt::QueuedConnection);
+}
+
+void QtWaiter::QuitLoops() {
+  // An exchange, not a store: it reads the flag set by the latest Notify()
+  // and so sees that call's new generation.
+  quitPosted_.exchange(false, std::memory_order_acq_rel);
+  for (QEventLoop* loop : loops_) loop->quit();
+}
+
+void QtWaiter::ProcessEvents() { QCoreApplication::processEvents(); }
+
+}  // namespace qmx

@@ -1,0 +1,767 @@
+#include "mainwindow/ui/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "config/local_status.h"
+#include "config/register_map.h"
+#include "config/ui/device_config_form.h"
+#include "config/ui/mac_form.h"
+#include "link/number_text.h"
+#include "link/prompter.h"
+#include "link/radio_link.h"
+#include "link/ui/comm_port_form.h"
+#include "link/workdir.h"
+#include "mainwindow/received_text.h"
+#include "mainwindow/settings_file.h"
+#include "tools/ui/about_form.h"
+
+namespace qmx {
+
+namespace {
+
+constexpr int kClientWidth = 951;
+constexpr int kClientHeight = 553;
+constexpr int kPanelWidth = 225;
+
+// Restores the normal cursor when it goes out of scope.
+class BusyCursor {
+ public:
+  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+QFont TitleFont() {
+  QFont f("Arial");
+  f.setPixelSize(20);
+  return f;
+}
+
+QTextEdit* MakeView(QWidget* parent, bool monospace) {
+  auto* view = new QTextEdit(parent);
+  view->setReadOnly(true);
+  view->setLineWrapMode(QTextEdit::NoWrap);
+  view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  if (monospace) {
+    QFont f("Courier New");
+    f.setStyleHint(QFont::Monospace);
+    f.setPixelSize(12);
+    view->setFont(f);
+  }
+  return view;
+}
+
+void AppendLine(QTextEdit* view, const QString& text) {
+  QTextCursor cursor(view->document());
+  cursor.movePosition(QTextCursor::End);
+  if (!view->document()->isEmpty()) cursor.insertBlock();
+  cursor.insertText(text);
+}
+
+}  // namespace
+
+// Carries view events from the parser thread to the window, in order.
+class TForm1::UiSink : public ViewSink {
+ public:
+  explicit UiSink(TForm1* window) : window_(window) {}
+  void FrameReceived() override { Post([](TForm1* w) { w->FrameArrived(); }); }
+  void EventText(const EventBlock& block) override {
+    Post([block](TForm1* w) { w->AppendEvent(block); });
+  }
+  void ReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) override {
+    Post([address, lqi, bytes = std::vector<std::uint8_t>(data.begin(), data.end())](TForm1* w) {
+      w->ShowReceivedData(address, lqi, bytes);
+    });
+  }
+  void IoEvent(std::uint16_t address, std::span<const std::uint8_t> data) override {
+    Post([address, bytes = std::vector<std::uint8_t>(data.begin(), data.end())](TForm1* w) {
+      w->ApplyIoEvent(address, bytes);
+    });
+  }
+  void RemoteJoined(std::uint16_t address) override {
+    Post([address](TForm1* w) { w->AddNetworkAddress(address); });
+  }
+
+ private:
+  template <typename F>
+  void Post(F&& f) {
+    QPointer<TForm1> target = window_;
+    QMetaObject::invokeMethod(
+        window_, [target, f = std::forward<F>(f)] { if (target) f(target.data()); }, Qt::QueuedConnection);
+  }
+  TForm1* window_;
+};
+
+TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& dir, MainWindowForms forms,
+               QWidget* parent)
+    : QMainWindow(parent),
+      link_(link),
+      image_(image),
+      prompter_(prompter),
+      dir_(dir),
+      forms_(forms),
+      sink_(std::make_unique<UiSink>(this)) {
+  setObjectName("TForm1");
+  setWindowTitle("QMXDemo 2.0");
+  BuildMenus();
+
+  auto* central = new QWidget(this);
+  auto* row = new QHBoxLayout(central);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(4);
+  row->addWidget(BuildStatusPanel());
+  PageControl1 = new QTabWidget(central);
+  PageControl1->setObjectName("PageControl1");
+  Serial = BuildSerialTab();
+  PollIO = BuildPollTab();
+  Events = BuildEventsTab();
+  Zavedo = BuildZavedoTab();
+  PageControl1->addTab(Serial, "Serial");
+  PageControl1->addTab(PollIO, "Poll I/O");
+  PageControl1->addTab(Events, "Events");
+  PageControl1->addTab(Zavedo, "Zavedo");
+  row->addWidget(PageControl1, 1);
+  setCentralWidget(central);
+
+  StatusBar1 = new QLabel(this);
+  StatusBar1->setObjectName("StatusBar1");
+  StatusBar1->setAlignment(Qt::AlignCenter);
+  statusBar()->addWidget(StatusBar1, 1);
+  statusBar()->setSizeGripEnabled(false);
+
+  // Start-up: status line, the link's counter, the parser thread.
+  SetStatus("Not Connected to Device");
+  link_.sequence.Reset(0);
+  link_.parser.Start();
+  ClearLocalStatus();
+  for (QTextEdit* v : {ReceivedDataRichEdit, LQIRichEdit, EventRichEdit, MACAddressRichEdit, ZavedoRichEdit})
+    v->clear();
+  NetworkAddrComboBox->clear();
+  for (QComboBox* box : RadioNetworkAddressComboBox) box->clear();
+  PageControl1->setCurrentIndex(0);
+  ResetPollControls(false);
+  SetConnectedControls(false);
+
+  link_.SetPortLostListener([this, self = QPointer<TForm1>(this)] {
+    QMetaObject::invokeMethod(
+        this, [self] { if (self) self->PortLost(); }, Qt::QueuedConnection);
+  });
+
+  const int menuHeight = menuBar()->sizeHint().height();
+  const QSize wanted(kClientWidth, kClientHeight + menuHeight);
+  setFixedSize(wanted.expandedTo(minimumSizeHint()));
+}
+
+TForm1::~TForm1() {
+  link_.SetPortLostListener(nullptr);
+  link_.parser.Stop();
+}
+
+ViewSink& TForm1::Sink() { return *sink_; }
+
+void TForm1::BuildMenus() {
+  auto item = [this](QMenu* menu, const char* name, const char* caption, bool checkable = false,
+                     bool checked = false) {
+    auto* a = menu->addAction(caption);
+    a->setObjectName(name);
+    a->setCheckable(checkable);
+    a->setChecked(checked);
+    return a;
+  };
+  QMenu* file = menuBar()->addMenu("&File");
+  Connect1 = item(file, "Connect1", "Connect");
+  Connect1->setShortcut(QKeySequence("Ctrl+C"));
+  Connect1->setShortcutContext(Qt::ApplicationShortcut);
+  file->addSeparator();
+  SaveSettings1 = item(file, "SaveSettings1", "Save Settings");
+  SaveSettings1->setShortcut(QKeySequence("Ctrl+S"));
+  file->addSeparator();
+  Exit1 = item(file, "Exit1", "E&xit");
+
+  QMenu* view = menuBar()->addMenu("&View");
+  ShowCommErrors1 = item(view, "ShowCommErrors1", "Show Comm Errors", true, false);
+  ShowSettingsInHex1 = item(view, "ShowSettingsInHex1", "Show Settings In Hex", true, true);
+  LogData1 = item(view, "LogData1", "Log Data", true, false);
+
+  QMenu* options = menuBar()->addMenu("&Options");
+  PacketBuilder1 = item(options, "PacketBuilder1", "Packet Builder");
+  PacketBuilder1->setEnabled(false);
+  options->addSeparator();
+  Diag1 = item(options, "Diag1", "Diagnostics");
+  Diag1->setEnabled(false);
+  options->addSeparator();
+  ObeyCTS = item(options, "ObeyCTS", "Obey CTS", true, false);
+
+  QMenu* help = menuBar()->addMenu("&Help");
+  About1 = item(help, "About1", "&About");
+
+  connect(Connect1, &QAction::triggered, this, &TForm1::Connect1Click);
+  connect(SaveSettings1, &QAction::triggered, this, &TForm1::SaveSettings1Click);
+  connect(Exit1, &QAction::triggered, this, &TForm1::CloseProgram);
+  connect(PacketBuilder1, &QAction::triggered, this, &TForm1::PacketBuilder1Click);
+  connect(Diag1, &QAction::triggered, this, &TForm1::Diag1Click);
+  connect(About1, &QAction::triggered, this, &TForm1::About1Click);
+  connect(ShowCommErrors1, &QAction::toggled, this, [this](bool on) { link_.options.showCommErrors = on; });
+  connect(LogData1, &QAction::toggled, this, [this](bool on) { link_.options.logData = on; });
+  connect(ObeyCTS, &QAction::toggled, this, [this](bool on) { link_.options.obeyCts = on; });
+}
+
+QWidget* TForm1::BuildStatusPanel() {
+  Panel1 = new QWidget(this);
+  Panel1->setObjectName("Panel1");
+  Panel1->setFixedWidth(kPanelWidth);
+  auto* layout = new QVBoxLayout(Panel1);
+  layout->setContentsMargins(8, 6, 8, 8);
+
+  auto* titleRow = new QHBoxLayout;
+  StaticText1 = new QLabel("Current Settings", Panel1);
+  StaticText1->setFont(TitleFont());
+  CloseCheckBox = new QCheckBox(Panel1);
+  CloseCheckBox->setObjectName("CloseCheckBox");
+  CloseCheckBox->setVisible(false);
+  titleRow->addWidget(StaticText1, 1, Qt::AlignHCenter);
+  titleRow->addWidget(CloseCheckBox, 0, Qt::AlignTop | Qt::AlignRight);
+  layout->addLayout(titleRow);
+  layout->addSpacing(10);
+
+  auto* grid = new QGridLayout;
+  grid->setHorizontalSpacing(8);
+  grid->setVerticalSpacing(10);
+  QLabel** values[] = {&DeviceModeStaticText,   &CurrentPanIDStaticText,    &CurrentChannelStaticText,
+                       &CurrentNetworkStaticText, &MACAddressStaticText,    &FirmwareVersionStaticText,
+                       &LinkStatusStaticText,   &SecurityStaticText};
+  const char* names[] = {"DeviceModeStaticText",     "CurrentPanIDStaticText", "CurrentChannelStaticText",
+                         "CurrentNetworkStaticText", "MACAddressStaticText",   "FirmwareVersionStaticText",
+                         "LinkStatusStaticText",     "SecurityStaticText"};
+  for (int i = 0; i < 8; ++i) {
+    auto* label = new QLabel(kLocalStatusLabels[static_cast<std::size_t>(i)], Panel1);
+    QFont bold = label->font();
+    bold.setBold(true);
+    label->setFont(bold);
+    auto* value = new QLabel(Panel1);
+    value->setObjectName(names[i]);
+    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    *values[i] = value;
+    // The MAC address is the widest value: it gets the row below its label.
+    if (i == 4) {
+      grid->addWidget(label, i * 2, 0, 1, 2);
+      grid->addWidget(value, i * 2 + 1, 0, 1, 2, Qt::AlignRight);
+      MACAddressLabel = label;
+    } else {
+      grid->addWidget(label, i * 2, 0);
+      grid->addWidget(value, i * 2, 1);
+    }
+    if (i == 6) LinkStatusLabel = label;
+  }
+  grid->setColumnStretch(1, 1);
+  layout->addLayout(grid);
+  layout->addStretch(1);
+
+  RefreshButton = new QPushButton("Refresh", Panel1);
+  ConfigButton = new QPushButton("Config", Panel1);
+  UpgradeButton = new QPushButton("Upgrade", Panel1);
+  ConnectButton = new QPushButton("Connect", Panel1);
+  RefreshButton->setObjectName("RefreshButton");
+  ConfigButton->setObjectName("ConfigButton");
+  UpgradeButton->setObjectName("UpgradeButton");
+  ConnectButton->setObjectName("ConnectButton");
+  auto* buttons = new QGridLayout;
+  buttons->addWidget(RefreshButton, 0, 0);
+  buttons->addWidget(ConfigButton, 0, 1);
+  buttons->addWidget(UpgradeButton, 1, 0);
+  buttons->addWidget(ConnectButton, 1, 1);
+  layout->addLayout(buttons);
+
+  connect(ConnectButton, &QPushButton::clicked, this, &TForm1::ConnectButtonClick);
+  connect(RefreshButton, &QPushButton::clicked, this, &TForm1::RefreshButtonClick);
+  connect(ConfigButton, &QPushButton::clicked, this, &TForm1::ConfigButtonClick);
+  connect(UpgradeButton, &QPushButton::clicked, this, &TForm1::UpgradeButtonClick);
+  for (QLabel* l : {MACAddressLabel, MACAddressStaticText, LinkStatusLabel, LinkStatusStaticText})
+    l->installEventFilter(this);
+  return Panel1;
+}
+
+QWidget* TForm1::BuildSerialTab() {
+  auto* tab = new QWidget;
+  auto* layout = new QVBoxLayout(tab);
+
+  // Received data: address, data and LQI columns under one header.
+  auto* header = new QHBoxLayout;
+  header->setSpacing(0);
+  const std::pair<const char*, int> headings[] = {{"Nework Addr", 75}, {"Received Data", 535}, {"LQI", 37}};
+  for (const auto& [text, width] : headings) {
+    auto* h = new QLabel(text, tab);
+    h->setAlignment(Qt::AlignCenter);
+    h->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    h->setFixedWidth(width);
+    header->addWidget(h);
+  }
+  header->addStretch(1);
+  layout->addLayout(header);
+  auto* columns = new QHBoxLayout;
+  columns->setSpacing(0);
+  MACAddressRichEdit = MakeView(tab, true);
+  ReceivedDataRichEdit = MakeView(tab, true);
+  LQIRichEdit = MakeView(tab, true);
+  MACAddressRichEdit->setObjectName("MACAddressRichEdit");
+  ReceivedDataRichEdit->setObjectName("ReceivedDataRichEdit");
+  LQIRichEdit->setObjectName("LQIRichEdit");
+  MACAddressRichEdit->setFixedWidth(75);
+  ReceivedDataRichEdit->setFixedWidth(535);
+  LQIRichEdit->setFixedWidth(52);
+  // The data column's scroll bar moves all three together.
+  for (QTextEdit* side : {MACAddressRichEdit, LQIRichEdit}) {
+    side->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    side->setAlignment(Qt::AlignCenter);
+    connect(ReceivedDataRichEdit->verticalScrollBar(), &QScrollBar::valueChanged, side->verticalScrollBar(),
+            &QScrollBar::setValue);
+  }
+  columns->addWidget(MACAddressRichEdit);
+  columns->addWidget(ReceivedDataRichEdit);
+  columns->addWidget(LQIRichEdit);
+  columns->addStretch(1);
+  layout->addLayout(columns, 1);
+
+  auto* viewOptions = new QHBoxLayout;
+  HexCheckBox = new QCheckBox("Hex Mode", tab);
+  HexCheckBox->setObjectName("HexCheckBox");
+  HexCheckBox->setChecked(true);
+  ScrollRealTimeCheckBox = new QCheckBox("Scroll RealTime", tab);
+  ScrollRealTimeCheckBox->setObjectName("ScrollRealTimeCheckBox");
+  ClearButton = new QPushButton("Clear Screen", tab);
+  ClearButton->setObjectName("ClearButton");
+  viewOptions->addWidget(HexCheckBox);
+  viewOptions->addWidget(ScrollRealTimeCheckBox);
+  viewOptions->addStretch(1);
+  viewOptions->addWidget(ClearButton);
+  layout->addLayout(viewOptions);
+  connect(ClearButton, &QPushButton::clicked, this, &TForm1::Clear1Click);
+  connect(ScrollRealTimeCheckBox, &QCheckBox::toggled, this, [this](bool on) {
+    if (on) ReceivedDataRichEdit->setFocus();
+  });
+
+  // Transmit panel.
+  auto* panel = new QGroupBox(tab);
+  panel->setObjectName("Panel2");
+  auto* p = new QVBoxLayout(panel);
+  auto* title = new QLabel("Packet Builder", panel);
+  title->setObjectName("PacketBuilderStaticText");
+  title->setFont(TitleFont());
+  p->addWidget(title, 0, Qt::AlignHCenter);
+  auto* fields = new QGridLayout;
+  NetworkAddrComboBox = new QComboBox(panel);
+  NetworkAddrComboBox->setObjectName("NetworkAddrComboBox");
+  NetworkAddrComboBox->setEditable(true);
+  NetworkAddrComboBox->setInsertPolicy(QComboBox::NoInsert);
+  IntervalEdit = new QLineEdit("0", panel);
+  IntervalEdit->setObjectName("IntervalEdit");
+  TransmitEdit = new QLineEdit("This is a test", panel);
+  TransmitEdit->setObjectName("TransmitEdit");
+  TransmitEdit->setMaxLength(80);
+  TXStatusEdit = new QLineEdit(panel);
+  TXStatusEdit->setObjectName("TXStatusEdit");
+  TXStatusEdit->setReadOnly(true);
+  LQIEdit = new QLineEdit(panel);
+  LQIEdit->setObjectName("LQIEdit");
+  LQIEdit->setReadOnly(true);
+  const std::pair<const char*, QWidget*> cells[] = {{"Network Addr", NetworkAddrComboBox},
+                                                    {"Interval (sec)", IntervalEdit},
+                                                    {"Data to Transmit", TransmitEdit},
+                                                    {"TX Status", TXStatusEdit},
+                                                    {"ACK LQI", LQIEdit}};
+  int column = 0;
+  for (const auto& [label, widget] : cells) {
+    fields->addWidget(new QLabel(label, panel), 0, column);
+    fields->addWidget(widget, 1, column);
+    ++column;
+  }
+  fields->setColumnStretch(2, 1);
+  NetworkAddrComboBox->setMinimumWidth(90);
+  IntervalEdit->setMaximumWidth(80);
+  TXStatusEdit->setMaximumWidth(70);
+  LQIEdit->setMaximumWidth(70);
+  p->addLayout(fields);
+  auto* sendRow = new QHBoxLayout;
+  DataCheckBox = new QCheckBox("Data in ASCII", panel);
+  DataCheckBox->setObjectName("DataCheckBox");
+  DataCheckBox->setChecked(true);
+  CRCheckBox = new QCheckBox("Append CR", panel);
+  CRCheckBox->setObjectName("CRCheckBox");
+  TransmitButton = new QPushButton("Transmit", panel);
+  TransmitButton->setObjectName("TransmitButton");
+  sendRow->addWidget(DataCheckBox);
+  sendRow->addWidget(CRCheckBox);
+  sendRow->addStretch(1);
+  sendRow->addWidget(TransmitButton);
+  p->addLayout(sendRow);
+  layout->addWidget(panel);
+  return tab;
+}
+
+QWidget* TForm1::BuildPollTab() {
+  auto* tab = new QWidget;
+  auto* layout = new QVBoxLayout(tab);
+  auto* groups = new QHBoxLayout;
+  for (int i = 0; i < 4; ++i) {
+    auto* group = new QGroupBox(QString("Radio %1").arg(i + 1), tab);
+    group->setObjectName(QString("Radio%1GroupBox").arg(i + 1));
+    auto* form = new QFormLayout(group);
+    auto* box = new QComboBox(group);
+    box->setObjectName(QString("Radio%1NetworkAddressComboBox").arg(i + 1));
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    RadioNetworkAddressComboBox[static_cast<std::size_t>(i)] = box;
+    form->addRow("Network Address", box);
+    groups->addWidget(group);
+  }
+  layout->addLayout(groups);
+  layout->addStretch(1);
+  auto* bottom = new QHBoxLayout;
+  RefreshPollButton = new QPushButton("Start", tab);
+  RefreshPollButton->setObjectName("RefreshPollButton");
+  bottom->addStretch(1);
+  bottom->addWidget(RefreshPollButton);
+  layout->addLayout(bottom);
+  return tab;
+}
+
+QWidget* TForm1::BuildEventsTab() {
+  auto* tab = new QWidget;
+  auto* layout = new QVBoxLayout(tab);
+  EventRichEdit = MakeView(tab, false);
+  EventRichEdit->setObjectName("EventRichEdit");
+  EventRichEdit->setLineWrapMode(QTextEdit::WidgetWidth);
+  ClearEventButton = new QPushButton("Clear", tab);
+  ClearEventButton->setObjectName("ClearEventButton");
+  layout->addWidget(EventRichEdit, 1);
+  layout->addWidget(ClearEventButton, 0, Qt::AlignRight);
+  connect(ClearEventButton, &QPushButton::clicked, this, &TForm1::ClearEventButtonClick);
+  return tab;
+}
+
+QWidget* TForm1::BuildZavedoTab() {
+  auto* tab = new QWidget;
+  auto* layout = new QVBoxLayout(tab);
+  ZavedoRichEdit = MakeView(tab, true);
+  ZavedoRichEdit->setObjectName("ZavedoRichEdit");
+  QFont f("Terminal");
+  f.setStyleHint(QFont::TypeWriter);
+  f.setPixelSize(13);
+  ZavedoRichEdit->setFont(f);
+  layout->addWidget(ZavedoRichEdit);
+  return tab;
+}
+
+void TForm1::SetStatus(const QString& text) { StatusBar1->setText(text); }
+QString TForm1::StatusText() const { return StatusBar1->text(); }
+bool TForm1::Connected() const { return ConnectButton->text() == "Disconnect"; }
+
+std::array<QString, 8> TForm1::StatusValues() const {
+  return {DeviceModeStaticText->text(),     CurrentPanIDStaticText->text(),  CurrentChannelStaticText->text(),
+          CurrentNetworkStaticText->text(), MACAddressStaticText->text(),    FirmwareVersionStaticText->text(),
+          LinkStatusStaticText->text(),     SecurityStaticText->text()};
+}
+
+void TForm1::ShowLocalStatus() {
+  const auto rows = StatusRows(FormatLocalStatus(image_, 0));
+  QLabel* values[] = {DeviceModeStaticText,     CurrentPanIDStaticText, CurrentChannelStaticText,
+                      CurrentNetworkStaticText, MACAddressStaticText,   FirmwareVersionStaticText,
+                      LinkStatusStaticText,     SecurityStaticText};
+  for (std::size_t i = 0; i < rows.size(); ++i) values[i]->setText(QString::fromStdString(rows[i]));
+}
+
+void TForm1::ClearLocalStatus() {
+  for (QLabel* l : {DeviceModeStaticText, CurrentPanIDStaticText, CurrentChannelStaticText, CurrentNetworkStaticText,
+                    MACAddressStaticText, FirmwareVersionStaticText, LinkStatusStaticText, SecurityStaticText})
+    l->clear();
+}
+
+void TForm1::ResetPollControls(bool on) {
+  for (QComboBox* box : RadioNetworkAddressComboBox) box->setEnabled(on);
+  RefreshPollButton->setEnabled(on);
+}
+
+void TForm1::SetConnectedControls(bool connected) {
+  ConnectButton->setText(connected ? "Disconnect" : "Connect");
+  for (QWidget* w : {static_cast<QWidget*>(ConfigButton), static_cast<QWidget*>(RefreshButton),
+                     static_cast<QWidget*>(UpgradeButton), static_cast<QWidget*>(PageControl1)})
+    w->setEnabled(connected);
+  Diag1->setEnabled(connected);
+  PacketBuilder1->setEnabled(connected);
+}
+
+void TForm1::ConnectButtonClick() {
+  if (Connected()) {
+    Disconnect();
+    return;
+  }
+  if (!forms_.port || forms_.port->exec() != QDialog::Accepted) return;
+  BankMask read = 0;
+  {
+    BusyCursor busy;
+    read = ReadBanks(link_.commands, image_, kAllBanks, 0, 0);
+  }
+  if (read == kAllBanks) {
+    ShowLocalStatus();
+    SetConnectedControls(true);
+    ResetPollControls(true);
+    SetStatus(QString("Connected to local radio on %1 at %2")
+                  .arg(QString::fromStdString(EntryStatusName(forms_.port->PortText().toStdString())),
+                       forms_.port->BaudText()));
+  } else {
+    link_.transport.StopComm();
+    SetStatus("Disconnected.");
+    prompter_.Message("Could not get data from radio.  Please try again.", "BANKALL Failed");
+  }
+}
+
+void TForm1::Disconnect() {
+  SetConnectedControls(false);
+  ClearLocalStatus();
+  link_.transport.StopComm();
+  if (disconnectDelayMs_ > 0) {
+    QEventLoop loop;
+    QTimer::singleShot(disconnectDelayMs_, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  ResetPollControls(false);
+  SetStatus("Disconnected.");
+}
+
+void TForm1::PortLost() {
+  if (!Connected()) return;  // a search or a failed attempt: the dialog reports it
+  SetConnectedControls(false);
+  ClearLocalStatus();
+  link_.transport.StopComm();
+  ResetPollControls(false);
+  SetStatus("Disconnected.");
+  prompter_.Message("The radio's serial port has gone away.  Please check the cable and connect again.",
+                    "Port Lost");
+}
+
+void TForm1::RefreshButtonClick() {
+  BusyCursor busy;
+  if (link_.commands.EnterProtocolMode(1000, 3) < 0) {
+    prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
+    return;
+  }
+  if (ReadBanks(link_.commands, image_, kAllBanks, 0, 0) != kAllBanks) {
+    prompter_.Message("Could not read data.  Please try again.", "Read Failed");
+    return;
+  }
+  ShowLocalStatus();
+  prompter_.Message("Refresh Successful.", "Refresh Successful");
+}
+
+void TForm1::ConfigButtonClick() {
+  if (!forms_.config) return;
+  forms_.config->RadioIndex = 0;
+  forms_.config->exec();
+}
+
+void TForm1::UpgradeButtonClick() {
+  if (auto* upgrade = qobject_cast<QDialog*>(forms_.upgrade)) upgrade->exec();
+}
+
+void TForm1::About1Click() {
+  if (forms_.about) forms_.about->exec();
+}
+
+void TForm1::PacketBuilder1Click() {
+  if (auto* d = qobject_cast<QDialog*>(forms_.packetBuilder)) d->exec();
+}
+
+void TForm1::Diag1Click() {
+  if (auto* d = qobject_cast<QDialog*>(forms_.diagnostics)) d->exec();
+}
+
+void TForm1::MACAddressStaticTextMouseDown() {
+  MACAddressStaticText->clear();
+  if (!forms_.mac) return;
+  forms_.mac->MACAddressEdit->clear();
+  forms_.mac->exec();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonPress &&
+      (watched == MACAddressLabel || watched == MACAddressStaticText || watched == LinkStatusLabel ||
+       watched == LinkStatusStaticText)) {
+    auto* press = static_cast<QMouseEvent*>(event);
+    if (press->button() == Qt::LeftButton && (press->modifiers() & Qt::AltModifier)) {
+      MACAddressStaticTextMouseDown();
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::CloseProgram() { close(); }
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  link_.parser.Stop();
+  event->accept();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!firstShow_) return;
+  firstShow_ = false;
+  LoadSettingsFile();
+  if (LogData1->isChecked()) link_.log.LogHeader();
+}
+
+AppSettings TForm1::GatherSettings() const {
+  AppSettings s;
+  s.showCommErrors = ShowCommErrors1->isChecked();
+  s.showSettingsInHex = ShowSettingsInHex1->isChecked();
+  s.logData = LogData1->isChecked();
+  s.hexMode = HexCheckBox->isChecked();
+  s.scrollRealTime = ScrollRealTimeCheckBox->isChecked();
+  s.interval = IntervalEdit->text().toStdString();
+  s.transmit = TransmitEdit->text().toStdString();
+  s.dataInAscii = DataCheckBox->isChecked();
+  s.appendCr = CRCheckBox->isChecked();
+  if (forms_.port) {
+    s.port = static_cast<std::int8_t>(forms_.port->SelectedIndex(TCommPortForm::PortList));
+    s.baudRate = static_cast<std::int8_t>(forms_.port->SelectedIndex(TCommPortForm::BaudList));
+    s.parity = static_cast<std::int8_t>(forms_.port->SelectedIndex(TCommPortForm::ParityList));
+    s.stopBits = static_cast<std::int8_t>(forms_.port->SelectedIndex(TCommPortForm::StopBitsList));
+    s.autoDetect = static_cast<std::int8_t>(forms_.port->SelectedIndex(TCommPortForm::AutoDetectList));
+  }
+  return s;
+}
+
+void TForm1::ApplySettings(const AppSettings& s) {
+  ShowCommErrors1->setChecked(s.showCommErrors);
+  ShowSettingsInHex1->setChecked(s.showSettingsInHex);
+  LogData1->setChecked(s.logData);
+  HexCheckBox->setChecked(s.hexMode);
+  ScrollRealTimeCheckBox->setChecked(s.scrollRealTime);
+  IntervalEdit->setText(QString::fromStdString(s.interval));
+  TransmitEdit->setText(QString::fromStdString(s.transmit));
+  DataCheckBox->setChecked(s.dataInAscii);
+  CRCheckBox->setChecked(s.appendCr);
+  if (forms_.port) {
+    forms_.port->SetRemembered(TCommPortForm::PortList, s.port);
+    forms_.port->SetRemembered(TCommPortForm::BaudList, s.baudRate);
+    forms_.port->SetRemembered(TCommPortForm::ParityList, s.parity);
+    forms_.port->SetRemembered(TCommPortForm::StopBitsList, s.stopBits);
+    forms_.port->SetRemembered(TCommPortForm::AutoDetectList, s.autoDetect);
+  }
+}
+
+void TForm1::LoadSettingsFile() {
+  AppSettings s = GatherSettings();
+  if (forms_.port) {
+    s.port = static_cast<std::int8_t>(forms_.port->Remembered(TCommPortForm::PortList));
+    s.baudRate = static_cast<std::int8_t>(forms_.port->Remembered(TCommPortForm::BaudList));
+    s.parity = static_cast<std::int8_t>(forms_.port->Remembered(TCommPortForm::ParityList));
+    s.stopBits = static_cast<std::int8_t>(forms_.port->Remembered(TCommPortForm::StopBitsList));
+    s.autoDetect = static_cast<std::int8_t>(forms_.port->Remembered(TCommPortForm::AutoDetectList));
+  }
+  if (LoadSettings(dir_, s)) ApplySettings(s);
+}
+
+void TForm1::SaveSettings1Click() {
+  const AppSettings s = GatherSettings();
+  SaveSettings(dir_, s);
+  if (forms_.port) {
+    forms_.port->SetRemembered(TCommPortForm::PortList, s.port);
+    forms_.port->SetRemembered(TCommPortForm::BaudList, s.baudRate);
+    forms_.port->SetRemembered(TCommPortForm::ParityList, s.parity);
+    forms_.port->SetRemembered(TCommPortForm::StopBitsList, s.stopBits);
+    forms_.port->SetRemembered(TCommPortForm::AutoDetectList, s.autoDetect);
+  }
+}
+
+void TForm1::ClearEventButtonClick() { EventRichEdit->clear(); }
+
+void TForm1::Clear1Click() {
+  for (QTextEdit* v : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit}) v->clear();
+  ReceivedDataRichEdit->setFocus();
+}
+
+void TForm1::AppendEvent(const EventBlock& block) {
+  if (block.colour == TextColour::Green) eventColour_ = QColor(0, 128, 0);
+  if (block.colour == TextColour::Red) eventColour_ = QColor(255, 0, 0);
+  QTextCursor cursor(EventRichEdit->document());
+  cursor.movePosition(QTextCursor::End);
+  QTextCharFormat format;
+  if (eventColour_.isValid()) format.setForeground(eventColour_);
+  for (const std::string& line : block.lines) {
+    if (!EventRichEdit->document()->isEmpty()) cursor.insertBlock();
+    cursor.insertText(QString::fromStdString(line), format);
+  }
+  EventRichEdit->verticalScrollBar()->setValue(EventRichEdit->verticalScrollBar()->maximum());
+}
+
+void TForm1::ShowReceivedData(std::uint16_t address, std::uint8_t lqi, const std::vector<std::uint8_t>& data) {
+  AppendLine(MACAddressRichEdit, QString::fromStdString(NetworkAddressText(address)));
+  AppendLine(LQIRichEdit, QString::fromStdString(HexText(lqi, 2)));
+  const std::vector<std::string> lines = ReceivedDataLines(data, HexCheckBox->isChecked());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    AppendLine(ReceivedDataRichEdit, QString::fromStdString(lines[i]));
+    if (i + 1 < lines.size()) {
+      AppendLine(MACAddressRichEdit, QString());
+      AppendLine(LQIRichEdit, QString());
+    }
+  }
+  if (ScrollRealTimeCheckBox->isChecked())
+    ReceivedDataRichEdit->verticalScrollBar()->setValue(ReceivedDataRichEdit->verticalScrollBar()->maximum());
+}
+
+void TForm1::ApplyIoEvent(std::uint16_t address, const std::vector<std::uint8_t>& data) {
+  for (int n = 1; n <= 4; ++n) {
+    const QString text = RadioNetworkAddressComboBox[static_cast<std::size_t>(n - 1)]->currentText();
+    std::int32_t value = 0;
+    if (!TryTextToInt(text.toStdString(), value) || static_cast<std::uint16_t>(value) != address ||
+        value != static_cast<std::int32_t>(address))
+      continue;
+    const BankInfo bank5 = *FindBank(5);
+    auto place = image_.Bank(n, bank5);
+    std::copy_n(data.begin(), std::min(data.size(), place.size()), place.begin());
+    return;
+  }
+}
+
+void TForm1::AddNetworkAddress(std::uint16_t address) {
+  const QString text = QString::fromStdString(NetworkAddressText(address));
+  if (NetworkAddrComboBox->findText(text) >= 0) return;
+  NetworkAddrComboBox->addItem(text);
+  QStringList all;
+  for (int i = 0; i < NetworkAddrComboBox->count(); ++i) all << NetworkAddrComboBox->itemText(i);
+  for (QComboBox* box : RadioNetworkAddressComboBox) {
+    const QString typed = box->currentText();
+    box->clear();
+    box->addItems(all);
+    box->setEditText(typed);
+  }
+}
+
+void TForm1::FrameArrived() {
+  if (ScrollRealTimeCheckBox->isChecked()) ReceivedDataRichEdit->setFocus();
+}
+
+}  // namespace qmx

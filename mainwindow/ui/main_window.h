@@ -1,0 +1,192 @@
+// The main window: the connection to the local radio, its status panel on
+// the left, the four tabs, the menus and the status line.
+#pragma once
+
+#include <QMainWindow>
+#include <QColor>
+#include <QPointer>
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "link/decoder.h"
+#include "mainwindow/settings_file.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class QTextEdit;
+
+namespace qmx {
+
+class RadioLink;
+class RadioImage;
+class Prompter;
+class WorkDir;
+class TCommPortForm;
+class TAboutForm;
+class TDeviceConfigForm;
+class TMACForm;
+
+// The windows the main window opens.
+struct MainWindowForms {
+  TCommPortForm* port = nullptr;
+  TAboutForm* about = nullptr;
+  TDeviceConfigForm* config = nullptr;
+  TMACForm* mac = nullptr;
+  QWidget* packetBuilder = nullptr;
+  QWidget* diagnostics = nullptr;
+  QWidget* upgrade = nullptr;
+};
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& dir, MainWindowForms forms = {},
+         QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // The sink that carries the decoder's view events to this window, in
+  // order, on the user-interface thread.
+  ViewSink& Sink();
+
+  void ShowLocalStatus();
+  void ClearLocalStatus();
+  void ResetPollControls(bool on);
+  QString StatusText() const;
+  bool Connected() const;
+  // The values of the status panel, top to bottom.
+  std::array<QString, 8> StatusValues() const;
+  // The windows this one opens (created after it, in start-up order).
+  void SetForms(const MainWindowForms& forms) { forms_ = forms; }
+  // Milliseconds to wait after closing the port on disconnect (750).
+  void SetDisconnectDelayMs(int ms) { disconnectDelayMs_ = ms; }
+
+  // Menu items.
+  QAction* Connect1;
+  QAction* SaveSettings1;
+  QAction* Exit1;
+  QAction* ShowCommErrors1;
+  QAction* ShowSettingsInHex1;
+  QAction* LogData1;
+  QAction* PacketBuilder1;
+  QAction* Diag1;
+  QAction* ObeyCTS;
+  QAction* About1;
+
+  // Status panel.
+  QWidget* Panel1;
+  QLabel* StaticText1;
+  QLabel* DeviceModeStaticText;
+  QLabel* CurrentPanIDStaticText;
+  QLabel* CurrentChannelStaticText;
+  QLabel* CurrentNetworkStaticText;
+  QLabel* MACAddressStaticText;
+  QLabel* FirmwareVersionStaticText;
+  QLabel* LinkStatusStaticText;
+  QLabel* SecurityStaticText;
+  QLabel* MACAddressLabel;
+  QLabel* LinkStatusLabel;
+  QPushButton* RefreshButton;
+  QPushButton* ConfigButton;
+  QPushButton* UpgradeButton;
+  QPushButton* ConnectButton;
+  QCheckBox* CloseCheckBox;
+
+  // Tabs.
+  QTabWidget* PageControl1;
+  QWidget* Serial;
+  QWidget* PollIO;
+  QWidget* Events;
+  QWidget* Zavedo;
+
+  // Serial tab.
+  QTextEdit* MACAddressRichEdit;
+  QTextEdit* ReceivedDataRichEdit;
+  QTextEdit* LQIRichEdit;
+  QCheckBox* HexCheckBox;
+  QCheckBox* ScrollRealTimeCheckBox;
+  QPushButton* ClearButton;
+  QComboBox* NetworkAddrComboBox;
+  QLineEdit* IntervalEdit;
+  QLineEdit* TransmitEdit;
+  QLineEdit* TXStatusEdit;
+  QLineEdit* LQIEdit;
+  QCheckBox* DataCheckBox;
+  QCheckBox* CRCheckBox;
+  QPushButton* TransmitButton;
+
+  // Poll I/O tab: the network address of each remote radio row.
+  std::array<QComboBox*, 4> RadioNetworkAddressComboBox{};
+  QPushButton* RefreshPollButton;
+
+  // Events and Zavedo tabs.
+  QTextEdit* EventRichEdit;
+  QPushButton* ClearEventButton;
+  QTextEdit* ZavedoRichEdit;
+
+  QLabel* StatusBar1;
+
+  // Settings file fields gathered from and applied to the controls.
+  AppSettings GatherSettings() const;
+  void ApplySettings(const AppSettings& settings);
+
+ public slots:
+  void ConnectButtonClick();
+  void Connect1Click() { ConnectButtonClick(); }
+  void RefreshButtonClick();
+  void ConfigButtonClick();
+  void UpgradeButtonClick();
+  void About1Click();
+  void PacketBuilder1Click();
+  void Diag1Click();
+  void SaveSettings1Click();
+  void CloseProgram();
+  void ClearEventButtonClick();
+  void Clear1Click();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  class UiSink;
+  void BuildMenus();
+  QWidget* BuildStatusPanel();
+  QWidget* BuildSerialTab();
+  QWidget* BuildPollTab();
+  QWidget* BuildEventsTab();
+  QWidget* BuildZavedoTab();
+  void SetStatus(const QString& text);
+  void SetConnectedControls(bool connected);
+  void Disconnect();
+  void PortLost();
+  void MACAddressStaticTextMouseDown();
+  void LoadSettingsFile();
+
+  // View events, on the user-interface thread.
+  void AppendEvent(const EventBlock& block);
+  void ShowReceivedData(std::uint16_t address, std::uint8_t lqi, const std::vector<std::uint8_t>& data);
+  void ApplyIoEvent(std::uint16_t address, const std::vector<std::uint8_t>& data);
+  void AddNetworkAddress(std::uint16_t address);
+  void FrameArrived();
+
+  RadioLink& link_;
+  RadioImage& image_;
+  Prompter& prompter_;
+  WorkDir& dir_;
+  MainWindowForms forms_;
+  std::unique_ptr<UiSink> sink_;
+  QColor eventColour_;
+  bool firstShow_ = true;
+  int disconnectDelayMs_ = 750;
+};
+
+}  // namespace qmx

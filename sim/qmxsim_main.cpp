@@ -1,0 +1,340 @@
+// qmxsim: serves one simulated QMX2400 module on a pseudo-terminal, so that
+// the program (or any serial tool) can talk to it through a real tty.
+//
+// The first line on stdout is the path of the terminal to open. The tool
+// then serves until SIGINT or SIGTERM, or until an unplug fault strikes;
+// closing the master side then shows the host a hang-up.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "link/event.h"
+#include "sim/sim_module.h"
+
+namespace {
+
+using qmx::LineSettings;
+using qmx::sim::Fault;
+using qmx::sim::SimModule;
+
+constexpr char kUsage[] =
+    "Usage: qmxsim [--baud N] [--parity none|even|odd] [--stop 1|2] [--faults LIST]\n"
+    "              [--announce-every SECONDS] [--echo] [--help]\n"
+    "\n"
+    "Serves a simulated QMX2400 module (the base of a PAN with remotes 0x0001,\n"
+    "0x0002 and 0x0003) on a pseudo-terminal. The first line printed is the\n"
+    "terminal's path; open it with your serial tool. SIGINT or SIGTERM end the\n"
+    "tool; the terminal then reports a hang-up.\n"
+    "\n"
+    "  --baud N        the module's serial line: 1200, 2400, 4800, 9600 (default),\n"
+    "                  19200, 38400, 57600 or 115200 baud\n"
+    "  --parity P      none (default), even or odd, as the module reports it in\n"
+    "                  bank 3. A Linux pseudo-terminal does not show parity to its\n"
+    "                  master side, so the module understands a host whose baud\n"
+    "                  rate and stop bits match, whatever its parity.\n"
+    "  --stop S        1 (default) or 2 stop bits\n"
+    "  --faults LIST   comma-separated faults of the replies, each NAME or\n"
+    "                  NAME=VALUE:\n"
+    "                    drop[=N]      lose the next N replies (default 1)\n"
+    "                    never         answer nothing\n"
+    "                    late[=MS]     send every reply MS late (default 1500)\n"
+    "                    dup           send every reply twice\n"
+    "                    seq[=K]       add K to reply sequence numbers (default 1)\n"
+    "                    noise[=N]     N noise bytes before each reply (default 8)\n"
+    "                    overlong[=L]  a stray 0xFB and length byte L > 100 before\n"
+    "                                  each reply (default 101)\n"
+    "                    unplug[=N]    unplug after N replies (default 0): the tool\n"
+    "                                  exits and the host sees a hang-up\n"
+    "  --announce-every SECONDS\n"
+    "                  send a demonstration frame this often (a remote's I/O\n"
+    "                  event, its data, its join announcement, in turn)\n"
+    "  --echo          remotes send the data of each TX Data back as RX Data\n"
+    "  --help          show this text\n";
+
+int Usage(const char* problem) {
+  std::fprintf(stderr, "qmxsim: %s\n\n%s", problem, kUsage);
+  return 2;
+}
+
+struct FaultArg {
+  Fault fault;
+  int count;      // -1: all replies
+  bool valueIsCount;
+};
+
+const std::map<std::string_view, FaultArg> kFaultNames{
+    {"drop", {Fault::DropReply, 1, true}},         {"never", {Fault::NeverReply, -1, false}},
+    {"late", {Fault::LateReply, -1, false}},       {"dup", {Fault::DuplicateReply, -1, false}},
+    {"seq", {Fault::WrongSequence, -1, false}},    {"noise", {Fault::Noise, -1, false}},
+    {"overlong", {Fault::OverlongLength, -1, false}}, {"unplug", {Fault::Unplug, -1, false}},
+};
+
+std::optional<long> Number(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  std::string s(text);
+  char* end = nullptr;
+  errno = 0;
+  long v = std::strtol(s.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || v < 0) return std::nullopt;
+  return v;
+}
+
+bool ApplyFaults(SimModule& module, std::string_view list) {
+  while (!list.empty()) {
+    const auto comma = list.find(',');
+    std::string_view item = list.substr(0, comma);
+    list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
+    const auto eq = item.find('=');
+    const auto it = kFaultNames.find(item.substr(0, eq));
+    if (it == kFaultNames.end()) return false;
+    FaultArg arg = it->second;
+    int param = 0;
+    if (eq != std::string_view::npos) {
+      auto v = Number(item.substr(eq + 1));
+      if (!v || *v > 100000) return false;
+      if (arg.valueIsCount) {
+        if (*v == 0) continue;
+        arg.count = static_cast<int>(*v);
+      } else {
+        param = static_cast<int>(*v);
+      }
+    }
+    module.SetFault(arg.fault, arg.count, param);
+  }
+  return true;
+}
+
+std::uint32_t BaudOf(speed_t speed) {
+  switch (speed) {
+    case B1200: return 1200;
+    case B2400: return 2400;
+    case B4800: return 4800;
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B38400: return 38400;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    case B230400: return 230400;
+    default: return 0;
+  }
+}
+
+speed_t SpeedOf(std::uint32_t baud) {
+  switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B9600;
+  }
+}
+
+// The line the host has set on the terminal. The pty keeps baud rate and
+// stop bits but clears PARENB and forces 8 data bits.
+std::optional<LineSettings> HostLine(int fd) {
+  termios t{};
+  if (::tcgetattr(fd, &t) != 0) return std::nullopt;
+  LineSettings line;
+  line.baudRate = BaudOf(::cfgetospeed(&t));
+  line.stopBits = (t.c_cflag & CSTOPB) ? qmx::stopbits::Two : qmx::stopbits::One;
+  line.parity = !(t.c_cflag & PARENB) ? qmx::parity::None
+                                      : (t.c_cflag & PARODD) ? qmx::parity::Odd : qmx::parity::Even;
+  switch (t.c_cflag & CSIZE) {
+    case CS5: line.byteSize = 5; break;
+    case CS6: line.byteSize = 6; break;
+    case CS7: line.byteSize = 7; break;
+    default: line.byteSize = 8; break;
+  }
+  return line;
+}
+
+// Module output goes to the master side when the host's line matches.
+class PtySink final : public qmx::sim::SimSink {
+ public:
+  PtySink(int master, int slave, qmx::Event& unplugged) : master_(master), slave_(slave), unplugged_(unplugged) {}
+
+  void OnOutput(std::span<const std::uint8_t> bytes, const qmx::sim::SimLine& line) override {
+    auto host = HostLine(slave_);
+    if (!host || !line.Accepts(*host)) return;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else {
+        // The host does not read and the terminal's buffer is full: like a
+        // real line, what does not fit is lost.
+        return;
+      }
+    }
+  }
+  void OnUnplug() override { unplugged_.set(); }
+
+ private:
+  int master_;
+  int slave_;
+  qmx::Event& unplugged_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  LineSettings line;
+  line.baudRate = 9600;
+  std::string faults;
+  long announceSeconds = 0;
+  bool echo = false;
+
+  for (int i = 1; i < argc; ++i) {
+    std::string_view a = argv[i];
+    auto value = [&]() -> std::optional<std::string_view> {
+      if (i + 1 >= argc) return std::nullopt;
+      return std::string_view(argv[++i]);
+    };
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--baud") {
+      auto v = value();
+      auto n = v ? Number(*v) : std::nullopt;
+      if (!n || !qmx::sim::CodeFromBaud(static_cast<std::uint32_t>(*n))) return Usage("unsupported baud rate");
+      line.baudRate = static_cast<std::uint32_t>(*n);
+    } else if (a == "--parity") {
+      auto v = value();
+      if (v == "none") line.parity = qmx::parity::None;
+      else if (v == "even") line.parity = qmx::parity::Even;
+      else if (v == "odd") line.parity = qmx::parity::Odd;
+      else return Usage("parity must be none, even or odd");
+    } else if (a == "--stop") {
+      auto v = value();
+      if (v == "1") line.stopBits = qmx::stopbits::One;
+      else if (v == "2") line.stopBits = qmx::stopbits::Two;
+      else return Usage("stop bits must be 1 or 2");
+    } else if (a == "--faults") {
+      auto v = value();
+      if (!v) return Usage("--faults needs a list");
+      faults = std::string(*v);
+    } else if (a == "--announce-every") {
+      auto v = value();
+      auto n = v ? Number(*v) : std::nullopt;
+      if (!n || *n == 0 || *n > 86400) return Usage("--announce-every needs a number of seconds");
+      announceSeconds = *n;
+    } else if (a == "--echo") {
+      echo = true;
+    } else {
+      return Usage(("unknown argument " + std::string(a)).c_str());
+    }
+  }
+
+  // Blocked before the module's thread starts, so that it inherits the mask
+  // and the signals reach only the signalfd.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+  const int sigfd = ::signalfd(-1, &signals, SFD_CLOEXEC);
+  if (sigfd < 0) {
+    std::perror("qmxsim: signalfd");
+    return 1;
+  }
+
+  qmx::sim::SimOptions options;
+  options.match = qmx::sim::MatchMode::BaudAndStopBits;
+  options.remoteDataEcho = echo;
+  auto module = std::make_shared<SimModule>(options);
+  module->SetLine(line);
+  if (!ApplyFaults(*module, faults)) return Usage("bad fault list");
+
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+    std::perror("qmxsim: pseudo-terminal");
+    return 1;
+  }
+  const char* name = ::ptsname(master);
+  // Our own descriptor of the slave keeps the master from seeing a hang-up
+  // between host sessions, and lets us read the host's line settings.
+  const int slave = name ? ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+  if (slave < 0) {
+    std::perror("qmxsim: terminal");
+    return 1;
+  }
+  // Raw from the start: a cooked terminal would echo the module's output
+  // back to it before the host sets its own mode.
+  termios t{};
+  ::tcgetattr(slave, &t);
+  ::cfmakeraw(&t);
+  ::cfsetispeed(&t, SpeedOf(line.baudRate));
+  ::cfsetospeed(&t, SpeedOf(line.baudRate));
+  if (line.stopBits == qmx::stopbits::Two) t.c_cflag |= CSTOPB;
+  t.c_cflag |= CLOCAL | CREAD;
+  ::tcsetattr(slave, TCSANOW, &t);
+
+  std::printf("%s\n", name);
+  std::fflush(stdout);
+
+  qmx::Event unplugged;
+  PtySink sink(master, slave, unplugged);
+  module->Attach(&sink);
+  if (announceSeconds > 0) module->SetDemoInterval(std::chrono::seconds(announceSeconds));
+
+  int status = 0;
+  std::uint8_t buffer[4096];
+  for (;;) {
+    pollfd fds[3] = {{master, POLLIN, 0}, {sigfd, POLLIN, 0}, {unplugged.fd(), POLLIN, 0}};
+    if (::poll(fds, 3, -1) < 0) {
+      if (errno == EINTR) continue;
+      std::perror("qmxsim: poll");
+      status = 1;
+      break;
+    }
+    if (fds[1].revents & POLLIN) break;
+    if (fds[2].revents & POLLIN) {
+      std::fputs("qmxsim: unplugged\n", stderr);
+      break;
+    }
+    if (fds[0].revents & POLLIN) {
+      const ssize_t n = ::read(master, buffer, sizeof buffer);
+      if (n > 0) {
+        if (auto host = HostLine(slave)) module->FromHost(std::span(buffer, static_cast<std::size_t>(n)), *host);
+      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        std::perror("qmxsim: read");
+        status = 1;
+        break;
+      }
+    } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      // Cannot happen while we hold the slave open; never spin on it.
+      std::fputs("qmxsim: terminal failed\n", stderr);
+      status = 1;
+      break;
+    }
+  }
+
+  module->Detach(&sink);
+  module.reset();
+  ::close(slave);
+  ::close(master);
+  ::close(sigfd);
+  return status;
+}

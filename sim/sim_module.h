@@ -1,0 +1,361 @@
+// A software model of one QMX2400 module on a serial line and of the radios
+// it reaches over the air. Plain C++; it uses only the frame codec and the
+// shared types of the link.
+//
+// Behaviour, where the module's real behaviour is not pinned down:
+//
+// Serial line
+// - The module has its own line (bank 3). Bytes from the host are understood
+//   only when the host's line matches it (MatchMode::Full: baud, parity,
+//   stop bits and 8 data bits; MatchMode::BaudAndStopBits for a pty, whose
+//   master cannot see parity). Mismatched input is ignored.
+// - Output carries the module's line with it; the receiving side drops it
+//   when it does not match its own line (a real host would read garbage; the
+//   sim port reports a framing error instead, and the noise fault provides
+//   garbage where a test wants it).
+// - A Set Register of bank 3 is answered at the old line; the new line holds
+//   from the next byte on. Invalid baud or parity codes are refused (0xE1).
+//
+// Modes and start-up
+// - After power-up or reset the module is in transparent mode unless bank 4
+//   register 0 says Protocol (2). Factory setting: transparent. Enter
+//   Protocol Mode ("QMX2400", type 0x00) is recognised in either mode.
+// - Transparent mode sends bytes over the air to the transparent default
+//   address; with `transparentEcho` (default on) they come back at once as if
+//   from a loop-back remote, which makes the terminal tab usable.
+// - Software Reset is answered with 0x12; the module then boots for
+//   `bootTime` (deaf; the bootloader will listen here), comes up with its
+//   working settings, and announces 0xA0 (when bank 4 register 4 is on) and
+//   then 0xA1 with the PAN ID (base) or 0xA3 (remote) after `panFormTime`.
+//   A software reset is a warm restart: it keeps the working settings, so
+//   "load defaults, then reset" brings the defaults (and 9600 8N1) into
+//   effect without a memory save. PowerCycle() (and Plug()) is a cold start
+//   that reloads the saved (non-volatile) settings.
+//
+// Registers
+// - Banks 0-6 and 16 with their exact lengths; a read that runs past the end
+//   of a bank returns the bytes that exist (Span reduced). A read of an
+//   unknown bank, from a register beyond the bank, or with Span 0 gets
+//   Announce 0xE1 and no reply; so does a malformed command (wrong length).
+// - Banks 2 and 16 are read-only: a write gets Announce 0xE4 and no reply, so
+//   the program's write fails instead of being reported as done. The MAC
+//   address (bank 2 registers 0-7) and the FCC mode (bank 255 register 6,
+//   data 1, 2 or 4) are factory-protected: they are written only after a
+//   Factory Override (bank 255 register 0x6A, data 0x6A). The override stays
+//   armed for the protected writes that follow it directly (a retransmission
+//   included) and lapses at the next other command or reset. It also covers a
+//   protected write carried to a remote radio.
+// - Bank 255: register 0xFF data 0 loads the factory defaults into the
+//   working settings (the line changes at the next reset or bank 3 write),
+//   data 1 saves the working settings; register 0 data 0 resets a remote
+//   radio (Set Remote Register only; locally it is 0xE1). Anything else 0xE1.
+//   Actions are answered before they act.
+// - Unknown packet types get Announce 0xE0.
+//
+// Radio network
+// - The local module is the base of PAN 0x1234 on channel 0x0F; remotes
+//   0x0001, 0x0002 and 0x0003 are joined, each with its own banks, MAC
+//   address, LQI, GPIO values and ADC readings that drift on every read.
+// - TX status: the local radio not linked, or the remote not linked (left the
+//   network): 2; unknown address, remote rebooting, or lost by the loss
+//   model: 1 with LQI 0; broadcast 0xFFFF: 0. Over-the-air replies come
+//   `remoteLatency` after the command.
+// - With `remoteDataEcho` (default off) a remote sends the data of an
+//   acknowledged TXData back as RX Data.
+// - A remote reset (bank 255 register 0) makes that remote reboot; the base
+//   then announces it as joined (0xA2).
+//
+// Faults act on the replies to commands only (asynchronous frames are not
+// affected); see Fault.
+//
+// Threads: every public function may be called from any thread. Delayed
+// output (late replies, start-up announcements, over-the-air replies, the
+// demo timer) comes from an internal scheduler thread that blocks on a
+// condition variable until the next task is due. Output reaches the attached
+// SimSink with the module's lock held, in the order produced; a sink must
+// therefore never call back into the module.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <queue>
+#include <random>
+#include <span>
+#include <thread>
+#include <vector>
+
+#include "link/frame.h"
+#include "link/packet.h"
+#include "link/serial_port.h"
+
+namespace qmx::sim {
+
+enum class MatchMode { Full, BaudAndStopBits };
+
+// The module's serial line and how strictly a host line must match it.
+struct SimLine {
+  LineSettings settings;
+  MatchMode match = MatchMode::Full;
+  bool Accepts(const LineSettings& host) const;
+};
+
+// Bank 3 codes and line settings.
+std::optional<std::uint32_t> BaudFromCode(std::uint8_t code);
+std::optional<std::uint8_t> CodeFromBaud(std::uint32_t baud);
+// Parity and stop bits of a bank 3 register 1 code (parity::/stopbits:: values).
+std::optional<LineSettings> LineFromCodes(std::uint8_t baudCode, std::uint8_t paramCode);
+std::optional<std::array<std::uint8_t, 2>> CodesFromLine(const LineSettings& line);
+
+// Receives what the module sends on its serial line.
+class SimSink {
+ public:
+  virtual ~SimSink() = default;
+  // Bytes sent at `line`; the sink decides whether its own line matches.
+  virtual void OnOutput(std::span<const std::uint8_t> bytes, const SimLine& line) = 0;
+  // The module was unplugged; the sink is detached after this call.
+  virtual void OnUnplug() = 0;
+};
+
+enum class Fault {
+  DropReply,       // the next `count` replies are lost (the command still acts)
+  NeverReply,      // commands are ignored entirely, nothing is answered
+  LateReply,       // replies go out `param` ms late
+  DuplicateReply,  // each reply is sent twice
+  WrongSequence,   // replies carry the sequence number + `param` (mod 128, default 1)
+  Noise,           // `param` noise bytes (never 0xFB, default 8) precede each reply
+  OverlongLength,  // a stray 0xFB and length byte `param` (default 101) precede each reply
+  Unplug,          // the module is unplugged when a command arrives after `param` more replies
+};
+
+struct SimOptions {
+  MatchMode match = MatchMode::Full;
+  std::chrono::milliseconds bootTime{300};
+  std::chrono::milliseconds panFormTime{50};
+  std::chrono::milliseconds remoteLatency{20};
+  // A partial frame followed by this much silence is dropped with Announce 0xE3.
+  std::chrono::milliseconds parserTimeout{250};
+  bool remoteDataEcho = false;
+  bool transparentEcho = true;
+  std::uint32_t seed = 1;
+};
+
+// The local radio in calls that take a radio; remotes are named by address.
+inline constexpr int kLocal = -1;
+
+class SimModule {
+ public:
+  explicit SimModule(SimOptions options = {});
+  ~SimModule();
+  SimModule(const SimModule&) = delete;
+  SimModule& operator=(const SimModule&) = delete;
+
+  // --- the serial line ---
+  // Bytes written by a host whose line is `hostLine`.
+  void FromHost(std::span<const std::uint8_t> bytes, const LineSettings& hostLine);
+  // Attaches the one receiver of output (an open port). False while another
+  // is attached or the module is unplugged.
+  bool Attach(SimSink* sink);
+  // Detaches `sink` if it is attached; no call reaches it afterwards.
+  void Detach(SimSink* sink);
+  SimLine Line() const;
+  // Sets the line in the working and saved settings and applies it now.
+  // False for a line the module cannot run.
+  bool SetLine(const LineSettings& line);
+
+  // --- state ---
+  bool InProtocolMode() const;
+  bool Booting() const;
+  // Working (or saved) register bytes of a radio; nothing for an unknown
+  // radio, bank or range.
+  std::optional<std::vector<std::uint8_t>> Registers(int radio, std::uint8_t bank, std::uint8_t reg,
+                                                     std::uint8_t span, bool saved = false) const;
+  // Test access: overwrites working register bytes (any bank, no checks but
+  // the bank's bounds).
+  bool PokeRegisters(int radio, std::uint8_t bank, std::uint8_t reg, std::span<const std::uint8_t> bytes);
+  // FCC mode set since the radio's last start, 0 when none.
+  int FccMode(int radio) const;
+  // Every frame the module took as a command (protocol mode, and Enter
+  // Protocol Mode in transparent mode), oldest first; at most 4096 kept.
+  std::vector<Frame> ReceivedFrames() const;
+  void ClearReceivedFrames();
+
+  // --- power and plug ---
+  // Cold start: reloads the saved settings and boots.
+  void PowerCycle();
+  // Unplugs: the attached sink gets OnUnplug, input and output stop.
+  void Unplug();
+  // Plugs back in and powers up (cold start).
+  void Plug();
+  bool IsPlugged() const;
+
+  // --- the radio network ---
+  std::vector<std::uint16_t> Remotes() const;
+  // A remote joins (created with fresh settings when unknown); the base
+  // announces it with 0xA2.
+  void JoinRemote(std::uint16_t address);
+  // A remote leaves; the base announces 0xA5. It stays known but unlinked.
+  void LeaveRemote(std::uint16_t address);
+  // Link state without announcements.
+  void SetRemoteLinked(std::uint16_t address, bool linked);
+  void SetLocalLinked(bool linked);
+  void SetRemoteLqi(std::uint16_t address, std::uint8_t lqi);
+  // Share of over-the-air exchanges with this remote that get no
+  // acknowledgement, 0 … 100.
+  void SetRemoteLoss(std::uint16_t address, int percent);
+  void SetRemoteDataEcho(bool on);
+
+  // --- asynchronous output on demand ---
+  // RX Data from a remote (raw bytes in transparent mode).
+  void SendRxData(std::uint16_t from, std::span<const std::uint8_t> data);
+  // Announce with `code` and its fields (bytes 1 … of the payload).
+  void SendAnnounce(std::uint8_t code, std::span<const std::uint8_t> fields = {});
+  // RX Event carrying the remote's bank 5 from register 0.
+  void SendRxEvent(std::uint16_t from);
+  void SendRxEvent(std::uint16_t from, std::span<const std::uint8_t> data);
+  // Every `interval` one demonstration frame (a remote's I/O event, data or
+  // join announcement, in turn); zero stops it.
+  void SetDemoInterval(std::chrono::milliseconds interval);
+
+  // --- faults ---
+  // `count`: replies affected (-1: all until cleared); `param` as in Fault,
+  // 0 for the default.
+  void SetFault(Fault fault, int count = -1, int param = 0);
+  void ClearFault(Fault fault);
+  void ClearFaults();
+
+ private:
+  static constexpr std::size_t kBankCount = 8;
+  static constexpr std::size_t kLongestBank = 75;
+  using BankBytes = std::array<std::uint8_t, kLongestBank>;
+  using Banks = std::array<BankBytes, kBankCount>;
+
+  struct Radio {
+    std::uint16_t address = 0;
+    Banks working{};
+    Banks saved{};
+    Banks factory{};
+    bool linked = true;
+    bool rebooting = false;
+    std::uint8_t lqi = 0xC0;
+    int lossPercent = 0;
+    int fccMode = 0;
+    std::uint64_t bootGeneration = 0;
+    std::chrono::steady_clock::time_point bootedAt{};
+  };
+
+  struct FaultState {
+    bool active = false;
+    int count = -1;
+    int param = 0;
+  };
+
+  struct Task {
+    std::chrono::steady_clock::time_point due;
+    std::uint64_t order;
+    std::function<void()> run;
+    bool operator>(const Task& o) const { return due != o.due ? due > o.due : order > o.order; }
+  };
+
+  enum class Phase { Running, Booting };
+
+  using Lock = std::unique_lock<std::mutex>;
+
+  // Scheduler.
+  void SchedulerLoop();
+  void After(std::chrono::milliseconds delay, std::function<void()> task);
+
+  // Output (lock held).
+  void Emit(std::span<const std::uint8_t> bytes);
+  void EmitFrame(std::uint8_t seq, std::uint8_t type, std::span<const std::uint8_t> payload);
+  void EmitAnnounce(std::uint8_t code, std::span<const std::uint8_t> fields = {});
+  // Answers `command`; `after` runs once the reply has gone out (or was lost).
+  void Reply(const Frame& command, std::uint8_t type, std::span<const std::uint8_t> payload,
+             std::chrono::milliseconds delay = std::chrono::milliseconds(0), std::function<void()> after = {});
+  bool TakeFault(Fault fault, int* param = nullptr);
+  bool Faulty(Fault fault) const;
+
+  // Input (lock held).
+  std::optional<Frame> TransparentByte(std::uint8_t byte, std::vector<std::uint8_t>& passThrough);
+  void PassThrough(std::span<const std::uint8_t> bytes);
+  void ArmParserTimeout();
+  void OnFrame(const Frame& frame);
+  void HandleCommand(const Frame& frame);
+  void HandleGetRegister(const Frame& frame);
+  void HandleSetRegister(const Frame& frame);
+  void HandleTxData(const Frame& frame);
+  void HandleGetRemote(const Frame& frame);
+  void HandleSetRemote(const Frame& frame);
+
+  // Registers (lock held). The checks return the announce code of a refusal,
+  // 0 when the access is allowed.
+  std::uint8_t CheckRead(std::uint8_t bank, std::uint8_t reg, std::uint8_t span) const;
+  std::vector<std::uint8_t> ReadRegs(Radio& radio, std::uint8_t bank, std::uint8_t reg, std::uint8_t span);
+  std::uint8_t CheckWrite(const Radio& radio, std::uint8_t bank, std::uint8_t reg,
+                          std::span<const std::uint8_t> data, bool local) const;
+  // Applies a checked write; returns what is to happen after the reply.
+  std::function<void()> ApplyWrite(Radio& radio, std::uint8_t bank, std::uint8_t reg,
+                                   std::span<const std::uint8_t> data, bool local);
+  static bool ProtectedWrite(std::uint8_t bank, std::uint8_t reg, std::span<const std::uint8_t> data);
+
+  // Radios, power and network (lock held).
+  static Radio MakeRadio(std::uint16_t address, bool base, std::uint8_t index);
+  Radio* FindRadio(int radio);
+  const Radio* FindRadio(int radio) const;
+  // TX status and LQI of one exchange with `address`; `remote` is set when
+  // it was acknowledged.
+  std::pair<std::uint8_t, std::uint8_t> AirExchange(std::uint16_t address, Radio** remote);
+  void StartBoot(bool cold);
+  void FinishBoot(std::uint64_t generation);
+  void RebootRemote(Radio& remote);
+  void RemoteBooted(std::uint16_t address, std::uint64_t generation);
+  void UnplugLocked();
+  void ApplyLineFromBanks();
+  void DriftInputs(Radio& radio);
+  static void RefreshLive(Radio& radio);
+  void Count(std::uint8_t reg, std::uint8_t width);
+  void DemoTick(std::uint64_t generation);
+  void AnnounceJoined(const Radio& remote);
+  void SendRxDataLocked(std::uint16_t from, std::span<const std::uint8_t> data);
+
+  SimOptions options_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::priority_queue<Task, std::vector<Task>, std::greater<Task>> tasks_;
+  std::uint64_t taskOrder_ = 0;
+  bool stopping_ = false;
+
+  SimSink* sink_ = nullptr;
+  bool plugged_ = true;
+  SimLine line_;
+  Phase phase_ = Phase::Running;
+  bool protocolMode_ = false;
+  bool overrideArmed_ = false;
+  std::uint64_t bootGeneration_ = 0;
+
+  FrameAssembler assembler_;
+  std::vector<std::uint8_t> held_;  // transparent mode: a possible Enter Protocol Mode frame
+  std::uint64_t inputGeneration_ = 0;
+
+  Radio local_;
+  std::map<std::uint16_t, Radio> remotes_;
+  std::map<Fault, FaultState> faults_;
+  int unplugAfter_ = -1;  // replies left before the Unplug fault strikes
+
+  std::deque<Frame> received_;
+  std::mt19937 rng_;
+  std::uint64_t demoGeneration_ = 0;
+  std::chrono::milliseconds demoInterval_{0};
+  unsigned demoStep_ = 0;
+
+  std::thread scheduler_;  // last: starts after everything above exists
+};
+
+}  // namespace qmx::sim

@@ -1,0 +1,155 @@
+#include "sim/sim_serial_port.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+namespace qmx::sim {
+
+SimSerialPort::SimSerialPort(std::shared_ptr<SimModule> module) : module_(std::move(module)) {}
+
+SimSerialPort::~SimSerialPort() { Close(); }
+
+bool SimSerialPort::Open(const std::string& name, std::string* error) {
+  auto fail = [error](const char* why) {
+    if (error) *error = why;
+    return false;
+  };
+  if (name != kSimPortName) return fail("No such device");
+  {
+    std::lock_guard lock(mutex_);
+    if (open_) return fail("Device or resource busy");
+    open_ = true;
+    hungUp_ = false;
+    buffer_.clear();
+    lineErrors_ = 0;
+    ready_.reset();
+  }
+  // Outside our lock: the module calls back into this port with its own
+  // lock held.
+  if (module_->Attach(this)) return true;
+  {
+    std::lock_guard lock(mutex_);
+    open_ = false;
+  }
+  return fail(module_->IsPlugged() ? "Device or resource busy" : "No such device");
+}
+
+bool SimSerialPort::IsOpen() const {
+  std::lock_guard lock(mutex_);
+  return open_;
+}
+
+bool SimSerialPort::GetSettings(LineSettings& out) {
+  std::lock_guard lock(mutex_);
+  if (!open_ || hungUp_) return false;
+  out = host_;
+  return true;
+}
+
+bool SimSerialPort::ApplySettings(const LineSettings& settings) {
+  std::lock_guard lock(mutex_);
+  if (!open_ || hungUp_) return false;
+  host_ = settings;
+  return true;
+}
+
+bool SimSerialPort::SetDtr(bool) { return IsOpen(); }
+
+bool SimSerialPort::SetRts(bool) { return IsOpen(); }
+
+WriteResult SimSerialPort::Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds) {
+  LineSettings host;
+  {
+    std::lock_guard lock(mutex_);
+    if (!open_ || hungUp_) return WriteResult::Failed;
+    host = host_;
+  }
+  module_->FromHost(bytes, host);
+  return WriteResult::Ok;
+}
+
+WaitResult SimSerialPort::WaitReadable(const Event& stop) {
+  for (;;) {
+    // Stopping wins over data, so that a flood cannot keep a reader from
+    // ending.
+    if (stop.isSet()) return WaitResult::Stopped;
+    {
+      std::lock_guard lock(mutex_);
+      if (!open_) return WaitResult::Error;
+      if (!buffer_.empty()) return WaitResult::Readable;
+      if (hungUp_) return WaitResult::Hangup;
+    }
+    pollfd fds[2] = {{ready_.fd(), POLLIN, 0}, {stop.fd(), POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0 && errno != EINTR) return WaitResult::Error;
+  }
+}
+
+long SimSerialPort::Read(std::span<std::uint8_t> out) {
+  std::lock_guard lock(mutex_);
+  if (!open_) return -1;
+  if (!buffer_.empty()) {
+    const std::size_t n = std::min(out.size(), buffer_.size());
+    std::copy_n(buffer_.begin(), n, out.begin());
+    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(n));
+    if (buffer_.empty() && !hungUp_) ready_.reset();
+    return static_cast<long>(n);
+  }
+  return hungUp_ ? -1 : 0;
+}
+
+bool SimSerialPort::TakeLineErrors(unsigned& flags) {
+  std::lock_guard lock(mutex_);
+  if (!open_ || hungUp_) return false;
+  flags = lineErrors_;
+  lineErrors_ = 0;
+  return true;
+}
+
+void SimSerialPort::Close() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!open_) return;
+    open_ = false;
+    buffer_.clear();
+    // Wakes a reader still waiting; it then sees the port closed.
+    ready_.set();
+  }
+  module_->Detach(this);
+}
+
+void SimSerialPort::OnOutput(std::span<const std::uint8_t> bytes, const SimLine& line) {
+  std::lock_guard lock(mutex_);
+  if (!open_ || hungUp_) return;
+  if (!line.Accepts(host_)) {
+    // A receiver at another line sees garbage and framing errors; we keep
+    // the error and spare the garbage.
+    lineErrors_ |= lineerror::Framing;
+    return;
+  }
+  const std::size_t room = kBufferLimit - std::min(kBufferLimit, buffer_.size());
+  if (bytes.size() > room) lineErrors_ |= lineerror::InputOverflow;
+  buffer_.insert(buffer_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(room, bytes.size())));
+  if (!buffer_.empty()) ready_.set();
+}
+
+void SimSerialPort::OnUnplug() {
+  std::lock_guard lock(mutex_);
+  hungUp_ = true;
+  ready_.set();
+}
+
+std::unique_ptr<SerialPort> MakeSimSerialPort(std::shared_ptr<SimModule> module) {
+  return std::make_unique<SimSerialPort>(std::move(module));
+}
+
+PortFactory MakeSimPortFactory(std::shared_ptr<SimModule> module, PortFactory otherwise) {
+  return [module = std::move(module), otherwise = std::move(otherwise)](const std::string& name) -> std::unique_ptr<SerialPort> {
+    if (name == kSimPortName) return MakeSimSerialPort(module);
+    return otherwise ? otherwise(name) : nullptr;
+  };
+}
+
+}  // namespace qmx::sim

@@ -1,0 +1,294 @@
+// The command layer against the simulated module through the in-process
+// port: what goes on the wire, retries, time-outs, reply matching and the
+// results callers see.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "config/register_map.h"
+#include "tests/fixtures/sim_link.h"
+
+namespace qmx::test {
+namespace {
+
+using std::chrono::milliseconds;
+using sim::Fault;
+
+constexpr double kShort = 60.0;  // ms; enough for the in-process module to answer
+
+PacketRecord ReadRecord(std::uint8_t bank, std::uint8_t reg, std::uint8_t span, std::uint16_t address = 0) {
+  PacketRecord rec;
+  rec.Bank = bank;
+  rec.Register = reg;
+  rec.Span = span;
+  rec.NetworkAddress = address;
+  return rec;
+}
+
+class CommandLayerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(s.Open()); }
+  SimLink s;
+};
+
+// The (sequence number, type) of every frame the log says was sent.
+std::vector<std::pair<int, int>> SentFrames(const std::string& log) {
+  std::vector<std::pair<int, int>> out;
+  const std::string marker = "Sent Data : FB ";
+  for (std::size_t at = log.find(marker); at != std::string::npos; at = log.find(marker, at + 1)) {
+    const std::size_t seq = at + marker.size() + 3;
+    out.emplace_back(std::stoi(log.substr(seq, 2), nullptr, 16), std::stoi(log.substr(seq + 3, 2), nullptr, 16));
+  }
+  return out;
+}
+
+TEST_F(CommandLayerTest, SilentRadioGetsRetriesPlusOneFramesWithConsecutiveSequenceNumbers) {
+  s.module->SetFault(Fault::NeverReply);
+  s.link->options.logData = true;
+  s.link->sequence.Reset(125);
+  EXPECT_EQ(s.commands().EnterProtocolMode(kShort, 3), -1);
+  // 126, 127, then 0 and 1: the counter wraps after 127.
+  EXPECT_EQ(SentFrames(s.LogText()), (std::vector<std::pair<int, int>>{{126, 0x00}, {127, 0x00}, {0, 0x00}, {1, 0x00}}));
+
+  EXPECT_EQ(s.commands().EnterProtocolMode(kShort, 0), -1);
+  EXPECT_EQ(SentFrames(s.LogText()).size(), 5u);
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(s.commands().SoftwareReset(0), -1);  // never retransmitted
+  EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(1000));
+  EXPECT_EQ(SentFrames(s.LogText()).back(), std::make_pair(3, 0x02));
+  EXPECT_EQ(SentFrames(s.LogText()).size(), 6u);
+}
+
+TEST_F(CommandLayerTest, FirstReplyLostIsRecoveredByARetransmissionWithAFreshNumber) {
+  ASSERT_EQ(s.commands().EnterProtocolMode(kShort, 3), 1);
+  s.module->ClearReceivedFrames();
+  s.module->SetFault(Fault::DropReply, 1);
+  PacketRecord rec = ReadRecord(1, 0, 34);
+  EXPECT_EQ(s.commands().GetRegister(kShort, rec, 3, 0), 34);
+  const auto sent = s.Received();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[1].first, sent[0].first + 1);
+}
+
+TEST_F(CommandLayerTest, RegisterReadAndWriteResults) {
+  ASSERT_EQ(s.commands().EnterProtocolMode(kShort, 3), 1);
+  PacketRecord rec = ReadRecord(1, 0, 34);
+  ASSERT_EQ(s.commands().GetRegister(kShort, rec, 3, 0), 34);
+  auto expected = s.module->Registers(sim::kLocal, 1, 0, 34);
+  ASSERT_TRUE(expected);
+  EXPECT_TRUE(std::equal(expected->begin(), expected->end(), rec.Data.begin()));
+  EXPECT_EQ(rec.PacketType, ptype::GetRegisterReply);
+
+  PacketRecord set = ReadRecord(0, 10, 1);
+  set.Data[0] = 0x07;
+  EXPECT_EQ(s.commands().SetRegister(kShort, set, 3, 0), 1);
+  EXPECT_EQ(s.module->Registers(sim::kLocal, 0, 10, 1), std::vector<std::uint8_t>{0x07});
+
+  // A write to a read-only bank is refused by the module: no reply, failure.
+  PacketRecord ro = ReadRecord(16, 0, 1);
+  EXPECT_EQ(s.commands().SetRegister(kShort, ro, 0, 0), -1);
+}
+
+TEST_F(CommandLayerTest, TxDataSucceedsWhateverTheStatusAndReportsIt) {
+  ASSERT_EQ(s.commands().EnterProtocolMode(kShort, 3), 1);
+  struct Case {
+    std::uint16_t address;
+    std::uint8_t status;
+  } cases[] = {{0x0001, txstatus::Acknowledged}, {0x0BAD, txstatus::NoAcknowledgement}};
+  for (const Case& c : cases) {
+    PacketRecord rec;
+    rec.NetworkAddress = c.address;
+    rec.Length = 2;
+    rec.Data[0] = 'h';
+    rec.Data[1] = 'i';
+    EXPECT_EQ(s.commands().TxData(kShort, rec, 3), 1) << c.address;
+    EXPECT_EQ(rec.TxStatus, c.status) << c.address;
+  }
+  s.module->SetLocalLinked(false);
+  PacketRecord rec;
+  rec.NetworkAddress = 1;
+  EXPECT_EQ(s.commands().TxData(kShort, rec, 3), 1);
+  EXPECT_EQ(rec.TxStatus, txstatus::NotLinked);
+}
+
+TEST_F(CommandLayerTest, RemoteRegisterStatusesAndRowStatistics) {
+  ASSERT_EQ(s.commands().EnterProtocolMode(kShort, 3), 1);
+  s.commands().SetRowAddressSource([](int row) { return static_cast<std::uint16_t>(row); });
+
+  PacketRecord rec = ReadRecord(0, 0, 44, 0x0002);
+  EXPECT_EQ(s.commands().GetRemoteRegister(kShort, rec, 3, 2), 44);
+  EXPECT_EQ(rec.TxStatus, txstatus::Acknowledged);
+  EXPECT_NE(rec.Lqi, 0);
+  EXPECT_EQ(s.commands().Stats(2).attempts, 1u);
+  EXPECT_EQ(s.commands().Stats(2).successes, 1u);
+
+  // Not linked: fails at once, Span 0, no retransmission, no success.
+  s.module->SetRemoteLinked(0x0003, false);
+  s.module->ClearReceivedFrames();
+  rec = ReadRecord(0, 0, 44, 0x0003);
+  EXPECT_EQ(s.commands().GetRemoteRegister(kShort, rec, 3, 3), -1);
+  EXPECT_EQ(rec.Span, 0);
+  EXPECT_EQ(rec.TxStatus, txstatus::NotLinked);
+  EXPECT_EQ(s.Received().size(), 1u);
+  EXPECT_EQ(s.commands().Stats(3).attempts, 1u);
+  EXPECT_EQ(s.commands().Stats(3).successes, 0u);
+
+  // Unknown address: no acknowledgement.
+  rec = ReadRecord(0, 0, 44, 0x0777);
+  EXPECT_EQ(s.commands().GetRemoteRegister(kShort, rec, 3, 0), -1);
+  EXPECT_EQ(rec.TxStatus, txstatus::NoAcknowledgement);
+
+  // Silent air: every transmission counts as an attempt.
+  s.module->SetFault(Fault::NeverReply);
+  rec = ReadRecord(0, 0, 44, 0x0001);
+  EXPECT_EQ(s.commands().GetRegister(kShort, rec, 2, 1), -1);  // routed to the remote form
+  EXPECT_EQ(s.commands().Stats(1).attempts, 3u);
+  EXPECT_EQ(s.commands().Stats(1).successes, 0u);
+}
+
+TEST_F(CommandLayerTest, ReplyWithAnotherSequenceNumberIsNotTaken) {
+  ASSERT_EQ(s.commands().EnterProtocolMode(kShort, 3), 1);
+  s.module->SetFault(Fault::WrongSequence);
+  PacketRecord rec = ReadRecord(3, 0, 2);
+  EXPECT_EQ(s.commands().GetRegister(kShort, rec, 0, 0), -1);
+}
+
+TEST_F(CommandLayerTest, ReplyLeftOverFromAnEarlierCommandNeverAnswersALaterOne) {
+  ASSERT_EQ(s.commands().EnterProtocolMode(kShort, 3), 1);
+  // A late reply to an abandoned command sits in the queue under number 9.
+  PacketRecord stale;
+  stale.SequenceNumber = 9;
+  stale.PacketType = ptype::GetRegisterReply;
+  stale.Span = 5;
+  s.link->queue.Store(stale);
+  s.link->sequence.Reset(8);
+  s.module->SetFault(Fault::NeverReply);
+  PacketRecord rec = ReadRecord(3, 0, 2);
+  EXPECT_EQ(s.commands().GetRegister(kShort, rec, 0, 0), -1);
+  EXPECT_EQ(s.link->queue.Count(), 0u);
+}
+
+TEST_F(CommandLayerTest, DuplicateAndNoisyRepliesStillAnswerOnce) {
+  ASSERT_EQ(s.commands().EnterProtocolMode(kShort, 3), 1);
+  for (Fault f : {Fault::DuplicateReply, Fault::Noise, Fault::OverlongLength}) {
+    s.module->ClearFaults();
+    s.module->SetFault(f);
+    PacketRecord rec = ReadRecord(2, 0, 21);
+    EXPECT_EQ(s.commands().GetRegister(kShort, rec, 0, 0), 21) << static_cast<int>(f);
+  }
+}
+
+TEST_F(CommandLayerTest, FrameThatWouldBeTooLongIsNeverBuilt) {
+  s.module->ClearReceivedFrames();
+  s.link->options.logData = true;
+  PacketRecord rec = ReadRecord(0, 0, 96);  // 5 + 96 > 100
+  EXPECT_EQ(s.commands().SetRegister(kShort, rec, 3, 0), -1);
+  PacketRecord tx;
+  tx.Length = 97;  // 4 + 97 > 100
+  EXPECT_EQ(s.commands().TxData(kShort, tx, 3), -1);
+  EXPECT_TRUE(s.Received().empty());
+  EXPECT_EQ(s.LogText(), "");
+}
+
+TEST_F(CommandLayerTest, LoggedLines) {
+  s.link->options.logData = true;
+  s.link->sequence.Reset(0);
+  PacketRecord rec = ReadRecord(2, 0, 21);
+  s.module->SetFault(Fault::NeverReply);
+  s.commands().GetRegister(kShort, rec, 0, 0);
+  s.link->sequence.Reset(4);
+  s.commands().ExitProtocolMode(kShort, 0);
+  s.commands().FactoryOverride(kShort, 1);
+  EXPECT_EQ(s.LogText(),
+            "Sent Data : FB 05 01 03 00 02 15 (Get Register)\r\n"
+            "Sent Data : FB 02 05 01 \r\n(Exit Protocol Mode)\r\n"
+            "Factory Override : FB 06 06 04 6A FF 01 6A (Factory Override)\r\n"
+            "Sent Data : FB 06 07 04 6A FF 01 6A (Factory Override)\r\n");
+}
+
+TEST_F(CommandLayerTest, RemoteActionsGoToTheRowAddress) {
+  ASSERT_EQ(s.commands().EnterProtocolMode(kShort, 3), 1);
+  s.commands().SetRowAddressSource([](int row) { return static_cast<std::uint16_t>(row == 2 ? 0x0002 : 0x0777); });
+  s.module->ClearReceivedFrames();
+  EXPECT_EQ(s.commands().MemorySave(kShort, 3, 2), 1);
+  const auto frames = s.module->ReceivedFrames();
+  ASSERT_EQ(frames.size(), 1u);
+  const std::vector<std::uint8_t> payload(frames[0].payload(), frames[0].payload() + frames[0].payloadSize());
+  EXPECT_EQ(frames[0].type(), ptype::SetRemoteRegister);
+  EXPECT_EQ(payload, (std::vector<std::uint8_t>{0x02, 0x00, 0xFF, 0xFF, 0x01, 0x01}));
+}
+
+TEST_F(CommandLayerTest, LostDeviceFailsAWaitingCommandAtOnce) {
+  ASSERT_EQ(s.commands().EnterProtocolMode(kShort, 3), 1);
+  s.module->SetFault(Fault::NeverReply);
+  std::thread unplug([&] {
+    std::this_thread::sleep_for(milliseconds(50));
+    s.module->Unplug();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  PacketRecord rec = ReadRecord(0, 0, 44);
+  EXPECT_EQ(s.commands().GetRegister(10000, rec, 3, 0), -1);
+  unplug.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(2000));
+  EXPECT_FALSE(s.link->transport.IsOpen());
+  EXPECT_EQ(s.commands().EnterProtocolMode(kShort, 0), -1);
+}
+
+// A waiter that runs another command the first time a command waits, as a
+// window event handled during the wait would.
+class ReentrantWaiter : public CondVarWaiter {
+ public:
+  std::function<void()> onFirstWait;
+  void WaitUntil(std::uint64_t seen, Clock::time_point deadline) override {
+    if (auto f = std::exchange(onFirstWait, nullptr)) {
+      f();
+      return;
+    }
+    CondVarWaiter::WaitUntil(seen, deadline);
+  }
+};
+
+TEST(CommandLayerReentrancy, InnerCommandTakesOnlyItsReplyAndOuterKeepsOneThatCameInTime) {
+  auto owned = std::make_unique<ReentrantWaiter>();
+  ReentrantWaiter* waiter = owned.get();
+  SimLink s({}, std::move(owned));
+  ASSERT_TRUE(s.Open());
+  ASSERT_EQ(s.commands().EnterProtocolMode(kShort, 3), 1);
+
+  // Replies come 30 ms late, so the outer command surely waits.
+  s.module->SetFault(Fault::LateReply, -1, 30);
+  PacketRecord inner = ReadRecord(3, 0, 2);
+  int innerResult = 0;
+  waiter->onFirstWait = [&] {
+    innerResult = s.commands().GetRegister(1000, inner, 0, 0);
+    // The handler runs past the outer command's whole time-out.
+    std::this_thread::sleep_for(milliseconds(150));
+  };
+  PacketRecord outer = ReadRecord(1, 0, 34);
+  EXPECT_EQ(s.commands().GetRegister(100, outer, 0, 0), 34);
+  EXPECT_EQ(outer.Bank, 1);
+  EXPECT_EQ(innerResult, 2);
+  EXPECT_EQ(inner.Bank, 3);
+}
+
+TEST(ReadBanksTest, FailedBanksAreZeroedAndShorterRepliesKeepTheRest) {
+  SimLink s;
+  ASSERT_TRUE(s.Open());
+  ASSERT_EQ(s.commands().EnterProtocolMode(kShort, 3), 1);
+  RadioImage image;
+  EXPECT_EQ(ReadBanks(s.commands(), image, kAllBanks, 0, 0), kAllBanks);
+  auto bank2 = s.module->Registers(sim::kLocal, 2, 0, 21);
+  ASSERT_TRUE(bank2);
+  EXPECT_TRUE(std::equal(bank2->begin(), bank2->end(), image.Slot(0).begin() + 78));
+
+  std::fill(image.Slot(0).begin(), image.Slot(0).end(), 0xAA);
+  s.module->SetFault(Fault::NeverReply);
+  EXPECT_EQ(ReadBanks(s.commands(), image, 0x001, 0, 0), 0);
+  EXPECT_TRUE(std::all_of(image.Slot(0).begin(), image.Slot(0).begin() + 44, [](auto b) { return b == 0; }));
+  EXPECT_EQ(image.Byte(0, 44), 0xAA);  // bank 1 was not asked for
+}
+
+}  // namespace
+}  // namespace qmx::test

@@ -1,0 +1,206 @@
+// The qmxsim tool through a real pseudo-terminal.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "link/frame.h"
+
+extern char** environ;
+
+namespace qmx::sim::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string SimBinary() {
+  const char* dir = std::getenv("QMX_BINARY_DIR");
+  return dir ? std::string(dir) + "/sim/qmxsim" : std::string();
+}
+
+// One running qmxsim and the host's descriptor of its terminal.
+class Tool {
+ public:
+  explicit Tool(std::vector<std::string> args) {
+    int out[2];
+    if (::pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> all{SimBinary()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, all[0].c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    // The first line is the terminal's path.
+    std::string line;
+    char c;
+    pollfd p{out[0], POLLIN, 0};
+    while (pid_ > 0 && ::poll(&p, 1, 5000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    ::close(out[0]);
+    path_ = line;
+  }
+  ~Tool() {
+    if (fd_ >= 0) ::close(fd_);
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  const std::string& Path() const { return path_; }
+
+  bool OpenHost(speed_t speed, bool twoStopBits = false) {
+    fd_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY);
+    if (fd_ < 0) return false;
+    return SetLine(speed, twoStopBits);
+  }
+  bool SetLine(speed_t speed, bool twoStopBits = false) {
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0) return false;
+    ::cfmakeraw(&t);
+    ::cfsetispeed(&t, speed);
+    ::cfsetospeed(&t, speed);
+    if (twoStopBits) t.c_cflag |= CSTOPB;
+    else t.c_cflag &= ~CSTOPB;
+    return ::tcsetattr(fd_, TCSANOW, &t) == 0;
+  }
+
+  void Send(std::uint8_t type, std::uint8_t seq, const PacketRecord& rec = {}) {
+    auto f = BuildCommandFrame(type, rec, seq);
+    ASSERT_EQ(::write(fd_, f->data(), f->size), static_cast<ssize_t>(f->size));
+  }
+
+  // Frames that arrive within `quiet` of silence, at most `count`.
+  std::vector<Frame> Receive(std::size_t count, std::chrono::milliseconds quiet = 1500ms) {
+    std::vector<Frame> frames;
+    FrameAssembler assembler;
+    pollfd p{fd_, POLLIN, 0};
+    while (frames.size() < count && ::poll(&p, 1, static_cast<int>(quiet.count())) > 0) {
+      if (!(p.revents & POLLIN)) break;
+      std::uint8_t buf[256];
+      const ssize_t n = ::read(fd_, buf, sizeof buf);
+      if (n <= 0) break;
+      assembler.Feed(std::span(buf, static_cast<std::size_t>(n)), [&](const Frame& f) { frames.push_back(f); });
+    }
+    return frames;
+  }
+
+  // Sends SIGTERM and returns the exit status, or -1.
+  int Terminate() {
+    ::kill(pid_, SIGTERM);
+    return Wait();
+  }
+  int Wait() {
+    int status = 0;
+    const pid_t pid = pid_;
+    pid_ = -1;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+  }
+  // True when the host side reports a hang-up within a second.
+  bool HostSeesHangup() {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 1000) <= 0) return false;
+    if (p.revents & POLLHUP) return true;
+    std::uint8_t b;
+    return ::read(fd_, &b, 1) <= 0;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::string path_;
+  int fd_ = -1;
+};
+
+#define SKIP_WITHOUT_BINARY()                                                  \
+  if (SimBinary().empty() || !std::filesystem::exists(SimBinary())) {          \
+    GTEST_SKIP() << "qmxsim not built (QMX_BINARY_DIR/sim/qmxsim)";            \
+  }
+
+TEST(QmxSim, AnswersEnterProtocolModeThroughThePty) {
+  SKIP_WITHOUT_BINARY();
+  Tool tool({});
+  ASSERT_FALSE(tool.Path().empty());
+  ASSERT_TRUE(tool.OpenHost(B9600));
+  tool.Send(ptype::EnterProtocolMode, 5);
+  auto frames = tool.Receive(1);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].type(), ptype::EnterProtocolModeReply);
+  EXPECT_EQ(frames[0].sequence(), 5);
+  EXPECT_EQ(tool.Terminate(), 0);
+  EXPECT_TRUE(tool.HostSeesHangup());
+}
+
+TEST(QmxSim, AnswersOnlyAtItsBaudRateAndStopBits) {
+  SKIP_WITHOUT_BINARY();
+  Tool tool({"--baud", "57600", "--stop", "2"});
+  ASSERT_TRUE(tool.OpenHost(B9600));
+  tool.Send(ptype::EnterProtocolMode, 1);
+  EXPECT_TRUE(tool.Receive(1, 300ms).empty());
+  ASSERT_TRUE(tool.SetLine(B57600, false));
+  tool.Send(ptype::EnterProtocolMode, 2);
+  EXPECT_TRUE(tool.Receive(1, 300ms).empty());
+  ASSERT_TRUE(tool.SetLine(B57600, true));
+  tool.Send(ptype::EnterProtocolMode, 3);
+  auto frames = tool.Receive(1);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].sequence(), 3);
+
+  // The serial registers move the module; the host follows.
+  PacketRecord set;
+  set.Register = 0;
+  set.Bank = 3;
+  set.Span = 2;
+  set.Data[0] = 11;
+  set.Data[1] = 0x00;
+  tool.Send(ptype::SetRegister, 4, set);
+  ASSERT_EQ(tool.Receive(1).size(), 1u);
+  ASSERT_TRUE(tool.SetLine(B115200, false));
+  PacketRecord get = set;
+  tool.Send(ptype::GetRegister, 5, get);
+  auto back = tool.Receive(1);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0].payload()[3], 11);
+  EXPECT_EQ(tool.Terminate(), 0);
+}
+
+TEST(QmxSim, UnplugFaultEndsTheToolAndHangsUpTheHost) {
+  SKIP_WITHOUT_BINARY();
+  Tool tool({"--faults", "unplug=1"});
+  ASSERT_TRUE(tool.OpenHost(B9600));
+  tool.Send(ptype::EnterProtocolMode, 1);
+  ASSERT_EQ(tool.Receive(1).size(), 1u);
+  tool.Send(ptype::EnterProtocolMode, 2);
+  EXPECT_EQ(tool.Wait(), 0);
+  EXPECT_TRUE(tool.HostSeesHangup());
+}
+
+TEST(QmxSim, RejectsBadArguments) {
+  SKIP_WITHOUT_BINARY();
+  for (auto args : {std::vector<std::string>{"--baud", "14400"}, {"--parity", "mark"}, {"--faults", "wobble"},
+                    {"--stop", "3"}, {"--bogus"}}) {
+    Tool tool(args);
+    EXPECT_TRUE(tool.Path().empty());
+    EXPECT_EQ(tool.Wait(), 2);
+  }
+}
+
+}  // namespace
+}  // namespace qmx::sim::test

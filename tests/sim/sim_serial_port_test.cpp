@@ -1,0 +1,222 @@
+// The in-process serial port in front of the simulated module.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "link/event.h"
+#include "sim/sim_serial_port.h"
+#include "tests/sim/sim_harness.h"
+
+namespace qmx::sim::test {
+namespace {
+
+struct PortFixture : ::testing::Test {
+  std::shared_ptr<SimModule> module = std::make_shared<SimModule>(FastOptions());
+  std::unique_ptr<SerialPort> port = MakeSimSerialPort(module);
+  Event stop;
+
+  void OpenAt9600() {
+    std::string error;
+    ASSERT_TRUE(port->Open(kSimPortName, &error)) << error;
+    ASSERT_TRUE(port->ApplySettings(Line9600()));
+  }
+  void Send(std::uint8_t type, const PacketRecord& rec = {}, std::uint8_t seq = 1) {
+    auto f = BuildCommandFrame(type, rec, seq);
+    ASSERT_EQ(port->Write({f->data(), f->size}, std::chrono::milliseconds(100)), WriteResult::Ok);
+  }
+  // Waits for and reads everything up to `count` frames.
+  std::vector<Frame> ReadFrames(std::size_t count) {
+    std::vector<Frame> frames;
+    FrameAssembler assembler;
+    while (frames.size() < count) {
+      if (port->WaitReadable(stop) != WaitResult::Readable) break;
+      std::uint8_t buf[256];
+      const long n = port->Read(buf);
+      if (n <= 0) break;
+      assembler.Feed(std::span(buf, static_cast<std::size_t>(n)), [&](const Frame& f) { frames.push_back(f); });
+    }
+    return frames;
+  }
+  // Stops a wait that would otherwise never end.
+  std::thread StopLater(std::chrono::milliseconds after) {
+    return std::thread([this, after] {
+      std::this_thread::sleep_for(after);
+      stop.set();
+    });
+  }
+};
+
+TEST_F(PortFixture, OpensExclusivelyByName) {
+  std::string error;
+  EXPECT_FALSE(port->Open("/dev/ttyS0", &error));
+  EXPECT_FALSE(error.empty());
+  ASSERT_TRUE(port->Open(kSimPortName, &error));
+  EXPECT_TRUE(port->IsOpen());
+
+  auto second = MakeSimSerialPort(module);
+  EXPECT_FALSE(second->Open(kSimPortName, &error));
+  EXPECT_EQ(error, "Device or resource busy");
+  EXPECT_FALSE(port->Open(kSimPortName, &error));
+
+  port->Close();
+  EXPECT_FALSE(port->IsOpen());
+  EXPECT_TRUE(second->Open(kSimPortName, &error));
+}
+
+TEST_F(PortFixture, KeepsTheHostLine) {
+  OpenAt9600();
+  LineSettings l;
+  l.baudRate = 57600;
+  l.parity = parity::Odd;
+  l.stopBits = stopbits::Two;
+  ASSERT_TRUE(port->ApplySettings(l));
+  LineSettings back;
+  ASSERT_TRUE(port->GetSettings(back));
+  EXPECT_EQ(back, l);
+  EXPECT_TRUE(port->SetDtr(true));
+  EXPECT_TRUE(port->SetRts(true));
+}
+
+TEST_F(PortFixture, DeliversRepliesAndWakesTheReader) {
+  OpenAt9600();
+  Send(ptype::EnterProtocolMode, {}, 7);
+  auto frames = ReadFrames(1);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].type(), ptype::EnterProtocolModeReply);
+  EXPECT_EQ(frames[0].sequence(), 7);
+  std::uint8_t buf[8];
+  EXPECT_EQ(port->Read(buf), 0);
+
+  // A reader already waiting is woken by a reply that comes later.
+  module->SetFault(Fault::LateReply, 1, 50);
+  auto reader = std::async(std::launch::async, [this] { return ReadFrames(1); });
+  std::this_thread::sleep_for(10ms);
+  Send(ptype::GetRegister, Reg(3, 0, 2), 8);
+  auto late = reader.get();
+  ASSERT_EQ(late.size(), 1u);
+  EXPECT_EQ(late[0].sequence(), 8);
+  EXPECT_EQ(Payload(late[0]), (std::vector<std::uint8_t>{0, 3, 2, 6, 0}));
+}
+
+TEST_F(PortFixture, StopEndsAWaitAndWinsOverData) {
+  OpenAt9600();
+  auto stopper = StopLater(30ms);
+  EXPECT_EQ(port->WaitReadable(stop), WaitResult::Stopped);
+  stopper.join();
+
+  Send(ptype::EnterProtocolMode);
+  EXPECT_EQ(port->WaitReadable(stop), WaitResult::Stopped);
+  stop.reset();
+  EXPECT_EQ(port->WaitReadable(stop), WaitResult::Readable);
+}
+
+TEST_F(PortFixture, MismatchedLineGivesSilenceAndAFramingError) {
+  OpenAt9600();
+  LineSettings wrong = Line9600();
+  wrong.baudRate = 38400;
+  ASSERT_TRUE(port->ApplySettings(wrong));
+  Send(ptype::EnterProtocolMode);
+  EXPECT_FALSE(module->InProtocolMode());
+
+  module->SendAnnounce(0xA0);
+  unsigned flags = 0;
+  ASSERT_TRUE(port->TakeLineErrors(flags));
+  EXPECT_EQ(flags, lineerror::Framing);
+  ASSERT_TRUE(port->TakeLineErrors(flags));
+  EXPECT_EQ(flags, 0u);
+
+  auto stopper = StopLater(30ms);
+  EXPECT_EQ(port->WaitReadable(stop), WaitResult::Stopped);
+  stopper.join();
+}
+
+TEST_F(PortFixture, SerialChangeIsFollowedByTheHost) {
+  OpenAt9600();
+  Send(ptype::EnterProtocolMode, {}, 1);
+  ASSERT_EQ(ReadFrames(1).size(), 1u);
+  Send(ptype::SetRegister, Reg(3, 0, 1, {11}), 2);
+  auto set = ReadFrames(1);
+  ASSERT_EQ(set.size(), 1u);
+  EXPECT_EQ(set[0].type(), ptype::SetRegisterReply);
+
+  LineSettings fast = Line9600();
+  fast.baudRate = 115200;
+  ASSERT_TRUE(port->ApplySettings(fast));
+  Send(ptype::GetRegister, Reg(3, 0, 1), 3);
+  auto back = ReadFrames(1);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(Payload(back[0]), (std::vector<std::uint8_t>{0, 3, 1, 11}));
+}
+
+TEST_F(PortFixture, UnplugHangsUpAfterTheBufferedBytes) {
+  OpenAt9600();
+  Send(ptype::EnterProtocolMode);
+  module->Unplug();
+  EXPECT_EQ(port->WaitReadable(stop), WaitResult::Readable);
+  std::uint8_t buf[64];
+  EXPECT_EQ(port->Read(buf), 4);
+  EXPECT_EQ(port->WaitReadable(stop), WaitResult::Hangup);
+  EXPECT_EQ(port->Read(buf), -1);
+  EXPECT_EQ(port->Write(std::vector<std::uint8_t>{1}, 100ms), WriteResult::Failed);
+  unsigned flags;
+  EXPECT_FALSE(port->TakeLineErrors(flags));
+
+  port->Close();
+  std::string error;
+  EXPECT_FALSE(port->Open(kSimPortName, &error));
+  EXPECT_EQ(error, "No such device");
+
+  module->Plug();
+  OpenAt9600();
+  auto boot = ReadFrames(2);
+  ASSERT_EQ(boot.size(), 2u);
+  EXPECT_TRUE(IsAnnounce(boot[0], 0xA0));
+}
+
+TEST_F(PortFixture, UnplugWakesAWaitingReader) {
+  OpenAt9600();
+  auto waiter = std::async(std::launch::async, [this] { return port->WaitReadable(stop); });
+  std::this_thread::sleep_for(20ms);
+  module->SetFault(Fault::Unplug);
+  Send(ptype::EnterProtocolMode);
+  EXPECT_EQ(waiter.get(), WaitResult::Hangup);
+}
+
+TEST_F(PortFixture, CloseWakesAWaitingReader) {
+  OpenAt9600();
+  auto waiter = std::async(std::launch::async, [this] { return port->WaitReadable(stop); });
+  std::this_thread::sleep_for(20ms);
+  port->Close();
+  EXPECT_EQ(waiter.get(), WaitResult::Error);
+}
+
+TEST_F(PortFixture, OutputBeyondTheBufferIsDroppedAndReported) {
+  OpenAt9600();
+  const std::vector<std::uint8_t> chunk(1000, 'x');
+  for (int i = 0; i < 70; ++i) module->SendRxData(0x0001, chunk);  // transparent: raw bytes
+  unsigned flags = 0;
+  ASSERT_TRUE(port->TakeLineErrors(flags));
+  EXPECT_EQ(flags, lineerror::InputOverflow);
+  std::vector<std::uint8_t> all(80000);
+  EXPECT_EQ(port->Read(all), 64 * 1024);
+}
+
+TEST_F(PortFixture, FactoryMakesTheSimPortForItsName) {
+  bool askedOther = false;
+  auto factory = MakeSimPortFactory(module, [&](const std::string&) {
+    askedOther = true;
+    return std::unique_ptr<SerialPort>();
+  });
+  auto sim = factory(kSimPortName);
+  ASSERT_TRUE(sim);
+  std::string error;
+  EXPECT_TRUE(sim->Open(kSimPortName, &error));
+  EXPECT_FALSE(askedOther);
+  EXPECT_FALSE(factory("/dev/ttyUSB0"));
+  EXPECT_TRUE(askedOther);
+}
+
+}  // namespace
+}  // namespace qmx::sim::test
