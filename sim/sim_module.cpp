@@ -357,6 +357,8 @@ void SimModule::StartBoot(bool cold) {
   assembler_.Reset();
   held_.clear();
   overrideArmed_ = false;
+  overrideFresh_ = false;
+  overrideUsedBy_.reset();
   local_.fccMode = 0;
   const auto generation = ++bootGeneration_;
   // The bootloader listens during this window; it will hook in here.
@@ -571,8 +573,8 @@ void SimModule::OnFrame(const Frame& frame) {
   HandleCommand(frame);
 }
 
-bool SimModule::ProtectedWrite(std::uint8_t bank, std::uint8_t reg, std::span<const std::uint8_t> data) {
-  if (bank == kActionBank) return reg == action::FccMode || (reg == action::Override && data.size() == 1 && data[0] == action::Override);
+bool SimModule::ProtectedWrite(std::uint8_t bank, std::uint8_t reg) {
+  if (bank == kActionBank) return reg == action::FccMode;
   return bank == 2 && reg < reg2::MacLength;
 }
 
@@ -580,14 +582,23 @@ void SimModule::HandleCommand(const Frame& frame) {
   const std::uint8_t type = frame.type();
   const std::span<const std::uint8_t> payload(frame.payload(), frame.payloadSize());
 
-  // The factory override covers the protected writes that follow it
-  // directly; any other command ends it.
-  bool keepsOverride = false;
-  if (type == ptype::SetRegister && payload.size() >= 3)
-    keepsOverride = ProtectedWrite(payload[1], payload[0], payload.subspan(3));
-  else if (type == ptype::SetRemoteRegister && payload.size() >= 5)
-    keepsOverride = ProtectedWrite(payload[3], payload[2], payload.subspan(5));
-  if (!keepsOverride) overrideArmed_ = false;
+  // The factory override permits one protected write, and repeats of that
+  // same write (a retransmission after a lost reply). The override itself
+  // may be repeated; any other command ends it.
+  std::optional<std::pair<std::uint8_t, std::uint8_t>> target;  // bank, register
+  if (type == ptype::SetRegister && payload.size() >= 3) target.emplace(payload[1], payload[0]);
+  if (type == ptype::SetRemoteRegister && payload.size() >= 5) target.emplace(payload[3], payload[2]);
+  const bool isOverride = target && target->first == kActionBank && target->second == action::Override;
+  const bool isProtected = target && ProtectedWrite(target->first, target->second);
+  std::vector<std::uint8_t> key{type};
+  key.insert(key.end(), payload.begin(), payload.end());
+  if (isProtected) {
+    overrideArmed_ = overrideFresh_ || (overrideUsedBy_ && *overrideUsedBy_ == key);
+  } else if (!isOverride) {
+    overrideFresh_ = false;
+    overrideUsedBy_.reset();
+    overrideArmed_ = false;
+  }
 
   switch (type) {
     case ptype::EnterProtocolMode:
@@ -703,7 +714,8 @@ std::function<void()> SimModule::ApplyWrite(Radio& radio, std::uint8_t bank, std
         }
         return {};
       case action::Override:
-        overrideArmed_ = true;
+        overrideFresh_ = true;
+        overrideUsedBy_.reset();
         return {};
       case action::FccMode:
         radio.fccMode = v;
@@ -755,7 +767,14 @@ void SimModule::HandleSetRegister(const Frame& frame) {
     return;
   }
   auto after = ApplyWrite(local_, bank, reg, data, true);
+  if (ProtectedWrite(bank, reg)) UseOverride(frame);
   Reply(frame, ptype::SetRegisterReply, {}, milliseconds(0), std::move(after));
+}
+
+void SimModule::UseOverride(const Frame& frame) {
+  overrideFresh_ = false;
+  overrideUsedBy_.emplace(1, frame.type());
+  overrideUsedBy_->insert(overrideUsedBy_->end(), frame.payload(), frame.payload() + frame.payloadSize());
 }
 
 std::pair<std::uint8_t, std::uint8_t> SimModule::AirExchange(std::uint16_t address, Radio** remote) {
@@ -856,6 +875,7 @@ void SimModule::HandleSetRemote(const Frame& frame) {
       return;
     }
     after = ApplyWrite(*remote, bank, reg, data, false);
+    if (ProtectedWrite(bank, reg)) UseOverride(frame);
   }
   const std::array<std::uint8_t, 4> payload{status, p[0], p[1], lqi};
   Reply(frame, ptype::SetRemoteRegisterReply, payload,

@@ -41,10 +41,10 @@
 //   the program's write fails instead of being reported as done. The MAC
 //   address (bank 2 registers 0-7) and the FCC mode (bank 255 register 6,
 //   data 1, 2 or 4) are factory-protected: they are written only after a
-//   Factory Override (bank 255 register 0x6A, data 0x6A). The override stays
-//   armed for the protected writes that follow it directly (a retransmission
-//   included) and lapses at the next other command or reset. It also covers a
-//   protected write carried to a remote radio.
+//   Factory Override (bank 255 register 0x6A, data 0x6A). The override
+//   permits the next protected write and repeats of that same write (a
+//   retransmission after a lost reply); any other command or a reset ends
+//   it. It also covers a protected write carried to a remote radio.
 // - Bank 255: register 0xFF data 0 loads the factory defaults into the
 //   working settings (the line changes at the next reset or bank 3 write),
 //   data 1 saves the working settings; register 0 data 0 resets a remote
@@ -302,7 +302,10 @@ class SimModule {
   // Applies a checked write; returns what is to happen after the reply.
   std::function<void()> ApplyWrite(Radio& radio, std::uint8_t bank, std::uint8_t reg,
                                    std::span<const std::uint8_t> data, bool local);
-  static bool ProtectedWrite(std::uint8_t bank, std::uint8_t reg, std::span<const std::uint8_t> data);
+  // Factory-protected registers (the MAC address, the FCC mode).
+  static bool ProtectedWrite(std::uint8_t bank, std::uint8_t reg);
+  // A protected write has used the override; only its repeats may follow.
+  void UseOverride(const Frame& frame);
 
   // Radios, power and network (lock held).
   static Radio MakeRadio(std::uint16_t address, bool base, std::uint8_t index);
@@ -337,7 +340,9 @@ class SimModule {
   SimLine line_;
   Phase phase_ = Phase::Running;
   bool protocolMode_ = false;
-  bool overrideArmed_ = false;
+  bool overrideArmed_ = false;  // for the command being handled
+  bool overrideFresh_ = false;   // an override came and no protected write used it yet
+  std::optional<std::vector<std::uint8_t>> overrideUsedBy_;  // type and payload of the write that used it
   std::uint64_t bootGeneration_ = 0;
 
   FrameAssembler assembler_;

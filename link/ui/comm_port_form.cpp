@@ -141,6 +141,7 @@ void TCommPortForm::showEvent(QShowEvent* event) {
     const int tag = tags_[i];
     lists[i]->setCurrentIndex(tag >= 0 && tag < lists[i]->count() ? tag : -1);
   }
+  if (preferSim_ && offerSim_) CommPortComboBox->setCurrentIndex(CommPortComboBox->count() - 1);
   QDialog::showEvent(event);
 }
 

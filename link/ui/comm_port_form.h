@@ -31,6 +31,8 @@ class TCommPortForm : public QDialog {
   void SetPortSource(std::function<std::vector<PortInfo>()> list, std::function<bool(const std::string&)> probe);
   // Offer the built-in simulated module (default on).
   void SetOfferSim(bool offer) { offerSim_ = offer; }
+  // Select the simulated module whenever the dialog shows.
+  void SetPreferSim(bool prefer) { preferSim_ = prefer; }
   // Time-out of one attempt to reach the radio (1000 ms).
   void SetAttemptTimeoutMs(double ms) { attemptTimeoutMs_ = ms; }
 
@@ -79,6 +81,7 @@ class TCommPortForm : public QDialog {
   std::function<std::vector<PortInfo>()> listPorts_;
   std::function<bool(const std::string&)> probe_;
   bool offerSim_ = true;
+  bool preferSim_ = false;
   double attemptTimeoutMs_ = 1000.0;
   int tags_[ListCount] = {0, 3, 0, 0, 0};
   bool cancelRequest_ = false;  // the Cancel button's tag

@@ -47,36 +47,40 @@ bool QtPrompter::Ask(Kind kind, const std::string& text, const std::string& capt
   {
     std::lock_guard lock(mutex_);
     if (shutDown_) return false;
-    pending_.push_back(request);
+    toShow_.push_back(request);
+    unanswered_.push_back(request);
   }
-  QMetaObject::invokeMethod(this, [this, request] { Run(request); }, Qt::QueuedConnection);
+  // By name: the request itself travels through toShow_ under our lock.
+  QMetaObject::invokeMethod(this, "ShowNext", Qt::QueuedConnection);
   std::unique_lock lock(request->mutex);
   request->cv.wait(lock, [&] { return request->done; });
   return request->answer;
 }
 
-void QtPrompter::Run(const std::shared_ptr<Request>& request) {
+void QtPrompter::ShowNext() {
+  std::shared_ptr<Request> request;
   {
     std::lock_guard lock(mutex_);
-    // Released by Shutdown() meanwhile: its thread has moved on.
-    if (std::find(pending_.begin(), pending_.end(), request) == pending_.end()) return;
+    // Empty when Shutdown() released the request meanwhile.
+    if (toShow_.empty()) return;
+    request = toShow_.front();
+    toShow_.pop_front();
   }
-  const bool answer = Show(request->kind, request->text, request->caption);
-  {
-    std::lock_guard lock(mutex_);
-    std::erase(pending_, request);
-  }
-  Finish(*request, answer);
+  Finish(request, Show(request->kind, request->text, request->caption));
 }
 
-void QtPrompter::Finish(Request& request, bool answer) {
+void QtPrompter::Finish(const std::shared_ptr<Request>& request, bool answer) {
   {
-    std::lock_guard lock(request.mutex);
-    if (request.done) return;
-    request.done = true;
-    request.answer = answer;
+    std::lock_guard lock(mutex_);
+    std::erase(unanswered_, request);
   }
-  request.cv.notify_all();
+  std::lock_guard lock(request->mutex);
+  if (request->done) return;
+  request->done = true;
+  request->answer = answer;
+  // Under the lock: the waiting thread cannot see `done`, return and drop
+  // the request before this call is over.
+  request->cv.notify_all();
 }
 
 void QtPrompter::Shutdown() {
@@ -84,9 +88,11 @@ void QtPrompter::Shutdown() {
   {
     std::lock_guard lock(mutex_);
     shutDown_ = true;
-    waiting.swap(pending_);
+    toShow_.clear();
+    waiting = unanswered_;
   }
-  for (const auto& r : waiting) Finish(*r, false);
+  // A box still open for one of them answers into the void when it closes.
+  for (const auto& r : waiting) Finish(r, false);
 }
 
 bool QtPrompter::Show(Kind kind, const QString& text, const QString& caption) {

@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -45,13 +46,15 @@ class QtPrompter : public QObject, public Prompter {
  private:
   struct Request;
   bool Ask(Kind kind, const std::string& text, const std::string& caption);
-  void Run(const std::shared_ptr<Request>& request);
-  static void Finish(Request& request, bool answer);
+  // Shows the oldest request handed over by another thread.
+  Q_INVOKABLE void ShowNext();
+  void Finish(const std::shared_ptr<Request>& request, bool answer);
 
   QPointer<QWidget> parentWindow_;
   std::mutex mutex_;
   bool shutDown_ = false;
-  std::vector<std::shared_ptr<Request>> pending_;
+  std::deque<std::shared_ptr<Request>> toShow_;       // handed over, not shown yet
+  std::vector<std::shared_ptr<Request>> unanswered_;  // threads waiting for these
 };
 
 }  // namespace qmx

@@ -54,7 +54,7 @@ void QtWaiter::Notify() {
   }
   cv_.notify_all();
   if (!quitPosted_.exchange(true, std::memory_order_acq_rel))
-    QMetaObject::invokeMethod(this, &QtWaiter::QuitLoops, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, "QuitLoops", Qt::QueuedConnection);
 }
 
 void QtWaiter::QuitLoops() {

@@ -42,7 +42,7 @@ class QtWaiter : public QObject, public Waiter {
   int Depth() const { return static_cast<int>(loops_.size()); }
 
  private:
-  void QuitLoops();
+  Q_INVOKABLE void QuitLoops();
 
   std::atomic<std::uint64_t> generation_{0};
   // One queued QuitLoops() at a time is enough, however many notifications.

@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -308,29 +309,30 @@ QWidget* TForm1::BuildSerialTab() {
   auto* layout = new QVBoxLayout(tab);
 
   // Received data: address, data and LQI columns under one header.
-  auto* header = new QHBoxLayout;
-  header->setSpacing(0);
-  const std::pair<const char*, int> headings[] = {{"Nework Addr", 75}, {"Received Data", 535}, {"LQI", 37}};
-  for (const auto& [text, width] : headings) {
-    auto* h = new QLabel(text, tab);
-    h->setAlignment(Qt::AlignCenter);
-    h->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    h->setFixedWidth(width);
-    header->addWidget(h);
-  }
-  header->addStretch(1);
-  layout->addLayout(header);
-  auto* columns = new QHBoxLayout;
-  columns->setSpacing(0);
   MACAddressRichEdit = MakeView(tab, true);
   ReceivedDataRichEdit = MakeView(tab, true);
   LQIRichEdit = MakeView(tab, true);
   MACAddressRichEdit->setObjectName("MACAddressRichEdit");
   ReceivedDataRichEdit->setObjectName("ReceivedDataRichEdit");
   LQIRichEdit->setObjectName("LQIRichEdit");
-  MACAddressRichEdit->setFixedWidth(75);
-  ReceivedDataRichEdit->setFixedWidth(535);
-  LQIRichEdit->setFixedWidth(52);
+  auto* header = new QHBoxLayout;
+  header->setSpacing(0);
+  auto* columns = new QHBoxLayout;
+  columns->setSpacing(0);
+  const std::pair<const char*, QTextEdit*> headings[] = {
+      {"Nework Addr", MACAddressRichEdit}, {"Received Data", ReceivedDataRichEdit}, {"LQI", LQIRichEdit}};
+  const int designed[] = {75, 535, 52};
+  for (int i = 0; i < 3; ++i) {
+    auto* h = new QLabel(headings[i].first, tab);
+    h->setAlignment(Qt::AlignCenter);
+    h->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    const int width = std::max(designed[i], h->fontMetrics().horizontalAdvance(headings[i].first) + 12);
+    h->setFixedWidth(width);
+    headings[i].second->setFixedWidth(width);
+    header->addWidget(h);
+  }
+  header->addStretch(1);
+  layout->addLayout(header);
   // The data column's scroll bar moves all three together.
   for (QTextEdit* side : {MACAddressRichEdit, LQIRichEdit}) {
     side->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -423,21 +425,29 @@ QWidget* TForm1::BuildSerialTab() {
 QWidget* TForm1::BuildPollTab() {
   auto* tab = new QWidget;
   auto* layout = new QVBoxLayout(tab);
-  auto* groups = new QHBoxLayout;
+  // The four radios side by side; the last lies beyond the right edge and
+  // is reached by scrolling.
+  auto* scroll = new QScrollArea(tab);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  auto* strip = new QWidget(scroll);
+  auto* groups = new QHBoxLayout(strip);
   for (int i = 0; i < 4; ++i) {
-    auto* group = new QGroupBox(QString("Radio %1").arg(i + 1), tab);
+    auto* group = new QGroupBox(QString("Radio %1").arg(i + 1), strip);
     group->setObjectName(QString("Radio%1GroupBox").arg(i + 1));
     auto* form = new QFormLayout(group);
     auto* box = new QComboBox(group);
     box->setObjectName(QString("Radio%1NetworkAddressComboBox").arg(i + 1));
     box->setEditable(true);
     box->setInsertPolicy(QComboBox::NoInsert);
+    box->setMinimumContentsLength(8);
     RadioNetworkAddressComboBox[static_cast<std::size_t>(i)] = box;
     form->addRow("Network Address", box);
     groups->addWidget(group);
   }
-  layout->addLayout(groups);
-  layout->addStretch(1);
+  scroll->setWidget(strip);
+  layout->addWidget(scroll, 1);
   auto* bottom = new QHBoxLayout;
   RefreshPollButton = new QPushButton("Start", tab);
   RefreshPollButton->setObjectName("RefreshPollButton");
@@ -639,16 +649,16 @@ AppSettings TForm1::GatherSettings() const {
   s.logData = LogData1->isChecked();
   s.hexMode = HexCheckBox->isChecked();
   s.scrollRealTime = ScrollRealTimeCheckBox->isChecked();
-  s.interval = IntervalEdit->text().toStdString();
-  s.transmit = TransmitEdit->text().toStdString();
+  s.intervalText = IntervalEdit->text().toStdString();
+  s.transmitText = TransmitEdit->text().toStdString();
   s.dataInAscii = DataCheckBox->isChecked();
   s.appendCr = CRCheckBox->isChecked();
   if (forms_.port) {
-    s.port = static_cast<std::int8_t>(forms_.port->SelectedIndex(TCommPortForm::PortList));
-    s.baudRate = static_cast<std::int8_t>(forms_.port->SelectedIndex(TCommPortForm::BaudList));
-    s.parity = static_cast<std::int8_t>(forms_.port->SelectedIndex(TCommPortForm::ParityList));
-    s.stopBits = static_cast<std::int8_t>(forms_.port->SelectedIndex(TCommPortForm::StopBitsList));
-    s.autoDetect = static_cast<std::int8_t>(forms_.port->SelectedIndex(TCommPortForm::AutoDetectList));
+    s.portIndex = static_cast<std::int8_t>(forms_.port->SelectedIndex(TCommPortForm::PortList));
+    s.baudIndex = static_cast<std::int8_t>(forms_.port->SelectedIndex(TCommPortForm::BaudList));
+    s.parityIndex = static_cast<std::int8_t>(forms_.port->SelectedIndex(TCommPortForm::ParityList));
+    s.stopBitsIndex = static_cast<std::int8_t>(forms_.port->SelectedIndex(TCommPortForm::StopBitsList));
+    s.autoDetectIndex = static_cast<std::int8_t>(forms_.port->SelectedIndex(TCommPortForm::AutoDetectList));
   }
   return s;
 }
@@ -659,27 +669,27 @@ void TForm1::ApplySettings(const AppSettings& s) {
   LogData1->setChecked(s.logData);
   HexCheckBox->setChecked(s.hexMode);
   ScrollRealTimeCheckBox->setChecked(s.scrollRealTime);
-  IntervalEdit->setText(QString::fromStdString(s.interval));
-  TransmitEdit->setText(QString::fromStdString(s.transmit));
+  IntervalEdit->setText(QString::fromStdString(s.intervalText));
+  TransmitEdit->setText(QString::fromStdString(s.transmitText));
   DataCheckBox->setChecked(s.dataInAscii);
   CRCheckBox->setChecked(s.appendCr);
   if (forms_.port) {
-    forms_.port->SetRemembered(TCommPortForm::PortList, s.port);
-    forms_.port->SetRemembered(TCommPortForm::BaudList, s.baudRate);
-    forms_.port->SetRemembered(TCommPortForm::ParityList, s.parity);
-    forms_.port->SetRemembered(TCommPortForm::StopBitsList, s.stopBits);
-    forms_.port->SetRemembered(TCommPortForm::AutoDetectList, s.autoDetect);
+    forms_.port->SetRemembered(TCommPortForm::PortList, s.portIndex);
+    forms_.port->SetRemembered(TCommPortForm::BaudList, s.baudIndex);
+    forms_.port->SetRemembered(TCommPortForm::ParityList, s.parityIndex);
+    forms_.port->SetRemembered(TCommPortForm::StopBitsList, s.stopBitsIndex);
+    forms_.port->SetRemembered(TCommPortForm::AutoDetectList, s.autoDetectIndex);
   }
 }
 
 void TForm1::LoadSettingsFile() {
   AppSettings s = GatherSettings();
   if (forms_.port) {
-    s.port = static_cast<std::int8_t>(forms_.port->Remembered(TCommPortForm::PortList));
-    s.baudRate = static_cast<std::int8_t>(forms_.port->Remembered(TCommPortForm::BaudList));
-    s.parity = static_cast<std::int8_t>(forms_.port->Remembered(TCommPortForm::ParityList));
-    s.stopBits = static_cast<std::int8_t>(forms_.port->Remembered(TCommPortForm::StopBitsList));
-    s.autoDetect = static_cast<std::int8_t>(forms_.port->Remembered(TCommPortForm::AutoDetectList));
+    s.portIndex = static_cast<std::int8_t>(forms_.port->Remembered(TCommPortForm::PortList));
+    s.baudIndex = static_cast<std::int8_t>(forms_.port->Remembered(TCommPortForm::BaudList));
+    s.parityIndex = static_cast<std::int8_t>(forms_.port->Remembered(TCommPortForm::ParityList));
+    s.stopBitsIndex = static_cast<std::int8_t>(forms_.port->Remembered(TCommPortForm::StopBitsList));
+    s.autoDetectIndex = static_cast<std::int8_t>(forms_.port->Remembered(TCommPortForm::AutoDetectList));
   }
   if (LoadSettings(dir_, s)) ApplySettings(s);
 }
@@ -688,11 +698,11 @@ void TForm1::SaveSettings1Click() {
   const AppSettings s = GatherSettings();
   SaveSettings(dir_, s);
   if (forms_.port) {
-    forms_.port->SetRemembered(TCommPortForm::PortList, s.port);
-    forms_.port->SetRemembered(TCommPortForm::BaudList, s.baudRate);
-    forms_.port->SetRemembered(TCommPortForm::ParityList, s.parity);
-    forms_.port->SetRemembered(TCommPortForm::StopBitsList, s.stopBits);
-    forms_.port->SetRemembered(TCommPortForm::AutoDetectList, s.autoDetect);
+    forms_.port->SetRemembered(TCommPortForm::PortList, s.portIndex);
+    forms_.port->SetRemembered(TCommPortForm::BaudList, s.baudIndex);
+    forms_.port->SetRemembered(TCommPortForm::ParityList, s.parityIndex);
+    forms_.port->SetRemembered(TCommPortForm::StopBitsList, s.stopBitsIndex);
+    forms_.port->SetRemembered(TCommPortForm::AutoDetectList, s.autoDetectIndex);
   }
 }
 

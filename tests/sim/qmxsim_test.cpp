@@ -24,9 +24,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// $QMX_BINARY_DIR/sim/qmxsim; without the variable, the build directory is
+// found from this test program's own place in it (<build>/tests/test_sim).
 std::string SimBinary() {
-  const char* dir = std::getenv("QMX_BINARY_DIR");
-  return dir ? std::string(dir) + "/sim/qmxsim" : std::string();
+  if (const char* dir = std::getenv("QMX_BINARY_DIR")) return std::string(dir) + "/sim/qmxsim";
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return {};
+  return (self.parent_path().parent_path() / "sim" / "qmxsim").string();
 }
 
 // One running qmxsim and the host's descriptor of its terminal.

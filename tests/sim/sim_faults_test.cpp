@@ -65,7 +65,9 @@ TEST(SimFaults, RepliesOfTwoCommands) {
     if (c.count != 0) h.module->SetFault(c.fault, c.count, c.param);
     const std::uint8_t seq[2] = {h.Send(ptype::GetRegister, Reg(3, 0, 2)), h.Send(ptype::GetRegister, Reg(3, 0, 2))};
     EXPECT_EQ(h.out.Frames().size(), c.immediate);
-    if (c.frames.size() > c.immediate) ASSERT_TRUE(h.out.WaitFrames(c.frames.size()));
+    if (c.frames.size() > c.immediate) {
+      ASSERT_TRUE(h.out.WaitFrames(c.frames.size()));
+    }
     std::this_thread::sleep_for(20ms);  // nothing more may follow
 
     auto frames = h.out.Frames();

@@ -80,7 +80,13 @@ TEST_F(AboutFormTest, OkCloses) {
   EXPECT_EQ(finished, 1);
 }
 
-class AboutLayoutTest : public AboutFormTest, public ::testing::WithParamInterface<const char*> {};
+class AboutLayoutTest : public AboutFormTest, public ::testing::WithParamInterface<const char*> {
+ public:
+  static int GetParamIndex() {
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    return std::stoi(name.substr(name.rfind('/') + 1));
+  }
+};
 
 TEST_P(AboutLayoutTest, FitsAndScreenshot) {
   const std::string os = GetParam();
@@ -111,7 +117,7 @@ TEST_P(AboutLayoutTest, FitsAndScreenshot) {
   const char* dir = std::getenv("QMX_BINARY_DIR");
   const std::filesystem::path out =
       std::filesystem::path(dir ? dir : ".") / "screenshots" /
-      ("about_form_" + std::to_string(os.size()) + ".png");
+      ("about_form_" + std::to_string(AboutLayoutTest::GetParamIndex()) + ".png");
   std::filesystem::create_directories(out.parent_path());
   EXPECT_TRUE(form.grab().save(QString::fromStdString(out.string())));
 }
@@ -121,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values("Debian GNU/Linux 12 (bookworm) Linux 6.1.0-18-amd64 (x86_64)",
                       "Erroring getting info from Windows",
                       "Microsoft Windows Server 2003 family,Enterprise Edition Service Pack 1 (Build 3790)\n",
-                      "A very long operating system description that goes on and on, with a release name, "
+                      "A very long operating system text that goes on and on, with a release name, "
                       "a kernel version 6.1.0-18-amd64 and a machine name (x86_64), to see it wrap"));
 
 }  // namespace
