@@ -218,10 +218,8 @@ void RequireArgs(const Options& o, std::size_t min, std::size_t max) {
 class Session {
  public:
   explicit Session(const Options& o) : options_(o), dir_(std::filesystem::current_path()) {
-    PortFactory factory = [](const std::string& name) -> std::unique_ptr<SerialPort> {
-      if (name == "sim") return MakeSimSerialPort(MakeDefaultSimModule());
-      return MakePosixSerialPort();
-    };
+    PortFactory factory = sim::MakeSimPortFactory(std::make_shared<sim::SimModule>(),
+                                                  [](const std::string&) { return MakePosixSerialPort(); });
     link_ = std::make_unique<RadioLink>(factory, dir_, prompter_, waiter_, sink_);
     link_->options.logData = o.log;
     link_->SetPortLostListener([this] {
@@ -261,7 +259,7 @@ class Session {
     return kExitOk;
   }
   int Enter() {
-    return Check(link_->commands.EnterProtocolMode(kTimeoutMs, kRetries), "Could not enter protocol mode.");
+    return Check(link_->commands.EnterProtocolMode(kTimeoutMs, kRetries), "Enter Protocol Mode");
   }
 
   int Get() {

@@ -34,7 +34,7 @@ using qmx::sim::SimModule;
 
 constexpr char kUsage[] =
     "Usage: qmxsim [--baud N] [--parity none|even|odd] [--stop 1|2] [--faults LIST]\n"
-    "              [--announce-every SECONDS] [--echo] [--help]\n"
+    "              [--announce-every SECONDS] [--echo] [--strict-stop-bits] [--help]\n"
     "\n"
     "Serves a simulated QMX2400 module (the base of a PAN with remotes 0x0001,\n"
     "0x0002 and 0x0003) on a pseudo-terminal. The first line printed is the\n"
@@ -44,10 +44,15 @@ constexpr char kUsage[] =
     "  --baud N        the module's serial line: 1200, 2400, 4800, 9600 (default),\n"
     "                  19200, 38400, 57600 or 115200 baud\n"
     "  --parity P      none (default), even or odd, as the module reports it in\n"
-    "                  bank 3. A Linux pseudo-terminal does not show parity to its\n"
-    "                  master side, so the module understands a host whose baud\n"
-    "                  rate and stop bits match, whatever its parity.\n"
-    "  --stop S        1 (default) or 2 stop bits\n"
+    "                  bank 3. A Linux pseudo-terminal does not show parity (nor\n"
+    "                  the data bits) to its master side, so the module\n"
+    "                  understands a host at its baud rate whatever its parity.\n"
+    "  --stop S        1 (default) or 2 stop bits. Like a real UART, which checks\n"
+    "                  only the first stop bit, the module does not mind a host\n"
+    "                  with other stop bits...\n"
+    "  --strict-stop-bits\n"
+    "                  ...unless this is given: then the host's stop bits must\n"
+    "                  match as well.\n"
     "  --faults LIST   comma-separated faults of the replies, each NAME or\n"
     "                  NAME=VALUE:\n"
     "                    drop[=N]      lose the next N replies (default 1)\n"
@@ -204,6 +209,7 @@ int main(int argc, char** argv) {
   std::string faults;
   long announceSeconds = 0;
   bool echo = false;
+  bool strictStopBits = false;
 
   for (int i = 1; i < argc; ++i) {
     std::string_view a = argv[i];
@@ -241,6 +247,8 @@ int main(int argc, char** argv) {
       announceSeconds = *n;
     } else if (a == "--echo") {
       echo = true;
+    } else if (a == "--strict-stop-bits") {
+      strictStopBits = true;
     } else {
       return Usage(("unknown argument " + std::string(a)).c_str());
     }
@@ -261,7 +269,7 @@ int main(int argc, char** argv) {
   }
 
   qmx::sim::SimOptions options;
-  options.match = qmx::sim::MatchMode::BaudAndStopBits;
+  options.match = strictStopBits ? qmx::sim::MatchMode::BaudAndStopBits : qmx::sim::MatchMode::BaudRate;
   options.remoteDataEcho = echo;
   auto module = std::make_shared<SimModule>(options);
   module->SetLine(line);

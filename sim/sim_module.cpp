@@ -118,9 +118,20 @@ constexpr std::array<std::size_t, 6> kSettingBanks{bi::B0, bi::B1, bi::B3, bi::B
 // Line settings
 
 bool SimLine::Accepts(const LineSettings& host) const {
-  if (host.baudRate != settings.baudRate || host.stopBits != settings.stopBits) return false;
-  if (match == MatchMode::BaudAndStopBits) return true;
-  return host.parity == settings.parity && host.byteSize == 8;
+  if (host.baudRate != settings.baudRate) return false;
+  const bool frame = host.byteSize == 8 && host.parity == settings.parity;
+  const bool stop = host.stopBits == settings.stopBits;
+  switch (match) {
+    case MatchMode::Uart:
+      return frame;
+    case MatchMode::Full:
+      return frame && stop;
+    case MatchMode::BaudRate:
+      return true;
+    case MatchMode::BaudAndStopBits:
+      return stop;
+  }
+  return false;
 }
 
 namespace {

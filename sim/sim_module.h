@@ -6,9 +6,13 @@
 //
 // Serial line
 // - The module has its own line (bank 3). Bytes from the host are understood
-//   only when the host's line matches it (MatchMode::Full: baud, parity,
-//   stop bits and 8 data bits; MatchMode::BaudAndStopBits for a pty, whose
-//   master cannot see parity). Mismatched input is ignored.
+//   only when the host's line matches it. MatchMode::Uart (the default) asks
+//   what a real UART needs: the same baud rate, 8 data bits and the same
+//   parity; stop bits need not match, since a receiver checks only the first
+//   one (the program's auto-detection, which always tries two stop bits,
+//   relies on that). MatchMode::Full also demands equal stop bits. A pty
+//   shows its master neither parity nor data bits: MatchMode::BaudRate and
+//   MatchMode::BaudAndStopBits are for that. Mismatched input is ignored.
 // - Output carries the module's line with it; the receiving side drops it
 //   when it does not match its own line (a real host would read garbage; the
 //   sim port reports a framing error instead, and the noise fault provides
@@ -97,12 +101,17 @@
 
 namespace qmx::sim {
 
-enum class MatchMode { Full, BaudAndStopBits };
+enum class MatchMode {
+  Uart,             // baud rate, data bits and parity
+  Full,             // baud rate, data bits, parity and stop bits
+  BaudRate,         // baud rate only (a pty, as a UART would see it)
+  BaudAndStopBits,  // baud rate and stop bits (a pty, strict)
+};
 
 // The module's serial line and how strictly a host line must match it.
 struct SimLine {
   LineSettings settings;
-  MatchMode match = MatchMode::Full;
+  MatchMode match = MatchMode::Uart;
   bool Accepts(const LineSettings& host) const;
 };
 
@@ -135,7 +144,7 @@ enum class Fault {
 };
 
 struct SimOptions {
-  MatchMode match = MatchMode::Full;
+  MatchMode match = MatchMode::Uart;
   std::chrono::milliseconds bootTime{300};
   std::chrono::milliseconds panFormTime{50};
   std::chrono::milliseconds remoteLatency{20};

@@ -153,9 +153,18 @@ TEST(QmxSim, AnswersEnterProtocolModeThroughThePty) {
   EXPECT_TRUE(tool.HostSeesHangup());
 }
 
-TEST(QmxSim, AnswersOnlyAtItsBaudRateAndStopBits) {
+TEST(QmxSim, StopBitsMatterOnlyWhenAskedFor) {
   SKIP_WITHOUT_BINARY();
-  Tool tool({"--baud", "57600", "--stop", "2"});
+  Tool tool({"--baud", "19200"});
+  ASSERT_TRUE(tool.OpenHost(B19200, true));
+  tool.Send(ptype::EnterProtocolMode, 1);
+  EXPECT_EQ(tool.Receive(1).size(), 1u);
+  EXPECT_EQ(tool.Terminate(), 0);
+}
+
+TEST(QmxSim, AnswersOnlyAtItsBaudRateAndStrictStopBits) {
+  SKIP_WITHOUT_BINARY();
+  Tool tool({"--baud", "57600", "--stop", "2", "--strict-stop-bits"});
   ASSERT_TRUE(tool.OpenHost(B9600));
   tool.Send(ptype::EnterProtocolMode, 1);
   EXPECT_TRUE(tool.Receive(1, 300ms).empty());

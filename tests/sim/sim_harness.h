@@ -28,12 +28,19 @@ inline LineSettings Line9600() {
 }
 
 // Options that make everything but the boot immediate and every wait short.
+// Tests that must act inside the boot window use SlowBoot().
 inline SimOptions FastOptions() {
   SimOptions o;
   o.remoteLatency = 0ms;
   o.bootTime = 30ms;
   o.panFormTime = 10ms;
   o.parserTimeout = 60ms;
+  return o;
+}
+
+inline SimOptions SlowBoot() {
+  SimOptions o = FastOptions();
+  o.bootTime = 300ms;
   return o;
 }
 
@@ -86,6 +93,11 @@ class Capture : public SimSink {
     frames_.clear();
     raw_.clear();
     mismatched_ = 0;
+  }
+  // Waits until `count` raw bytes have arrived; false on time-out.
+  bool WaitRaw(std::size_t count, std::chrono::milliseconds timeout = 2000ms) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return raw_.size() >= count; });
   }
   // Waits until `count` frames have arrived; false on time-out.
   bool WaitFrames(std::size_t count, std::chrono::milliseconds timeout = 2000ms) {

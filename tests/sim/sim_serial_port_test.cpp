@@ -13,7 +13,7 @@ namespace qmx::sim::test {
 namespace {
 
 struct PortFixture : ::testing::Test {
-  std::shared_ptr<SimModule> module = std::make_shared<SimModule>(FastOptions());
+  std::shared_ptr<SimModule> module = std::make_shared<SimModule>(SlowBoot());
   std::unique_ptr<SerialPort> port = MakeSimSerialPort(module);
   Event stop;
 
@@ -26,17 +26,23 @@ struct PortFixture : ::testing::Test {
     auto f = BuildCommandFrame(type, rec, seq);
     ASSERT_EQ(port->Write({f->data(), f->size}, std::chrono::milliseconds(100)), WriteResult::Ok);
   }
-  // Waits for and reads everything up to `count` frames.
+  // Waits for and reads up to `count` frames, for two seconds at most.
   std::vector<Frame> ReadFrames(std::size_t count) {
     std::vector<Frame> frames;
     FrameAssembler assembler;
+    Event deadline, finished;
+    std::thread watchdog([&] {
+      if (!finished.wait(2000ms)) deadline.set();
+    });
     while (frames.size() < count) {
-      if (port->WaitReadable(stop) != WaitResult::Readable) break;
+      if (port->WaitReadable(deadline) != WaitResult::Readable) break;
       std::uint8_t buf[256];
       const long n = port->Read(buf);
       if (n <= 0) break;
       assembler.Feed(std::span(buf, static_cast<std::size_t>(n)), [&](const Frame& f) { frames.push_back(f); });
     }
+    finished.set();
+    watchdog.join();
     return frames;
   }
   // Stops a wait that would otherwise never end.
