@@ -200,6 +200,7 @@ void BM_ReadAllBanks(benchmark::State& state) {
     return;
   }
   qmx::RadioImage image;
+  const auto start = Clock::now();
   for (auto _ : state) {
     const qmx::BankMask got = qmx::ReadBanks(b.link->commands, image, qmx::kAllBanks, 0, 0);
     if (got != qmx::kAllBanks) {
@@ -207,9 +208,10 @@ void BM_ReadAllBanks(benchmark::State& state) {
       break;
     }
   }
-  // Seconds per thousandth of a read: milliseconds per read.
-  state.counters["ms_per_read"] = benchmark::Counter(static_cast<double>(state.iterations()) * 1e-3,
-                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  const auto reads = static_cast<double>(std::max<benchmark::IterationCount>(state.iterations(), 1));
+  state.counters["ms_per_read"] = ms / reads;
+  state.counters["us_per_command"] = ms * 1000.0 / (reads * static_cast<double>(qmx::kBanks.size()));
 }
 BENCHMARK(BM_ReadAllBanks)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
@@ -260,9 +262,13 @@ std::set<pid_t> NewThreads(const std::set<pid_t>& before) {
 // Sleeps kIdleDuration and reports the voluntary context switches of every
 // thread in that time as wake-ups per second: in total (less the one of the
 // benchmark's own sleep) and per role.
-void CountIdleWakeups(benchmark::State& state, const std::map<std::string, std::set<pid_t>>& roles,
+void CountIdleWakeups(benchmark::State& state, qmx::RadioLink& link, const std::map<std::string, std::set<pid_t>>& roles,
                       const char* backEnd) {
   std::this_thread::sleep_for(kIdleSettle);
+  if (!link.transport.CommThreadRunning() || !link.parser.Running()) {
+    state.SkipWithError("the port's reading thread or the parser thread is not running");
+    return;
+  }
   const pid_t self = ::gettid();
   const auto before = ReadThreads();
   const auto start = Clock::now();
@@ -310,7 +316,7 @@ void BM_IdleWakeupsSim(benchmark::State& state) {
     ids = ThreadIds();
     b.link->parser.Start();
     roles["parser"] = NewThreads(ids);
-    CountIdleWakeups(state, roles, "sim");
+    CountIdleWakeups(state, *b.link, roles, "sim");
   }
 }
 BENCHMARK(BM_IdleWakeupsSim)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
@@ -361,7 +367,7 @@ void BM_IdleWakeupsPty(benchmark::State& state) {
     ids = ThreadIds();
     b.link->parser.Start();
     roles["parser"] = NewThreads(ids);
-    CountIdleWakeups(state, roles, "pty");
+    CountIdleWakeups(state, *b.link, roles, "pty");
   }
 }
 BENCHMARK(BM_IdleWakeupsPty)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);

@@ -502,6 +502,8 @@ void SimModule::Reply(const Frame& command, std::uint8_t type, std::span<const s
 
 void SimModule::FromHost(std::span<const std::uint8_t> bytes, const LineSettings& hostLine) {
   std::lock_guard lock(mutex_);
+  // While booting only the boot code listens (at 38400 8N1, for its own
+  // commands); it is not modelled yet, so a booting module is deaf.
   if (!plugged_ || phase_ != Phase::Running || !line_.Accepts(hostLine)) return;
   if (Faulty(Fault::NeverReply)) return;
   ++inputGeneration_;

@@ -44,14 +44,18 @@ bool QtPrompter::Ask(Kind kind, const std::string& text, const std::string& capt
   request->kind = kind;
   request->text = qtext;
   request->caption = qcaption;
+  // A plain message needs no answer: the worker goes on at once, so it can
+  // never wait for a user-interface thread that is waiting for it.
+  const bool needsAnswer = kind != Kind::Message;
   {
     std::lock_guard lock(mutex_);
     if (shutDown_) return false;
     toShow_.push_back(request);
-    unanswered_.push_back(request);
+    if (needsAnswer) unanswered_.push_back(request);
   }
   // By name: the request itself travels through toShow_ under our lock.
   QMetaObject::invokeMethod(this, "ShowNext", Qt::QueuedConnection);
+  if (!needsAnswer) return true;
   std::unique_lock lock(request->mutex);
   request->cv.wait(lock, [&] { return request->done; });
   return request->answer;

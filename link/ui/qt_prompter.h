@@ -1,7 +1,8 @@
 // The program's Prompter: real modal message boxes. Calls from the thread
 // this object lives on (the user-interface thread) show the box at once;
-// calls from any other thread are handed to that thread and block until the
-// user has answered, as a blocking queued call would, with one difference:
+// calls from any other thread are handed to that thread. A plain message
+// returns at once; a question blocks until the user has answered, as a
+// blocking queued call would, with one difference:
 // Shutdown() (and the destructor) release every thread still waiting, so a
 // worker that reports an error while the user-interface thread is stopping
 // it cannot deadlock the two. After Shutdown() calls from other threads show

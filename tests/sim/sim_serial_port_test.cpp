@@ -71,20 +71,6 @@ TEST_F(PortFixture, OpensExclusivelyByName) {
   EXPECT_TRUE(second->Open(kSimPortName, &error));
 }
 
-TEST_F(PortFixture, KeepsTheHostLine) {
-  OpenAt9600();
-  LineSettings l;
-  l.baudRate = 57600;
-  l.parity = parity::Odd;
-  l.stopBits = stopbits::Two;
-  ASSERT_TRUE(port->ApplySettings(l));
-  LineSettings back;
-  ASSERT_TRUE(port->GetSettings(back));
-  EXPECT_EQ(back, l);
-  EXPECT_TRUE(port->SetDtr(true));
-  EXPECT_TRUE(port->SetRts(true));
-}
-
 TEST_F(PortFixture, DeliversRepliesAndWakesTheReader) {
   OpenAt9600();
   Send(ptype::EnterProtocolMode, {}, 7);

@@ -87,6 +87,18 @@ TEST_F(QtPrompterTest, FromAWorkerTheBoxShowsOnTheUserInterfaceThread) {
   for (const auto& b : p.boxes) EXPECT_EQ(b.thread, QThread::currentThread());
 }
 
+TEST_F(QtPrompterTest, AMessageFromAWorkerNeverWaitsForTheUserInterfaceThread) {
+  RecordingPrompter p;
+  // The user-interface thread joins the worker without processing events,
+  // as it does when it stops the port's reading thread.
+  std::thread worker([&] { p.Message("The hardware detected a framing error.", "Framing Error"); });
+  worker.join();
+  EXPECT_TRUE(p.boxes.empty());
+  QCoreApplication::processEvents();
+  ASSERT_EQ(p.boxes.size(), 1u);
+  EXPECT_EQ(p.boxes[0].caption, "Framing Error");
+}
+
 TEST_F(QtPrompterTest, ShutdownReleasesWaitingWorkers) {
   RecordingPrompter p;
   p.answers = {true};

@@ -1,0 +1,133 @@
+// qmxctl as a user runs it: exit status, output and messages, on the
+// built-in simulated module and through qmxsim's terminal.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "tests/fixtures/qmxsim_process.h"
+#include "tests/fixtures/temp_dir.h"
+
+namespace qmx::test {
+namespace {
+
+std::string QmxctlBinary() {
+  const char* dir = std::getenv("QMX_BINARY_DIR");
+  return dir ? std::string(dir) + "/app/qmxctl" : std::string();
+}
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs qmxctl with `args` (shell words) in `cwd`.
+Outcome Qmxctl(const std::string& args, const std::filesystem::path& cwd = std::filesystem::temp_directory_path()) {
+  TempDir scratch;
+  const auto errFile = scratch.path() / "stderr";
+  const std::string command =
+      "cd '" + cwd.string() + "' && '" + QmxctlBinary() + "' " + args + " 2>'" + errFile.string() + "'";
+  Outcome r;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return r;
+  std::array<char, 4096> buf{};
+  std::size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) r.out.append(buf.data(), n);
+  const int status = ::pclose(pipe);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream in(errFile);
+  r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return r;
+}
+
+class QmxctlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (QmxctlBinary().empty() || !std::filesystem::exists(QmxctlBinary())) GTEST_SKIP() << "no qmxctl";
+  }
+};
+
+TEST_F(QmxctlTest, StatusOfTheSimulatedModule) {
+  const Outcome r = Qmxctl("--port sim status");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Device Mode   Base\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Channel       0x0F (2425 MHz)\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Firmware Ver  2.1\n"), std::string::npos) << r.out;
+}
+
+TEST_F(QmxctlTest, BadArgumentsExitWithTwo) {
+  for (const char* args : {"", "frobnicate", "get 0 0", "get 300 0 1", "--parity mark status", "send 1",
+                           "status --remote 2", "--baud x enter", "set 0 0 0G"}) {
+    const Outcome r = Qmxctl(args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_NE(r.err.find("qmxctl: "), std::string::npos) << args;
+    EXPECT_TRUE(r.out.empty()) << args;
+  }
+  EXPECT_EQ(Qmxctl("--help").status, 0);
+  EXPECT_NE(Qmxctl("get --help").out.find("usage: qmxctl [options] get BANK REG SPAN"), std::string::npos);
+}
+
+TEST_F(QmxctlTest, RadioThatDoesNotAnswerExitsWithOne) {
+  const Outcome r = Qmxctl("--port sim --baud 19200 enter");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("did not answer"), std::string::npos) << r.err;
+  // Not linked remote: refused.
+  const Outcome refused = Qmxctl("--port sim get 0 0 4 --remote 0x0777");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("TX Status 0x01"), std::string::npos) << refused.err;
+}
+
+TEST_F(QmxctlTest, SetThenGetAndSendOverQmxsimsTerminal) {
+  QmxsimProcess sim;
+  if (sim.Path().empty()) GTEST_SKIP() << "qmxsim did not start";
+  const std::string port = "--port " + sim.Path() + " ";
+  EXPECT_EQ(Qmxctl(port + "set 0 28 51:4D:58").status, 0);
+  const Outcome got = Qmxctl(port + "get 0 28 3");
+  EXPECT_EQ(got.status, 0) << got.err;
+  EXPECT_EQ(got.out, "  1C: 51 4D 58\n");
+  const Outcome sent = Qmxctl(port + "send 0x0002 --text hello");
+  EXPECT_EQ(sent.status, 0) << sent.err;
+  EXPECT_EQ(sent.out.rfind("TX Status 0x00 (acknowledged)  LQI 0x", 0), 0u) << sent.out;
+}
+
+TEST_F(QmxctlTest, LogWritesTheProgramsLogFormatInTheCurrentDirectory) {
+  TempDir cwd;
+  ASSERT_EQ(Qmxctl("--log enter", cwd.path()).status, 0);
+  std::ifstream in(cwd.path() / "logfile.dat", std::ios::binary);
+  const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(log.rfind("New Data------------------------------------------\r\n", 0), 0u) << log;
+  EXPECT_NE(log.find("Sent Data : FB 09 01 00 51 4D 58 32 34 30 30 (Enter Protocol Mode)\r\n"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Recv Data : FB "), std::string::npos) << log;
+  EXPECT_NE(log.find("(Enter Protocol Mode Reply)\r\n"), std::string::npos) << log;
+}
+
+TEST_F(QmxctlTest, MonitorEndsAtOnceWhenTheDeviceVanishes) {
+  QmxsimProcess sim;
+  if (sim.Path().empty()) GTEST_SKIP() << "qmxsim did not start";
+  const std::string command = "'" + QmxctlBinary() + "' --port " + sim.Path() + " monitor 30 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  sim.Kill();
+  std::array<char, 4096> buf{};
+  std::string out;
+  std::size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) out.append(buf.data(), n);
+  const int status = ::pclose(pipe);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+  EXPECT_NE(out.find("has gone away"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace qmx::test
