@@ -259,11 +259,13 @@ std::set<pid_t> NewThreads(const std::set<pid_t>& before) {
   return fresh;
 }
 
+// Thread ids by what the threads do ("comm", "parser", "sim_scheduler").
+using Roles = std::map<std::string, std::set<pid_t>>;
+
 // Sleeps kIdleDuration and reports the voluntary context switches of every
 // thread in that time as wake-ups per second: in total (less the one of the
 // benchmark's own sleep) and per role.
-void CountIdleWakeups(benchmark::State& state, qmx::RadioLink& link, const std::map<std::string, std::set<pid_t>>& roles,
-                      const char* backEnd) {
+void CountIdleWakeups(benchmark::State& state, qmx::RadioLink& link, const Roles& roles, const char* backEnd) {
   std::this_thread::sleep_for(kIdleSettle);
   if (!link.transport.CommThreadRunning() || !link.parser.Running()) {
     state.SkipWithError("the port's reading thread or the parser thread is not running");
@@ -302,7 +304,7 @@ void CountIdleWakeups(benchmark::State& state, qmx::RadioLink& link, const std::
 
 void BM_IdleWakeupsSim(benchmark::State& state) {
   for (auto _ : state) {
-    std::map<std::string, std::set<pid_t>> roles;
+    Roles roles;
     auto ids = ThreadIds();
     auto module = std::make_shared<qmx::sim::SimModule>();
     roles["sim_scheduler"] = NewThreads(ids);
@@ -356,7 +358,7 @@ void BM_IdleWakeupsPty(benchmark::State& state) {
       state.SkipWithError("no pseudo-terminal");
       return;
     }
-    std::map<std::string, std::set<pid_t>> roles;
+    Roles roles;
     BenchLink b([](const std::string&) { return qmx::MakePosixSerialPort(); });
     auto ids = ThreadIds();
     if (!b.Open(pty.SlavePath())) {

@@ -786,8 +786,12 @@ void SimModule::HandleSetRegister(const Frame& frame) {
 
 void SimModule::UseOverride(const Frame& frame) {
   overrideFresh_ = false;
-  overrideUsedBy_.emplace(1, frame.type());
-  overrideUsedBy_->insert(overrideUsedBy_->end(), frame.payload(), frame.payload() + frame.payloadSize());
+  // The write's type and payload, which a retransmission repeats.
+  std::vector<std::uint8_t> key;
+  key.reserve(1 + frame.payloadSize());
+  key.push_back(frame.type());
+  for (std::size_t i = 0; i < frame.payloadSize(); ++i) key.push_back(frame.payload()[i]);
+  overrideUsedBy_ = std::move(key);
 }
 
 std::pair<std::uint8_t, std::uint8_t> SimModule::AirExchange(std::uint16_t address, Radio** remote) {

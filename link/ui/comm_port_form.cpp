@@ -48,6 +48,8 @@ TCommPortForm::TCommPortForm(RadioLink& link, Prompter& prompter, QWidget* paren
   ParityComboBox = MakeList({"NONE", "EVEN", "ODD"}, this);
   StopBitsComboBox = MakeList({"1", "2"}, this);
   AutoDetectComboBox = MakeList({"FALSE", "TRUE"}, this);
+  // The designed selections (the port list is filled when the dialog shows).
+  BaudrateComboBox->setCurrentIndex(tags_[BaudList]);
   CommPortComboBox->setObjectName("CommPortComboBox");
   BaudrateComboBox->setObjectName("BaudrateComboBox");
   ParityComboBox->setObjectName("ParityComboBox");
@@ -107,6 +109,10 @@ void TCommPortForm::SetPortSource(std::function<std::vector<PortInfo>()> list,
 }
 
 int TCommPortForm::SelectedIndex(List list) const {
+  // Until the dialog shows again, a remembered selection is what it stands
+  // for: saving the settings must not replace it with a stale one (or, before
+  // the first showing, with an empty port list's "none").
+  if (list >= 0 && list < ListCount && pending_[list]) return tags_[list];
   switch (list) {
     case PortList: return CommPortComboBox->currentIndex();
     case BaudList: return BaudrateComboBox->currentIndex();
@@ -140,6 +146,7 @@ void TCommPortForm::showEvent(QShowEvent* event) {
   for (int i = 0; i < ListCount; ++i) {
     const int tag = tags_[i];
     lists[i]->setCurrentIndex(tag >= 0 && tag < lists[i]->count() ? tag : -1);
+    pending_[i] = false;
   }
   if (preferSim_ && offerSim_) CommPortComboBox->setCurrentIndex(CommPortComboBox->count() - 1);
   QDialog::showEvent(event);

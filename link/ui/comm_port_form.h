@@ -38,7 +38,13 @@ class TCommPortForm : public QDialog {
 
   // Remembered selection of each list, applied each time the dialog shows.
   int Remembered(List list) const { return tags_[list]; }
-  void SetRemembered(List list, int index) { tags_[list] = index; }
+  void SetRemembered(List list, int index) {
+    tags_[list] = index;
+    pending_[list] = true;
+  }
+  // The list's selection as the dialog shows it, or, when a remembered
+  // selection was set since the dialog was last shown, as it will show it
+  // (before the first showing: the designed selections).
   int SelectedIndex(List list) const;
 
   // Rebuilds the port list; returns the number of entries.
@@ -84,6 +90,7 @@ class TCommPortForm : public QDialog {
   bool preferSim_ = false;
   double attemptTimeoutMs_ = 1000.0;
   int tags_[ListCount] = {0, 3, 0, 0, 0};
+  bool pending_[ListCount] = {true, true, true, true, true};
   bool cancelRequest_ = false;  // the Cancel button's tag
   bool busy_ = false;
   std::vector<PortEntry> entries_;

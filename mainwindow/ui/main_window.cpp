@@ -250,9 +250,6 @@ QWidget* TForm1::BuildStatusPanel() {
   auto* grid = new QGridLayout;
   grid->setHorizontalSpacing(8);
   grid->setVerticalSpacing(10);
-  QLabel** values[] = {&DeviceModeStaticText,   &CurrentPanIDStaticText,    &CurrentChannelStaticText,
-                       &CurrentNetworkStaticText, &MACAddressStaticText,    &FirmwareVersionStaticText,
-                       &LinkStatusStaticText,   &SecurityStaticText};
   const char* names[] = {"DeviceModeStaticText",     "CurrentPanIDStaticText", "CurrentChannelStaticText",
                          "CurrentNetworkStaticText", "MACAddressStaticText",   "FirmwareVersionStaticText",
                          "LinkStatusStaticText",     "SecurityStaticText"};
@@ -264,7 +261,7 @@ QWidget* TForm1::BuildStatusPanel() {
     auto* value = new QLabel(Panel1);
     value->setObjectName(names[i]);
     value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    *values[i] = value;
+    statusValues_[static_cast<std::size_t>(i)] = value;
     // The MAC address is the widest value: it gets the row below its label.
     if (i == 4) {
       grid->addWidget(label, i * 2, 0, 1, 2);
@@ -278,6 +275,14 @@ QWidget* TForm1::BuildStatusPanel() {
   }
   grid->setColumnStretch(1, 1);
   layout->addLayout(grid);
+  DeviceModeStaticText = statusValues_[0];
+  CurrentPanIDStaticText = statusValues_[1];
+  CurrentChannelStaticText = statusValues_[2];
+  CurrentNetworkStaticText = statusValues_[3];
+  MACAddressStaticText = statusValues_[4];
+  FirmwareVersionStaticText = statusValues_[5];
+  LinkStatusStaticText = statusValues_[6];
+  SecurityStaticText = statusValues_[7];
   layout->addStretch(1);
 
   RefreshButton = new QPushButton("Refresh", Panel1);
@@ -489,23 +494,18 @@ QString TForm1::StatusText() const { return StatusBar1->text(); }
 bool TForm1::Connected() const { return ConnectButton->text() == "Disconnect"; }
 
 std::array<QString, 8> TForm1::StatusValues() const {
-  return {DeviceModeStaticText->text(),     CurrentPanIDStaticText->text(),  CurrentChannelStaticText->text(),
-          CurrentNetworkStaticText->text(), MACAddressStaticText->text(),    FirmwareVersionStaticText->text(),
-          LinkStatusStaticText->text(),     SecurityStaticText->text()};
+  std::array<QString, 8> texts;
+  for (std::size_t i = 0; i < texts.size(); ++i) texts[i] = statusValues_[i]->text();
+  return texts;
 }
 
 void TForm1::ShowLocalStatus() {
   const auto rows = StatusRows(FormatLocalStatus(image_, 0));
-  QLabel* values[] = {DeviceModeStaticText,     CurrentPanIDStaticText, CurrentChannelStaticText,
-                      CurrentNetworkStaticText, MACAddressStaticText,   FirmwareVersionStaticText,
-                      LinkStatusStaticText,     SecurityStaticText};
-  for (std::size_t i = 0; i < rows.size(); ++i) values[i]->setText(QString::fromStdString(rows[i]));
+  for (std::size_t i = 0; i < rows.size(); ++i) statusValues_[i]->setText(QString::fromStdString(rows[i]));
 }
 
 void TForm1::ClearLocalStatus() {
-  for (QLabel* l : {DeviceModeStaticText, CurrentPanIDStaticText, CurrentChannelStaticText, CurrentNetworkStaticText,
-                    MACAddressStaticText, FirmwareVersionStaticText, LinkStatusStaticText, SecurityStaticText})
-    l->clear();
+  for (QLabel* value : statusValues_) value->clear();
 }
 
 void TForm1::ResetPollControls(bool on) {
@@ -673,16 +673,21 @@ void TForm1::ApplySettings(const AppSettings& s) {
   TransmitEdit->setText(QString::fromStdString(s.transmitText));
   DataCheckBox->setChecked(s.dataInAscii);
   CRCheckBox->setChecked(s.appendCr);
-  if (forms_.port) {
-    forms_.port->SetRemembered(TCommPortForm::PortList, s.portIndex);
-    forms_.port->SetRemembered(TCommPortForm::BaudList, s.baudIndex);
-    forms_.port->SetRemembered(TCommPortForm::ParityList, s.parityIndex);
-    forms_.port->SetRemembered(TCommPortForm::StopBitsList, s.stopBitsIndex);
-    forms_.port->SetRemembered(TCommPortForm::AutoDetectList, s.autoDetectIndex);
-  }
+  RememberPortSelections(s);
+}
+
+void TForm1::RememberPortSelections(const AppSettings& s) {
+  if (!forms_.port) return;
+  forms_.port->SetRemembered(TCommPortForm::PortList, s.portIndex);
+  forms_.port->SetRemembered(TCommPortForm::BaudList, s.baudIndex);
+  forms_.port->SetRemembered(TCommPortForm::ParityList, s.parityIndex);
+  forms_.port->SetRemembered(TCommPortForm::StopBitsList, s.stopBitsIndex);
+  forms_.port->SetRemembered(TCommPortForm::AutoDetectList, s.autoDetectIndex);
 }
 
 void TForm1::LoadSettingsFile() {
+  // Fields the file does not hold keep what the controls and the port
+  // dialog have now.
   AppSettings s = GatherSettings();
   if (forms_.port) {
     s.portIndex = static_cast<std::int8_t>(forms_.port->Remembered(TCommPortForm::PortList));
@@ -697,13 +702,7 @@ void TForm1::LoadSettingsFile() {
 void TForm1::SaveSettings1Click() {
   const AppSettings s = GatherSettings();
   SaveSettings(dir_, s);
-  if (forms_.port) {
-    forms_.port->SetRemembered(TCommPortForm::PortList, s.portIndex);
-    forms_.port->SetRemembered(TCommPortForm::BaudList, s.baudIndex);
-    forms_.port->SetRemembered(TCommPortForm::ParityList, s.parityIndex);
-    forms_.port->SetRemembered(TCommPortForm::StopBitsList, s.stopBitsIndex);
-    forms_.port->SetRemembered(TCommPortForm::AutoDetectList, s.autoDetectIndex);
-  }
+  RememberPortSelections(s);
 }
 
 void TForm1::ClearEventButtonClick() { EventRichEdit->clear(); }

@@ -170,6 +170,7 @@ class TForm1 : public QMainWindow {
   void PortLost();
   void MACAddressStaticTextMouseDown();
   void LoadSettingsFile();
+  void RememberPortSelections(const AppSettings& settings);
 
   // View events, on the user-interface thread.
   void AppendEvent(const EventBlock& block);
@@ -184,6 +185,7 @@ class TForm1 : public QMainWindow {
   WorkDir& dir_;
   MainWindowForms forms_;
   std::unique_ptr<UiSink> sink_;
+  std::array<QLabel*, 8> statusValues_{};
   QColor eventColour_;
   bool firstShow_ = true;
   int disconnectDelayMs_ = 750;

@@ -18,10 +18,7 @@
 namespace qmx::test {
 namespace {
 
-std::string QmxctlBinary() {
-  const char* dir = std::getenv("QMX_BINARY_DIR");
-  return dir ? std::string(dir) + "/app/qmxctl" : std::string();
-}
+std::string QmxctlBinary() { return BuildDir() + "/app/qmxctl"; }
 
 struct Outcome {
   int status = -1;

@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,63 +15,26 @@
 #include <vector>
 
 #include "link/frame.h"
+#include "tests/fixtures/qmxsim_process.h"
 
-extern char** environ;
 
 namespace qmx::sim::test {
 namespace {
 
 using namespace std::chrono_literals;
 
-// $QMX_BINARY_DIR/sim/qmxsim; without the variable, the build directory is
-// found from this test program's own place in it (<build>/tests/test_sim).
-std::string SimBinary() {
-  if (const char* dir = std::getenv("QMX_BINARY_DIR")) return std::string(dir) + "/sim/qmxsim";
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  return (self.parent_path().parent_path() / "sim" / "qmxsim").string();
-}
-
 // One running qmxsim and the host's descriptor of its terminal.
 class Tool {
  public:
-  explicit Tool(std::vector<std::string> args) {
-    int out[2];
-    if (::pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> all{SimBinary()};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, all[0].c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    // The first line is the terminal's path.
-    std::string line;
-    char c;
-    pollfd p{out[0], POLLIN, 0};
-    while (pid_ > 0 && ::poll(&p, 1, 5000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    ::close(out[0]);
-    path_ = line;
-  }
+  explicit Tool(const std::vector<std::string>& args) : process_(args) {}
   ~Tool() {
     if (fd_ >= 0) ::close(fd_);
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
   }
 
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const { return process_.Path(); }
 
   bool OpenHost(speed_t speed, bool twoStopBits = false) {
-    fd_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY);
+    fd_ = ::open(Path().c_str(), O_RDWR | O_NOCTTY);
     if (fd_ < 0) return false;
     return SetLine(speed, twoStopBits);
   }
@@ -108,17 +70,8 @@ class Tool {
   }
 
   // Sends SIGTERM and returns the exit status, or -1.
-  int Terminate() {
-    ::kill(pid_, SIGTERM);
-    return Wait();
-  }
-  int Wait() {
-    int status = 0;
-    const pid_t pid = pid_;
-    pid_ = -1;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-  }
+  int Terminate() { return process_.Terminate(); }
+  int Wait() { return process_.Wait(); }
   // True when the host side reports a hang-up within a second.
   bool HostSeesHangup() {
     pollfd p{fd_, POLLIN, 0};
@@ -129,14 +82,13 @@ class Tool {
   }
 
  private:
-  pid_t pid_ = -1;
-  std::string path_;
+  qmx::test::QmxsimProcess process_;
   int fd_ = -1;
 };
 
 #define SKIP_WITHOUT_BINARY()                                                  \
-  if (SimBinary().empty() || !std::filesystem::exists(SimBinary())) {          \
-    GTEST_SKIP() << "qmxsim not built (QMX_BINARY_DIR/sim/qmxsim)";            \
+  if (!std::filesystem::exists(qmx::test::QmxsimBinary())) {                  \
+    GTEST_SKIP() << "qmxsim not built: " << qmx::test::QmxsimBinary();         \
   }
 
 TEST(QmxSim, AnswersEnterProtocolModeThroughThePty) {

@@ -1,0 +1,144 @@
+// The desktop program's windows wired as its composition root wires them,
+// on the built-in simulated module, with a recording prompter, the real
+// nested-loop waiter and a working directory of the test's choosing.
+#pragma once
+
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "config/register_map.h"
+#include "config/ui/device_config_form.h"
+#include "config/ui/mac_form.h"
+#include "link/radio_link.h"
+#include "link/ui/comm_port_form.h"
+#include "link/ui/qt_waiter.h"
+#include "link/workdir.h"
+#include "mainwindow/ui/main_window.h"
+#include "sim/sim_module.h"
+#include "sim/sim_serial_port.h"
+#include "tests/fixtures/fake_prompter.h"
+#include "tests/fixtures/test_ports.h"
+#include "tests/fixtures/ui/qt_app.h"
+#include "tools/ui/about_form.h"
+#include "tools/ui/tool_forms.h"
+
+namespace qmx::test {
+
+// Hands the decoder's view events to the main window once it exists.
+class ForwardingSink : public ViewSink {
+ public:
+  void SetTarget(ViewSink* target) { target_.store(target); }
+  void FrameReceived() override {
+    if (auto* t = target_.load()) t->FrameReceived();
+  }
+  void EventText(const EventBlock& block) override {
+    if (auto* t = target_.load()) t->EventText(block);
+  }
+  void ReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) override {
+    if (auto* t = target_.load()) t->ReceivedData(address, lqi, data);
+  }
+  void IoEvent(std::uint16_t address, std::span<const std::uint8_t> data) override {
+    if (auto* t = target_.load()) t->IoEvent(address, data);
+  }
+  void RemoteJoined(std::uint16_t address) override {
+    if (auto* t = target_.load()) t->RemoteJoined(address);
+  }
+
+ private:
+  std::atomic<ViewSink*> target_{nullptr};
+};
+
+class DemoSet {
+ public:
+  // `ports`: what the port dialog lists besides SIM-OK (none by default, so
+  // that the dialog's first entry is the simulated module).
+  explicit DemoSet(const std::filesystem::path& workdir, std::vector<PortInfo> ports = {})
+      : dir(workdir),
+        link(
+            [this](const std::string& name) -> std::unique_ptr<SerialPort> {
+              if (name != sim::kSimPortName) return nullptr;
+              return std::make_unique<PassPort>(sim::MakeSimSerialPort(module), name,
+                                                [this](std::span<const std::uint8_t> bytes) {
+                                                  return loseWrite && loseWrite(bytes);
+                                                });
+            },
+            dir, prompter, waiter, sink),
+        form1(link, image, prompter, dir),
+        about(&form1),
+        port(link, prompter, &form1),
+        config(&form1),
+        mac(&form1),
+        packetBuilder(&form1),
+        diagnostics(&form1),
+        note(&form1),
+        information(&form1),
+        upgrade(&form1) {
+    sink.SetTarget(&form1.Sink());
+    link.log.SetHeaderTitle((about.TitleText() + " " + about.VersionText()).toStdString());
+    link.transport.SetSettleTime(std::chrono::milliseconds(0));
+    form1.SetForms({&port, &about, &config, &mac, &packetBuilder, &diagnostics, &upgrade});
+    form1.SetDisconnectDelayMs(0);
+    port.SetPortSource([ports] { return ports; }, [](const std::string&) { return false; });
+    port.SetAttemptTimeoutMs(100);
+  }
+  ~DemoSet() {
+    sink.SetTarget(nullptr);
+    link.parser.Stop();
+    link.transport.StopComm();
+  }
+  DemoSet(const DemoSet&) = delete;
+  DemoSet& operator=(const DemoSet&) = delete;
+
+  // Runs `action` on the port dialog once its modal loop runs; a dialog that
+  // is still open afterwards is cancelled, so that a failed attempt cannot
+  // leave the test waiting.
+  void WhenPortDialogShows(std::function<void(TCommPortForm&)> action) {
+    QTimer::singleShot(0, &port, [this, action] {
+      portDialogShown = port.isVisible();
+      action(port);
+      if (port.isVisible()) port.CancelButtonClick();
+    });
+  }
+  // Connect with the dialog's selections as it shows them; true when the
+  // window is connected afterwards.
+  bool Connect() {
+    WhenPortDialogShows([](TCommPortForm& d) { d.OKButtonClick(); });
+    form1.ConnectButtonClick();
+    return form1.Connected();
+  }
+
+  struct AppFirst {
+    AppFirst() { QtApp(); }
+  } app_;
+  // Set when the dialog was visible as a scheduled action ran.
+  bool portDialogShown = false;
+  // Writes to the module for which this returns true are lost on the line.
+  std::function<bool(std::span<const std::uint8_t>)> loseWrite;
+  WorkDir dir;
+  FakePrompter prompter;
+  QtWaiter waiter;
+  std::shared_ptr<sim::SimModule> module = std::make_shared<sim::SimModule>();
+  ForwardingSink sink;
+  RadioLink link;
+  RadioImage image;
+  // Every window, in start-up order.
+  TForm1 form1;
+  TAboutForm about;
+  TCommPortForm port;
+  TDeviceConfigForm config;
+  TMACForm mac;
+  TPacketForm packetBuilder;
+  TDiagForm diagnostics;
+  TInsertNoteForm note;
+  TForm2 information;
+  TForm3 upgrade;
+};
+
+}  // namespace qmx::test
