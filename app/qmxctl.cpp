@@ -223,10 +223,8 @@ class Session {
     link_ = std::make_unique<RadioLink>(factory, dir_, prompter_, waiter_, sink_);
     link_->options.logData = o.log;
     link_->SetPortLostListener([this] {
-      {
-        std::lock_guard lock(mutex_);
-        lost_ = true;
-      }
+      std::lock_guard lock(mutex_);
+      lost_ = true;
       cv_.notify_all();
     });
   }
@@ -366,10 +364,12 @@ class Session {
   CondVarWaiter waiter_;
   PrintingSink sink_;
   RadioImage image_;
-  std::unique_ptr<RadioLink> link_;
+  // Before the link: its threads, which report a lost device here, end
+  // with the link, before these go.
   std::mutex mutex_;
   std::condition_variable cv_;
   bool lost_ = false;
+  std::unique_ptr<RadioLink> link_;
 };
 
 void ValidateArgs(const Options& o) {

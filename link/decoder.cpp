@@ -162,7 +162,9 @@ void PacketDecoder::DecodePacket(const Frame& frame) {
     }
     case ptype::Announce: {
       EventBlock block = AnnounceText(payload);
+      // The time stamp still comes in the colour of the previous lines.
       block.lines.insert(block.lines.begin(), timestamp_());
+      block.colourAt = 1;
       block.lines.emplace_back();
       sink_.EventText(block);
       if (PayloadBytes{payload}[0] == 0xA2) sink_.RemoteJoined(PayloadBytes{payload}.Word(9));

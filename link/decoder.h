@@ -21,11 +21,13 @@ enum class TextColour : std::uint8_t { Unchanged, Green, Red };
 inline constexpr std::uint32_t kGreenRgb = 0x008000;
 inline constexpr std::uint32_t kRedRgb = 0xFF0000;
 
-// A group of lines for the Events view. The colour, when not Unchanged,
-// is set before the lines and stays in force for later blocks.
+// A group of lines for the Events view. The colour, when not Unchanged, is
+// set before line `colourAt` (the lines before it keep the colour in force)
+// and stays in force for later blocks.
 struct EventBlock {
   TextColour colour = TextColour::Unchanged;
   std::vector<std::string> lines;
+  std::size_t colourAt = 0;
 };
 
 class ViewSink {

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollArea>
@@ -173,6 +174,10 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
   const int menuHeight = menuBar()->sizeHint().height();
   const QSize wanted(kClientWidth, kClientHeight + menuHeight);
   setFixedSize(wanted.expandedTo(minimumSizeHint()));
+
+  // Sees the shortcut checks of every widget, so that the menu's keys win
+  // over the same keys of the window's text fields (see eventFilter).
+  qApp->installEventFilter(this);
 }
 
 TForm1::~TForm1() {
@@ -615,6 +620,14 @@ void TForm1::MACAddressStaticTextMouseDown() {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  // Ctrl+C is Connect/Disconnect and Ctrl+S Save Settings wherever the focus
+  // is in this window: a text field must not take them as Copy (or as
+  // anything else), so their shortcut check is left unclaimed.
+  if (event->type() == QEvent::ShortcutOverride && watched->isWidgetType() &&
+      static_cast<QWidget*>(watched)->window() == this) {
+    const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+    if (pressed == Connect1->shortcut() || pressed == SaveSettings1->shortcut()) return true;
+  }
   if (event->type() == QEvent::MouseButtonPress &&
       (watched == MACAddressLabel || watched == MACAddressStaticText || watched == LinkStatusLabel ||
        watched == LinkStatusStaticText)) {
@@ -713,15 +726,17 @@ void TForm1::Clear1Click() {
 }
 
 void TForm1::AppendEvent(const EventBlock& block) {
-  if (block.colour == TextColour::Green) eventColour_ = QColor(0, 128, 0);
-  if (block.colour == TextColour::Red) eventColour_ = QColor(255, 0, 0);
   QTextCursor cursor(EventRichEdit->document());
   cursor.movePosition(QTextCursor::End);
-  QTextCharFormat format;
-  if (eventColour_.isValid()) format.setForeground(eventColour_);
-  for (const std::string& line : block.lines) {
+  for (std::size_t i = 0; i < block.lines.size(); ++i) {
+    if (i == block.colourAt) {
+      if (block.colour == TextColour::Green) eventColour_ = QColor(0, 128, 0);
+      if (block.colour == TextColour::Red) eventColour_ = QColor(255, 0, 0);
+    }
+    QTextCharFormat format;
+    if (eventColour_.isValid()) format.setForeground(eventColour_);
     if (!EventRichEdit->document()->isEmpty()) cursor.insertBlock();
-    cursor.insertText(QString::fromStdString(line), format);
+    cursor.insertText(QString::fromStdString(block.lines[i]), format);
   }
   EventRichEdit->verticalScrollBar()->setValue(EventRichEdit->verticalScrollBar()->maximum());
 }

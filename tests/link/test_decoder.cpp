@@ -93,6 +93,7 @@ TEST_F(DecoderTest, AnnounceTextsAndColours) {
     Decode(1, 0x27, c.payload);
     ASSERT_EQ(sink.blocks.size(), 1u);
     EXPECT_EQ(sink.blocks[0].colour, c.colour);
+    EXPECT_EQ(sink.blocks[0].colourAt, 1u);  // the time stamp keeps the colour in force
     Lines expected = {"02/03/24  |  10:11:12"};
     expected.insert(expected.end(), c.lines.begin(), c.lines.end());
     expected.emplace_back();

@@ -142,3 +142,6 @@ class DemoSet {
 };
 
 }  // namespace qmx::test
+
+// Readable QStrings in test failure output.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }

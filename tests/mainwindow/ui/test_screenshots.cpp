@@ -1,0 +1,108 @@
+// Pictures of the main window and the port dialog as a person sees them,
+// saved under <build>/screenshots for review, and the layout faults a
+// picture would show, checked here: text cut off, controls on top of others.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QPixmap>
+#include <QTest>
+#include <filesystem>
+#include <string>
+
+#include "tests/fixtures/qmxsim_process.h"
+#include "tests/fixtures/temp_dir.h"
+#include "tests/mainwindow/ui/demo_set.h"
+
+namespace qmx {
+namespace {
+
+std::string Name(const QWidget* w) {
+  return (w->objectName().isEmpty() ? QString(w->metaObject()->className()) : w->objectName()).toStdString();
+}
+
+// Every visible label, button and list in `root` is wide and tall enough for
+// its text, and no two of them that share a parent overlap.
+void ExpectTidy(QWidget* root) {
+  const auto widgets = root->findChildren<QWidget*>();
+  std::vector<QWidget*> shown;
+  for (QWidget* w : widgets) {
+    if (!w->isVisibleTo(root) || w->window() != root) continue;
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+      if (label->text().isEmpty() || label->wordWrap()) continue;
+      const QFontMetrics fm(label->font());
+      const QSize need = fm.size(0, label->text());
+      EXPECT_GE(label->contentsRect().width(), need.width()) << Name(label) << ": " << label->text().toStdString();
+      EXPECT_GE(label->contentsRect().height(), need.height()) << Name(label) << ": " << label->text().toStdString();
+      shown.push_back(w);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+      if (button->text().isEmpty()) continue;
+      EXPECT_GE(button->width(), button->sizeHint().width()) << Name(button);
+      EXPECT_GE(button->height(), button->minimumSizeHint().height()) << Name(button);
+      shown.push_back(w);
+    } else if (auto* box = qobject_cast<QComboBox*>(w)) {
+      const QFontMetrics fm(box->font());
+      for (int i = 0; i < box->count(); ++i)
+        EXPECT_GE(box->width(), fm.horizontalAdvance(box->itemText(i)) + 20)
+            << Name(box) << ": " << box->itemText(i).toStdString();
+      shown.push_back(w);
+    }
+  }
+  for (std::size_t i = 0; i < shown.size(); ++i)
+    for (std::size_t j = i + 1; j < shown.size(); ++j)
+      if (shown[i]->parentWidget() == shown[j]->parentWidget())
+        EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()))
+            << Name(shown[i]) << " overlaps " << Name(shown[j]);
+}
+
+void Save(QWidget* w, const char* file) {
+  const std::filesystem::path dir = std::filesystem::path(test::BuildDir()) / "screenshots";
+  std::filesystem::create_directories(dir);
+  const QPixmap picture = w->grab();
+  EXPECT_FALSE(picture.isNull());
+  EXPECT_TRUE(picture.save(QString::fromStdString((dir / file).string()), "PNG")) << file;
+}
+
+class ScreenshotTest : public ::testing::Test {
+ protected:
+  test::TempDir temp;
+  test::DemoSet set{temp.path(), {{"/dev/ttyUSB0", "ttyUSB0", 0, "FT232R USB UART", "0403:6001"},
+                                  {"/dev/ttyS10", "ttyS10", 10, "", ""}}};
+};
+
+TEST_F(ScreenshotTest, MainWindowDisconnectedAndConnected) {
+  TForm1& w = set.form1;
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  ExpectTidy(&w);
+  Save(&w, "main_disconnected.png");
+
+  set.WhenPortDialogShows([](TCommPortForm& d) {
+    d.CommPortComboBox->setCurrentIndex(d.CommPortComboBox->findText("SIM-OK"));
+    d.OKButtonClick();
+  });
+  w.ConnectButtonClick();
+  ASSERT_TRUE(w.Connected());
+  QTest::qWait(20);
+  ExpectTidy(&w);
+  Save(&w, "main_connected.png");
+}
+
+TEST_F(ScreenshotTest, PortDialog) {
+  set.port.SetRemembered(TCommPortForm::PortList, 1);
+  set.port.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&set.port));
+  ExpectTidy(&set.port);
+  Save(&set.port, "comm_port_form.png");
+
+  // After a failed attempt, with the longest status text.
+  set.port.BaudrateComboBox->setCurrentIndex(0);
+  set.port.OKButtonClick();
+  ExpectTidy(&set.port);
+  EXPECT_EQ(set.port.StatusText(), "Could not find radio");
+  Save(&set.port, "comm_port_form_failed.png");
+}
+
+}  // namespace
+}  // namespace qmx
