@@ -88,7 +88,12 @@ int SerialTransport::OpenCommPort(const LineSettings& settings, const std::strin
   }
 
   const auto settle = settleTime_.load();
-  if (settle.count() > 0) std::this_thread::sleep_for(settle);
+  auto settleWait = [this, settle] {
+    if (settle.count() <= 0) return;
+    if (sleeper_) sleeper_(settle);
+    else std::this_thread::sleep_for(settle);
+  };
+  settleWait();
 
   LineSettings current;
   bool ok;
@@ -123,7 +128,7 @@ int SerialTransport::OpenCommPort(const LineSettings& settings, const std::strin
     prompter_.Message(kSetupFailedText, "Set DCB Error");
     return -3;
   }
-  if (dtr && rts && settle.count() > 0) std::this_thread::sleep_for(settle);
+  if (dtr && rts) settleWait();
   return 1;
 }
 

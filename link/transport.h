@@ -58,6 +58,9 @@ class SerialTransport {
   // The line settling time that OpenCommPort waits after opening and after
   // raising DTR and RTS (100 ms). Simulated ports need none.
   void SetSettleTime(std::chrono::milliseconds t) { settleTime_.store(t); }
+  // How the settling time is waited for (default: the thread sleeps). The
+  // program waits with its windows alive, so that Cancel works meanwhile.
+  void SetSleeper(std::function<void(std::chrono::milliseconds)> sleeper) { sleeper_ = std::move(sleeper); }
   // True while the reading thread of the last open runs.
   bool CommThreadRunning() const { return threadRunning_.load(); }
 
@@ -84,6 +87,7 @@ class SerialTransport {
   std::function<void()> portLost_;
   std::function<void(bool)> stateListener_;
   std::atomic<std::chrono::milliseconds> settleTime_{std::chrono::milliseconds(100)};
+  std::function<void(std::chrono::milliseconds)> sleeper_;
   std::atomic<bool> threadRunning_{false};
 };
 

@@ -24,6 +24,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <optional>
 
 #include "config/local_status.h"
 #include "config/register_map.h"
@@ -527,7 +528,26 @@ void TForm1::SetConnectedControls(bool connected) {
   PacketBuilder1->setEnabled(connected);
 }
 
+// Marks a radio operation of this window as running; a second one started
+// from an event handled while the first waits is ignored.
+class TForm1::LinkBusy {
+ public:
+  explicit LinkBusy(bool& flag) : flag_(flag), taken_(!flag) { flag_ = true; }
+  ~LinkBusy() {
+    if (taken_) flag_ = false;
+  }
+  LinkBusy(const LinkBusy&) = delete;
+  LinkBusy& operator=(const LinkBusy&) = delete;
+  bool Taken() const { return taken_; }
+
+ private:
+  bool& flag_;
+  bool taken_;
+};
+
 void TForm1::ConnectButtonClick() {
+  LinkBusy guard(linkBusy_);
+  if (!guard.Taken()) return;
   if (Connected()) {
     Disconnect();
     return;
@@ -577,7 +597,9 @@ void TForm1::PortLost() {
 }
 
 void TForm1::RefreshButtonClick() {
-  BusyCursor busy;
+  LinkBusy guard(linkBusy_);
+  if (!guard.Taken()) return;
+  std::optional<BusyCursor> busy(std::in_place);
   if (link_.commands.EnterProtocolMode(1000, 3) < 0) {
     prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
     return;
@@ -587,6 +609,7 @@ void TForm1::RefreshButtonClick() {
     return;
   }
   ShowLocalStatus();
+  busy.reset();  // the success is reported with the normal cursor
   prompter_.Message("Refresh Successful.", "Refresh Successful");
 }
 

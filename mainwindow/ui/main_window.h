@@ -158,6 +158,7 @@ class TForm1 : public QMainWindow {
 
  private:
   class UiSink;
+  class LinkBusy;
   void BuildMenus();
   QWidget* BuildStatusPanel();
   QWidget* BuildSerialTab();
@@ -188,6 +189,7 @@ class TForm1 : public QMainWindow {
   std::array<QLabel*, 8> statusValues_{};
   QColor eventColour_;
   bool firstShow_ = true;
+  bool linkBusy_ = false;
   int disconnectDelayMs_ = 750;
 };
 

@@ -1,8 +1,6 @@
 // The port settings dialog with real widgets, the real nested-loop waiter and
 // the simulated module behind "sim"; the other ports are stand-ins that either
 // cannot be opened or open and never answer.
-#include "link/ui/comm_port_form.h"
-
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -20,6 +18,7 @@
 #include <vector>
 
 #include "link/radio_link.h"
+#include "link/ui/comm_port_form.h"
 #include "link/ui/qt_waiter.h"
 #include "link/workdir.h"
 #include "sim/sim_module.h"
@@ -36,7 +35,8 @@ namespace {
 using namespace std::chrono_literals;
 using test::Shown;
 
-constexpr char kInvalidSettings[] = "The selected comm port settings are not valid.\nPlease check settings and try again.";
+constexpr char kInvalidSettings[] =
+    "The selected comm port settings are not valid.\nPlease check settings and try again.";
 constexpr char kNotFound[] = "Could not find device.  Please check settings and try again.";
 constexpr char kOpenFailed[] = "Could not open selected CommPort.  Please close all programs and try again.";
 
@@ -59,13 +59,13 @@ std::vector<PortInfo> SystemPorts() {
 class CommPortFormTest : public ::testing::Test {
  protected:
   CommPortFormTest() {
-    link = std::make_unique<RadioLink>(sim::MakeSimPortFactory(module,
-                                                               [this](const std::string& name)
-                                                                   -> std::unique_ptr<SerialPort> {
-                                                                 if (!openable.count(name)) return nullptr;
-                                                                 return std::make_unique<test::SilentPort>();
-                                                               }),
-                                       dir, prompter, waiter, sink);
+    link = std::make_unique<RadioLink>(
+        sim::MakeSimPortFactory(module,
+                                [this](const std::string& name) -> std::unique_ptr<SerialPort> {
+                                  if (!openable.count(name)) return nullptr;
+                                  return std::make_unique<test::SilentPort>();
+                                }),
+        dir, prompter, waiter, sink);
     link->transport.SetSettleTime(0ms);
     link->parser.Start();
     form = std::make_unique<TCommPortForm>(*link, prompter);
@@ -79,7 +79,8 @@ class CommPortFormTest : public ::testing::Test {
   }
 
   void UsePorts(std::vector<PortInfo> ports) {
-    form->SetPortSource([ports] { return ports; }, [this](const std::string& path) { return openable.count(path) > 0; });
+    form->SetPortSource([ports] { return ports; },
+                        [this](const std::string& path) { return openable.count(path) > 0; });
   }
   int IndexOf(QComboBox* box, const char* text) { return box->findText(text); }
   QStringList Items(QComboBox* box) {
@@ -275,7 +276,7 @@ TEST_F(CommPortFormTest, ATypedPortPathIsOpenedAsTyped) {
 // The attempts a search makes on one port: two stop bits, parities NONE,
 // EVEN, ODD, each from 115200 baud down, until `last` (inclusive).
 std::vector<std::pair<std::string, LineSettings>> SearchOf(const std::string& path,
-                                                         std::optional<LineSettings> last = std::nullopt) {
+                                                           std::optional<LineSettings> last = std::nullopt) {
   std::vector<std::pair<std::string, LineSettings>> out;
   for (std::uint8_t par : {parity::None, parity::Even, parity::Odd}) {
     for (auto it = std::rbegin(kBaudRates); it != std::rend(kBaudRates); ++it) {

@@ -3,12 +3,15 @@
 // nested-loop waiter and a working directory of the test's choosing.
 #pragma once
 
+#include <QApplication>
+#include <QThread>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
@@ -55,6 +58,18 @@ class ForwardingSink : public ViewSink {
   std::atomic<ViewSink*> target_{nullptr};
 };
 
+// Also notes, for each message shown on the user-interface thread, whether
+// the busy cursor was up.
+class CursorNotingPrompter : public FakePrompter {
+ public:
+  void Message(const std::string& text, const std::string& caption) override {
+    if (QThread::currentThread() == QCoreApplication::instance()->thread())
+      busyAt.push_back(QApplication::overrideCursor() != nullptr);
+    FakePrompter::Message(text, caption);
+  }
+  std::vector<bool> busyAt;
+};
+
 class DemoSet {
  public:
   // `ports`: what the port dialog lists besides SIM-OK (none by default, so
@@ -64,10 +79,9 @@ class DemoSet {
         link(
             [this](const std::string& name) -> std::unique_ptr<SerialPort> {
               if (name != sim::kSimPortName) return nullptr;
-              return std::make_unique<PassPort>(sim::MakeSimSerialPort(module), name,
-                                                [this](std::span<const std::uint8_t> bytes) {
-                                                  return loseWrite && loseWrite(bytes);
-                                                });
+              return std::make_unique<PassPort>(
+                  sim::MakeSimSerialPort(module), name,
+                  [this](std::span<const std::uint8_t> bytes) { return loseWrite && loseWrite(bytes); });
             },
             dir, prompter, waiter, sink),
         form1(link, image, prompter, dir),
@@ -122,7 +136,7 @@ class DemoSet {
   // Writes to the module for which this returns true are lost on the line.
   std::function<bool(std::span<const std::uint8_t>)> loseWrite;
   WorkDir dir;
-  FakePrompter prompter;
+  CursorNotingPrompter prompter;
   QtWaiter waiter;
   std::shared_ptr<sim::SimModule> module = std::make_shared<sim::SimModule>();
   ForwardingSink sink;

@@ -1,8 +1,6 @@
 // The main window with every window of the program around it, on the
 // simulated module: start-up, connect and disconnect, refresh, the lost
 // port, the MAC gesture, keyboard shortcuts and the settings file.
-#include "mainwindow/ui/main_window.h"
-
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -27,6 +25,7 @@
 #include <vector>
 
 #include "mainwindow/settings_file.h"
+#include "mainwindow/ui/main_window.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/mainwindow/ui/demo_set.h"
 
@@ -59,9 +58,9 @@ class MainWindowTest : public ::testing::Test {
 
   WindowState State() {
     WindowState s{w().windowTitle(), w().StatusText(), w().ConnectButton->text(), {}, w().StatusValues()};
-    for (QWidget* c : std::initializer_list<QWidget*>{w().ConnectButton, w().RefreshButton, w().ConfigButton,
-                                                      w().UpgradeButton, w().PageControl1, w().RefreshPollButton,
-                                                      w().RadioNetworkAddressComboBox[0]})
+    for (QWidget* c :
+         std::initializer_list<QWidget*>{w().ConnectButton, w().RefreshButton, w().ConfigButton, w().UpgradeButton,
+                                         w().PageControl1, w().RefreshPollButton, w().RadioNetworkAddressComboBox[0]})
       s.enabled.push_back(c->isEnabled());
     for (QAction* a : {w().Connect1, w().SaveSettings1, w().Exit1, w().PacketBuilder1, w().Diag1, w().About1})
       s.enabled.push_back(a->isEnabled());
@@ -90,7 +89,9 @@ class MainWindowTest : public ::testing::Test {
   }
   // The panel as the module's registers say it should read.
   Values ExpectedValues() {
-    auto regs = [&](std::uint8_t bank, std::uint8_t span) { return *set.module->Registers(sim::kLocal, bank, 0, span); };
+    auto regs = [&](std::uint8_t bank, std::uint8_t span) {
+      return *set.module->Registers(sim::kLocal, bank, 0, span);
+    };
     const auto b0 = regs(0, 1), b1 = regs(1, 1), b2 = regs(2, 16);
     QStringList mac;
     for (int i = 7; i >= 0; --i) mac << QString::asprintf("%02X", b2[static_cast<std::size_t>(i)]);
@@ -125,11 +126,10 @@ class MainWindowTest : public ::testing::Test {
   test::DemoSet set;
 };
 
-const std::vector<std::pair<int, int>> kEnterAndReadAll = {{ptype::EnterProtocolMode, 0}, {ptype::GetRegister, 0},
-                                                           {ptype::GetRegister, 1},       {ptype::GetRegister, 2},
-                                                           {ptype::GetRegister, 3},       {ptype::GetRegister, 4},
-                                                           {ptype::GetRegister, 5},       {ptype::GetRegister, 6},
-                                                           {ptype::GetRegister, 16}};
+const std::vector<std::pair<int, int>> kEnterAndReadAll = {
+    {ptype::EnterProtocolMode, 0}, {ptype::GetRegister, 0}, {ptype::GetRegister, 1},
+    {ptype::GetRegister, 2},       {ptype::GetRegister, 3}, {ptype::GetRegister, 4},
+    {ptype::GetRegister, 5},       {ptype::GetRegister, 6}, {ptype::GetRegister, 16}};
 
 TEST_F(MainWindowTest, StartUpState) {
   EXPECT_EQ(w().windowTitle(), "QMXDemo 2.0");
@@ -221,6 +221,19 @@ TEST_F(MainWindowTest, ConnectOnAnotherRateShowsItInTheStatusLine) {
   EXPECT_EQ(w().StatusText(), "Connected to local radio on SIM at 57600");
 }
 
+TEST_F(MainWindowTest, ConnectByAutoDetectShowsTheRateFound) {
+  set.module->SetLine({19200, 8, parity::Even, stopbits::One, false});
+  set.port.SetAttemptTimeoutMs(50);
+  set.WhenPortDialogShows([](TCommPortForm& d) {
+    d.AutoDetectComboBox->setCurrentIndex(1);
+    d.OKButtonClick();
+  });
+  w().ConnectButtonClick();
+  ASSERT_TRUE(w().Connected());
+  EXPECT_EQ(w().StatusText(), "Connected to local radio on SIM at 19200");
+  EXPECT_EQ(w().StatusValues(), ExpectedValues());
+}
+
 TEST_F(MainWindowTest, ACancelledConnectChangesNothing) {
   const WindowState before = State();
   set.WhenPortDialogShows([](TCommPortForm& d) { d.CancelButtonClick(); });
@@ -271,7 +284,7 @@ TEST_F(MainWindowTest, APortLostDuringTheConnectReadFailsTheConnect) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(set.Connect());
   EXPECT_LT(std::chrono::steady_clock::now() - start, 900ms);  // no waiting on a port that is gone
-  QTest::qWait(50);  // the loss report, had it been shown, would be in by now
+  QTest::qWait(50);                                            // the loss report, had it been shown, would be in by now
   EXPECT_EQ(set.prompter.Captions(), std::vector<std::string>{"BANKALL Failed"});
   EXPECT_EQ(w().StatusText(), "Disconnected.");
   ExpectDisconnectedControls();
@@ -294,6 +307,8 @@ TEST_F(MainWindowTest, RefreshRedrawsThePanel) {
 
   test::Click(w().RefreshButton);
   EXPECT_EQ(set.prompter.All(), (std::vector<Shown>{{"Refresh Successful.", "Refresh Successful", false}}));
+  EXPECT_EQ(set.prompter.busyAt, std::vector<bool>{false});  // the normal cursor is back first
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_EQ(w().StatusValues(), (Values{"Remote", "0xBEEF", "0x1A (2480 MHz)", "0x0042", "08:07:06:05:04:03:02:01",
                                         "0.5", "Unlinked", "Enabled"}));
   EXPECT_EQ(Commands(), kEnterAndReadAll);
@@ -310,11 +325,18 @@ TEST_F(MainWindowTest, RefreshWithASilentRadio) {
   ASSERT_TRUE(set.Connect());
   const WindowState before = State();
   set.module->SetFault(sim::Fault::NeverReply);
+  // Connect (here: disconnect) and Refresh pressed while the refresh waits
+  // are ignored; the waiting refresh keeps its port.
+  QTimer::singleShot(300, &w(), [this] {
+    w().ConnectButtonClick();
+    w().RefreshButtonClick();
+  });
   test::Click(w().RefreshButton);  // one attempt and three retries, a second each
   EXPECT_EQ(set.prompter.All(),
             (std::vector<Shown>{{"Could not enter protocol mode.", "EnterProtocolMode Error", false}}));
   EXPECT_EQ(State(), before);
   EXPECT_TRUE(set.link.transport.IsOpen());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(MainWindowTest, DisconnectClosesThePortAndClearsThePanel) {
@@ -432,8 +454,8 @@ TEST_F(MainWindowTest, AltClickOnTheMacAddressOpensTheMacDialog) {
   // The labels and the link status answer too, and a disconnected window.
   w().ConnectButtonClick();
   ASSERT_FALSE(w().Connected());
-  for (QWidget* target : std::initializer_list<QWidget*>{w().MACAddressLabel, w().LinkStatusLabel,
-                                                         w().LinkStatusStaticText}) {
+  for (QWidget* target :
+       std::initializer_list<QWidget*>{w().MACAddressLabel, w().LinkStatusLabel, w().LinkStatusStaticText}) {
     expectDialog();
     QTest::mouseClick(target, Qt::LeftButton, Qt::AltModifier);
   }
@@ -511,8 +533,8 @@ TEST_F(MainWindowTest, SavedSettingsComeBackInTheNextRun) {
   // The dialog shows them.
   QStringList shown;
   second.WhenPortDialogShows([&](TCommPortForm& d) {
-    for (QComboBox* box : {d.CommPortComboBox, d.BaudrateComboBox, d.ParityComboBox, d.StopBitsComboBox,
-                           d.AutoDetectComboBox})
+    for (QComboBox* box :
+         {d.CommPortComboBox, d.BaudrateComboBox, d.ParityComboBox, d.StopBitsComboBox, d.AutoDetectComboBox})
       shown << box->currentText();
     d.CancelButtonClick();
   });

@@ -51,9 +51,10 @@ void ExpectTidy(QWidget* root) {
   }
   for (std::size_t i = 0; i < shown.size(); ++i)
     for (std::size_t j = i + 1; j < shown.size(); ++j)
-      if (shown[i]->parentWidget() == shown[j]->parentWidget())
+      if (shown[i]->parentWidget() == shown[j]->parentWidget()) {
         EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()))
             << Name(shown[i]) << " overlaps " << Name(shown[j]);
+      }
 }
 
 void Save(QWidget* w, const char* file) {
@@ -67,8 +68,9 @@ void Save(QWidget* w, const char* file) {
 class ScreenshotTest : public ::testing::Test {
  protected:
   test::TempDir temp;
-  test::DemoSet set{temp.path(), {{"/dev/ttyUSB0", "ttyUSB0", 0, "FT232R USB UART", "0403:6001"},
-                                  {"/dev/ttyS10", "ttyS10", 10, "", ""}}};
+  test::DemoSet set{
+      temp.path(),
+      {{"/dev/ttyUSB0", "ttyUSB0", 0, "FT232R USB UART", "0403:6001"}, {"/dev/ttyS10", "ttyS10", 10, "", ""}}};
 };
 
 TEST_F(ScreenshotTest, MainWindowDisconnectedAndConnected) {
