@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
-#include <atomic>
 #include <cstdio>
 #include <memory>
 
@@ -21,34 +20,6 @@
 #include "sim/sim_serial_port.h"
 #include "tools/ui/about_form.h"
 #include "tools/ui/tool_forms.h"
-
-namespace {
-
-// Hands the decoder's view events to the main window once it exists.
-class ForwardingSink : public qmx::ViewSink {
- public:
-  void SetTarget(qmx::ViewSink* target) { target_.store(target); }
-  void FrameReceived() override {
-    if (auto* t = target_.load()) t->FrameReceived();
-  }
-  void EventText(const qmx::EventBlock& block) override {
-    if (auto* t = target_.load()) t->EventText(block);
-  }
-  void ReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) override {
-    if (auto* t = target_.load()) t->ReceivedData(address, lqi, data);
-  }
-  void IoEvent(std::uint16_t address, std::span<const std::uint8_t> data) override {
-    if (auto* t = target_.load()) t->IoEvent(address, data);
-  }
-  void RemoteJoined(std::uint16_t address) override {
-    if (auto* t = target_.load()) t->RemoteJoined(address);
-  }
-
- private:
-  std::atomic<qmx::ViewSink*> target_{nullptr};
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -90,7 +61,7 @@ int main(int argc, char** argv) {
   qmx::QtWaiter waiter;
   auto module = std::make_shared<qmx::sim::SimModule>();
   module->SetDemoInterval(std::chrono::seconds(demoSeconds));
-  ForwardingSink sink;
+  qmx::ForwardingSink sink;
   qmx::RadioLink link(
       qmx::sim::MakeSimPortFactory(module, [](const std::string&) { return qmx::MakePosixSerialPort(); }), dir,
       prompter, waiter, sink);

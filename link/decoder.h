@@ -4,6 +4,7 @@
 // implement ViewSink.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -42,6 +43,31 @@ class ViewSink {
   virtual void IoEvent(std::uint16_t address, std::span<const std::uint8_t> data) = 0;
   // A remote joined the base's PAN (announce 0xA2).
   virtual void RemoteJoined(std::uint16_t address) = 0;
+};
+
+// Hands view events on to a sink set later (the windows exist only after
+// the link that feeds them); drops them while none is set.
+class ForwardingSink : public ViewSink {
+ public:
+  void SetTarget(ViewSink* target) { target_.store(target); }
+  void FrameReceived() override {
+    if (auto* t = target_.load()) t->FrameReceived();
+  }
+  void EventText(const EventBlock& block) override {
+    if (auto* t = target_.load()) t->EventText(block);
+  }
+  void ReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) override {
+    if (auto* t = target_.load()) t->ReceivedData(address, lqi, data);
+  }
+  void IoEvent(std::uint16_t address, std::span<const std::uint8_t> data) override {
+    if (auto* t = target_.load()) t->IoEvent(address, data);
+  }
+  void RemoteJoined(std::uint16_t address) override {
+    if (auto* t = target_.load()) t->RemoteJoined(address);
+  }
+
+ private:
+  std::atomic<ViewSink*> target_{nullptr};
 };
 
 // "0x" and four upper-case hex digits.

@@ -146,8 +146,9 @@ std::vector<std::string> HardwareLines(const HardwareFacts& f) {
   };
 }
 
-std::string OsReleasePrettyName(std::string_view text) {
-  constexpr std::string_view key = "PRETTY_NAME=";
+namespace {
+// The rest of the first line of `text` that starts with `key`.
+std::optional<std::string_view> LineAfterKey(std::string_view text, std::string_view key) {
   std::size_t pos = 0;
   while (pos < text.size()) {
     std::size_t end = text.find('\n', pos);
@@ -155,22 +156,28 @@ std::string OsReleasePrettyName(std::string_view text) {
     std::string_view line = text.substr(pos, end - pos);
     pos = end + 1;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (!line.starts_with(key)) continue;
-    std::string_view value = line.substr(key.size());
-    std::string out;
-    // Shell-style value: quoted with " or ', backslash escapes inside "".
-    if (!value.empty() && (value.front() == '"' || value.front() == '\'')) {
-      const char quote = value.front();
-      for (std::size_t i = 1; i < value.size() && value[i] != quote; ++i) {
-        if (quote == '"' && value[i] == '\\' && i + 1 < value.size()) ++i;
-        out += value[i];
-      }
-    } else {
-      out = std::string(value);
-    }
-    return out;
+    if (line.starts_with(key)) return line.substr(key.size());
   }
-  return {};
+  return std::nullopt;
+}
+}  // namespace
+
+std::string OsReleasePrettyName(std::string_view text) {
+  const auto found = LineAfterKey(text, "PRETTY_NAME=");
+  if (!found) return {};
+  const std::string_view value = *found;
+  std::string out;
+  // Shell-style value: quoted with " or ', backslash escapes inside "".
+  if (!value.empty() && (value.front() == '"' || value.front() == '\'')) {
+    const char quote = value.front();
+    for (std::size_t i = 1; i < value.size() && value[i] != quote; ++i) {
+      if (quote == '"' && value[i] == '\\' && i + 1 < value.size()) ++i;
+      out += value[i];
+    }
+  } else {
+    out = std::string(value);
+  }
+  return out;
 }
 
 std::string ComposeUnixOsText(std::string_view prettyName, std::string_view sysname,
@@ -196,25 +203,17 @@ unsigned ProcessorTypeForMachine(std::string_view m) {
 }
 
 std::optional<std::uint64_t> MemAvailableBytes(std::string_view text) {
-  constexpr std::string_view key = "MemAvailable:";
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (!line.starts_with(key)) continue;
-    std::istringstream in{std::string(line.substr(key.size()))};
-    std::uint64_t kib = 0;
-    std::string unit;
-    if (!(in >> kib)) return std::nullopt;
-    in >> unit;
-    // The kernel always writes "kB" and means KiB.
-    if (!unit.empty() && unit != "kB") return std::nullopt;
-    if (kib > UINT64_MAX / 1024) return std::nullopt;
-    return kib * 1024;
-  }
-  return std::nullopt;
+  const auto found = LineAfterKey(text, "MemAvailable:");
+  if (!found) return std::nullopt;
+  std::istringstream in{std::string(*found)};
+  std::uint64_t kib = 0;
+  std::string unit;
+  if (!(in >> kib)) return std::nullopt;
+  in >> unit;
+  // The kernel always writes "kB" and means KiB.
+  if (!unit.empty() && unit != "kB") return std::nullopt;
+  if (kib > UINT64_MAX / 1024) return std::nullopt;
+  return kib * 1024;
 }
 
 #ifdef _WIN32

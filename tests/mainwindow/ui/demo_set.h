@@ -34,30 +34,6 @@
 
 namespace qmx::test {
 
-// Hands the decoder's view events to the main window once it exists.
-class ForwardingSink : public ViewSink {
- public:
-  void SetTarget(ViewSink* target) { target_.store(target); }
-  void FrameReceived() override {
-    if (auto* t = target_.load()) t->FrameReceived();
-  }
-  void EventText(const EventBlock& block) override {
-    if (auto* t = target_.load()) t->EventText(block);
-  }
-  void ReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) override {
-    if (auto* t = target_.load()) t->ReceivedData(address, lqi, data);
-  }
-  void IoEvent(std::uint16_t address, std::span<const std::uint8_t> data) override {
-    if (auto* t = target_.load()) t->IoEvent(address, data);
-  }
-  void RemoteJoined(std::uint16_t address) override {
-    if (auto* t = target_.load()) t->RemoteJoined(address);
-  }
-
- private:
-  std::atomic<ViewSink*> target_{nullptr};
-};
-
 // Also notes, for each message shown on the user-interface thread, whether
 // the busy cursor was up.
 class CursorNotingPrompter : public FakePrompter {
