@@ -18,9 +18,12 @@ QtWaiter::~QtWaiter() {
 std::uint64_t QtWaiter::Generation() const { return generation_.load(std::memory_order_acquire); }
 
 void QtWaiter::WaitUntil(std::uint64_t seen, Clock::time_point deadline) {
-  if (QThread::currentThread() != thread()) {
+  auto blockingWait = [&] {
     std::unique_lock lock(mutex_);
     cv_.wait_until(lock, deadline, [&] { return Generation() != seen; });
+  };
+  if (QThread::currentThread() != thread()) {
+    blockingWait();
     return;
   }
 
@@ -41,8 +44,14 @@ void QtWaiter::WaitUntil(std::uint64_t seen, Clock::time_point deadline) {
     loops_.push_back(&loop);
     // A Notify() after the check above has already posted its quit call,
     // which runs inside exec() below now that the loop is registered.
-    if (Generation() == seen) loop.exec(QEventLoop::AllEvents);
+    const int result = Generation() == seen ? loop.exec(QEventLoop::AllEvents) : 0;
     loops_.erase(std::find(loops_.begin(), loops_.end(), &loop));
+    // -1 at once: the application is quitting and runs no event loop any
+    // more. Wait without one rather than spin until the deadline.
+    if (result == -1 && timer.isActive() && Generation() == seen) {
+      blockingWait();
+      return;
+    }
   }
 }
 

@@ -667,6 +667,9 @@ void TForm1::CloseProgram() { close(); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
   link_.parser.Stop();
+  // A command still waiting (the window was closed from inside its wait)
+  // fails at once instead of running out its time-outs.
+  link_.transport.StopComm();
   event->accept();
 }
 

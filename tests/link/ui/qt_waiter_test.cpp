@@ -4,6 +4,8 @@
 
 #include <QTimer>
 #include <chrono>
+#include <ctime>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -176,6 +178,32 @@ TEST_F(QtWaiterTest, ManyNotificationsFromManyThreads) {
   const auto start = Clock::now();
   waiter.WaitUntil(waiter.Generation(), start + 30ms);
   EXPECT_GE(Clock::now() - start, 30ms);
+}
+
+}  // namespace
+}  // namespace qmx
+
+namespace qmx {
+namespace {
+
+// Once the application has been told to quit, event loops return at once;
+// a wait must then block without one instead of spinning to its deadline.
+// (In a child process: quitting spoils event loops for the rest of it.)
+TEST(QtWaiterQuitting, WaitAfterTheApplicationQuitDoesNotSpin) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        test::QtApp();
+        QtWaiter waiter;
+        QCoreApplication::exit(0);
+        const std::clock_t cpuBefore = std::clock();
+        const auto start = Clock::now();
+        waiter.WaitUntil(waiter.Generation(), start + 300ms);
+        const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
+        const bool waited = Clock::now() - start >= 290ms;
+        std::_Exit(waited && cpuMs < 150 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -469,6 +469,16 @@ TEST_F(MainWindowTest, ExitClosesTheWindowAndStopsTheParser) {
   EXPECT_FALSE(set.link.parser.Running());
 }
 
+TEST_F(MainWindowTest, ClosingTheWindowDuringAWaitEndsTheCommandAtOnce) {
+  ASSERT_TRUE(set.Connect());
+  set.module->SetFault(sim::Fault::NeverReply);
+  QTimer::singleShot(100, &w(), [this] { w().close(); });
+  const auto start = std::chrono::steady_clock::now();
+  w().RefreshButtonClick();  // would wait four seconds for a silent radio
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_FALSE(set.link.transport.IsOpen());
+}
+
 // --- the settings file ---
 
 TEST_F(MainWindowTest, CtrlSWithTheDefaultsWritesTheDesignedFile) {
