@@ -98,12 +98,15 @@ void ReceiveRing::UpdateEvents() {
 }
 
 void ReceiveRing::Reset() {
-  read_.store(0);
-  write_.store(0);
-  dataSignalled_.store(false);
-  data_.reset();
-  spaceSignalled_.store(true);
-  space_.set();
+  // The read index catches up with the write index. Only the consumer's own
+  // index moves, so a producer writing at this moment is never disturbed:
+  // its bytes either went before (and are dropped) or come after.
+  read_.store(write_.load(std::memory_order_acquire), std::memory_order_seq_cst);
+  if (!spaceSignalled_.load()) {
+    spaceSignalled_.store(true);
+    space_.set();
+  }
+  UpdateEvents();
 }
 
 ReceiveRing::ReceiveRing() { space_.set(); }

@@ -34,8 +34,8 @@ class ReceiveRing {
   std::size_t Available() const;
   bool Empty() const { return Available() == 0; }
 
-  // Sets both indexes to 0. Only while no producer or consumer runs, or by
-  // the consumer when the producer is known to be idle.
+  // Discards every unread byte. Consumer side (or while no consumer runs);
+  // safe while the producer runs.
   void Reset();
 
   // Set while bytes are waiting (the consumer polls on dataEvent().fd()).
