@@ -1,7 +1,6 @@
 #include "link/decoder.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <ctime>
 
 #include "link/frame.h"
@@ -10,11 +9,7 @@
 
 namespace qmx {
 
-std::string NetworkAddressText(std::uint16_t address) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "0x%04X", static_cast<unsigned>(address));
-  return buf;
-}
+std::string NetworkAddressText(std::uint16_t address) { return HexText(address, 4); }
 
 std::string TimestampText() {
   std::time_t now = std::time(nullptr);
@@ -37,12 +32,6 @@ struct PayloadBytes {
     return static_cast<std::uint16_t>((*this)[lo] | ((*this)[lo + 1] << 8));
   }
 };
-
-std::string H4(std::uint16_t v) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(v));
-  return buf;
-}
 
 // The remote's MAC address of a join announce: bytes 8 down to 1.
 std::string MacText(const PayloadBytes& p) {
@@ -81,27 +70,27 @@ EventBlock PacketDecoder::AnnounceText(std::span<const std::uint8_t> payload) {
     case 0xA1:
       b.colour = TextColour::Green;
       b.lines.emplace_back("Base:  PAN has been formed, ready for data.");
-      b.lines.push_back("PANID : 0x" + H4(p.Word(1)));
+      b.lines.push_back("PANID : " + HexText(p.Word(1), 4));
       break;
     case 0xA2:
       b.lines.emplace_back("Base:  A remote has joined our PAN.  ");
-      b.lines.push_back("The remote MAC Address is : " + MacText(p) + ".  " + "The remote Network Address is : 0x" +
-                        H4(p.Word(9)) + ".");
+      b.lines.push_back("The remote MAC Address is : " + MacText(p) + ".  " + "The remote Network Address is : " +
+                        HexText(p.Word(9), 4) + ".");
       break;
     case 0xA3:
       b.lines.emplace_back("Remote:  Joined a PAN, ready for PAN");
-      b.lines.push_back("The PANID is : 0x" + H4(p.Word(1)) + ".  " + "Network Address is : 0x" + H4(p.Word(3)));
+      b.lines.push_back("The PANID is : " + HexText(p.Word(1), 4) + ".  " + "Network Address is : " + HexText(p.Word(3), 4));
       break;
     case 0xA4:
       b.lines.emplace_back("Remote:  Exited PAN");
       break;
     case 0xA5:
       b.lines.emplace_back("Base: Node has left network");
-      b.lines.push_back("Network Address is : 0x" + H4(p.Word(1)));
+      b.lines.push_back("Network Address is : " + HexText(p.Word(1), 4));
       break;
     case 0xA7:
       b.lines.emplace_back("Base: A PANID conflict was detected");
-      b.lines.push_back("PANID is : 0x" + H4(p.Word(3)) + ".  " + "Channel is : 0x" + Hex2(p[5]));
+      b.lines.push_back("PANID is : " + HexText(p.Word(3), 4) + ".  " + "Channel is : " + HexText(p[5], 2));
       break;
     case 0xE0:
       red("Protocol Error -- invalid packet type");

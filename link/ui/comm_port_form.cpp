@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "link/prompter.h"
+#include "link/ui/busy_cursor.h"
 #include "link/radio_link.h"
 
 namespace qmx {
@@ -21,14 +22,6 @@ QComboBox* MakeList(const QStringList& items, QWidget* parent) {
   return box;
 }
 
-// Restores the normal cursor when it goes out of scope.
-class BusyCursor {
- public:
-  explicit BusyCursor(Qt::CursorShape shape) { QApplication::setOverrideCursor(shape); }
-  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
-};
 }  // namespace
 
 TCommPortForm::TCommPortForm(RadioLink& link, Prompter& prompter, QWidget* parent)

@@ -32,6 +32,7 @@
 #include "config/ui/mac_form.h"
 #include "link/number_text.h"
 #include "link/prompter.h"
+#include "link/ui/busy_cursor.h"
 #include "link/radio_link.h"
 #include "link/ui/comm_port_form.h"
 #include "link/workdir.h"
@@ -47,14 +48,6 @@ constexpr int kClientWidth = 951;
 constexpr int kClientHeight = 553;
 constexpr int kPanelWidth = 225;
 
-// Restores the normal cursor when it goes out of scope.
-class BusyCursor {
- public:
-  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
-};
 
 QFont TitleFont() {
   QFont f("Arial");
