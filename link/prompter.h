@@ -13,6 +13,12 @@ class Prompter {
   virtual ~Prompter() = default;
   // A modal message with one OK button.
   virtual void Message(const std::string& text, const std::string& caption) = 0;
+  // A message with a detail line below it, such as the reason behind a
+  // failure. Implementations that cannot show details show the message alone.
+  virtual void MessageWithDetail(const std::string& text, const std::string& caption, const std::string& detail) {
+    (void)detail;
+    Message(text, caption);
+  }
   // A Yes/No question; true for Yes.
   virtual bool Question(const std::string& text, const std::string& caption) = 0;
   // An OK/Cancel question; true for OK.
@@ -23,6 +29,8 @@ class Prompter {
 class StderrPrompter : public Prompter {
  public:
   void Message(const std::string& text, const std::string& caption) override;
+  // "caption: text (detail)"
+  void MessageWithDetail(const std::string& text, const std::string& caption, const std::string& detail) override;
   bool Question(const std::string& text, const std::string& caption) override;
 };
 
