@@ -13,10 +13,15 @@ struct QtPrompter::Request {
   Kind kind;
   QString text;
   QString caption;
+  QString detail;
   std::mutex mutex;
   std::condition_variable cv;
   bool done = false;
   bool answer = false;
+
+  bool SameBox(const Request& o) const {
+    return kind == o.kind && text == o.text && caption == o.caption && detail == o.detail;
+  }
 };
 
 QtPrompter::QtPrompter(QWidget* parentWindow) : parentWindow_(parentWindow) {}
@@ -27,6 +32,10 @@ void QtPrompter::Message(const std::string& text, const std::string& caption) {
   Ask(Kind::Message, text, caption);
 }
 
+void QtPrompter::MessageWithDetail(const std::string& text, const std::string& caption, const std::string& detail) {
+  Ask(Kind::Message, text, caption, detail);
+}
+
 bool QtPrompter::Question(const std::string& text, const std::string& caption) {
   return Ask(Kind::Question, text, caption);
 }
@@ -35,42 +44,75 @@ bool QtPrompter::Confirm(const std::string& text, const std::string& caption) {
   return Ask(Kind::Confirm, text, caption);
 }
 
-bool QtPrompter::Ask(Kind kind, const std::string& text, const std::string& caption) {
-  const QString qtext = QString::fromStdString(text);
-  const QString qcaption = QString::fromStdString(caption);
-  if (QThread::currentThread() == thread()) return Show(kind, qtext, qcaption);
-
+bool QtPrompter::Ask(Kind kind, const std::string& text, const std::string& caption, const std::string& detail) {
   auto request = std::make_shared<Request>();
   request->kind = kind;
-  request->text = qtext;
-  request->caption = qcaption;
+  request->text = QString::fromStdString(text);
+  request->caption = QString::fromStdString(caption);
+  request->detail = QString::fromStdString(detail);
+  if (QThread::currentThread() == thread()) return ShowCounted(request);
+
   // A plain message needs no answer: the worker goes on at once, so it can
   // never wait for a user-interface thread that is waiting for it.
   const bool needsAnswer = kind != Kind::Message;
+  bool post = false;
   {
     std::lock_guard lock(mutex_);
     if (shutDown_) return false;
+    const auto same = [&](const std::shared_ptr<Request>& r) { return r->SameBox(*request); };
+    // The user sees (or will see) this very box already.
+    if (!needsAnswer && (std::ranges::any_of(open_, same) || std::ranges::any_of(toShow_, same))) return true;
     toShow_.push_back(request);
     if (needsAnswer) unanswered_.push_back(request);
+    // While a box is open, its closing posts instead.
+    post = open_.empty() && NeedsPostLocked();
   }
-  // By name: the request itself travels through toShow_ under our lock.
-  QMetaObject::invokeMethod(this, "ShowNext", Qt::QueuedConnection);
+  if (post) PostShowNext();
   if (!needsAnswer) return true;
   std::unique_lock lock(request->mutex);
   request->cv.wait(lock, [&] { return request->done; });
   return request->answer;
 }
 
+bool QtPrompter::NeedsPostLocked() {
+  if (posted_ || toShow_.empty()) return false;
+  posted_ = true;
+  return true;
+}
+
+void QtPrompter::PostShowNext() {
+  // By name: the request itself travels through toShow_ under our lock.
+  QMetaObject::invokeMethod(this, "ShowNext", Qt::QueuedConnection);
+}
+
+bool QtPrompter::ShowCounted(const std::shared_ptr<Request>& request) {
+  {
+    std::lock_guard lock(mutex_);
+    open_.push_back(request);
+  }
+  const bool answer = Show(request->kind, request->text, request->caption, request->detail);
+  bool post = false;
+  {
+    std::lock_guard lock(mutex_);
+    std::erase(open_, request);
+    post = open_.empty() && NeedsPostLocked();
+  }
+  if (post) PostShowNext();
+  return answer;
+}
+
 void QtPrompter::ShowNext() {
   std::shared_ptr<Request> request;
   {
     std::lock_guard lock(mutex_);
-    // Empty when Shutdown() released the request meanwhile.
-    if (toShow_.empty()) return;
+    posted_ = false;
+    // Empty when Shutdown() released the request meanwhile. With a box open
+    // (this call came from its event loop) the next waits for it to close.
+    if (toShow_.empty() || !open_.empty()) return;
     request = toShow_.front();
     toShow_.pop_front();
   }
-  Finish(request, Show(request->kind, request->text, request->caption));
+  Finish(request, ShowCounted(request));
 }
 
 void QtPrompter::Finish(const std::shared_ptr<Request>& request, bool answer) {
@@ -99,11 +141,12 @@ void QtPrompter::Shutdown() {
   for (const auto& r : waiting) Finish(r, false);
 }
 
-bool QtPrompter::Show(Kind kind, const QString& text, const QString& caption) {
+bool QtPrompter::Show(Kind kind, const QString& text, const QString& caption, const QString& detail) {
   QWidget* parent = parentWindow_ ? parentWindow_.data() : QApplication::activeWindow();
   QMessageBox box(parent);
   box.setWindowTitle(caption);
   box.setText(text);
+  if (!detail.isEmpty()) box.setInformativeText(detail);
   switch (kind) {
     case Kind::Message:
       box.setIcon(QMessageBox::NoIcon);

@@ -7,6 +7,13 @@
 // worker that reports an error while the user-interface thread is stopping
 // it cannot deadlock the two. After Shutdown() calls from other threads show
 // nothing and answer No / Cancel.
+//
+// Boxes handed over by other threads are shown one at a time and never
+// nest: while any box of this prompter is open (each box runs an event loop
+// of its own) the next one waits, and it is shown once that box has closed.
+// A plain message equal (kind, text, caption and detail) to one that is open
+// or still waiting is not queued again, so a worker that reports the same
+// fault for every frame brings up one box, not thousands.
 #pragma once
 
 #include <QObject>
@@ -34,6 +41,8 @@ class QtPrompter : public QObject, public Prompter {
   ~QtPrompter() override;
 
   void Message(const std::string& text, const std::string& caption) override;
+  // The detail stands below the message as the box's informative text.
+  void MessageWithDetail(const std::string& text, const std::string& caption, const std::string& detail) override;
   bool Question(const std::string& text, const std::string& caption) override;
   bool Confirm(const std::string& text, const std::string& caption) override;
 
@@ -41,20 +50,29 @@ class QtPrompter : public QObject, public Prompter {
 
  protected:
   // Shows one box on the user-interface thread and returns the answer (Yes
-  // or OK is true; a plain message returns true). Tests override this.
-  virtual bool Show(Kind kind, const QString& text, const QString& caption);
+  // or OK is true; a plain message returns true). `detail` is empty but for
+  // MessageWithDetail. Tests override this.
+  virtual bool Show(Kind kind, const QString& text, const QString& caption, const QString& detail);
 
  private:
   struct Request;
-  bool Ask(Kind kind, const std::string& text, const std::string& caption);
-  // Shows the oldest request handed over by another thread.
+  bool Ask(Kind kind, const std::string& text, const std::string& caption, const std::string& detail = {});
+  // Shows `request` and keeps it in open_ meanwhile (user-interface thread).
+  bool ShowCounted(const std::shared_ptr<Request>& request);
+  // Shows the oldest request handed over by another thread, unless a box
+  // is open; then the closing of the outermost box asks again.
   Q_INVOKABLE void ShowNext();
+  // Posts one ShowNext when requests wait and none is posted (under mutex_).
+  bool NeedsPostLocked();
+  void PostShowNext();
   void Finish(const std::shared_ptr<Request>& request, bool answer);
 
   QPointer<QWidget> parentWindow_;
   std::mutex mutex_;
   bool shutDown_ = false;
+  bool posted_ = false;                               // a ShowNext is on its way
   std::deque<std::shared_ptr<Request>> toShow_;       // handed over, not shown yet
+  std::vector<std::shared_ptr<Request>> open_;        // boxes open now, outermost first
   std::vector<std::shared_ptr<Request>> unanswered_;  // threads waiting for these
 };
 

@@ -6,10 +6,19 @@
 #include <QMessageBox>
 #include <QThread>
 #include <QTimer>
+#include <condition_variable>
 #include <deque>
+#include <filesystem>
+#include <functional>
 #include <thread>
 
+#include "link/radio_link.h"
 #include "link/ui/qt_waiter.h"
+#include "link/workdir.h"
+#include "sim/sim_module.h"
+#include "sim/sim_serial_port.h"
+#include "tests/fixtures/sim_link.h"
+#include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/ui/qt_app.h"
 
 namespace qmx {
@@ -17,26 +26,39 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Records each box instead of showing it, answering from a script.
+// Records each box instead of showing it, answering from a script. With
+// `whileOpen` set, an open box runs it, as a real box runs its own event
+// loop, so that a box opened inside another shows as a nesting depth of 2.
 class RecordingPrompter : public QtPrompter {
  public:
   struct Box {
     Kind kind;
-    QString text, caption;
+    QString text, caption, detail;
     QThread* thread;
   };
   std::vector<Box> boxes;
   std::deque<bool> answers;
+  std::function<void()> whileOpen;
+  int depth = 0, maxDepth = 0;
 
  protected:
-  bool Show(Kind kind, const QString& text, const QString& caption) override {
-    boxes.push_back({kind, text, caption, QThread::currentThread()});
+  bool Show(Kind kind, const QString& text, const QString& caption, const QString& detail) override {
+    boxes.push_back({kind, text, caption, detail, QThread::currentThread()});
+    maxDepth = std::max(maxDepth, ++depth);
+    if (whileOpen && depth < 3) whileOpen();  // deep enough to see nesting, not to overflow
+    --depth;
     if (answers.empty()) return false;
     const bool a = answers.front();
     answers.pop_front();
     return a;
   }
 };
+
+// Lets every box handed over so far (and those posted as each one closes)
+// come up and close.
+void ShowWaitingBoxes() {
+  for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
+}
 
 class QtPrompterTest : public ::testing::Test {
  protected:
@@ -122,6 +144,90 @@ TEST_F(QtPrompterTest, ShutdownReleasesWaitingWorkers) {
   std::jthread late([&] { EXPECT_FALSE(p.Confirm("x", "y")); });
 }
 
+TEST_F(QtPrompterTest, AFloodFromAWorkerShowsEachBoxOnceAndNeverNested) {
+  RecordingPrompter p;
+  const auto flood = [&p] {
+    for (int i = 0; i < 20000; ++i) {
+      switch (i % 4) {
+        case 0: p.Message("The hardware detected a parity error.", "Parity Error"); break;
+        case 1: p.Message("The hardware detected a framing error.", "Framing Error"); break;
+        case 2: p.MessageWithDetail("Could not open the port.", "Comm Error", "busy"); break;
+        case 3: p.MessageWithDetail("Could not open the port.", "Comm Error", "missing"); break;
+      }
+    }
+  };
+  bool flooded = false;
+  p.whileOpen = [&] {
+    if (!flooded) {
+      flooded = true;
+      std::thread(flood).join();
+    }
+    QCoreApplication::processEvents();
+  };
+  std::thread([&] { p.Message("The hardware detected a parity error.", "Parity Error"); }).join();
+  ShowWaitingBoxes();
+
+  EXPECT_EQ(p.maxDepth, 1);
+  ASSERT_EQ(p.boxes.size(), 4u);
+  EXPECT_EQ(p.boxes[0].caption, "Parity Error");  // the repeats of the open box are dropped
+  EXPECT_EQ(p.boxes[1].caption, "Framing Error");
+  EXPECT_EQ(p.boxes[2].detail, "busy");
+  EXPECT_EQ(p.boxes[3].detail, "missing");
+  EXPECT_EQ(p.boxes[3].text, "Could not open the port.");
+  for (const auto& b : p.boxes) EXPECT_EQ(b.thread, QThread::currentThread());
+}
+
+// Counts the announcements the parser thread has passed on.
+class CountingSink : public test::RecordingSink {
+ public:
+  void EventText(const EventBlock& block) override {
+    RecordingSink::EventText(block);
+    {
+      std::lock_guard lock(countMutex_);
+      ++events_;
+    }
+    countCv_.notify_all();
+  }
+  bool WaitFor(int events) {
+    std::unique_lock lock(countMutex_);
+    return countCv_.wait_for(lock, 30s, [&] { return events_ >= events; });
+  }
+
+ private:
+  std::mutex countMutex_;
+  std::condition_variable countCv_;
+  int events_ = 0;
+};
+
+// Every received frame writes three log entries and each failed open is
+// reported; while its box is open the same report is not queued again.
+TEST_F(QtPrompterTest, AnUnwritableDataLogUnderTrafficBringsUpOneBox) {
+  test::TempDir temp;
+  WorkDir dir(temp.path());
+  std::filesystem::create_directory(dir.File("logfile.dat"));
+  RecordingPrompter prompter;
+  CondVarWaiter waiter;
+  CountingSink sink;
+  auto module = std::make_shared<sim::SimModule>();
+  RadioLink link(sim::MakeSimPortFactory(module), dir, prompter, waiter, sink);
+  link.options.logData = true;
+  ASSERT_EQ(link.transport.OpenCommPort(test::FactoryLine(), "sim", true), 1);
+  link.parser.Start();
+
+  constexpr int kFrames = 300;
+  prompter.whileOpen = [&] {
+    for (int i = 1; i < kFrames; ++i) module->SendAnnounce(0xE9);
+    ASSERT_TRUE(sink.WaitFor(kFrames));
+    QCoreApplication::processEvents();
+  };
+  module->SendAnnounce(0xE9);
+  ASSERT_TRUE(sink.WaitFor(1));
+  ShowWaitingBoxes();
+  ASSERT_EQ(prompter.boxes.size(), 1u);
+  EXPECT_EQ(prompter.boxes[0].text, "Erroring opening logfile.dat");
+  EXPECT_EQ(prompter.boxes[0].caption, "LogFile Error");
+}
+
 // The real boxes: title, buttons and the answer of the button pressed.
 TEST_F(QtPrompterTest, RealBoxesHaveTheirButtons) {
   QtPrompter p;
@@ -143,6 +249,16 @@ TEST_F(QtPrompterTest, RealBoxesHaveTheirButtons) {
   EXPECT_EQ(seen.title, "Refresh Successful");
   EXPECT_EQ(seen.text, "Refresh Successful.");
   EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+
+  QString detail;
+  QTimer::singleShot(0, [&detail] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_TRUE(box);
+    detail = box->informativeText();
+    box->button(QMessageBox::Ok)->click();
+  });
+  p.MessageWithDetail("Could not open the port.", "Comm Error", "Device or resource busy");
+  EXPECT_EQ(detail, "Device or resource busy");
 
   pressOnceShown(QMessageBox::Yes);
   EXPECT_TRUE(p.Question("Save?", "Question"));
