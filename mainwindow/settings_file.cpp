@@ -14,6 +14,46 @@ namespace {
 // so no more than this is ever read.
 constexpr std::size_t kMaxUsefulSize = 5 + 2 * (1 + kMaxSettingsText) + 2 + 5;
 
+// One Latin-1 byte per character of `utf8`, at most `limit` of them.
+std::string ToFileText(std::string_view utf8, std::size_t limit) {
+  static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};  // below: an overlong form
+  std::string out;
+  std::size_t i = 0;
+  while (i < utf8.size() && out.size() < limit) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const std::size_t len = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    bool wellFormed = len > 0 && utf8.size() - i >= len;
+    char32_t c = len == 1 ? lead : lead & (0x7Fu >> len);
+    for (std::size_t k = 1; wellFormed && k < len; ++k) {
+      const auto next = static_cast<unsigned char>(utf8[i + k]);
+      wellFormed = (next & 0xC0) == 0x80;
+      c = (c << 6) | (next & 0x3Fu);
+    }
+    if (!wellFormed || c < kLeast[len]) {
+      out += '?';  // a stray byte: one character of its own
+      ++i;
+      continue;
+    }
+    out += c <= 0xFF ? static_cast<char>(c) : '?';
+    i += len;
+  }
+  return out;
+}
+
+std::string FromFileText(std::span<const std::uint8_t> latin1) {
+  std::string out;
+  out.reserve(latin1.size() * 2);
+  for (std::uint8_t b : latin1) {
+    if (b < 0x80) {
+      out += static_cast<char>(b);
+    } else {
+      out += static_cast<char>(0xC0 | (b >> 6));
+      out += static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  return out;
+}
+
 class Reader {
  public:
   explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
@@ -43,7 +83,7 @@ class Reader {
     if (n <= 0) return true;
     const auto len = static_cast<std::size_t>(n);
     if (bytes_.size() - pos_ < len) return false;
-    out.assign(reinterpret_cast<const char*>(bytes_.data() + pos_), len);
+    out = FromFileText(bytes_.subspan(pos_, len));
     pos_ += len;
     return true;
   }
@@ -54,9 +94,9 @@ class Reader {
 };
 
 void PutText(std::vector<std::uint8_t>& out, const std::string& text) {
-  const std::size_t n = std::min(text.size(), kMaxSettingsText);
-  out.push_back(static_cast<std::uint8_t>(n));
-  out.insert(out.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n));
+  const std::string bytes = ToFileText(text, kMaxSettingsText);
+  out.push_back(static_cast<std::uint8_t>(bytes.size()));
+  out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
 }  // namespace

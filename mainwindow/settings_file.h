@@ -5,6 +5,7 @@
 //                                   1 byte each, 1 when checked
 //   interval length n, n bytes      text of the interval field
 //   transmit length m, m bytes      text of the transmit field
+//                                   (n, m: characters of one byte each)
 //   data in ASCII, append CR        1 byte each
 //   port, baud, parity, stop bits, auto detect
 //                                   1 signed byte each: list index, -1 for none
@@ -21,9 +22,16 @@ namespace qmx {
 class WorkDir;
 
 inline constexpr std::string_view kSettingsFileName = "qmxdemo.ini";
-// A length byte is read as signed, so no text longer than this can be
-// stored; longer texts are cut to it when saved.
+// A length byte is read as signed, so no text longer than this many
+// characters can be stored; longer texts are cut to it when saved.
 inline constexpr std::size_t kMaxSettingsText = 127;
+
+// The texts of AppSettings are UTF-8, as everywhere else in the program. The
+// file holds them one byte per character, Latin-1 (U+0000 to U+00FF). A
+// character one byte cannot hold (above U+00FF), and any byte that is not
+// part of a well-formed UTF-8 sequence, is stored as "?": the text keeps its
+// length in characters and no character is ever split. Loading gives every
+// byte back as the Latin-1 character it stands for.
 
 struct AppSettings {
   // View menu.

@@ -681,6 +681,7 @@ AppSettings TForm1::GatherSettings() const {
   s.logData = LogData1->isChecked();
   s.hexMode = HexCheckBox->isChecked();
   s.scrollRealTime = ScrollRealTimeCheckBox->isChecked();
+  // As UTF-8: the settings file turns it into one byte per character.
   s.intervalText = IntervalEdit->text().toStdString();
   s.transmitText = TransmitEdit->text().toStdString();
   s.dataInAscii = DataCheckBox->isChecked();

@@ -29,7 +29,7 @@ AppSettings Unusual() {
   s.hexMode = false;
   s.scrollRealTime = true;
   s.intervalText = "250";
-  s.transmitText = "Hello\r\n\x01\xFF";
+  s.transmitText = "Hello\r\n\x01\u00FF";
   s.dataInAscii = false;
   s.appendCr = true;
   s.portIndex = -1;
@@ -79,6 +79,37 @@ TEST(SettingsFormat, LongTextsAreCutToWhatALengthByteHolds) {
   ASSERT_TRUE(DecodeSettings(file, back));
   EXPECT_EQ(back.intervalText, std::string(127, 'i'));
   EXPECT_EQ(back.transmitText, std::string(127, 't'));
+}
+
+// Texts are UTF-8 in memory and one Latin-1 byte per character in the file.
+TEST(SettingsFormat, TextsAreStoredOneByteACharacter) {
+  const std::string euro = "\u20AC";
+  std::string euros, accents;
+  for (int i = 0; i < 80; ++i) euros += euro;
+  for (int i = 0; i < 200; ++i) accents += "\u00E9";
+  struct Case {
+    std::string text;
+    Bytes stored;
+    std::string loaded;
+  } cases[] = {
+      {"Gr\u00FC\u00DFe", {'G', 'r', 0xFC, 0xDF, 'e'}, "Gr\u00FC\u00DFe"},
+      {euros, Bytes(80, '?'), std::string(80, '?')},                    // beyond one byte
+      {accents, Bytes(127, 0xE9), accents.substr(0, 2 * 127)},          // cut between characters
+      {"a\xFF\xC3" "b\xE2\x82", {'a', '?', '?', 'b', '?', '?'}, "a??b??"},  // not UTF-8
+      {"\xC0\x80\U0001F600", {'?', '?', '?'}, "???"},                    // overlong, four bytes
+  };
+  for (const Case& c : cases) {
+    AppSettings s;
+    s.transmitText = c.text;
+    const Bytes file = EncodeSettings(s);
+    ASSERT_EQ(file[7], c.stored.size()) << c.loaded;
+    EXPECT_EQ(Bytes(file.begin() + 8, file.begin() + 8 + static_cast<std::ptrdiff_t>(c.stored.size())), c.stored);
+    AppSettings back;
+    ASSERT_TRUE(DecodeSettings(file, back));
+    EXPECT_EQ(back.transmitText, c.loaded);
+    EXPECT_EQ(back.dataInAscii, s.dataInAscii);  // the fields after it are where they were
+    EXPECT_EQ(back.autoDetectIndex, s.autoDetectIndex);
+  }
 }
 
 TEST(SettingsFormat, LengthByteOf128OrMoreIsAnEmptyText) {

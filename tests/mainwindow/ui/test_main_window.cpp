@@ -567,9 +567,11 @@ TEST_F(MainWindowTest, SettingsSavedBeforeTheDialogShowsKeepTheLoadedPortChoices
   s.parityIndex = 1;
   s.stopBitsIndex = 1;
   s.autoDetectIndex = 1;
+  s.transmitText = "Gr\u00FC\u00DFe";
   ASSERT_TRUE(SaveSettings(WorkDir(workdir), s));
   test::DemoSet run(workdir);
   run.form1.show();
+  EXPECT_EQ(run.form1.TransmitEdit->text(), QString::fromUtf8("Gr\u00FC\u00DFe"));
   run.form1.SaveSettings1->trigger();
   AppSettings back;
   ASSERT_TRUE(LoadSettings(WorkDir(workdir), back));
