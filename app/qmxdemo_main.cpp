@@ -21,28 +21,55 @@
 #include "tools/ui/about_form.h"
 #include "tools/ui/tool_forms.h"
 
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName("QMXDemo");
-  QApplication::setApplicationVersion("2.05");
+namespace {
 
-  QCommandLineParser cli;
+struct Options {
+  QCommandLineOption sim{"sim", "Start on the built-in simulated module: the port dialog selects it."};
+  QCommandLineOption workdir{"workdir", "Directory of the program's files (logfile.dat, qmxdemo.ini).", "DIR",
+                             QDir::currentPath()};
+  QCommandLineOption demo{"demo-interval", "Seconds between the simulated network's events (0: none; default 10).",
+                          "SECONDS", "10"};
+};
+
+void DescribeOptions(QCommandLineParser& cli, const Options& options) {
   cli.setApplicationDescription(
       "Configuration and demonstration tool for QMX2400 radio modules on a serial port.\n"
       "With no radio attached, choose the port SIM-OK in the port dialog to use the\n"
       "built-in simulated module.");
   cli.addHelpOption();
   cli.addVersionOption();
-  QCommandLineOption simOption("sim", "Start on the built-in simulated module: the port dialog selects it.");
-  QCommandLineOption dirOption("workdir", "Directory of the program's files (logfile.dat, qmxdemo.ini).", "DIR",
-                               QDir::currentPath());
-  QCommandLineOption demoOption("demo-interval",
-                                "Seconds between the simulated network's events (0: none; default 10).",
-                                "SECONDS", "10");
-  cli.addOption(simOption);
-  cli.addOption(dirOption);
-  cli.addOption(demoOption);
+  cli.addOptions({options.sim, options.workdir, options.demo});
+}
+
+// --help and --version print and end the program before any window system
+// is needed, so they work without a display. Only a QCoreApplication exists
+// meanwhile; it is gone before the QApplication is made. The window
+// system's own options (-platform and the like) are not known here: they
+// are left for the full parse once the QApplication has taken them out.
+void AnswerHelpAndVersion(int argc, char** argv, const Options& options) {
+  QCoreApplication core(argc, argv);
+  QCommandLineParser cli;
+  DescribeOptions(cli, options);
+  (void)cli.parse(QCoreApplication::arguments());  // errors are reported by the full parse
+  if (cli.isSet("help") || cli.isSet("help-all")) cli.showHelp(0);
+  if (cli.isSet("version")) cli.showVersion();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication::setApplicationName("QMXDemo");
+  QCoreApplication::setApplicationVersion("2.05");
+  const Options options;
+  AnswerHelpAndVersion(argc, argv, options);
+
+  QApplication app(argc, argv);
+  QCommandLineParser cli;
+  DescribeOptions(cli, options);
   cli.process(app);
+  const QCommandLineOption& simOption = options.sim;
+  const QCommandLineOption& dirOption = options.workdir;
+  const QCommandLineOption& demoOption = options.demo;
 
   const QString workdir = cli.value(dirOption);
   if (!QDir(workdir).exists()) {
