@@ -72,7 +72,7 @@ double Gauge::Fraction() const {
   // 64-bit so that a range such as INT_MIN..INT_MAX cannot overflow.
   const std::int64_t span = std::int64_t{maximum_} - minimum_;
   const std::int64_t above = std::int64_t{value_} - minimum_;
-  if (span <= 0) return above >= 0 ? 1.0 : 0.0;
+  if (span <= 0) return 0.0;
   if (above <= 0) return 0.0;
   if (above >= span) return 1.0;
   return static_cast<double>(above) / static_cast<double>(span);
@@ -81,7 +81,7 @@ double Gauge::Fraction() const {
 int Gauge::Percent() const {
   const std::int64_t span = std::int64_t{maximum_} - minimum_;
   const std::int64_t above = std::int64_t{value_} - minimum_;
-  if (span <= 0) return above >= 0 ? 100 : 0;
+  if (span <= 0) return 0;
   if (above <= 0) return 0;
   if (above >= span) return 100;
   // Exact integer truncation: 2 of 3 is 66, never 67 through rounding.
@@ -92,9 +92,12 @@ QString Gauge::PercentText() const { return QString::number(Percent()) + QLatin1
 
 QSize Gauge::sizeHint() const {
   const QFontMetrics fm(font());
+  // The widest text, "100%", with room on both sides, in either direction:
+  // the text is always drawn across, so a vertical bar needs its width too.
+  const int textWidth = fm.horizontalAdvance(QStringLiteral("100%")) + 12;
   const int thick = fm.height() + 6;
-  const int longSide = std::max(100, fm.horizontalAdvance(QStringLiteral("100%")) + 12);
-  return kind_ == Kind::HorizontalBar ? QSize(longSide, thick) : QSize(thick, longSide);
+  const int longSide = std::max(100, textWidth);
+  return kind_ == Kind::HorizontalBar ? QSize(longSide, thick) : QSize(std::max(thick, textWidth), longSide);
 }
 
 QSize Gauge::minimumSizeHint() const {

@@ -38,9 +38,8 @@ class Gauge : public QWidget {
   void SetShowText(bool show);
   void SetBorder(bool border);
 
-  // Filled share in whole percent, 0 to 100, truncated toward zero. A range
-  // with maximum <= minimum counts as full when the value reaches the
-  // minimum and empty otherwise.
+  // Filled share in whole percent, 0 to 100, truncated toward zero. An
+  // empty range (maximum <= minimum) has nothing to fill: always 0.
   int Percent() const;
   // Filled share as a fraction 0.0 to 1.0, the same rules as Percent().
   double Fraction() const;

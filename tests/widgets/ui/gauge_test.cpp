@@ -25,8 +25,8 @@ TEST_F(GaugeTest, PercentIsTruncatedAndClamped) {
       {0, 100, 0, 0},      {0, 100, 66, 66},    {0, 100, 100, 100},  {0, 3, 2, 66},
       {0, 255, 254, 99},   {0, 255, 255, 100},  {0, 100, -5, 0},     {0, 100, 250, 100},
       {-50, 50, 0, 50},    {10, 20, 15, 50},    {10, 20, 9, 0},
-      // An empty or inverted range must not divide by zero.
-      {5, 5, 5, 100},      {5, 5, 4, 0},        {7, 3, 5, 0},        {7, 3, 9, 100},
+      // An empty or inverted range has nothing to fill (and must not divide by zero).
+      {5, 5, 5, 0},        {5, 5, 4, 0},        {7, 3, 5, 0},        {7, 3, 9, 0},
       {INT_MIN, INT_MAX, 0, 50}, {INT_MIN, INT_MAX, INT_MAX, 100},
   };
   Gauge g;
@@ -122,12 +122,42 @@ TEST_F(GaugeTest, TextIsDrawnOnlyWhenAsked) {
     for (int x = 0; x < plain.width(); ++x) ASSERT_EQ(QColor(plain.pixel(x, y)), back);
 }
 
-TEST_F(GaugeTest, SizeHintFollowsOrientation) {
+// At its own suggested size the text stands whole inside: no ink on the
+// outermost rows and columns.
+TEST_F(GaugeTest, TextFitsAtTheSuggestedSizeInBothOrientations) {
+  const QColor back(255, 255, 255);
+  for (auto kind : {Gauge::Kind::HorizontalBar, Gauge::Kind::VerticalBar}) {
+    Gauge g;
+    g.SetKind(kind);
+    g.SetForeColor(back);
+    g.SetBackColor(back);
+    g.SetBorder(false);
+    g.SetValue(100);
+    const QSize hint = g.sizeHint();
+    EXPECT_EQ(hint.width() > hint.height(), kind == Gauge::Kind::HorizontalBar);
+    g.resize(hint);
+    const QImage img = g.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(img.size(), hint);
+    int ink = 0, edgeInk = 0;
+    for (int y = 0; y < img.height(); ++y)
+      for (int x = 0; x < img.width(); ++x) {
+        if (QColor(img.pixel(x, y)) == back) continue;
+        ++ink;
+        if (x == 0 || y == 0 || x == img.width() - 1 || y == img.height() - 1) ++edgeInk;
+      }
+    EXPECT_GT(ink, 0);
+    EXPECT_EQ(edgeInk, 0) << (kind == Gauge::Kind::VerticalBar ? "vertical" : "horizontal");
+  }
+}
+
+TEST_F(GaugeTest, AnEmptyRangeDrawsAnEmptyBar) {
+  const QColor fore(0, 200, 0);
   Gauge g;
-  const QSize h = g.sizeHint();
-  EXPECT_GT(h.width(), h.height());
-  g.SetKind(Gauge::Kind::VerticalBar);
-  EXPECT_EQ(g.sizeHint(), h.transposed());
+  g.SetForeColor(fore);
+  g.resize(g.sizeHint());
+  g.SetRange(5, 5);
+  g.SetValue(5);
+  EXPECT_EQ(FilledPixels(g, fore), 0);
 }
 
 }  // namespace
