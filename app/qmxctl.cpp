@@ -165,6 +165,9 @@ struct Options {
   std::optional<std::uint16_t> remote;
   std::optional<std::string> text;
   bool help = false;
+  // Filled from the command's arguments before anything is opened.
+  PacketRecord rec;       // get, set, send
+  double seconds = 0;     // monitor
 };
 
 Options ParseArgs(int argc, char** argv) {
@@ -261,10 +264,7 @@ class Session {
   }
 
   int Get() {
-    PacketRecord rec;
-    rec.Bank = static_cast<std::uint8_t>(ParseNumber(options_.args[0], "bank", 255));
-    rec.Register = static_cast<std::uint8_t>(ParseNumber(options_.args[1], "register", 255));
-    rec.Span = static_cast<std::uint8_t>(ParseNumber(options_.args[2], "span", 255));
+    PacketRecord rec = options_.rec;
     int n = options_.remote ? (rec.NetworkAddress = *options_.remote,
                                link_->commands.GetRemoteRegister(kTimeoutMs, rec, kRetries, 0))
                             : link_->commands.GetRegister(kTimeoutMs, rec, kRetries, 0);
@@ -276,13 +276,7 @@ class Session {
   }
 
   int Set() {
-    PacketRecord rec;
-    rec.Bank = static_cast<std::uint8_t>(ParseNumber(options_.args[0], "bank", 255));
-    rec.Register = static_cast<std::uint8_t>(ParseNumber(options_.args[1], "register", 255));
-    std::vector<std::uint8_t> bytes = ParseHexBytes({options_.args.begin() + 2, options_.args.end()});
-    if (bytes.size() > 93) throw UsageError{"at most 93 bytes fit in one frame"};
-    rec.Span = static_cast<std::uint8_t>(bytes.size());
-    std::copy(bytes.begin(), bytes.end(), rec.Data.begin());
+    PacketRecord rec = options_.rec;
     int r = options_.remote ? (rec.NetworkAddress = *options_.remote,
                                link_->commands.SetRemoteRegister(kTimeoutMs, rec, kRetries))
                             : link_->commands.SetRegister(kTimeoutMs, rec, kRetries, 0);
@@ -326,18 +320,7 @@ class Session {
   }
 
   int Send() {
-    PacketRecord rec;
-    rec.NetworkAddress = static_cast<std::uint16_t>(ParseNumber(options_.args[0], "network address", 0xFFFF));
-    std::vector<std::uint8_t> bytes;
-    if (options_.text) {
-      if (options_.args.size() != 1) throw UsageError{"send takes either hex bytes or --text"};
-      bytes.assign(options_.text->begin(), options_.text->end());
-    } else {
-      bytes = ParseHexBytes({options_.args.begin() + 1, options_.args.end()});
-    }
-    if (bytes.size() > 96) throw UsageError{"at most 96 data bytes fit in one frame"};
-    rec.Length = static_cast<std::uint8_t>(bytes.size());
-    std::copy(bytes.begin(), bytes.end(), rec.Data.begin());
+    PacketRecord rec = options_.rec;
     if (link_->commands.TxData(kTimeoutMs, rec, kRetries) < 0) return Check(-1, "TX Data");
     const char* meaning = rec.TxStatus == 0   ? "acknowledged"
                           : rec.TxStatus == 1 ? "no acknowledgement"
@@ -348,9 +331,8 @@ class Session {
   }
 
   int Monitor() {
-    double seconds = ParseNumber(options_.args[0], "seconds", 24 * 3600);
     std::unique_lock lock(mutex_);
-    bool lost = cv_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return lost_; });
+    bool lost = cv_.wait_for(lock, std::chrono::duration<double>(options_.seconds), [this] { return lost_; });
     if (lost) {
       std::fprintf(stderr, "qmxctl: the device %s has gone away\n", options_.port.c_str());
       return kExitRadio;
@@ -372,7 +354,23 @@ class Session {
   std::unique_ptr<RadioLink> link_;
 };
 
-void ValidateArgs(const Options& o) {
+// Bank, register and span of a read or write: a bank of the register map
+// with the range inside it, or (writes only) the action bank 255.
+void CheckRange(std::uint8_t bank, std::uint8_t reg, std::size_t span, bool write) {
+  if (span == 0) throw UsageError{"span must be at least 1"};
+  if (write && bank == 0xFF) return;
+  const std::optional<BankInfo> info = FindBank(bank);
+  if (!info) throw UsageError{"no bank " + std::to_string(bank) + (write ? " (banks: 0-6, 16, 255)" : " (banks: 0-6, 16)")};
+  if (reg >= info->length)
+    throw UsageError{"bank " + std::to_string(bank) + " has registers 0-" + std::to_string(info->length - 1)};
+  if (reg + span > info->length)
+    throw UsageError{"register " + std::to_string(reg) + " span " + std::to_string(span) + " runs past the end of bank " +
+                     std::to_string(bank) + " (" + std::to_string(info->length) + " bytes)"};
+}
+
+// Checks every argument of the command and keeps what it means in `o`, so
+// that a mistake ends the program before the port is touched.
+void ValidateArgs(Options& o) {
   static const std::map<std::string, std::pair<std::size_t, std::size_t>> arity{
       {"enter", {0, 0}}, {"exit", {0, 0}},     {"reset", {0, 0}},  {"get", {3, 3}},     {"set", {3, 64}},
       {"read-all", {0, 0}}, {"status", {0, 0}}, {"send", {1, 64}}, {"monitor", {1, 1}},
@@ -384,6 +382,39 @@ void ValidateArgs(const Options& o) {
     throw UsageError{"--remote applies to get, set and read-all only"};
   if (o.text && o.command != "send") throw UsageError{"--text applies to send only"};
   if (o.command == "send" && !o.text && o.args.size() < 2) throw UsageError{"send needs data: HEX... or --text TEXT"};
+
+  PacketRecord& rec = o.rec;
+  if (o.command == "get" || o.command == "set") {
+    rec.Bank = static_cast<std::uint8_t>(ParseNumber(o.args[0], "bank", 255));
+    rec.Register = static_cast<std::uint8_t>(ParseNumber(o.args[1], "register", 255));
+    if (o.remote) rec.NetworkAddress = *o.remote;
+  }
+  if (o.command == "get") {
+    const std::uint32_t span = ParseNumber(o.args[2], "span", 255);
+    CheckRange(rec.Bank, rec.Register, span, false);
+    rec.Span = static_cast<std::uint8_t>(span);
+  } else if (o.command == "set") {
+    std::vector<std::uint8_t> bytes = ParseHexBytes({o.args.begin() + 2, o.args.end()});
+    if (bytes.size() > 93) throw UsageError{"at most 93 bytes fit in one frame"};
+    CheckRange(rec.Bank, rec.Register, bytes.size(), true);
+    rec.Span = static_cast<std::uint8_t>(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), rec.Data.begin());
+  } else if (o.command == "send") {
+    rec.NetworkAddress = static_cast<std::uint16_t>(ParseNumber(o.args[0], "network address", 0xFFFF));
+    std::vector<std::uint8_t> bytes;
+    if (o.text) {
+      if (o.args.size() != 1) throw UsageError{"send takes either hex bytes or --text"};
+      bytes.assign(o.text->begin(), o.text->end());
+    } else {
+      bytes = ParseHexBytes({o.args.begin() + 1, o.args.end()});
+    }
+    if (bytes.empty()) throw UsageError{"send needs at least one data byte"};
+    if (bytes.size() > 96) throw UsageError{"at most 96 data bytes fit in one frame"};
+    rec.Length = static_cast<std::uint8_t>(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), rec.Data.begin());
+  } else if (o.command == "monitor") {
+    o.seconds = ParseNumber(o.args[0], "seconds", 24 * 3600);
+  }
 }
 
 }  // namespace

@@ -37,8 +37,9 @@ std::uint16_t CommandLayer::RowAddress(int row) const { return rowAddress_ ? row
 
 int CommandLayer::WaitForReply(std::uint8_t seq, std::uint8_t type, double timeoutMs, PacketRecord& out) {
   if (!(timeoutMs > 0)) return -1;
+  TimeSource& time = waiter_.Time();
   const auto deadline =
-      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(timeoutMs));
+      time.Now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(timeoutMs));
   for (;;) {
     // Take the generation first: a reply stored after the look-up below
     // bumps it, so the wait cannot miss it.
@@ -47,7 +48,7 @@ int CommandLayer::WaitForReply(std::uint8_t seq, std::uint8_t type, double timeo
       out = *reply;
       return reply->Length;
     }
-    if (!transport_.IsOpen() || Clock::now() >= deadline) return -1;
+    if (!transport_.IsOpen() || time.Now() >= deadline) return -1;
     waiter_.WaitUntil(seen, deadline);
   }
 }

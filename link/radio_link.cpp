@@ -12,10 +12,7 @@ RadioLink::RadioLink(PortFactory factory, WorkDir& dir, Prompter& prompter, Wait
   queue.SetStoreListener([this] { waiter_.Notify(); });
   // Settling times pass through the waiter too, so a waiting window stays
   // alive.
-  transport.SetSleeper([this](std::chrono::milliseconds duration) {
-    const auto deadline = Clock::now() + duration;
-    while (Clock::now() < deadline) waiter_.WaitUntil(waiter_.Generation(), deadline);
-  });
+  transport.SetSleeper([this](std::chrono::milliseconds duration) { waiter_.Sleep(duration); });
   transport.SetPortLostListener([this] {
     waiter_.Notify();
     std::function<void()> listener;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "link/clock.h"
 #include "link/options.h"
 #include "link/prompter.h"
 #include "link/ring.h"
@@ -91,7 +92,7 @@ int SerialTransport::OpenCommPort(const LineSettings& settings, const std::strin
   auto settleWait = [this, settle] {
     if (settle.count() <= 0) return;
     if (sleeper_) sleeper_(settle);
-    else std::this_thread::sleep_for(settle);
+    else SteadyTime().Sleep(settle);
   };
   settleWait();
 

@@ -2,6 +2,17 @@
 
 namespace qmx {
 
+void Waiter::Sleep(Clock::duration duration) {
+  // A clock moved by hand gets there at once; the steady one waits here so
+  // that an event-loop waiter keeps the windows alive meanwhile.
+  if (!time_.Steady()) {
+    time_.Sleep(duration);
+    return;
+  }
+  const auto deadline = time_.Now() + duration;
+  while (time_.Now() < deadline) WaitUntil(Generation(), deadline);
+}
+
 std::uint64_t CondVarWaiter::Generation() const {
   std::lock_guard lock(mutex_);
   return generation_;
@@ -9,7 +20,7 @@ std::uint64_t CondVarWaiter::Generation() const {
 
 void CondVarWaiter::WaitUntil(std::uint64_t seen, Clock::time_point deadline) {
   std::unique_lock lock(mutex_);
-  cv_.wait_until(lock, deadline, [&] { return generation_ != seen; });
+  while (generation_ == seen && Time().Now() < deadline) Time().WaitUntil(lock, cv_, deadline);
 }
 
 void CondVarWaiter::Notify() {

@@ -12,7 +12,6 @@ namespace qmx::sim {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // Positions in a radio's banks (index into Banks, then register).
@@ -186,7 +185,7 @@ std::optional<std::array<std::uint8_t, 2>> CodesFromLine(const LineSettings& lin
 // ---------------------------------------------------------------------------
 // Construction and the scheduler
 
-SimModule::SimModule(SimOptions options) : options_(options), rng_(options.seed) {
+SimModule::SimModule(SimOptions options) : options_(options), time_(options.time ? *options.time : SteadyTime()), rng_(options.seed) {
   line_.match = options_.match;
   local_ = MakeRadio(0x0000, true, 0);
   for (std::uint8_t i = 1; i <= 3; ++i) remotes_.emplace(i, MakeRadio(i, false, i));
@@ -214,8 +213,8 @@ void SimModule::SchedulerLoop() {
       continue;
     }
     const auto due = tasks_.top().due;
-    if (Clock::now() < due) {
-      wake_.wait_until(lock, due);
+    if (time_.Now() < due) {
+      time_.WaitUntil(lock, wake_, due);
       continue;
     }
     auto run = tasks_.top().run;
@@ -225,7 +224,7 @@ void SimModule::SchedulerLoop() {
 }
 
 void SimModule::After(milliseconds delay, std::function<void()> task) {
-  tasks_.push(Task{Clock::now() + delay, taskOrder_++, std::move(task)});
+  tasks_.push(Task{time_.Now() + delay, taskOrder_++, std::move(task)});
   wake_.notify_all();
 }
 
@@ -296,7 +295,7 @@ SimModule::Radio SimModule::MakeRadio(std::uint16_t address, bool base, std::uin
   r.working = r.factory;
   r.saved = r.factory;
   r.lqi = static_cast<std::uint8_t>(base ? 0xFF : 0xD8 - 0x20 * (index - 1));
-  r.bootedAt = Clock::now();
+  r.bootedAt = time_.Now();
   return r;
 }
 
@@ -326,8 +325,8 @@ void SimModule::DriftInputs(Radio& radio) {
   Put16(b5, reg5::Voltage, static_cast<std::uint16_t>(std::clamp(Get16(b5, reg5::Voltage) + step(rng_), 0, 0x0FFF)));
 }
 
-void SimModule::RefreshLive(Radio& radio) {
-  const auto up = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - radio.bootedAt).count();
+void SimModule::RefreshLive(Radio& radio) const {
+  const auto up = std::chrono::duration_cast<std::chrono::seconds>(time_.Now() - radio.bootedAt).count();
   Put32(radio.working[bi::B16], reg16::Uptime, static_cast<std::uint32_t>(up));
 }
 
@@ -382,7 +381,7 @@ void SimModule::FinishBoot(std::uint64_t generation) {
   ApplyLineFromBanks();
   auto& w = local_.working;
   protocolMode_ = w[bi::B4][reg4::ProtocolMode] == kProtocolModeProtocol;
-  local_.bootedAt = Clock::now();
+  local_.bootedAt = time_.Now();
   ClearStatistics(w[bi::B16]);
   StartIo(w);
   const std::uint8_t mode = w[bi::B0][reg0::DeviceMode];
@@ -416,7 +415,7 @@ void SimModule::RemoteBooted(std::uint16_t address, std::uint64_t generation) {
   if (it == remotes_.end() || it->second.bootGeneration != generation) return;
   Radio& r = it->second;
   r.rebooting = false;
-  r.bootedAt = Clock::now();
+  r.bootedAt = time_.Now();
   ClearStatistics(r.working[bi::B16]);
   StartIo(r.working);
   if (r.linked && local_.working[bi::B0][reg0::DeviceMode] == kDeviceBase && phase_ == Phase::Running)

@@ -95,6 +95,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/clock.h"
 #include "link/frame.h"
 #include "link/packet.h"
 #include "link/serial_port.h"
@@ -153,6 +154,9 @@ struct SimOptions {
   bool remoteDataEcho = false;
   bool transparentEcho = true;
   std::uint32_t seed = 1;
+  // Where the module's timers take their time from; the steady clock when
+  // null. It must outlive the module.
+  TimeSource* time = nullptr;
 };
 
 // The local radio in calls that take a radio; remotes are named by address.
@@ -256,7 +260,7 @@ class SimModule {
     int lossPercent = 0;
     int fccMode = 0;
     std::uint64_t bootGeneration = 0;
-    std::chrono::steady_clock::time_point bootedAt{};
+    Clock::time_point bootedAt{};
   };
 
   struct FaultState {
@@ -266,7 +270,7 @@ class SimModule {
   };
 
   struct Task {
-    std::chrono::steady_clock::time_point due;
+    Clock::time_point due;
     std::uint64_t order;
     std::function<void()> run;
     bool operator>(const Task& o) const { return due != o.due ? due > o.due : order > o.order; }
@@ -317,7 +321,7 @@ class SimModule {
   void UseOverride(const Frame& frame);
 
   // Radios, power and network (lock held).
-  static Radio MakeRadio(std::uint16_t address, bool base, std::uint8_t index);
+  Radio MakeRadio(std::uint16_t address, bool base, std::uint8_t index);
   Radio* FindRadio(int radio);
   const Radio* FindRadio(int radio) const;
   // TX status and LQI of one exchange with `address`; `remote` is set when
@@ -330,13 +334,14 @@ class SimModule {
   void UnplugLocked();
   void ApplyLineFromBanks();
   void DriftInputs(Radio& radio);
-  static void RefreshLive(Radio& radio);
+  void RefreshLive(Radio& radio) const;
   void Count(std::uint8_t reg, std::uint8_t width);
   void DemoTick(std::uint64_t generation);
   void AnnounceJoined(const Radio& remote);
   void SendRxDataLocked(std::uint16_t from, std::span<const std::uint8_t> data);
 
   SimOptions options_;
+  TimeSource& time_;
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;

@@ -8,9 +8,14 @@
 
 namespace qmx {
 
-QtWaiter::QtWaiter(QObject* parent) : QObject(parent) {}
+QtWaiter::QtWaiter(QObject* parent) : QtWaiter(SteadyTime(), parent) {}
+
+QtWaiter::QtWaiter(TimeSource& time, QObject* parent) : QObject(parent), Waiter(time) {
+  if (!time.Steady()) time.OnMove(this, [this] { PostQuitLoops(); });
+}
 
 QtWaiter::~QtWaiter() {
+  if (!Time().Steady()) Time().OnMove(this, nullptr);
   // A wait still running here would be a bug of the owner; let it end.
   for (QEventLoop* loop : loops_) loop->quit();
 }
@@ -20,7 +25,7 @@ std::uint64_t QtWaiter::Generation() const { return generation_.load(std::memory
 void QtWaiter::WaitUntil(std::uint64_t seen, Clock::time_point deadline) {
   auto blockingWait = [&] {
     std::unique_lock lock(mutex_);
-    cv_.wait_until(lock, deadline, [&] { return Generation() != seen; });
+    while (Generation() == seen && Time().Now() < deadline) Time().WaitUntil(lock, cv_, deadline);
   };
   if (QThread::currentThread() != thread()) {
     blockingWait();
@@ -28,18 +33,23 @@ void QtWaiter::WaitUntil(std::uint64_t seen, Clock::time_point deadline) {
   }
 
   while (Generation() == seen) {
-    const auto left = deadline - Clock::now();
+    const auto left = deadline - Time().Now();
     if (left <= Clock::duration::zero()) return;
-    // Whole milliseconds, rounded up, so the timer never ends a wait early
-    // by more than it has to; the loop re-checks the clock anyway.
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
 
     QEventLoop loop;
     QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timer.start(static_cast<int>(std::min<long long>(ms, 24LL * 3600 * 1000)));
+    if (Time().Steady()) {
+      // Whole milliseconds, rounded up, so the timer never ends a wait early
+      // by more than it has to; the loop re-checks the clock anyway.
+      const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+      timer.setSingleShot(true);
+      timer.setTimerType(Qt::PreciseTimer);
+      connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+      timer.start(static_cast<int>(std::min<long long>(ms, 24LL * 3600 * 1000)));
+    } else {
+      // A move of the clock, even one made right here, posts the quit.
+      Time().WillBlockUntil(deadline);
+    }
 
     loops_.push_back(&loop);
     // A Notify() after the check above has already posted its quit call,
@@ -48,7 +58,7 @@ void QtWaiter::WaitUntil(std::uint64_t seen, Clock::time_point deadline) {
     loops_.erase(std::find(loops_.begin(), loops_.end(), &loop));
     // -1 at once: the application is quitting and runs no event loop any
     // more. Wait without one rather than spin until the deadline.
-    if (result == -1 && timer.isActive() && Generation() == seen) {
+    if (result == -1 && Generation() == seen && Time().Now() < deadline) {
       blockingWait();
       return;
     }
@@ -62,6 +72,10 @@ void QtWaiter::Notify() {
     std::lock_guard lock(mutex_);
   }
   cv_.notify_all();
+  PostQuitLoops();
+}
+
+void QtWaiter::PostQuitLoops() {
   if (!quitPosted_.exchange(true, std::memory_order_acq_rel))
     QMetaObject::invokeMethod(this, "QuitLoops", Qt::QueuedConnection);
 }

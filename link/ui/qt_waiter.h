@@ -12,6 +12,10 @@
 //
 // WaitUntil() from a thread other than this object's (which has no event
 // loop of ours to run) blocks on a condition variable instead.
+//
+// On the steady clock a QTimer ends the loop at the deadline. On a clock
+// moved by hand every move quits the loops the same way Notify() does, and
+// each re-checks its deadline.
 #pragma once
 
 #include <QObject>
@@ -31,6 +35,7 @@ class QtWaiter : public QObject, public Waiter {
 
  public:
   explicit QtWaiter(QObject* parent = nullptr);
+  explicit QtWaiter(TimeSource& time, QObject* parent = nullptr);
   ~QtWaiter() override;
 
   std::uint64_t Generation() const override;
@@ -43,6 +48,7 @@ class QtWaiter : public QObject, public Waiter {
 
  private:
   Q_INVOKABLE void QuitLoops();
+  void PostQuitLoops();
 
   std::atomic<std::uint64_t> generation_{0};
   // One queued QuitLoops() at a time is enough, however many notifications.

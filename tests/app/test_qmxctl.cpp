@@ -61,9 +61,11 @@ TEST_F(QmxctlTest, StatusOfTheSimulatedModule) {
 }
 
 TEST_F(QmxctlTest, BadArgumentsExitWithTwo) {
+  // The port does not exist: opening it first would exit with 1.
   for (const char* args : {"", "frobnicate", "get 0 0", "get 300 0 1", "--parity mark status", "send 1",
-                           "status --remote 2", "--baud x enter", "set 0 0 0G"}) {
-    const Outcome r = Qmxctl(args);
+                           "status --remote 2", "--baud x enter", "set 0 0 0G", "get 7 0 1", "get 0 44 1",
+                           "get 0 40 5", "get 1 0 0", "set 9 0 01", "send 0x10000 01", "monitor soon"}) {
+    const Outcome r = Qmxctl(std::string("--port /nonexistent/tty ") + args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_NE(r.err.find("qmxctl: "), std::string::npos) << args;
     EXPECT_TRUE(r.out.empty()) << args;

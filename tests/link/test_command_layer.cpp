@@ -43,20 +43,25 @@ std::vector<std::pair<int, int>> SentFrames(const std::string& log) {
   return out;
 }
 
-TEST_F(CommandLayerTest, SilentRadioGetsRetriesPlusOneFramesWithConsecutiveSequenceNumbers) {
+TEST(CommandLayerSilentTest, SilentRadioGetsRetriesPlusOneFramesWithConsecutiveSequenceNumbers) {
+  SimLink s{FakeTime{}};
+  ASSERT_TRUE(s.Open());
   s.module->SetFault(Fault::NeverReply);
+  s.clock.ExpireWaits();
   s.link->options.logData = true;
   s.link->sequence.Reset(125);
-  EXPECT_EQ(s.commands().EnterProtocolMode(kShort, 3), -1);
+  const auto start = s.clock.Now();
+  EXPECT_EQ(s.commands().EnterProtocolMode(1000.0, 3), -1);
+  EXPECT_EQ(s.clock.Now() - start, milliseconds(4000));  // each attempt waited out its second
   // 126, 127, then 0 and 1: the counter wraps after 127.
   EXPECT_EQ(SentFrames(s.LogText()), (std::vector<std::pair<int, int>>{{126, 0x00}, {127, 0x00}, {0, 0x00}, {1, 0x00}}));
 
   EXPECT_EQ(s.commands().EnterProtocolMode(kShort, 0), -1);
   EXPECT_EQ(SentFrames(s.LogText()).size(), 5u);
 
-  const auto start = std::chrono::steady_clock::now();
+  const auto resetStart = s.clock.Now();
   EXPECT_EQ(s.commands().SoftwareReset(0), -1);  // never retransmitted
-  EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(1000));
+  EXPECT_EQ(s.clock.Now() - resetStart, milliseconds(1000));
   EXPECT_EQ(SentFrames(s.LogText()).back(), std::make_pair(3, 0x02));
   EXPECT_EQ(SentFrames(s.LogText()).size(), 6u);
 }
@@ -274,7 +279,7 @@ TEST(CommandLayerReentrancy, InnerCommandTakesOnlyItsReplyAndOuterKeepsOneThatCa
 }
 
 TEST(ReadBanksTest, FailedBanksAreZeroedAndShorterRepliesKeepTheRest) {
-  SimLink s;
+  SimLink s{FakeTime{}};
   ASSERT_TRUE(s.Open());
   ASSERT_EQ(s.commands().EnterProtocolMode(kShort, 3), 1);
   RadioImage image;
@@ -285,6 +290,7 @@ TEST(ReadBanksTest, FailedBanksAreZeroedAndShorterRepliesKeepTheRest) {
 
   std::fill(image.Slot(0).begin(), image.Slot(0).end(), 0xAA);
   s.module->SetFault(Fault::NeverReply);
+  s.clock.ExpireWaits();
   EXPECT_EQ(ReadBanks(s.commands(), image, 0x001, 0, 0), 0);
   EXPECT_TRUE(std::all_of(image.Slot(0).begin(), image.Slot(0).begin() + 44, [](auto b) { return b == 0; }));
   EXPECT_EQ(image.Byte(0, 44), 0xAA);  // bank 1 was not asked for
