@@ -144,4 +144,11 @@ void DataLog::LogFrame(std::string_view prefix, std::span<const std::uint8_t> by
   LogWrite(name, true);
 }
 
+void DataLog::LogOpenFailure(std::string_view why) {
+  if (!Enabled()) return;
+  std::lock_guard lock(LogLock);
+  LogWrite("Port Open Failed : ", false);
+  LogWrite(why, true);
+}
+
 }  // namespace qmx

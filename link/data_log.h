@@ -48,6 +48,8 @@ class DataLog {
   // With nameOnOwnLine the hex ends its line and the name stands alone.
   void LogFrame(std::string_view prefix, std::span<const std::uint8_t> bytes, std::string_view name,
                 bool nameOnOwnLine = false);
+  // "Port Open Failed : " and why a port could not be opened, on its own line.
+  void LogOpenFailure(std::string_view why);
 
   bool Enabled() const;
   std::mutex LogLock;

@@ -17,6 +17,7 @@ std::vector<PortEntry> BuildPortList(const std::vector<PortInfo>& ports,
     entry.tooltip = port.description;
     if (!port.vidPid.empty()) entry.tooltip += (entry.tooltip.empty() ? "USB " : ", USB ") + port.vidPid;
     entry.tooltip += (entry.tooltip.empty() ? "" : ", ") + port.path;
+    entry.usb = !port.vidPid.empty();
     entry.text = port.name + (probe && probe(port.path) ? "-OK" : "-N/A");
     auto at = std::find_if(list.begin(), list.end(), [&](const PortEntry& e) { return e.number >= entry.number; });
     list.insert(at, std::move(entry));
@@ -45,7 +46,18 @@ std::string PortPath(std::string_view portName) {
   return "/dev/" + std::string(portName);
 }
 
-std::string EntryStatusName(std::string_view entry) { return std::string(entry.substr(0, entry.find('-'))); }
+int DefaultPortIndex(const std::vector<PortEntry>& entries, bool preferSim) {
+  const auto find = [&](auto pred) {
+    const auto it = std::find_if(entries.begin(), entries.end(), pred);
+    return it == entries.end() ? -1 : static_cast<int>(it - entries.begin());
+  };
+  const int sim = find([](const PortEntry& e) { return e.IsSim(); });
+  const int usb = find([](const PortEntry& e) { return e.usb; });
+  if (preferSim && sim >= 0) return sim;
+  if (usb >= 0) return usb;
+  if (sim >= 0) return sim;
+  return entries.empty() ? -1 : 0;
+}
 
 LineSettings SettingsFromSelection(std::string_view baudText, int parityIndex, int stopBitsIndex) {
   LineSettings s;

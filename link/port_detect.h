@@ -21,6 +21,8 @@ struct PortEntry {
   std::string path;     // what to open: "/dev/ttyUSB0", "sim"
   std::string tooltip;  // description and USB VID:PID, when known
   int number = 0;
+  bool usb = false;     // a USB serial adapter
+  bool IsSim() const { return path == "sim"; }
 };
 
 // The selectable values of the dialog's lists, in list order.
@@ -30,8 +32,8 @@ inline constexpr std::uint8_t kParityCodes[] = {parity::None, parity::Even, pari
 inline constexpr const char* kStopBitNames[] = {"1", "2"};
 inline constexpr std::uint8_t kStopBitCodes[] = {stopbits::One, stopbits::Two};
 
-// The port list: each port gets "-OK" when it could be opened right now,
-// else "-N/A", in the order of their numbers (a port goes before the first
+// The port list: each port gets "-OK" when `probe` finds it free (the probe
+// must not open it), else "-N/A", in the order of their numbers (a port goes before the first
 // listed port whose number is greater or equal, so equal numbers end up in
 // reverse order). The simulated module, when wanted, comes last.
 std::vector<PortEntry> BuildPortList(const std::vector<PortInfo>& ports,
@@ -43,8 +45,12 @@ std::string EntryPortName(std::string_view entry);
 // What to open for an entry's port name: "sim" for the simulated module, a
 // path as it is, "/dev/" + name otherwise.
 std::string PortPath(std::string_view portName);
-// The status line's port text: the entry cut before its first "-".
-std::string EntryStatusName(std::string_view entry);
+// The entry the dialog preselects when no selection was remembered: the
+// simulated module when `preferSim`; else the first USB serial adapter (where
+// a radio is usually attached); else, with no adapter, the simulated module,
+// so that a first Connect and OK reaches a radio whatever serial ports the
+// machine has built in; else the first entry.
+int DefaultPortIndex(const std::vector<PortEntry>& entries, bool preferSim);
 
 // Line settings for the dialog's selections (byte size 8). A baud text that
 // is not a number gives 9600.

@@ -1,16 +1,17 @@
 // The serial devices of a Linux system, found through sysfs: every tty class
 // entry that is backed by a device (virtual consoles and ptys are not), less
 // the serial-core ports that have no UART behind them.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include "link/serial_port.h"
@@ -112,21 +113,71 @@ std::vector<PortInfo> ListSerialPorts(const std::string& sysClassTty, const std:
 
 std::vector<PortInfo> ListSerialPorts() { return ListSerialPorts("/sys/class/tty", "/dev"); }
 
+namespace {
+
+// A terminal by what the system says of its device number: a tty class
+// device in sysfs, or the slave side of a pseudo-terminal (which sysfs does
+// not list).
+bool IsTerminalDevice(dev_t rdev) {
+  const unsigned m = major(rdev);
+  if ((m >= 136 && m <= 143) || m == 3) return true;
+  std::error_code ec;
+  const fs::path subsystem = fs::read_symlink(
+      "/sys/dev/char/" + std::to_string(m) + ":" + std::to_string(minor(rdev)) + "/subsystem", ec);
+  return !ec && subsystem.filename() == "tty";
+}
+
+// Whether a process (this one included) has the device open: a link to it
+// among the descriptors in /proc/<pid>/fd. stat() follows those links without
+// opening anything. Descriptors of processes that may not be looked at are
+// not seen; their locks are (HeldByLock).
+bool HeldByDescriptor(dev_t rdev) {
+  std::error_code ec;
+  for (fs::directory_iterator proc("/proc", ec), end; !ec && proc != end; proc.increment(ec)) {
+    const std::string pid = proc->path().filename().string();
+    if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](unsigned char c) { return std::isdigit(c); }))
+      continue;
+    std::error_code e2;
+    for (fs::directory_iterator fd(proc->path() / "fd", e2), fdEnd; !e2 && fd != fdEnd; fd.increment(e2)) {
+      struct stat st {};
+      if (::stat(fd->path().c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == rdev) return true;
+    }
+  }
+  return false;
+}
+
+// Whether any process holds a lock on the device node (/proc/locks names the
+// node as major:minor:inode of the file system it lives on, numbers of the
+// device in hexadecimal).
+bool HeldByLock(const struct stat& node) {
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  while (std::getline(locks, line)) {
+    std::istringstream in(line);
+    std::string field, id;
+    // "1: FLOCK  ADVISORY  WRITE 1234 00:05:87 0 EOF"; blocked waiters are
+    // marked "->" and name the same file.
+    for (int i = 0; i < 6 && in >> field; ++i) {
+      if (field == "->") --i;
+      if (i == 5) id = field;
+    }
+    unsigned maj = 0, min = 0;
+    unsigned long long ino = 0;
+    if (std::sscanf(id.c_str(), "%x:%x:%llu", &maj, &min, &ino) == 3 && maj == major(node.st_dev) &&
+        min == minor(node.st_dev) && ino == node.st_ino)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool ProbePort(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool free = ::isatty(fd) != 0;
-#ifdef TIOCGEXCL
-  // Held exclusively by someone (an open by root gets past TIOCEXCL).
-  int exclusive = 0;
-  if (free && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) free = false;
-#endif
-  // The lock is what an open port of this program holds. A probe does not
-  // set TIOCEXCL: that flag belongs to the tty, not to this descriptor, and
-  // would stay behind for another program that has the port open.
-  if (free && ::flock(fd, LOCK_EX | LOCK_NB) != 0) free = false;
-  ::close(fd);  // drops the lock
-  return free;
+  struct stat node {};
+  if (::stat(path.c_str(), &node) != 0 || !S_ISCHR(node.st_mode)) return false;
+  if (!IsTerminalDevice(node.st_rdev)) return false;
+  if (::access(path.c_str(), R_OK | W_OK) != 0) return false;
+  return !HeldByLock(node) && !HeldByDescriptor(node.st_rdev);
 }
 
 }  // namespace qmx

@@ -146,6 +146,23 @@ void MakeRaw(termios& t) {
 
 std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
+std::string BusyText(const std::string& name) { return "Busy: " + name + " is in use by another program"; }
+
+// Why `name` could not be opened, in words a user can act on.
+std::string OpenFailureText(const std::string& name, int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return "Permission denied: " + name +
+             " \u2014 add yourself to the dialout group: sudo usermod -aG dialout $USER, then log in again";
+    case EBUSY: return BusyText(name);
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return "Not present: " + name + " does not exist; is the device plugged in?";
+    default: return name + ": " + std::strerror(error);
+  }
+}
+
 class PosixSerialPort final : public SerialPort {
  public:
   ~PosixSerialPort() override { Close(); }
@@ -157,7 +174,7 @@ class PosixSerialPort final : public SerialPort {
     };
     if (fd_.load() >= 0) return fail("port already open");
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return fail(ErrnoText(name.c_str()));
+    if (fd < 0) return fail(OpenFailureText(name, errno));
     termios t{};
     const std::string why = Claim(fd, name, t);
     if (!why.empty()) {
@@ -387,12 +404,12 @@ class PosixSerialPort final : public SerialPort {
 #ifdef TIOCGEXCL
     // Someone holds it exclusively; a privileged open gets past that.
     int exclusive = 0;
-    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) return name + ": in use by another program";
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) return BusyText(name);
 #endif
     // TIOCEXCL does not stop a privileged opener; the lock does. It is taken
     // first so that a port that someone else holds is left untouched.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-      return errno == EWOULDBLOCK ? name + ": in use by another program" : ErrnoText("flock");
+      return errno == EWOULDBLOCK ? BusyText(name) : ErrnoText("flock");
     if (::ioctl(fd, TIOCEXCL) != 0) return ErrnoText("TIOCEXCL");
     std::string why;
     if (::tcgetattr(fd, &t) != 0) {

@@ -10,6 +10,7 @@ RadioLink::RadioLink(PortFactory factory, WorkDir& dir, Prompter& prompter, Wait
       commands(transport, queue, sequence, log, waiter),
       waiter_(waiter) {
   queue.SetStoreListener([this] { waiter_.Notify(); });
+  transport.SetOpenFailureListener([this](const std::string& why) { log.LogOpenFailure(why); });
   // Settling times pass through the waiter too, so a waiting window stays
   // alive.
   transport.SetSleeper([this](std::chrono::milliseconds duration) { waiter_.Sleep(duration); });

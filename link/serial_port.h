@@ -98,7 +98,9 @@ std::vector<PortInfo> ListSerialPorts();
 // The same from another sysfs tty class directory and device directory
 // (normally /sys/class/tty and /dev).
 std::vector<PortInfo> ListSerialPorts(const std::string& sysClassTty, const std::string& devDir);
-// True when the device can be opened right now (opened and closed again).
+// True when the device looks free, judged without opening it (an open raises
+// DTR and RTS, which resets many boards): a terminal device that this user
+// may read and write, that no process has open or locked.
 bool ProbePort(const std::string& path);
 
 std::unique_ptr<SerialPort> MakePosixSerialPort();

@@ -65,7 +65,10 @@ int SerialTransport::OpenCommPort(const LineSettings& settings, const std::strin
     std::unique_ptr<SerialPort> made = factory_ ? factory_(portName) : nullptr;
     std::string why;
     if (!made || !made->Open(portName, &why)) {
-      prompter_.Message(kOpenFailedText, kOpenFailedCaption);
+      if (!made) why = "Not present: no port named " + portName;
+      if (why.empty()) why = portName + ": cannot be opened";
+      if (openFailure_) openFailure_(why);
+      prompter_.MessageWithDetail(kOpenFailedText, kOpenFailedCaption, why);
       return -1;
     }
     port = std::move(made);

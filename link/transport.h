@@ -31,7 +31,9 @@ class SerialTransport {
   // it only re-configures the open port. Base settings: 8N1, DTR and RTS on,
   // CTS flow from "Obey CTS"; baud, byte size, parity and stop bits from
   // `settings`. Returns 1, or -1 (cannot open), -2 (settings not read),
-  // -3 (settings not applied), after showing the matching message.
+  // -3 (settings not applied), after showing the matching message; the
+  // message of -1 carries the reason (busy, missing, not permitted) as its
+  // detail.
   int OpenCommPort(const LineSettings& settings, const std::string& portName, bool open);
   // True when the whole block was written within 2000 ms.
   bool WritePort(std::span<const std::uint8_t> bytes);
@@ -51,6 +53,10 @@ class SerialTransport {
   void SetPortLostListener(std::function<void()> listener);
   // Called when the port opens or closes (any thread).
   void SetStateListener(std::function<void(bool open)> listener);
+  // Called with the reason whenever a port could not be opened.
+  void SetOpenFailureListener(std::function<void(const std::string& why)> listener) {
+    openFailure_ = std::move(listener);
+  }
 
   ReceiveRing& Ring() { return ring_; }
   void ResetReceiveRing();
@@ -86,6 +92,7 @@ class SerialTransport {
   std::atomic<bool> open_{false};
   std::function<void()> portLost_;
   std::function<void(bool)> stateListener_;
+  std::function<void(const std::string&)> openFailure_;
   std::atomic<std::chrono::milliseconds> settleTime_{std::chrono::milliseconds(100)};
   std::function<void(std::chrono::milliseconds)> sleeper_;
   std::atomic<bool> threadRunning_{false};

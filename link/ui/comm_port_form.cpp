@@ -105,6 +105,10 @@ int TCommPortForm::SelectedIndex(List list) const {
   // Until the dialog shows again, a remembered selection is what it stands
   // for: saving the settings must not replace it with a stale one (or, before
   // the first showing, with an empty port list's "none").
+  // The port list is built here just to see where its selection will be;
+  // building it opens no device.
+  if (list == PortList && pending_[list])
+    return PortIndexToShow(BuildPortList(listPorts_ ? listPorts_() : std::vector<PortInfo>{}, {}, offerSim_));
   if (list >= 0 && list < ListCount && pending_[list]) return tags_[list];
   switch (list) {
     case PortList: return CommPortComboBox->currentIndex();
@@ -132,25 +136,34 @@ int TCommPortForm::FillPortList() {
   return static_cast<int>(entries_.size());
 }
 
+int TCommPortForm::PortIndexToShow(const std::vector<PortEntry>& entries) const {
+  if (portRemembered_ && !(preferSim_ && offerSim_)) return tags_[PortList];
+  return DefaultPortIndex(entries, preferSim_);
+}
+
 void TCommPortForm::showEvent(QShowEvent* event) {
   FillPortList();
   QComboBox* lists[ListCount] = {CommPortComboBox, BaudrateComboBox, ParityComboBox, StopBitsComboBox,
                                  AutoDetectComboBox};
   for (int i = 0; i < ListCount; ++i) {
-    const int tag = tags_[i];
+    const int tag = i == PortList ? PortIndexToShow(entries_) : tags_[i];
     lists[i]->setCurrentIndex(tag >= 0 && tag < lists[i]->count() ? tag : -1);
     pending_[i] = false;
   }
-  if (preferSim_ && offerSim_) CommPortComboBox->setCurrentIndex(CommPortComboBox->count() - 1);
   QDialog::showEvent(event);
 }
 
-std::string TCommPortForm::SelectedPortPath() const {
+std::optional<std::string> TCommPortForm::TypedPort() const {
   const int index = CommPortComboBox->currentIndex();
   const std::string text = CommPortComboBox->currentText().trimmed().toStdString();
   if (index >= 0 && static_cast<std::size_t>(index) < entries_.size() && entries_[static_cast<std::size_t>(index)].text == text)
-    return entries_[static_cast<std::size_t>(index)].path;
-  return PortPath(EntryPortName(text));
+    return std::nullopt;
+  return text;
+}
+
+std::string TCommPortForm::SelectedPortPath() const {
+  if (auto typed = TypedPort()) return PortPath(EntryPortName(*typed));
+  return entries_[static_cast<std::size_t>(CommPortComboBox->currentIndex())].path;
 }
 
 int TCommPortForm::TryPortSettings(const std::string& path, const LineSettings& line, bool open) {
@@ -162,8 +175,27 @@ int TCommPortForm::TryPortSettings(const std::string& path, const LineSettings& 
 void TCommPortForm::StopPort() { link_.transport.StopComm(); }
 
 bool TCommPortForm::AutoDetectRadio() {
+  // What to search, and where each candidate stands in the list (-1: typed).
+  std::vector<PortEntry> candidates;
+  std::vector<int> listIndex;
+  if (auto typed = TypedPort(); typed && !typed->empty()) {
+    PortEntry entry;
+    entry.text = *typed;
+    entry.path = PortPath(EntryPortName(*typed));
+    candidates.push_back(std::move(entry));
+    listIndex.push_back(-1);
+  } else {
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      if (entries_[i].IsSim()) continue;
+      candidates.push_back(entries_[i]);
+      listIndex.push_back(static_cast<int>(i));
+    }
+  }
   DetectSteps steps;
-  steps.selectPort = [this](int index) { CommPortComboBox->setCurrentIndex(index); };
+  steps.selectPort = [this, &listIndex](int index) {
+    if (listIndex.front() < 0) return;  // a typed path stays as typed
+    CommPortComboBox->setCurrentIndex(index < 0 ? -1 : listIndex[static_cast<std::size_t>(index)]);
+  };
   steps.selectLine = [this](int parityIndex, int baudIndex, int stopIndex) {
     ParityComboBox->setCurrentIndex(parityIndex);
     BaudrateComboBox->setCurrentIndex(baudIndex);
@@ -176,7 +208,7 @@ bool TCommPortForm::AutoDetectRadio() {
   };
   steps.cancelled = [this] { return cancelRequest_; };
   steps.stopPort = [this] { StopPort(); };
-  return qmx::AutoDetectRadio(entries_, steps);
+  return qmx::AutoDetectRadio(candidates, steps);
 }
 
 void TCommPortForm::OKButtonClick() {

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "link/port_detect.h"
@@ -37,10 +38,14 @@ class TCommPortForm : public QDialog {
   void SetAttemptTimeoutMs(double ms) { attemptTimeoutMs_ = ms; }
 
   // Remembered selection of each list, applied each time the dialog shows.
+  // Until a port position is remembered (the settings file sets one), the
+  // port list preselects DefaultPortIndex(): positions in a list of devices
+  // that come and go mean little before the user has saved one.
   int Remembered(List list) const { return tags_[list]; }
   void SetRemembered(List list, int index) {
     tags_[list] = index;
     pending_[list] = true;
+    if (list == PortList) portRemembered_ = true;
   }
   // The list's selection as the dialog shows it, or, when a remembered
   // selection was set since the dialog was last shown, as it will show it
@@ -51,6 +56,8 @@ class TCommPortForm : public QDialog {
   int FillPortList();
   // 0 when the radio answered at these settings, 1 otherwise.
   int TryPortSettings(const std::string& path, const LineSettings& line, bool open);
+  // Searches a typed port path alone, else every port of the system (the
+  // simulated module only when typed).
   bool AutoDetectRadio();
 
   QString PortText() const;
@@ -80,7 +87,10 @@ class TCommPortForm : public QDialog {
  private:
   void SetStatus(const QString& text);
   void StopPort();
+  // The port text as typed, when it is not the selected entry's.
+  std::optional<std::string> TypedPort() const;
   std::string SelectedPortPath() const;
+  int PortIndexToShow(const std::vector<PortEntry>& entries) const;
 
   RadioLink& link_;
   Prompter& prompter_;
@@ -91,6 +101,7 @@ class TCommPortForm : public QDialog {
   double attemptTimeoutMs_ = 1000.0;
   int tags_[ListCount] = {0, 3, 0, 0, 0};
   bool pending_[ListCount] = {true, true, true, true, true};
+  bool portRemembered_ = false;
   bool cancelRequest_ = false;  // the Cancel button's tag
   bool busy_ = false;
   std::vector<PortEntry> entries_;

@@ -556,7 +556,7 @@ void TForm1::ConnectButtonClick() {
     SetConnectedControls(true);
     ResetPollControls(true);
     SetStatus(QString("Connected to local radio on %1 at %2")
-                  .arg(QString::fromStdString(EntryStatusName(forms_.port->PortText().toStdString())),
+                  .arg(QString::fromStdString(EntryPortName(forms_.port->PortText().toStdString())),
                        forms_.port->BaudText()));
   } else {
     link_.transport.StopComm();

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "link/event.h"
+#include "link/port_detect.h"
 #include "link/serial_port.h"
 #include "tests/fixtures/pty_pair.h"
 #include "tests/fixtures/temp_dir.h"
@@ -305,6 +307,39 @@ TEST(PortList, ListsRealSerialDevicesWithTheirUsbIdentity) {
   EXPECT_EQ(ports[3].number, 0);
   EXPECT_EQ(ports[3].description, "FT232R USB UART");
   EXPECT_EQ(ports[3].vidPid, "0403:6001");
+}
+
+// Opening a tty raises DTR and RTS, which resets many boards: marking the
+// ports must not open any. inotify reports every open of the device node.
+TEST(PortList, MarkingPortsOpensNone) {
+  PtyPair pty;
+  const std::vector<PortInfo> ports{{pty.SlavePath(), "pts", 0, "", ""}};
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  auto opens = [&] {
+    char buf[4096];
+    long total = 0;
+    for (long n; (n = ::read(watch, buf, sizeof buf)) > 0;) total += n;
+    return total;
+  };
+
+  // Free, then held by another program through a lock or by TIOCEXCL alone.
+  const int other = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_GE(::inotify_add_watch(watch, pty.SlavePath().c_str(), IN_OPEN), 0);
+  ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(BuildPortList(ports, ProbePort, false).at(0).text, "pts-N/A");
+  ASSERT_EQ(::flock(other, LOCK_UN), 0);
+  ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
+  EXPECT_EQ(BuildPortList(ports, ProbePort, false).at(0).text, "pts-N/A");
+  ::close(other);
+  EXPECT_EQ(BuildPortList(ports, ProbePort, false).at(0).text, "pts-OK");
+  EXPECT_EQ(opens(), 0);
+
+  // The watch does see an open.
+  ::close(::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  EXPECT_GT(opens(), 0);
+  ::close(watch);
 }
 
 TEST(PortList, MissingSysfsGivesAnEmptyList) {

@@ -17,6 +17,7 @@
 #include "link/transport.h"
 #include "tests/fixtures/fake_prompter.h"
 #include "tests/fixtures/pty_pair.h"
+#include "tests/fixtures/sim_link.h"
 
 namespace qmx {
 namespace {
@@ -90,11 +91,24 @@ TEST(TransportOnPty, OpenIsExclusiveAndAFailedOpenSaysSo) {
   EXPECT_EQ(b.transport.OpenCommPort(k9600, pty.SlavePath(), true), -1);
   EXPECT_EQ(b.transport.OpenCommPort(k9600, "/dev/qmx-no-such-port", true), -1);
   EXPECT_EQ(b.prompter.All(), (std::vector<Shown>{kOpenFailed, kOpenFailed}));
+  // The box says why below the message.
+  EXPECT_EQ(b.prompter.Details(), (std::vector<std::string>{"Busy: " + pty.SlavePath() + " is in use by another program",
+                                                            "Not present: /dev/qmx-no-such-port does not exist; is "
+                                                            "the device plugged in?"}));
   EXPECT_FALSE(b.transport.IsOpen());
   EXPECT_FALSE(b.transport.WritePort(std::vector<std::uint8_t>{1, 2}));
 
   a.transport.StopComm();
   EXPECT_EQ(b.transport.OpenCommPort(k9600, pty.SlavePath(), true), 1);
+}
+
+TEST(TransportOnPty, TheReasonAPortDidNotOpenIsLogged) {
+  test::SimLink l;
+  l.link->options.logData = true;
+  EXPECT_EQ(l.link->transport.OpenCommPort(k9600, "/dev/qmx-no-such-port", true), -1);
+  EXPECT_NE(l.LogText().find("Port Open Failed : Not present: no port named /dev/qmx-no-such-port\r\n"),
+            std::string::npos)
+      << l.LogText();
 }
 
 TEST(TransportOnPty, BytesTravelUnchangedBothWays) {

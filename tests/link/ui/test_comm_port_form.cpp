@@ -24,6 +24,7 @@
 #include "sim/sim_module.h"
 #include "sim/sim_serial_port.h"
 #include "tests/fixtures/fake_prompter.h"
+#include "tests/fixtures/qmxsim_process.h"
 #include "tests/fixtures/sim_link.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_ports.h"
@@ -49,7 +50,9 @@ LineSettings Line(std::uint32_t baud, std::uint8_t par, std::uint8_t stop) {
 }
 
 // The ports the tests' "system" reports, out of order: ttyS2 opens (and stays
-// silent), the other two cannot be opened.
+// silent), the other two cannot be opened. kRadioPath has the module behind it.
+constexpr char kRadioPath[] = "/dev/ttyS11";
+
 std::vector<PortInfo> SystemPorts() {
   return {{"/dev/ttyS10", "ttyS10", 10, "", ""},
           {"/dev/ttyUSB0", "ttyUSB0", 0, "FT232R USB UART", "0403:6001"},
@@ -62,6 +65,8 @@ class CommPortFormTest : public ::testing::Test {
     link = std::make_unique<RadioLink>(
         sim::MakeSimPortFactory(module,
                                 [this](const std::string& name) -> std::unique_ptr<SerialPort> {
+                                  if (name.rfind("/dev/pts/", 0) == 0) return MakePosixSerialPort();
+                                  if (name == kRadioPath) return RadioPort();
                                   if (!openable.count(name)) return nullptr;
                                   return std::make_unique<test::SilentPort>();
                                 }),
@@ -81,6 +86,14 @@ class CommPortFormTest : public ::testing::Test {
   void UsePorts(std::vector<PortInfo> ports) {
     form->SetPortSource([ports] { return ports; },
                         [this](const std::string& path) { return openable.count(path) > 0; });
+  }
+  // The simulated module behind a system port. A search waits out every
+  // attempt the module does not answer; only the attempt at the module's own
+  // line gets the time a real answer needs.
+  std::unique_ptr<SerialPort> RadioPort() {
+    auto port = std::make_unique<test::PassPort>(sim::MakeSimSerialPort(module), "sim");
+    port->OnApply([this](const LineSettings& s) { form->SetAttemptTimeoutMs(module->Line().Accepts(s) ? 1000 : 5); });
+    return port;
   }
   int IndexOf(QComboBox* box, const char* text) { return box->findText(text); }
   QStringList Items(QComboBox* box) {
@@ -163,6 +176,34 @@ TEST_F(CommPortFormTest, TheDesignedSelectionsStandBeforeTheFirstShowing) {
   EXPECT_EQ(form->windowTitle(), "Comm Port Settings");
   EXPECT_EQ(form->StatusText(), "Select Settings");
   EXPECT_TRUE(form->OKButton->isDefault());
+}
+
+TEST_F(CommPortFormTest, WithoutARememberedPortAUsbAdapterOrElseTheSimulatedModuleIsPreselected) {
+  const PortInfo builtIn{"/dev/ttyS0", "ttyS0", 0, "16550A", ""};
+  const PortInfo adapter{"/dev/ttyACM3", "ttyACM3", 3, "cdc_acm", "2a03:0043"};
+  const struct {
+    std::vector<PortInfo> ports;
+    const char* shown;
+  } cases[] = {
+      {{builtIn}, "SIM-OK"},           // a machine with a serial port but no radio
+      {{builtIn, adapter}, "ttyACM3-N/A"},  // a radio on a USB adapter
+      {{}, "SIM-OK"},
+  };
+  for (const auto& c : cases) {
+    form = std::make_unique<TCommPortForm>(*link, prompter);
+    UsePorts(c.ports);
+    // Saving the settings before the first showing keeps what will show.
+    const int willShow = form->SelectedIndex(TCommPortForm::PortList);
+    form->show();
+    EXPECT_EQ(form->PortText(), c.shown);
+    EXPECT_EQ(form->SelectedIndex(TCommPortForm::PortList), willShow);
+  }
+  // A position from the settings file is kept.
+  form->hide();
+  UsePorts({builtIn});
+  form->SetRemembered(TCommPortForm::PortList, 0);
+  form->show();
+  EXPECT_EQ(form->PortText(), "ttyS0-N/A");
 }
 
 TEST_F(CommPortFormTest, ShowingAppliesTheRememberedSelections) {
@@ -287,53 +328,62 @@ std::vector<std::pair<std::string, LineSettings>> SearchOf(const std::string& pa
   return out;
 }
 
-TEST_F(CommPortFormTest, AutoDetectTriesEveryLineOfEveryPortInOrder) {
-  // The module runs one stop bit; the search sends two, which a UART set to
-  // one stop bit reads without complaint (and the other way round).
-  module->SetLine(Line(19200, parity::Even, stopbits::One));
+TEST_F(CommPortFormTest, AutoDetectTriesEveryLineOfEverySystemPortInOrder) {
+  // The module answers only on the very last line of a port's search. It
+  // runs one stop bit; the search sends two, which a UART set to one stop
+  // bit reads without complaint.
+  std::vector<PortInfo> ports = SystemPorts();
+  ports.push_back({kRadioPath, "ttyS11", 11, "", ""});
+  openable.insert(kRadioPath);
+  UsePorts(ports);
+  form->SetAttemptTimeoutMs(5);  // nothing answers before the radio port
+  module->SetLine(Line(1200, parity::Odd, stopbits::One));
   ShowWith("ttyUSB0-N/A", "9600", "NONE", "1", "TRUE");
   form->OKButtonClick();
   ExpectConnected();
 
-  // A port that cannot be opened gets one attempt; an open one all thirty.
+  // A port that cannot be opened gets one attempt, an open one all thirty;
+  // the simulated module in the list is not searched.
   std::vector<std::pair<std::string, LineSettings>> want;
   want.emplace_back("/dev/ttyUSB0", Line(115200, parity::None, stopbits::Two));
   for (auto& a : SearchOf("/dev/ttyS2")) want.push_back(a);
   want.emplace_back("/dev/ttyS10", Line(115200, parity::None, stopbits::Two));
-  for (auto& a : SearchOf("sim", Line(19200, parity::Even, stopbits::Two))) want.push_back(a);
+  for (auto& a : SearchOf(kRadioPath)) want.push_back(a);
   EXPECT_EQ(form->Attempts(), want);
   // The 9600 baud attempt without parity is the seventh on each port.
   EXPECT_EQ(SearchOf("x")[6].second, Line(9600, parity::None, stopbits::Two));
 
   // The selections show what was found.
-  EXPECT_EQ(form->PortText(), "SIM-OK");
-  EXPECT_EQ(form->BaudText(), "19200");
-  EXPECT_EQ(form->ParityComboBox->currentText(), "EVEN");
+  EXPECT_EQ(form->PortText(), "ttyS11-OK");
+  EXPECT_EQ(form->BaudText(), "1200");
+  EXPECT_EQ(form->ParityComboBox->currentText(), "ODD");
   EXPECT_EQ(form->StopBitsComboBox->currentText(), "2");
   // Only the two ports that cannot be opened said so.
   EXPECT_EQ(prompter.All(), (std::vector<Shown>{kOpenFailedBox, kOpenFailedBox}));
 }
 
-TEST_F(CommPortFormTest, AutoDetectFindsOddParityAtTheSlowestRate) {
-  // The very last line of a port's search.
+TEST_F(CommPortFormTest, AutoDetectWithOnlyTheSimulatedModuleFindsNothing) {
   UsePorts({});
-  module->SetLine(Line(1200, parity::Odd, stopbits::Two));
   ShowWith("SIM-OK", "9600", "NONE", "1", "TRUE");
   form->OKButtonClick();
-  ExpectConnected();
-  EXPECT_EQ(form->Attempts(), SearchOf("sim"));
-  EXPECT_EQ(form->BaudText(), "1200");
-  EXPECT_EQ(form->ParityComboBox->currentText(), "ODD");
+  EXPECT_EQ(prompter.All(), std::vector<Shown>{kNotFoundBox});
+  ExpectStillOpenAndStopped();
+  EXPECT_TRUE(form->Attempts().empty());
+  EXPECT_FALSE(module->InProtocolMode());
 }
 
-TEST_F(CommPortFormTest, AutoDetectWithNothingThere) {
-  form->SetOfferSim(false);
-  openable.clear();
-  ShowWith("ttyUSB0-N/A", "9600", "NONE", "1", "TRUE");
+TEST_F(CommPortFormTest, AutoDetectSearchesATypedPathAlone) {
+  test::QmxsimProcess radio({"--baud", "115200"});
+  if (radio.Path().empty()) GTEST_SKIP() << "qmxsim did not start: " << test::QmxsimBinary();
+  ShowWith("ttyS2-OK", "9600", "NONE", "1", "TRUE");
+  form->CommPortComboBox->setEditText(QString::fromStdString(radio.Path()));
   form->OKButtonClick();
-  EXPECT_EQ(prompter.All(), (std::vector<Shown>{kOpenFailedBox, kOpenFailedBox, kOpenFailedBox, kNotFoundBox}));
-  ExpectStillOpenAndStopped();
-  EXPECT_EQ(form->Attempts().size(), 3u);
+  EXPECT_EQ(form->result(), QDialog::Accepted);
+  EXPECT_TRUE(link->transport.IsOpen());
+  EXPECT_EQ(form->Attempts(), (std::vector<std::pair<std::string, LineSettings>>{
+                                  {radio.Path(), Line(115200, parity::None, stopbits::Two)}}));
+  EXPECT_EQ(form->PortText().toStdString(), radio.Path());
+  EXPECT_EQ(prompter.Count(), 0u);
 }
 
 TEST_F(CommPortFormTest, CancelEndsASearchAfterTheCurrentAttempt) {

@@ -54,9 +54,9 @@ class DemoSet {
       : dir(workdir),
         link(
             [this](const std::string& name) -> std::unique_ptr<SerialPort> {
-              if (name != sim::kSimPortName) return nullptr;
+              if (name != sim::kSimPortName && name != simPath) return nullptr;
               return std::make_unique<PassPort>(
-                  sim::MakeSimSerialPort(module), name,
+                  sim::MakeSimSerialPort(module), sim::kSimPortName,
                   [this](std::span<const std::uint8_t> bytes) { return loseWrite && loseWrite(bytes); });
             },
             dir, prompter, waiter, sink),
@@ -107,6 +107,8 @@ class DemoSet {
   struct AppFirst {
     AppFirst() { QtApp(); }
   } app_;
+  // A device path that opens the simulated module too.
+  std::string simPath;
   // Set when the dialog was visible as a scheduled action ran.
   bool portDialogShown = false;
   // Writes to the module for which this returns true are lost on the line.

@@ -221,16 +221,19 @@ TEST_F(MainWindowTest, ConnectOnAnotherRateShowsItInTheStatusLine) {
   EXPECT_EQ(w().StatusText(), "Connected to local radio on SIM at 57600");
 }
 
-TEST_F(MainWindowTest, ConnectByAutoDetectShowsTheRateFound) {
-  set.module->SetLine({19200, 8, parity::Even, stopbits::One, false});
+TEST_F(MainWindowTest, ConnectByAutoDetectOnATypedPathShowsThePathAndTheRateFound) {
+  // A stable device name of a USB adapter, dashes and all.
+  set.simPath = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K-if00-port0";
+  set.module->SetLine({57600, 8, parity::None, stopbits::One, false});
   set.port.SetAttemptTimeoutMs(50);
-  set.WhenPortDialogShows([](TCommPortForm& d) {
+  set.WhenPortDialogShows([this](TCommPortForm& d) {
+    d.CommPortComboBox->setEditText(QString::fromStdString(set.simPath));
     d.AutoDetectComboBox->setCurrentIndex(1);
     d.OKButtonClick();
   });
   w().ConnectButtonClick();
   ASSERT_TRUE(w().Connected());
-  EXPECT_EQ(w().StatusText(), "Connected to local radio on SIM at 19200");
+  EXPECT_EQ(w().StatusText(), QString::fromStdString("Connected to local radio on " + set.simPath + " at 57600"));
   EXPECT_EQ(w().StatusValues(), ExpectedValues());
 }
 
