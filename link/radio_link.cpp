@@ -15,13 +15,15 @@ RadioLink::RadioLink(PortFactory factory, WorkDir& dir, Prompter& prompter, Wait
   // alive.
   transport.SetSleeper([this](std::chrono::milliseconds duration) { waiter_.Sleep(duration); });
   transport.SetPortLostListener([this] {
-    waiter_.Notify();
     std::function<void()> listener;
     {
       std::lock_guard lock(listenerMutex_);
       listener = portLost_;
     }
+    // The owner hears of the loss before a waiting command is woken, so
+    // whoever sees that command fail also finds the loss reported.
     if (listener) listener();
+    waiter_.Notify();
   });
 }
 
