@@ -36,8 +36,8 @@
 #include "link/radio_link.h"
 #include "link/ui/comm_port_form.h"
 #include "link/workdir.h"
-#include "mainwindow/received_text.h"
 #include "mainwindow/settings_file.h"
+#include "mainwindow/ui/serial_tab.h"
 #include "tools/ui/about_form.h"
 
 namespace qmx {
@@ -69,26 +69,19 @@ QTextEdit* MakeView(QWidget* parent, bool monospace) {
   return view;
 }
 
-void AppendLine(QTextEdit* view, const QString& text) {
-  QTextCursor cursor(view->document());
-  cursor.movePosition(QTextCursor::End);
-  if (!view->document()->isEmpty()) cursor.insertBlock();
-  cursor.insertText(text);
-}
-
 }  // namespace
 
 // Carries view events from the parser thread to the window, in order.
 class TForm1::UiSink : public ViewSink {
  public:
   explicit UiSink(TForm1* window) : window_(window) {}
-  void FrameReceived() override { Post([](TForm1* w) { w->FrameArrived(); }); }
+  void FrameReceived() override { Post([](TForm1* w) { w->Serial->FrameArrived(); }); }
   void EventText(const EventBlock& block) override {
     Post([block](TForm1* w) { w->AppendEvent(block); });
   }
   void ReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) override {
     Post([address, lqi, bytes = std::vector<std::uint8_t>(data.begin(), data.end())](TForm1* w) {
-      w->ShowReceivedData(address, lqi, bytes);
+      w->Serial->ShowReceivedData(address, lqi, bytes);
     });
   }
   void IoEvent(std::uint16_t address, std::span<const std::uint8_t> data) override {
@@ -97,7 +90,7 @@ class TForm1::UiSink : public ViewSink {
     });
   }
   void RemoteJoined(std::uint16_t address) override {
-    Post([address](TForm1* w) { w->AddNetworkAddress(address); });
+    Post([address](TForm1* w) { w->Serial->AddNetworkAddress(address); });
   }
 
  private:
@@ -130,7 +123,21 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
   row->addWidget(BuildStatusPanel());
   PageControl1 = new QTabWidget(central);
   PageControl1->setObjectName("PageControl1");
-  Serial = BuildSerialTab();
+  Serial = new SerialTab(link_.commands, prompter_);
+  MACAddressRichEdit = Serial->MACAddressRichEdit;
+  ReceivedDataRichEdit = Serial->ReceivedDataRichEdit;
+  LQIRichEdit = Serial->LQIRichEdit;
+  HexCheckBox = Serial->HexCheckBox;
+  ScrollRealTimeCheckBox = Serial->ScrollRealTimeCheckBox;
+  ClearButton = Serial->ClearButton;
+  NetworkAddrComboBox = Serial->NetworkAddrComboBox;
+  IntervalEdit = Serial->IntervalEdit;
+  TransmitEdit = Serial->TransmitEdit;
+  TXStatusEdit = Serial->TXStatusEdit;
+  LQIEdit = Serial->LQIEdit;
+  DataCheckBox = Serial->DataCheckBox;
+  CRCheckBox = Serial->CRCheckBox;
+  TransmitButton = Serial->TransmitButton;
   PollIO = BuildPollTab();
   Events = BuildEventsTab();
   Zavedo = BuildZavedoTab();
@@ -152,11 +159,12 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
   link_.sequence.Reset(0);
   link_.parser.Start();
   ClearLocalStatus();
-  for (QTextEdit* v : {ReceivedDataRichEdit, LQIRichEdit, EventRichEdit, MACAddressRichEdit, ZavedoRichEdit})
-    v->clear();
+  Serial->ClearColumns();
+  for (QTextEdit* v : {EventRichEdit, ZavedoRichEdit}) v->clear();
   NetworkAddrComboBox->clear();
   for (QComboBox* box : RadioNetworkAddressComboBox) box->clear();
   PageControl1->setCurrentIndex(0);
+  connect(Serial, &SerialTab::DestinationsChanged, this, &TForm1::CopyDestinationsToPollTab);
   ResetPollControls(false);
   SetConnectedControls(false);
 
@@ -308,124 +316,6 @@ QWidget* TForm1::BuildStatusPanel() {
   return Panel1;
 }
 
-QWidget* TForm1::BuildSerialTab() {
-  auto* tab = new QWidget;
-  auto* layout = new QVBoxLayout(tab);
-
-  // Received data: address, data and LQI columns under one header.
-  MACAddressRichEdit = MakeView(tab, true);
-  ReceivedDataRichEdit = MakeView(tab, true);
-  LQIRichEdit = MakeView(tab, true);
-  MACAddressRichEdit->setObjectName("MACAddressRichEdit");
-  ReceivedDataRichEdit->setObjectName("ReceivedDataRichEdit");
-  LQIRichEdit->setObjectName("LQIRichEdit");
-  auto* header = new QHBoxLayout;
-  header->setSpacing(0);
-  auto* columns = new QHBoxLayout;
-  columns->setSpacing(0);
-  const std::pair<const char*, QTextEdit*> headings[] = {
-      {"Nework Addr", MACAddressRichEdit}, {"Received Data", ReceivedDataRichEdit}, {"LQI", LQIRichEdit}};
-  const int designed[] = {75, 535, 52};
-  for (int i = 0; i < 3; ++i) {
-    auto* h = new QLabel(headings[i].first, tab);
-    h->setAlignment(Qt::AlignCenter);
-    h->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    const int width = std::max(designed[i], h->fontMetrics().horizontalAdvance(headings[i].first) + 12);
-    h->setFixedWidth(width);
-    headings[i].second->setFixedWidth(width);
-    header->addWidget(h);
-  }
-  header->addStretch(1);
-  layout->addLayout(header);
-  // The data column's scroll bar moves all three together.
-  for (QTextEdit* side : {MACAddressRichEdit, LQIRichEdit}) {
-    side->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    side->setAlignment(Qt::AlignCenter);
-    connect(ReceivedDataRichEdit->verticalScrollBar(), &QScrollBar::valueChanged, side->verticalScrollBar(),
-            &QScrollBar::setValue);
-  }
-  columns->addWidget(MACAddressRichEdit);
-  columns->addWidget(ReceivedDataRichEdit);
-  columns->addWidget(LQIRichEdit);
-  columns->addStretch(1);
-  layout->addLayout(columns, 1);
-
-  auto* viewOptions = new QHBoxLayout;
-  HexCheckBox = new QCheckBox("Hex Mode", tab);
-  HexCheckBox->setObjectName("HexCheckBox");
-  HexCheckBox->setChecked(true);
-  ScrollRealTimeCheckBox = new QCheckBox("Scroll RealTime", tab);
-  ScrollRealTimeCheckBox->setObjectName("ScrollRealTimeCheckBox");
-  ClearButton = new QPushButton("Clear Screen", tab);
-  ClearButton->setObjectName("ClearButton");
-  viewOptions->addWidget(HexCheckBox);
-  viewOptions->addWidget(ScrollRealTimeCheckBox);
-  viewOptions->addStretch(1);
-  viewOptions->addWidget(ClearButton);
-  layout->addLayout(viewOptions);
-  connect(ClearButton, &QPushButton::clicked, this, &TForm1::Clear1Click);
-  connect(ScrollRealTimeCheckBox, &QCheckBox::toggled, this, [this](bool on) {
-    if (on) ReceivedDataRichEdit->setFocus();
-  });
-
-  // Transmit panel.
-  auto* panel = new QGroupBox(tab);
-  panel->setObjectName("Panel2");
-  auto* p = new QVBoxLayout(panel);
-  auto* title = new QLabel("Packet Builder", panel);
-  title->setObjectName("PacketBuilderStaticText");
-  title->setFont(TitleFont());
-  p->addWidget(title, 0, Qt::AlignHCenter);
-  auto* fields = new QGridLayout;
-  NetworkAddrComboBox = new QComboBox(panel);
-  NetworkAddrComboBox->setObjectName("NetworkAddrComboBox");
-  NetworkAddrComboBox->setEditable(true);
-  NetworkAddrComboBox->setInsertPolicy(QComboBox::NoInsert);
-  IntervalEdit = new QLineEdit("0", panel);
-  IntervalEdit->setObjectName("IntervalEdit");
-  TransmitEdit = new QLineEdit("This is a test", panel);
-  TransmitEdit->setObjectName("TransmitEdit");
-  TransmitEdit->setMaxLength(80);
-  TXStatusEdit = new QLineEdit(panel);
-  TXStatusEdit->setObjectName("TXStatusEdit");
-  TXStatusEdit->setReadOnly(true);
-  LQIEdit = new QLineEdit(panel);
-  LQIEdit->setObjectName("LQIEdit");
-  LQIEdit->setReadOnly(true);
-  const std::pair<const char*, QWidget*> cells[] = {{"Network Addr", NetworkAddrComboBox},
-                                                    {"Interval (sec)", IntervalEdit},
-                                                    {"Data to Transmit", TransmitEdit},
-                                                    {"TX Status", TXStatusEdit},
-                                                    {"ACK LQI", LQIEdit}};
-  int column = 0;
-  for (const auto& [label, widget] : cells) {
-    fields->addWidget(new QLabel(label, panel), 0, column);
-    fields->addWidget(widget, 1, column);
-    ++column;
-  }
-  fields->setColumnStretch(2, 1);
-  NetworkAddrComboBox->setMinimumWidth(90);
-  IntervalEdit->setMaximumWidth(80);
-  TXStatusEdit->setMaximumWidth(70);
-  LQIEdit->setMaximumWidth(70);
-  p->addLayout(fields);
-  auto* sendRow = new QHBoxLayout;
-  DataCheckBox = new QCheckBox("Data in ASCII", panel);
-  DataCheckBox->setObjectName("DataCheckBox");
-  DataCheckBox->setChecked(true);
-  CRCheckBox = new QCheckBox("Append CR", panel);
-  CRCheckBox->setObjectName("CRCheckBox");
-  TransmitButton = new QPushButton("Transmit", panel);
-  TransmitButton->setObjectName("TransmitButton");
-  sendRow->addWidget(DataCheckBox);
-  sendRow->addWidget(CRCheckBox);
-  sendRow->addStretch(1);
-  sendRow->addWidget(TransmitButton);
-  p->addLayout(sendRow);
-  layout->addWidget(panel);
-  return tab;
-}
-
 QWidget* TForm1::BuildPollTab() {
   auto* tab = new QWidget;
   auto* layout = new QVBoxLayout(tab);
@@ -567,6 +457,7 @@ void TForm1::ConnectButtonClick() {
 
 void TForm1::Disconnect() {
   SetConnectedControls(false);
+  Serial->StopTransmitting();
   ClearLocalStatus();
   link_.transport.StopComm();
   if (disconnectDelayMs_ > 0) {
@@ -581,6 +472,7 @@ void TForm1::Disconnect() {
 void TForm1::PortLost() {
   if (!Connected()) return;  // a search or a failed attempt: the dialog reports it
   SetConnectedControls(false);
+  Serial->StopTransmitting();
   ClearLocalStatus();
   link_.transport.StopComm();
   ResetPollControls(false);
@@ -740,11 +632,6 @@ void TForm1::SaveSettings1Click() {
 
 void TForm1::ClearEventButtonClick() { EventRichEdit->clear(); }
 
-void TForm1::Clear1Click() {
-  for (QTextEdit* v : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit}) v->clear();
-  ReceivedDataRichEdit->setFocus();
-}
-
 void TForm1::AppendEvent(const EventBlock& block) {
   QTextCursor cursor(EventRichEdit->document());
   cursor.movePosition(QTextCursor::End);
@@ -761,21 +648,6 @@ void TForm1::AppendEvent(const EventBlock& block) {
   EventRichEdit->verticalScrollBar()->setValue(EventRichEdit->verticalScrollBar()->maximum());
 }
 
-void TForm1::ShowReceivedData(std::uint16_t address, std::uint8_t lqi, const std::vector<std::uint8_t>& data) {
-  AppendLine(MACAddressRichEdit, QString::fromStdString(NetworkAddressText(address)));
-  AppendLine(LQIRichEdit, QString::fromStdString(HexText(lqi, 2)));
-  const std::vector<std::string> lines = ReceivedDataLines(data, HexCheckBox->isChecked());
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    AppendLine(ReceivedDataRichEdit, QString::fromStdString(lines[i]));
-    if (i + 1 < lines.size()) {
-      AppendLine(MACAddressRichEdit, QString());
-      AppendLine(LQIRichEdit, QString());
-    }
-  }
-  if (ScrollRealTimeCheckBox->isChecked())
-    ReceivedDataRichEdit->verticalScrollBar()->setValue(ReceivedDataRichEdit->verticalScrollBar()->maximum());
-}
-
 void TForm1::ApplyIoEvent(std::uint16_t address, const std::vector<std::uint8_t>& data) {
   for (int n = 1; n <= 4; ++n) {
     const QString text = RadioNetworkAddressComboBox[static_cast<std::size_t>(n - 1)]->currentText();
@@ -790,22 +662,13 @@ void TForm1::ApplyIoEvent(std::uint16_t address, const std::vector<std::uint8_t>
   }
 }
 
-void TForm1::AddNetworkAddress(std::uint16_t address) {
-  const QString text = QString::fromStdString(NetworkAddressText(address));
-  if (NetworkAddrComboBox->findText(text) >= 0) return;
-  NetworkAddrComboBox->addItem(text);
-  QStringList all;
-  for (int i = 0; i < NetworkAddrComboBox->count(); ++i) all << NetworkAddrComboBox->itemText(i);
+void TForm1::CopyDestinationsToPollTab(const QStringList& all) {
   for (QComboBox* box : RadioNetworkAddressComboBox) {
     const QString typed = box->currentText();
     box->clear();
     box->addItems(all);
     box->setEditText(typed);
   }
-}
-
-void TForm1::FrameArrived() {
-  if (ScrollRealTimeCheckBox->isChecked()) ReceivedDataRichEdit->setFocus();
 }
 
 }  // namespace qmx

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QColor>
 #include <QPointer>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -32,6 +33,7 @@ class TCommPortForm;
 class TAboutForm;
 class TDeviceConfigForm;
 class TMACForm;
+class SerialTab;
 
 // The windows the main window opens.
 struct MainWindowForms {
@@ -101,12 +103,12 @@ class TForm1 : public QMainWindow {
 
   // Tabs.
   QTabWidget* PageControl1;
-  QWidget* Serial;
+  SerialTab* Serial;
   QWidget* PollIO;
   QWidget* Events;
   QWidget* Zavedo;
 
-  // Serial tab.
+  // Serial tab: its controls, owned by Serial.
   QTextEdit* MACAddressRichEdit;
   QTextEdit* ReceivedDataRichEdit;
   QTextEdit* LQIRichEdit;
@@ -149,7 +151,6 @@ class TForm1 : public QMainWindow {
   void SaveSettings1Click();
   void CloseProgram();
   void ClearEventButtonClick();
-  void Clear1Click();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -161,7 +162,6 @@ class TForm1 : public QMainWindow {
   class LinkBusy;
   void BuildMenus();
   QWidget* BuildStatusPanel();
-  QWidget* BuildSerialTab();
   QWidget* BuildPollTab();
   QWidget* BuildEventsTab();
   QWidget* BuildZavedoTab();
@@ -175,10 +175,8 @@ class TForm1 : public QMainWindow {
 
   // View events, on the user-interface thread.
   void AppendEvent(const EventBlock& block);
-  void ShowReceivedData(std::uint16_t address, std::uint8_t lqi, const std::vector<std::uint8_t>& data);
   void ApplyIoEvent(std::uint16_t address, const std::vector<std::uint8_t>& data);
-  void AddNetworkAddress(std::uint16_t address);
-  void FrameArrived();
+  void CopyDestinationsToPollTab(const QStringList& all);
 
   RadioLink& link_;
   RadioImage& image_;

@@ -4,15 +4,22 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFontInfo>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTextEdit>
 #include <QLabel>
 #include <QPixmap>
 #include <QTest>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tests/fixtures/qmxsim_process.h"
 #include "tests/fixtures/temp_dir.h"
+#include "mainwindow/ui/serial_tab.h"
 #include "tests/mainwindow/ui/demo_set.h"
 
 namespace qmx {
@@ -89,6 +96,36 @@ TEST_F(ScreenshotTest, MainWindowDisconnectedAndConnected) {
   QTest::qWait(20);
   ExpectTidy(&w);
   Save(&w, "main_connected.png");
+}
+
+TEST_F(ScreenshotTest, SerialTabWithReceivedData) {
+  TForm1& w = set.form1;
+  SerialTab& tab = *w.Serial;
+  const QFontInfo font(tab.ReceivedDataRichEdit->font());
+  const QFontMetrics metrics(tab.ReceivedDataRichEdit->font());
+  EXPECT_EQ(metrics.horizontalAdvance("iiii"), metrics.horizontalAdvance("WWWW")) << font.family().toStdString();
+  EXPECT_EQ(font.pixelSize(), 12);
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  w.PageControl1->setEnabled(true);
+  std::vector<std::uint8_t> data(40);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7);
+  tab.ShowReceivedData(0x0002, 0xC8, data);
+  tab.HexCheckBox->setChecked(false);
+  const std::string text = "Hello from remote 3, a line of exactly seventy-six characters in text mode..";
+  tab.ShowReceivedData(0x0003, 0x9A, std::vector<std::uint8_t>(text.begin(), text.end()));
+  tab.HexCheckBox->setChecked(true);
+  for (std::uint8_t i = 0; i < 20; ++i) tab.ShowReceivedData(0x0001, 0x40, std::vector<std::uint8_t>{i, 0xFF});
+  tab.AddNetworkAddress(0x0002);
+  tab.AddNetworkAddress(0x8001);
+  tab.TXStatusEdit->setText("0x00");
+  tab.LQIEdit->setText("0xC8");
+  QTest::qWait(20);
+  ExpectTidy(&w);
+  // A line of 76 characters fits its column.
+  EXPECT_GE(tab.ReceivedDataRichEdit->viewport()->width(),
+            QFontMetrics(tab.ReceivedDataRichEdit->font()).horizontalAdvance(QString::fromStdString(text)));
+  Save(&w, "serial_tab.png");
 }
 
 TEST_F(ScreenshotTest, PortDialog) {

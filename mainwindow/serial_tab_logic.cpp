@@ -1,0 +1,106 @@
+#include "mainwindow/serial_tab_logic.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "link/decoder.h"
+#include "link/number_text.h"
+#include "mainwindow/received_text.h"
+
+namespace qmx {
+
+std::optional<std::vector<std::uint8_t>> ParseHexData(std::string_view text) {
+  std::vector<std::uint8_t> bytes;
+  while (!text.empty()) {
+    const std::size_t space = text.find(' ');
+    if (space == 0) {
+      text.remove_prefix(1);
+      continue;
+    }
+    const bool endedBySpace = space != std::string_view::npos;
+    const std::string_view token = endedBySpace ? text.substr(0, space) : text;
+    text.remove_prefix(endedBySpace ? space + 1 : text.size());
+    std::int32_t value = 0;
+    if (!TryTextToInt("0x" + std::string(token), value)) {
+      if (endedBySpace) return std::nullopt;
+      value = 0;
+    }
+    bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
+  }
+  return bytes;
+}
+
+std::optional<std::vector<std::uint8_t>> TransmitData(std::string_view text, bool ascii, bool appendCr) {
+  std::vector<std::uint8_t> bytes;
+  if (ascii) {
+    bytes.assign(text.begin(), text.end());
+  } else {
+    auto parsed = ParseHexData(text);
+    if (!parsed) return std::nullopt;
+    bytes = std::move(*parsed);
+  }
+  if (appendCr) bytes.push_back(0x0D);
+  return bytes;
+}
+
+std::size_t ReceivedRows::Growths(std::size_t linesBefore) const {
+  // The view grows before a data line is appended to a column that already
+  // holds more than 18 lines.
+  constexpr std::size_t kLinesBeforeGrowing = 18;
+  std::size_t growths = 0;
+  for (std::size_t i = 0; i < data.size(); ++i)
+    if (linesBefore + i > kLinesBeforeGrowing) ++growths;
+  return growths;
+}
+
+ReceivedRows LayOutReceived(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data,
+                            bool hexMode) {
+  return {NetworkAddressText(address), HexText(lqi, 2), ReceivedDataLines(data, hexMode)};
+}
+
+namespace {
+
+// The timer takes milliseconds as an int; negative and oversized intervals
+// wait as long as it can.
+int TimerMs(std::int64_t ms) {
+  if (ms < 0 || ms > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+  return static_cast<int>(ms);
+}
+
+}  // namespace
+
+std::optional<int> TransmitSchedule::Press(std::string_view intervalText) {
+  if (stop_) {
+    stop_ = false;
+    repeat_ = false;
+    return std::nullopt;
+  }
+  const std::int32_t n = TextToInt(intervalText, 0);
+  armed_ = true;
+  if (n == 0) return kSingleMs;
+  // The first send follows after n milliseconds, the later ones n seconds
+  // apart.
+  repeat_ = true;
+  stop_ = true;
+  return TimerMs(n);
+}
+
+std::optional<int> TransmitSchedule::Sent(std::string_view intervalText) {
+  if (!repeat_) return std::nullopt;
+  const std::int32_t n = TextToInt(intervalText, kRepeatDefaultSeconds);
+  armed_ = true;
+  return n == 0 ? kSingleMs : TimerMs(std::int64_t{n} * 1000);
+}
+
+void TransmitSchedule::Stop() {
+  stop_ = false;
+  repeat_ = false;
+  armed_ = false;
+}
+
+TransmitSchedule::State TransmitSchedule::Current() const {
+  if (!armed_) return State::Idle;
+  return repeat_ ? State::Repeating : State::SingleArmed;
+}
+
+}  // namespace qmx

@@ -1,0 +1,74 @@
+// The Serial tab's decisions without its widgets: the bytes a transmission
+// sends, the rows a received packet adds to the view, and when the transmit
+// timer fires next.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qmx {
+
+// Hex bytes separated by spaces; leading and repeated spaces are skipped.
+// Each token is read as a number after "0x" and its low byte is sent ("1FF"
+// sends FF). A token followed by a space that is not a number refuses the
+// whole text (nullopt); the last token, when not a number, is sent as 00.
+std::optional<std::vector<std::uint8_t>> ParseHexData(std::string_view text);
+
+// The data bytes of one transmission: the text's characters one byte each
+// (ascii), or its hex bytes; then 0x0D when appendCr. nullopt for hex text
+// that ParseHexData refuses.
+std::optional<std::vector<std::uint8_t>> TransmitData(std::string_view text, bool ascii, bool appendCr);
+
+// Rows one received packet adds to the three columns. Every data line has a
+// row in the address and LQI columns: the first carries the address and the
+// link quality, the others are empty, so that the columns stay aligned.
+struct ReceivedRows {
+  std::string address;
+  std::string lqi;
+  std::vector<std::string> data;
+  // How many times the view grows (15 pixels each) while the rows are
+  // appended to a data column that held `linesBefore` lines.
+  std::size_t Growths(std::size_t linesBefore) const;
+};
+ReceivedRows LayOutReceived(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data,
+                            bool hexMode);
+
+// The transmit timer's rules. Idle: nothing armed. SingleArmed: one send is
+// armed and nothing follows it. Repeating: the button reads "Stop" and each
+// successful send arms the next one. A repeating transmission that ended by
+// itself (a failed send, invalid data) still reads "Stop" until the next
+// press, which only turns it back.
+class TransmitSchedule {
+ public:
+  enum class State { Idle, SingleArmed, Repeating };
+  static constexpr int kSingleMs = 10;
+  // A non-number interval while repeating.
+  static constexpr int kRepeatDefaultSeconds = 1;
+
+  // A press of the button (after protocol mode was entered). Returns the
+  // interval to arm the timer with, or nullopt when the timer is left as it
+  // is (a press on "Stop": an armed send still goes out once).
+  std::optional<int> Press(std::string_view intervalText);
+  // The timer fired: it is no longer armed.
+  void Fired() { armed_ = false; }
+  // A send went out. Returns the interval to arm next, or nullopt.
+  std::optional<int> Sent(std::string_view intervalText);
+  // Disconnecting: the button reads "Transmit", nothing more is sent.
+  void Stop();
+
+  bool ShowsStop() const { return stop_; }
+  bool Armed() const { return armed_; }
+  State Current() const;
+
+ private:
+  bool stop_ = false;    // the button reads "Stop"
+  bool repeat_ = false;  // a send re-arms the timer
+  bool armed_ = false;
+};
+
+}  // namespace qmx

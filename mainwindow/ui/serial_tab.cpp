@@ -1,0 +1,403 @@
+#include "mainwindow/ui/serial_tab.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStandardItemModel>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+#include <algorithm>
+
+#include "link/command_layer.h"
+#include "link/decoder.h"
+#include "link/number_text.h"
+#include "link/packet.h"
+#include "link/prompter.h"
+
+namespace qmx {
+
+namespace {
+
+constexpr int kLineHeight = 15;  // one row of every column: rows line up
+constexpr int kDocumentMargin = 2;
+constexpr int kLongestLine = 76;  // characters the data column must show
+
+// Every character as wide as any other: what the font database calls fixed
+// pitch is not always so, and some monospace fonts are not flagged as such.
+bool Monospace(const QFont& font) {
+  const QFontMetrics m(font);
+  return m.horizontalAdvance(QString(10, 'i')) == m.horizontalAdvance(QString(10, 'W'));
+}
+
+// Courier New 12 pixels, or a monospace font of that size where it is
+// missing: the data column's lines are measured in characters.
+QFont ColumnFont() {
+  QFont f("Courier New");
+  f.setStyleHint(QFont::Monospace);
+  f.setPixelSize(12);
+  for (const char* family : {"DejaVu Sans Mono", "Liberation Mono", "Noto Sans Mono"}) {
+    if (Monospace(f)) break;
+    f.setFamily(family);
+  }
+  if (!Monospace(f)) {
+    f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    f.setPixelSize(12);
+  }
+  return f;
+}
+
+QTextEdit* MakeColumn(QWidget* parent, const char* name) {
+  auto* column = new QTextEdit(parent);
+  column->setObjectName(name);
+  column->setReadOnly(true);
+  // The data column never wraps; the others wrap at their width, which
+  // lets them centre their short lines.
+  column->setLineWrapMode(QTextEdit::NoWrap);
+  // The scroll box moves the three columns together; they never scroll by
+  // themselves.
+  column->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  column->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  column->setFrameStyle(QFrame::Box | QFrame::Plain);
+  column->setLineWidth(1);
+  column->setFont(ColumnFont());
+  column->document()->setDocumentMargin(kDocumentMargin);
+  return column;
+}
+
+void AppendLine(QTextEdit* column, bool first, const QString& text, Qt::Alignment alignment) {
+  QTextCursor cursor(column->document());
+  cursor.movePosition(QTextCursor::End);
+  QTextBlockFormat format;
+  format.setLineHeight(kLineHeight, QTextBlockFormat::FixedHeight);
+  format.setAlignment(alignment);
+  if (first)
+    cursor.setBlockFormat(format);
+  else
+    cursor.insertBlock(format);
+  cursor.insertText(text);
+}
+
+QFont TitleFont() {
+  QFont f("Arial");
+  f.setPixelSize(20);
+  return f;
+}
+
+}  // namespace
+
+SerialTab::SerialTab(CommandLayer& commands, Prompter& prompter, QWidget* parent)
+    : QWidget(parent), commands_(commands), prompter_(prompter) {
+  setObjectName("Serial");
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(BuildReceiveView());
+  layout->addStretch(1);
+  layout->addWidget(BuildTransmitPanel());
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName("Timer1");
+  Timer1->setSingleShot(true);
+  connect(Timer1, &QTimer::timeout, this, &SerialTab::Timer1Timer);
+  connect(TransmitButton, &QPushButton::clicked, this, &SerialTab::TransmitButtonClick);
+  connect(ClearButton, &QPushButton::clicked, this, &SerialTab::Clear1Click);
+  connect(ScrollRealTimeCheckBox, &QCheckBox::clicked, this, &SerialTab::ScrollRealTimeCheckBoxClick);
+  for (QTextEdit* column : {ReceivedDataRichEdit, LQIRichEdit}) column->viewport()->installEventFilter(this);
+}
+
+QWidget* SerialTab::BuildReceiveView() {
+  Panel3 = new QWidget(this);
+  Panel3->setObjectName("Panel3");
+  auto* layout = new QVBoxLayout(Panel3);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+
+  MACAddressRichEdit = MakeColumn(Panel3, "MACAddressRichEdit");
+  ReceivedDataRichEdit = MakeColumn(Panel3, "ReceivedDataRichEdit");
+  LQIRichEdit = MakeColumn(Panel3, "LQIRichEdit");
+  for (QTextEdit* side : {MACAddressRichEdit, LQIRichEdit}) side->setLineWrapMode(QTextEdit::WidgetWidth);
+
+  // Column widths as designed, wider where the headings or the longest data
+  // line would not fit (fonts differ between systems).
+  auto* model = new QStandardItemModel(0, 4, Panel3);
+  model->setHorizontalHeaderLabels({"Nework Addr", "Received Data", "LQI", ""});
+  for (int i = 0; i < 2; ++i)
+    model->setHeaderData(i, Qt::Horizontal, QVariant::fromValue(Qt::AlignCenter), Qt::TextAlignmentRole);
+  HeaderControl1 = new QHeaderView(Qt::Horizontal, Panel3);
+  HeaderControl1->setObjectName("HeaderControl1");
+  HeaderControl1->setModel(model);
+  HeaderControl1->setSectionsClickable(false);
+  HeaderControl1->setSectionResizeMode(QHeaderView::Fixed);
+  const QFontMetrics headerMetrics(HeaderControl1->font());
+  const QFontMetrics dataMetrics(ReceivedDataRichEdit->font());
+  const int chrome = 2 * (kDocumentMargin + ReceivedDataRichEdit->frameWidth()) + 4;
+  const int fit[] = {headerMetrics.horizontalAdvance("Nework Addr") + 16,
+                     std::max(headerMetrics.horizontalAdvance("Received Data") + 16,
+                              dataMetrics.horizontalAdvance(QString(kLongestLine, '0')) + chrome),
+                     std::max(headerMetrics.horizontalAdvance("LQI") + 16,
+                              dataMetrics.horizontalAdvance("0xFF") + chrome + 6)};
+  const int designed[] = {75, 535, 40};
+  QTextEdit* columns[] = {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit};
+  int total = 0;
+  for (int i = 0; i < 3; ++i) {
+    const int width = std::max(designed[i], fit[i]);
+    HeaderControl1->resizeSection(i, width);
+    columns[i]->setFixedSize(width, kColumnHeight);
+    total += width;
+  }
+  HeaderControl1->resizeSection(3, 50);
+
+  columns_ = new QWidget;
+  columns_->setObjectName("ScrollBox1Content");
+  auto* row = new QHBoxLayout(columns_);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(0);
+  for (QTextEdit* column : columns) row->addWidget(column);
+  columns_->setFixedSize(total, kColumnHeight);
+
+  ScrollBox1 = new QScrollArea(Panel3);
+  ScrollBox1->setObjectName("ScrollBox1");
+  ScrollBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  ScrollBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  ScrollBox1->verticalScrollBar()->setSingleStep(kGrowStep);
+  ScrollBox1->setWidget(columns_);
+  const int frame = ScrollBox1->frameWidth();
+  ScrollBox1->setFixedSize(total + ScrollBox1->verticalScrollBar()->sizeHint().width() + 2 * frame,
+                           kScrollBoxHeight);
+  HeaderControl1->setFixedSize(ScrollBox1->width() - frame, HeaderControl1->sizeHint().height());
+
+  auto* headerRow = new QHBoxLayout;
+  headerRow->setContentsMargins(frame, 0, 0, 0);
+  headerRow->addWidget(HeaderControl1, 0, Qt::AlignLeft);
+  headerRow->addStretch(1);
+  layout->addLayout(headerRow);
+  layout->addWidget(ScrollBox1, 0, Qt::AlignLeft);
+
+  auto* options = new QHBoxLayout;
+  options->setContentsMargins(0, 6, 0, 0);
+  HexCheckBox = new QCheckBox("Hex Mode", Panel3);
+  HexCheckBox->setObjectName("HexCheckBox");
+  HexCheckBox->setChecked(true);
+  ScrollRealTimeCheckBox = new QCheckBox("Scroll RealTime", Panel3);
+  ScrollRealTimeCheckBox->setObjectName("ScrollRealTimeCheckBox");
+  ClearButton = new QPushButton("Clear Screen", Panel3);
+  ClearButton->setObjectName("ClearButton");
+  options->addWidget(HexCheckBox);
+  options->addSpacing(12);
+  options->addWidget(ScrollRealTimeCheckBox);
+  options->addStretch(1);
+  options->addWidget(ClearButton);
+  layout->addLayout(options);
+  return Panel3;
+}
+
+QWidget* SerialTab::BuildTransmitPanel() {
+  auto* panel = new QGroupBox(this);
+  Panel2 = panel;
+  panel->setObjectName("Panel2");
+  auto* p = new QVBoxLayout(panel);
+  p->setContentsMargins(8, 4, 8, 6);
+  PacketBuilderStaticText = new QLabel("Packet Builder", panel);
+  PacketBuilderStaticText->setObjectName("PacketBuilderStaticText");
+  PacketBuilderStaticText->setFont(TitleFont());
+  p->addWidget(PacketBuilderStaticText, 0, Qt::AlignHCenter);
+
+  NetworkAddrComboBox = new QComboBox(panel);
+  NetworkAddrComboBox->setObjectName("NetworkAddrComboBox");
+  NetworkAddrComboBox->setEditable(true);
+  NetworkAddrComboBox->setInsertPolicy(QComboBox::NoInsert);
+  NetworkAddrComboBox->setMinimumContentsLength(6);
+  IntervalEdit = new QLineEdit("0", panel);
+  IntervalEdit->setObjectName("IntervalEdit");
+  TransmitEdit = new QLineEdit("This is a test", panel);
+  TransmitEdit->setObjectName("TransmitEdit");
+  TransmitEdit->setMaxLength(80);
+  TXStatusEdit = new QLineEdit(panel);
+  TXStatusEdit->setObjectName("TXStatusEdit");
+  TXStatusEdit->setReadOnly(true);
+  LQIEdit = new QLineEdit(panel);
+  LQIEdit->setObjectName("LQIEdit");
+  LQIEdit->setReadOnly(true);
+  auto* fields = new QGridLayout;
+  fields->setVerticalSpacing(2);
+  const std::pair<const char*, QWidget*> cells[] = {{"Network Addr", NetworkAddrComboBox},
+                                                    {"Interval (sec)", IntervalEdit},
+                                                    {"Data to Transmit", TransmitEdit},
+                                                    {"TX Status", TXStatusEdit},
+                                                    {"ACK LQI", LQIEdit}};
+  int column = 0;
+  for (const auto& [label, widget] : cells) {
+    fields->addWidget(new QLabel(label, panel), 0, column);
+    fields->addWidget(widget, 1, column);
+    ++column;
+  }
+  fields->setColumnStretch(2, 1);
+  IntervalEdit->setMaximumWidth(90);
+  TXStatusEdit->setMaximumWidth(70);
+  LQIEdit->setMaximumWidth(70);
+  p->addLayout(fields);
+
+  auto* sendRow = new QHBoxLayout;
+  DataCheckBox = new QCheckBox("Data in ASCII", panel);
+  DataCheckBox->setObjectName("DataCheckBox");
+  DataCheckBox->setChecked(true);
+  CRCheckBox = new QCheckBox("Append CR", panel);
+  CRCheckBox->setObjectName("CRCheckBox");
+  TransmitButton = new QPushButton("Transmit", panel);
+  TransmitButton->setObjectName("TransmitButton");
+  // Wide enough for "Stop" and "Transmit" alike, so the row never moves.
+  TransmitButton->setMinimumWidth(TransmitButton->sizeHint().width());
+  sendRow->addWidget(DataCheckBox);
+  sendRow->addSpacing(12);
+  sendRow->addWidget(CRCheckBox);
+  sendRow->addStretch(1);
+  sendRow->addWidget(TransmitButton);
+  p->addLayout(sendRow);
+  return panel;
+}
+
+// --- Receive view ----------------------------------------------------------
+
+void SerialTab::AppendRow(const QString& address, const QString& data, const QString& lqi) {
+  const bool first = rows_ == 0;
+  AppendLine(MACAddressRichEdit, first, address, Qt::AlignHCenter);
+  AppendLine(ReceivedDataRichEdit, first, data, Qt::AlignLeft);
+  AppendLine(LQIRichEdit, first, lqi, Qt::AlignHCenter);
+  ++rows_;
+}
+
+void SerialTab::ShowReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) {
+  const ReceivedRows rows = LayOutReceived(address, lqi, data, HexCheckBox->isChecked());
+  if (const std::size_t growths = rows.Growths(rows_); growths > 0)
+    SetColumnHeight(columnHeight_ + kGrowStep * static_cast<int>(growths));
+  for (std::size_t i = 0; i < rows.data.size(); ++i) {
+    const bool head = i == 0;
+    AppendRow(head ? QString::fromStdString(rows.address) : QString(), QString::fromStdString(rows.data[i]),
+              head ? QString::fromStdString(rows.lqi) : QString());
+  }
+  if (ScrollRealTimeCheckBox->isChecked()) ScrollToEnd();
+}
+
+void SerialTab::SetColumnHeight(int height) {
+  columnHeight_ = height;
+  for (QTextEdit* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit}) column->setFixedHeight(height);
+  columns_->setFixedHeight(height);
+  // The scroll box learns the new size from a resize event, which a hidden
+  // tab only gets when shown: set its range now.
+  QScrollBar* bar = ScrollBox1->verticalScrollBar();
+  bar->setRange(0, std::max(0, height - ScrollBox1->viewport()->height()));
+}
+
+void SerialTab::ScrollBy(int delta) {
+  QScrollBar* bar = ScrollBox1->verticalScrollBar();
+  bar->setValue(bar->value() + delta);
+}
+
+void SerialTab::ScrollToEnd() {
+  QScrollBar* bar = ScrollBox1->verticalScrollBar();
+  bar->setValue(bar->maximum());
+}
+
+void SerialTab::ClearColumns() {
+  for (QTextEdit* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit}) column->clear();
+  rows_ = 0;
+  SetColumnHeight(kColumnHeight);
+  ScrollBox1->setFixedHeight(kScrollBoxHeight);
+}
+
+void SerialTab::Clear1Click() {
+  ClearColumns();
+  ReceivedDataRichEdit->setFocus();
+}
+
+void SerialTab::ScrollRealTimeCheckBoxClick() {
+  if (ScrollRealTimeCheckBox->isChecked()) ReceivedDataRichEdit->setFocus();
+}
+
+void SerialTab::FrameArrived() {
+  if (ScrollRealTimeCheckBox->isChecked()) ReceivedDataRichEdit->setFocus();
+}
+
+bool SerialTab::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Wheel &&
+      (watched == ReceivedDataRichEdit->viewport() || watched == LQIRichEdit->viewport())) {
+    const int turn = static_cast<QWheelEvent*>(event)->angleDelta().y();
+    if (turn != 0) ScrollBy(turn < 0 ? kGrowStep : -kGrowStep);
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+// --- Destination list --------------------------------------------------------
+
+bool SerialTab::AddNetworkAddress(std::uint16_t address) {
+  const QString text = QString::fromStdString(NetworkAddressText(address));
+  if (NetworkAddrComboBox->findText(text) >= 0) return false;
+  // Adding an item may select it; the address typed stays.
+  const QString typed = NetworkAddrComboBox->currentText();
+  NetworkAddrComboBox->addItem(text);
+  NetworkAddrComboBox->setEditText(typed);
+  emit DestinationsChanged(Destinations());
+  return true;
+}
+
+QStringList SerialTab::Destinations() const {
+  QStringList all;
+  for (int i = 0; i < NetworkAddrComboBox->count(); ++i) all << NetworkAddrComboBox->itemText(i);
+  return all;
+}
+
+// --- Transmission -------------------------------------------------------------
+
+void SerialTab::ShowTransmitState() { TransmitButton->setText(schedule_.ShowsStop() ? "Stop" : "Transmit"); }
+
+void SerialTab::TransmitButtonClick() {
+  if (commands_.EnterProtocolMode(1000, 3) < 0) {
+    prompter_.Message("Could not enter protocol mode.  Please try again.", "EnterProtocol Mode Error");
+    return;
+  }
+  if (const auto ms = schedule_.Press(IntervalEdit->text().toStdString())) Timer1->start(*ms);
+  ShowTransmitState();
+}
+
+void SerialTab::Timer1Timer() {
+  Timer1->stop();
+  schedule_.Fired();
+  PacketRecord rec;
+  rec.NetworkAddress = static_cast<std::uint16_t>(TextToInt(NetworkAddrComboBox->currentText().toStdString(), 0));
+  // One byte per character, as the settings file stores the text.
+  const auto data =
+      TransmitData(TransmitEdit->text().toLatin1().toStdString(), DataCheckBox->isChecked(), CRCheckBox->isChecked());
+  if (!data) {
+    prompter_.Message("Invalid data.  Please check data and try again.", "Invalid Data");
+    return;
+  }
+  const std::size_t count = std::min(data->size(), rec.Data.size());
+  std::copy_n(data->begin(), count, rec.Data.begin());
+  rec.Length = static_cast<std::uint8_t>(count);
+  if (commands_.TxData(1000, rec, 3) < 0) {
+    prompter_.Message("Could not send data", "Send Data Failed");
+    return;
+  }
+  LQIEdit->setText(QString::fromStdString(HexText(rec.Lqi, 2)));
+  TXStatusEdit->setText(QString::fromStdString(HexText(rec.TxStatus, 2)));
+  if (const auto ms = schedule_.Sent(IntervalEdit->text().toStdString())) Timer1->start(*ms);
+}
+
+void SerialTab::StopTransmitting() {
+  Timer1->stop();
+  schedule_.Stop();
+  ShowTransmitState();
+}
+
+}  // namespace qmx

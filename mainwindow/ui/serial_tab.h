@@ -1,0 +1,112 @@
+// The main window's Serial tab: received radio data in three aligned columns
+// (sender's network address, data, link quality) and the transmit panel that
+// sends one data packet, once or repeatedly. The decisions live in
+// mainwindow/serial_tab_logic.h; this class shows and gathers.
+#pragma once
+
+#include <QStringList>
+#include <QWidget>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "mainwindow/serial_tab_logic.h"
+
+class QCheckBox;
+class QComboBox;
+class QHeaderView;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QScrollArea;
+class QTextEdit;
+class QTimer;
+
+namespace qmx {
+
+class CommandLayer;
+class Prompter;
+
+class SerialTab : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kColumnHeight = 296;
+  static constexpr int kScrollBoxHeight = 289;
+  static constexpr int kScrollRange = 294;
+  static constexpr int kGrowStep = 15;  // also the mouse wheel's step
+
+  SerialTab(CommandLayer& commands, Prompter& prompter, QWidget* parent = nullptr);
+
+  // Appends one received data packet to the columns.
+  void ShowReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data);
+  // Adds "0x" and four hex digits of a remote that joined to the destination
+  // list unless the list holds that text; true (and DestinationsChanged)
+  // when it was added.
+  bool AddNetworkAddress(std::uint16_t address);
+  QStringList Destinations() const;
+  // Any complete frame arrived on the link.
+  void FrameArrived();
+  // Empties the three columns and sets the view back to its first size.
+  void ClearColumns();
+  // Ends a transmission: nothing armed, the button reads "Transmit".
+  void StopTransmitting();
+  TransmitSchedule::State TransmitState() const { return schedule_.Current(); }
+  // Lines held by each column.
+  std::size_t Rows() const { return rows_; }
+
+  // Receive view.
+  QWidget* Panel3;
+  QHeaderView* HeaderControl1;
+  QScrollArea* ScrollBox1;
+  QTextEdit* MACAddressRichEdit;
+  QTextEdit* ReceivedDataRichEdit;
+  QTextEdit* LQIRichEdit;
+  QCheckBox* HexCheckBox;
+  QCheckBox* ScrollRealTimeCheckBox;
+  QPushButton* ClearButton;
+
+  // Transmit panel.
+  QWidget* Panel2;
+  QLabel* PacketBuilderStaticText;
+  QComboBox* NetworkAddrComboBox;
+  QLineEdit* IntervalEdit;
+  QLineEdit* TransmitEdit;
+  QLineEdit* TXStatusEdit;
+  QLineEdit* LQIEdit;
+  QCheckBox* DataCheckBox;
+  QCheckBox* CRCheckBox;
+  QPushButton* TransmitButton;
+  QTimer* Timer1;
+
+ public slots:
+  void TransmitButtonClick();
+  void Timer1Timer();
+  void Clear1Click();
+  void ScrollRealTimeCheckBoxClick();
+
+ signals:
+  // The whole destination list, after an address was added to it.
+  void DestinationsChanged(const QStringList& all);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QWidget* BuildReceiveView();
+  QWidget* BuildTransmitPanel();
+  void AppendRow(const QString& address, const QString& data, const QString& lqi);
+  void SetColumnHeight(int height);
+  void ScrollBy(int delta);
+  void ScrollToEnd();
+  void ShowTransmitState();
+
+  CommandLayer& commands_;
+  Prompter& prompter_;
+  TransmitSchedule schedule_;
+  QWidget* columns_ = nullptr;  // the scroll box's content
+  std::size_t rows_ = 0;
+  int columnHeight_ = kColumnHeight;
+};
+
+}  // namespace qmx

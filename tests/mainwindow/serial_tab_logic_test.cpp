@@ -1,0 +1,103 @@
+// The Serial tab's rules without widgets: received rows and when the view
+// grows, and the transmit timer's intervals.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mainwindow/serial_tab_logic.h"
+
+namespace qmx {
+namespace {
+
+TEST(ReceivedRowsTest, FortyHexBytesTakeTwoLines) {
+  std::vector<std::uint8_t> data(40);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
+  const ReceivedRows rows = LayOutReceived(0x0002, 0xC4, data, true);
+  EXPECT_EQ(rows.address, "0x0002");
+  EXPECT_EQ(rows.lqi, "0xC4");
+  ASSERT_EQ(rows.data.size(), 2u);
+  EXPECT_EQ(rows.data[0].size(), 75u);
+  EXPECT_EQ(rows.data[1].size(), 45u);
+  EXPECT_EQ(rows.data[0].substr(0, 9), "00 01 02 ");
+  EXPECT_EQ(rows.data[1].substr(0, 3), "19 ");  // byte 25 starts the second line
+}
+
+TEST(ReceivedRowsTest, TextModeKeepsOnlyBytes32To127) {
+  const std::vector<std::uint8_t> data = {0x1F, 'A', 0x80, 0x7F, ' ', 0x00, 'B', 0xFF};
+  EXPECT_EQ(LayOutReceived(1, 0, data, false).data, std::vector<std::string>{"A\x7F B"});
+}
+
+TEST(ReceivedRowsTest, TheViewGrowsForEachLineAddedPastEighteen) {
+  ReceivedRows two;
+  two.data = {"a", "b"};
+  EXPECT_EQ(two.Growths(0), 0u);
+  EXPECT_EQ(two.Growths(17), 0u);
+  EXPECT_EQ(two.Growths(18), 1u);  // the second line goes to a column of 19
+  EXPECT_EQ(two.Growths(19), 2u);
+}
+
+TEST(TransmitScheduleTest, RepeatingWaitsMillisecondsFirstThenSeconds) {
+  TransmitSchedule s;
+  EXPECT_EQ(s.Press("3"), 3);
+  EXPECT_TRUE(s.ShowsStop());
+  EXPECT_EQ(s.Current(), TransmitSchedule::State::Repeating);
+  s.Fired();
+  EXPECT_EQ(s.Sent("3"), 3000);
+  s.Fired();
+  // The interval text changed while repeating.
+  EXPECT_EQ(s.Sent("soon"), 1000);
+  s.Fired();
+  EXPECT_EQ(s.Sent("0"), 10);
+  s.Fired();
+  EXPECT_EQ(s.Sent("99999999"), INT_MAX);
+}
+
+TEST(TransmitScheduleTest, ZeroOrNoNumberSendsOnce) {
+  for (const char* interval : {"0", "", "soon"}) {
+    TransmitSchedule s;
+    EXPECT_EQ(s.Press(interval), 10) << interval;
+    EXPECT_FALSE(s.ShowsStop());
+    EXPECT_EQ(s.Current(), TransmitSchedule::State::SingleArmed);
+    s.Fired();
+    EXPECT_EQ(s.Sent(interval), std::nullopt);
+    EXPECT_EQ(s.Current(), TransmitSchedule::State::Idle);
+  }
+}
+
+TEST(TransmitScheduleTest, StopLetsTheArmedSendGoOutOnce) {
+  TransmitSchedule s;
+  ASSERT_EQ(s.Press("5"), 5);
+  EXPECT_EQ(s.Press("5"), std::nullopt);  // "Stop": the timer stays armed
+  EXPECT_FALSE(s.ShowsStop());
+  EXPECT_EQ(s.Current(), TransmitSchedule::State::SingleArmed);
+  s.Fired();
+  EXPECT_EQ(s.Sent("5"), std::nullopt);
+  EXPECT_EQ(s.Current(), TransmitSchedule::State::Idle);
+}
+
+TEST(TransmitScheduleTest, AFailedSendEndsRepeatingAndTheNextPressOnlyResets) {
+  TransmitSchedule s;
+  ASSERT_EQ(s.Press("2"), 2);
+  s.Fired();  // the send failed: nothing re-armed
+  EXPECT_EQ(s.Current(), TransmitSchedule::State::Idle);
+  EXPECT_TRUE(s.ShowsStop());
+  EXPECT_EQ(s.Press("2"), std::nullopt);
+  EXPECT_FALSE(s.ShowsStop());
+  EXPECT_EQ(s.Press("2"), 2);
+}
+
+TEST(TransmitScheduleTest, StopEndsEverything) {
+  TransmitSchedule s;
+  ASSERT_EQ(s.Press("2"), 2);
+  s.Stop();
+  EXPECT_FALSE(s.ShowsStop());
+  EXPECT_EQ(s.Current(), TransmitSchedule::State::Idle);
+  EXPECT_EQ(s.Sent("2"), std::nullopt);  // a send already under way
+}
+
+}  // namespace
+}  // namespace qmx

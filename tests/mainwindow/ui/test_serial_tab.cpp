@@ -1,0 +1,133 @@
+// The Serial tab in the main window on the simulated module: the bytes a
+// transmission puts on the wire, its end on disconnect, received rows and
+// the destination list.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QTimer>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mainwindow/ui/main_window.h"
+#include "mainwindow/ui/serial_tab.h"
+#include "tests/fixtures/temp_dir.h"
+#include "tests/mainwindow/ui/demo_set.h"
+
+namespace qmx {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class SerialTabTest : public ::testing::Test {
+ protected:
+  SerialTabTest() : set(temp.path()) {}
+
+  SerialTab& tab() { return *set.form1.Serial; }
+  // The data of the TX Data frames the module took, in order.
+  std::vector<Bytes> SentData() {
+    std::vector<Bytes> out;
+    for (const Frame& f : set.module->ReceivedFrames())
+      if (f.type() == ptype::TxData) out.emplace_back(f.payload() + 2, f.payload() + f.payloadSize());
+    return out;
+  }
+  // Lines of a column.
+  static QStringList Lines(QTextEdit* column) { return column->toPlainText().split('\n'); }
+
+  test::TempDir temp;
+  test::DemoSet set;
+};
+
+TEST_F(SerialTabTest, TransmittedBytesOnTheWire) {
+  ASSERT_TRUE(set.Connect());
+  struct Case {
+    const char* text;
+    bool ascii, cr;
+    std::optional<Bytes> sent;  // nullopt: refused
+  };
+  const Case cases[] = {
+      {" 01  02 03", false, false, Bytes{1, 2, 3}},
+      {"01 zz", false, false, Bytes{1, 0}},
+      {"1FF", false, false, Bytes{0xFF}},
+      {"01 zz 02", false, false, std::nullopt},
+      {"", true, true, Bytes{0x0D}},
+  };
+  tab().NetworkAddrComboBox->setEditText("0x0002");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    set.module->ClearReceivedFrames();
+    set.prompter.Clear();
+    tab().DataCheckBox->setChecked(c.ascii);
+    tab().CRCheckBox->setChecked(c.cr);
+    tab().TransmitEdit->setText(c.text);
+    tab().TransmitButtonClick();
+    ASSERT_TRUE(tab().Timer1->isActive());
+    tab().Timer1Timer();  // the tick, without waiting for it
+    EXPECT_FALSE(tab().Timer1->isActive());
+    if (c.sent) {
+      EXPECT_EQ(SentData(), std::vector<Bytes>{*c.sent});
+      EXPECT_EQ(set.prompter.Count(), 0u);
+      EXPECT_EQ(tab().TXStatusEdit->text(), "0x00");
+      const Frame tx = set.module->ReceivedFrames().back();
+      EXPECT_EQ(tx.payload()[0] | tx.payload()[1] << 8, 0x0002);
+    } else {
+      EXPECT_TRUE(SentData().empty());
+      EXPECT_EQ(set.prompter.All(), (std::vector<test::Shown>{
+                                        {"Invalid data.  Please check data and try again.", "Invalid Data", false}}));
+    }
+  }
+}
+
+TEST_F(SerialTabTest, DisconnectEndsARepeatedTransmission) {
+  ASSERT_TRUE(set.Connect());
+  tab().IntervalEdit->setText("5");
+  tab().TransmitButtonClick();
+  EXPECT_EQ(tab().TransmitButton->text(), "Stop");
+  ASSERT_TRUE(tab().Timer1->isActive());
+  set.form1.ConnectButtonClick();
+  ASSERT_FALSE(set.form1.Connected());
+  EXPECT_FALSE(tab().Timer1->isActive());
+  EXPECT_EQ(tab().TransmitButton->text(), "Transmit");
+  EXPECT_EQ(tab().TransmitState(), TransmitSchedule::State::Idle);
+}
+
+TEST_F(SerialTabTest, ALongPacketKeepsTheColumnsAligned) {
+  Bytes data(40);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(0xA0 + i);
+  set.form1.Sink().ReceivedData(0x0002, 0x5A, data);
+  set.form1.Sink().ReceivedData(0x0003, 0x07, Bytes{});  // an empty line still takes a row
+  set.form1.Sink().ReceivedData(0x0001, 0x10, Bytes{0x41});
+  QCoreApplication::processEvents();
+  const QStringList text = Lines(tab().ReceivedDataRichEdit);
+  ASSERT_EQ(text.size(), 4);
+  EXPECT_EQ(text[0].size(), 75);
+  EXPECT_EQ(text[1].size(), 45);
+  EXPECT_EQ(text[2], "");
+  EXPECT_EQ(text[3], "41 ");
+  EXPECT_EQ(Lines(tab().MACAddressRichEdit), (QStringList{"0x0002", "", "0x0003", "0x0001"}));
+  EXPECT_EQ(Lines(tab().LQIRichEdit), (QStringList{"0x5A", "", "0x07", "0x10"}));
+
+  tab().Clear1Click();
+  EXPECT_EQ(tab().Rows(), 0u);
+  EXPECT_TRUE(tab().ReceivedDataRichEdit->toPlainText().isEmpty());
+}
+
+TEST_F(SerialTabTest, AJoinAnnouncedTwiceAddsOneDestination) {
+  set.form1.RadioNetworkAddressComboBox[0]->setEditText("0x0009");
+  tab().NetworkAddrComboBox->setEditText("0x0007");
+  for (int i = 0; i < 2; ++i) set.form1.Sink().RemoteJoined(0x0002);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(tab().Destinations(), QStringList{"0x0002"});
+  EXPECT_EQ(tab().NetworkAddrComboBox->currentText(), "0x0007");
+  for (QComboBox* box : set.form1.RadioNetworkAddressComboBox) EXPECT_EQ(box->count(), 1);
+  EXPECT_EQ(set.form1.RadioNetworkAddressComboBox[0]->currentText(), "0x0009");
+}
+
+}  // namespace
+}  // namespace qmx
