@@ -84,6 +84,11 @@ class FrameAssembler {
   }
 
   const Frame& frame() const { return frame_; }
+  // The bytes of the frame begun but not complete (empty while hunting).
+  std::span<const std::uint8_t> Unfinished() const {
+    if (state_ == State::Hunting) return {};
+    return {frame_.bytes.data(), state_ == State::Length ? std::size_t{1} : fill_};
+  }
   void Reset() { state_ = State::Hunting; }
   bool Idle() const { return state_ == State::Hunting; }
 

@@ -18,6 +18,7 @@ ParserThread::~ParserThread() { Stop(); }
 
 void ParserThread::Start() {
   Stop();
+  unfinished_.clear();
   // A new, unsignalled stop event for every run; the thread keeps its own
   // reference, so a later Start never hands it a signalled one.
   ParserStopEvent = std::make_shared<Event>();
@@ -33,6 +34,11 @@ void ParserThread::Stop() {
 void ParserThread::Run(std::shared_ptr<Event> stop) {
   FrameAssembler assembler;  // each run starts hunting for 0xFB
   std::array<std::uint8_t, 512> chunk;
+  struct KeepUnfinished {
+    FrameAssembler& assembler;
+    std::vector<std::uint8_t>& out;
+    ~KeepUnfinished() { out.assign(assembler.Unfinished().begin(), assembler.Unfinished().end()); }
+  } keep{assembler, unfinished_};
   for (;;) {
     const std::size_t n = ring_.Read(chunk);
     if (n > 0) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "link/event.h"
 #include "link/frame.h"
@@ -23,9 +24,14 @@ class ParserThread {
   ~ParserThread();
   // Starts a new thread with a fresh stop event and a fresh assembler state.
   void Start();
-  // Signals the stop event and joins.
+  // Signals the stop event and joins. Bytes it took from the ring stay
+  // taken: the frames among them are decoded, and the start of a frame not
+  // yet complete is kept for TakeUnfinished().
   void Stop();
   bool Running() const { return thread_.joinable(); }
+  // The start of the frame the last run was assembling when it stopped, for
+  // the ring's next consumer (empty after it); call after Stop().
+  std::vector<std::uint8_t> TakeUnfinished() { return std::move(unfinished_); }
 
  private:
   void Run(std::shared_ptr<Event> stop);
@@ -35,6 +41,7 @@ class ParserThread {
   ViewSink& sink_;
   std::shared_ptr<Event> ParserStopEvent;
   std::thread thread_;
+  std::vector<std::uint8_t> unfinished_;  // written by the run before it ends
 };
 
 }  // namespace qmx

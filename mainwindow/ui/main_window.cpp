@@ -18,6 +18,8 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSignalBlocker>
+#include <QTabBar>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTextEdit>
@@ -37,7 +39,9 @@
 #include "link/ui/comm_port_form.h"
 #include "link/workdir.h"
 #include "mainwindow/settings_file.h"
+#include "mainwindow/ui/events_tab.h"
 #include "mainwindow/ui/serial_tab.h"
+#include "mainwindow/ui/terminal_tab.h"
 #include "tools/ui/about_form.h"
 
 namespace qmx {
@@ -55,20 +59,6 @@ QFont TitleFont() {
   return f;
 }
 
-QTextEdit* MakeView(QWidget* parent, bool monospace) {
-  auto* view = new QTextEdit(parent);
-  view->setReadOnly(true);
-  view->setLineWrapMode(QTextEdit::NoWrap);
-  view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  if (monospace) {
-    QFont f("Courier New");
-    f.setStyleHint(QFont::Monospace);
-    f.setPixelSize(12);
-    view->setFont(f);
-  }
-  return view;
-}
-
 }  // namespace
 
 // Carries view events from the parser thread to the window, in order.
@@ -77,7 +67,7 @@ class TForm1::UiSink : public ViewSink {
   explicit UiSink(TForm1* window) : window_(window) {}
   void FrameReceived() override { Post([](TForm1* w) { w->Serial->FrameArrived(); }); }
   void EventText(const EventBlock& block) override {
-    Post([block](TForm1* w) { w->AppendEvent(block); });
+    Post([block](TForm1* w) { w->Events->AppendEvent(block); });
   }
   void ReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) override {
     Post([address, lqi, bytes = std::vector<std::uint8_t>(data.begin(), data.end())](TForm1* w) {
@@ -139,8 +129,13 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
   CRCheckBox = Serial->CRCheckBox;
   TransmitButton = Serial->TransmitButton;
   PollIO = BuildPollTab();
-  Events = BuildEventsTab();
-  Zavedo = BuildZavedoTab();
+  Events = new EventsTab;
+  EventRichEdit = Events->EventRichEdit;
+  ClearEventButton = Events->ClearEventButton;
+  Zavedo = new TerminalTab(link_, prompter_, ShowSettingsInHex1);
+  ZavedoRichEdit = Zavedo->ZavedoRichEdit;
+  ZavedoTransmitButton = Zavedo->ZavedoTransmitButton;
+  connect(Zavedo, &TerminalTab::EventLine, Events, &EventsTab::AppendLine);
   PageControl1->addTab(Serial, "Serial");
   PageControl1->addTab(PollIO, "Poll I/O");
   PageControl1->addTab(Events, "Events");
@@ -157,6 +152,7 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
   // Start-up: status line, the link's counter, the parser thread.
   SetStatus("Not Connected to Device");
   link_.sequence.Reset(0);
+  link_.decoder.SetClock(&EventsTab::Timestamp);
   link_.parser.Start();
   ClearLocalStatus();
   Serial->ClearColumns();
@@ -164,6 +160,7 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
   NetworkAddrComboBox->clear();
   for (QComboBox* box : RadioNetworkAddressComboBox) box->clear();
   PageControl1->setCurrentIndex(0);
+  connect(PageControl1, &QTabWidget::currentChanged, this, &TForm1::TabSelected);
   connect(Serial, &SerialTab::DestinationsChanged, this, &TForm1::CopyDestinationsToPollTab);
   ResetPollControls(false);
   SetConnectedControls(false);
@@ -351,36 +348,9 @@ QWidget* TForm1::BuildPollTab() {
   return tab;
 }
 
-QWidget* TForm1::BuildEventsTab() {
-  auto* tab = new QWidget;
-  auto* layout = new QVBoxLayout(tab);
-  EventRichEdit = MakeView(tab, false);
-  EventRichEdit->setObjectName("EventRichEdit");
-  EventRichEdit->setLineWrapMode(QTextEdit::WidgetWidth);
-  ClearEventButton = new QPushButton("Clear", tab);
-  ClearEventButton->setObjectName("ClearEventButton");
-  layout->addWidget(EventRichEdit, 1);
-  layout->addWidget(ClearEventButton, 0, Qt::AlignRight);
-  connect(ClearEventButton, &QPushButton::clicked, this, &TForm1::ClearEventButtonClick);
-  return tab;
-}
-
-QWidget* TForm1::BuildZavedoTab() {
-  auto* tab = new QWidget;
-  auto* layout = new QVBoxLayout(tab);
-  ZavedoRichEdit = MakeView(tab, true);
-  ZavedoRichEdit->setObjectName("ZavedoRichEdit");
-  QFont f("Terminal");
-  f.setStyleHint(QFont::TypeWriter);
-  f.setPixelSize(13);
-  ZavedoRichEdit->setFont(f);
-  layout->addWidget(ZavedoRichEdit);
-  return tab;
-}
-
 void TForm1::SetStatus(const QString& text) { StatusBar1->setText(text); }
 QString TForm1::StatusText() const { return StatusBar1->text(); }
-bool TForm1::Connected() const { return ConnectButton->text() == "Disconnect"; }
+bool TForm1::Connected() const { return connected_; }
 
 std::array<QString, 8> TForm1::StatusValues() const {
   std::array<QString, 8> texts;
@@ -403,6 +373,7 @@ void TForm1::ResetPollControls(bool on) {
 }
 
 void TForm1::SetConnectedControls(bool connected) {
+  connected_ = connected;
   ConnectButton->setText(connected ? "Disconnect" : "Connect");
   for (QWidget* w : {static_cast<QWidget*>(ConfigButton), static_cast<QWidget*>(RefreshButton),
                      static_cast<QWidget*>(UpgradeButton), static_cast<QWidget*>(PageControl1)})
@@ -458,6 +429,7 @@ void TForm1::ConnectButtonClick() {
 void TForm1::Disconnect() {
   SetConnectedControls(false);
   Serial->StopTransmitting();
+  LeaveTerminalQuietly();
   ClearLocalStatus();
   link_.transport.StopComm();
   if (disconnectDelayMs_ > 0) {
@@ -473,6 +445,7 @@ void TForm1::PortLost() {
   if (!Connected()) return;  // a search or a failed attempt: the dialog reports it
   SetConnectedControls(false);
   Serial->StopTransmitting();
+  LeaveTerminalQuietly();
   ClearLocalStatus();
   link_.transport.StopComm();
   ResetPollControls(false);
@@ -551,6 +524,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::CloseProgram() { close(); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  Zavedo->StopThreads();
   link_.parser.Stop();
   // A command still waiting (the window was closed from inside its wait)
   // fails at once instead of running out its time-outs.
@@ -630,22 +604,61 @@ void TForm1::SaveSettings1Click() {
   RememberPortSelections(s);
 }
 
-void TForm1::ClearEventButtonClick() { EventRichEdit->clear(); }
+void TForm1::ClearEventButtonClick() { Events->ClearEventButtonClick(); }
 
-void TForm1::AppendEvent(const EventBlock& block) {
-  QTextCursor cursor(EventRichEdit->document());
-  cursor.movePosition(QTextCursor::End);
-  for (std::size_t i = 0; i < block.lines.size(); ++i) {
-    if (i == block.colourAt) {
-      if (block.colour == TextColour::Green) eventColour_ = QColor(0, 128, 0);
-      if (block.colour == TextColour::Red) eventColour_ = QColor(255, 0, 0);
-    }
-    QTextCharFormat format;
-    if (eventColour_.isValid()) format.setForeground(eventColour_);
-    if (!EventRichEdit->document()->isEmpty()) cursor.insertBlock();
-    cursor.insertText(QString::fromStdString(block.lines[i]), format);
+void TForm1::TabSelected(int index) {
+  const MainTab to = static_cast<MainTab>(index);
+  const TabChange change = PlanTabChange(currentTab_, to, CloseCheckBox->isChecked());
+  if (!PageControl1Changing(change)) {
+    const QSignalBlocker keep(PageControl1);
+    PageControl1->setCurrentIndex(static_cast<int>(currentTab_));
+    return;
   }
-  EventRichEdit->verticalScrollBar()->setValue(EventRichEdit->verticalScrollBar()->maximum());
+  currentTab_ = to;
+  PageControl1Change(change);
+}
+
+bool TForm1::PageControl1Changing(const TabChange& change) {
+  if (change.refused) return false;
+  if (!change.leaveTerminal) return true;
+  // No other tab change while the radio is being brought back.
+  PageControl1->tabBar()->setEnabled(false);
+  Zavedo->ReturnRing();
+  {
+    BusyCursor busy;
+    if (link_.commands.EnterProtocolMode(1000, 3) >= 0) {
+      if (ReadBanks(link_.commands, image_, kAllBanks, 0, 0) != kAllBanks)
+        prompter_.Message("Could not communicate with radio.  Cycle power and try again.", "No communication");
+      ShowLocalStatus();
+      PageControl1->tabBar()->setEnabled(true);
+      return true;
+    }
+  }
+  prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
+  PageControl1->tabBar()->setEnabled(true);
+  return true;  // the change still happens
+}
+
+void TForm1::PageControl1Change(const TabChange& change) {
+  if (!change.showCollapseBox) CloseCheckBox->setChecked(false);
+  CloseCheckBox->setVisible(change.showCollapseBox);
+  if (!change.enterTerminal) return;
+  PageControl1->tabBar()->setEnabled(false);
+  if (link_.commands.ExitProtocolMode(1000, 3) < 0)
+    prompter_.Message("Could not exit config mode", "ExitConfigMode Error");
+  Zavedo->TakeRing();
+  PageControl1->tabBar()->setEnabled(true);
+  Zavedo->ZavedoRichEdit->setFocus();
+}
+
+void TForm1::LeaveTerminalQuietly() {
+  Zavedo->StopTransmitting();
+  if (Zavedo->HasRing()) Zavedo->ReturnRing();
+  const QSignalBlocker keep(PageControl1);
+  PageControl1->setCurrentIndex(static_cast<int>(MainTab::Serial));
+  currentTab_ = MainTab::Serial;
+  CloseCheckBox->setChecked(false);
+  CloseCheckBox->setVisible(false);
 }
 
 void TForm1::ApplyIoEvent(std::uint16_t address, const std::vector<std::uint8_t>& data) {

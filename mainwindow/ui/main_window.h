@@ -13,6 +13,7 @@
 
 #include "link/decoder.h"
 #include "mainwindow/settings_file.h"
+#include "mainwindow/terminal_logic.h"
 
 class QAction;
 class QCheckBox;
@@ -34,6 +35,8 @@ class TAboutForm;
 class TDeviceConfigForm;
 class TMACForm;
 class SerialTab;
+class EventsTab;
+class TerminalTab;
 
 // The windows the main window opens.
 struct MainWindowForms {
@@ -105,8 +108,8 @@ class TForm1 : public QMainWindow {
   QTabWidget* PageControl1;
   SerialTab* Serial;
   QWidget* PollIO;
-  QWidget* Events;
-  QWidget* Zavedo;
+  EventsTab* Events;
+  TerminalTab* Zavedo;
 
   // Serial tab: its controls, owned by Serial.
   QTextEdit* MACAddressRichEdit;
@@ -132,6 +135,7 @@ class TForm1 : public QMainWindow {
   QTextEdit* EventRichEdit;
   QPushButton* ClearEventButton;
   QTextEdit* ZavedoRichEdit;
+  QPushButton* ZavedoTransmitButton;
 
   QLabel* StatusBar1;
 
@@ -151,6 +155,13 @@ class TForm1 : public QMainWindow {
   void SaveSettings1Click();
   void CloseProgram();
   void ClearEventButtonClick();
+  // Before a change of tab: leaving the terminal gives the ring back to the
+  // frame parser and brings the radio back into protocol mode. False
+  // refuses the change.
+  bool PageControl1Changing(const TabChange& change);
+  // After it: entering the terminal takes the radio out of protocol mode
+  // and gives the ring to the terminal.
+  void PageControl1Change(const TabChange& change);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -163,8 +174,10 @@ class TForm1 : public QMainWindow {
   void BuildMenus();
   QWidget* BuildStatusPanel();
   QWidget* BuildPollTab();
-  QWidget* BuildEventsTab();
-  QWidget* BuildZavedoTab();
+  void TabSelected(int index);
+  // Disconnected: the terminal, if shown, gives the ring back and the
+  // Serial tab is shown.
+  void LeaveTerminalQuietly();
   void SetStatus(const QString& text);
   void SetConnectedControls(bool connected);
   void Disconnect();
@@ -174,7 +187,6 @@ class TForm1 : public QMainWindow {
   void RememberPortSelections(const AppSettings& settings);
 
   // View events, on the user-interface thread.
-  void AppendEvent(const EventBlock& block);
   void ApplyIoEvent(std::uint16_t address, const std::vector<std::uint8_t>& data);
   void CopyDestinationsToPollTab(const QStringList& all);
 
@@ -185,7 +197,8 @@ class TForm1 : public QMainWindow {
   MainWindowForms forms_;
   std::unique_ptr<UiSink> sink_;
   std::array<QLabel*, 8> statusValues_{};
-  QColor eventColour_;
+  bool connected_ = false;
+  MainTab currentTab_ = MainTab::Serial;
   bool firstShow_ = true;
   bool linkBusy_ = false;
   int disconnectDelayMs_ = 750;

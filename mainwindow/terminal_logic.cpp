@@ -1,0 +1,35 @@
+#include "mainwindow/terminal_logic.h"
+
+#include "link/number_text.h"
+
+namespace qmx {
+
+std::string TerminalText(std::span<const std::uint8_t> bytes, bool hex) {
+  std::string text;
+  text.reserve(bytes.size() * (hex ? 3 : 1));
+  for (std::uint8_t b : bytes) {
+    if (hex) {
+      text += Hex2(b);
+      text += ' ';
+    } else {
+      text += static_cast<char>(b);
+    }
+  }
+  return text;
+}
+
+TabChange PlanTabChange(MainTab from, MainTab to, bool pollPanelCollapsed) {
+  TabChange c;
+  if (from == to) return c;
+  if (from == MainTab::PollIO && pollPanelCollapsed) {
+    c.refused = true;
+    c.showCollapseBox = true;
+    return c;
+  }
+  c.leaveTerminal = from == MainTab::Zavedo;
+  c.enterTerminal = to == MainTab::Zavedo;
+  c.showCollapseBox = to == MainTab::PollIO;
+  return c;
+}
+
+}  // namespace qmx

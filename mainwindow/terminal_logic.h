@@ -1,0 +1,39 @@
+// The terminal tab's decisions without its widgets: how received bytes are
+// shown, what the repeated transmission sends, and what a change of the
+// main window's tab does to the link.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace qmx {
+
+// The main window's tabs, in their order.
+enum class MainTab { Serial = 0, PollIO = 1, Events = 2, Zavedo = 3 };
+
+// Received bytes as the terminal shows them: two upper-case hex digits and a
+// space each, or each byte as the character of that code (Latin-1).
+std::string TerminalText(std::span<const std::uint8_t> bytes, bool hex);
+
+// What the terminal's repeated transmission writes, every kRepeatMs.
+inline constexpr std::string_view kTerminalTestText = "This is a test";
+inline constexpr int kTerminalRepeatMs = 1000;
+
+// A change of tab from `from` to `to`.
+struct TabChange {
+  // Leaving the Poll I/O tab while its status panel is collapsed.
+  bool refused = false;
+  // Leaving the terminal: the frame parser takes the ring back, protocol
+  // mode is entered and the local radio read again.
+  bool leaveTerminal = false;
+  // Entering the terminal: protocol mode is left and the terminal reader
+  // takes the ring.
+  bool enterTerminal = false;
+  // The panel's collapse box is shown (only on the Poll I/O tab).
+  bool showCollapseBox = false;
+};
+TabChange PlanTabChange(MainTab from, MainTab to, bool pollPanelCollapsed);
+
+}  // namespace qmx

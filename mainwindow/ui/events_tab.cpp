@@ -1,0 +1,55 @@
+#include "mainwindow/ui/events_tab.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+namespace qmx {
+
+EventsTab::EventsTab(QWidget* parent) : QWidget(parent) {
+  setObjectName("Events");
+  auto* layout = new QVBoxLayout(this);
+  EventRichEdit = new QTextEdit(this);
+  EventRichEdit->setObjectName("EventRichEdit");
+  EventRichEdit->setReadOnly(true);
+  EventRichEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  EventRichEdit->setMinimumSize(676, 417);
+  ClearEventButton = new QPushButton("Clear", this);
+  ClearEventButton->setObjectName("ClearEventButton");
+  layout->addWidget(EventRichEdit, 1);
+  layout->addWidget(ClearEventButton, 0, Qt::AlignRight);
+  connect(ClearEventButton, &QPushButton::clicked, this, &EventsTab::ClearEventButtonClick);
+}
+
+std::string EventsTab::Timestamp() {
+  const QLocale locale = QLocale::system();
+  const QDateTime now = QDateTime::currentDateTime();
+  return (locale.toString(now.date(), QLocale::ShortFormat) + "  |  " +
+          locale.toString(now.time(), QLocale::LongFormat))
+      .toStdString();
+}
+
+void EventsTab::ClearEventButtonClick() { EventRichEdit->clear(); }
+
+void EventsTab::AppendEvent(const EventBlock& block) { Append(lines_.Add(block)); }
+
+void EventsTab::AppendLine(const QString& line) { Append({lines_.Add(line.toStdString())}); }
+
+void EventsTab::Append(const std::vector<EventLine>& lines) {
+  QTextCursor cursor(EventRichEdit->document());
+  cursor.movePosition(QTextCursor::End);
+  for (const EventLine& line : lines) {
+    QTextCharFormat format;
+    if (line.rgb) format.setForeground(QColor::fromRgb(*line.rgb));
+    if (!EventRichEdit->document()->isEmpty()) cursor.insertBlock();
+    cursor.insertText(QString::fromStdString(line.text), format);
+  }
+  QScrollBar* bar = EventRichEdit->verticalScrollBar();
+  bar->setValue(bar->maximum());
+}
+
+}  // namespace qmx

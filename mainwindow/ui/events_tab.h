@@ -1,0 +1,43 @@
+// The main window's Events tab: network events, announcements and error
+// codes from the decoder with their time stamps and colours, and the
+// terminal's transmit lines. The colours are decided in
+// mainwindow/events_lines.h; this class shows them.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <string>
+
+#include "mainwindow/events_lines.h"
+
+class QPushButton;
+class QTextEdit;
+
+namespace qmx {
+
+class EventsTab : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit EventsTab(QWidget* parent = nullptr);
+
+  // The current date in the user's short date format, "  |  ", the time in
+  // the long time format (any thread).
+  static std::string Timestamp();
+
+  // Appends the decoder's lines (user-interface thread).
+  void AppendEvent(const EventBlock& block);
+  void AppendLine(const QString& line);
+
+  QTextEdit* EventRichEdit;
+  QPushButton* ClearEventButton;
+
+ public slots:
+  void ClearEventButtonClick();
+
+ private:
+  void Append(const std::vector<EventLine>& lines);
+  EventLines lines_;
+};
+
+}  // namespace qmx
