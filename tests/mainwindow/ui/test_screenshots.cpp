@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QFontInfo>
 #include <QLineEdit>
 #include <QTabWidget>
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,6 +22,7 @@
 #include "tests/fixtures/qmxsim_process.h"
 #include "tests/fixtures/temp_dir.h"
 #include "mainwindow/ui/serial_tab.h"
+#include "mainwindow/ui/terminal_tab.h"
 #include "tests/mainwindow/ui/demo_set.h"
 
 namespace qmx {
@@ -126,6 +129,44 @@ TEST_F(ScreenshotTest, SerialTabWithReceivedData) {
   EXPECT_GE(tab.ReceivedDataRichEdit->viewport()->width(),
             QFontMetrics(tab.ReceivedDataRichEdit->font()).horizontalAdvance(QString::fromStdString(text)));
   Save(&w, "serial_tab.png");
+}
+
+TEST_F(ScreenshotTest, EventsAndTerminalTabsWithLiveData) {
+  TForm1& w = set.form1;
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  set.WhenPortDialogShows([](TCommPortForm& d) {
+    d.CommPortComboBox->setCurrentIndex(d.CommPortComboBox->findText("SIM-OK"));
+    d.OKButtonClick();
+  });
+  w.ConnectButtonClick();
+  ASSERT_TRUE(w.Connected());
+  // Announcements and an event from the module, decoded as they come.
+  set.module->SendAnnounce(0xA0);
+  set.module->SendAnnounce(0xA2, std::vector<std::uint8_t>{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x02, 0x00});
+  set.module->SendAnnounce(0xE5);
+  set.module->SendRxEvent(0x0002);
+  w.PageControl1->setCurrentIndex(2);
+  QTest::qWait(50);
+  ExpectTidy(&w);
+  Save(&w, "events_tab.png");
+
+  w.PageControl1->setCurrentIndex(3);
+  QTest::keyClicks(w.ZavedoRichEdit, "Hello radio\r");
+  {
+    // The echo comes back in hex before the display switches to text.
+    QEventLoop loop;
+    QObject::connect(w.ZavedoRichEdit, &QTextEdit::textChanged, &loop, [&] {
+      if (w.ZavedoRichEdit->toPlainText().endsWith("0D ")) loop.quit();
+    });
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  w.ShowSettingsInHex1->setChecked(false);
+  QTest::keyClicks(w.ZavedoRichEdit, "Hello radio\r");
+  QTest::qWait(50);
+  ExpectTidy(&w);
+  Save(&w, "terminal_tab.png");
 }
 
 TEST_F(ScreenshotTest, PortDialog) {
