@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QColor>
+#include <QMargins>
 #include <QPointer>
 #include <QStringList>
 #include <array>
@@ -34,6 +35,7 @@ class TAboutForm;
 class TDeviceConfigForm;
 class TMACForm;
 class SerialTab;
+class PollIoTab;
 
 // The windows the main window opens.
 struct MainWindowForms {
@@ -104,7 +106,7 @@ class TForm1 : public QMainWindow {
   // Tabs.
   QTabWidget* PageControl1;
   SerialTab* Serial;
-  QWidget* PollIO;
+  PollIoTab* PollIO;
   QWidget* Events;
   QWidget* Zavedo;
 
@@ -124,7 +126,8 @@ class TForm1 : public QMainWindow {
   QCheckBox* CRCheckBox;
   QPushButton* TransmitButton;
 
-  // Poll I/O tab: the network address of each remote radio row.
+  // Poll I/O tab: its controls, owned by PollIO (the rest through its
+  // RemoteRadioControls table).
   std::array<QComboBox*, 4> RadioNetworkAddressComboBox{};
   QPushButton* RefreshPollButton;
 
@@ -151,6 +154,9 @@ class TForm1 : public QMainWindow {
   void SaveSettings1Click();
   void CloseProgram();
   void ClearEventButtonClick();
+  // Collapses the status panel (checked) so that all four Poll I/O radios
+  // show, or restores it.
+  void CloseCheckBoxClick();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -162,7 +168,10 @@ class TForm1 : public QMainWindow {
   class LinkBusy;
   void BuildMenus();
   QWidget* BuildStatusPanel();
-  QWidget* BuildPollTab();
+  PollIoTab* BuildPollTab();
+  // A tab was shown: leaving Poll I/O while the panel is collapsed is
+  // undone; the collapse box shows only with Poll I/O.
+  void PageControl1Change(int index);
   QWidget* BuildEventsTab();
   QWidget* BuildZavedoTab();
   void SetStatus(const QString& text);
@@ -189,6 +198,10 @@ class TForm1 : public QMainWindow {
   bool firstShow_ = true;
   bool linkBusy_ = false;
   int disconnectDelayMs_ = 750;
+  // The status panel as built, restored when it is expanded again.
+  int panelWidth_ = 0;
+  QMargins panelMargins_;
+  int shownTab_ = 0;
 };
 
 }  // namespace qmx
