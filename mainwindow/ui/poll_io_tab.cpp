@@ -31,7 +31,7 @@ namespace {
 // line up.
 constexpr int kRowHeight = 22;
 constexpr int kRowSpacing = 2;
-constexpr int kGroupMargin = 6;
+constexpr int kGroupMargin = 4;
 constexpr int kRows = 14;  // network address … PWM1
 constexpr int kGpioRow = 3;
 constexpr int kAdcRow = 9;
@@ -144,11 +144,8 @@ QWidget* PollIoTab::BuildCaptions() {
   RefreshEdit->setReadOnly(true);
   RefreshPollButton = new QPushButton("Start", captions_);
   RefreshPollButton->setObjectName("RefreshPollButton");
-  auto* controls = new QHBoxLayout;
-  controls->addWidget(RefreshUpDown);
-  controls->addWidget(RefreshPollButton);
-  controls->addStretch(1);
-  column->addLayout(controls);
+  column->addWidget(RefreshUpDown);
+  column->addWidget(RefreshPollButton, 0, Qt::AlignLeft);
   return captions_;
 }
 
@@ -160,10 +157,10 @@ QGroupBox* PollIoTab::BuildGroup(int n) {
   auto* grid = new QGridLayout(group);
   grid->setContentsMargins(kGroupMargin, kGroupMargin, kGroupMargin, kGroupMargin);
   grid->setVerticalSpacing(kRowSpacing);
-  grid->setHorizontalSpacing(4);
+  grid->setHorizontalSpacing(2);
 
   const QFontMetrics fm(font());
-  const int valueWidth = fm.horizontalAdvance("0x0000") + 14;
+  const int valueWidth = fm.horizontalAdvance("0x0000") + 12;
   const int wideWidth = fm.horizontalAdvance("00:00:00:00:00:00:00:00") + 14;
 
   r.networkAddress = new QComboBox(group);
@@ -206,7 +203,7 @@ QGroupBox* PollIoTab::BuildGroup(int n) {
   r.percentLabel = new QLabel("%", group);
   r.percentLabel->setObjectName(Name(n, "PercentLabel"));
   auto* gauges = new QHBoxLayout;
-  gauges->setSpacing(4);
+  gauges->setSpacing(2);
   gauges->addWidget(GaugeColumn(group, r.rssiValue, r.rssiGauge, new QLabel("RSSI", group)));
   gauges->addWidget(GaugeColumn(group, r.percentValue, r.percentGauge, r.percentLabel));
   grid->addLayout(gauges, kGpioRow, 2, kRows - kGpioRow, 1);
