@@ -119,6 +119,36 @@ TEST_F(PollIoTabTest, WritesPutTheirBytesOnTheWire) {
   EXPECT_EQ(save.payload()[0] | save.payload()[1] << 8, 0x0002);
 }
 
+TEST_F(PollIoTabTest, ConfigOpensTheDialogOnTheRadioOnlyAfterAFullRead) {
+  ConnectOnPollTab();
+  // Notes the dialog's radio as it shows, and closes it.
+  struct Closer : QObject {
+    int shownFor = -1;
+    bool eventFilter(QObject* o, QEvent* e) override {
+      if (e->type() == QEvent::Show) {
+        auto* dialog = static_cast<TDeviceConfigForm*>(o);
+        shownFor = dialog->RadioIndex;
+        QTimer::singleShot(0, dialog, &QDialog::reject);
+      }
+      return false;
+    }
+  } closer;
+  set.config.installEventFilter(&closer);
+  int& shownFor = closer.shownFor;
+  row(3).networkAddress->setEditText("0x0002");
+  row(3).config->click();
+  EXPECT_EQ(shownFor, 3);
+  EXPECT_EQ(Sent(), Reads(0x0002, {0, 1, 2, 3, 4, 5, 6, 16}));
+
+  shownFor = -1;
+  row(3).networkAddress->setEditText("0x0009");
+  row(3).config->click();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(shownFor, -1);
+  EXPECT_EQ(set.prompter.All(),
+            (std::vector<test::Shown>{{"Could not get data from radio.  Please try again.", "BANKALL Failed", false}}));
+}
+
 TEST_F(PollIoTabTest, APollCycleWritesOutputsThenReadsEachRadioWithAnAddress) {
   const std::uint8_t gpio0Output[] = {0x01};
   set.module->PokeRegisters(0x0001, 6, 0, gpio0Output);
