@@ -40,6 +40,7 @@
 #include "link/workdir.h"
 #include "mainwindow/settings_file.h"
 #include "mainwindow/ui/events_tab.h"
+#include "mainwindow/ui/poll_io_tab.h"
 #include "mainwindow/ui/serial_tab.h"
 #include "mainwindow/ui/terminal_tab.h"
 #include "tools/ui/about_form.h"
@@ -162,6 +163,9 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
   PageControl1->setCurrentIndex(0);
   connect(PageControl1, &QTabWidget::currentChanged, this, &TForm1::TabSelected);
   connect(Serial, &SerialTab::DestinationsChanged, this, &TForm1::CopyDestinationsToPollTab);
+  panelWidth_ = Panel1->width();
+  panelMargins_ = Panel1->layout()->contentsMargins();
+  connect(CloseCheckBox, &QCheckBox::toggled, this, &TForm1::CloseCheckBoxClick);
   ResetPollControls(false);
   SetConnectedControls(false);
 
@@ -313,38 +317,17 @@ QWidget* TForm1::BuildStatusPanel() {
   return Panel1;
 }
 
-QWidget* TForm1::BuildPollTab() {
-  auto* tab = new QWidget;
-  auto* layout = new QVBoxLayout(tab);
-  // The four radios side by side; the last lies beyond the right edge and
-  // is reached by scrolling.
-  auto* scroll = new QScrollArea(tab);
-  scroll->setFrameShape(QFrame::NoFrame);
-  scroll->setWidgetResizable(true);
-  scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  auto* strip = new QWidget(scroll);
-  auto* groups = new QHBoxLayout(strip);
-  for (int i = 0; i < 4; ++i) {
-    auto* group = new QGroupBox(QString("Radio %1").arg(i + 1), strip);
-    group->setObjectName(QString("Radio%1GroupBox").arg(i + 1));
-    auto* form = new QFormLayout(group);
-    auto* box = new QComboBox(group);
-    box->setObjectName(QString("Radio%1NetworkAddressComboBox").arg(i + 1));
-    box->setEditable(true);
-    box->setInsertPolicy(QComboBox::NoInsert);
-    box->setMinimumContentsLength(8);
-    RadioNetworkAddressComboBox[static_cast<std::size_t>(i)] = box;
-    form->addRow("Network Address", box);
-    groups->addWidget(group);
-  }
-  scroll->setWidget(strip);
-  layout->addWidget(scroll, 1);
-  auto* bottom = new QHBoxLayout;
-  RefreshPollButton = new QPushButton("Start", tab);
-  RefreshPollButton->setObjectName("RefreshPollButton");
-  bottom->addStretch(1);
-  bottom->addWidget(RefreshPollButton);
-  layout->addLayout(bottom);
+PollIoTab* TForm1::BuildPollTab() {
+  auto* tab = new PollIoTab(link_.commands, image_, prompter_);
+  for (std::size_t i = 0; i < RadioNetworkAddressComboBox.size(); ++i)
+    RadioNetworkAddressComboBox[i] = tab->RemoteRadioControls[i].networkAddress;
+  RefreshPollButton = tab->RefreshPollButton;
+  connect(tab, &PollIoTab::StatusChanged, this, &TForm1::SetStatus);
+  tab->SetConfigOpener([this](RadioIndex slot) {
+    if (!forms_.config) return;
+    forms_.config->RadioIndex = slot;
+    forms_.config->exec();
+  });
   return tab;
 }
 
@@ -367,10 +350,7 @@ void TForm1::ClearLocalStatus() {
   for (QLabel* value : statusValues_) value->clear();
 }
 
-void TForm1::ResetPollControls(bool on) {
-  for (QComboBox* box : RadioNetworkAddressComboBox) box->setEnabled(on);
-  RefreshPollButton->setEnabled(on);
-}
+void TForm1::ResetPollControls(bool on) { PollIO->ResetPollControls(on); }
 
 void TForm1::SetConnectedControls(bool connected) {
   connected_ = connected;
@@ -430,6 +410,7 @@ void TForm1::Disconnect() {
   SetConnectedControls(false);
   Serial->StopTransmitting();
   LeaveTerminalQuietly();
+  PollIO->StopPolling();
   ClearLocalStatus();
   link_.transport.StopComm();
   if (disconnectDelayMs_ > 0) {
@@ -446,6 +427,7 @@ void TForm1::PortLost() {
   SetConnectedControls(false);
   Serial->StopTransmitting();
   LeaveTerminalQuietly();
+  PollIO->StopPolling();
   ClearLocalStatus();
   link_.transport.StopComm();
   ResetPollControls(false);
@@ -662,25 +644,22 @@ void TForm1::LeaveTerminalQuietly() {
 }
 
 void TForm1::ApplyIoEvent(std::uint16_t address, const std::vector<std::uint8_t>& data) {
-  for (int n = 1; n <= 4; ++n) {
-    const QString text = RadioNetworkAddressComboBox[static_cast<std::size_t>(n - 1)]->currentText();
-    std::int32_t value = 0;
-    if (!TryTextToInt(text.toStdString(), value) || static_cast<std::uint16_t>(value) != address ||
-        value != static_cast<std::int32_t>(address))
-      continue;
-    const BankInfo bank5 = *FindBank(5);
-    auto place = image_.Bank(n, bank5);
-    std::copy_n(data.begin(), std::min(data.size(), place.size()), place.begin());
-    return;
-  }
+  PollIO->ApplyIoEvent(address, data);
 }
 
-void TForm1::CopyDestinationsToPollTab(const QStringList& all) {
-  for (QComboBox* box : RadioNetworkAddressComboBox) {
-    const QString typed = box->currentText();
-    box->clear();
-    box->addItems(all);
-    box->setEditText(typed);
+void TForm1::CopyDestinationsToPollTab(const QStringList& all) { PollIO->SetDestinations(all); }
+
+void TForm1::CloseCheckBoxClick() {
+  const bool collapse = CloseCheckBox->isChecked();
+  for (QWidget* w : Panel1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (w != CloseCheckBox) w->setVisible(!collapse);
+  if (collapse) {
+    // The panel keeps only the box; the tabs take its place.
+    Panel1->layout()->setContentsMargins(1, 1, 1, 1);
+    Panel1->setFixedWidth(CloseCheckBox->sizeHint().width() + 2);
+  } else {
+    Panel1->layout()->setContentsMargins(panelMargins_);
+    Panel1->setFixedWidth(panelWidth_);
   }
 }
 

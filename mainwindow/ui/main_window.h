@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QColor>
+#include <QMargins>
 #include <QPointer>
 #include <QStringList>
 #include <array>
@@ -37,6 +38,7 @@ class TMACForm;
 class SerialTab;
 class EventsTab;
 class TerminalTab;
+class PollIoTab;
 
 // The windows the main window opens.
 struct MainWindowForms {
@@ -107,7 +109,7 @@ class TForm1 : public QMainWindow {
   // Tabs.
   QTabWidget* PageControl1;
   SerialTab* Serial;
-  QWidget* PollIO;
+  PollIoTab* PollIO;
   EventsTab* Events;
   TerminalTab* Zavedo;
 
@@ -127,7 +129,8 @@ class TForm1 : public QMainWindow {
   QCheckBox* CRCheckBox;
   QPushButton* TransmitButton;
 
-  // Poll I/O tab: the network address of each remote radio row.
+  // Poll I/O tab: its controls, owned by PollIO (the rest through its
+  // RemoteRadioControls table).
   std::array<QComboBox*, 4> RadioNetworkAddressComboBox{};
   QPushButton* RefreshPollButton;
 
@@ -162,6 +165,9 @@ class TForm1 : public QMainWindow {
   // After it: entering the terminal takes the radio out of protocol mode
   // and gives the ring to the terminal.
   void PageControl1Change(const TabChange& change);
+  // Collapses the status panel (checked) so that all four Poll I/O radios
+  // show, or restores it.
+  void CloseCheckBoxClick();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -173,7 +179,7 @@ class TForm1 : public QMainWindow {
   class LinkBusy;
   void BuildMenus();
   QWidget* BuildStatusPanel();
-  QWidget* BuildPollTab();
+  PollIoTab* BuildPollTab();
   void TabSelected(int index);
   // Disconnected: the terminal, if shown, gives the ring back and the
   // Serial tab is shown.
@@ -202,6 +208,9 @@ class TForm1 : public QMainWindow {
   bool firstShow_ = true;
   bool linkBusy_ = false;
   int disconnectDelayMs_ = 750;
+  // The status panel as built, restored when it is expanded again.
+  int panelWidth_ = 0;
+  QMargins panelMargins_;
 };
 
 }  // namespace qmx

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QEventLoop>
 #include <QFontInfo>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTextEdit>
@@ -21,6 +22,7 @@
 
 #include "tests/fixtures/qmxsim_process.h"
 #include "tests/fixtures/temp_dir.h"
+#include "mainwindow/ui/poll_io_tab.h"
 #include "mainwindow/ui/serial_tab.h"
 #include "mainwindow/ui/terminal_tab.h"
 #include "tests/mainwindow/ui/demo_set.h"
@@ -167,6 +169,39 @@ TEST_F(ScreenshotTest, EventsAndTerminalTabsWithLiveData) {
   QTest::qWait(50);
   ExpectTidy(&w);
   Save(&w, "terminal_tab.png");
+}
+
+TEST_F(ScreenshotTest, PollIoTabWithLiveData) {
+  TForm1& w = set.form1;
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  set.WhenPortDialogShows([](TCommPortForm& d) {
+    d.CommPortComboBox->setCurrentIndex(d.CommPortComboBox->findText("SIM-OK"));
+    d.OKButtonClick();
+  });
+  w.ConnectButtonClick();
+  ASSERT_TRUE(w.Connected());
+  // Remote 1 drives two outputs and has PWM1 on.
+  const std::uint8_t outputs[] = {0x05}, pwm1On[] = {0x04};
+  set.module->PokeRegisters(0x0001, 6, 0, outputs);
+  set.module->PokeRegisters(0x0001, 6, 2, pwm1On);
+  for (std::uint16_t a : {0x0001, 0x0002, 0x0003}) w.Sink().RemoteJoined(a);
+  QCoreApplication::processEvents();
+  w.PageControl1->setCurrentWidget(w.PollIO);
+  for (int n = 1; n <= 3; ++n) w.RadioNetworkAddressComboBox[static_cast<std::size_t>(n - 1)]->setCurrentIndex(n - 1);
+  w.RadioNetworkAddressComboBox[3]->setEditText("0x0004");
+  QTest::qWait(20);
+  EXPECT_EQ(w.PollIO->RemoteRadioControls[0].mac->text(), "02:51:4D:58:24:00:00:02");
+  ExpectTidy(&w);
+  Save(&w, "poll_io_tab.png");
+
+  w.CloseCheckBox->setChecked(true);
+  QTest::qWait(20);
+  // All four groups in view.
+  const QRect group4(w.PollIO->RadioGroupBox[3]->mapTo(&w, QPoint(0, 0)), w.PollIO->RadioGroupBox[3]->size());
+  EXPECT_TRUE(w.rect().contains(group4));
+  ExpectTidy(&w);
+  Save(&w, "poll_io_tab_collapsed.png");
 }
 
 TEST_F(ScreenshotTest, PortDialog) {

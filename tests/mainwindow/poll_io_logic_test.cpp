@@ -1,0 +1,35 @@
+// The Poll I/O tab's rules without widgets: the success rate and when the
+// automatic poll runs.
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "mainwindow/poll_io_logic.h"
+
+namespace qmx {
+namespace {
+
+TEST(PollIoLogicTest, SuccessRateIsTruncatedAndAbsentWithoutRequests) {
+  EXPECT_EQ(SuccessRate(3, 2), 66);
+  EXPECT_EQ(SuccessRate(3, 3), 100);
+  EXPECT_EQ(SuccessRate(0, 0), std::nullopt);
+}
+
+TEST(PollIoLogicTest, CyclesNeverOverlapAndStopOnDisconnect) {
+  EXPECT_EQ(PollSchedule::IntervalMs("0"), 10);
+  EXPECT_EQ(PollSchedule::IntervalMs("5"), 5000);
+  PollSchedule s;
+  EXPECT_EQ(s.Start("2"), 2000);
+  ASSERT_TRUE(s.BeginCycle());
+  EXPECT_FALSE(s.BeginCycle());  // a tick during the cycle
+  EXPECT_EQ(s.EndCycle("0"), 10);
+
+  ASSERT_TRUE(s.BeginCycle());
+  s.Abandon();
+  EXPECT_TRUE(s.Abandoned());
+  EXPECT_EQ(s.EndCycle("1"), std::nullopt);
+  EXPECT_FALSE(s.Running());
+}
+
+}  // namespace
+}  // namespace qmx
