@@ -23,6 +23,15 @@ if [ ${#targets[@]} -eq 0 ]; then
   for src in "$root"/fuzz/fuzz_*.cpp; do targets+=("$(basename "$src" .cpp)"); done
 fi
 
+# The longest input worth trying: a target's time per input grows with its
+# length, and past a few frames a longer byte stream reaches nothing new.
+max_len() {
+  case $1 in
+    fuzz_frames) echo 1024 ;;  # four frames of the longest kind, or dozens of short ones
+    *) echo 4096 ;;            # libFuzzer's default
+  esac
+}
+
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 failed=()
@@ -33,7 +42,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus" "$findings"
   echo "== $target: ${seconds}s"
   # The scratch corpus first (where new inputs go), the committed seeds second.
-  if ! "$build/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
+  if ! "$build/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 -max_len="$(max_len "$target")" \
       -artifact_prefix="$findings/" "$corpus" "$root/fuzz/corpus/$name"; then
     failed+=("$target")
   fi
