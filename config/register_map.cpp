@@ -8,12 +8,6 @@
 
 namespace qmx {
 
-std::optional<BankInfo> FindBank(std::uint8_t bank) {
-  for (const auto& b : kBanks)
-    if (b.bank == bank) return b;
-  return std::nullopt;
-}
-
 std::size_t ImageOffset(std::uint8_t bank, std::uint8_t reg) {
   auto info = FindBank(bank);
   if (!info) throw std::invalid_argument("bank has no place in the radio image");

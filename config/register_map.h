@@ -1,13 +1,14 @@
-// The module's register banks, the program's cached copy of them for five
-// radios (RadioImage), and ReadBanks, which fills that copy over the link.
+// The program's cached copy of the module's register banks (link/banks.h)
+// for five radios (RadioImage), and ReadBanks, which fills it over the link.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <span>
+
+#include "link/banks.h"
 
 namespace qmx {
 
@@ -18,32 +19,6 @@ struct RegisterAddress {
   std::uint8_t reg = 0;
   std::uint8_t span = 0;
 };
-
-struct BankInfo {
-  std::uint8_t bank;
-  std::uint8_t length;
-  std::uint8_t offset;  // in a radio's image
-  std::uint16_t maskBit;
-};
-
-// The readable banks in read order: 0, 1, 2, 3, 4, 5, 6, 16.
-inline constexpr std::array<BankInfo, 8> kBanks{{
-    {0, 44, 0, 0x001},
-    {1, 34, 44, 0x002},
-    {2, 21, 78, 0x004},
-    {3, 2, 99, 0x008},
-    {4, 9, 101, 0x010},
-    {5, 21, 110, 0x020},
-    {6, 35, 131, 0x040},
-    {16, 75, 166, 0x100},
-}};
-inline constexpr std::uint8_t kActionBank = 255;
-
-using BankMask = std::uint16_t;
-inline constexpr BankMask kAllBanks = 0x17F;  // 383
-
-// The bank's entry, or nothing for banks that are not readable.
-std::optional<BankInfo> FindBank(std::uint8_t bank);
 
 // 0: the local radio; 1 … 4: the remote radios of the Poll I/O tab.
 using RadioIndex = int;

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "config/register_map.h"
+#include "link/banks.h"
 
 namespace qmx::sim {
 

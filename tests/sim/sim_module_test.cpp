@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "config/register_map.h"
+#include "link/banks.h"
 #include "tests/sim/sim_harness.h"
 
 namespace qmx::sim::test {
