@@ -163,9 +163,9 @@ TEST_F(CommandLayerTest, ReplyWithAnotherSequenceNumberIsNotTaken) {
   ASSERT_EQ(s.commands().EnterProtocolMode(kShort, 3), 1);
   s.module->SetFault(Fault::WrongSequence);
   // The time-out passes once the wrong reply is in: it had its chance.
-  s.link->queue.SetStoreListener([&] {
+  s.link->queue.SetStoreListener([&, self = std::this_thread::get_id()] {
+    s.clock.ExpireWaits(-1, self);
     s.waiter->Notify();
-    s.clock.Advance(milliseconds(1000));
   });
   PacketRecord rec = ReadRecord(3, 0, 2);
   EXPECT_EQ(s.commands().GetRegister(kShort, rec, 0, 0), -1);
