@@ -32,12 +32,13 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitRadio = 1;
 constexpr int kExitUsage = 2;
-constexpr double kTimeoutMs = 1000.0;
+constexpr std::uint32_t kDefaultTimeoutMs = 1000;
+constexpr std::uint32_t kMaxTimeoutMs = 600000;
 constexpr int kRetries = 3;
 
 const char* const kMainHelp =
-    "usage: qmxctl [--port PATH|sim] [--baud N] [--parity none|even|odd] [--stop 1|2] [--log]\n"
-    "              COMMAND [ARGS]\n"
+    "usage: qmxctl [--port PATH|sim] [--baud N] [--parity none|even|odd] [--stop 1|2]\n"
+    "              [--timeout MS] [--log] COMMAND [ARGS]\n"
     "\n"
     "Talks to a QMX2400 radio in protocol mode. Every command except 'enter'\n"
     "and 'exit' first puts the radio into protocol mode.\n"
@@ -47,6 +48,8 @@ const char* const kMainHelp =
     "  --baud N          baud rate (default 9600)\n"
     "  --parity P        none, even or odd (default none)\n"
     "  --stop N          stop bits, 1 or 2 (default 1)\n"
+    "  --timeout MS      wait up to MS milliseconds (1-600000, default 1000) for each\n"
+    "                    reply before a retry; read-all, status and reset keep 1000\n"
     "  --log             write every frame to logfile.dat in the current directory\n"
     "\n"
     "commands:\n"
@@ -66,7 +69,7 @@ const char* const kMainHelp =
     "exit status: 0 success, 1 the radio did not answer or refused, 2 bad arguments\n";
 
 const std::map<std::string, const char*> kCommandHelp{
-    {"enter", "usage: qmxctl [options] enter\nPuts the radio into protocol mode (1000 ms, 3 retries).\n"},
+    {"enter", "usage: qmxctl [options] enter\nPuts the radio into protocol mode (3 retries, --timeout each).\n"},
     {"exit", "usage: qmxctl [options] exit\nLeaves protocol mode (transparent mode follows).\n"},
     {"reset", "usage: qmxctl [options] reset\nSoftware reset of the local radio (one try, 1000 ms).\n"},
     {"get",
@@ -160,6 +163,7 @@ struct Options {
   std::string port = "sim";
   LineSettings line{9600, 8, parity::None, stopbits::One, false};
   bool log = false;
+  double timeoutMs = kDefaultTimeoutMs;
   std::string command;
   std::vector<std::string> args;
   std::optional<std::uint16_t> remote;
@@ -197,6 +201,9 @@ Options ParseArgs(int argc, char** argv) {
       if (s == "1") o.line.stopBits = stopbits::One;
       else if (s == "2") o.line.stopBits = stopbits::Two;
       else throw UsageError{"bad stop bits: '" + s + "'"};
+    } else if (a == "--timeout") {
+      o.timeoutMs = ParseNumber(value("--timeout"), "time-out", kMaxTimeoutMs);
+      if (o.timeoutMs == 0) throw UsageError{"bad time-out: 0 (1-" + std::to_string(kMaxTimeoutMs) + " ms)"};
     } else if (a == "--log") {
       o.log = true;
     } else if (a == "--remote") {
@@ -238,7 +245,7 @@ class Session {
     link_->parser.Start();
     const std::string& c = options_.command;
     if (c == "enter") return Enter();
-    if (c == "exit") return Check(link_->commands.ExitProtocolMode(kTimeoutMs, kRetries), "Exit Protocol Mode");
+    if (c == "exit") return Check(link_->commands.ExitProtocolMode(options_.timeoutMs, kRetries), "Exit Protocol Mode");
     if (Enter() == kExitOk) {
       if (c == "reset") return Check(link_->commands.SoftwareReset(0), "Software Reset");
       if (c == "get") return Get();
@@ -260,14 +267,14 @@ class Session {
     return kExitOk;
   }
   int Enter() {
-    return Check(link_->commands.EnterProtocolMode(kTimeoutMs, kRetries), "Enter Protocol Mode");
+    return Check(link_->commands.EnterProtocolMode(options_.timeoutMs, kRetries), "Enter Protocol Mode");
   }
 
   int Get() {
     PacketRecord rec = options_.rec;
     int n = options_.remote ? (rec.NetworkAddress = *options_.remote,
-                               link_->commands.GetRemoteRegister(kTimeoutMs, rec, kRetries, 0))
-                            : link_->commands.GetRegister(kTimeoutMs, rec, kRetries, 0);
+                               link_->commands.GetRemoteRegister(options_.timeoutMs, rec, kRetries, 0))
+                            : link_->commands.GetRegister(options_.timeoutMs, rec, kRetries, 0);
     if (n < 0) return Refused("Get Register", rec);
     std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(n), rec.Data.size());
     std::printf("%s", HexDump({rec.Data.data(), count}, rec.Register).c_str());
@@ -278,8 +285,8 @@ class Session {
   int Set() {
     PacketRecord rec = options_.rec;
     int r = options_.remote ? (rec.NetworkAddress = *options_.remote,
-                               link_->commands.SetRemoteRegister(kTimeoutMs, rec, kRetries))
-                            : link_->commands.SetRegister(kTimeoutMs, rec, kRetries, 0);
+                               link_->commands.SetRemoteRegister(options_.timeoutMs, rec, kRetries))
+                            : link_->commands.SetRegister(options_.timeoutMs, rec, kRetries, 0);
     if (r < 0) return Refused("Set Register", rec);
     return kExitOk;
   }
@@ -321,7 +328,7 @@ class Session {
 
   int Send() {
     PacketRecord rec = options_.rec;
-    if (link_->commands.TxData(kTimeoutMs, rec, kRetries) < 0) return Check(-1, "TX Data");
+    if (link_->commands.TxData(options_.timeoutMs, rec, kRetries) < 0) return Check(-1, "TX Data");
     const char* meaning = rec.TxStatus == 0   ? "acknowledged"
                           : rec.TxStatus == 1 ? "no acknowledgement"
                           : rec.TxStatus == 2 ? "not linked"

@@ -14,6 +14,11 @@ RadioLink::RadioLink(PortFactory factory, WorkDir& dir, Prompter& prompter, Wait
   // Settling times pass through the waiter too, so a waiting window stays
   // alive.
   transport.SetSleeper([this](std::chrono::milliseconds duration) { waiter_.Sleep(duration); });
+  // A port stopped by its owner (the window closing, a disconnect) fails a
+  // waiting command at once, as a lost one does, instead of at its deadline.
+  transport.SetStateListener([this](bool open) {
+    if (!open) waiter_.Notify();
+  });
   transport.SetPortLostListener([this] {
     std::function<void()> listener;
     {

@@ -27,7 +27,7 @@ class WorkDir;
 class RadioLink {
  public:
   // The sink receives view events on the parser thread; the waiter is woken
-  // by every stored reply and by the loss of the port.
+  // by every stored reply and whenever the port closes, lost or stopped.
   RadioLink(PortFactory factory, WorkDir& dir, Prompter& prompter, Waiter& waiter, ViewSink& sink);
   ~RadioLink();
   RadioLink(const RadioLink&) = delete;

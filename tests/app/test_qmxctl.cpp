@@ -63,7 +63,8 @@ TEST_F(QmxctlTest, StatusOfTheSimulatedModule) {
 TEST_F(QmxctlTest, BadArgumentsExitWithTwo) {
   // The port does not exist: opening it first would exit with 1.
   for (const char* args : {"", "frobnicate", "get 0 0", "get 300 0 1", "--parity mark status", "send 1",
-                           "status --remote 2", "--baud x enter", "set 0 0 0G", "get 7 0 1", "get 0 44 1",
+                           "status --remote 2", "--baud x enter", "--timeout 0 enter",
+                           "--timeout 600001 enter", "--timeout soon enter", "set 0 0 0G", "get 7 0 1", "get 0 44 1",
                            "get 0 40 5", "get 1 0 0", "set 9 0 01", "send 0x10000 01", "monitor soon"}) {
     const Outcome r = Qmxctl(std::string("--port /nonexistent/tty ") + args);
     EXPECT_EQ(r.status, 2) << args;
@@ -75,9 +76,18 @@ TEST_F(QmxctlTest, BadArgumentsExitWithTwo) {
 }
 
 TEST_F(QmxctlTest, RadioThatDoesNotAnswerExitsWithOne) {
-  const Outcome r = Qmxctl("--port sim --baud 19200 enter");
+  // The module listens at 9600: one attempt and three retries, each waiting
+  // out the time-out given.
+  TempDir cwd;
+  const Outcome r = Qmxctl("--port sim --baud 19200 --timeout 20 --log enter", cwd.path());
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("did not answer"), std::string::npos) << r.err;
+  std::ifstream in(cwd.path() / "logfile.dat", std::ios::binary);
+  const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string frame = "(Enter Protocol Mode)\r\n";
+  std::size_t sent = 0;
+  for (auto at = log.find(frame); at != std::string::npos; at = log.find(frame, at + 1)) ++sent;
+  EXPECT_EQ(sent, 4u) << log;
   // Not linked remote: refused.
   const Outcome refused = Qmxctl("--port sim get 0 0 4 --remote 0x0777");
   EXPECT_EQ(refused.status, 1);

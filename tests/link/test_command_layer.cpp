@@ -15,7 +15,7 @@ namespace {
 using std::chrono::milliseconds;
 using sim::Fault;
 
-constexpr double kShort = 60.0;  // ms; enough for the in-process module to answer
+constexpr double kShort = 60.0;  // ms; on the fake clock it passes only when a test expires it
 
 PacketRecord ReadRecord(std::uint8_t bank, std::uint8_t reg, std::uint8_t span, std::uint16_t address = 0) {
   PacketRecord rec;
@@ -26,10 +26,13 @@ PacketRecord ReadRecord(std::uint8_t bank, std::uint8_t reg, std::uint8_t span, 
   return rec;
 }
 
+// On the fake clock, with remote radios answering at once (their latency
+// would run on a clock that only the test moves). A case whose radio stays
+// silent expires the waits that run out.
 class CommandLayerTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(s.Open()); }
-  SimLink s;
+  SimLink s{FakeTime{}, {.remoteLatency = milliseconds(0)}};
 };
 
 // The (sequence number, type) of every frame the log says was sent.
@@ -70,6 +73,7 @@ TEST_F(CommandLayerTest, FirstReplyLostIsRecoveredByARetransmissionWithAFreshNum
   ASSERT_EQ(s.commands().EnterProtocolMode(kShort, 3), 1);
   s.module->ClearReceivedFrames();
   s.module->SetFault(Fault::DropReply, 1);
+  s.clock.ExpireWaits(1);  // the wait for the dropped reply
   PacketRecord rec = ReadRecord(1, 0, 34);
   EXPECT_EQ(s.commands().GetRegister(kShort, rec, 3, 0), 34);
   const auto sent = s.Received();
@@ -92,6 +96,7 @@ TEST_F(CommandLayerTest, RegisterReadAndWriteResults) {
   EXPECT_EQ(s.module->Registers(sim::kLocal, 0, 10, 1), std::vector<std::uint8_t>{0x07});
 
   // A write to a read-only bank is refused by the module: no reply, failure.
+  s.clock.ExpireWaits(1);
   PacketRecord ro = ReadRecord(16, 0, 1);
   EXPECT_EQ(s.commands().SetRegister(kShort, ro, 0, 0), -1);
 }
@@ -147,6 +152,7 @@ TEST_F(CommandLayerTest, RemoteRegisterStatusesAndRowStatistics) {
 
   // Silent air: every transmission counts as an attempt.
   s.module->SetFault(Fault::NeverReply);
+  s.clock.ExpireWaits();
   rec = ReadRecord(0, 0, 44, 0x0001);
   EXPECT_EQ(s.commands().GetRegister(kShort, rec, 2, 1), -1);  // routed to the remote form
   EXPECT_EQ(s.commands().Stats(1).attempts, 3u);
@@ -156,8 +162,14 @@ TEST_F(CommandLayerTest, RemoteRegisterStatusesAndRowStatistics) {
 TEST_F(CommandLayerTest, ReplyWithAnotherSequenceNumberIsNotTaken) {
   ASSERT_EQ(s.commands().EnterProtocolMode(kShort, 3), 1);
   s.module->SetFault(Fault::WrongSequence);
+  // The time-out passes once the wrong reply is in: it had its chance.
+  s.link->queue.SetStoreListener([&, self = std::this_thread::get_id()] {
+    s.clock.ExpireWaits(-1, self);
+    s.waiter->Notify();
+  });
   PacketRecord rec = ReadRecord(3, 0, 2);
   EXPECT_EQ(s.commands().GetRegister(kShort, rec, 0, 0), -1);
+  EXPECT_EQ(s.link->queue.Count(), 1u);
 }
 
 TEST_F(CommandLayerTest, ReplyLeftOverFromAnEarlierCommandNeverAnswersALaterOne) {
@@ -170,6 +182,7 @@ TEST_F(CommandLayerTest, ReplyLeftOverFromAnEarlierCommandNeverAnswersALaterOne)
   s.link->queue.Store(stale);
   s.link->sequence.Reset(8);
   s.module->SetFault(Fault::NeverReply);
+  s.clock.ExpireWaits();
   PacketRecord rec = ReadRecord(3, 0, 2);
   EXPECT_EQ(s.commands().GetRegister(kShort, rec, 0, 0), -1);
   EXPECT_EQ(s.link->queue.Count(), 0u);
@@ -202,6 +215,7 @@ TEST_F(CommandLayerTest, LoggedLines) {
   s.link->sequence.Reset(0);
   PacketRecord rec = ReadRecord(2, 0, 21);
   s.module->SetFault(Fault::NeverReply);
+  s.clock.ExpireWaits();
   s.commands().GetRegister(kShort, rec, 0, 0);
   s.link->sequence.Reset(4);
   s.commands().ExitProtocolMode(kShort, 0);
@@ -227,16 +241,14 @@ TEST_F(CommandLayerTest, RemoteActionsGoToTheRowAddress) {
 
 TEST_F(CommandLayerTest, LostDeviceFailsAWaitingCommandAtOnce) {
   ASSERT_EQ(s.commands().EnterProtocolMode(kShort, 3), 1);
-  s.module->SetFault(Fault::NeverReply);
-  std::thread unplug([&] {
-    std::this_thread::sleep_for(milliseconds(50));
-    s.module->Unplug();
-  });
-  const auto start = std::chrono::steady_clock::now();
+  // Unplugged as the command arrives, never answered. The clock stands
+  // still, so only the loss can end the wait (a wait left running blocks).
+  s.module->SetFault(Fault::Unplug, 1, 0);
+  const auto start = s.clock.Now();
   PacketRecord rec = ReadRecord(0, 0, 44);
   EXPECT_EQ(s.commands().GetRegister(10000, rec, 3, 0), -1);
-  unplug.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(2000));
+  EXPECT_EQ(s.clock.Now(), start);
+  EXPECT_EQ(s.module->ReceivedFrames().size(), 2u);  // no retransmission to a port that is gone
   EXPECT_FALSE(s.link->transport.IsOpen());
   EXPECT_EQ(s.commands().EnterProtocolMode(kShort, 0), -1);
 }

@@ -1,6 +1,8 @@
 // The desktop program's windows wired as its composition root wires them,
 // on the built-in simulated module, with a recording prompter, the real
-// nested-loop waiter and a working directory of the test's choosing.
+// nested-loop waiter and a working directory of the test's choosing. Made
+// with FakeTime, the waiter and the module run on `clock`, so a test whose
+// radio stays silent moves past each time-out at once.
 #pragma once
 
 #include <QApplication>
@@ -26,6 +28,7 @@
 #include "mainwindow/ui/main_window.h"
 #include "sim/sim_module.h"
 #include "sim/sim_serial_port.h"
+#include "tests/fixtures/fake_clock.h"
 #include "tests/fixtures/fake_prompter.h"
 #include "tests/fixtures/test_ports.h"
 #include "tests/fixtures/ui/qt_app.h"
@@ -51,7 +54,22 @@ class DemoSet {
   // `ports`: what the port dialog lists besides SIM-OK (none by default, so
   // that the dialog's first entry is the simulated module).
   explicit DemoSet(const std::filesystem::path& workdir, std::vector<PortInfo> ports = {})
+      : DemoSet(workdir, std::move(ports), SteadyTime()) {}
+  DemoSet(const std::filesystem::path& workdir, FakeTime) : DemoSet(workdir, {}, clock) {}
+  ~DemoSet() {
+    sink.SetTarget(nullptr);
+    link.parser.Stop();
+    link.transport.StopComm();
+  }
+  DemoSet(const DemoSet&) = delete;
+  DemoSet& operator=(const DemoSet&) = delete;
+
+ private:
+  // `time` is bound here but first used once its owner is made.
+  DemoSet(const std::filesystem::path& workdir, std::vector<PortInfo> ports, TimeSource& time)
       : dir(workdir),
+        waiter(time),
+        module(std::make_shared<sim::SimModule>(sim::SimOptions{.time = &time})),
         link(
             [this](const std::string& name) -> std::unique_ptr<SerialPort> {
               if (name != sim::kSimPortName && name != simPath) return nullptr;
@@ -78,13 +96,8 @@ class DemoSet {
     port.SetPortSource([ports] { return ports; }, [](const std::string&) { return false; });
     port.SetAttemptTimeoutMs(100);
   }
-  ~DemoSet() {
-    sink.SetTarget(nullptr);
-    link.parser.Stop();
-    link.transport.StopComm();
-  }
-  DemoSet(const DemoSet&) = delete;
-  DemoSet& operator=(const DemoSet&) = delete;
+
+ public:
 
   // Runs `action` on the port dialog once its modal loop runs; a dialog that
   // is still open afterwards is cancelled, so that a failed attempt cannot
@@ -113,10 +126,11 @@ class DemoSet {
   bool portDialogShown = false;
   // Writes to the module for which this returns true are lost on the line.
   std::function<bool(std::span<const std::uint8_t>)> loseWrite;
+  FakeClock clock;  // used only when made with FakeTime
   WorkDir dir;
   CursorNotingPrompter prompter;
   QtWaiter waiter;
-  std::shared_ptr<sim::SimModule> module = std::make_shared<sim::SimModule>();
+  std::shared_ptr<sim::SimModule> module;
   ForwardingSink sink;
   RadioLink link;
   RadioImage image;

@@ -53,6 +53,7 @@ std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
 class MainWindowTest : public ::testing::Test {
  protected:
   MainWindowTest() : set(temp.path()) {}
+  explicit MainWindowTest(test::FakeTime) : set(temp.path(), test::FakeTime{}) {}
 
   TForm1& w() { return set.form1; }
 
@@ -124,6 +125,13 @@ class MainWindowTest : public ::testing::Test {
 
   test::TempDir temp;
   test::DemoSet set;
+};
+
+// The window on a fake clock, for commands that run out their time-outs:
+// each time-out passes at once, and the clock tells how long was waited.
+class MainWindowTimeoutTest : public MainWindowTest {
+ protected:
+  MainWindowTimeoutTest() : MainWindowTest(test::FakeTime{}) {}
 };
 
 const std::vector<std::pair<int, int>> kEnterAndReadAll = {
@@ -259,16 +267,20 @@ TEST_F(MainWindowTest, ACancelledConnectChangesNothing) {
   EXPECT_FALSE(set.link.transport.IsOpen());
 }
 
-TEST_F(MainWindowTest, ConnectFailsWhenOnlyTheLastBankFails) {
+TEST_F(MainWindowTimeoutTest, ConnectFailsWhenOnlyTheLastBankFails) {
   // Every request for bank 16 is lost on the way: 1 + 3 retries, a second each.
+  // Writes happen on the waiting thread, so the wait that follows a lost one
+  // is the one that runs out.
   int lost = 0;
   set.loseWrite = [&](std::span<const std::uint8_t> bytes) {
     const bool bank16 = bytes.size() >= 7 && bytes[3] == ptype::GetRegister && bytes[5] == 16;
     lost += bank16;
+    if (bank16) set.clock.ExpireWaits(1);
     return bank16;
   };
   EXPECT_FALSE(set.Connect());
   EXPECT_EQ(lost, 4);
+  EXPECT_EQ(set.clock.Elapsed(), 4s);  // only the lost requests waited out their second
   EXPECT_EQ(set.prompter.All(),
             (std::vector<Shown>{{"Could not get data from radio.  Please try again.", "BANKALL Failed", false}}));
   EXPECT_EQ(w().StatusText(), "Disconnected.");
@@ -324,17 +336,21 @@ TEST_F(MainWindowTest, RefreshRedrawsThePanel) {
   EXPECT_EQ(w().StatusValues()[2], "0x0A (2400 MHz)");
 }
 
-TEST_F(MainWindowTest, RefreshWithASilentRadio) {
+TEST_F(MainWindowTimeoutTest, RefreshWithASilentRadio) {
   ASSERT_TRUE(set.Connect());
   const WindowState before = State();
   set.module->SetFault(sim::Fault::NeverReply);
   // Connect (here: disconnect) and Refresh pressed while the refresh waits
   // are ignored; the waiting refresh keeps its port.
-  QTimer::singleShot(300, &w(), [this] {
+  QTimer::singleShot(0, &w(), [this] {
+    EXPECT_EQ(set.waiter.Depth(), 1);  // inside the first attempt's wait
+    set.clock.ExpireWaits();
     w().ConnectButtonClick();
     w().RefreshButtonClick();
+    set.clock.Advance(1s);  // the first attempt's time-out
   });
   test::Click(w().RefreshButton);  // one attempt and three retries, a second each
+  EXPECT_EQ(set.clock.Elapsed(), 4s);
   EXPECT_EQ(set.prompter.All(),
             (std::vector<Shown>{{"Could not enter protocol mode.", "EnterProtocolMode Error", false}}));
   EXPECT_EQ(State(), before);
@@ -361,18 +377,16 @@ TEST_F(MainWindowTest, DisconnectClosesThePortAndClearsThePanel) {
 }
 
 TEST_F(MainWindowTest, DisconnectWaitsWithTheWindowAlive) {
-  w().SetDisconnectDelayMs(750);
+  w().SetDisconnectDelayMs(100);
   ASSERT_TRUE(set.Connect());
-  int ticks = 0;
-  QTimer timer;
-  QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
-  timer.start(50);
-  const auto start = std::chrono::steady_clock::now();
+  // A timer due halfway through the delay (and so always ahead of the
+  // delay's own timer) fires inside the wait: the wait lasted at least that
+  // long, and the window's events ran meanwhile.
+  QString statusThen = "not fired during the wait";
+  QTimer::singleShot(50ms, Qt::PreciseTimer, &w(), [&] { statusThen = w().StatusText(); });
   w().ConnectButtonClick();
-  const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(took, 740ms);
-  EXPECT_LT(took, 3s);
-  EXPECT_GE(ticks, 5);  // timers ran during the wait
+  EXPECT_NE(statusThen, "not fired during the wait");
+  EXPECT_NE(statusThen, "Disconnected.");
   EXPECT_EQ(w().StatusText(), "Disconnected.");
 }
 
@@ -472,13 +486,17 @@ TEST_F(MainWindowTest, ExitClosesTheWindowAndStopsTheParser) {
   EXPECT_FALSE(set.link.parser.Running());
 }
 
-TEST_F(MainWindowTest, ClosingTheWindowDuringAWaitEndsTheCommandAtOnce) {
+TEST_F(MainWindowTimeoutTest, ClosingTheWindowDuringAWaitEndsTheCommandAtOnce) {
   ASSERT_TRUE(set.Connect());
   set.module->SetFault(sim::Fault::NeverReply);
-  QTimer::singleShot(100, &w(), [this] { w().close(); });
-  const auto start = std::chrono::steady_clock::now();
-  w().RefreshButtonClick();  // would wait four seconds for a silent radio
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  QTimer::singleShot(0, &w(), [this] {
+    EXPECT_EQ(set.waiter.Depth(), 1);  // inside the first attempt's wait
+    w().close();
+  });
+  // Would wait four seconds for a silent radio; the clock never moves, so
+  // only the close can end the wait (a wait left running blocks the test).
+  w().RefreshButtonClick();
+  EXPECT_EQ(set.clock.Elapsed(), 0s);
   EXPECT_FALSE(set.link.transport.IsOpen());
 }
 
