@@ -246,14 +246,16 @@ void SerialTransport::CommThread(std::shared_ptr<SerialPort> port, std::shared_p
   }
 
   // A device that vanishes while the owner stops the port is just stopped.
+  // The loss is reported before the port shows as closed: whoever sees a
+  // command fail on the closed port finds the loss already reported.
   if (lost && !stop->isSet()) {
-    SetOpen(false);
     std::function<void()> listener;
     {
       std::lock_guard lock(mutex_);
       listener = portLost_;
     }
     if (listener) listener();
+    SetOpen(false);
     std::lock_guard io(ioMutex_);
     port->Close();
   } else {
