@@ -63,6 +63,7 @@ const char* const kMainHelp =
     "  status                             the local radio's status panel\n"
     "  send ADDR HEX...|--text TEXT       send radio data, print TX Status and LQI\n"
     "  monitor SECONDS                    print received data and network events\n"
+    "                                     (the built-in module's network is live)\n"
     "\n"
     "Numbers may be decimal or hex (0x12, x12, $12). 'qmxctl COMMAND --help'\n"
     "describes one command.\n"
@@ -228,7 +229,10 @@ void RequireArgs(const Options& o, std::size_t min, std::size_t max) {
 class Session {
  public:
   explicit Session(const Options& o) : options_(o), dir_(std::filesystem::current_path()) {
-    PortFactory factory = sim::MakeSimPortFactory(std::make_shared<sim::SimModule>(),
+    // The built-in module's network is live only for 'monitor': other
+    // commands print just their answers.
+    const auto network = sim::LiveNetwork(std::chrono::seconds(o.command == "monitor" ? 5 : 0));
+    PortFactory factory = sim::MakeSimPortFactory(std::make_shared<sim::SimModule>(network),
                                                   [](const std::string&) { return MakePosixSerialPort(); });
     link_ = std::make_unique<RadioLink>(factory, dir_, prompter_, waiter_, sink_);
     link_->options.logData = o.log;

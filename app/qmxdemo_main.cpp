@@ -27,7 +27,8 @@ struct Options {
   QCommandLineOption sim{"sim", "Start on the built-in simulated module: the port dialog selects it."};
   QCommandLineOption workdir{"workdir", "Directory of the program's files (logfile.dat, qmxdemo.ini).", "DIR",
                              QDir::currentPath()};
-  QCommandLineOption demo{"demo-interval", "Seconds between the simulated network's events (0: none; default 10).",
+  QCommandLineOption demo{"demo-interval",
+                          "Mean seconds between two reports of a simulated remote (0: a quiet network; default 10).",
                           "SECONDS", "10"};
 };
 
@@ -86,8 +87,7 @@ int main(int argc, char** argv) {
   qmx::WorkDir dir(workdir.toStdString());
   qmx::QtPrompter prompter;
   qmx::QtWaiter waiter;
-  auto module = std::make_shared<qmx::sim::SimModule>();
-  module->SetDemoInterval(std::chrono::seconds(demoSeconds));
+  auto module = std::make_shared<qmx::sim::SimModule>(qmx::sim::LiveNetwork(std::chrono::seconds(demoSeconds)));
   qmx::ForwardingSink sink;
   qmx::RadioLink link(
       qmx::sim::MakeSimPortFactory(module, [](const std::string&) { return qmx::MakePosixSerialPort(); }), dir,

@@ -34,12 +34,18 @@ using qmx::sim::SimModule;
 
 constexpr char kUsage[] =
     "Usage: qmxsim [--baud N] [--parity none|even|odd] [--stop 1|2] [--faults LIST]\n"
-    "              [--announce-every SECONDS] [--echo] [--strict-stop-bits] [--help]\n"
+    "              [--quiet] [--traffic-interval SECONDS] [--seed N] [--echo]\n"
+    "              [--strict-stop-bits] [--help]\n"
     "\n"
     "Serves a simulated QMX2400 module (the base of a PAN with remotes 0x0001,\n"
     "0x0002 and 0x0003) on a pseudo-terminal. The first line printed is the\n"
     "terminal's path; open it with your serial tool. SIGINT or SIGTERM end the\n"
     "tool; the terminal then reports a hang-up.\n"
+    "\n"
+    "The network is live: the base announces its start-up and the PAN, the\n"
+    "remotes join one after another over the first seconds, then send text\n"
+    "and binary data now and then, report changes of their inputs as I/O\n"
+    "events and answer each line typed outside protocol mode.\n"
     "\n"
     "  --baud N        the module's serial line: 1200, 2400, 4800, 9600 (default),\n"
     "                  19200, 38400, 57600 or 115200 baud\n"
@@ -64,9 +70,13 @@ constexpr char kUsage[] =
     "                                  each reply (default 101)\n"
     "                    unplug[=N]    unplug after N replies (default 0): the tool\n"
     "                                  exits and the host sees a hang-up\n"
-    "  --announce-every SECONDS\n"
-    "                  send a demonstration frame this often (a remote's I/O\n"
-    "                  event, its data, its join announcement, in turn)\n"
+    "  --quiet, --no-traffic\n"
+    "                  a quiet network: the remotes are joined from the start\n"
+    "                  and send nothing unasked\n"
+    "  --traffic-interval SECONDS\n"
+    "                  mean time between two reports of one remote (default 5)\n"
+    "  --seed N        seed of the network's chances (default 1): the same seed\n"
+    "                  gives the same traffic\n"
     "  --echo          remotes send the data of each TX Data back as RX Data\n"
     "  --help          show this text\n";
 
@@ -206,7 +216,9 @@ int main(int argc, char** argv) {
   LineSettings line;
   line.baudRate = 9600;
   std::string faults;
-  long announceSeconds = 0;
+  bool quiet = false;
+  long trafficSeconds = 5;
+  long seed = 1;
   bool echo = false;
   bool strictStopBits = false;
 
@@ -239,11 +251,18 @@ int main(int argc, char** argv) {
       auto v = value();
       if (!v) return Usage("--faults needs a list");
       faults = std::string(*v);
-    } else if (a == "--announce-every") {
+    } else if (a == "--quiet" || a == "--no-traffic") {
+      quiet = true;
+    } else if (a == "--traffic-interval") {
       auto v = value();
       auto n = v ? Number(*v) : std::nullopt;
-      if (!n || *n == 0 || *n > 86400) return Usage("--announce-every needs a number of seconds");
-      announceSeconds = *n;
+      if (!n || *n == 0 || *n > 86400) return Usage("--traffic-interval needs a number of seconds");
+      trafficSeconds = *n;
+    } else if (a == "--seed") {
+      auto v = value();
+      auto n = v ? Number(*v) : std::nullopt;
+      if (!n || *n > 0xFFFFFFFFL) return Usage("--seed needs a number");
+      seed = *n;
     } else if (a == "--echo") {
       echo = true;
     } else if (a == "--strict-stop-bits") {
@@ -267,7 +286,9 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  qmx::sim::SimOptions options;
+  qmx::sim::SimOptions options =
+      qmx::sim::LiveNetwork(quiet ? std::chrono::seconds(0) : std::chrono::seconds(trafficSeconds),
+                            static_cast<std::uint32_t>(seed));
   options.match = strictStopBits ? qmx::sim::MatchMode::BaudAndStopBits : qmx::sim::MatchMode::BaudRate;
   options.remoteDataEcho = echo;
   auto module = std::make_shared<SimModule>(options);
@@ -304,7 +325,6 @@ int main(int argc, char** argv) {
   qmx::Event unplugged;
   PtySink sink(master, slave, unplugged);
   module->Attach(&sink);
-  if (announceSeconds > 0) module->SetDemoInterval(std::chrono::seconds(announceSeconds));
 
   int status = 0;
   std::uint8_t buffer[4096];

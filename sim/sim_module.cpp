@@ -1,6 +1,7 @@
 #include "sim/sim_module.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -185,7 +186,19 @@ std::optional<std::array<std::uint8_t, 2>> CodesFromLine(const LineSettings& lin
 // ---------------------------------------------------------------------------
 // Construction and the scheduler
 
-SimModule::SimModule(SimOptions options) : options_(options), time_(options.time ? *options.time : SteadyTime()), rng_(options.seed) {
+SimOptions LiveNetwork(milliseconds interval, std::uint32_t seed) {
+  SimOptions o;
+  o.seed = seed;
+  o.network.live = interval.count() > 0;
+  if (o.network.live) o.network.interval = interval;
+  return o;
+}
+
+SimModule::SimModule(SimOptions options)
+    : options_(options),
+      time_(options.time ? *options.time : SteadyTime()),
+      rng_(options.seed),
+      networkRng_(options.seed ^ 0x9E3779B9u) {
   line_.match = options_.match;
   local_ = MakeRadio(0x0000, true, 0);
   for (std::uint8_t i = 1; i <= 3; ++i) remotes_.emplace(i, MakeRadio(i, false, i));
@@ -193,10 +206,18 @@ SimModule::SimModule(SimOptions options) : options_(options), time_(options.time
   // The module was powered before anyone looked: it is running, without
   // start-up announcements.
   protocolMode_ = local_.working[bi::B4][reg4::ProtocolMode] == kProtocolModeProtocol;
+  // A clock moved by hand wakes the scheduler under the module's lock, so
+  // that neither its move nor a new task can slip past the scheduler's
+  // check of the time before it blocks.
+  if (!time_.Steady()) time_.OnMove(this, [this] {
+    std::lock_guard lock(mutex_);
+    wake_.notify_all();
+  });
   scheduler_ = std::thread([this] { SchedulerLoop(); });
 }
 
 SimModule::~SimModule() {
+  if (!time_.Steady()) time_.OnMove(this, nullptr);
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
@@ -214,18 +235,29 @@ void SimModule::SchedulerLoop() {
     }
     const auto due = tasks_.top().due;
     if (time_.Now() < due) {
-      time_.WaitUntil(lock, wake_, due);
+      if (time_.Steady()) time_.WaitUntil(lock, wake_, due);
+      else wake_.wait(lock);
       continue;
     }
     auto run = tasks_.top().run;
+    taskDue_ = tasks_.top().due;
     tasks_.pop();
     run();
+    taskDue_.reset();
+    idle_.notify_all();
   }
 }
 
+Clock::time_point SimModule::TaskNow() const { return taskDue_ ? *taskDue_ : time_.Now(); }
+
 void SimModule::After(milliseconds delay, std::function<void()> task) {
-  tasks_.push(Task{time_.Now() + delay, taskOrder_++, std::move(task)});
+  tasks_.push(Task{TaskNow() + delay, taskOrder_++, std::move(task)});
   wake_.notify_all();
+}
+
+void SimModule::WaitUntilIdle() const {
+  Lock lock(mutex_);
+  idle_.wait(lock, [this] { return stopping_ || tasks_.empty() || tasks_.top().due > time_.Now(); });
 }
 
 // ---------------------------------------------------------------------------
@@ -234,6 +266,7 @@ void SimModule::After(milliseconds delay, std::function<void()> task) {
 SimModule::Radio SimModule::MakeRadio(std::uint16_t address, bool base, std::uint8_t index) {
   Radio r;
   r.address = address;
+  r.index = index;
   Banks& b = r.factory;
 
   b[bi::B0][reg0::DeviceMode] = base ? kDeviceBase : kDeviceRemote;
@@ -387,12 +420,22 @@ void SimModule::FinishBoot(std::uint64_t generation) {
   const std::uint8_t mode = w[bi::B0][reg0::DeviceMode];
   std::copy_n(w[bi::B0].begin() + reg0::InitialPanId, 2, w[bi::B2].begin() + reg2::PanId);
   if (mode == kDeviceBase) Put16(w[bi::B2], reg2::NetworkAddress, 0x0000);
-  if (w[bi::B4][reg4::StartupAnnounce] != 0) EmitAnnounce(announce::Startup);
+  AnnounceStartup(generation);
+}
+
+void SimModule::AnnounceStartup(std::uint64_t generation) {
+  if (local_.working[bi::B4][reg4::StartupAnnounce] != 0) EmitAnnounce(announce::Startup);
+  if (options_.network.live) {
+    networkStarted_ = true;
+    HoldRemotes();
+  }
+  const std::uint8_t mode = local_.working[bi::B0][reg0::DeviceMode];
   After(options_.panFormTime, [this, generation, mode] {
     if (generation != bootGeneration_ || phase_ != Phase::Running || !plugged_) return;
     const auto& b2 = local_.working[bi::B2];
     if (mode == kDeviceBase) {
       EmitAnnounce(announce::PanFormed, std::span(b2).subspan(reg2::PanId, 2));
+      if (options_.network.live) JoinInTurn();
     } else if (mode == kDeviceRemote) {
       std::array<std::uint8_t, 4> fields{b2[reg2::PanId], b2[reg2::PanId + 1], b2[reg2::NetworkAddress],
                                          b2[reg2::NetworkAddress + 1]};
@@ -556,6 +599,7 @@ void SimModule::PassThrough(std::span<const std::uint8_t> bytes) {
     Count(reg16::RxData, 2);
     Emit(bytes);
   }
+  if (options_.network.live) AnswerTyped(bytes);
 }
 
 void SimModule::ArmParserTimeout() {
@@ -905,6 +949,15 @@ bool SimModule::Attach(SimSink* sink) {
   std::lock_guard lock(mutex_);
   if (!plugged_ || sink_ != nullptr || sink == nullptr) return false;
   sink_ = sink;
+  if (options_.network.live && !networkStarted_) {
+    // Power-up: the host's first command is answered at once, the start-up
+    // is announced when a boot would have ended.
+    networkStarted_ = true;
+    HoldRemotes();
+    After(options_.bootTime, [this, generation = bootGeneration_] {
+      if (generation == bootGeneration_ && phase_ == Phase::Running && plugged_) AnnounceStartup(generation);
+    });
+  }
   return true;
 }
 
@@ -1035,6 +1088,7 @@ void SimModule::JoinRemote(std::uint16_t address) {
   it->second.linked = true;
   it->second.rebooting = false;
   AnnounceJoined(it->second);
+  if (networkStarted_) StartReports(address);
 }
 
 void SimModule::LeaveRemote(std::uint16_t address) {
@@ -1073,6 +1127,13 @@ void SimModule::SetRemoteDataEcho(bool on) {
 // ---------------------------------------------------------------------------
 // Public: asynchronous output
 
+void SimModule::EmitFromRemote(std::uint8_t type, std::uint16_t from, std::uint8_t lqi,
+                               std::span<const std::uint8_t> data) {
+  std::vector<std::uint8_t> payload{static_cast<std::uint8_t>(from & 0xFF), static_cast<std::uint8_t>(from >> 8), lqi};
+  payload.insert(payload.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min(data.size(), kMaxPayload - 3)));
+  EmitFrame(0, type, payload);
+}
+
 void SimModule::SendRxDataLocked(std::uint16_t from, std::span<const std::uint8_t> data) {
   Count(reg16::RxData, 2);
   if (!protocolMode_) {
@@ -1080,10 +1141,7 @@ void SimModule::SendRxDataLocked(std::uint16_t from, std::span<const std::uint8_
     return;
   }
   auto it = remotes_.find(from);
-  const std::uint8_t lqi = it != remotes_.end() ? it->second.lqi : 0x80;
-  std::vector<std::uint8_t> payload{static_cast<std::uint8_t>(from & 0xFF), static_cast<std::uint8_t>(from >> 8), lqi};
-  payload.insert(payload.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min(data.size(), kMaxPayload - 3)));
-  EmitFrame(0, ptype::RxData, payload);
+  EmitFromRemote(ptype::RxData, from, it != remotes_.end() ? it->second.lqi : 0x80, data);
 }
 
 void SimModule::SendRxData(std::uint16_t from, std::span<const std::uint8_t> data) {
@@ -1099,60 +1157,190 @@ void SimModule::SendAnnounce(std::uint8_t code, std::span<const std::uint8_t> fi
 void SimModule::SendRxEvent(std::uint16_t from, std::span<const std::uint8_t> data) {
   std::lock_guard lock(mutex_);
   auto it = remotes_.find(from);
-  const std::uint8_t lqi = it != remotes_.end() ? it->second.lqi : 0x80;
-  std::vector<std::uint8_t> payload{static_cast<std::uint8_t>(from & 0xFF), static_cast<std::uint8_t>(from >> 8), lqi};
-  payload.insert(payload.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min(data.size(), kMaxPayload - 3)));
-  EmitFrame(0, ptype::RxEvent, payload);
+  EmitFromRemote(ptype::RxEvent, from, it != remotes_.end() ? it->second.lqi : 0x80, data);
+}
+
+void SimModule::ReportInputs(const Radio& remote, std::uint8_t lqi) {
+  const auto& b5 = remote.working[bi::B5];
+  EmitFromRemote(ptype::RxEvent, remote.address, lqi, std::span(b5).first(kBanks[bi::B5].length));
 }
 
 void SimModule::SendRxEvent(std::uint16_t from) {
-  std::vector<std::uint8_t> values;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = remotes_.find(from);
-    if (it == remotes_.end()) return;
-    DriftInputs(it->second);
-    const auto& b5 = it->second.working[bi::B5];
-    values.assign(b5.begin(), b5.begin() + kBanks[bi::B5].length);
-  }
-  SendRxEvent(from, values);
-}
-
-void SimModule::SetDemoInterval(milliseconds interval) {
   std::lock_guard lock(mutex_);
-  demoInterval_ = interval;
-  const auto generation = ++demoGeneration_;
-  if (interval.count() > 0) After(interval, [this, generation] { DemoTick(generation); });
+  auto it = remotes_.find(from);
+  if (it == remotes_.end()) return;
+  DriftInputs(it->second);
+  ReportInputs(it->second, it->second.lqi);
 }
 
-void SimModule::DemoTick(std::uint64_t generation) {
-  if (generation != demoGeneration_) return;
-  After(demoInterval_, [this, generation] { DemoTick(generation); });
-  if (phase_ != Phase::Running || remotes_.empty()) return;
-  const unsigned step = demoStep_++;
-  auto it = remotes_.begin();
-  std::advance(it, static_cast<std::ptrdiff_t>((step / 3) % remotes_.size()));
+bool SimModule::SetRemoteInput(std::uint16_t address, int pin, bool high) {
+  std::lock_guard lock(mutex_);
+  auto it = remotes_.find(address);
+  if (it == remotes_.end() || pin < 0 || pin > 5) return false;
   Radio& r = it->second;
-  if (!r.linked || r.rebooting) return;
-  switch (step % 3) {
-    case 0: {
-      DriftInputs(r);
-      const auto& b5 = r.working[bi::B5];
-      std::vector<std::uint8_t> payload{static_cast<std::uint8_t>(r.address & 0xFF),
-                                        static_cast<std::uint8_t>(r.address >> 8), r.lqi};
-      payload.insert(payload.end(), b5.begin(), b5.begin() + kBanks[bi::B5].length);
-      EmitFrame(0, ptype::RxEvent, payload);
-      break;
+  if ((r.working[bi::B6][0] >> pin) & 1) return false;
+  auto& level = r.working[bi::B5][static_cast<std::size_t>(pin)];
+  const std::uint8_t wanted = high ? 1 : 0;
+  if (level == wanted) return true;
+  level = wanted;
+  if (protocolMode_ && Reaches(r) && !LostOnAir(r)) ReportInputs(r, r.lqi);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// The live network
+
+bool SimModule::Reaches(const Radio& remote) const {
+  return plugged_ && phase_ == Phase::Running && local_.working[bi::B2][reg2::LinkStatus] != 0 && remote.linked &&
+         !remote.rebooting;
+}
+
+bool SimModule::LostOnAir(const Radio& remote) {
+  return remote.lossPercent > 0 && std::uniform_int_distribution<int>(0, 99)(networkRng_) < remote.lossPercent;
+}
+
+std::uint8_t SimModule::NetworkLqi(const Radio& remote) {
+  const int jitter = std::uniform_int_distribution<int>(-4, 4)(networkRng_);
+  return static_cast<std::uint8_t>(std::clamp(remote.lqi + jitter, 1, 255));
+}
+
+std::string SimModule::TagOf(const Radio& remote) const {
+  const auto& b0 = remote.working[bi::B0];
+  std::string tag;
+  for (std::size_t i = reg0::UserTag; i < reg0::UserTag + 16 && b0[i] >= 0x20 && b0[i] < 0x7F; ++i)
+    tag += static_cast<char>(b0[i]);
+  if (tag.empty()) {
+    char text[16];
+    std::snprintf(text, sizeof text, "Remote 0x%04X", static_cast<unsigned>(remote.address));
+    tag = text;
+  }
+  return tag;
+}
+
+void SimModule::HoldRemotes() {
+  ++networkGeneration_;
+  reporting_.clear();
+  networkEpoch_ = TaskNow();
+  for (auto& [address, r] : remotes_) r.linked = false;
+}
+
+void SimModule::JoinInTurn() {
+  const auto generation = networkGeneration_;
+  int turn = 0;
+  for (const auto& [address, r] : remotes_) {
+    After(options_.network.joinSpacing * ++turn, [this, address = address, generation] {
+      auto it = remotes_.find(address);
+      if (generation != networkGeneration_ || it == remotes_.end() || phase_ != Phase::Running || !plugged_) return;
+      it->second.linked = true;
+      AnnounceJoined(it->second);
+      StartReports(address);
+    });
+  }
+}
+
+void SimModule::StartReports(std::uint16_t address) {
+  if (options_.network.live && reporting_.insert(address).second) ScheduleReport(address, networkGeneration_);
+}
+
+void SimModule::ScheduleReport(std::uint16_t address, std::uint64_t generation) {
+  const std::int64_t mean = std::max<std::int64_t>(options_.network.interval.count(), 2);
+  const auto gap = std::uniform_int_distribution<std::int64_t>(mean / 2, mean * 3 / 2)(networkRng_);
+  After(milliseconds(gap), [this, address, generation] { Report(address, generation); });
+}
+
+void SimModule::FollowPatterns(Radio& remote) {
+  constexpr double kPi = 3.14159265358979;
+  const double t = std::chrono::duration<double>(TaskNow() - networkEpoch_).count();
+  const double phase = remote.index * 1.7;
+  auto& b5 = remote.working[bi::B5];
+  // ADC0: a thermistor warming and cooling over three minutes.
+  Put16(b5, reg5::Adc0, static_cast<std::uint16_t>(0x200 + std::lround(0x60 * std::sin(2 * kPi * t / 180 + phase))));
+  // ADC1: a potentiometer that someone turns a little now and then.
+  const int pot = Get16(b5, reg5::Adc0 + 2) + std::uniform_int_distribution<int>(-24, 24)(networkRng_);
+  Put16(b5, reg5::Adc0 + 2, static_cast<std::uint16_t>(std::clamp(pot, 0, 0x3FF)));
+  // ADC2: a triangle between 0x040 and 0x3C0 over four minutes.
+  const double ramp = std::fmod(t / 240 + phase, 1.0);
+  const double rise = ramp < 0.5 ? 2 * ramp : 2 - 2 * ramp;
+  Put16(b5, reg5::Adc0 + 4, static_cast<std::uint16_t>(0x040 + std::lround(0x380 * rise)));
+  b5[reg5::Temperature] = static_cast<std::uint8_t>(0x19 + remote.index + (Get16(b5, reg5::Adc0) - 0x200) / 0x30);
+}
+
+void SimModule::Report(std::uint16_t address, std::uint64_t generation) {
+  auto it = remotes_.find(address);
+  if (generation != networkGeneration_ || it == remotes_.end()) return;
+  ScheduleReport(address, generation);
+  Radio& r = it->second;
+  if (!Reaches(r)) return;
+  FollowPatterns(r);
+  const int roll = std::uniform_int_distribution<int>(0, 99)(networkRng_);
+  const std::uint32_t count = ++r.reports;
+  std::vector<int> inputs;
+  for (int pin = 0; pin < 6; ++pin)
+    if (!((r.working[bi::B6][0] >> pin) & 1)) inputs.push_back(pin);
+  const bool toggle = roll >= 4 && roll < 34 && !inputs.empty();
+  if (toggle) {
+    const int pin = inputs[std::uniform_int_distribution<std::size_t>(0, inputs.size() - 1)(networkRng_)];
+    r.working[bi::B5][static_cast<std::size_t>(pin)] ^= 1;
+  }
+  // The pin changes whether or not its report arrives.
+  if (LostOnAir(r)) return;
+  const std::uint8_t lqi = NetworkLqi(r);
+
+  if (roll < 4) {
+    if (local_.working[bi::B0][reg0::DeviceMode] == kDeviceBase) AnnounceJoined(r);  // lost its parent for a moment
+  } else if (toggle) {
+    if (protocolMode_) ReportInputs(r, lqi);
+  } else {
+    std::vector<std::uint8_t> data;
+    const auto& b5 = r.working[bi::B5];
+    if (roll < 46) {
+      // A binary record: kind, counter, the three ADC words, a checksum.
+      data = {0x02, static_cast<std::uint8_t>(count)};
+      data.insert(data.end(), b5.begin() + reg5::Adc0, b5.begin() + reg5::Adc0 + 6);
+      std::uint8_t sum = 0;
+      for (std::uint8_t b : data) sum = static_cast<std::uint8_t>(sum + b);
+      data.push_back(static_cast<std::uint8_t>(0x100 - sum));
+    } else {
+      char text[64];
+      int n;
+      if (count % 3 == 0) {
+        n = std::snprintf(text, sizeof text, "%s: level %d %%", TagOf(r).c_str(),
+                          Get16(b5, reg5::Adc0 + 2) * 100 / 0x3FF);
+      } else {
+        // 25.0 C at mid-scale, 0.1 C for every 5 counts.
+        const int tenths = 250 + (Get16(b5, reg5::Adc0) - 0x200) / 5;
+        n = std::snprintf(text, sizeof text, "%s: temperature %d.%d C", TagOf(r).c_str(), tenths / 10, tenths % 10);
+      }
+      data.assign(text, text + std::clamp(n, 0, static_cast<int>(sizeof text) - 1));
     }
-    case 1: {
-      char text[32];
-      const int n = std::snprintf(text, sizeof text, "Hello from 0x%04X", static_cast<unsigned>(r.address));
-      SendRxDataLocked(r.address, std::span(reinterpret_cast<const std::uint8_t*>(text), static_cast<std::size_t>(n)));
-      break;
+    Count(reg16::RxData, 2);
+    if (protocolMode_) EmitFromRemote(ptype::RxData, address, lqi, data);
+    else Emit(data);
+  }
+}
+
+void SimModule::AnswerTyped(std::span<const std::uint8_t> bytes) {
+  for (std::uint8_t b : bytes) {
+    if (b != '\r' && b != '\n') {
+      if (typedLine_.size() < 64) typedLine_ += static_cast<char>(b);
+      continue;
     }
-    default:
-      AnnounceJoined(r);
-      break;
+    if (typedLine_.empty()) continue;
+    std::string line;
+    line.swap(typedLine_);
+    const std::uint16_t to = Get16(local_.working[bi::B4], reg4::TransparentAddress);
+    const Radio* answering = nullptr;
+    for (const auto& [address, r] : remotes_) {
+      if ((to == kBroadcast || to == address) && Reaches(r)) {
+        answering = &r;
+        break;
+      }
+    }
+    if (!answering || LostOnAir(*answering)) continue;
+    const std::string answer = "\r\n" + TagOf(*answering) + ": " + line + "\r\n";
+    After(options_.remoteLatency, [this, from = answering->address, answer] {
+      SendRxDataLocked(from, std::span(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size()));
+    });
   }
 }
 

@@ -68,13 +68,38 @@
 //   acknowledged TXData back as RX Data.
 // - A remote reset (bank 255 register 0) makes that remote reboot; the base
 //   then announces it as joined (0xA2).
+// - An input pin of a remote that changes level (SetRemoteInput) makes the
+//   remote report its bank 5 from register 0 in an RX Event.
+//
+// Live network (SimOptions::network.live; off by default, so that a module
+// made for a test sends only what the test asks for)
+// - The first host to attach powers the network up: the remotes are not
+//   linked, the base announces 0xA0 after `bootTime` (it answers commands
+//   meanwhile) and 0xA1 `panFormTime` later; then the remotes join one after
+//   another, `joinSpacing` apart, each announced with 0xA2. Every later
+//   start of the base (reset, power cycle) repeats the joins after 0xA1.
+// - A joined remote reports now and then, `interval` apart on average (each
+//   gap drawn between half and one and a half of it): readable text such as
+//   "Remote 2: temperature 23.4 C" or, now and then, a binary record as RX
+//   Data; a change of one of its input pins as an RX Event (protocol mode
+//   only); once in a while it joins again (0xA2). Its analog inputs follow
+//   slow patterns in time (ADC0 a thermistor's daily swing sped up, ADC1 a
+//   potentiometer that wanders, ADC2 a triangle ramp); output pins and PWM
+//   keep what was written. Its loss rate drops reports as it drops replies.
+// - In transparent mode each line typed (ended by CR or LF) is answered by
+//   the remote at the transparent default address (the first joined remote
+//   for broadcast) with its user tag, ": " and the line, CR LF.
+// - The network draws its chances from its own generator seeded by `seed`,
+//   and a task scheduled by another task counts from the time the first was
+//   due: on a fake clock the same seed and the same steps of time give the
+//   same frames, whatever the host sends meanwhile.
 //
 // Faults act on the replies to commands only (asynchronous frames are not
 // affected); see Fault.
 //
 // Threads: every public function may be called from any thread. Delayed
 // output (late replies, start-up announcements, over-the-air replies, the
-// demo timer) comes from an internal scheduler thread that blocks on a
+// live network) comes from an internal scheduler thread that blocks on a
 // condition variable until the next task is due. Output reaches the attached
 // SimSink with the module's lock held, in the order produced; a sink must
 // therefore never call back into the module.
@@ -91,7 +116,9 @@
 #include <optional>
 #include <queue>
 #include <random>
+#include <set>
 #include <span>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -144,6 +171,15 @@ enum class Fault {
   Unplug,          // the module is unplugged when a command arrives after `param` more replies
 };
 
+// What the radios of a live network do by themselves (see the top).
+struct NetworkTraffic {
+  bool live = false;
+  // Mean time between two reports of one remote.
+  std::chrono::milliseconds interval{5000};
+  // Time between two remotes' joins after the PAN has formed.
+  std::chrono::milliseconds joinSpacing{1000};
+};
+
 struct SimOptions {
   MatchMode match = MatchMode::Uart;
   std::chrono::milliseconds bootTime{300};
@@ -153,11 +189,18 @@ struct SimOptions {
   std::chrono::milliseconds parserTimeout{250};
   bool remoteDataEcho = false;
   bool transparentEcho = true;
+  // Seeds the faults' noise, the link quality jitter, the loss model and,
+  // through a generator of its own, the live network.
   std::uint32_t seed = 1;
+  NetworkTraffic network;
   // Where the module's timers take their time from; the steady clock when
   // null. It must outlive the module.
   TimeSource* time = nullptr;
 };
+
+// Options of a module whose network is live, each remote reporting about
+// every `interval`; a zero interval gives the quiet default.
+SimOptions LiveNetwork(std::chrono::milliseconds interval, std::uint32_t seed = 1);
 
 // The local radio in calls that take a radio; remotes are named by address.
 inline constexpr int kLocal = -1;
@@ -218,11 +261,22 @@ class SimModule {
   // Link state without announcements.
   void SetRemoteLinked(std::uint16_t address, bool linked);
   void SetLocalLinked(bool linked);
+  // The link quality of one remote: replies from it carry this LQI give or
+  // take 4, its RX Data and RX Events carry it as it is (reports of the live
+  // network give or take 4). Each remote starts with its own (0xD8, 0xB8,
+  // 0x98 for remotes 1 to 3).
   void SetRemoteLqi(std::uint16_t address, std::uint8_t lqi);
-  // Share of over-the-air exchanges with this remote that get no
-  // acknowledgement, 0 … 100.
+  // Share of over-the-air exchanges with this remote that are lost, 0 … 100:
+  // commands to it then get TX Status 1 and LQI 0, and reports of the live
+  // network from it never arrive. 0 for every remote at the start.
   void SetRemoteLoss(std::uint16_t address, int percent);
   void SetRemoteDataEcho(bool on);
+  // Sets input pin `pin` (0 … 5) of a remote to `high`, as a switch or a
+  // sensor would. A change of level makes the remote send an RX Event with
+  // its bank 5 from register 0 (in protocol mode, while linked, unless the
+  // loss model drops it). False for an unknown remote or pin, or a pin that
+  // bank 6 register 0 makes an output.
+  bool SetRemoteInput(std::uint16_t address, int pin, bool high);
 
   // --- asynchronous output on demand ---
   // RX Data from a remote (raw bytes in transparent mode).
@@ -232,9 +286,11 @@ class SimModule {
   // RX Event carrying the remote's bank 5 from register 0.
   void SendRxEvent(std::uint16_t from);
   void SendRxEvent(std::uint16_t from, std::span<const std::uint8_t> data);
-  // Every `interval` one demonstration frame (a remote's I/O event, data or
-  // join announcement, in turn); zero stops it.
-  void SetDemoInterval(std::chrono::milliseconds interval);
+
+  // Blocks until every task that is due by the clock's present time has
+  // run. A test on a fake clock calls it after moving the clock, to see all
+  // that the time brought.
+  void WaitUntilIdle() const;
 
   // --- faults ---
   // `count`: replies affected (-1: all until cleared); `param` as in Fault,
@@ -261,6 +317,8 @@ class SimModule {
     int fccMode = 0;
     std::uint64_t bootGeneration = 0;
     Clock::time_point bootedAt{};
+    std::uint8_t index = 0;  // 1, 2, 3 … in the order made; 0 for the local radio
+    std::uint32_t reports = 0;  // made by the live network
   };
 
   struct FaultState {
@@ -282,12 +340,17 @@ class SimModule {
 
   // Scheduler.
   void SchedulerLoop();
+  // Schedules `task` `delay` after TaskNow().
   void After(std::chrono::milliseconds delay, std::function<void()> task);
+  // The time the running task was due, or the clock's time outside tasks.
+  Clock::time_point TaskNow() const;
 
   // Output (lock held).
   void Emit(std::span<const std::uint8_t> bytes);
   void EmitFrame(std::uint8_t seq, std::uint8_t type, std::span<const std::uint8_t> payload);
   void EmitAnnounce(std::uint8_t code, std::span<const std::uint8_t> fields = {});
+  // RX Data or RX Event from `from` with `lqi`.
+  void EmitFromRemote(std::uint8_t type, std::uint16_t from, std::uint8_t lqi, std::span<const std::uint8_t> data);
   // Answers `command`; `after` runs once the reply has gone out (or was lost).
   void Reply(const Frame& command, std::uint8_t type, std::span<const std::uint8_t> payload,
              std::chrono::milliseconds delay = std::chrono::milliseconds(0), std::function<void()> after = {});
@@ -329,6 +392,9 @@ class SimModule {
   std::pair<std::uint8_t, std::uint8_t> AirExchange(std::uint16_t address, Radio** remote);
   void StartBoot(bool cold);
   void FinishBoot(std::uint64_t generation);
+  // 0xA0 now (when bank 4 says so), then 0xA1 or 0xA3 and, on a live
+  // network, the remotes' joins.
+  void AnnounceStartup(std::uint64_t generation);
   void RebootRemote(Radio& remote);
   void RemoteBooted(std::uint16_t address, std::uint64_t generation);
   void UnplugLocked();
@@ -336,9 +402,24 @@ class SimModule {
   void DriftInputs(Radio& radio);
   void RefreshLive(Radio& radio) const;
   void Count(std::uint8_t reg, std::uint8_t width);
-  void DemoTick(std::uint64_t generation);
   void AnnounceJoined(const Radio& remote);
   void SendRxDataLocked(std::uint16_t from, std::span<const std::uint8_t> data);
+  void ReportInputs(const Radio& remote, std::uint8_t lqi);
+
+  // The live network (lock held).
+  // Unlinks every remote until it joins again; ends the reports.
+  void HoldRemotes();
+  void JoinInTurn();
+  void StartReports(std::uint16_t address);
+  void ScheduleReport(std::uint16_t address, std::uint64_t generation);
+  void Report(std::uint16_t address, std::uint64_t generation);
+  void FollowPatterns(Radio& remote);
+  // The local radio is up and linked, and `remote` is linked and awake.
+  bool Reaches(const Radio& remote) const;
+  bool LostOnAir(const Radio& remote);
+  std::uint8_t NetworkLqi(const Radio& remote);
+  std::string TagOf(const Radio& remote) const;
+  void AnswerTyped(std::span<const std::uint8_t> bytes);
 
   SimOptions options_;
   TimeSource& time_;
@@ -370,9 +451,16 @@ class SimModule {
 
   std::deque<Frame> received_;
   std::mt19937 rng_;
-  std::uint64_t demoGeneration_ = 0;
-  std::chrono::milliseconds demoInterval_{0};
-  unsigned demoStep_ = 0;
+
+  mutable std::condition_variable idle_;  // a task has run
+  std::optional<Clock::time_point> taskDue_;
+
+  std::mt19937 networkRng_;
+  bool networkStarted_ = false;
+  std::uint64_t networkGeneration_ = 0;
+  std::set<std::uint16_t> reporting_;  // remotes whose reports run
+  Clock::time_point networkEpoch_{};
+  std::string typedLine_;  // transparent mode: the line typed so far
 
   std::thread scheduler_;  // last: starts after everything above exists
 };

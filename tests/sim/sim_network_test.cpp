@@ -5,10 +5,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <map>
 #include <set>
+#include <string>
 #include <thread>
 
+#include "tests/fixtures/fake_clock.h"
 #include "tests/sim/sim_harness.h"
 
 namespace qmx::sim::test {
@@ -289,20 +293,180 @@ TEST(SimNetwork, RemotesJoinAndLeave) {
   EXPECT_EQ(Payload(*h.Ask(ptype::TxData, Tx(0x0010, {1})))[0], txstatus::NotLinked);
 }
 
-TEST(SimNetwork, DemoTimerSendsFramesUntilStopped) {
+TEST(SimNetwork, AnInputChangeIsReportedWithBankFive) {
   Harness h;
   h.Enter();
-  h.module->SetDemoInterval(10ms);
-  ASSERT_TRUE(h.out.WaitFrames(4));
-  h.module->SetDemoInterval(0ms);
-  auto f = h.out.Frames();
-  EXPECT_EQ(f[0].type(), ptype::RxEvent);
-  EXPECT_EQ(f[1].type(), ptype::RxData);
-  EXPECT_TRUE(IsAnnounce(f[2], 0xA2));
-  std::this_thread::sleep_for(30ms);
-  const auto count = h.out.Frames().size();
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(h.out.Frames().size(), count);
+  ASSERT_TRUE(h.module->SetRemoteInput(0x0002, 0, true));
+  auto f = h.Only();
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->type(), ptype::RxEvent);
+  auto p = Payload(*f);
+  EXPECT_EQ(AddressOf(p, 0), 0x0002);
+  EXPECT_EQ(std::vector<std::uint8_t>(p.begin() + 3, p.end()), *h.module->Registers(0x0002, 5, 0, 21));
+  EXPECT_EQ(p[3], 1);
+
+  h.out.Clear();
+  EXPECT_TRUE(h.module->SetRemoteInput(0x0002, 0, true));
+  const std::uint8_t gpio1Output[] = {0x02};
+  h.module->PokeRegisters(0x0002, 6, 0, gpio1Output);
+  EXPECT_FALSE(h.module->SetRemoteInput(0x0002, 1, true)) << "an output is not an input";
+  EXPECT_FALSE(h.module->SetRemoteInput(0x0042, 0, true));
+  EXPECT_TRUE(h.out.Frames().empty()) << "no change, no event";
+}
+
+// A module whose network is live, on a fake clock.
+class LiveNetworkTest : public ::testing::Test {
+ protected:
+  SimOptions Live(std::uint32_t seed, std::chrono::milliseconds interval) {
+    SimOptions o = FastOptions();
+    o.seed = seed;
+    o.network.live = true;
+    o.network.interval = interval;
+    o.time = &clock;
+    return o;
+  }
+  // Moves the clock by `span` in `step`s, each run to the end.
+  static void Run(Harness& h, qmx::test::FakeClock& clock, std::chrono::milliseconds span,
+                  std::chrono::milliseconds step = 50ms, const std::function<void()>& afterStep = {}) {
+    for (auto t = 0ms; t < span; t += step) {
+      clock.Advance(step);
+      h.module->WaitUntilIdle();
+      if (afterStep) afterStep();
+    }
+  }
+  static std::vector<std::uint8_t> Text(const char* s) { return {s, s + std::strlen(s)}; }
+
+  qmx::test::FakeClock clock;
+};
+
+TEST_F(LiveNetworkTest, StartUpAnnouncesThePanThenTheRemotesJoinInTurn) {
+  Harness h(Live(1, 3600s));
+  h.Enter();
+  EXPECT_EQ(Payload(*h.Ask(ptype::GetRemoteRegister, Reg(2, 8, 2, {}, 0x0001)))[0], txstatus::NotLinked)
+      << "not joined yet";
+  h.out.Clear();
+  auto codes = [&h] {
+    std::vector<std::vector<std::uint8_t>> out;
+    for (const Frame& f : h.out.Frames()) out.push_back(Payload(f));
+    return out;
+  };
+  auto joined = [&h](std::uint16_t a) {
+    std::vector<std::uint8_t> p{0xA2};
+    auto mac = *h.module->Registers(a, 2, 0, 8);
+    p.insert(p.end(), mac.begin(), mac.end());
+    p.push_back(static_cast<std::uint8_t>(a));
+    p.push_back(0);
+    return p;
+  };
+  using Payloads = std::vector<std::vector<std::uint8_t>>;
+  Run(h, clock, 30ms, 10ms);  // the boot time
+  EXPECT_EQ(codes(), (Payloads{{0xA0}}));
+  Run(h, clock, 10ms, 10ms);  // the PAN forms
+  EXPECT_EQ(codes(), (Payloads{{0xA0}, {0xA1, 0x34, 0x12}}));
+  Run(h, clock, 1000ms);
+  EXPECT_EQ(codes(), (Payloads{{0xA0}, {0xA1, 0x34, 0x12}, joined(1)}));
+  Run(h, clock, 2000ms);
+  EXPECT_EQ(codes(), (Payloads{{0xA0}, {0xA1, 0x34, 0x12}, joined(1), joined(2), joined(3)}));
+  EXPECT_EQ(Payload(*h.Ask(ptype::GetRemoteRegister, Reg(2, 8, 2, {}, 0x0001)))[0], txstatus::Acknowledged);
+
+  // A reset of the base starts the network again.
+  h.out.Clear();
+  h.Send(ptype::SoftwareReset);
+  Run(h, clock, 3100ms);
+  EXPECT_EQ(codes().size(), 6u);
+  EXPECT_EQ(codes().back(), joined(3));
+}
+
+TEST_F(LiveNetworkTest, RemotesReportDataAndInputChangesTheSameWayForTheSameSeed) {
+  auto run = [this](std::vector<Frame>& frames) {
+    Harness h(Live(7, 2000ms));
+    h.Enter();
+    h.module->SetRemoteLoss(0x0003, 100);
+    Run(h, clock, 1500ms);  // remote 1 joins
+    const std::uint8_t led0Output[] = {0x04};
+    h.module->PokeRegisters(0x0001, 6, 0, led0Output);
+    EXPECT_EQ(Payload(*h.Ask(ptype::SetRemoteRegister, Reg(5, 2, 1, {0}, 0x0001)))[0], txstatus::Acknowledged);
+    h.Ask(ptype::SetRemoteRegister, Reg(5, 17, 2, {0x00, 0x80}, 0x0001));
+    h.out.Clear();
+    std::map<std::uint16_t, std::vector<std::uint8_t>> before;
+    for (std::uint16_t a : h.module->Remotes()) before[a] = *h.module->Registers(a, 5, 0, 21);
+    std::size_t seen = 0;
+    int events = 0;
+    Run(h, clock, 120s, 50ms, [&] {
+      auto f = h.out.Frames();
+      for (; seen < f.size(); ++seen) {
+        if (f[seen].type() != ptype::RxEvent) continue;
+        ++events;
+        auto p = Payload(f[seen]);
+        const auto from = AddressOf(p, 0);
+        const std::vector<std::uint8_t> data(p.begin() + 3, p.end());
+        EXPECT_EQ(data, *h.module->Registers(from, 5, 0, 21));
+        int changed = 0;
+        for (std::size_t pin = 0; pin < 6; ++pin) changed += data[pin] != before[from][pin];
+        EXPECT_EQ(changed, 1) << "one input changed";
+      }
+      for (std::uint16_t a : h.module->Remotes()) before[a] = *h.module->Registers(a, 5, 0, 21);
+    });
+    EXPECT_GT(events, 0);
+    EXPECT_EQ(h.module->Registers(0x0001, 5, 2, 1), std::vector<std::uint8_t>{0}) << "outputs keep their level";
+    EXPECT_EQ(h.module->Registers(0x0001, 5, 17, 2), (std::vector<std::uint8_t>{0x00, 0x80}));
+    frames = h.out.Frames();
+  };
+  std::vector<Frame> first, second;
+  run(first);
+  run(second);
+  ASSERT_EQ(first.size(), second.size());
+  for (std::size_t i = 0; i < first.size(); ++i) EXPECT_EQ(Payload(first[i]), Payload(second[i])) << i;
+
+  std::set<std::uint16_t> senders;
+  int text = 0, binary = 0;
+  for (const Frame& f : first) {
+    if (f.type() == ptype::Announce) continue;
+    auto p = Payload(f);
+    senders.insert(AddressOf(p, 0));
+    if (f.type() != ptype::RxData) continue;
+    const std::string s(p.begin() + 3, p.end());
+    const bool readable = std::all_of(s.begin(), s.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    (readable ? text : binary)++;
+    if (readable) {
+      EXPECT_EQ(s.rfind("Remote " + std::to_string(AddressOf(p, 0)) + ": ", 0), 0u) << s;
+    }
+  }
+  EXPECT_EQ(senders, (std::set<std::uint16_t>{0x0001, 0x0002})) << "remote 3 is always lost";
+  EXPECT_GT(text, 10);
+  EXPECT_GT(binary, 0);
+}
+
+TEST_F(LiveNetworkTest, TypedLinesAreAnsweredOutsideProtocolMode) {
+  Harness h(Live(1, 3600s));
+  Run(h, clock, 4s);
+  h.Enter();
+  h.Send(ptype::ExitProtocolMode);
+  h.out.Clear();
+  h.SendBytes(Text("hi\r"));
+  EXPECT_EQ(h.out.Raw(), Text("hi\r")) << "each byte comes back at once";
+  h.module->WaitUntilIdle();
+  EXPECT_EQ(h.out.Raw(), Text("hi\r\r\nRemote 1: hi\r\n"));
+
+  // The transparent default address chooses the remote that answers.
+  const std::uint8_t toRemote2[] = {0x02, 0x00};
+  h.module->PokeRegisters(kLocal, 4, 7, toRemote2);
+  h.out.Clear();
+  h.SendBytes(Text("ok\n"));
+  h.module->WaitUntilIdle();
+  EXPECT_EQ(h.out.Raw(), Text("ok\n\r\nRemote 2: ok\r\n"));
+}
+
+TEST_F(LiveNetworkTest, AQuietNetworkSendsNothingUnasked) {
+  SimOptions o = Live(1, 1000ms);
+  o.network.live = false;
+  Harness h(o);
+  h.Enter();
+  Run(h, clock, 60s, 1s);
+  h.SendBytes(Text("x"));
+  EXPECT_TRUE(h.out.Frames().empty());
+  EXPECT_EQ(Payload(*h.Ask(ptype::GetRemoteRegister, Reg(2, 8, 2, {}, 0x0001)))[0], txstatus::Acknowledged)
+      << "its remotes are joined from the start";
 }
 
 }  // namespace
