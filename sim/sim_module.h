@@ -192,7 +192,7 @@ struct SimOptions {
   // Seeds the faults' noise, the link quality jitter, the loss model and,
   // through a generator of its own, the live network.
   std::uint32_t seed = 1;
-  NetworkTraffic network;
+  NetworkTraffic network{};
   // Where the module's timers take their time from; the steady clock when
   // null. It must outlive the module.
   TimeSource* time = nullptr;
