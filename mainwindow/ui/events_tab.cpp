@@ -7,6 +7,7 @@
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QVBoxLayout>
+#include <iterator>
 
 namespace qmx {
 
@@ -18,6 +19,8 @@ EventsTab::EventsTab(QWidget* parent) : QWidget(parent) {
   EventRichEdit->setReadOnly(true);
   EventRichEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   EventRichEdit->setMinimumSize(676, 417);
+  EventRichEdit->document()->setUndoRedoEnabled(false);
+  EventRichEdit->document()->setMaximumBlockCount(kMaxLines);
   ClearEventButton = new QPushButton("Clear", this);
   ClearEventButton->setObjectName("ClearEventButton");
   layout->addWidget(EventRichEdit, 1);
@@ -35,19 +38,30 @@ std::string EventsTab::Timestamp() {
 
 void EventsTab::ClearEventButtonClick() { EventRichEdit->clear(); }
 
-void EventsTab::AppendEvent(const EventBlock& block) { Append(lines_.Add(block)); }
+void EventsTab::AppendEvent(const EventBlock& block) { AppendEvents(std::span(&block, 1)); }
+
+void EventsTab::AppendEvents(std::span<const EventBlock> blocks) {
+  std::vector<EventLine> all;
+  for (const EventBlock& block : blocks) {
+    std::vector<EventLine> lines = lines_.Add(block);
+    all.insert(all.end(), std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
+  }
+  Append(all);
+}
 
 void EventsTab::AppendLine(const QString& line) { Append({lines_.Add(line.toStdString())}); }
 
 void EventsTab::Append(const std::vector<EventLine>& lines) {
   QTextCursor cursor(EventRichEdit->document());
   cursor.movePosition(QTextCursor::End);
+  cursor.beginEditBlock();
   for (const EventLine& line : lines) {
     QTextCharFormat format;
     if (line.rgb) format.setForeground(QColor::fromRgb(*line.rgb));
     if (!EventRichEdit->document()->isEmpty()) cursor.insertBlock();
     cursor.insertText(QString::fromStdString(line.text), format);
   }
+  cursor.endEditBlock();
   QScrollBar* bar = EventRichEdit->verticalScrollBar();
   bar->setValue(bar->maximum());
 }

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <span>
 #include <string>
 
 #include "mainwindow/events_lines.h"
@@ -25,8 +26,14 @@ class EventsTab : public QWidget {
   // the long time format (any thread).
   static std::string Timestamp();
 
-  // Appends the decoder's lines (user-interface thread).
+  // Lines the view keeps: the oldest go beyond them, so that memory stays
+  // flat on a busy network (the data log keeps everything).
+  static constexpr int kMaxLines = 5000;
+
+  // Appends the decoder's lines (user-interface thread), all blocks in one
+  // edit.
   void AppendEvent(const EventBlock& block);
+  void AppendEvents(std::span<const EventBlock> blocks);
   void AppendLine(const QString& line);
 
   QTextEdit* EventRichEdit;

@@ -26,7 +26,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <mutex>
 #include <optional>
+#include <variant>
 
 #include "config/local_status.h"
 #include "config/register_map.h"
@@ -62,36 +64,88 @@ QFont TitleFont() {
 
 }  // namespace
 
-// Carries view events from the parser thread to the window, in order.
+// Carries view events from the parser thread to the window, in order,
+// through one queue: the first event into an empty queue posts one wake-up,
+// and the user-interface thread then takes everything queued in one go, so
+// that a flood of frames costs one pass per wake-up instead of one per frame.
 class TForm1::UiSink : public ViewSink {
  public:
   explicit UiSink(TForm1* window) : window_(window) {}
-  void FrameReceived() override { Post([](TForm1* w) { w->Serial->FrameArrived(); }); }
-  void EventText(const EventBlock& block) override {
-    Post([block](TForm1* w) { w->Events->AppendEvent(block); });
-  }
+  void FrameReceived() override { Push(FrameMark{}); }
+  void EventText(const EventBlock& block) override { Push(block); }
   void ReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) override {
-    Post([address, lqi, bytes = std::vector<std::uint8_t>(data.begin(), data.end())](TForm1* w) {
-      w->Serial->ShowReceivedData(address, lqi, bytes);
-    });
+    Push(SerialTab::ReceivedPacket{address, lqi, std::vector<std::uint8_t>(data.begin(), data.end())});
   }
   void IoEvent(std::uint16_t address, std::span<const std::uint8_t> data) override {
-    Post([address, bytes = std::vector<std::uint8_t>(data.begin(), data.end())](TForm1* w) {
-      w->ApplyIoEvent(address, bytes);
-    });
+    Push(IoUpdate{address, std::vector<std::uint8_t>(data.begin(), data.end())});
   }
-  void RemoteJoined(std::uint16_t address) override {
-    Post([address](TForm1* w) { w->Serial->AddNetworkAddress(address); });
+  void RemoteJoined(std::uint16_t address) override { Push(Joined{address}); }
+
+  // User-interface thread: applies every queued event, in order; runs of
+  // received data and of event texts go to their view as one batch.
+  void Drain() {
+    std::vector<Item> items;
+    {
+      std::lock_guard lock(mutex_);
+      items.swap(queue_);
+    }
+    std::vector<SerialTab::ReceivedPacket> received;
+    std::vector<EventBlock> events;
+    auto flush = [&] {
+      if (!received.empty()) window_->Serial->ShowReceivedBatch(received);
+      if (!events.empty()) window_->Events->AppendEvents(events);
+      received.clear();
+      events.clear();
+    };
+    bool frames = false;
+    for (Item& item : items) {
+      if (auto* p = std::get_if<SerialTab::ReceivedPacket>(&item)) {
+        if (!events.empty()) flush();
+        received.push_back(std::move(*p));
+      } else if (auto* e = std::get_if<EventBlock>(&item)) {
+        if (!received.empty()) flush();
+        events.push_back(std::move(*e));
+      } else if (std::holds_alternative<FrameMark>(item)) {
+        frames = true;
+      } else {
+        flush();
+        if (auto* io = std::get_if<IoUpdate>(&item))
+          window_->ApplyIoEvent(io->address, io->data);
+        else if (auto* j = std::get_if<Joined>(&item))
+          window_->Serial->AddNetworkAddress(j->address);
+      }
+    }
+    flush();
+    if (frames) window_->Serial->FrameArrived();
   }
 
  private:
-  template <typename F>
-  void Post(F&& f) {
+  struct FrameMark {};
+  struct IoUpdate {
+    std::uint16_t address;
+    std::vector<std::uint8_t> data;
+  };
+  struct Joined {
+    std::uint16_t address;
+  };
+  using Item = std::variant<FrameMark, EventBlock, SerialTab::ReceivedPacket, IoUpdate, Joined>;
+
+  void Push(Item item) {
+    bool wake = false;
+    {
+      std::lock_guard lock(mutex_);
+      wake = queue_.empty();
+      queue_.push_back(std::move(item));
+    }
+    if (!wake) return;
     QPointer<TForm1> target = window_;
     QMetaObject::invokeMethod(
-        window_, [target, f = std::forward<F>(f)] { if (target) f(target.data()); }, Qt::QueuedConnection);
+        window_, [target] { if (target) target->sink_->Drain(); }, Qt::QueuedConnection);
   }
+
   TForm1* window_;
+  std::mutex mutex_;
+  std::vector<Item> queue_;
 };
 
 TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& dir, MainWindowForms forms,
@@ -387,6 +441,18 @@ void TForm1::ConnectButtonClick() {
     return;
   }
   if (!forms_.port || forms_.port->exec() != QDialog::Accepted) return;
+  ReadLocalRadio();
+}
+
+bool TForm1::ConnectTo(const QString& port, const QString& baud) {
+  LinkBusy guard(linkBusy_);
+  if (!guard.Taken() || Connected() || !forms_.port) return false;
+  if (!forms_.port->OpenNamed(port, baud)) return false;
+  ReadLocalRadio();
+  return Connected();
+}
+
+void TForm1::ReadLocalRadio() {
   BankMask read = 0;
   {
     BusyCursor busy;
