@@ -11,13 +11,15 @@
 // - resident memory when the view first holds its full number of rows, and
 //   the most it reached after that (sampled every 2 s).
 //
-// Options before Google Benchmark's own: --flood_seconds=N (60) and
-// --flood_rate=FRAMES_PER_SECOND (1000).
+// Options before Google Benchmark's own: --flood_seconds=N (60),
+// --flood_rate=FRAMES_PER_SECOND (1000) and --flood_screenshot=FILE.png (the
+// window after the flood).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QPixmap>
 #include <QTextEdit>
 #include <QTimer>
 #include <algorithm>
@@ -52,6 +54,7 @@ using SteadyClock = std::chrono::steady_clock;
 
 int g_seconds = 60;
 int g_rate = 1000;
+std::string g_screenshot;
 constexpr std::size_t kDataBytes = 16;  // one 48-character row per frame
 constexpr auto kTick = 10ms;
 constexpr auto kRssEvery = 2s;
@@ -227,10 +230,11 @@ void BM_ReceivedViewFlood(benchmark::State& state) {
       state.counters["rss_max_after_full_MiB"] = rssMaxAfterFull;
       state.counters["rss_end_MiB"] = rssEnd;
       state.counters["run_s"] = seconds;
-      state.counters["messages"] = prompter.count;
+      state.counters["messages"] = prompter.count.load();
       if (shown != total || logged != total || !logOrdered || !viewOrdered)
         state.SkipWithError("frames lost or out of order");
 
+      if (!g_screenshot.empty()) window.grab().save(QString::fromStdString(g_screenshot), "PNG");
       sink.SetTarget(nullptr);
       link.parser.Stop();
       link.transport.StopComm();
@@ -240,7 +244,7 @@ void BM_ReceivedViewFlood(benchmark::State& state) {
 }
 BENCHMARK(BM_ReceivedViewFlood)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
-// Takes --flood_seconds=N and --flood_rate=N out of the arguments.
+// Takes the --flood_ options out of the arguments.
 void TakeOwnOptions(int& argc, char** argv) {
   int kept = 1;
   for (int i = 1; i < argc; ++i) {
@@ -248,6 +252,8 @@ void TakeOwnOptions(int& argc, char** argv) {
       g_seconds = std::max(1, std::atoi(argv[i] + 16));
     else if (std::strncmp(argv[i], "--flood_rate=", 13) == 0)
       g_rate = std::max(1, std::atoi(argv[i] + 13));
+    else if (std::strncmp(argv[i], "--flood_screenshot=", 19) == 0)
+      g_screenshot = argv[i] + 19;
     else
       argv[kept++] = argv[i];
   }

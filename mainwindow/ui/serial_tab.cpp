@@ -324,8 +324,10 @@ void SerialTab::ShowReceivedBatch(std::span<const ReceivedPacket> packets) {
 }
 
 void SerialTab::TrimOldest() {
+  if (rows_ <= maxRows_) return;
+  const std::size_t keep = maxRows_ - maxRows_ / 10;
   std::size_t drop = 0;
-  while (rows_ - drop > maxRows_ && packetRows_.size() > 1) {
+  while (rows_ - drop > keep && packetRows_.size() > 1) {
     drop += packetRows_.front();
     packetRows_.pop_front();
   }

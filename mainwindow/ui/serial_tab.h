@@ -40,7 +40,8 @@ class SerialTab : public QWidget {
   // Rows the received view keeps: the oldest packets go once it holds more,
   // so that a tool left running on a busy network keeps a flat memory
   // footprint (the data log keeps everything). 5,000 rows are far more than
-  // anyone scrolls back through.
+  // anyone scrolls back through. Past the limit a tenth goes at once: every
+  // removal at the top makes each column lay out all its rows again.
   static constexpr std::size_t kMaxRows = 5000;
 
   // One received data packet, as the decoder reported it.
@@ -115,7 +116,8 @@ class SerialTab : public QWidget {
  private:
   QWidget* BuildReceiveView();
   QWidget* BuildTransmitPanel();
-  // Drops whole packets from the top until at most maxRows_ rows remain.
+  // Past maxRows_ rows: drops whole packets from the top until at most nine
+  // tenths of maxRows_ remain.
   void TrimOldest();
   void SetColumnHeight(int height);
   void ScrollBy(int delta);
