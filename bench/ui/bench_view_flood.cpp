@@ -31,6 +31,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -55,7 +57,9 @@ using SteadyClock = std::chrono::steady_clock;
 int g_seconds = 60;
 int g_rate = 1000;
 std::string g_screenshot;
-constexpr std::size_t kDataBytes = 16;  // one 48-character row per frame
+// One 48-character row per frame; every 16th frame takes two rows.
+constexpr std::size_t kDataBytes = 16;
+constexpr std::size_t kLongDataBytes = 40;
 constexpr auto kTick = 10ms;
 constexpr auto kRssEvery = 2s;
 
@@ -82,7 +86,7 @@ double RssMiB() {
 }
 
 std::vector<std::uint8_t> FrameData(std::uint32_t seq) {
-  std::vector<std::uint8_t> data(kDataBytes, 0x5A);
+  std::vector<std::uint8_t> data(seq % 16 == 15 ? kLongDataBytes : kDataBytes, 0x5A);
   for (int i = 0; i < 4; ++i) data[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(seq >> (24 - 8 * i));
   return data;
 }
@@ -109,32 +113,41 @@ bool LogInOrder(const std::filesystem::path& dir, std::uint64_t& count) {
     files.push_back(backup);
   }
   files.push_back(dir / "logfile.dat");
+  // A rotation can fall between the pieces of one entry: the files are read
+  // as one text.
+  std::string all;
+  for (const auto& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    all.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   count = 0;
   bool ordered = true;
   const std::string prefix = "Recv Data : ";
-  for (const auto& file : files) {
-    std::ifstream in(file);
-    std::string line;
-    while (std::getline(in, line)) {
-      if (line.rfind(prefix, 0) != 0 || line.find("(RX Data)") == std::string::npos) continue;
-      // FB len seq type addrL addrH lqi, then the data.
-      std::uint32_t seq = 0;
-      if (!ParseSeq(line, prefix.size() + 7 * 3, seq) || seq != count) ordered = false;
-      ++count;
-    }
+  std::istringstream lines(all);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind(prefix, 0) != 0 || line.find("(RX Data)") == std::string::npos) continue;
+    // FB len seq type addrL addrH lqi, then the data.
+    std::uint32_t seq = 0;
+    if (!ParseSeq(line, prefix.size() + 7 * 3, seq) || seq != count) ordered = false;
+    ++count;
   }
   return ordered;
 }
 
 // The newest rows of the view: the numbers of their frames follow one another
-// up to the last frame sent.
-bool ViewInOrder(const QTextEdit* column, std::uint32_t last) {
-  const QStringList rows = column->toPlainText().split('\n');
+// up to the last frame sent, and each frame's first row has its address.
+bool ViewInOrder(const qmx::SerialTab& tab, std::uint32_t last) {
+  const QStringList rows = tab.ReceivedDataRichEdit->toPlainText().split('\n');
+  const QStringList addresses = tab.MACAddressRichEdit->toPlainText().split('\n');
+  if (addresses.size() != rows.size() || tab.LQIRichEdit->toPlainText().split('\n').size() != rows.size())
+    return false;
   std::uint32_t expected = last;
-  for (qsizetype i = rows.size() - 1; i >= 0; --i, --expected) {
+  for (qsizetype i = rows.size() - 1; i >= 0; --i) {
+    if (addresses[i].isEmpty()) continue;  // the second row of a long frame
     std::uint32_t seq = 0;
-    if (!ParseSeq(rows[i].toStdString(), 0, seq) || seq != expected) return false;
-    if (expected == 0) break;
+    if (addresses[i] != "0x0002" || !ParseSeq(rows[i].toStdString(), 0, seq) || seq != expected) return false;
+    if (expected-- == 0) break;
   }
   return true;
 }
@@ -189,6 +202,7 @@ void BM_ReceivedViewFlood(benchmark::State& state) {
       auto nextRss = last;
       SteadyClock::duration worst{};
       double rssFull = 0, rssMaxAfterFull = 0;
+      std::vector<double> rssSamples;
       SteadyClock::time_point drainedBy{};
       QObject::connect(&tick, &QTimer::timeout, [&] {
         const auto now = SteadyClock::now();
@@ -197,6 +211,7 @@ void BM_ReceivedViewFlood(benchmark::State& state) {
         if (now >= nextRss) {
           nextRss = now + kRssEvery;
           const double rss = RssMiB();
+          rssSamples.push_back(rss);
           if (rssFull == 0 && tab.Rows() >= qmx::SerialTab::kMaxRows * 9 / 10)
             rssFull = rss;
           else if (rssFull > 0)
@@ -219,7 +234,7 @@ void BM_ReceivedViewFlood(benchmark::State& state) {
       std::uint64_t logged = 0;
       const bool logOrdered = LogInOrder(dir, logged);
       const std::uint64_t shown = tab.PacketsShown() - before;
-      const bool viewOrdered = shown == total && ViewInOrder(tab.ReceivedDataRichEdit, total - 1);
+      const bool viewOrdered = shown == total && ViewInOrder(tab, total - 1);
       state.counters["frames"] = total;
       state.counters["shown"] = static_cast<double>(shown);
       state.counters["logged"] = static_cast<double>(logged);
@@ -231,9 +246,16 @@ void BM_ReceivedViewFlood(benchmark::State& state) {
       state.counters["rss_end_MiB"] = rssEnd;
       state.counters["run_s"] = seconds;
       state.counters["messages"] = prompter.count.load();
-      if (shown != total || logged != total || !logOrdered || !viewOrdered)
+      if (shown != total || logged != total || !logOrdered || !viewOrdered) {
+        std::fprintf(stderr, "sent %u, shown %llu, logged %llu, log in order %d, view in order %d\n", total,
+                     static_cast<unsigned long long>(shown), static_cast<unsigned long long>(logged), logOrdered,
+                     viewOrdered);
         state.SkipWithError("frames lost or out of order");
+      }
 
+      std::fprintf(stderr, "resident MiB every %lld s:", static_cast<long long>(kRssEvery.count()));
+      for (double rss : rssSamples) std::fprintf(stderr, " %.1f", rss);
+      std::fprintf(stderr, "\n");
       if (!g_screenshot.empty()) window.grab().save(QString::fromStdString(g_screenshot), "PNG");
       sink.SetTarget(nullptr);
       link.parser.Stop();
