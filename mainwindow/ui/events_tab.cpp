@@ -4,7 +4,9 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QVBoxLayout>
 #include <iterator>
@@ -20,7 +22,6 @@ EventsTab::EventsTab(QWidget* parent) : QWidget(parent) {
   EventRichEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   EventRichEdit->setMinimumSize(676, 417);
   EventRichEdit->document()->setUndoRedoEnabled(false);
-  EventRichEdit->document()->setMaximumBlockCount(kMaxLines);
   ClearEventButton = new QPushButton("Clear", this);
   ClearEventButton->setObjectName("ClearEventButton");
   layout->addWidget(EventRichEdit, 1);
@@ -62,8 +63,25 @@ void EventsTab::Append(const std::vector<EventLine>& lines) {
     cursor.insertText(QString::fromStdString(line.text), format);
   }
   cursor.endEditBlock();
+  TrimOldest();
   QScrollBar* bar = EventRichEdit->verticalScrollBar();
   bar->setValue(bar->maximum());
+}
+
+void EventsTab::TrimOldest() {
+  QTextDocument* doc = EventRichEdit->document();
+  if (doc->blockCount() <= maxLines_) return;
+  // The first line kept: past the cut, the line after an event's empty line.
+  QTextBlock keep = doc->findBlockByNumber(doc->blockCount() - (maxLines_ - maxLines_ / 10));
+  for (QTextBlock b = keep; b.isValid() && b.next().isValid(); b = b.next()) {
+    if (b.text().isEmpty()) {
+      keep = b.next();
+      break;
+    }
+  }
+  QTextCursor cursor(doc);
+  cursor.setPosition(keep.position(), QTextCursor::KeepAnchor);
+  cursor.removeSelectedText();
 }
 
 }  // namespace qmx

@@ -26,9 +26,11 @@ class EventsTab : public QWidget {
   // the long time format (any thread).
   static std::string Timestamp();
 
-  // Lines the view keeps: the oldest go beyond them, so that memory stays
-  // flat on a busy network (the data log keeps everything).
+  // Lines the view keeps, so that memory stays flat on a busy network (the
+  // data log keeps everything). Past them a tenth goes at once, up to the end
+  // of an event: every removal at the top lays out all lines again.
   static constexpr int kMaxLines = 5000;
+  void SetMaxLines(int lines) { maxLines_ = lines; }
 
   // Appends the decoder's lines (user-interface thread), all blocks in one
   // edit.
@@ -44,7 +46,9 @@ class EventsTab : public QWidget {
 
  private:
   void Append(const std::vector<EventLine>& lines);
+  void TrimOldest();
   EventLines lines_;
+  int maxLines_ = kMaxLines;
 };
 
 }  // namespace qmx
