@@ -4,7 +4,10 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 
 #include "config/register_map.h"
@@ -23,6 +26,13 @@
 
 namespace {
 
+// "1200, 2400, ... 115200": the port dialog's baud rate list.
+QString BaudRatesText() {
+  QStringList rates;
+  for (std::uint32_t rate : qmx::kBaudRates) rates << QString::number(rate);
+  return rates.join(", ");
+}
+
 struct Options {
   QCommandLineOption sim{"sim", "Start on the built-in simulated module: the port dialog selects it."};
   QCommandLineOption workdir{"workdir", "Directory of the program's files (logfile.dat, qmxdemo.ini).", "DIR",
@@ -30,7 +40,21 @@ struct Options {
   QCommandLineOption demo{"demo-interval",
                           "Mean seconds between two reports of a simulated remote (0: a quiet network; default 10).",
                           "SECONDS", "10"};
+  QCommandLineOption port{"port",
+                          "Connect at start to this port, as if chosen in the port dialog and OK pressed: a list "
+                          "entry's name (SIM for the simulated module, ttyUSB0) or a device path.",
+                          "NAME"};
+  QCommandLineOption baud{"baud", "Baud rate for --port, one of " + BaudRatesText() +
+                                      " (default: the port dialog's selection).",
+                          "RATE"};
 };
+
+// A --baud value that the port dialog's baud rate list holds.
+bool ListedBaud(const QString& text) {
+  bool number = false;
+  const unsigned rate = text.toUInt(&number);
+  return number && std::find(std::begin(qmx::kBaudRates), std::end(qmx::kBaudRates), rate) != std::end(qmx::kBaudRates);
+}
 
 void DescribeOptions(QCommandLineParser& cli, const Options& options) {
   cli.setApplicationDescription(
@@ -39,7 +63,7 @@ void DescribeOptions(QCommandLineParser& cli, const Options& options) {
       "built-in simulated module.");
   cli.addHelpOption();
   cli.addVersionOption();
-  cli.addOptions({options.sim, options.workdir, options.demo});
+  cli.addOptions({options.sim, options.workdir, options.demo, options.port, options.baud});
 }
 
 // --help and --version print and end the program before any window system
@@ -84,6 +108,17 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  const QString portName = cli.value(options.port);
+  const QString baud = cli.value(options.baud);
+  if (cli.isSet(options.baud) && !cli.isSet(options.port)) {
+    std::fprintf(stderr, "qmxdemo: --baud needs --port\n");
+    return 2;
+  }
+  if (cli.isSet(options.baud) && !ListedBaud(baud)) {
+    std::fprintf(stderr, "qmxdemo: bad --baud: %s (one of %s)\n", qPrintable(baud), qPrintable(BaudRatesText()));
+    return 2;
+  }
+
   qmx::WorkDir dir(workdir.toStdString());
   qmx::QtPrompter prompter;
   qmx::QtWaiter waiter;
@@ -111,6 +146,9 @@ int main(int argc, char** argv) {
   form1.SetForms({&port, &about, &config, &mac, &packetBuilder, &diagnostics, &upgrade});
 
   form1.show();
+  // Once the window shows (and has loaded its settings file).
+  if (cli.isSet(options.port))
+    QTimer::singleShot(0, &form1, [&form1, portName, baud] { form1.ConnectTo(portName, baud); });
   const int result = app.exec();
   prompter.Shutdown();
   sink.SetTarget(nullptr);

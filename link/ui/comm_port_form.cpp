@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "link/prompter.h"
 #include "link/ui/busy_cursor.h"
@@ -142,6 +143,11 @@ int TCommPortForm::PortIndexToShow(const std::vector<PortEntry>& entries) const 
 }
 
 void TCommPortForm::showEvent(QShowEvent* event) {
+  ApplySelections();
+  QDialog::showEvent(event);
+}
+
+void TCommPortForm::ApplySelections() {
   FillPortList();
   QComboBox* lists[ListCount] = {CommPortComboBox, BaudrateComboBox, ParityComboBox, StopBitsComboBox,
                                  AutoDetectComboBox};
@@ -150,7 +156,29 @@ void TCommPortForm::showEvent(QShowEvent* event) {
     lists[i]->setCurrentIndex(tag >= 0 && tag < lists[i]->count() ? tag : -1);
     pending_[i] = false;
   }
-  QDialog::showEvent(event);
+}
+
+bool TCommPortForm::OpenNamed(const QString& port, const QString& baud) {
+  ApplySelections();
+  const std::string name = port.trimmed().toStdString();
+  const auto entry = std::find_if(entries_.begin(), entries_.end(), [&name](const PortEntry& e) {
+    return EntryPortName(e.text) == name || e.path == name;
+  });
+  if (entry != entries_.end()) {
+    CommPortComboBox->setCurrentIndex(static_cast<int>(entry - entries_.begin()));
+  } else {
+    CommPortComboBox->setCurrentIndex(-1);
+    CommPortComboBox->setEditText(port.trimmed());
+  }
+  if (!baud.isEmpty()) {
+    const int index = BaudrateComboBox->findText(baud);
+    if (index < 0) return false;
+    BaudrateComboBox->setCurrentIndex(index);
+  }
+  AutoDetectComboBox->setCurrentIndex(AutoDetectComboBox->findText("FALSE"));
+  setResult(QDialog::Rejected);
+  OKButtonClick();
+  return result() == QDialog::Accepted;
 }
 
 std::optional<std::string> TCommPortForm::TypedPort() const {

@@ -60,6 +60,13 @@ class TCommPortForm : public QDialog {
   // simulated module only when typed).
   bool AutoDetectRadio();
 
+  // What OK does, without showing the dialog, for a port named at start:
+  // `port` is an entry's port name ("SIM", "ttyUSB0") or a device path, and
+  // `baud` one of the baud rate list's entries (empty: the selection the
+  // dialog would show). Auto Detect is off for it. True when the radio
+  // answered; otherwise the dialog's messages have been shown.
+  bool OpenNamed(const QString& port, const QString& baud);
+
   QString PortText() const;
   QString BaudText() const;
   QString StatusText() const;
@@ -86,6 +93,8 @@ class TCommPortForm : public QDialog {
 
  private:
   void SetStatus(const QString& text);
+  // Fills the port list and selects in each list what it remembers.
+  void ApplySelections();
   void StopPort();
   // The port text as typed, when it is not the selected entry's.
   std::optional<std::string> TypedPort() const;

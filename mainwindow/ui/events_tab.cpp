@@ -4,9 +4,12 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QVBoxLayout>
+#include <iterator>
 
 namespace qmx {
 
@@ -18,6 +21,7 @@ EventsTab::EventsTab(QWidget* parent) : QWidget(parent) {
   EventRichEdit->setReadOnly(true);
   EventRichEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   EventRichEdit->setMinimumSize(676, 417);
+  EventRichEdit->document()->setUndoRedoEnabled(false);
   ClearEventButton = new QPushButton("Clear", this);
   ClearEventButton->setObjectName("ClearEventButton");
   layout->addWidget(EventRichEdit, 1);
@@ -35,21 +39,49 @@ std::string EventsTab::Timestamp() {
 
 void EventsTab::ClearEventButtonClick() { EventRichEdit->clear(); }
 
-void EventsTab::AppendEvent(const EventBlock& block) { Append(lines_.Add(block)); }
+void EventsTab::AppendEvent(const EventBlock& block) { AppendEvents(std::span(&block, 1)); }
+
+void EventsTab::AppendEvents(std::span<const EventBlock> blocks) {
+  std::vector<EventLine> all;
+  for (const EventBlock& block : blocks) {
+    std::vector<EventLine> lines = lines_.Add(block);
+    all.insert(all.end(), std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
+  }
+  Append(all);
+}
 
 void EventsTab::AppendLine(const QString& line) { Append({lines_.Add(line.toStdString())}); }
 
 void EventsTab::Append(const std::vector<EventLine>& lines) {
   QTextCursor cursor(EventRichEdit->document());
   cursor.movePosition(QTextCursor::End);
+  cursor.beginEditBlock();
   for (const EventLine& line : lines) {
     QTextCharFormat format;
     if (line.rgb) format.setForeground(QColor::fromRgb(*line.rgb));
     if (!EventRichEdit->document()->isEmpty()) cursor.insertBlock();
     cursor.insertText(QString::fromStdString(line.text), format);
   }
+  cursor.endEditBlock();
+  TrimOldest();
   QScrollBar* bar = EventRichEdit->verticalScrollBar();
   bar->setValue(bar->maximum());
+}
+
+void EventsTab::TrimOldest() {
+  QTextDocument* doc = EventRichEdit->document();
+  if (doc->blockCount() <= maxLines_) return;
+  // The first line kept: past the cut, the line after an event's empty line.
+  QTextBlock keep = doc->findBlockByNumber(doc->blockCount() - (maxLines_ - maxLines_ / 10));
+  for (QTextBlock b = keep; b.isValid() && b.next().isValid(); b = b.next()) {
+    if (b.text().isEmpty()) {
+      keep = b.next();
+      break;
+    }
+  }
+  QTextCursor cursor(doc);
+  cursor.setPosition(keep.position(), QTextCursor::KeepAnchor);
+  cursor.removeSelectedText();
 }
 
 }  // namespace qmx

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <span>
 #include <string>
 
 #include "mainwindow/events_lines.h"
@@ -25,8 +26,16 @@ class EventsTab : public QWidget {
   // the long time format (any thread).
   static std::string Timestamp();
 
-  // Appends the decoder's lines (user-interface thread).
+  // Lines the view keeps, so that memory stays flat on a busy network (the
+  // data log keeps everything). Past them a tenth goes at once, up to the end
+  // of an event: every removal at the top lays out all lines again.
+  static constexpr int kMaxLines = 5000;
+  void SetMaxLines(int lines) { maxLines_ = lines; }
+
+  // Appends the decoder's lines (user-interface thread), all blocks in one
+  // edit.
   void AppendEvent(const EventBlock& block);
+  void AppendEvents(std::span<const EventBlock> blocks);
   void AppendLine(const QString& line);
 
   QTextEdit* EventRichEdit;
@@ -37,7 +46,9 @@ class EventsTab : public QWidget {
 
  private:
   void Append(const std::vector<EventLine>& lines);
+  void TrimOldest();
   EventLines lines_;
+  int maxLines_ = kMaxLines;
 };
 
 }  // namespace qmx

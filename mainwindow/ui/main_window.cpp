@@ -26,7 +26,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <chrono>
+#include <mutex>
 #include <optional>
+#include <variant>
 
 #include "config/local_status.h"
 #include "config/register_map.h"
@@ -62,36 +65,120 @@ QFont TitleFont() {
 
 }  // namespace
 
-// Carries view events from the parser thread to the window, in order.
+// Carries view events from the parser thread to the window, in order,
+// through one queue: the first event into an empty queue posts one wake-up,
+// and the user-interface thread then takes everything queued in one go, so
+// that a flood of frames costs one pass per wake-up instead of one per frame.
+// Under a flood (kFloodItems view events or more within kDrainGap), a
+// wake-up that comes less than kDrainGap after the last pass waits for the
+// rest of that gap: the views then change about 40 times a second, each time
+// by many rows, which costs far less than a row or two a thousand times a
+// second. Sparse events still show at once.
 class TForm1::UiSink : public ViewSink {
  public:
-  explicit UiSink(TForm1* window) : window_(window) {}
-  void FrameReceived() override { Post([](TForm1* w) { w->Serial->FrameArrived(); }); }
-  void EventText(const EventBlock& block) override {
-    Post([block](TForm1* w) { w->Events->AppendEvent(block); });
+  static constexpr std::chrono::milliseconds kDrainGap{25};
+  static constexpr std::size_t kFloodItems = 16;
+
+  explicit UiSink(TForm1* window) : window_(window) {
+    pace_.setSingleShot(true);
+    QObject::connect(&pace_, &QTimer::timeout, window, [this] { Drain(); });
   }
+  void FrameReceived() override { Push(FrameMark{}); }
+  void EventText(const EventBlock& block) override { Push(block); }
   void ReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) override {
-    Post([address, lqi, bytes = std::vector<std::uint8_t>(data.begin(), data.end())](TForm1* w) {
-      w->Serial->ShowReceivedData(address, lqi, bytes);
-    });
+    Push(SerialTab::ReceivedPacket{address, lqi, std::vector<std::uint8_t>(data.begin(), data.end())});
   }
   void IoEvent(std::uint16_t address, std::span<const std::uint8_t> data) override {
-    Post([address, bytes = std::vector<std::uint8_t>(data.begin(), data.end())](TForm1* w) {
-      w->ApplyIoEvent(address, bytes);
-    });
+    Push(IoUpdate{address, std::vector<std::uint8_t>(data.begin(), data.end())});
   }
-  void RemoteJoined(std::uint16_t address) override {
-    Post([address](TForm1* w) { w->Serial->AddNetworkAddress(address); });
+  void RemoteJoined(std::uint16_t address) override { Push(Joined{address}); }
+
+  // User-interface thread: applies every queued event, in order; runs of
+  // received data and of event texts go to their view as one batch.
+  void WakeUp() {
+    if (pace_.isActive()) return;
+    const auto since = std::chrono::steady_clock::now() - lastDrain_;
+    if (since < kDrainGap && recentItems_ >= kFloodItems)
+      pace_.start(std::chrono::duration_cast<std::chrono::milliseconds>(kDrainGap - since));
+    else
+      Drain();
+  }
+
+  void Drain() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - windowStart_ >= kDrainGap) {
+      windowStart_ = now;
+      recentItems_ = 0;
+    }
+    lastDrain_ = now;
+    std::vector<Item> items;
+    {
+      std::lock_guard lock(mutex_);
+      items.swap(queue_);
+    }
+    std::vector<SerialTab::ReceivedPacket> received;
+    std::vector<EventBlock> events;
+    auto flush = [&] {
+      if (!received.empty()) window_->Serial->ShowReceivedBatch(received);
+      if (!events.empty()) window_->Events->AppendEvents(events);
+      received.clear();
+      events.clear();
+    };
+    bool frames = false;
+    for (Item& item : items) {
+      if (auto* p = std::get_if<SerialTab::ReceivedPacket>(&item)) {
+        if (!events.empty()) flush();
+        received.push_back(std::move(*p));
+      } else if (auto* e = std::get_if<EventBlock>(&item)) {
+        if (!received.empty()) flush();
+        events.push_back(std::move(*e));
+      } else if (std::holds_alternative<FrameMark>(item)) {
+        frames = true;
+        continue;
+      } else {
+        flush();
+        if (auto* io = std::get_if<IoUpdate>(&item))
+          window_->ApplyIoEvent(io->address, io->data);
+        else if (auto* j = std::get_if<Joined>(&item))
+          window_->Serial->AddNetworkAddress(j->address);
+      }
+      ++recentItems_;
+    }
+    flush();
+    if (frames) window_->Serial->FrameArrived();
   }
 
  private:
-  template <typename F>
-  void Post(F&& f) {
+  struct FrameMark {};
+  struct IoUpdate {
+    std::uint16_t address;
+    std::vector<std::uint8_t> data;
+  };
+  struct Joined {
+    std::uint16_t address;
+  };
+  using Item = std::variant<FrameMark, EventBlock, SerialTab::ReceivedPacket, IoUpdate, Joined>;
+
+  void Push(Item item) {
+    bool wake = false;
+    {
+      std::lock_guard lock(mutex_);
+      wake = queue_.empty();
+      queue_.push_back(std::move(item));
+    }
+    if (!wake) return;
     QPointer<TForm1> target = window_;
     QMetaObject::invokeMethod(
-        window_, [target, f = std::forward<F>(f)] { if (target) f(target.data()); }, Qt::QueuedConnection);
+        window_, [target] { if (target) target->sink_->WakeUp(); }, Qt::QueuedConnection);
   }
+
   TForm1* window_;
+  QTimer pace_;
+  std::chrono::steady_clock::time_point lastDrain_{};
+  std::chrono::steady_clock::time_point windowStart_{};
+  std::size_t recentItems_ = 0;  // view events drained since windowStart_
+  std::mutex mutex_;
+  std::vector<Item> queue_;
 };
 
 TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& dir, MainWindowForms forms,
@@ -387,6 +474,18 @@ void TForm1::ConnectButtonClick() {
     return;
   }
   if (!forms_.port || forms_.port->exec() != QDialog::Accepted) return;
+  ReadLocalRadio();
+}
+
+bool TForm1::ConnectTo(const QString& port, const QString& baud) {
+  LinkBusy guard(linkBusy_);
+  if (!guard.Taken() || Connected() || !forms_.port) return false;
+  if (!forms_.port->OpenNamed(port, baud)) return false;
+  ReadLocalRadio();
+  return Connected();
+}
+
+void TForm1::ReadLocalRadio() {
   BankMask read = 0;
   {
     BusyCursor busy;

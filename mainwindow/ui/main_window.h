@@ -149,6 +149,9 @@ class TForm1 : public QMainWindow {
  public slots:
   void ConnectButtonClick();
   void Connect1Click() { ConnectButtonClick(); }
+  // Connects as if the user had chosen `port` and `baud` in the port dialog
+  // and pressed OK (the program's --port and --baud). True when connected.
+  bool ConnectTo(const QString& port, const QString& baud);
   void RefreshButtonClick();
   void ConfigButtonClick();
   void UpgradeButtonClick();
@@ -186,6 +189,8 @@ class TForm1 : public QMainWindow {
   void LeaveTerminalQuietly();
   void SetStatus(const QString& text);
   void SetConnectedControls(bool connected);
+  // After the port dialog's OK: reads the local radio and shows it.
+  void ReadLocalRadio();
   void Disconnect();
   void PortLost();
   void MACAddressStaticTextMouseDown();

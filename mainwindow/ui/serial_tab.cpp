@@ -14,6 +14,8 @@
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -73,20 +75,40 @@ QTextEdit* MakeColumn(QWidget* parent, const char* name) {
   column->setLineWidth(1);
   column->setFont(ColumnFont());
   column->document()->setDocumentMargin(kDocumentMargin);
+  // Nobody undoes a received line: an undo history would grow with every one.
+  column->document()->setUndoRedoEnabled(false);
   return column;
 }
 
-void AppendLine(QTextEdit* column, bool first, const QString& text, Qt::Alignment alignment) {
+// Appends lines to a column in one edit: the block format is set once and
+// every line break of `lines` starts a block of the same format.
+void AppendLines(QTextEdit* column, bool first, const QString& lines, Qt::Alignment alignment) {
   QTextCursor cursor(column->document());
   cursor.movePosition(QTextCursor::End);
   QTextBlockFormat format;
   format.setLineHeight(kLineHeight, QTextBlockFormat::FixedHeight);
   format.setAlignment(alignment);
+  cursor.beginEditBlock();
   if (first)
     cursor.setBlockFormat(format);
   else
     cursor.insertBlock(format);
-  cursor.insertText(text);
+  cursor.insertText(lines);
+  cursor.endEditBlock();
+}
+
+// Removes the first `count` lines of a column (every line has the same
+// block format, so the first one left keeps it).
+void RemoveFirstLines(QTextEdit* column, std::size_t count) {
+  QTextDocument* doc = column->document();
+  const QTextBlock keep = doc->findBlockByNumber(static_cast<int>(count));
+  if (!keep.isValid()) {
+    column->clear();
+    return;
+  }
+  QTextCursor cursor(doc);
+  cursor.setPosition(keep.position(), QTextCursor::KeepAnchor);
+  cursor.removeSelectedText();
 }
 
 QFont TitleFont() {
@@ -268,28 +290,57 @@ QWidget* SerialTab::BuildTransmitPanel() {
 
 // --- Receive view ----------------------------------------------------------
 
-void SerialTab::AppendRow(const QString& address, const QString& data, const QString& lqi) {
-  const bool first = rows_ == 0;
-  AppendLine(MACAddressRichEdit, first, address, Qt::AlignHCenter);
-  AppendLine(ReceivedDataRichEdit, first, data, Qt::AlignLeft);
-  AppendLine(LQIRichEdit, first, lqi, Qt::AlignHCenter);
-  ++rows_;
+void SerialTab::ShowReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) {
+  const ReceivedPacket packet{address, lqi, std::vector<std::uint8_t>(data.begin(), data.end())};
+  ShowReceivedBatch(std::span(&packet, 1));
 }
 
-void SerialTab::ShowReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) {
-  const ReceivedRows rows = LayOutReceived(address, lqi, data, HexCheckBox->isChecked());
-  if (const std::size_t growths = rows.Growths(rows_); growths > 0)
-    SetColumnHeight(columnHeight_ + kGrowStep * static_cast<int>(growths));
-  for (std::size_t i = 0; i < rows.data.size(); ++i) {
-    const bool head = i == 0;
-    AppendRow(head ? QString::fromStdString(rows.address) : QString(), QString::fromStdString(rows.data[i]),
-              head ? QString::fromStdString(rows.lqi) : QString());
+void SerialTab::ShowReceivedBatch(std::span<const ReceivedPacket> packets) {
+  if (packets.empty()) return;
+  const bool hex = HexCheckBox->isChecked();
+  QStringList addresses, data, lqis;
+  std::size_t rows = rows_;
+  for (const ReceivedPacket& p : packets) {
+    const ReceivedRows laid = LayOutReceived(p.address, p.lqi, p.data, hex);
+    growths_ += laid.Growths(rows);
+    for (std::size_t i = 0; i < laid.data.size(); ++i) {
+      const bool head = i == 0;
+      addresses << (head ? QString::fromStdString(laid.address) : QString());
+      data << QString::fromStdString(laid.data[i]);
+      lqis << (head ? QString::fromStdString(laid.lqi) : QString());
+    }
+    rows += laid.data.size();
+    packetRows_.push_back(laid.data.size());
   }
+  const bool first = rows_ == 0;
+  AppendLines(MACAddressRichEdit, first, addresses.join('\n'), Qt::AlignHCenter);
+  AppendLines(ReceivedDataRichEdit, first, data.join('\n'), Qt::AlignLeft);
+  AppendLines(LQIRichEdit, first, lqis.join('\n'), Qt::AlignHCenter);
+  rows_ = rows;
+  packetsShown_ += packets.size();
+  TrimOldest();
+  SetColumnHeight(kColumnHeight + kGrowStep * static_cast<int>(growths_));
   if (ScrollRealTimeCheckBox->isChecked()) ScrollToEnd();
 }
 
+void SerialTab::TrimOldest() {
+  if (rows_ <= maxRows_) return;
+  const std::size_t keep = maxRows_ - maxRows_ / 10;
+  std::size_t drop = 0;
+  while (rows_ - drop > keep && packetRows_.size() > 1) {
+    drop += packetRows_.front();
+    packetRows_.pop_front();
+  }
+  if (drop == 0) return;
+  // The same rows go from every column, so the columns stay aligned.
+  for (QTextEdit* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit}) RemoveFirstLines(column, drop);
+  rows_ -= drop;
+  growths_ -= std::min(growths_, drop);
+  // The rows in view stay in view.
+  if (!ScrollRealTimeCheckBox->isChecked()) ScrollBy(-kGrowStep * static_cast<int>(drop));
+}
+
 void SerialTab::SetColumnHeight(int height) {
-  columnHeight_ = height;
   for (QTextEdit* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit}) column->setFixedHeight(height);
   columns_->setFixedHeight(height);
   // The scroll box learns the new size from a resize event, which a hidden
@@ -311,6 +362,8 @@ void SerialTab::ScrollToEnd() {
 void SerialTab::ClearColumns() {
   for (QTextEdit* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit}) column->clear();
   rows_ = 0;
+  growths_ = 0;
+  packetRows_.clear();
   SetColumnHeight(kColumnHeight);
   ScrollBox1->setFixedHeight(kScrollBoxHeight);
 }

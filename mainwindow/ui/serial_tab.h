@@ -8,7 +8,9 @@
 #include <QWidget>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <span>
+#include <vector>
 
 #include "mainwindow/serial_tab_logic.h"
 
@@ -35,11 +37,28 @@ class SerialTab : public QWidget {
   static constexpr int kScrollBoxHeight = 289;
   static constexpr int kScrollRange = 294;
   static constexpr int kGrowStep = 15;  // also the mouse wheel's step
+  // Rows the received view keeps: the oldest packets go once it holds more,
+  // so that a tool left running on a busy network keeps a flat memory
+  // footprint (the data log keeps everything). 5,000 rows are far more than
+  // anyone scrolls back through. Past the limit a tenth goes at once: every
+  // removal at the top makes each column lay out all its rows again.
+  static constexpr std::size_t kMaxRows = 5000;
+
+  // One received data packet, as the decoder reported it.
+  struct ReceivedPacket {
+    std::uint16_t address = 0;
+    std::uint8_t lqi = 0;
+    std::vector<std::uint8_t> data;
+  };
 
   SerialTab(CommandLayer& commands, Prompter& prompter, QWidget* parent = nullptr);
 
   // Appends one received data packet to the columns.
   void ShowReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data);
+  // Appends packets in order, with one edit of each column for all of them;
+  // then drops the oldest whole packets beyond the row limit.
+  void ShowReceivedBatch(std::span<const ReceivedPacket> packets);
+  void SetMaxRows(std::size_t rows) { maxRows_ = rows; }
   // Adds "0x" and four hex digits of a remote that joined to the destination
   // list unless the list holds that text; true (and DestinationsChanged)
   // when it was added.
@@ -54,6 +73,8 @@ class SerialTab : public QWidget {
   TransmitSchedule::State TransmitState() const { return schedule_.Current(); }
   // Lines held by each column.
   std::size_t Rows() const { return rows_; }
+  // Packets shown since the program started (trimmed and cleared ones too).
+  std::uint64_t PacketsShown() const { return packetsShown_; }
 
   // Receive view.
   QWidget* Panel3;
@@ -95,7 +116,9 @@ class SerialTab : public QWidget {
  private:
   QWidget* BuildReceiveView();
   QWidget* BuildTransmitPanel();
-  void AppendRow(const QString& address, const QString& data, const QString& lqi);
+  // Past maxRows_ rows: drops whole packets from the top until at most nine
+  // tenths of maxRows_ remain.
+  void TrimOldest();
   void SetColumnHeight(int height);
   void ScrollBy(int delta);
   void ScrollToEnd();
@@ -106,7 +129,10 @@ class SerialTab : public QWidget {
   TransmitSchedule schedule_;
   QWidget* columns_ = nullptr;  // the scroll box's content
   std::size_t rows_ = 0;
-  int columnHeight_ = kColumnHeight;
+  std::size_t maxRows_ = kMaxRows;
+  std::deque<std::size_t> packetRows_;  // rows of each packet shown, oldest first
+  std::size_t growths_ = 0;             // times the view grew beyond its first height
+  std::uint64_t packetsShown_ = 0;
 };
 
 }  // namespace qmx

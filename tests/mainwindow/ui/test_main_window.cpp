@@ -229,6 +229,28 @@ TEST_F(MainWindowTest, ConnectOnAnotherRateShowsItInTheStatusLine) {
   EXPECT_EQ(w().StatusText(), "Connected to local radio on SIM at 57600");
 }
 
+// The program's --port and --baud: what the dialog's OK does, unseen.
+TEST_F(MainWindowTest, APortNamedAtStartConnectsOrSaysWhyNot) {
+  set.module->SetLine({19200, 8, parity::None, stopbits::One, false});
+  ASSERT_TRUE(w().ConnectTo("SIM", "19200"));
+  EXPECT_FALSE(set.portDialogShown);
+  EXPECT_EQ(w().StatusText(), "Connected to local radio on SIM at 19200");
+  EXPECT_EQ(set.prompter.Count(), 0u);
+  w().ConnectButtonClick();
+  ASSERT_FALSE(w().Connected());
+
+  EXPECT_FALSE(w().ConnectTo("/dev/qmx-no-such-port", "19200"));
+  EXPECT_EQ(set.prompter.All(),
+            (std::vector<Shown>{
+                {"Could not open selected CommPort.  Please close all programs and try again.", "Invalid Comm Port",
+                 false},
+                {"The selected comm port settings are not valid.\nPlease check settings and try again.",
+                 "Invalid Comm Port Settings", false}}));
+  EXPECT_EQ(w().StatusText(), "Disconnected.");
+  ExpectDisconnectedControls();
+  EXPECT_FALSE(set.link.transport.IsOpen());
+}
+
 TEST_F(MainWindowTest, ConnectByAutoDetectOnATypedPathShowsThePathAndTheRateFound) {
   // A stable device name of a USB adapter, dashes and all.
   set.simPath = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K-if00-port0";

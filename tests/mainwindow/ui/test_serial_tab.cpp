@@ -13,8 +13,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "link/number_text.h"
 #include "mainwindow/ui/main_window.h"
 #include "mainwindow/ui/serial_tab.h"
 #include "tests/fixtures/temp_dir.h"
@@ -116,6 +118,44 @@ TEST_F(SerialTabTest, ALongPacketKeepsTheColumnsAligned) {
   tab().Clear1Click();
   EXPECT_EQ(tab().Rows(), 0u);
   EXPECT_TRUE(tab().ReceivedDataRichEdit->toPlainText().isEmpty());
+}
+
+TEST_F(SerialTabTest, AFullViewDropsItsOldestPacketsWithTheColumnsAligned) {
+  constexpr std::size_t kCap = 25;
+  constexpr int kPackets = 40;
+  tab().SetMaxRows(kCap);
+  // From another thread, as the parser sends them: every third packet takes
+  // two rows, and each carries its number.
+  std::thread parser([this] {
+    for (int i = 0; i < kPackets; ++i) {
+      Bytes data(i % 3 == 0 ? 30 : 1, 0xEE);
+      data[0] = static_cast<std::uint8_t>(i);
+      set.form1.Sink().ReceivedData(static_cast<std::uint16_t>(i), 0x40, data);
+    }
+  });
+  parser.join();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(tab().PacketsShown(), static_cast<std::uint64_t>(kPackets));
+  const QStringList addresses = Lines(tab().MACAddressRichEdit);
+  const QStringList data = Lines(tab().ReceivedDataRichEdit);
+  ASSERT_LE(tab().Rows(), kCap);
+  ASSERT_EQ(static_cast<std::size_t>(data.size()), tab().Rows());
+  EXPECT_EQ(Lines(tab().LQIRichEdit).size(), data.size());
+  ASSERT_EQ(addresses.size(), data.size());
+  // Whole packets, the newest, in order: each address row has its packet's
+  // number as the first data byte.
+  EXPECT_FALSE(addresses.front().isEmpty());
+  int expected = kPackets - 1;
+  for (qsizetype row = data.size() - 1; row >= 0; --row) {
+    if (addresses[row].isEmpty()) continue;
+    EXPECT_EQ(addresses[row], QString::fromStdString(NetworkAddressText(static_cast<std::uint16_t>(expected))));
+    EXPECT_TRUE(data[row].startsWith(QString::fromStdString(HexText(static_cast<std::uint8_t>(expected), 2)).mid(2)))
+        << data[row].toStdString();
+    --expected;
+  }
+  // The view is as high as its rows need, no more.
+  const int grown = static_cast<int>(tab().Rows()) - 19;
+  EXPECT_EQ(tab().ReceivedDataRichEdit->height(), SerialTab::kColumnHeight + SerialTab::kGrowStep * grown);
 }
 
 TEST_F(SerialTabTest, AJoinAnnouncedTwiceAddsOneDestination) {
