@@ -1287,7 +1287,9 @@ void SimModule::Report(std::uint16_t address, std::uint64_t generation) {
   const std::uint8_t lqi = NetworkLqi(r);
 
   if (roll < 4) {
-    if (local_.working[bi::B0][reg0::DeviceMode] == kDeviceBase) AnnounceJoined(r);  // lost its parent for a moment
+    // Lost its parent for a moment. Announcements are frames of protocol
+    // mode: a terminal in transparent mode sees none.
+    if (protocolMode_ && local_.working[bi::B0][reg0::DeviceMode] == kDeviceBase) AnnounceJoined(r);
   } else if (toggle) {
     if (protocolMode_) ReportInputs(r, lqi);
   } else {
