@@ -83,6 +83,16 @@ class ScreenshotTest : public ::testing::Test {
   test::DemoSet set{
       temp.path(),
       {{"/dev/ttyUSB0", "ttyUSB0", 0, "FT232R USB UART", "0403:6001"}, {"/dev/ttyS10", "ttyS10", 10, "", ""}}};
+
+  // Connect and OK on the simulated module's entry.
+  bool ConnectToSimulator() {
+    set.WhenPortDialogShows([](TCommPortForm& d) {
+      d.CommPortComboBox->setCurrentIndex(d.CommPortComboBox->findText("SIM-OK"));
+      d.OKButtonClick();
+    });
+    set.form1.ConnectButtonClick();
+    return set.form1.Connected();
+  }
 };
 
 TEST_F(ScreenshotTest, MainWindowDisconnectedAndConnected) {
@@ -92,12 +102,7 @@ TEST_F(ScreenshotTest, MainWindowDisconnectedAndConnected) {
   ExpectTidy(&w);
   Save(&w, "main_disconnected.png");
 
-  set.WhenPortDialogShows([](TCommPortForm& d) {
-    d.CommPortComboBox->setCurrentIndex(d.CommPortComboBox->findText("SIM-OK"));
-    d.OKButtonClick();
-  });
-  w.ConnectButtonClick();
-  ASSERT_TRUE(w.Connected());
+  ASSERT_TRUE(ConnectToSimulator());
   QTest::qWait(20);
   ExpectTidy(&w);
   Save(&w, "main_connected.png");
@@ -137,12 +142,7 @@ TEST_F(ScreenshotTest, EventsAndTerminalTabsWithLiveData) {
   TForm1& w = set.form1;
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-  set.WhenPortDialogShows([](TCommPortForm& d) {
-    d.CommPortComboBox->setCurrentIndex(d.CommPortComboBox->findText("SIM-OK"));
-    d.OKButtonClick();
-  });
-  w.ConnectButtonClick();
-  ASSERT_TRUE(w.Connected());
+  ASSERT_TRUE(ConnectToSimulator());
   // Announcements and an event from the module, decoded as they come.
   set.module->SendAnnounce(0xA0);
   set.module->SendAnnounce(0xA2, std::vector<std::uint8_t>{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x02, 0x00});
@@ -175,12 +175,7 @@ TEST_F(ScreenshotTest, PollIoTabWithLiveData) {
   TForm1& w = set.form1;
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-  set.WhenPortDialogShows([](TCommPortForm& d) {
-    d.CommPortComboBox->setCurrentIndex(d.CommPortComboBox->findText("SIM-OK"));
-    d.OKButtonClick();
-  });
-  w.ConnectButtonClick();
-  ASSERT_TRUE(w.Connected());
+  ASSERT_TRUE(ConnectToSimulator());
   // Remote 1 drives two outputs and has PWM1 on.
   const std::uint8_t outputs[] = {0x05}, pwm1On[] = {0x04};
   set.module->PokeRegisters(0x0001, 6, 0, outputs);
