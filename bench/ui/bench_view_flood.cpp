@@ -162,7 +162,6 @@ void BM_ReceivedViewFlood(benchmark::State& state) {
       CountingPrompter prompter;
       qmx::QtWaiter waiter;
       auto module = std::make_shared<qmx::sim::SimModule>();
-      module->SetDemoInterval(0ms);
       qmx::ForwardingSink sink;
       qmx::RadioLink link(qmx::sim::MakeSimPortFactory(module), workdir, prompter, waiter, sink);
       qmx::RadioImage image;
