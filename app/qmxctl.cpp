@@ -20,6 +20,7 @@
 
 #include "config/local_status.h"
 #include "config/register_map.h"
+#include "config/settings_model.h"
 #include "link/number_text.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
@@ -61,6 +62,7 @@ const char* const kMainHelp =
     "                                     write registers (HEXBYTES like 0A0B or 0a:0b)\n"
     "  read-all [--remote ADDR]           every bank as a hex dump\n"
     "  status                             the local radio's status panel\n"
+    "  config show [--remote ADDR]        every setting as 'key = value'\n"
     "  send ADDR HEX...|--text TEXT       send radio data, print TX Status and LQI\n"
     "  monitor SECONDS                    print received data and network events\n"
     "                                     (the built-in module's network is live)\n"
@@ -89,6 +91,11 @@ const std::map<std::string, const char*> kCommandHelp{
      "Reads every bank of the local radio and prints device mode, PAN ID,\n"
      "channel, network address, MAC address, firmware version, link status and\n"
      "encryption.\n"},
+    {"config",
+     "usage: qmxctl [options] config show [--remote ADDR|--address ADDR]\n"
+     "Reads every bank of the local radio, or of the remote radio at network\n"
+     "address ADDR, and prints each setting on its own line as 'key = value',\n"
+     "in the order the configuration dialog writes them.\n"},
     {"send",
      "usage: qmxctl [options] send ADDR HEX... | send ADDR --text TEXT\n"
      "Sends radio data to network address ADDR and prints the TX Status and the\n"
@@ -207,7 +214,7 @@ Options ParseArgs(int argc, char** argv) {
       if (o.timeoutMs == 0) throw UsageError{"bad time-out: 0 (1-" + std::to_string(kMaxTimeoutMs) + " ms)"};
     } else if (a == "--log") {
       o.log = true;
-    } else if (a == "--remote") {
+    } else if (a == "--remote" || a == "--address") {
       o.remote = static_cast<std::uint16_t>(ParseNumber(value("--remote"), "network address", 0xFFFF));
     } else if (a == "--text") {
       o.text = value("--text");
@@ -256,6 +263,7 @@ class Session {
       if (c == "set") return Set();
       if (c == "read-all") return ReadAll();
       if (c == "status") return Status();
+      if (c == "config") return ConfigShow();
       if (c == "send") return Send();
       if (c == "monitor") return Monitor();
     }
@@ -330,6 +338,18 @@ class Session {
     return kExitOk;
   }
 
+  int ConfigShow() {
+    const RadioIndex slot = options_.remote ? 1 : 0;
+    const std::uint16_t address = options_.remote.value_or(0);
+    link_->commands.SetRowAddressSource([address](int) { return address; });
+    if (ReadBanks(link_->commands, image_, kAllBanks, address, slot) != kAllBanks) {
+      std::fprintf(stderr, "qmxctl: Could not read data.  Please try again.\n");
+      return kExitRadio;
+    }
+    for (const Setting& s : Settings()) std::printf("%s = %s\n", s.key, FormatSetting(s, image_.Slot(slot)).c_str());
+    return kExitOk;
+  }
+
   int Send() {
     PacketRecord rec = options_.rec;
     if (link_->commands.TxData(options_.timeoutMs, rec, kRetries) < 0) return Check(-1, "TX Data");
@@ -385,12 +405,14 @@ void ValidateArgs(Options& o) {
   static const std::map<std::string, std::pair<std::size_t, std::size_t>> arity{
       {"enter", {0, 0}}, {"exit", {0, 0}},     {"reset", {0, 0}},  {"get", {3, 3}},     {"set", {3, 64}},
       {"read-all", {0, 0}}, {"status", {0, 0}}, {"send", {1, 64}}, {"monitor", {1, 1}},
+      {"config", {1, 1}},
   };
   auto it = arity.find(o.command);
   if (it == arity.end()) throw UsageError{"unknown command '" + o.command + "'"};
   RequireArgs(o, it->second.first, it->second.second);
-  if (o.remote && o.command != "get" && o.command != "set" && o.command != "read-all")
-    throw UsageError{"--remote applies to get, set and read-all only"};
+  if (o.remote && o.command != "get" && o.command != "set" && o.command != "read-all" && o.command != "config")
+    throw UsageError{"--remote applies to get, set, read-all and config only"};
+  if (o.command == "config" && o.args[0] != "show") throw UsageError{"unknown config action '" + o.args[0] + "' (show)"};
   if (o.text && o.command != "send") throw UsageError{"--text applies to send only"};
   if (o.command == "send" && !o.text && o.args.size() < 2) throw UsageError{"send needs data: HEX... or --text TEXT"};
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "config/settings_model.h"
 #include "tests/fixtures/qmxsim_process.h"
 #include "tests/fixtures/temp_dir.h"
 
@@ -60,12 +62,29 @@ TEST_F(QmxctlTest, StatusOfTheSimulatedModule) {
   EXPECT_NE(r.out.find("Firmware Ver  2.1\n"), std::string::npos) << r.out;
 }
 
+TEST_F(QmxctlTest, ConfigShowPrintsEverySettingOnce) {
+  const Outcome r = Qmxctl("--port sim config show");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("device-mode = Base\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("security-key = ****************\n"), std::string::npos) << r.out;
+  std::size_t lines = 0;
+  for (const Setting& s : Settings()) {
+    const std::string line = std::string(s.key) + " = ";
+    const auto at = r.out.find("\n" + line);
+    EXPECT_TRUE(r.out.rfind(line, 0) == 0 || at != std::string::npos) << s.key;
+    EXPECT_EQ(r.out.find("\n" + line, at == std::string::npos ? 0 : at + 1), std::string::npos) << s.key;
+    ++lines;
+  }
+  EXPECT_EQ(static_cast<std::size_t>(std::count(r.out.begin(), r.out.end(), '\n')), lines);
+}
+
 TEST_F(QmxctlTest, BadArgumentsExitWithTwo) {
   // The port does not exist: opening it first would exit with 1.
   for (const char* args : {"", "frobnicate", "get 0 0", "get 300 0 1", "--parity mark status", "send 1",
                            "status --remote 2", "--baud x enter", "--timeout 0 enter",
                            "--timeout 600001 enter", "--timeout soon enter", "set 0 0 0G", "get 7 0 1", "get 0 44 1",
-                           "get 0 40 5", "get 1 0 0", "set 9 0 01", "send 0x10000 01", "monitor soon"}) {
+                           "get 0 40 5", "get 1 0 0", "set 9 0 01", "send 0x10000 01", "monitor soon", "config",
+                           "config list", "config show now", "config show --address 0x10000"}) {
     const Outcome r = Qmxctl(std::string("--port /nonexistent/tty ") + args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_NE(r.err.find("qmxctl: "), std::string::npos) << args;

@@ -1,0 +1,283 @@
+#include "config/settings_model.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+#include "link/number_text.h"
+
+namespace qmx {
+namespace {
+
+constexpr SettingItem kDeviceModes[] = {{0, "Remote"}, {1, "Reserved"}, {2, "Base"}};
+constexpr SettingItem kSleepModes[] = {{0, "Always On"}, {1, "Timer Sleep"}, {2, "Deep Sleep"}};
+constexpr SettingItem kBaudRates[] = {{3, "1200"},  {4, "2400"},  {5, "4800"},  {6, "9600"},
+                                      {7, "19200"}, {8, "38400"}, {9, "57600"}, {11, "115200"}};
+constexpr SettingItem kParities[] = {{0x00, "None"}, {0x20, "Even"}, {0x30, "Odd"}};
+constexpr SettingItem kStopBits[] = {{0x00, "1"}, {0x08, "2"}};
+constexpr SettingItem kProtocolModes[] = {{0, "Transparent Pt-Pt"}, {1, "Transparent Multi"}, {2, "Protocol"}};
+constexpr SettingItem kEscapeSequences[] = {{0, "Once"}, {1, "Unlimited"}};
+constexpr SettingItem kAdcModes[] = {
+    {0, "Internal Vdd (3.3 v)"}, {1, "Internal Vref (1.25 v)"}, {2, "External Vref (GPIO0)"}};
+
+constexpr Setting Hex(const char* key, std::uint8_t bank, std::uint8_t reg, std::uint8_t span, const char* control,
+                      const char* failure, const char* caption) {
+  return {key, {bank, reg, span}, Encoding::Hex, span * 2, {}, 0xFF, control, failure, caption};
+}
+constexpr Setting List(const char* key, std::uint8_t bank, std::uint8_t reg, std::span<const SettingItem> items,
+                       const char* control, const char* failure, const char* caption, std::uint8_t mask = 0xFF) {
+  return {key, {bank, reg, 1}, Encoding::Items, 0, items, mask, control, failure, caption};
+}
+constexpr Setting Of(Encoding encoding, const char* key, std::uint8_t bank, std::uint8_t reg, std::uint8_t span,
+                     const char* control, const char* failure, const char* caption, int digits = 0) {
+  return {key, {bank, reg, span}, encoding, digits, {}, 0xFF, control, failure, caption};
+}
+
+// Write order of Apply.
+const Setting kSettings[] = {
+    List("device-mode", 0, 0, kDeviceModes, "DeviceModeComboBox", "Could not set Device Mode", "Device Mode Failed"),
+    Hex("initial-pan-id", 0, 1, 2, "InitialPanIDEdit", "Could not set Initial PAN ID", "Initial PAN ID Failed"),
+    List("sleep-mode", 0, 3, kSleepModes, "SleepModeComboBox", "Could not set Sleep Mode", "Sleep Mode Failed"),
+    Hex("wake-duration", 0, 6, 2, "WakeDurationEdit", "Could not set Wake Duration", "Wake Duration Failed"),
+    Hex("tx-power", 0, 10, 1, "TXPowerEdit", "Could not set TX Power", "TX Power Failed"),
+    Of(Encoding::Text, "user-tag", 0, 28, 16, "UserTagEdit", "Could not set User Tag", "User Tag Failed"),
+    Of(Encoding::OnOff, "security-mode", 1, 0, 1, "SecurityModeCheckBox", "Could not set Security Mode",
+       "Security Mode Failed"),
+    Of(Encoding::Key, "security-key", 1, 1, 16, "SecurityKeyEdit", "Could not set Security Key", "Security Key Failed"),
+    Of(Encoding::Channels, "channel-list", 1, 17, 2, "ChannelCheckListBox", "Could not set Channel List",
+       "Channel List Failed"),
+    Hex("arq-attempt-limit", 1, 19, 1, "ARQAttemptLimitEdit", "Could not set ARQ Attempt Limit",
+        "ARQ Attempt Limit Failed"),
+    Hex("broadcast-attempts", 1, 23, 1, "BroadcastAttemptsEdit", "Could not set Broadcast Attempts",
+        "Broadcast Attempts Failed"),
+    Hex("lease-period", 1, 25, 4, "LeasePeriodEdit", "Could not set Lease Period", "Lease Period Failed"),
+    Hex("relay-scan-rate-normal", 1, 30, 2, "RelayScanRateNormalEdit", "Could not set Relay Scan Rate Normal",
+        "Relay Scan Rate Normal Failed"),
+    Hex("relay-scan-rate-fast", 1, 32, 2, "RelayScanRateFastEdit", "Could not set Relay Scan Rate Fast",
+        "Relay Scan Rate Fast Failed"),
+    List("serial-baud-rate", 3, 0, kBaudRates, "BaudrateComboBox", "Could not set Serial Baudrate",
+         "Serial Baudrate Failed"),
+    List("serial-parity", 3, 1, kParities, "ParityComboBox", "Could not set Serial Params", "Serial Params Failed",
+         0x30),
+    List("serial-stop-bits", 3, 1, kStopBits, "StopBitsComboBox", "Could not set Serial Params",
+         "Serial Params Failed", 0x08),
+    List("protocol-mode", 4, 0, kProtocolModes, "ProtocolModeComboBox", "Could not set Protocol Mode",
+         "Protocol Mode Failed"),
+    Hex("tx-timeout", 4, 2, 1, "TXTimeoutEdit", "Could not set TX Timeout", "TX Timeout Failed"),
+    Hex("minimum-packet-length", 4, 3, 1, "MinimumPacketLengthEdit", "Could not set Minimum Packet Length",
+        "Minimum Packet Length Failed"),
+    // Shown by the dialog, never written by Apply.
+    Of(Encoding::OnOff, "startup-announce", 4, 4, 1, "StartupAnnounceCheckBox", nullptr, nullptr),
+    List("escape-sequence", 4, 6, kEscapeSequences, "EscapeSequenceComboBox", "Could not set Escape Sequence",
+         "Escape Sequence Failed"),
+    Hex("transparent-default-address", 4, 7, 2, "TransparentDefaultAddrEdit",
+        "Could not set Transparent Default Addr", "Transparent Default Addr Failed"),
+    Of(Encoding::OnOff, "gpio0-level", 5, 0, 1, "GPIO01RadioButton", "Could not set GPIO0", "GPIO0 Failed"),
+    Of(Encoding::OnOff, "gpio1-level", 5, 1, 1, "GPIO11RadioButton", "Could not set GPIO1", "GPIO1 Failed"),
+    Of(Encoding::OnOff, "gpio2-level", 5, 2, 1, "GPIO21RadioButton", "Could not set GPIO2", "GPIO2 Failed"),
+    Of(Encoding::OnOff, "gpio3-level", 5, 3, 1, "GPIO31RadioButton", "Could not set GPIO3", "GPIO3 Failed"),
+    Of(Encoding::OnOff, "gpio4-level", 5, 4, 1, "GPIO41RadioButton", "Could not set GPIO4", "GPIO4 Failed"),
+    Of(Encoding::OnOff, "gpio5-level", 5, 5, 1, "GPIO51RadioButton", "Could not set GPIO5", "GPIO5 Failed"),
+    Hex("pwm0-value", 5, 17, 2, "PWM0ValueEdit", "Could not set PWM0", "PWM0 Failed"),
+    Hex("pwm1-value", 5, 19, 2, "PWM1ValueEdit", "Could not set PWM1", "PWM1 Failed"),
+    Of(Encoding::Bits, "gpio-direction", 6, 0, 1, "GPIO0OutputRadioButton", "Could not set GPIO Direction.",
+       "GPIO Direction Failed", 6),
+    Of(Encoding::Bits, "gpio-init", 6, 1, 1, "GPIO0Edit", "Could not set GPIO Init", "GPIO Init Failed", 6),
+    Of(Encoding::Bits, "gpio-alternate-functions", 6, 2, 1, "GPIOAlt0CheckBox", "Could not set GPIO Alt",
+       "GPIO Alt Failed", 6),
+    Of(Encoding::Bits, "gpio-edge-trigger", 6, 3, 1, "GPIOInt0CheckBox", "Could not set GPIO Edge Trigger",
+       "GPIOEdge Trigger Failed", 4),
+    Of(Encoding::OnOff, "use-sleep-io-states", 6, 4, 1, "SleepIOStateCheckBox", "Could not set GPIO Sleep Mode",
+       "GPIO Sleep Mode Failed"),
+    Of(Encoding::Bits, "gpio-sleep-direction", 6, 5, 1, "GPIOSleepOutputRadioButton0", "Could not set Sleep Direction",
+       "Sleep Direction Failed", 6),
+    Of(Encoding::Bits, "sleep-io-state", 6, 6, 1, "SleepIOStateEdit0", "Could not set GPIO Sleep State",
+       "GPIO Sleep State Failed", 6),
+    Hex("pwm0-init", 6, 7, 2, "PWM0InitEdit", "Could not set PWM0 Init", "PWM0 Init Failed"),
+    Hex("pwm1-init", 6, 9, 2, "PWM1InitEdit", "Could not set PWM1 Init", "PWM1 Init Failed"),
+    List("adc-mode", 6, 11, kAdcModes, "ADCModeComboBox", "Could not set ADC Mode", "ADC Mode Failed"),
+    Hex("adc-sample-interval", 6, 12, 2, "ADCReportIntervalEdit", "Could not set ADC Report Interval",
+        "ADC Report Interval Failed"),
+    Hex("adc0-threshold-low", 6, 14, 2, "ADC0ThresholdLowEdit", "Could not set ADC0 Threshold Low",
+        "ADC0 Threshold Low Failed"),
+    Hex("adc0-threshold-high", 6, 16, 2, "ADC0ThresholdHighEdit", "Could not set ADC0 Threshold High",
+        "ADC0 Threshold High Failed"),
+    Hex("adc1-threshold-low", 6, 18, 2, "ADC1ThresholdLowEdit", "Could not set ADC1 Threshold Low",
+        "ADC1 Threshold Low Failed"),
+    Hex("adc1-threshold-high", 6, 20, 2, "ADC1ThresholdHighEdit", "Could not set ADC1 Threshold High",
+        "ADC1 Threshold High Failed"),
+    Hex("adc2-threshold-low", 6, 22, 2, "ADC2ThresholdLowEdit", "Could not set ADC2 Threshold Low",
+        "ADC2 Threshold Low Failed"),
+    Hex("adc2-threshold-high", 6, 24, 2, "ADC2ThresholdHighEdit", "Could not set ADC2 Threshold High",
+        "ADC2 Threshold High Failed"),
+    Hex("io-reporting-interval", 6, 26, 4, "IOReportIntervalEdit", "Could not set I/O Reporting Interval",
+        "I/O Reporting Interval Failed"),
+    Of(Encoding::Bits, "io-report-trigger", 6, 30, 1, "PeriodicReportTimerCheckBox", "Could not set I/O Report Trigger",
+       "I/O Report Trigger Failed", 8),
+    Hex("io-report-address", 6, 31, 2, "IOReportAddressEdit", "Could not set I/O Report Address",
+        "I/O Report Address Failed"),
+    Of(Encoding::Bits, "io-report-mode", 6, 33, 1, "EventRadioButton", "Could not set I/O Report Mode",
+       "I/O Report Mode Failed", 2),
+    Of(Encoding::OnOff, "binding-enable", 6, 34, 1, "BindingCheckBox", "Could not set I/O Binding Enable",
+       "I/O Binding Enable Failed"),
+};
+
+constexpr int kFirstChannel = 11;
+constexpr int kLastChannel = 26;
+
+std::span<const std::uint8_t> Field(const Setting& s, std::span<const std::uint8_t> slot) {
+  return slot.subspan(ImageOffset(s.address.bank, s.address.reg), s.address.span);
+}
+
+std::uint32_t LittleEndian(std::span<const std::uint8_t> bytes) {
+  std::uint32_t v = 0;
+  for (std::size_t i = std::min<std::size_t>(bytes.size(), 4); i-- > 0;) v = (v << 8) | bytes[i];
+  return v;
+}
+
+std::vector<std::uint8_t> Bytes(std::uint32_t value, std::size_t span) {
+  std::vector<std::uint8_t> out(span, 0);
+  for (std::size_t i = 0; i < span && i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  return out;
+}
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string Trim(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
+}
+
+// A whole number between 0 and max.
+std::optional<std::uint32_t> Number(std::string_view text, std::uint32_t max) {
+  const std::string trimmed = Trim(text);
+  std::int32_t v = 0;
+  if (trimmed.starts_with('-') || !TryTextToInt(trimmed, v)) return std::nullopt;
+  const auto u = static_cast<std::uint32_t>(v);
+  if (u > max) return std::nullopt;
+  return u;
+}
+
+std::string ChannelText(std::uint16_t mask) {
+  std::string out;
+  for (int c = kFirstChannel; c <= kLastChannel; ++c)
+    if (mask & (1u << (c - kFirstChannel))) out += (out.empty() ? "" : ",") + std::to_string(c);
+  return out.empty() ? "none" : out;
+}
+
+std::optional<std::uint16_t> ParseChannels(std::string_view text) {
+  const std::string all = Trim(text);
+  if (Lower(all) == "none") return 0;
+  std::uint16_t mask = 0;
+  std::size_t at = 0;
+  while (true) {
+    const std::size_t comma = all.find(',', at);
+    const auto channel = Number(std::string_view(all).substr(at, comma - at), kLastChannel);
+    if (!channel || *channel < kFirstChannel) return std::nullopt;
+    mask = static_cast<std::uint16_t>(mask | (1u << (*channel - kFirstChannel)));
+    if (comma == std::string::npos) return mask;
+    at = comma + 1;
+  }
+}
+
+std::string ItemList(const Setting& s) {
+  std::string out;
+  for (const auto& item : s.items) out += (out.empty() ? "" : ", ") + std::string(item.text);
+  return out;
+}
+
+}  // namespace
+
+std::span<const Setting> Settings() { return kSettings; }
+
+const Setting* FindSetting(std::string_view key) {
+  for (const Setting& s : kSettings)
+    if (key == s.key) return &s;
+  return nullptr;
+}
+
+std::string FormatSetting(const Setting& s, std::span<const std::uint8_t> slot) {
+  const auto field = Field(s, slot);
+  switch (s.encoding) {
+    case Encoding::Items: {
+      const std::uint8_t code = field[0] & s.mask;
+      for (const auto& item : s.items)
+        if (item.code == code) return item.text;
+      return HexText(code, 2) + " (no item)";
+    }
+    case Encoding::Hex:
+      return HexText(LittleEndian(field), s.digits);
+    case Encoding::Bits:
+      return HexText(field[0], 2);
+    case Encoding::Text: {
+      const auto end = std::find(field.begin(), field.end(), std::uint8_t{0});
+      return std::string(field.begin(), end);
+    }
+    case Encoding::OnOff:
+      return field[0] != 0 ? "on" : "off";
+    case Encoding::Channels:
+      return ChannelText(static_cast<std::uint16_t>(LittleEndian(field)));
+    case Encoding::Key:
+      return std::string(16, '*');
+  }
+  return {};
+}
+
+std::optional<std::vector<std::uint8_t>> ParseSetting(const Setting& s, std::string_view text,
+                                                      std::span<const std::uint8_t> slot, std::string& error) {
+  const std::size_t span = s.address.span;
+  switch (s.encoding) {
+    case Encoding::Items: {
+      const std::string wanted = Lower(Trim(text));
+      for (const auto& item : s.items)
+        if (wanted == Lower(item.text)) {
+          const std::uint8_t other = Field(s, slot)[0] & static_cast<std::uint8_t>(~s.mask);
+          return std::vector<std::uint8_t>{static_cast<std::uint8_t>(s.mask == 0xFF ? item.code : other | item.code)};
+        }
+      error = "expected one of: " + ItemList(s);
+      return std::nullopt;
+    }
+    case Encoding::Hex: {
+      const std::uint32_t max = span >= 4 ? 0xFFFFFFFFu : (1u << (8 * span)) - 1;
+      if (auto v = Number(text, max)) return Bytes(*v, span);
+      error = "expected a number from 0 to " + HexText(max, s.digits);
+      return std::nullopt;
+    }
+    case Encoding::Bits: {
+      const std::uint32_t max = (1u << s.digits) - 1;
+      if (auto v = Number(text, max)) return Bytes(*v, span);
+      error = "expected a bit mask from 0x00 to " + HexText(max, 2);
+      return std::nullopt;
+    }
+    case Encoding::Text:
+    case Encoding::Key: {
+      if (text.size() > span || text.find('\0') != std::string_view::npos) {
+        error = "expected at most " + std::to_string(span) + " characters";
+        return std::nullopt;
+      }
+      std::vector<std::uint8_t> out(span, 0);
+      std::copy(text.begin(), text.end(), out.begin());
+      return out;
+    }
+    case Encoding::OnOff: {
+      const std::string wanted = Lower(Trim(text));
+      if (wanted == "on") return std::vector<std::uint8_t>{1};
+      if (wanted == "off") return std::vector<std::uint8_t>{0};
+      error = "expected on or off";
+      return std::nullopt;
+    }
+    case Encoding::Channels:
+      if (auto mask = ParseChannels(text)) return Bytes(*mask, span);
+      error = "expected channel numbers from 11 to 26 separated by commas (like 11,12,15), or none";
+      return std::nullopt;
+  }
+  error = "unknown encoding";
+  return std::nullopt;
+}
+
+}  // namespace qmx
