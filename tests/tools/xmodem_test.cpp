@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -140,6 +141,139 @@ TEST(XmodemWithLrzsz, OurReceiverFromSx) {
     EXPECT_TRUE(std::all_of(buffer.begin() + static_cast<std::ptrdiff_t>(data.size()),
                             buffer.begin() + n, [](std::uint8_t b) { return b == Xmodem::kPad; }));
   }
+}
+
+// Hostile and silent peers, on a fake clock: every time-out passes at once.
+class XmodemPeer : public testing::Test {
+ protected:
+  using Ms = std::chrono::milliseconds;
+  static Bytes Block(std::uint8_t number, const Bytes& data) {
+    Bytes b = {data.size() == 1024 ? Xmodem::kStx : Xmodem::kSoh, number,
+               static_cast<std::uint8_t>(~number)};
+    b.insert(b.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    for (auto x : data) sum += x;
+    b.push_back(static_cast<std::uint8_t>(sum));
+    return b;
+  }
+  Ms Elapsed() const { return std::chrono::duration_cast<Ms>(clock.Elapsed()); }
+
+  test::FakeClock clock;
+  MemoryChannel::Answer answer;
+  MemoryChannel channel{clock, [this](std::span<const std::uint8_t> w, MemoryChannel& self) {
+                          if (answer) answer(w, self);
+                        }};
+  Xmodem xm{channel, clock};
+};
+
+TEST_F(XmodemPeer, SilenceEndsEachSideWithCansAfterSixteenWaitsAndADrain) {
+  EXPECT_EQ(xm.Send(Bytes(10, 1)), Xmodem::kNoStart);
+  EXPECT_EQ(channel.Written(), Bytes(3, Xmodem::kCan));
+  EXPECT_EQ(Elapsed(), Ms(16 * 2000 + 1500));
+
+  test::FakeClock clock2;
+  MemoryChannel silent(clock2);
+  Xmodem rx(silent, clock2);
+  Bytes buffer(256);
+  EXPECT_EQ(rx.Receive(buffer), Xmodem::kNoStart);
+  Bytes expected(16, Xmodem::kNak);
+  expected.insert(expected.end(), 3, Xmodem::kCan);
+  EXPECT_EQ(silent.Written(), expected);
+  EXPECT_EQ(clock2.Elapsed(), Ms(16 * 2000 + 1500));
+}
+
+TEST_F(XmodemPeer, SenderPadsAWholeBlockAndResendsANakedEot) {
+  int eots = 0;
+  answer = [&](std::span<const std::uint8_t> w, MemoryChannel& self) {
+    if (w[0] == Xmodem::kEot) self.Queue(++eots == 1 ? Xmodem::kNak : Xmodem::kAck);
+    else if (w[0] == Xmodem::kSoh) self.Queue(Xmodem::kAck);
+  };
+  channel.Queue(Xmodem::kNak);
+  const Bytes data = RandomBytes(128, 3);
+  EXPECT_EQ(xm.Send(data), 256);
+  Bytes pad(128, 0);
+  pad[0] = Xmodem::kPad;
+  Bytes expected = Block(1, data);
+  const Bytes second = Block(2, pad);
+  expected.insert(expected.end(), second.begin(), second.end());
+  expected.push_back(Xmodem::kEot);
+  expected.push_back(Xmodem::kEot);
+  EXPECT_EQ(channel.Written(), expected);
+}
+
+TEST_F(XmodemPeer, SenderGivesUpOnABlockAfterTwentyFiveWritesAndHonoursCanCan) {
+  int blocks = 0;
+  answer = [&](std::span<const std::uint8_t> w, MemoryChannel& self) {
+    if (w[0] == Xmodem::kSoh) {
+      ++blocks;
+      self.Queue(Xmodem::kNak);
+    }
+  };
+  channel.Queue(Xmodem::kNak);
+  EXPECT_EQ(xm.Send(Bytes(5, 9)), Xmodem::kBlockFailed);
+  EXPECT_EQ(blocks, 25);
+  EXPECT_EQ(channel.Written().size(), 25u * 132 + 3);
+  EXPECT_EQ(channel.Written().back(), Xmodem::kCan);
+
+  test::FakeClock clock2;
+  MemoryChannel cancelling(clock2, [](std::span<const std::uint8_t>, MemoryChannel& self) {
+    self.Queue(Bytes{Xmodem::kCan, Xmodem::kCan});
+  });
+  cancelling.Queue(Xmodem::kCrcRequest);
+  Xmodem tx(cancelling, clock2);
+  EXPECT_EQ(tx.Send(Bytes(5, 9)), Xmodem::kCancelled);
+  EXPECT_EQ(cancelling.Written().size(), 133u + 1);  // one CRC block, then ACK
+  EXPECT_EQ(cancelling.Written().back(), Xmodem::kAck);
+}
+
+TEST_F(XmodemPeer, ReceiverNaksAFlippedByteAfterDrainingAndTakesTheResend) {
+  const Bytes data = RandomBytes(128, 5);
+  int writes = 0;
+  answer = [&](std::span<const std::uint8_t>, MemoryChannel& self) {
+    switch (++writes) {
+      case 1: {
+        Bytes bad = Block(1, data);
+        bad[50] ^= 0x10;
+        self.Queue(bad);
+        break;
+      }
+      case 2: self.Queue(Block(1, data)); break;
+      case 3: self.Queue(Xmodem::kEot); break;
+      default: break;
+    }
+  };
+  Bytes buffer(1000);
+  EXPECT_EQ(xm.Receive(buffer), 128);
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer.begin()));
+  EXPECT_EQ(channel.Written(), (Bytes{Xmodem::kNak, Xmodem::kNak, Xmodem::kAck, Xmodem::kAck}));
+  // The drain before the NAK and the one after EOT.
+  EXPECT_EQ(Elapsed(), Ms(2 * 1500));
+}
+
+TEST_F(XmodemPeer, ReceiverCancelsOnTheTwentyFifthRepeatAndStopsAtCapacity) {
+  const Bytes data = RandomBytes(1024, 6);
+  for (int i = 0; i < 26; ++i) channel.Queue(Block(1, data));
+  Bytes buffer(200);
+  EXPECT_EQ(xm.Receive(buffer), Xmodem::kTooManyRepeats);
+  EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), data.begin()));
+  Bytes expected{Xmodem::kNak};
+  expected.insert(expected.end(), 25, Xmodem::kAck);
+  expected.insert(expected.end(), 3, Xmodem::kCan);
+  EXPECT_EQ(channel.Written(), expected);
+}
+
+TEST_F(XmodemPeer, PromptMatchesThroughNoiseAndLeavesWhatFollowsUnread) {
+  const std::string in = "xD?L:C";
+  channel.Queue(Bytes(in.begin(), in.end()));
+  EXPECT_EQ(xm.AwaitPrompt("DL:", 1000, 1000), 3);
+  EXPECT_EQ(xm.ReadByteTimed(0), 'C');
+  EXPECT_EQ(Elapsed(), Ms(0));
+
+  channel.Queue(Bytes{'D', 'L'});
+  EXPECT_EQ(xm.AwaitPrompt("DL:", 2000, 1000), 2);
+  EXPECT_EQ(Elapsed(), Ms(1000));
+  EXPECT_EQ(xm.AwaitPrompt("OK\r\n", 2000, 1000), 0);
+  EXPECT_EQ(Elapsed(), Ms(3000));
 }
 
 }  // namespace
