@@ -12,6 +12,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/fixtures/fake_clock.h"
@@ -82,6 +83,30 @@ class LrzszPeer {
   int fds_[2] = {-1, -1};
   pid_t pid_ = -1;
 };
+
+// A read waits far past any test's patience: only the arriving byte, the
+// stop event or the peer's hang-up may end it.
+TEST(FdChannel, ReadEndsOnAByteOnStopAndOnHangUp) {
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  FdChannel channel(fds[0], fds[0]);
+  const auto never = Clock::now() + std::chrono::hours(1);
+  std::thread writer([&] {
+    const std::uint8_t b = 0x43;
+    EXPECT_EQ(::write(fds[1], &b, 1), 1);
+  });
+  EXPECT_EQ(channel.ReadByte(never), 0x43);
+  writer.join();
+
+  std::thread stopper([&] { channel.Stop(); });
+  EXPECT_EQ(channel.ReadByte(never), -1);
+  stopper.join();
+
+  FdChannel other(fds[0], fds[0]);
+  ::close(fds[1]);
+  EXPECT_EQ(other.ReadByte(never), -1);
+  ::close(fds[0]);
+}
 
 // What the sender puts on the wire for `data`: whole 128-byte blocks, the
 // last one ending in 0x1A and zeros (a block of its own when the size is a
