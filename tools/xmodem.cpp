@@ -87,7 +87,7 @@ int Xmodem::Send(std::span<const std::uint8_t> data) {
     const std::size_t n = std::min<std::size_t>(128, data.size() - acked);
     std::uint8_t* payload = block.data() + 3;
     std::memset(payload, 0, 128);
-    std::memcpy(payload, data.data() + acked, n);
+    std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(acked), n, payload);
     if (n < 128) payload[n] = kPad;
     block[0] = kSoh;
     block[1] = number;
