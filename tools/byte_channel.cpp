@@ -8,6 +8,31 @@
 
 namespace qmx {
 
+namespace {
+
+// Waits until `fd` is readable or `deadline` of `clock`; false on time-out,
+// on `stop`, or when the descriptor was closed or failed.
+bool WaitReadable(int fd, const Event& stop, TimeSource& clock, Clock::time_point deadline) {
+  for (;;) {
+    if (stop.isSet()) return false;
+    // Round up so a wait never ends just before its deadline.
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock.Now()).count();
+    pollfd fds[2] = {{fd, POLLIN, 0}, {stop.fd(), POLLIN, 0}};
+    const int r = ::poll(fds, 2, static_cast<int>(std::clamp<long long>(ms, 0, 1 << 30)));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (fds[1].revents != 0) return false;
+    if (fds[0].revents & POLLIN) return true;
+    // Hang-up or error with nothing left to read: the peer is gone.
+    if (fds[0].revents != 0) return false;
+    if (ms <= 0) return false;
+  }
+}
+
+}  // namespace
+
 FdChannel::FdChannel(int readFd, int writeFd, TimeSource& clock)
     : readFd_(readFd), writeFd_(writeFd), clock_(clock) {}
 
@@ -31,28 +56,8 @@ bool FdChannel::Write(std::span<const std::uint8_t> bytes) {
   return true;
 }
 
-bool FdChannel::WaitReadable(Clock::time_point deadline) {
-  for (;;) {
-    if (stop_.isSet()) return false;
-    const auto left = deadline - clock_.Now();
-    // Round up so a wait never ends just before its deadline.
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    pollfd fds[2] = {{readFd_, POLLIN, 0}, {stop_.fd(), POLLIN, 0}};
-    const int r = ::poll(fds, 2, static_cast<int>(std::clamp<long long>(ms, 0, 1 << 30)));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (fds[1].revents != 0) return false;
-    if (fds[0].revents & POLLIN) return true;
-    // Hang-up or error with nothing left to read: the peer is gone.
-    if (fds[0].revents != 0) return false;
-    if (ms <= 0) return false;
-  }
-}
-
 bool FdChannel::Fill(Clock::time_point deadline) {
-  while (WaitReadable(deadline)) {
+  while (WaitReadable(readFd_, stop_, clock_, deadline)) {
     const ssize_t n = ::read(readFd_, buffer_, sizeof buffer_);
     if (n > 0) {
       head_ = 0;
@@ -66,6 +71,7 @@ bool FdChannel::Fill(Clock::time_point deadline) {
 }
 
 int FdChannel::ReadByte(Clock::time_point deadline) {
+  if (stop_.isSet()) return -1;
   if (head_ == tail_ && !Fill(deadline)) return -1;
   return buffer_[head_++];
 }
@@ -73,6 +79,15 @@ int FdChannel::ReadByte(Clock::time_point deadline) {
 void FdChannel::DropInput() {
   head_ = tail_ = 0;
   while (Fill(clock_.Now())) head_ = tail_ = 0;
+}
+
+int RingChannel::ReadByte(Clock::time_point deadline) {
+  std::uint8_t b = 0;
+  while (!stop_.isSet()) {
+    if (ring_.Pop(b)) return b;
+    if (!WaitReadable(ring_.dataEvent().fd(), stop_, clock_, deadline)) break;
+  }
+  return -1;
 }
 
 bool MemoryChannel::Write(std::span<const std::uint8_t> bytes) {

@@ -13,6 +13,7 @@
 
 #include "link/clock.h"
 #include "link/event.h"
+#include "link/ring.h"
 
 namespace qmx {
 
@@ -43,9 +44,6 @@ class FdChannel final : public ByteChannel {
   void Stop() { stop_.set(); }
 
  private:
-  // Waits until the input is readable or `deadline`; false on time-out,
-  // stop, or a closed or failed descriptor.
-  bool WaitReadable(Clock::time_point deadline);
   bool Fill(Clock::time_point deadline);
 
   int readFd_;
@@ -55,6 +53,27 @@ class FdChannel final : public ByteChannel {
   std::uint8_t buffer_[512];
   std::size_t head_ = 0;
   std::size_t tail_ = 0;
+};
+
+// Over the receive ring, as its consumer while the frame parser is stopped;
+// writes go to `write` (the serial port). Reads wait in poll() on the
+// ring's data event and a stop event; deadlines come from `clock`, which
+// must pass by itself.
+class RingChannel final : public ByteChannel {
+ public:
+  using Writer = std::function<bool(std::span<const std::uint8_t>)>;
+  RingChannel(ReceiveRing& ring, Writer write, TimeSource& clock = SteadyTime())
+      : ring_(ring), write_(std::move(write)), clock_(clock) {}
+  bool Write(std::span<const std::uint8_t> bytes) override { return write_(bytes); }
+  int ReadByte(Clock::time_point deadline) override;
+  void DropInput() override { ring_.Reset(); }
+  void Stop() { stop_.set(); }
+
+ private:
+  ReceiveRing& ring_;
+  Writer write_;
+  TimeSource& clock_;
+  Event stop_;
 };
 
 // In memory, on one thread: the peer is a queue of bytes plus an optional

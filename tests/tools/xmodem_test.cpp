@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -102,10 +103,34 @@ TEST(FdChannel, ReadEndsOnAByteOnStopAndOnHangUp) {
   EXPECT_EQ(channel.ReadByte(never), -1);
   stopper.join();
 
+  EXPECT_EQ(channel.ReadByte(never), -1);
+
   FdChannel other(fds[0], fds[0]);
   ::close(fds[1]);
   EXPECT_EQ(other.ReadByte(never), -1);
   ::close(fds[0]);
+}
+
+TEST(RingChannel, ReadEndsOnAByteAndOnStopAndDropEmptiesTheRing) {
+  auto ring = std::make_unique<ReceiveRing>();
+  Bytes sent;
+  RingChannel channel(*ring, [&](std::span<const std::uint8_t> b) {
+    sent.insert(sent.end(), b.begin(), b.end());
+    return true;
+  });
+  const auto never = Clock::now() + std::chrono::hours(1);
+  std::thread producer([&] { ring->Write(Bytes{0x15, 0x43}); });
+  EXPECT_EQ(channel.ReadByte(never), 0x15);
+  producer.join();
+  channel.DropInput();
+  EXPECT_TRUE(ring->Empty());
+  EXPECT_EQ(channel.ReadByte(Clock::now()), -1);
+  EXPECT_TRUE(channel.Write(Bytes{0x06}));
+  EXPECT_EQ(sent, Bytes{0x06});
+
+  std::thread stopper([&] { channel.Stop(); });
+  EXPECT_EQ(channel.ReadByte(never), -1);
+  stopper.join();
 }
 
 // What the sender puts on the wire for `data`: whole 128-byte blocks, the
