@@ -65,16 +65,10 @@ int Xmodem::Send(std::span<const std::uint8_t> data) {
     } else if (b == kCrcRequest) {
       started = crc = true;
     } else if (b == kCan && SecondCan()) {
-      WriteByte(kAck);
-      DrainInput();
-      return kCancelled;
+      return AcceptCancel();
     }
   }
-  if (!started) {
-    WriteCans();
-    DrainInput();
-    return kNoStart;
-  }
+  if (!started) return GiveUp(kNoStart);
 
   // SOH, number, complement, 128 data bytes, checksum or CRC (two bytes).
   std::array<std::uint8_t, 3 + 128 + 2> block{};
@@ -109,16 +103,10 @@ int Xmodem::Send(std::span<const std::uint8_t> data) {
       if (b == kAck) {
         done = true;
       } else if (b == kCan && SecondCan()) {
-        WriteByte(kAck);
-        DrainInput();
-        return kCancelled;
+        return AcceptCancel();
       }
     }
-    if (!done) {
-      WriteCans();
-      DrainInput();
-      return kBlockFailed;
-    }
+    if (!done) return GiveUp(kBlockFailed);
     acked += 128;
     ++number;
   }
@@ -130,6 +118,18 @@ int Xmodem::Send(std::span<const std::uint8_t> data) {
   }
   DrainInput();
   return last == kAck ? static_cast<int>(acked) : kNoEotAck;
+}
+
+int Xmodem::AcceptCancel() {
+  WriteByte(kAck);
+  DrainInput();
+  return kCancelled;
+}
+
+int Xmodem::GiveUp(int code) {
+  WriteCans();
+  DrainInput();
+  return code;
 }
 
 int Xmodem::Receive(std::span<std::uint8_t> buffer) {

@@ -67,6 +67,11 @@ class Xmodem {
   void WriteCans();
   // After a CAN: true when a second CAN follows within 1,000 ms.
   bool SecondCan() { return ReadByteTimed(1000) == kCan; }
+  // The sender's two ways out: the receiver cancelled (acknowledged, then
+  // its input dropped), or the sender gives up with `code` (CAN CAN, then
+  // the input dropped).
+  int AcceptCancel();
+  int GiveUp(int code);
   void Report(std::size_t bytes) {
     if (progress_) progress_(bytes);
   }
