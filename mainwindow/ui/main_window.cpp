@@ -45,6 +45,7 @@
 #include "mainwindow/ui/events_tab.h"
 #include "mainwindow/ui/poll_io_tab.h"
 #include "mainwindow/ui/serial_tab.h"
+#include "mainwindow/ui/title_font.h"
 #include "mainwindow/ui/terminal_tab.h"
 #include "tools/ui/about_form.h"
 
@@ -56,12 +57,6 @@ constexpr int kClientWidth = 951;
 constexpr int kClientHeight = 553;
 constexpr int kPanelWidth = 225;
 
-
-QFont TitleFont() {
-  QFont f("Arial");
-  f.setPixelSize(20);
-  return f;
-}
 
 }  // namespace
 
@@ -505,13 +500,17 @@ void TForm1::ReadLocalRadio() {
   }
 }
 
-void TForm1::Disconnect() {
+void TForm1::CloseLink() {
   SetConnectedControls(false);
   Serial->StopTransmitting();
   LeaveTerminalQuietly();
   PollIO->StopPolling();
   ClearLocalStatus();
   link_.transport.StopComm();
+}
+
+void TForm1::Disconnect() {
+  CloseLink();
   if (disconnectDelayMs_ > 0) {
     QEventLoop loop;
     QTimer::singleShot(disconnectDelayMs_, &loop, &QEventLoop::quit);
@@ -523,12 +522,7 @@ void TForm1::Disconnect() {
 
 void TForm1::PortLost() {
   if (!Connected()) return;  // a search or a failed attempt: the dialog reports it
-  SetConnectedControls(false);
-  Serial->StopTransmitting();
-  LeaveTerminalQuietly();
-  PollIO->StopPolling();
-  ClearLocalStatus();
-  link_.transport.StopComm();
+  CloseLink();
   ResetPollControls(false);
   SetStatus("Disconnected.");
   prompter_.Message("The radio's serial port has gone away.  Please check the cable and connect again.",

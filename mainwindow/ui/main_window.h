@@ -191,6 +191,9 @@ class TForm1 : public QMainWindow {
   void SetConnectedControls(bool connected);
   // After the port dialog's OK: reads the local radio and shows it.
   void ReadLocalRadio();
+  // Stops all work over the link (repeated sends, the terminal, the poll),
+  // clears the status panel and closes the port.
+  void CloseLink();
   void Disconnect();
   void PortLost();
   void MACAddressStaticTextMouseDown();

@@ -27,6 +27,7 @@
 #include "link/number_text.h"
 #include "link/packet.h"
 #include "link/prompter.h"
+#include "mainwindow/ui/title_font.h"
 
 namespace qmx {
 
@@ -109,12 +110,6 @@ void RemoveFirstLines(QTextEdit* column, std::size_t count) {
   QTextCursor cursor(doc);
   cursor.setPosition(keep.position(), QTextCursor::KeepAnchor);
   cursor.removeSelectedText();
-}
-
-QFont TitleFont() {
-  QFont f("Arial");
-  f.setPixelSize(20);
-  return f;
 }
 
 }  // namespace
