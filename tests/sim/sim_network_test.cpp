@@ -438,14 +438,19 @@ TEST_F(LiveNetworkTest, RemotesReportDataAndInputChangesTheSameWayForTheSameSeed
 }
 
 TEST_F(LiveNetworkTest, TypedLinesAreAnsweredOutsideProtocolMode) {
-  Harness h(Live(1, 3600s));
+  // The answer comes over the air after the remote's latency, so the echo
+  // can be checked alone before the clock moves; with no latency the
+  // scheduler could answer before the check.
+  SimOptions o = Live(1, 3600s);
+  o.remoteLatency = 20ms;
+  Harness h(o);
   Run(h, clock, 4s);
   h.Enter();
   h.Send(ptype::ExitProtocolMode);
   h.out.Clear();
   h.SendBytes(Text("hi\r"));
   EXPECT_EQ(h.out.Raw(), Text("hi\r")) << "each byte comes back at once";
-  h.module->WaitUntilIdle();
+  Run(h, clock, o.remoteLatency);
   EXPECT_EQ(h.out.Raw(), Text("hi\r\r\nRemote 1: hi\r\n"));
 
   // The transparent default address chooses the remote that answers.
@@ -453,7 +458,7 @@ TEST_F(LiveNetworkTest, TypedLinesAreAnsweredOutsideProtocolMode) {
   h.module->PokeRegisters(kLocal, 4, 7, toRemote2);
   h.out.Clear();
   h.SendBytes(Text("ok\n"));
-  h.module->WaitUntilIdle();
+  Run(h, clock, o.remoteLatency);
   EXPECT_EQ(h.out.Raw(), Text("ok\n\r\nRemote 2: ok\r\n"));
 }
 
