@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -39,7 +40,7 @@ constexpr int kRetries = 3;
 
 const char* const kMainHelp =
     "usage: qmxctl [--port PATH|sim] [--baud N] [--parity none|even|odd] [--stop 1|2]\n"
-    "              [--timeout MS] [--log] COMMAND [ARGS]\n"
+    "              [--timeout MS] [--log] [--version] COMMAND [ARGS]\n"
     "\n"
     "Talks to a QMX2400 radio in protocol mode. Every command except 'enter'\n"
     "and 'exit' first puts the radio into protocol mode.\n"
@@ -193,6 +194,9 @@ Options ParseArgs(int argc, char** argv) {
     std::string a = argv[i];
     if (a == "--help" || a == "-h") {
       o.help = true;
+    } else if (a == "--version") {
+      std::printf("qmxctl %s\n", QMX_VERSION);
+      std::exit(0);
     } else if (a == "--port") {
       o.port = value("--port");
     } else if (a == "--baud") {

@@ -20,6 +20,7 @@
 
 #include "link/event.h"
 #include "link/serial_port.h"
+#include "link/port_access.h"
 
 // Rates that have no Bxxx constant (14,400 and 28,800 among them) are set on
 // Linux through the kernel's termios2 with BOTHER. glibc does not declare
@@ -153,8 +154,10 @@ std::string OpenFailureText(const std::string& name, int error) {
   switch (error) {
     case EACCES:
     case EPERM:
-      return "Permission denied: " + name +
-             " \u2014 add yourself to the dialout group: sudo usermod -aG dialout $USER, then log in again";
+    {
+      const std::string hint = SerialPermissionHint({PortInfo{name, name, 0, {}, {}}});
+      return "Permission denied: " + name + (hint.empty() ? std::string() : " \u2014 " + hint);
+    }
     case EBUSY: return BusyText(name);
     case ENOENT:
     case ENODEV:

@@ -35,7 +35,7 @@ using qmx::sim::SimModule;
 constexpr char kUsage[] =
     "Usage: qmxsim [--baud N] [--parity none|even|odd] [--stop 1|2] [--faults LIST]\n"
     "              [--quiet] [--traffic-interval SECONDS] [--seed N] [--echo]\n"
-    "              [--strict-stop-bits] [--help]\n"
+    "              [--strict-stop-bits] [--help] [--version]\n"
     "\n"
     "Serves a simulated QMX2400 module (the base of a PAN with remotes 0x0001,\n"
     "0x0002 and 0x0003) on a pseudo-terminal. The first line printed is the\n"
@@ -78,7 +78,8 @@ constexpr char kUsage[] =
     "  --seed N        seed of the network's chances (default 1): the same seed\n"
     "                  gives the same traffic\n"
     "  --echo          remotes send the data of each TX Data back as RX Data\n"
-    "  --help          show this text\n";
+    "  --help          show this text\n"
+    "  --version       show the version and exit\n";
 
 int Usage(const char* problem) {
   std::fprintf(stderr, "qmxsim: %s\n\n%s", problem, kUsage);
@@ -230,6 +231,9 @@ int main(int argc, char** argv) {
     };
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--version") {
+      std::printf("qmxsim %s\n", QMX_VERSION);
       return 0;
     } else if (a == "--baud") {
       auto v = value();

@@ -83,8 +83,17 @@ TCommPortForm::TCommPortForm(RadioLink& link, Prompter& prompter, QWidget* paren
   StatusBar1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   StatusBar1->setMinimumWidth(StatusBar1->fontMetrics().horizontalAdvance("Checking for QMX Device...") + 24);
 
+  // Shown only when this user may not open the serial ports at all.
+  PermissionLabel = new QLabel(this);
+  PermissionLabel->setObjectName("PermissionLabel");
+  PermissionLabel->setWordWrap(true);
+  PermissionLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  PermissionLabel->setFixedWidth(StatusBar1->minimumWidth() + 60);
+  PermissionLabel->hide();
+
   auto* outer = new QVBoxLayout(this);
   outer->addLayout(grid);
+  outer->addWidget(PermissionLabel);
   outer->addSpacing(6);
   outer->addLayout(buttons);
   outer->addSpacing(4);
@@ -128,7 +137,14 @@ QString TCommPortForm::StatusText() const { return StatusBar1->text(); }
 void TCommPortForm::SetStatus(const QString& text) { StatusBar1->setText(text); }
 
 int TCommPortForm::FillPortList() {
-  entries_ = BuildPortList(listPorts_ ? listPorts_() : std::vector<PortInfo>{}, probe_, offerSim_);
+  const std::vector<PortInfo> ports = listPorts_ ? listPorts_() : std::vector<PortInfo>{};
+  entries_ = BuildPortList(ports, probe_, offerSim_);
+  const std::string hint = permissionHint_ ? permissionHint_(ports) : std::string();
+  PermissionLabel->setText(QString::fromStdString(hint));
+  if (PermissionLabel->isVisibleTo(this) != !hint.empty()) {
+    PermissionLabel->setVisible(!hint.empty());
+    layout()->activate();  // the fixed-size dialog grows or shrinks now, not after the next event
+  }
   CommPortComboBox->clear();
   for (const PortEntry& e : entries_) {
     CommPortComboBox->addItem(QString::fromStdString(e.text));

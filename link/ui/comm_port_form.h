@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "link/port_access.h"
 #include "link/port_detect.h"
 
 class QComboBox;
@@ -30,6 +31,11 @@ class TCommPortForm : public QDialog {
 
   // Where the port list comes from (tests replace the system's list).
   void SetPortSource(std::function<std::vector<PortInfo>()> list, std::function<bool(const std::string&)> probe);
+  // What to tell a user who may not open the listed ports (the system's
+  // check by default; empty: nothing).
+  void SetPermissionHintSource(std::function<std::string(const std::vector<PortInfo>&)> hint) {
+    permissionHint_ = std::move(hint);
+  }
   // Offer the built-in simulated module (default on).
   void SetOfferSim(bool offer) { offerSim_ = offer; }
   // Select the simulated module whenever the dialog shows.
@@ -82,6 +88,7 @@ class TCommPortForm : public QDialog {
   QPushButton* OKButton;
   QPushButton* CancelButton;
   QLabel* StatusBar1;
+  QLabel* PermissionLabel;
 
  public slots:
   void OKButtonClick();
@@ -105,6 +112,7 @@ class TCommPortForm : public QDialog {
   Prompter& prompter_;
   std::function<std::vector<PortInfo>()> listPorts_;
   std::function<bool(const std::string&)> probe_;
+  std::function<std::string(const std::vector<PortInfo>&)> permissionHint_ = SerialPermissionHint;
   bool offerSim_ = true;
   bool preferSim_ = false;
   double attemptTimeoutMs_ = 1000.0;

@@ -76,6 +76,7 @@ class CommPortFormTest : public ::testing::Test {
     form = std::make_unique<TCommPortForm>(*link, prompter);
     UsePorts(SystemPorts());
     form->SetAttemptTimeoutMs(50);
+    form->SetPermissionHintSource({});
   }
   ~CommPortFormTest() override {
     form.reset();

@@ -94,6 +94,7 @@ class DemoSet {
     form1.SetForms({&port, &about, &config, &mac, &packetBuilder, &diagnostics, &upgrade});
     form1.SetDisconnectDelayMs(0);
     port.SetPortSource([ports] { return ports; }, [](const std::string&) { return false; });
+    port.SetPermissionHintSource({});
     port.SetAttemptTimeoutMs(100);
   }
 

@@ -212,6 +212,18 @@ TEST_F(ScreenshotTest, PortDialog) {
   ExpectTidy(&set.port);
   EXPECT_EQ(set.port.StatusText(), "Could not find radio");
   Save(&set.port, "comm_port_form_failed.png");
+
+  // A user who may not open the serial ports is told why, once, in the dialog.
+  set.port.hide();
+  set.port.SetPermissionHintSource([](const std::vector<PortInfo>&) {
+    return PermissionHint({{"/dev/ttyUSB0", false, 20, 0660}},
+                          {{1000}, [](unsigned) { return std::string("dialout"); }, [](unsigned) { return false; }});
+  });
+  set.port.show();
+  ASSERT_TRUE(set.port.PermissionLabel->isVisible());
+  EXPECT_TRUE(set.port.PermissionLabel->text().contains("sudo usermod -aG dialout $USER"));
+  ExpectTidy(&set.port);
+  Save(&set.port, "comm_port_form_permission.png");
 }
 
 }  // namespace

@@ -1,0 +1,51 @@
+# Installs the build into a scratch DESTDIR and checks what lands there.
+#   cmake -DBUILD_DIR=<build> -DOUT=<scratch> -DWITH_QT=ON|OFF -DSOURCE_DIR=<repo> -P check_install.cmake
+cmake_minimum_required(VERSION 3.25)
+file(REMOVE_RECURSE ${OUT})
+execute_process(COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${OUT} ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix /usr
+                RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "install failed: ${rc}")
+endif()
+
+set(root ${OUT}/usr)
+set(expected bin/qmxctl bin/qmxsim share/man/man1/qmxctl.1.gz share/man/man1/qmxsim.1.gz
+             share/bash-completion/completions/qmxctl)
+if(WITH_QT)
+  list(APPEND expected bin/qmxdemo share/man/man1/qmxdemo.1.gz share/applications/qmxdemo.desktop
+       share/icons/hicolor/scalable/apps/qmxdemo.svg)
+endif()
+foreach(f IN LISTS expected)
+  if(NOT EXISTS ${root}/${f})
+    message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+
+# Each man page is made from its program's --help: it names the program's
+# options, not an empty page.
+foreach(p qmxctl:--timeout qmxsim:--traffic-interval)
+  string(REPLACE ":" ";" pair ${p})
+  list(GET pair 0 prog)
+  list(GET pair 1 option)
+  execute_process(COMMAND gzip -dc ${root}/share/man/man1/${prog}.1.gz OUTPUT_VARIABLE page)
+  string(REPLACE "\\-" "-" page "${page}")
+  if(NOT page MATCHES "${option}" OR NOT page MATCHES "\\.TH ")
+    message(FATAL_ERROR "${prog}.1 does not describe ${option}")
+  endif()
+endforeach()
+
+if(WITH_QT)
+  execute_process(COMMAND desktop-file-validate ${root}/share/applications/qmxdemo.desktop
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT rc EQUAL 0 OR out MATCHES "error")
+    message(FATAL_ERROR "desktop entry not valid: ${out}")
+  endif()
+endif()
+
+# The completion offers qmxctl's commands as its --help lists them.
+execute_process(
+  COMMAND bash -c "source '${root}/share/bash-completion/completions/qmxctl' && _qmxctl_commands '${root}/bin/qmxctl'"
+  OUTPUT_VARIABLE commands RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0 OR NOT commands MATCHES "config\n" OR NOT commands MATCHES "status\n")
+  message(FATAL_ERROR "completion lists no commands: '${commands}'")
+endif()
