@@ -22,6 +22,7 @@
 #include "config/local_status.h"
 #include "config/register_map.h"
 #include "config/settings_model.h"
+#include "link/device_watch.h"
 #include "link/number_text.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
@@ -65,7 +66,7 @@ const char* const kMainHelp =
     "  status                             the local radio's status panel\n"
     "  config show [--remote ADDR]        every setting as 'key = value'\n"
     "  send ADDR HEX...|--text TEXT       send radio data, print TX Status and LQI\n"
-    "  monitor SECONDS                    print received data and network events\n"
+    "  monitor SECONDS [--reconnect]      print received data and network events\n"
     "                                     (the built-in module's network is live)\n"
     "\n"
     "Numbers may be decimal or hex (0x12, x12, $12). 'qmxctl COMMAND --help'\n"
@@ -103,9 +104,11 @@ const std::map<std::string, const char*> kCommandHelp{
      "acknowledgement LQI. Exit 1 when the radio did not answer or reported no\n"
      "acknowledgement.\n"},
     {"monitor",
-     "usage: qmxctl [options] monitor SECONDS\n"
+     "usage: qmxctl [options] monitor SECONDS [--reconnect]\n"
      "Prints received data and network events for SECONDS seconds. Ends at once\n"
-     "with exit status 1 when the device vanishes.\n"},
+     "with exit status 1 when the device vanishes; with --reconnect it waits for\n"
+     "the device (by its /dev/serial/by-id name when it has one) to return and\n"
+     "goes on at the same line settings.\n"},
 };
 
 struct UsageError {
@@ -172,6 +175,7 @@ struct Options {
   std::string port = "sim";
   LineSettings line{9600, 8, parity::None, stopbits::One, false};
   bool log = false;
+  bool reconnect = false;  // monitor: wait for a lost device to return
   double timeoutMs = kDefaultTimeoutMs;
   std::string command;
   std::vector<std::string> args;
@@ -218,6 +222,8 @@ Options ParseArgs(int argc, char** argv) {
       if (o.timeoutMs == 0) throw UsageError{"bad time-out: 0 (1-" + std::to_string(kMaxTimeoutMs) + " ms)"};
     } else if (a == "--log") {
       o.log = true;
+    } else if (a == "--reconnect") {
+      o.reconnect = true;
     } else if (a == "--remote" || a == "--address") {
       o.remote = static_cast<std::uint16_t>(ParseNumber(value("--remote"), "network address", 0xFFFF));
     } else if (a == "--text") {
@@ -365,14 +371,51 @@ class Session {
     return rec.TxStatus == txstatus::Acknowledged ? kExitOk : kExitRadio;
   }
 
+  // Until the time is up. A device that goes away ends it, or with
+  // --reconnect is waited for (watching its directory, or its by-id name)
+  // and reopened at the same line, in protocol mode again.
   int Monitor() {
+    const auto end = std::chrono::steady_clock::now() +
+                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                         std::chrono::duration<double>(options_.seconds));
     std::unique_lock lock(mutex_);
-    bool lost = cv_.wait_for(lock, std::chrono::duration<double>(options_.seconds), [this] { return lost_; });
-    if (lost) {
-      std::fprintf(stderr, "qmxctl: the device %s has gone away\n", options_.port.c_str());
-      return kExitRadio;
+    for (;;) {
+      if (!cv_.wait_until(lock, end, [this] { return lost_ || returned_; })) return kExitOk;
+      if (returned_) {
+        returned_ = false;
+        lock.unlock();
+        const bool back = Reopen();
+        lock.lock();
+        if (!back) WaitForReturn();
+        continue;
+      }
+      lost_ = false;
+      if (!options_.reconnect) {
+        std::fprintf(stderr, "qmxctl: the device %s has gone away\n", options_.port.c_str());
+        return kExitRadio;
+      }
+      WaitForReturn();
     }
-    return kExitOk;
+  }
+
+  // Called with mutex_ held.
+  void WaitForReturn() {
+    const std::string name = IdentifyDevice(options_.port).WatchName();
+    std::fprintf(stderr, "qmxctl: the device %s has gone away; waiting for %s to return\n", options_.port.c_str(),
+                 name.c_str());
+    watcher_.Start(name, [this] {
+      std::lock_guard guard(mutex_);
+      returned_ = true;
+      cv_.notify_all();
+    });
+    watchName_ = name;
+  }
+
+  bool Reopen() {
+    link_->transport.StopComm();
+    if (link_->transport.OpenCommPort(options_.line, watchName_, true) != 1 || Enter() != kExitOk) return false;
+    std::fprintf(stderr, "qmxctl: reconnected to %s\n", watchName_.c_str());
+    return true;
   }
 
   const Options& options_;
@@ -386,7 +429,11 @@ class Session {
   std::mutex mutex_;
   std::condition_variable cv_;
   bool lost_ = false;
+  bool returned_ = false;
   std::unique_ptr<RadioLink> link_;
+  std::string watchName_;
+  // Last: stopped before what its callback touches goes.
+  DeviceWatcher watcher_;
 };
 
 // Bank, register and span of a read or write: a bank of the register map
@@ -452,6 +499,8 @@ void ValidateArgs(Options& o) {
   } else if (o.command == "monitor") {
     o.seconds = ParseNumber(o.args[0], "seconds", 24 * 3600);
   }
+  if (o.reconnect && (o.command != "monitor" || o.port == "sim"))
+    throw UsageError{"--reconnect applies to monitor on a device path only"};
 }
 
 }  // namespace

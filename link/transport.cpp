@@ -68,7 +68,7 @@ int SerialTransport::OpenCommPort(const LineSettings& settings, const std::strin
       if (!made) why = "Not present: no port named " + portName;
       if (why.empty()) why = portName + ": cannot be opened";
       if (openFailure_) openFailure_(why);
-      prompter_.MessageWithDetail(kOpenFailedText, kOpenFailedCaption, why);
+      if (openFailureBoxes_.load()) prompter_.MessageWithDetail(kOpenFailedText, kOpenFailedCaption, why);
       return -1;
     }
     port = std::move(made);

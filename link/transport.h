@@ -48,6 +48,11 @@ class SerialTransport {
   bool IsOpen() const { return open_.load(); }
   std::string PortName() const;
 
+  // Whether a port that cannot be opened is also reported in a message box
+  // (default) or only to the open-failure listener, as an automatic reopen
+  // wants.
+  void SetOpenFailureBoxes(bool show) { openFailureBoxes_.store(show); }
+
   // Called once, from the reading thread, when the device vanished. It may
   // call StopComm() but must not open a port.
   void SetPortLostListener(std::function<void()> listener);
@@ -93,6 +98,7 @@ class SerialTransport {
   std::function<void()> portLost_;
   std::function<void(bool)> stateListener_;
   std::function<void(const std::string&)> openFailure_;
+  std::atomic<bool> openFailureBoxes_{true};
   std::atomic<std::chrono::milliseconds> settleTime_{std::chrono::milliseconds(100)};
   std::function<void(std::chrono::milliseconds)> sleeper_;
   std::atomic<bool> threadRunning_{false};

@@ -266,6 +266,7 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
 }
 
 TForm1::~TForm1() {
+  deviceWatcher_.Stop();
   link_.SetPortLostListener(nullptr);
   link_.parser.Stop();
 }
@@ -468,6 +469,7 @@ void TForm1::ConnectButtonClick() {
     Disconnect();
     return;
   }
+  StopWaitingForDevice();
   if (!forms_.port || forms_.port->exec() != QDialog::Accepted) return;
   ReadLocalRadio();
 }
@@ -490,9 +492,11 @@ void TForm1::ReadLocalRadio() {
     ShowLocalStatus();
     SetConnectedControls(true);
     ResetPollControls(true);
-    SetStatus(QString("Connected to local radio on %1 at %2")
-                  .arg(QString::fromStdString(EntryPortName(forms_.port->PortText().toStdString())),
-                       forms_.port->BaudText()));
+    lastPath_ = link_.transport.PortName();
+    link_.transport.GetPortSettings(lastLine_);
+    lastPortText_ = QString::fromStdString(EntryPortName(forms_.port->PortText().toStdString()));
+    lastBaudText_ = forms_.port->BaudText();
+    ShowConnectedStatus("Connected to");
   } else {
     link_.transport.StopComm();
     SetStatus("Disconnected.");
@@ -520,13 +524,74 @@ void TForm1::Disconnect() {
   SetStatus("Disconnected.");
 }
 
+void TForm1::ShowConnectedStatus(const char* verb) {
+  SetStatus(QString("%1 local radio on %2 at %3").arg(verb, lastPortText_, lastBaudText_));
+}
+
 void TForm1::PortLost() {
   if (!Connected()) return;  // a search or a failed attempt: the dialog reports it
   CloseLink();
   ResetPollControls(false);
+  if (WaitForDevice()) return;
   SetStatus("Disconnected.");
   prompter_.Message("The radio's serial port has gone away.  Please check the cable and connect again.",
                     "Port Lost");
+}
+
+// A device file that went away is waited for under the name that will bring
+// it back (a USB adapter's by-id name, as it may return as another ttyUSBn);
+// the simulated module has no file to wait for.
+bool TForm1::WaitForDevice() {
+  if (lastPath_.empty() || lastPath_.front() != '/') return false;
+  const DeviceIdentity device = IdentifyDevice(lastPath_);
+  const bool started = deviceWatcher_.Start(device.WatchName(), [self = QPointer<TForm1>(this)] {
+    QMetaObject::invokeMethod(
+        self, [self] { if (self) self->DeviceReturned(); }, Qt::QueuedConnection);
+  });
+  if (!started) return false;
+  waitingFor_ = device.WatchName();
+  SetStatus(QString("Port lost.  Waiting for %1 to return (Connect stops waiting)")
+                .arg(QString::fromStdString(waitingFor_)));
+  return true;
+}
+
+void TForm1::StopWaitingForDevice() {
+  deviceWatcher_.Stop();
+  if (waitingFor_.empty()) return;
+  waitingFor_.clear();
+  SetStatus("Disconnected.");
+}
+
+// The device is back: the same port at the same line, protocol mode, and a
+// fresh read of the radio, all without a message box; a device that does
+// not answer is waited for again.
+void TForm1::DeviceReturned() {
+  if (waitingFor_.empty() || Connected()) return;
+  LinkBusy guard(linkBusy_);
+  if (!guard.Taken()) return;
+  const std::string name = waitingFor_;
+  waitingFor_.clear();
+  bool ok = false;
+  {
+    BusyCursor busy;
+    link_.transport.SetOpenFailureBoxes(false);
+    // Opened by the name waited for: a USB adapter may return as another
+    // ttyUSBn, its by-id name follows it.
+    ok = link_.transport.OpenCommPort(lastLine_, name, true) == 1;
+    link_.transport.SetOpenFailureBoxes(true);
+    ok = ok && link_.commands.EnterProtocolMode(1000, 3) >= 0 &&
+         ReadBanks(link_.commands, image_, kAllBanks, 0, 0) == kAllBanks;
+  }
+  if (!ok) {
+    link_.transport.StopComm();
+    if (!WaitForDevice()) SetStatus("Disconnected.");
+    return;
+  }
+  lastPath_ = name;
+  ShowLocalStatus();
+  SetConnectedControls(true);
+  ResetPollControls(true);
+  ShowConnectedStatus("Reconnected to");
 }
 
 void TForm1::RefreshButtonClick() {
@@ -599,6 +664,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::CloseProgram() { close(); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  StopWaitingForDevice();
   Zavedo->StopThreads();
   link_.parser.Stop();
   // A command still waiting (the window was closed from inside its wait)

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "link/decoder.h"
+#include "link/device_watch.h"
+#include "link/serial_port.h"
 #include "mainwindow/settings_file.h"
 #include "mainwindow/terminal_logic.h"
 
@@ -68,6 +70,8 @@ class TForm1 : public QMainWindow {
   void ResetPollControls(bool on);
   QString StatusText() const;
   bool Connected() const;
+  // The device name a lost connection waits for, or empty.
+  const std::string& WaitingForDevice() const { return waitingFor_; }
   // The values of the status panel, top to bottom.
   std::array<QString, 8> StatusValues() const;
   // The windows this one opens (created after it, in start-up order).
@@ -196,6 +200,11 @@ class TForm1 : public QMainWindow {
   void CloseLink();
   void Disconnect();
   void PortLost();
+  // Waiting for a lost device to return, and reconnecting when it does.
+  bool WaitForDevice();
+  void StopWaitingForDevice();
+  void DeviceReturned();
+  void ShowConnectedStatus(const char* verb);
   void MACAddressStaticTextMouseDown();
   void LoadSettingsFile();
   void RememberPortSelections(const AppSettings& settings);
@@ -215,6 +224,13 @@ class TForm1 : public QMainWindow {
   MainTab currentTab_ = MainTab::Serial;
   bool firstShow_ = true;
   bool linkBusy_ = false;
+  // The port and line of the last connection, for a reconnect; the name
+  // being waited for while the device is away.
+  std::string lastPath_;
+  LineSettings lastLine_;
+  QString lastPortText_, lastBaudText_;
+  std::string waitingFor_;
+  DeviceWatcher deviceWatcher_;
   int disconnectDelayMs_ = 750;
   // The status panel as built, restored when it is expanded again.
   int panelWidth_ = 0;

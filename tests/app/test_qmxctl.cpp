@@ -157,5 +157,37 @@ TEST_F(QmxctlTest, MonitorEndsAtOnceWhenTheDeviceVanishes) {
   EXPECT_NE(out.find("has gone away"), std::string::npos) << out;
 }
 
+// The device behind a by-id style link returns as another terminal: monitor
+// --reconnect goes on with it and ends when its time is up.
+TEST_F(QmxctlTest, MonitorReconnectsToADeviceThatReturns) {
+  TempDir dir;
+  const auto link = dir.path() / "usb-radio-if00-port0";
+  auto pointLinkTo = [&](const std::string& device) {
+    std::filesystem::create_symlink(device, dir.path() / "new");
+    std::filesystem::rename(dir.path() / "new", link);
+  };
+  auto first = std::make_unique<QmxsimProcess>();
+  if (first->Path().empty()) GTEST_SKIP() << "qmxsim did not start";
+  pointLinkTo(first->Path());
+  const std::string command = "'" + QmxctlBinary() + "' --port " + link.string() + " monitor 3 --reconnect 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  auto readUntil = [&](const std::string& text) {
+    std::array<char, 512> line{};
+    while (out.find(text) == std::string::npos && std::fgets(line.data(), line.size(), pipe)) out += line.data();
+    return out.find(text) != std::string::npos;
+  };
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  first->Kill();
+  EXPECT_TRUE(readUntil("waiting for " + link.string() + " to return")) << out;
+  QmxsimProcess second;
+  pointLinkTo(second.Path());
+  EXPECT_TRUE(readUntil("reconnected to " + link.string())) << out;
+  readUntil("\x01");  // the rest, until the time is up
+  const int status = ::pclose(pipe);
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << out;
+}
+
 }  // namespace
 }  // namespace qmx::test

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "link/device_watch.h"
 #include "link/port_access.h"
+#include "tests/fixtures/temp_dir.h"
 
 namespace qmx {
 namespace {
@@ -28,6 +32,27 @@ TEST(PermissionHint, NamesTheGroupAndTheFixOnlyWhenAMembershipWouldHelp) {
   EXPECT_EQ(PermissionHint({denied, usable}, User({1000}, false)), "") << "one usable port: nothing to fix";
   EXPECT_EQ(PermissionHint({denied}, User({1000, kDialout}, false)), "") << "already in the group";
   EXPECT_EQ(PermissionHint({rootOnly}, User({1000}, false)), "") << "no group may use it";
+}
+
+}  // namespace
+}  // namespace qmx
+
+namespace qmx {
+namespace {
+
+TEST(IdentifyDevice, FindsTheStableNameOfADeviceOrIsItsOwn) {
+  test::TempDir dir;
+  const auto byId = dir.path() / "by-id";
+  std::filesystem::create_directory(byId);
+  std::filesystem::create_symlink("/dev/null", byId / "usb-Maker_Adapter_A1-if00-port0");
+
+  const DeviceIdentity plain = IdentifyDevice("/dev/null", byId.string());
+  EXPECT_EQ(plain.stableName, (byId / "usb-Maker_Adapter_A1-if00-port0").string());
+  EXPECT_EQ(plain.WatchName(), plain.stableName) << "a replugged adapter may come back as another ttyUSBn";
+
+  const std::string named = (byId / "usb-Maker_Adapter_A1-if00-port0").string();
+  EXPECT_EQ(IdentifyDevice(named, byId.string()).stableName, named);
+  EXPECT_EQ(IdentifyDevice("/dev/zero", byId.string()).WatchName(), "/dev/zero");
 }
 
 }  // namespace

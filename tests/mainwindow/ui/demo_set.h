@@ -72,7 +72,7 @@ class DemoSet {
         module(std::make_shared<sim::SimModule>(sim::SimOptions{.time = &time})),
         link(
             [this](const std::string& name) -> std::unique_ptr<SerialPort> {
-              if (name != sim::kSimPortName && name != simPath) return nullptr;
+              if (name != sim::kSimPortName && name != simPath) return realPorts ? MakePosixSerialPort() : nullptr;
               return std::make_unique<PassPort>(
                   sim::MakeSimSerialPort(module), sim::kSimPortName,
                   [this](std::span<const std::uint8_t> bytes) { return loseWrite && loseWrite(bytes); });
@@ -123,6 +123,9 @@ class DemoSet {
   } app_;
   // A device path that opens the simulated module too.
   std::string simPath;
+  // Other paths open real devices (pseudo-terminals of qmxsim) instead of
+  // failing.
+  bool realPorts = false;
   // Set when the dialog was visible as a scheduled action ran.
   bool portDialogShown = false;
   // Writes to the module for which this returns true are lost on the line.

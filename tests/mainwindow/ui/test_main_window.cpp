@@ -26,6 +26,7 @@
 
 #include "mainwindow/settings_file.h"
 #include "mainwindow/ui/main_window.h"
+#include "tests/fixtures/qmxsim_process.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/mainwindow/ui/demo_set.h"
 
@@ -460,6 +461,45 @@ TEST_F(MainWindowTest, UnplugWhileConnected) {
   ASSERT_TRUE(set.Connect());
   EXPECT_EQ(set.prompter.Count(), 0u);
   EXPECT_EQ(w().StatusValues(), ExpectedValues());
+}
+
+// A radio reached through a link, as /dev/serial/by-id names are: the
+// device goes away (qmxsim ends, its terminal with it) and comes back as
+// another terminal behind the same link.
+TEST_F(MainWindowTest, ARadioThatComesBackIsReconnectedUntilConnectIsPressed) {
+  const std::filesystem::path link = temp.path() / "usb-radio-if00-port0";
+  auto pointLinkTo = [&](const std::string& device) {
+    const std::filesystem::path fresh = temp.path() / "link.new";
+    std::filesystem::create_symlink(device, fresh);
+    std::filesystem::rename(fresh, link);  // replaced in one step, as udev does
+  };
+  auto first = std::make_unique<test::QmxsimProcess>();
+  if (first->Path().empty()) GTEST_SKIP() << "qmxsim did not start";
+  pointLinkTo(first->Path());
+  set.realPorts = true;
+  ASSERT_TRUE(w().ConnectTo(QString::fromStdString(link.string()), "9600"));
+
+  first->Kill();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !w().Connected(); }, 5000));
+  EXPECT_EQ(w().WaitingForDevice(), link.string());
+  EXPECT_TRUE(w().StatusText().startsWith("Port lost.  Waiting for " + QString::fromStdString(link.string())));
+  ExpectDisconnectedControls();
+
+  test::QmxsimProcess second;
+  pointLinkTo(second.Path());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w().Connected(); }, 5000));
+  EXPECT_EQ(w().StatusText(), "Reconnected to local radio on " + QString::fromStdString(link.string()) + " at 9600");
+  EXPECT_EQ(w().StatusValues(), ExpectedValues());
+  EXPECT_EQ(set.prompter.Count(), 0u) << "no box is left behind";
+
+  // Gone again; Connect ends the wait (the port dialog is cancelled).
+  second.Kill();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !w().WaitingForDevice().empty(); }, 5000));
+  set.WhenPortDialogShows([](TCommPortForm& d) { d.CancelButtonClick(); });
+  w().ConnectButtonClick();
+  EXPECT_TRUE(w().WaitingForDevice().empty());
+  EXPECT_EQ(w().StatusText(), "Disconnected.");
+  EXPECT_FALSE(w().Connected());
 }
 
 TEST_F(MainWindowTest, AltClickOnTheMacAddressOpensTheMacDialog) {
