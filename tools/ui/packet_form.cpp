@@ -11,6 +11,7 @@
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <optional>
 #include <variant>
 
@@ -41,6 +42,9 @@ class RowGrid {
     label->setBuddy(field);
     field->setObjectName(name);
     label->setObjectName(QString(name) + "Label");
+    // The captions' column keeps the width of the widest, shown or not.
+    widest_ = std::max(widest_, label->sizeHint().width());
+    grid_->setColumnMinimumWidth(0, widest_);
     grid_->addWidget(label, rows_, 0);
     grid_->addWidget(field, rows_, 1);
     ++rows_;
@@ -67,10 +71,17 @@ class RowGrid {
   bool bold_;
   QGridLayout* grid_;
   int rows_ = 0;
+  int widest_ = 0;
 };
 
+// Shows the start of a text longer than its field.
+void SetText(QLineEdit* edit, const QString& text) {
+  edit->setText(text);
+  edit->setCursorPosition(0);
+}
+
 void SetText(const TPacketForm::Row& row, const std::optional<std::string>& text) {
-  if (text) static_cast<QLineEdit*>(row.field)->setText(QString::fromStdString(*text));
+  if (text) SetText(static_cast<QLineEdit*>(row.field), QString::fromStdString(*text));
 }
 
 }  // namespace
@@ -110,7 +121,7 @@ TPacketForm::TPacketForm(RadioLink& link, Prompter& prompter, QWidget* parent)
     BankEdit = g.AddEdit("Bank", "BankEdit", BankRow);
     SpanEdit = g.AddEdit("Span", "SpanEdit", SpanRow);
     DataEdit = g.AddEdit("Value", "DataEdit", ValueRow);
-    DataEdit->setPlaceholderText("01 A2 3");
+    DataEdit->setToolTip("Data bytes in hexadecimal, separated by blanks, for example 01 A2 3");
     TransmitButton = new QPushButton("Transmit", UserDefinedPacket);
     TransmitButton->setObjectName("TransmitButton");
     g.grid()->addWidget(TransmitButton, g.rows(), 1, Qt::AlignRight);
@@ -190,7 +201,9 @@ TPacketForm::TPacketForm(RadioLink& link, Prompter& prompter, QWidget* parent)
   margins->addLayout(pages);
   outer->addLayout(margins);
   outer->addWidget(StatusBar1);
-  outer->setSizeConstraint(QLayout::SetFixedSize);  // fixed border
+  // Fixed border, sized with every field shown so that hiding some never
+  // moves the window's edges.
+  setFixedSize(sizeHint());
 
   // What shows at start: on the send page only the OP Code and Transmit.
   for (const Row* r : {&NetworkAddressRow, &RegisterRow, &BankRow, &SpanRow, &ValueRow, &RawNetworkAddressRow,
@@ -286,8 +299,8 @@ void TPacketForm::TransmitButtonClick() {
   for (const std::string& line : r.log) RichEdit1->append(QString::fromStdString(line));
 
   SendPacketChange();
-  static_cast<QLineEdit*>(ReplyStartRow.field)->setText(Text(RawStartRow));
-  static_cast<QLineEdit*>(ReplySequenceRow.field)->setText(Text(RawSequenceRow));
+  SetText(static_cast<QLineEdit*>(ReplyStartRow.field), Text(RawStartRow));
+  SetText(static_cast<QLineEdit*>(ReplySequenceRow.field), Text(RawSequenceRow));
 }
 
 }  // namespace qmx
