@@ -281,7 +281,11 @@ void TPacketForm::TransmitButtonClick() {
     prompter_.Message(refusal->text, refusal->caption);
     return;
   }
+  // The window stays live while the command waits: a second press must not
+  // start another command inside this one.
+  TransmitButton->setEnabled(false);
   const TransmitResult r = CallPacketCommand(link_.commands, choice, std::get<PacketRecord>(prepared));
+  TransmitButton->setEnabled(true);
   if (r.failure) {
     busy.reset();
     prompter_.Message(r.failure->text, r.failure->caption);
