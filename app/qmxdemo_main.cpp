@@ -22,6 +22,7 @@
 #include "sim/sim_module.h"
 #include "sim/sim_serial_port.h"
 #include "tools/ui/about_form.h"
+#include "tools/ui/packet_form.h"
 #include "tools/ui/tool_forms.h"
 
 namespace {
@@ -138,7 +139,7 @@ int main(int argc, char** argv) {
   port.SetPreferSim(cli.isSet(simOption));
   qmx::TDeviceConfigForm config(&form1);
   qmx::TMACForm mac(&form1);
-  qmx::TPacketForm packetBuilder(&form1);
+  qmx::TPacketForm packetBuilder(link, prompter, &form1);
   qmx::TDiagForm diagnostics(&form1);
   qmx::TInsertNoteForm note(&form1);
   qmx::TForm2 information(&form1);

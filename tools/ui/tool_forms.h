@@ -17,13 +17,6 @@ class ToolForm : public QDialog {
   QLabel* StatusBar1;
 };
 
-class TPacketForm : public ToolForm {
-  Q_OBJECT
-
- public:
-  explicit TPacketForm(QWidget* parent = nullptr) : ToolForm("TPacketForm", "Packet Builder", parent) {}
-};
-
 class TDiagForm : public ToolForm {
   Q_OBJECT
 

@@ -33,6 +33,7 @@
 #include "tests/fixtures/test_ports.h"
 #include "tests/fixtures/ui/qt_app.h"
 #include "tools/ui/about_form.h"
+#include "tools/ui/packet_form.h"
 #include "tools/ui/tool_forms.h"
 
 namespace qmx::test {
@@ -83,7 +84,7 @@ class DemoSet {
         port(link, prompter, &form1),
         config(&form1),
         mac(&form1),
-        packetBuilder(&form1),
+        packetBuilder(link, prompter, &form1),
         diagnostics(&form1),
         note(&form1),
         information(&form1),
