@@ -101,7 +101,7 @@ void SimBootloader::Timer(Clock::duration delay, std::function<void()> task) {
 void SimBootloader::Out(std::span<const std::uint8_t> bytes) {
   if (bytes.empty()) return;
   if (!options_.paced) {
-    hooks_.emit(bytes);
+    hooks_.send(bytes);
     return;
   }
   const auto now = hooks_.now();
@@ -109,7 +109,7 @@ void SimBootloader::Out(std::span<const std::uint8_t> bytes) {
   outputDone_ = start + WireTime(bytes.size());
   // The bytes reach the host when their last one has crossed the wire.
   hooks_.after(outputDone_ - now, [this, out = std::vector<std::uint8_t>(bytes.begin(), bytes.end())] {
-    hooks_.emit(out);
+    hooks_.send(out);
   });
 }
 

@@ -58,7 +58,7 @@ class SimBootloader {
  public:
   struct Hooks {
     // Sends bytes at the boot code's line.
-    std::function<void(std::span<const std::uint8_t>)> emit;
+    std::function<void(std::span<const std::uint8_t>)> send;
     // Runs `task` after `delay` on the module's scheduler (lock held).
     std::function<void(Clock::duration delay, std::function<void()> task)> after;
     // The module's present time (a running task's due time).

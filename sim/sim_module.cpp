@@ -101,7 +101,7 @@ SimModule::SimModule(SimOptions options)
       rng_(options.seed),
       networkRng_(options.seed ^ 0x9E3779B9u),
       boot_(SimBootloader::Hooks{
-          .emit =
+          .send =
               [this](std::span<const std::uint8_t> bytes) {
                 if (plugged_ && sink_ != nullptr) sink_->OnOutput(bytes, SimLine{SimBootloader::Line(), line_.match});
               },

@@ -56,8 +56,8 @@ bool FirmwareUpgrade::FindBootPrompt() {
   const std::uint8_t key = 0x03;
   for (int attempt = 0; attempt < 100; ++attempt) {
     channel_.Write(std::span(&key, 1));
-    // The bytes that arrive within 50 ms, each taken as it comes.
-    const auto deadline = clock_.Now() + std::chrono::milliseconds(50);
+    // The bytes that arrive within the interval, each taken as it comes.
+    const auto deadline = clock_.Now() + promptInterval_;
     for (int b = channel_.ReadByte(deadline); b >= 0; b = channel_.ReadByte(deadline))
       if (b == '>') return true;
   }

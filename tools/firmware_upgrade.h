@@ -67,6 +67,8 @@ class FirmwareUpgrade {
   // Writes 0x03 up to 100 times, 50 ms apart, until a ">" arrives (left
   // unread); true when it did.
   bool FindBootPrompt();
+  // The wait after each 0x03 of the prompt search (50 ms).
+  void SetPromptInterval(Clock::duration interval) { promptInterval_ = interval; }
 
   // "File size is to large" without sending anything for a file of 132,000
   // bytes or more; then the prompt search, "D" CR LF, "DL:", the transfer,
@@ -110,6 +112,7 @@ class FirmwareUpgrade {
   TimeSource& clock_;
   Hooks hooks_;
   Xmodem xmodem_;
+  Clock::duration promptInterval_ = std::chrono::milliseconds(50);
 };
 
 }  // namespace qmx
