@@ -28,9 +28,10 @@ class ProgressBar {
     std::fflush(stderr);
     open_ = true;
   }
-  void Text(const char* text) {
+  // `text` on a line of its own, or (`sameLine`) after what is there.
+  void Text(const char* text, bool sameLine = false) {
     if (!shown_) return;
-    End();
+    if (!sameLine) End();
     std::fputs(text, stderr);
     std::fflush(stderr);
     open_ = true;
@@ -87,7 +88,7 @@ int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
   int step = 0;
   hooks.verifyingBegins = [&bar] { bar.Text("Verifying Firmware"); };
   hooks.verifyingStep = [&bar, &step] {
-    if (++step % 4 == 0) bar.Text(".");
+    if (++step % 4 == 0) bar.Text(".", true);
   };
   hooks.verifyingEnds = [&bar] { bar.End(); };
   FirmwareUpgrade upgrade(channel, SteadyTime(), hooks);
