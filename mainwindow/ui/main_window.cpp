@@ -558,6 +558,23 @@ void TForm1::ConfigButtonClick() {
   forms_.config->exec();
 }
 
+namespace {
+
+// Disables a window's controls for as long as it lives; those disabled
+// before stay disabled after.
+class ControlsHeld {
+ public:
+  explicit ControlsHeld(QWidget* w) : w_(w) { w_->setEnabled(false); }
+  ~ControlsHeld() { w_->setEnabled(true); }
+  ControlsHeld(const ControlsHeld&) = delete;
+  ControlsHeld& operator=(const ControlsHeld&) = delete;
+
+ private:
+  QWidget* w_;
+};
+
+}  // namespace
+
 void TForm1::UpgradeButtonClick() {
   auto* upgrade = qobject_cast<TForm3*>(forms_.upgrade);
   LinkBusy guard(linkBusy_);
@@ -578,6 +595,8 @@ void TForm1::UpgradeButtonClick() {
   RingChannel channel(link_.ring, [this](std::span<const std::uint8_t> bytes) { return link_.transport.WritePort(bytes); });
   bool found = false;
   {
+    // Nothing else may use the link (or take the ring) meanwhile.
+    const ControlsHeld held(this);
     FirmwareUpgrade search(channel, SteadyTime());
     search.SetPromptInterval(std::chrono::milliseconds(bootPromptIntervalMs_));
     RunOffThread([&] { found = search.FindBootPrompt(); });
@@ -602,7 +621,10 @@ void TForm1::UpgradeButtonClick() {
 }
 
 void TForm1::ReturnFromBootCode(const LineSettings& saved) {
-  Pause(1000);
+  {
+    const ControlsHeld held(this);
+    Pause(1000);
+  }
   if (link_.transport.OpenCommPort(saved, link_.transport.PortName(), false) != 1) {
     link_.parser.Start();
     return;
