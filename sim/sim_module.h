@@ -28,7 +28,7 @@
 //   address; with `transparentEcho` (default on) they come back at once as if
 //   from a loop-back remote, which makes the terminal tab usable.
 // - Software Reset is answered with 0x12; the module then boots for
-//   `bootTime` (deaf; the bootloader will listen here), comes up with its
+//   `bootTime` (only the boot code listens then, see SimBootloader), comes up with its
 //   working settings, and announces 0xA0 (when bank 4 register 4 is on) and
 //   then 0xA1 with the PAN ID (base) or 0xA3 (remote) after `panFormTime`.
 //   A software reset is a warm restart: it keeps the working settings, so
