@@ -27,6 +27,7 @@
 #include "link/prompter.h"
 #include "link/radio_link.h"
 #include "link/workdir.h"
+#include "qmxctl_firmware.h"
 #include "sim/sim_serial_port.h"
 
 namespace qmx {
@@ -68,6 +69,7 @@ const char* const kMainHelp =
     "  send ADDR HEX...|--text TEXT       send radio data, print TX Status and LQI\n"
     "  monitor SECONDS [--reconnect]      print received data and network events\n"
     "                                     (the built-in module's network is live)\n"
+    "  firmware program|verify|save FILE  the firmware through the boot code\n"
     "\n"
     "Numbers may be decimal or hex (0x12, x12, $12). 'qmxctl COMMAND --help'\n"
     "describes one command.\n"
@@ -109,6 +111,14 @@ const std::map<std::string, const char*> kCommandHelp{
      "with exit status 1 when the device vanishes; with --reconnect it waits for\n"
      "the device (by its /dev/serial/by-id name when it has one) to return and\n"
      "goes on at the same line settings.\n"},
+    {"firmware",
+     "usage: qmxctl [options] firmware program FILE | verify FILE | save FILE\n"
+     "Resets the radio into its boot code (38400 8N1) and programs FILE into it,\n"
+     "compares its image with FILE (from the file's 129th byte on), or saves its\n"
+     "image to FILE; then the radio's line and protocol mode again. A progress bar\n"
+     "goes to standard error when it is a terminal. Exit 1 when the radio did not\n"
+     "answer or the operation failed, 2 when FILE cannot be read, is too large to\n"
+     "program (132000 bytes or more) or its folder does not exist.\n"},
 };
 
 struct UsageError {
@@ -185,6 +195,7 @@ struct Options {
   // Filled from the command's arguments before anything is opened.
   PacketRecord rec;       // get, set, send
   double seconds = 0;     // monitor
+  FirmwareRequest firmware;
 };
 
 Options ParseArgs(int argc, char** argv) {
@@ -276,6 +287,7 @@ class Session {
       if (c == "config") return ConfigShow();
       if (c == "send") return Send();
       if (c == "monitor") return Monitor();
+      if (c == "firmware") return RunFirmware(*link_, options_.firmware);
     }
     return kExitRadio;
   }
@@ -456,7 +468,7 @@ void ValidateArgs(Options& o) {
   static const std::map<std::string, std::pair<std::size_t, std::size_t>> arity{
       {"enter", {0, 0}}, {"exit", {0, 0}},     {"reset", {0, 0}},  {"get", {3, 3}},     {"set", {3, 64}},
       {"read-all", {0, 0}}, {"status", {0, 0}}, {"send", {1, 64}}, {"monitor", {1, 1}},
-      {"config", {1, 1}},
+      {"config", {1, 1}}, {"firmware", {2, 2}},
   };
   auto it = arity.find(o.command);
   if (it == arity.end()) throw UsageError{"unknown command '" + o.command + "'"};
@@ -498,6 +510,10 @@ void ValidateArgs(Options& o) {
     std::copy(bytes.begin(), bytes.end(), rec.Data.begin());
   } else if (o.command == "monitor") {
     o.seconds = ParseNumber(o.args[0], "seconds", 24 * 3600);
+  } else if (o.command == "firmware") {
+    o.firmware.action = o.args[0];
+    o.firmware.file = o.args[1];
+    if (std::string why = PrepareFirmware(o.firmware); !why.empty()) throw UsageError{why};
   }
   if (o.reconnect && (o.command != "monitor" || o.port == "sim"))
     throw UsageError{"--reconnect applies to monitor on a device path only"};

@@ -144,6 +144,7 @@ int main(int argc, char** argv) {
   qmx::TInsertNoteForm note(&form1);
   qmx::TForm2 information(&form1);
   qmx::TForm3 upgrade(&form1);
+  upgrade.SetInformationWindow(&information);
   form1.SetForms({&port, &about, &config, &mac, &packetBuilder, &diagnostics, &upgrade});
 
   form1.show();

@@ -99,7 +99,16 @@ SimModule::SimModule(SimOptions options)
     : options_(options),
       time_(options.time ? *options.time : SteadyTime()),
       rng_(options.seed),
-      networkRng_(options.seed ^ 0x9E3779B9u) {
+      networkRng_(options.seed ^ 0x9E3779B9u),
+      boot_(SimBootloader::Hooks{
+          .send =
+              [this](std::span<const std::uint8_t> bytes) {
+                if (plugged_ && sink_ != nullptr) sink_->OnOutput(bytes, SimLine{SimBootloader::Line(), line_.match});
+              },
+          .after = [this](Clock::duration delay, std::function<void()> task) { After(delay, std::move(task)); },
+          .now = [this] { return TaskNow(); },
+          .leave = [this] { FinishBoot(++bootGeneration_); },
+      }) {
   line_.match = options_.match;
   local_ = MakeRadio(0x0000, true, 0);
   for (std::uint8_t i = 1; i <= 3; ++i) remotes_.emplace(i, MakeRadio(i, false, i));
@@ -151,7 +160,7 @@ void SimModule::SchedulerLoop() {
 
 Clock::time_point SimModule::TaskNow() const { return taskDue_ ? *taskDue_ : time_.Now(); }
 
-void SimModule::After(milliseconds delay, std::function<void()> task) {
+void SimModule::After(Clock::duration delay, std::function<void()> task) {
   tasks_.push(Task{TaskNow() + delay, taskOrder_++, std::move(task)});
   wake_.notify_all();
 }
@@ -159,6 +168,22 @@ void SimModule::After(milliseconds delay, std::function<void()> task) {
 void SimModule::WaitUntilIdle() const {
   Lock lock(mutex_);
   idle_.wait(lock, [this] { return stopping_ || tasks_.empty() || tasks_.top().due > time_.Now(); });
+}
+
+std::optional<Clock::time_point> SimModule::NextDue() const {
+  std::lock_guard lock(mutex_);
+  if (tasks_.empty()) return std::nullopt;
+  return tasks_.top().due;
+}
+
+void SimModule::WithBootloader(const std::function<void(SimBootloader&)>& f) {
+  std::lock_guard lock(mutex_);
+  f(boot_);
+}
+
+bool SimModule::InBootCode() const {
+  std::lock_guard lock(mutex_);
+  return boot_.Entered();
 }
 
 // ---------------------------------------------------------------------------
@@ -305,12 +330,15 @@ void SimModule::StartBoot(bool cold) {
   overrideUsedBy_.reset();
   local_.fccMode = 0;
   const auto generation = ++bootGeneration_;
-  // The bootloader listens during this window; it will hook in here.
+  // The boot code listens during this window.
+  boot_.Open();
   After(options_.bootTime, [this, generation] { FinishBoot(generation); });
 }
 
 void SimModule::FinishBoot(std::uint64_t generation) {
   if (generation != bootGeneration_ || !plugged_) return;
+  // A host that entered the boot code keeps the module there until "E" CR.
+  if (boot_.CloseWindow()) return;
   phase_ = Phase::Running;
   ApplyLineFromBanks();
   auto& w = local_.working;
@@ -445,8 +473,11 @@ void SimModule::Reply(const Frame& command, std::uint8_t type, std::span<const s
 
 void SimModule::FromHost(std::span<const std::uint8_t> bytes, const LineSettings& hostLine) {
   std::lock_guard lock(mutex_);
-  // While booting only the boot code listens (at 38400 8N1, for its own
-  // commands); it is not modelled yet, so a booting module is deaf.
+  // While booting only the boot code listens, at its own line.
+  if (plugged_ && phase_ == Phase::Booting) {
+    if (SimLine{SimBootloader::Line(), line_.match}.Accepts(hostLine)) boot_.Input(bytes);
+    return;
+  }
   if (!plugged_ || phase_ != Phase::Running || !line_.Accepts(hostLine)) return;
   if (Faulty(Fault::NeverReply)) return;
   ++inputGeneration_;
@@ -699,6 +730,7 @@ void SimModule::UnplugLocked() {
   if (!plugged_) return;
   plugged_ = false;
   ++bootGeneration_;
+  boot_.Off();
   faults_.erase(Fault::Unplug);
   SimSink* sink = sink_;
   sink_ = nullptr;

@@ -28,7 +28,7 @@
 //   address; with `transparentEcho` (default on) they come back at once as if
 //   from a loop-back remote, which makes the terminal tab usable.
 // - Software Reset is answered with 0x12; the module then boots for
-//   `bootTime` (deaf; the bootloader will listen here), comes up with its
+//   `bootTime` (only the boot code listens then, see SimBootloader), comes up with its
 //   working settings, and announces 0xA0 (when bank 4 register 4 is on) and
 //   then 0xA1 with the PAN ID (base) or 0xA3 (remote) after `panFormTime`.
 //   A software reset is a warm restart: it keeps the working settings, so
@@ -126,6 +126,7 @@
 #include "link/frame.h"
 #include "link/packet.h"
 #include "link/serial_port.h"
+#include "sim/sim_bootloader.h"
 
 namespace qmx::sim {
 
@@ -291,6 +292,15 @@ class SimModule {
   // run. A test on a fake clock calls it after moving the clock, to see all
   // that the time brought.
   void WaitUntilIdle() const;
+  // When the next task is due, if one is waiting.
+  std::optional<Clock::time_point> NextDue() const;
+
+  // --- the boot code ---
+  // Runs `f` with the boot code, under the module's lock (configuration,
+  // faults, the stored image); `f` must not call back into the module.
+  void WithBootloader(const std::function<void(SimBootloader&)>& f);
+  // The host entered the boot code, which has the line until "E" CR.
+  bool InBootCode() const;
 
   // --- faults ---
   // `count`: replies affected (-1: all until cleared); `param` as in Fault,
@@ -341,7 +351,7 @@ class SimModule {
   // Scheduler.
   void SchedulerLoop();
   // Schedules `task` `delay` after TaskNow().
-  void After(std::chrono::milliseconds delay, std::function<void()> task);
+  void After(Clock::duration delay, std::function<void()> task);
   // The time the running task was due, or the clock's time outside tasks.
   Clock::time_point TaskNow() const;
 
@@ -461,6 +471,8 @@ class SimModule {
   std::set<std::uint16_t> reporting_;  // remotes whose reports run
   Clock::time_point networkEpoch_{};
   std::string typedLine_;  // transparent mode: the line typed so far
+
+  SimBootloader boot_;
 
   std::thread scheduler_;  // last: starts after everything above exists
 };

@@ -40,6 +40,9 @@
 #include "link/ui/busy_cursor.h"
 #include "link/radio_link.h"
 #include "link/ui/comm_port_form.h"
+#include "tools/byte_channel.h"
+#include "tools/firmware_upgrade.h"
+#include "tools/ui/firmware_form.h"
 #include "link/workdir.h"
 #include "mainwindow/settings_file.h"
 #include "mainwindow/ui/events_tab.h"
@@ -513,13 +516,16 @@ void TForm1::CloseLink() {
   link_.transport.StopComm();
 }
 
+void TForm1::Pause(int ms) {
+  if (ms <= 0) return;
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
 void TForm1::Disconnect() {
   CloseLink();
-  if (disconnectDelayMs_ > 0) {
-    QEventLoop loop;
-    QTimer::singleShot(disconnectDelayMs_, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
+  Pause(disconnectDelayMs_);
   ResetPollControls(false);
   SetStatus("Disconnected.");
 }
@@ -617,8 +623,90 @@ void TForm1::ConfigButtonClick() {
   forms_.config->exec();
 }
 
+namespace {
+
+// Disables a window's controls for as long as it lives; those disabled
+// before stay disabled after.
+class ControlsHeld {
+ public:
+  explicit ControlsHeld(QWidget* w) : w_(w) { w_->setEnabled(false); }
+  ~ControlsHeld() { w_->setEnabled(true); }
+  ControlsHeld(const ControlsHeld&) = delete;
+  ControlsHeld& operator=(const ControlsHeld&) = delete;
+
+ private:
+  QWidget* w_;
+};
+
+}  // namespace
+
 void TForm1::UpgradeButtonClick() {
-  if (auto* upgrade = qobject_cast<QDialog*>(forms_.upgrade)) upgrade->exec();
+  auto* upgrade = qobject_cast<TForm3*>(forms_.upgrade);
+  LinkBusy guard(linkBusy_);
+  if (!guard.Taken() || !upgrade) return;
+  std::optional<BusyCursor> busy(std::in_place);
+  LineSettings saved;
+  link_.transport.GetPortSettings(saved);
+  link_.commands.SoftwareReset(0);
+  link_.parser.Stop();
+  const LineSettings bootLine{38400, 8, parity::None, stopbits::One, false};
+  if (link_.transport.OpenCommPort(bootLine, link_.transport.PortName(), false) != 1) {
+    // The line is as it was: the frame parser takes the ring back.
+    link_.parser.Start();
+    return;
+  }
+
+  // The boot code's dialogue reads the ring itself while the parser rests.
+  RingChannel channel(link_.ring, [this](std::span<const std::uint8_t> bytes) { return link_.transport.WritePort(bytes); });
+  bool found = false;
+  {
+    // Nothing else may use the link (or take the ring) meanwhile.
+    const ControlsHeld held(this);
+    FirmwareUpgrade search(channel, SteadyTime());
+    search.SetPromptInterval(std::chrono::milliseconds(bootPromptIntervalMs_));
+    RunOffThread([&] { found = search.FindBootPrompt(); });
+  }
+  if (!found) {
+    SetStatus("No Radio Detected");
+    // The port is closed: the window shows it, and the parser waits for the
+    // next connection.
+    CloseLink();
+    ResetPollControls(false);
+    link_.parser.Start();
+    busy.reset();
+    prompter_.Message("Could not detect radio.  Please try again.", "No Radio Detected");
+    return;
+  }
+  ConnectButton->setText("Disconnect");
+  SetStatus("Radio Detected");
+  busy.reset();
+  upgrade->ShowFor(channel, prompter_, dir_);
+  busy.emplace();
+  ReturnFromBootCode(saved);
+}
+
+void TForm1::ReturnFromBootCode(const LineSettings& saved) {
+  {
+    const ControlsHeld held(this);
+    Pause(1000);
+  }
+  if (link_.transport.OpenCommPort(saved, link_.transport.PortName(), false) != 1) {
+    link_.parser.Start();
+    return;
+  }
+  link_.transport.ResetReceiveRing();
+  link_.parser.Start();
+  std::optional<BusyCursor> busy(std::in_place);
+  if (link_.commands.EnterProtocolMode(1000, 3) < 0) {
+    busy.reset();
+    prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
+    return;
+  }
+  const BankMask read = ReadBanks(link_.commands, image_, kAllBanks, 0, 0);
+  ShowLocalStatus();
+  busy.reset();
+  if (read != kAllBanks)
+    prompter_.Message("Could not communicate with radio.  Cycle power and try again.", "No communication");
 }
 
 void TForm1::About1Click() {

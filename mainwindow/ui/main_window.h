@@ -31,6 +31,7 @@ namespace qmx {
 
 class RadioLink;
 class RadioImage;
+struct LineSettings;
 class Prompter;
 class WorkDir;
 class TCommPortForm;
@@ -78,6 +79,8 @@ class TForm1 : public QMainWindow {
   void SetForms(const MainWindowForms& forms) { forms_ = forms; }
   // Milliseconds to wait after closing the port on disconnect (750).
   void SetDisconnectDelayMs(int ms) { disconnectDelayMs_ = ms; }
+  // Milliseconds between two 0x03 of the boot prompt search (50).
+  void SetBootPromptIntervalMs(int ms) { bootPromptIntervalMs_ = ms; }
 
   // Menu items.
   QAction* Connect1;
@@ -199,6 +202,11 @@ class TForm1 : public QMainWindow {
   // clears the status panel and closes the port.
   void CloseLink();
   void Disconnect();
+  // Lets the windows run for `ms` milliseconds.
+  static void Pause(int ms);
+  // After the upgrade window: the saved line, the frame parser, protocol
+  // mode and a fresh read of the local radio.
+  void ReturnFromBootCode(const LineSettings& saved);
   void PortLost();
   // Waiting for a lost device to return, and reconnecting when it does.
   bool WaitForDevice();
@@ -232,6 +240,7 @@ class TForm1 : public QMainWindow {
   std::string waitingFor_;
   DeviceWatcher deviceWatcher_;
   int disconnectDelayMs_ = 750;
+  int bootPromptIntervalMs_ = 50;
   // The status panel as built, restored when it is expanded again.
   int panelWidth_ = 0;
   QMargins panelMargins_;

@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+#include "tools/ui/firmware_form.h"
+
 class QLabel;
 
 namespace qmx {
@@ -29,13 +31,6 @@ class TInsertNoteForm : public ToolForm {
 
  public:
   explicit TInsertNoteForm(QWidget* parent = nullptr) : ToolForm("TInsertNoteForm", "InsertNoteForm", parent) {}
-};
-
-class TForm3 : public ToolForm {
-  Q_OBJECT
-
- public:
-  explicit TForm3(QWidget* parent = nullptr) : ToolForm("TForm3", "Upgrade Firmware", parent) {}
 };
 
 }  // namespace qmx

@@ -1,0 +1,124 @@
+#include "qmxctl_firmware.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <system_error>
+#include <thread>
+
+#include "link/radio_link.h"
+#include "tools/byte_channel.h"
+#include "tools/firmware_upgrade.h"
+
+namespace qmx {
+
+namespace {
+
+// A bar of 40 marks on standard error, redrawn in place.
+class ProgressBar {
+ public:
+  ProgressBar() : shown_(::isatty(2) == 1) {}
+  ~ProgressBar() { End(); }
+  void Maximum(std::size_t m) { maximum_ = m == 0 ? 1 : m; }
+  void Value(std::size_t v) {
+    if (!shown_) return;
+    const std::size_t filled = std::min<std::size_t>(40, v * 40 / maximum_);
+    std::fprintf(stderr, "\r[%s%s] %3zu%%", std::string(filled, '#').c_str(), std::string(40 - filled, ' ').c_str(),
+                 std::min<std::size_t>(100, v * 100 / maximum_));
+    std::fflush(stderr);
+    open_ = true;
+  }
+  // `text` on a line of its own, or (`sameLine`) after what is there.
+  void Text(const char* text, bool sameLine = false) {
+    if (!shown_) return;
+    if (!sameLine) End();
+    std::fputs(text, stderr);
+    std::fflush(stderr);
+    open_ = true;
+  }
+  void End() {
+    if (open_) std::fputc('\n', stderr);
+    open_ = false;
+  }
+
+ private:
+  bool shown_;
+  bool open_ = false;
+  std::size_t maximum_ = 1;
+};
+
+int Fail(const std::string& text) {
+  std::fprintf(stderr, "qmxctl: %s\n", text.c_str());
+  return 1;
+}
+
+}  // namespace
+
+std::string PrepareFirmware(FirmwareRequest& r) {
+  if (r.action != "program" && r.action != "verify" && r.action != "save")
+    return "unknown firmware action '" + r.action + "' (program, verify, save)";
+  std::error_code ec;
+  if (r.action == "save") {
+    const auto folder = r.file.has_parent_path() ? r.file.parent_path() : std::filesystem::path(".");
+    if (!std::filesystem::is_directory(folder, ec)) return "no folder " + folder.string() + " for " + r.file.string();
+    return {};
+  }
+  auto contents = ReadFirmwareFile(r.file);
+  if (!contents) return "cannot read " + r.file.string();
+  if (r.action == "program" && contents->size() >= kFirmwareLimit)
+    return r.file.string() + ": " + std::to_string(contents->size()) + " bytes; an image to program holds fewer than " +
+           std::to_string(kFirmwareLimit);
+  r.contents = std::move(*contents);
+  return {};
+}
+
+int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
+  LineSettings saved;
+  if (link.transport.GetPortSettings(saved) != 1) return 1;
+  if (link.commands.SoftwareReset(0) < 0) return Fail("Software Reset: the radio did not answer");
+  link.parser.Stop();
+  const LineSettings bootLine{38400, 8, parity::None, stopbits::One, false};
+  if (link.transport.OpenCommPort(bootLine, link.transport.PortName(), false) != 1) return 1;
+
+  RingChannel channel(link.ring, [&link](std::span<const std::uint8_t> bytes) { return link.transport.WritePort(bytes); });
+  ProgressBar bar;
+  FirmwareUpgrade::Hooks hooks;
+  hooks.gaugeMaximum = [&bar](std::size_t m) { bar.Maximum(m); };
+  hooks.gauge = [&bar](std::size_t v) { bar.Value(v); };
+  int step = 0;
+  hooks.verifyingBegins = [&bar] { bar.Text("Verifying Firmware"); };
+  hooks.verifyingStep = [&bar, &step] {
+    if (++step % 4 == 0) bar.Text(".", true);
+  };
+  hooks.verifyingEnds = [&bar] { bar.End(); };
+  FirmwareUpgrade upgrade(channel, SteadyTime(), hooks);
+
+  int status = 1;
+  if (!upgrade.FindBootPrompt()) {
+    Fail("Could not detect radio.  Please try again.");
+  } else {
+    UpgradeOutcome outcome;
+    if (r.action == "program") outcome = upgrade.Program(r.contents);
+    else if (r.action == "verify") outcome = upgrade.Verify(r.contents);
+    else outcome = upgrade.Save(r.file);
+    bar.End();
+    upgrade.Leave();
+    if (outcome.ok) {
+      std::printf("%s\n", outcome.status.c_str());
+      status = 0;
+    } else {
+      Fail(outcome.message.empty() ? outcome.status : outcome.message + " (" + outcome.status + ")");
+    }
+  }
+
+  // The boot code starts the application; then the radio's own line and
+  // protocol mode again.
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  if (link.transport.OpenCommPort(saved, link.transport.PortName(), false) != 1) return 1;
+  link.transport.ResetReceiveRing();
+  link.parser.Start();
+  if (link.commands.EnterProtocolMode(1000, 3) < 0) return Fail("Could not enter protocol mode.");
+  return status;
+}
+
+}  // namespace qmx

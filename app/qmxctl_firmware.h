@@ -1,0 +1,32 @@
+// qmxctl firmware program FILE | verify FILE | save FILE: the firmware
+// upgrade through the module's boot code, as the upgrade window does it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace qmx {
+
+class RadioLink;
+
+struct FirmwareRequest {
+  std::string action;  // program, verify or save
+  std::filesystem::path file;
+  std::vector<std::uint8_t> contents;  // program and verify: the file
+};
+
+// Checks the action and the file before anything is sent: the file to
+// program or verify is read (and must be below the size limit to program),
+// the folder of the file to save must exist. Returns the complaint, or
+// empty text when the request can go ahead.
+std::string PrepareFirmware(FirmwareRequest& request);
+
+// With the radio in protocol mode on `link` (the parser running): reset,
+// 38400 8N1, the prompt search, the action, "E" CR, the saved line and
+// protocol mode again. Exit status 0 or 1; messages on standard error, a
+// progress bar too when it is a terminal.
+int RunFirmware(RadioLink& link, const FirmwareRequest& request);
+
+}  // namespace qmx

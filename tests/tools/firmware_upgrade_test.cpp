@@ -1,0 +1,166 @@
+#include "tools/firmware_upgrade.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+
+#include "tests/fixtures/temp_dir.h"
+#include "tests/tools/sim_boot_channel.h"
+
+namespace qmx {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using sim::BootFault;
+
+Bytes Image(std::size_t n, unsigned seed = 7) {
+  std::mt19937 gen(seed);
+  Bytes out(n);
+  for (auto& b : out) b = static_cast<std::uint8_t>(gen());
+  return out;
+}
+
+// What the boot code keeps of a file and sends back: everything after the
+// header, the last block padded with 0x1A and zeros.
+Bytes Stored(const Bytes& file) {
+  Bytes out(file.begin() + kFirmwareHeader, file.end());
+  if (out.size() % 128 != 0 || out.empty()) {
+    out.push_back(0x1A);
+    out.resize((out.size() + 127) / 128 * 128, 0);
+  } else {
+    out.push_back(0x1A);  // a whole last block is followed by one of padding
+    out.resize(out.size() + 127, 0);
+  }
+  return out;
+}
+
+Bytes ReadAll(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// A module on a fake clock, started again and held in its boot code.
+struct BootFixture {
+  explicit BootFixture(bool crc = false) {
+    sim::SimOptions o;
+    o.time = &clock;
+    module = std::make_shared<sim::SimModule>(o);
+    module->WithBootloader([crc](sim::SimBootloader& b) { b.Options().crc = crc; });
+    channel = std::make_unique<test::SimBootChannel>(module, clock);
+    module->PowerCycle();
+    upgrade = std::make_unique<FirmwareUpgrade>(*channel, clock);
+  }
+  void Fault(BootFault f, int block = 1, int count = 1) {
+    module->WithBootloader([&](sim::SimBootloader& b) { b.SetFault(f, block, count); });
+  }
+  Bytes ModuleImage() {
+    Bytes image;
+    module->WithBootloader([&](sim::SimBootloader& b) { image = b.Image(); });
+    return image;
+  }
+
+  test::FakeClock clock;
+  std::shared_ptr<sim::SimModule> module;
+  std::unique_ptr<test::SimBootChannel> channel;
+  std::unique_ptr<FirmwareUpgrade> upgrade;
+  test::TempDir temp;
+};
+
+TEST(FirmwareUpgrade, ProgramThenVerifyAndSaveGiveTheProgrammedImage) {
+  for (bool crc : {false, true}) {
+    for (std::size_t size : {std::size_t{1000}, std::size_t{128 * 9}}) {
+      SCOPED_TRACE(testing::Message() << "crc " << crc << " size " << size);
+      BootFixture f(crc);
+      const Bytes file = Image(size);
+      const UpgradeOutcome programmed = f.upgrade->Program(file);
+      EXPECT_TRUE(programmed.ok) << programmed.caption;
+      EXPECT_EQ(programmed.status, "Programming Successful");
+      // Programming ends with "E" CR LF: the application runs again.
+      EXPECT_FALSE(f.module->InBootCode());
+      EXPECT_EQ(f.ModuleImage(), Stored(file));
+
+      // Back into the boot code for the read-back.
+      f.module->PowerCycle();
+      ASSERT_TRUE(f.upgrade->FindBootPrompt());
+      EXPECT_EQ(f.upgrade->Verify(file).status, "Verification Successful");
+      Bytes other = file;
+      other.back() ^= 1;
+      EXPECT_EQ(f.upgrade->Verify(other).status, "Verification Failed");
+      const auto target = f.temp.path() / "saved.bin";
+      EXPECT_EQ(f.upgrade->Save(target).status, "Save Image Successful");
+      EXPECT_EQ(ReadAll(target), Stored(file));
+      EXPECT_FALSE(std::filesystem::exists(f.temp.path() / "saved.bin.part"));
+    }
+  }
+}
+
+// The boot code's faults against the program's sequences: each either heals
+// through XMODEM's retries or ends in the operation's failure.
+TEST(FirmwareUpgrade, BootCodeFaults) {
+  struct Case {
+    const char* name;
+    BootFault fault;
+    int block;
+    bool program;  // Program, or Verify a programmed file
+    const char* status;
+    const char* caption;
+  };
+  const Case cases[] = {
+      {"NAK of block 3 is sent again", BootFault::NakBlock, 3, true, "Programming Successful", "Success"},
+      {"a lost ACK: the repeat is acknowledged", BootFault::DropAck, 2, true, "Programming Successful", "Success"},
+      {"CAN CAN while receiving", BootFault::CancelAt, 2, true, "Programming Failed", "File transfer unsuccessful"},
+      {"a silent boot code", BootFault::Silence, 1, true, "Programming Failed", "Could enter boot code"},
+      {"a corrupt block is asked for again", BootFault::CorruptChecksum, 2, false, "Verification Successful", ""},
+      {"CAN CAN while sending", BootFault::CancelAt, 1, false, "Verification Failed", ""},
+      {"no upload after UL:", BootFault::NoUpload, 1, false, "Verification Failed", ""},
+  };
+  const Bytes file = Image(700);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BootFixture f;
+    if (!c.program) {
+      f.module->WithBootloader([&](sim::SimBootloader& b) { b.SetImage(Stored(file)); });
+      ASSERT_TRUE(f.upgrade->FindBootPrompt());
+    }
+    f.Fault(c.fault, c.block);
+    const UpgradeOutcome out = c.program ? f.upgrade->Program(file) : f.upgrade->Verify(file);
+    EXPECT_EQ(out.status, c.status);
+    EXPECT_EQ(out.caption, c.caption);
+    if (c.program && out.ok) {
+      EXPECT_EQ(f.ModuleImage(), Stored(file));
+    }
+  }
+}
+
+TEST(FirmwareUpgrade, TooLargeFileIsRefusedBeforeAnythingIsSent) {
+  BootFixture f;
+  const UpgradeOutcome out = f.upgrade->Program(Bytes(kFirmwareLimit));
+  EXPECT_EQ(out.caption, "File size 132000");
+  EXPECT_EQ(out.message, "File size is to large.  Please check file and try again.");
+  EXPECT_TRUE(f.module->Booting());
+  f.clock.Advance(std::chrono::seconds(1));
+  f.module->WaitUntilIdle();
+  EXPECT_FALSE(f.module->InBootCode());  // no 0x03 came in the boot window
+}
+
+TEST(FirmwareUpgrade, FailedSaveLeavesAnExistingFileIntact) {
+  BootFixture f;
+  ASSERT_TRUE(f.upgrade->FindBootPrompt());
+  const auto target = f.temp.path() / "keep.bin";
+  const Bytes before = Image(300, 3);
+  std::ofstream(target, std::ios::binary).write(reinterpret_cast<const char*>(before.data()), 300);
+
+  f.Fault(BootFault::Silence);
+  const UpgradeOutcome silent = f.upgrade->Save(target);
+  EXPECT_EQ(silent.caption, "No Save Image Reply");
+  EXPECT_EQ(silent.status, "Save Image Failed");
+  EXPECT_EQ(ReadAll(target), before);
+  EXPECT_EQ(std::filesystem::directory_iterator(f.temp.path())->path(), target);  // no temporary left
+
+  const UpgradeOutcome nowhere = f.upgrade->Save(f.temp.path() / "missing" / "x.bin");
+  EXPECT_EQ(nowhere.caption, "Invalid Filename");
+}
+
+}  // namespace
+}  // namespace qmx

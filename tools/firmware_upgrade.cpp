@@ -1,0 +1,140 @@
+#include "tools/firmware_upgrade.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace qmx {
+
+namespace {
+
+constexpr const char* kNoRadio = "Could not detect radio.  Please cycle power and try again";
+constexpr const char* kProgrammingFailed = "Programming Failed";
+constexpr const char* kNoImage = "Could not get image.  Please try again.";
+constexpr const char* kNoImageCaption = "No Save Image Reply";
+
+UpgradeOutcome Failed(std::string message, std::string caption, std::string status) {
+  return UpgradeOutcome{false, std::move(message), std::move(caption), std::move(status)};
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> ReadFirmwareFile(const std::filesystem::path& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+std::string VerifyingDots::Step(const std::string& text) {
+  if (text.size() >= 15) return kStart;
+  if (countdown_ > 0) {
+    --countdown_;
+    return text;
+  }
+  countdown_ = 3;
+  return text + ".";
+}
+
+FirmwareUpgrade::FirmwareUpgrade(ByteChannel& channel, TimeSource& clock, Hooks hooks)
+    : channel_(channel),
+      clock_(clock),
+      hooks_(std::move(hooks)),
+      xmodem_(channel, clock, [this](std::size_t bytes) { Gauge(bytes); }) {}
+
+void FirmwareUpgrade::WriteText(std::string_view text) {
+  channel_.Write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+bool FirmwareUpgrade::FindBootPrompt() {
+  channel_.DropInput();
+  const std::uint8_t key = 0x03;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    channel_.Write(std::span(&key, 1));
+    // The bytes that arrive within the interval, each taken as it comes.
+    const auto deadline = clock_.Now() + promptInterval_;
+    for (int b = channel_.ReadByte(deadline); b >= 0; b = channel_.ReadByte(deadline))
+      if (b == '>') return true;
+  }
+  return false;
+}
+
+UpgradeOutcome FirmwareUpgrade::Program(std::span<const std::uint8_t> file) {
+  if (file.size() >= kFirmwareLimit)
+    return Failed("File size is to large.  Please check file and try again.",
+                  "File size " + std::to_string(file.size()), kProgrammingFailed);
+  if (!FindBootPrompt()) return Failed(kNoRadio, "Could enter boot code", kProgrammingFailed);
+  GaugeMaximum(file.size());
+  WriteText("D\r\n");
+  if (xmodem_.AwaitPrompt("DL:", 1000, 1000) != 3) return Failed(kNoRadio, "No prompt", kProgrammingFailed);
+  const int sent = xmodem_.Send(file);
+  if (sent < 0 || static_cast<std::size_t>(sent) < file.size())
+    return Failed("Programming unsuccessful.  Please cycle power and try again.", "File transfer unsuccessful",
+                  kProgrammingFailed);
+  Gauge(file.size());
+
+  // The boot code programs the image meanwhile.
+  Call(hooks_.verifyingBegins);
+  for (int step = 0; step < 70; ++step) {
+    clock_.Sleep(std::chrono::milliseconds(100));
+    Call(hooks_.verifyingStep);
+  }
+  const bool programmed = xmodem_.AwaitPrompt("OK\r\n", 1000, 1000) == 4;
+  Call(hooks_.verifyingEnds);
+  if (!programmed) return Failed("Programming failed.  Please try again", "No prompt", kProgrammingFailed);
+  WriteText("E\r\n");
+  return UpgradeOutcome{true, "Programming Successfully", "Success", "Programming Successful"};
+}
+
+int FirmwareUpgrade::Upload(std::vector<std::uint8_t>& image) {
+  GaugeMaximum(kFirmwareLimit);
+  WriteText("U\r\n");
+  if (xmodem_.AwaitPrompt("UL:", 2000, 1000) != 3) return kNoUploadPrompt;
+  image.assign(kFirmwareLimit, 0);
+  const int n = xmodem_.Receive(image);
+  image.resize(static_cast<std::size_t>(std::max(n, 0)));
+  Gauge(kFirmwareLimit);
+  return n;
+}
+
+UpgradeOutcome FirmwareUpgrade::Verify(std::span<const std::uint8_t> file) {
+  std::vector<std::uint8_t> image;
+  const int n = Upload(image);
+  if (n == kNoUploadPrompt) return Failed(kNoImage, kNoImageCaption, "Downloading Image Failed");
+  const std::size_t program = file.size() > kFirmwareHeader ? file.size() - kFirmwareHeader : 0;
+  const bool same = n >= 0 && program > 0 && image.size() >= program &&
+                    std::equal(file.begin() + kFirmwareHeader, file.end(), image.begin());
+  if (!same) return Failed("", "", "Verification Failed");
+  return UpgradeOutcome{true, "", "", "Verification Successful"};
+}
+
+UpgradeOutcome FirmwareUpgrade::Save(const std::filesystem::path& target) {
+  constexpr const char* kFailed = "Save Image Failed";
+  std::filesystem::path temp = target;
+  temp += ".part";
+  std::FILE* out = std::fopen(temp.c_str(), "wb");
+  if (out == nullptr)
+    return Failed("Could not create file.  Check filename and try again", "Invalid Filename", kFailed);
+
+  std::vector<std::uint8_t> image;
+  const int n = Upload(image);
+  bool written = n >= 0 && std::fwrite(image.data(), 1, image.size(), out) == image.size();
+  written = std::fclose(out) == 0 && written;
+  std::error_code ec;
+  if (written) std::filesystem::rename(temp, target, ec);
+  const bool saved = written && !ec;
+  if (!saved) std::filesystem::remove(temp, ec);
+  if (n == kNoUploadPrompt) return Failed(kNoImage, kNoImageCaption, kFailed);
+  if (n < 0) return Failed("", "", kFailed);
+  if (!saved) return Failed("Could not write file.  Check disk space and try again", "Save Image Failed", kFailed);
+  return UpgradeOutcome{true, "", "", "Save Image Successful"};
+}
+
+void FirmwareUpgrade::Leave() { WriteText("E\r"); }
+
+}  // namespace qmx

@@ -1,0 +1,118 @@
+// The firmware upgrade through the module's boot code, free of any window:
+// the prompt search, programming an image file, verifying the module's image
+// against a file and saving it to a file. Each operation talks over a
+// ByteChannel on a clock, reports its progress through hooks and returns an
+// Outcome that carries what a user is to be told. The operations block the
+// calling thread; a window runs them on a worker thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "link/clock.h"
+#include "tools/byte_channel.h"
+#include "tools/xmodem.h"
+
+namespace qmx {
+
+// A file to program holds fewer bytes than this; an image read back is
+// received into a buffer of this size.
+inline constexpr std::size_t kFirmwareLimit = 132000;
+// The image file's header block, which takes no part in the verification.
+inline constexpr std::size_t kFirmwareHeader = 128;
+
+// What an operation ended with. `message` and `caption` are empty when no
+// message box is to be shown; `status` is the status bar's text.
+struct UpgradeOutcome {
+  bool ok = false;
+  std::string message;
+  std::string caption;
+  std::string status;
+};
+
+// The whole file, or nothing when it cannot be opened or read.
+std::optional<std::vector<std::uint8_t>> ReadFirmwareFile(const std::filesystem::path& path);
+
+// "Please Wait" with a dot added every fourth 100 ms step, starting over
+// after four dots.
+class VerifyingDots {
+ public:
+  static constexpr const char* kStart = "Please Wait";
+  // The text after one more step.
+  std::string Step(const std::string& text);
+
+ private:
+  int countdown_ = 3;
+};
+
+class FirmwareUpgrade {
+ public:
+  struct Hooks {
+    std::function<void(std::size_t maximum)> gaugeMaximum;
+    std::function<void(std::size_t value)> gauge;
+    // The 7-second wait after programming: begins, one 100 ms step, ends.
+    std::function<void()> verifyingBegins;
+    std::function<void()> verifyingStep;
+    std::function<void()> verifyingEnds;
+  };
+
+  FirmwareUpgrade(ByteChannel& channel, TimeSource& clock, Hooks hooks = {});
+
+  // Writes 0x03 up to 100 times, 50 ms apart, until a ">" arrives (left
+  // unread); true when it did.
+  bool FindBootPrompt();
+  // The wait after each 0x03 of the prompt search (50 ms).
+  void SetPromptInterval(Clock::duration interval) { promptInterval_ = interval; }
+
+  // "File size is to large" without sending anything for a file of 132,000
+  // bytes or more; then the prompt search, "D" CR LF, "DL:", the transfer,
+  // the 7-second wait, "OK" CR LF and "E" CR LF.
+  UpgradeOutcome Program(std::span<const std::uint8_t> file);
+
+  // "U" CR LF, "UL:", the module's image, compared with the file from its
+  // 129th byte. The module's image stands for the file when it holds every
+  // byte of the file after the header and they agree; image bytes past the
+  // file's end (block padding, the rest of the flash) take no part. A file
+  // of no more than the header has nothing to verify and fails.
+  UpgradeOutcome Verify(std::span<const std::uint8_t> file);
+
+  // The module's image into `target`: written to a temporary file beside it
+  // and renamed over it only when the whole image arrived and was written,
+  // so a failure never touches an existing file. A target whose folder
+  // cannot take the file is reported before anything is sent.
+  UpgradeOutcome Save(const std::filesystem::path& target);
+
+  // "E" CR: the boot code starts the application.
+  void Leave();
+
+  // The module's image as received ("U" CR LF, "UL:", XMODEM), or the
+  // Xmodem failure code; -10 when "UL:" did not come.
+  static constexpr int kNoUploadPrompt = -10;
+  int Upload(std::vector<std::uint8_t>& image);
+
+ private:
+  void WriteText(std::string_view text);
+  void GaugeMaximum(std::size_t m) {
+    if (hooks_.gaugeMaximum) hooks_.gaugeMaximum(m);
+  }
+  void Gauge(std::size_t v) {
+    if (hooks_.gauge) hooks_.gauge(v);
+  }
+  static void Call(const std::function<void()>& f) {
+    if (f) f();
+  }
+
+  ByteChannel& channel_;
+  TimeSource& clock_;
+  Hooks hooks_;
+  Xmodem xmodem_;
+  Clock::duration promptInterval_ = std::chrono::milliseconds(50);
+};
+
+}  // namespace qmx

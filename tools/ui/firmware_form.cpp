@@ -1,0 +1,264 @@
+#include "tools/ui/firmware_form.h"
+
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <optional>
+#include <thread>
+
+#include "link/prompter.h"
+#include "link/ui/busy_cursor.h"
+#include "link/ui/comm_port_form.h"
+#include "link/workdir.h"
+#include "tools/firmware_upgrade.h"
+
+namespace qmx {
+
+namespace {
+
+const char* const kFilter = "Code Loads (*.bin);;All files (*.*)";
+
+void Prepare(QFileDialog& d, const FileDialogs::Spec& spec) {
+  d.setWindowTitle(spec.title);
+  d.setDirectory(spec.directory);
+  d.setNameFilter(kFilter);
+  d.setDefaultSuffix("BIN");
+  d.selectFile("*.bin");
+}
+
+QString Run(QFileDialog& d) { return d.exec() == QDialog::Accepted && !d.selectedFiles().isEmpty() ? d.selectedFiles().first() : QString(); }
+
+}  // namespace
+
+QString QtFileDialogs::Open(QWidget* parent, const Spec& spec) {
+  QFileDialog d(parent);
+  Prepare(d, spec);
+  d.setAcceptMode(QFileDialog::AcceptOpen);
+  d.setFileMode(QFileDialog::ExistingFile);
+  return Run(d);
+}
+
+QString QtFileDialogs::Save(QWidget* parent, const Spec& spec) {
+  QFileDialog d(parent);
+  Prepare(d, spec);
+  d.setAcceptMode(QFileDialog::AcceptSave);
+  d.setFileMode(QFileDialog::AnyFile);
+  return Run(d);
+}
+
+void RunOffThread(const std::function<void()>& work) {
+  QEventLoop loop;
+  std::thread worker([&] {
+    work();
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec();
+  worker.join();
+}
+
+TForm3::TForm3(QWidget* parent) : QDialog(parent) {
+  setObjectName("TForm3");
+  setWindowTitle("Upgrade Firmware");
+
+  auto* menu = new QMenuBar(this);
+  QMenu* file = menu->addMenu("&File");
+  UpgradeFirmware1 = file->addAction("Upgrade Firmware");
+  UpgradeFirmware1->setObjectName("UpgradeFirmware1");
+  UpgradeFirmware1->setShortcut(QKeySequence("Ctrl+U"));
+  file->addSeparator();
+  Exit1 = file->addAction("E&xit");
+  Exit1->setObjectName("Exit1");
+  connect(Exit1, &QAction::triggered, this, &TForm3::Exit1Click);
+
+  SetButton = new QPushButton("Select File", this);
+  FilenameEdit = new QLineEdit(this);
+  FilenameEdit->setReadOnly(true);
+  FilenameEdit->setMinimumWidth(360);
+  SetButton->setMinimumWidth(160);
+  LoadButton = new QPushButton("Program Device", this);
+  VerifyButton = new QPushButton("Verify Firmware", this);
+  SaveButton = new QPushButton("Save Image to File", this);
+  LoadButton->setMinimumWidth(160);
+  Gauge = new QProgressBar(this);
+  Gauge->setTextVisible(false);
+  Gauge->setRange(0, 100);
+  Gauge->setValue(0);
+  Gauge->setStyleSheet("QProgressBar { border: 1px solid gray; background: white; height: 16px; }"
+                       "QProgressBar::chunk { background: #00A000; }");
+  StatusBar1 = new QLabel("Click Connect", this);
+  StatusBar1->setAlignment(Qt::AlignCenter);
+  StatusBar1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  SetButton->setObjectName("SetButton");
+  FilenameEdit->setObjectName("FilenameEdit");
+  LoadButton->setObjectName("LoadButton");
+  VerifyButton->setObjectName("VerifyButton");
+  SaveButton->setObjectName("SaveButton");
+  Gauge->setObjectName("Gauge");
+  StatusBar1->setObjectName("StatusBar1");
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setMenuBar(menu);
+  layout->addWidget(SetButton, 0, Qt::AlignHCenter);
+  layout->addWidget(new QLabel("Firmware Filename", this));
+  layout->addWidget(FilenameEdit);
+  layout->addWidget(LoadButton, 0, Qt::AlignHCenter);
+  auto* pair = new QHBoxLayout;
+  pair->addWidget(VerifyButton);
+  pair->addWidget(SaveButton);
+  layout->addLayout(pair);
+  layout->addWidget(new QLabel("Progress", this));
+  layout->addWidget(Gauge);
+  layout->addSpacing(6);
+  layout->addWidget(StatusBar1);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  connect(SetButton, &QPushButton::clicked, this, &TForm3::SetButtonClick);
+  connect(LoadButton, &QPushButton::clicked, this, &TForm3::LoadButtonClick);
+  connect(VerifyButton, &QPushButton::clicked, this, &TForm3::VerifyButtonClick);
+  connect(SaveButton, &QPushButton::clicked, this, &TForm3::SaveButtonClick);
+  SetToolButtons(false);
+}
+
+TForm3::~TForm3() = default;
+
+TForm2& TForm3::Info() {
+  if (info_) return *info_;
+  if (!ownInfo_) ownInfo_ = std::make_unique<TForm2>(this);
+  return *ownInfo_;
+}
+
+int TForm3::ShowFor(ByteChannel& channel, Prompter& prompter, WorkDir& dir) {
+  channel_ = &channel;
+  prompter_ = &prompter;
+  dir_ = &dir;
+  FilenameEdit->clear();
+  SetToolButtons(false);
+  SetButton->setEnabled(true);
+  closed_ = false;
+  const int result = exec();
+  channel_ = nullptr;
+  return result;
+}
+
+void TForm3::SetToolButtons(bool on) {
+  for (QPushButton* b : {LoadButton, SaveButton, VerifyButton, SetButton}) b->setEnabled(on);
+  UpgradeFirmware1->setEnabled(!FilenameEdit->text().isEmpty());
+}
+
+void TForm3::SetStatus(const QString& text) { StatusBar1->setText(text); }
+QString TForm3::StatusText() const { return StatusBar1->text(); }
+
+void TForm3::Report(const UpgradeOutcome& outcome, bool buttonsAfter) {
+  if (!outcome.message.empty()) prompter_->Message(outcome.message, outcome.caption);
+  SetStatus(QString::fromStdString(outcome.status));
+  if (buttonsAfter) SetToolButtons(true);
+}
+
+template <typename Op>
+void TForm3::RunOperation(Op operation) {
+  FirmwareUpgrade::Hooks hooks;
+  // Each hook runs on the worker thread and hands its step to this window.
+  auto post = [this](std::function<void()> step) { QMetaObject::invokeMethod(this, std::move(step), Qt::QueuedConnection); };
+  hooks.gaugeMaximum = [this, post](std::size_t m) { post([this, m] { Gauge->setMaximum(static_cast<int>(m)); }); };
+  hooks.gauge = [this, post](std::size_t v) { post([this, v] { Gauge->setValue(static_cast<int>(std::min<std::size_t>(v, Gauge->maximum()))); }); };
+  auto dots = std::make_shared<VerifyingDots>();
+  hooks.verifyingBegins = [this, post] {
+    post([this] {
+      Info().Label2->setText("Verifying Firmware");
+      Info().Label1->setText(VerifyingDots::kStart);
+      Info().show();
+    });
+  };
+  hooks.verifyingStep = [this, post, dots] {
+    post([this, dots] { Info().Label1->setText(QString::fromStdString(dots->Step(Info().Label1->text().toStdString()))); });
+  };
+  hooks.verifyingEnds = [this, post] { post([this] { Info().hide(); }); };
+
+  busy_ = true;
+  UpgradeOutcome outcome;
+  FirmwareUpgrade upgrade(*channel_, SteadyTime(), hooks);
+  RunOffThread([&] { outcome = operation(upgrade); });
+  // The hooks' last steps, before the result is shown.
+  QCoreApplication::sendPostedEvents(this);
+  busy_ = false;
+  Report(outcome);
+}
+
+void TForm3::SetButtonClick() {
+  const QString name = dialogs_->Open(this, {"Open", dir_ ? QString::fromStdString(dir_->Dir().string()) : QString()});
+  if (name.isEmpty()) return;
+  FilenameEdit->setText(name);
+  SetToolButtons(true);
+  SetStatus("File Selected");
+}
+
+void TForm3::LoadButtonClick() {
+  SetStatus("Programming Device...");
+  const auto file = ReadFirmwareFile(FilenameEdit->text().toStdString());
+  if (!file) {
+    Report({false, "Filename invalid.  Check filename and try again", "Invalid Filename", "Programming Failed"},
+           false);
+    return;
+  }
+  if (file->size() >= kFirmwareLimit) {
+    // Refused before anything is sent.
+    Report(FirmwareUpgrade(*channel_, SteadyTime()).Program(*file), false);
+    return;
+  }
+  BusyCursor busy;
+  SetToolButtons(false);
+  RunOperation([&file](FirmwareUpgrade& u) { return u.Program(*file); });
+}
+
+void TForm3::VerifyButtonClick() {
+  SetToolButtons(false);
+  SetStatus("Downloading Image...");
+  BusyCursor busy;
+  const auto file = ReadFirmwareFile(FilenameEdit->text().toStdString());
+  if (!file) {
+    Report({false, "Filename invalid.  Check filename and try again", "Invalid Filename", "Verification Failed"});
+    return;
+  }
+  RunOperation([&file](FirmwareUpgrade& u) { return u.Verify(*file); });
+  Gauge->setValue(Gauge->maximum());
+}
+
+void TForm3::SaveButtonClick() {
+  const QString name = dialogs_->Save(this, {"Save As", dir_ ? QString::fromStdString(dir_->Dir().string()) : QString()});
+  if (name.isEmpty()) return;
+  // A name without a folder goes to the working directory.
+  std::filesystem::path target = name.toStdString();
+  if (target.is_relative() && dir_) target = dir_->Dir() / target;
+  SetToolButtons(false);
+  SetStatus("Saving Image...");
+  BusyCursor busy;
+  RunOperation([&target](FirmwareUpgrade& u) { return u.Save(target); });
+  Gauge->setValue(Gauge->maximum());
+}
+
+void TForm3::closeEvent(QCloseEvent* event) {
+  // An operation owns the line until it ends.
+  if (busy_) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+void TForm3::done(int result) {
+  if (busy_) return;
+  if (!closed_ && channel_) {
+    closed_ = true;
+    FirmwareUpgrade(*channel_, SteadyTime()).Leave();
+  }
+  QDialog::done(result);
+}
+
+}  // namespace qmx

@@ -1,0 +1,114 @@
+// The firmware upgrade window ("Upgrade Firmware"): picks an image file and
+// programs it, verifies the module's image against it, or saves the
+// module's image to a file. The main window opens it once the boot code's
+// prompt was found; the work itself is FirmwareUpgrade's, run on a worker
+// thread while this window stays responsive.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace qmx {
+
+class ByteChannel;
+class Prompter;
+class WorkDir;
+class TForm2;
+class FirmwareUpgrade;
+
+// The file dialogs of the window, as a seam for tests.
+class FileDialogs {
+ public:
+  struct Spec {
+    QString title;
+    QString directory;
+  };
+  virtual ~FileDialogs() = default;
+  // The chosen file's full name, or empty text when cancelled.
+  virtual QString Open(QWidget* parent, const Spec& spec) = 0;
+  virtual QString Save(QWidget* parent, const Spec& spec) = 0;
+};
+
+// Qt's file dialogs with default extension "BIN", file name "*.bin" and the
+// filter of code loads and all files.
+class QtFileDialogs : public FileDialogs {
+ public:
+  QString Open(QWidget* parent, const Spec& spec) override;
+  QString Save(QWidget* parent, const Spec& spec) override;
+};
+
+// Runs `work` on a thread of its own while this thread's event loop keeps
+// the windows alive; returns when it is done.
+void RunOffThread(const std::function<void()>& work);
+
+class TForm3 : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TForm3(QWidget* parent = nullptr);
+  ~TForm3() override;
+
+  // The information window shown during the wait after programming; the
+  // window makes its own when none is given.
+  void SetInformationWindow(TForm2* info) { info_ = info; }
+  // Replaces the real file dialogs (tests).
+  void SetFileDialogs(FileDialogs* dialogs) { dialogs_ = dialogs; }
+
+  // Shows the window modally over the boot code's dialogue on `channel`
+  // (the parser stopped, the line at 38400 8N1), in its starting state:
+  // only "Select File" enabled. Closing it sends "E" CR.
+  int ShowFor(ByteChannel& channel, Prompter& prompter, WorkDir& dir);
+
+  void SetToolButtons(bool on);
+  QString StatusText() const;
+
+  QPushButton* SetButton;
+  QLineEdit* FilenameEdit;
+  QPushButton* LoadButton;
+  QPushButton* VerifyButton;
+  QPushButton* SaveButton;
+  QProgressBar* Gauge;
+  QLabel* StatusBar1;
+  QAction* UpgradeFirmware1;
+  QAction* Exit1;
+
+ public slots:
+  void SetButtonClick();
+  void LoadButtonClick();
+  void VerifyButtonClick();
+  void SaveButtonClick();
+  void Exit1Click() { close(); }
+
+ protected:
+  void done(int result) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void SetStatus(const QString& text);
+  // Runs `operation` off the user-interface thread with the progress hooks
+  // wired to the gauge and the information window.
+  template <typename Op>
+  void RunOperation(Op operation);
+  void Report(const struct UpgradeOutcome& outcome, bool buttonsAfter = true);
+  TForm2& Info();
+
+  ByteChannel* channel_ = nullptr;
+  Prompter* prompter_ = nullptr;
+  WorkDir* dir_ = nullptr;
+  TForm2* info_ = nullptr;
+  std::unique_ptr<TForm2> ownInfo_;
+  QtFileDialogs qtDialogs_;
+  FileDialogs* dialogs_ = &qtDialogs_;
+  bool busy_ = false;
+  bool closed_ = true;  // "E" CR sent for this showing
+};
+
+}  // namespace qmx
