@@ -66,6 +66,8 @@ const char* const kMainHelp =
     "  config show [--remote ADDR]        every setting as 'key = value'\n"
     "  config set KEY=VALUE... [--remote ADDR] [--reset]\n"
     "                                     write the settings that differ, then save\n"
+    "  config save|diff|load FILE [--remote ADDR] [--reset]\n"
+    "                                     settings to a profile, differences, load\n"
     "  defaults [--remote ADDR] [--reset] load the factory defaults\n"
     "  mac XX:XX:XX:XX:XX:XX:XX:XX        write the local radio's MAC address\n"
     "  fcc 1|2|4 [--remote ADDR]          put the radio into an FCC test mode\n"
@@ -108,7 +110,17 @@ const std::map<std::string, const char*> kCommandHelp{
      "them. A baud rate, parity or stop bits of the local radio switch the port\n"
      "too. When a setting that the radio takes up only at start was written\n"
      "(device-mode, initial-pan-id, sleep-mode, security-mode, security-key,\n"
-     "channel-list, protocol-mode), --reset resets it; without it, it is not reset.\n"},
+     "channel-list, protocol-mode), --reset resets it; without it, it is not reset.\n"
+     "\n"
+     "       qmxctl [options] config save FILE [--remote ADDR]\n"
+     "       qmxctl [options] config diff FILE [--remote ADDR]\n"
+     "       qmxctl [options] config load FILE [--remote ADDR] [--reset]\n"
+     "save: the radio's settings as 'key = value' lines below a comment header\n"
+     "(model, firmware, MAC address, date). diff: the settings whose value in FILE\n"
+     "differs, as 'key: radio -> file'. load: writes those as set does. A profile\n"
+     "with an unknown key, a bad value or another model is refused with its line\n"
+     "number before anything is sent. The security key is saved as asterisks,\n"
+     "which leave the radio's key as it is.\n"},
     {"defaults",
      "usage: qmxctl [options] defaults [--remote ADDR|--address ADDR] [--reset]\n"
      "Loads the factory defaults into the radio's working settings. With --reset\n"
@@ -293,7 +305,11 @@ class Session {
       if (c == "set") return Set();
       if (c == "read-all") return ReadAll();
       if (c == "status") return Status();
-      if (c == "config" && options_.args[0] == "set")
+      if (c == "config" && options_.args[0] == "save")
+        return ctl::RunConfigSave(link_->commands, dir_, options_.args[1], options_.remote);
+      if (c == "config" && options_.args[0] == "diff")
+        return ctl::RunConfigDiff(link_->commands, options_.assignments, options_.remote);
+      if (c == "config" && (options_.args[0] == "set" || options_.args[0] == "load"))
         return ctl::RunConfigSet(link_->commands, link_->transport, options_.assignments, options_.remote,
                                  options_.reset);
       if (c == "config") return ConfigShow();
@@ -449,14 +465,19 @@ void ValidateArgs(Options& o) {
   if (o.remote && o.command != "get" && o.command != "set" && o.command != "read-all" && o.command != "config" &&
       o.command != "defaults" && o.command != "fcc")
     throw UsageError{"--remote applies to get, set, read-all, config, defaults and fcc only"};
-  if (o.command == "config" && o.args[0] != "show" && o.args[0] != "set")
-    throw UsageError{"unknown config action '" + o.args[0] + "' (show, set)"};
-  if (o.command == "config" && o.args[0] == "show" && o.args.size() != 1) RequireArgs(o, 1, 1);
-  const bool setting = (o.command == "config" && o.args[0] == "set") || o.command == "defaults";
-  if (o.reset && !setting) throw UsageError{"--reset applies to config set and defaults only"};
+  const std::string action = o.command == "config" ? o.args[0] : "";
+  if (o.command == "config" && action != "show" && action != "set" && action != "save" && action != "diff" &&
+      action != "load")
+    throw UsageError{"unknown config action '" + action + "' (show, set, save, diff, load)"};
+  if (action == "show") RequireArgs(o, 1, 1);
+  if (action == "save" || action == "diff" || action == "load") RequireArgs(o, 2, 2);
+  const bool setting = action == "set" || action == "load" || o.command == "defaults";
+  if (o.reset && !setting) throw UsageError{"--reset applies to config set, config load and defaults only"};
   std::optional<std::string> bad;
-  if (o.command == "config" && o.args[0] == "set")
+  if (action == "set")
     bad = ctl::CheckAssignments({o.args.begin() + 1, o.args.end()}, o.assignments);
+  else if (action == "diff" || action == "load")
+    bad = ctl::CheckProfile(WorkDir(std::filesystem::current_path()), o.args[1], o.assignments);
   else if (o.command == "mac")
     bad = ctl::CheckMac(o.args[0]);
   else if (o.command == "fcc")

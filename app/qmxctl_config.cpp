@@ -4,16 +4,23 @@
 // question is printed with the answer given (--reset answers Yes).
 #include "qmxctl_config.h"
 
+#include <chrono>
 #include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string_view>
 
 #include "config/config_writer.h"
+#include "config/profile.h"
 #include "config/register_map.h"
 #include "config/settings_model.h"
 #include "link/banks.h"
 #include "link/command_layer.h"
 #include "link/number_text.h"
 #include "link/prompter.h"
+#include "link/workdir.h"
 
 namespace qmx::ctl {
 namespace {
@@ -54,6 +61,28 @@ std::string Keys() {
   return out;
 }
 
+// Reads every bank of the target into `image`; false after the message.
+bool ReadRadio(CommandLayer& link, RadioImage& image, ConfigTarget target) {
+  if (ReadBanks(link, image, kAllBanks, target.address, target.index) == kAllBanks) return true;
+  std::fprintf(stderr, "qmxctl: Could not read data.  Please try again.\n");
+  return false;
+}
+
+std::vector<SettingText> Texts(const std::vector<Assignment>& assignments) {
+  std::vector<SettingText> out;
+  for (const Assignment& a : assignments) out.push_back({a.setting, a.value});
+  return out;
+}
+
+std::string Now() {
+  const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm local{};
+  localtime_r(&t, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
 }  // namespace
 
 std::optional<std::string> CheckAssignments(const std::vector<std::string>& words, std::vector<Assignment>& out) {
@@ -86,16 +115,47 @@ std::optional<std::string> CheckFccMode(const std::string& text, int& mode) {
   return "bad FCC mode '" + text + "' (1, 2 or 4)";
 }
 
+std::optional<std::string> CheckProfile(const WorkDir& dir, const std::string& file, std::vector<Assignment>& out) {
+  std::ifstream in(dir.File(file), std::ios::binary);
+  if (!in) return "cannot read " + file;
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ProfileError error;
+  const auto values = ParseProfile(text, error);
+  if (!values) return file + ":" + std::to_string(error.line) + ": " + error.text;
+  for (const SettingText& v : *values) out.push_back({v.setting, v.text});
+  return std::nullopt;
+}
+
+int RunConfigSave(CommandLayer& link, const WorkDir& dir, const std::string& file, Remote remote) {
+  const ConfigTarget target = TargetOf(remote);
+  RadioImage image;
+  if (!ReadRadio(link, image, target)) return kExitRadio;
+  std::ofstream out(dir.File(file), std::ios::binary | std::ios::trunc);
+  out << FormatProfile(image.Slot(target.index), Now());
+  out.close();
+  if (!out) {
+    std::fprintf(stderr, "qmxctl: cannot write %s\n", file.c_str());
+    return kExitRadio;
+  }
+  return kExitOk;
+}
+
+int RunConfigDiff(CommandLayer& link, const std::vector<Assignment>& profile, Remote remote) {
+  const ConfigTarget target = TargetOf(remote);
+  RadioImage image;
+  if (!ReadRadio(link, image, target)) return kExitRadio;
+  const auto texts = Texts(profile);
+  for (const ProfileDifference& d : DiffProfile(image.Slot(target.index), texts))
+    std::printf("%s: %s -> %s\n", d.setting->key, d.radio.c_str(), d.file.c_str());
+  return kExitOk;
+}
+
 int RunConfigSet(CommandLayer& link, SerialTransport& transport, const std::vector<Assignment>& assignments,
                  Remote remote, bool reset) {
   const ConfigTarget target = TargetOf(remote);
   RadioImage image;
-  if (ReadBanks(link, image, kAllBanks, target.address, target.index) != kAllBanks) {
-    std::fprintf(stderr, "qmxctl: Could not read data.  Please try again.\n");
-    return kExitRadio;
-  }
-  std::vector<SettingText> wanted;
-  for (const Assignment& a : assignments) wanted.push_back({a.setting, a.value});
+  if (!ReadRadio(link, image, target)) return kExitRadio;
+  const std::vector<SettingText> wanted = ProfileValues(Texts(assignments));
   std::string error;
   const auto writes = WritesFor(image.Slot(target.index), wanted, error);
   if (!writes) {  // checked before the port was opened; kept for safety

@@ -12,6 +12,7 @@
 namespace qmx {
 class CommandLayer;
 class SerialTransport;
+class WorkDir;
 struct Setting;
 }  // namespace qmx
 
@@ -39,6 +40,14 @@ using Remote = std::optional<std::uint16_t>;
 int RunConfigSet(CommandLayer& link, SerialTransport& transport, const std::vector<Assignment>& assignments,
                  Remote remote, bool reset);
 int RunDefaults(CommandLayer& link, SerialTransport& transport, Remote remote, bool reset);
+// Profiles: `config save FILE` writes the radio's settings; `config diff
+// FILE` prints the settings that differ as "key: radio -> file"; `config
+// load FILE` writes those, as config set does. A relative FILE is in `dir`.
+// CheckProfile reads and checks the file before the port is opened: the
+// message names the file and line of the first error.
+std::optional<std::string> CheckProfile(const WorkDir& dir, const std::string& file, std::vector<Assignment>& out);
+int RunConfigSave(CommandLayer& link, const WorkDir& dir, const std::string& file, Remote remote);
+int RunConfigDiff(CommandLayer& link, const std::vector<Assignment>& profile, Remote remote);
 int RunMac(CommandLayer& link, const std::string& text);
 int RunFcc(CommandLayer& link, Remote remote, int mode);
 

@@ -88,7 +88,8 @@ TEST_F(QmxctlTest, BadArgumentsExitWithTwo) {
                            "config set tx-power", "config set colour=red", "config set tx-power=0x100",
                            "config set startup-announce=on", "config set serial-parity=mark", "mac 00:11",
                            "mac 00:11:22:33:44:55:66:7G", "mac 00:11:22:33:44:55:66:77 --remote 2", "fcc 3",
-                           "defaults now", "status --reset"}) {
+                           "defaults now", "status --reset", "config save", "config load /nonexistent/profile",
+                           "config diff a b", "config show --reset"}) {
     const Outcome r = Qmxctl(std::string("--port /nonexistent/tty ") + args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_NE(r.err.find("qmxctl: "), std::string::npos) << args;
@@ -151,6 +152,30 @@ TEST_F(QmxctlTest, ConfigSetWritesWhatDiffersAndDefaultsUndoItOverQmxsimsTermina
   const Outcome after = Qmxctl(port + "config show");
   EXPECT_EQ(after.status, 0) << after.err;
   EXPECT_NE(after.out.find("user-tag = QMX2400 Base\n"), std::string::npos) << after.out;
+}
+
+TEST_F(QmxctlTest, ProfileSavedEditedDiffedAndLoadedOverQmxsimsTerminal) {
+  QmxsimProcess sim;
+  if (sim.Path().empty()) GTEST_SKIP() << "qmxsim did not start";
+  TempDir cwd;
+  const std::string port = "--port " + sim.Path() + " ";
+  ASSERT_EQ(Qmxctl(port + "config save radio.profile", cwd.path()).status, 0);
+  std::ifstream in(cwd.path() / "radio.profile");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("# MAC: "), std::string::npos) << text;
+  text.replace(text.find("tx-power = 0x12"), 15, "tx-power = 0x07");
+  std::ofstream(cwd.path() / "radio.profile") << text;
+
+  EXPECT_EQ(Qmxctl(port + "config diff radio.profile", cwd.path()).out, "tx-power: 0x12 -> 0x07\n");
+  const Outcome load = Qmxctl(port + "config load radio.profile", cwd.path());
+  EXPECT_EQ(load.status, 0) << load.err;
+  EXPECT_EQ(load.out, "tx-power written\nSettings Saved.\n");
+  EXPECT_EQ(Qmxctl(port + "config diff radio.profile", cwd.path()).out, "");
+
+  std::ofstream(cwd.path() / "bad.profile") << "# model: QMX2400\n\ntx-power = 0x100\n";
+  const Outcome bad = Qmxctl(port + "config load bad.profile", cwd.path());
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("bad.profile:3: tx-power: expected a number"), std::string::npos) << bad.err;
 }
 
 TEST_F(QmxctlTest, LogWritesTheProgramsLogFormatInTheCurrentDirectory) {
