@@ -166,6 +166,18 @@ int SerialTransport::GetPortSettings(LineSettings& out) {
   return 1;
 }
 
+bool SerialTransport::ReadLine(LineSettings& out) {
+  std::shared_ptr<SerialPort> port = Port();
+  std::lock_guard io(ioMutex_);
+  return port && port->IsOpen() && port->GetSettings(out);
+}
+
+bool SerialTransport::ApplyLine(const LineSettings& line) {
+  std::shared_ptr<SerialPort> port = Port();
+  std::lock_guard io(ioMutex_);
+  return port && port->IsOpen() && port->ApplySettings(line);
+}
+
 void SerialTransport::StopComm() {
   SignalCommStop();
   if (tlCommThreadOf == this) return;  // a listener on the reading thread

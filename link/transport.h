@@ -40,6 +40,11 @@ class SerialTransport {
   bool WriteByte(std::uint8_t byte) { return WritePort({&byte, 1}); }
   // 1 and the current line settings, or -1 after the "Get DCB Error" message.
   int GetPortSettings(LineSettings& out);
+  // The open port's line settings read or changed as they are, without a
+  // message and without stopping the port on failure (false: no port, or
+  // the call failed). Configuration writes switch the line with these.
+  bool ReadLine(LineSettings& out);
+  bool ApplyLine(const LineSettings& line);
   // Ends the reading thread and closes the port; returns when both are done.
   // Called from the port-lost listener (on the reading thread) it only
   // signals the stop; the thread then ends by itself.
