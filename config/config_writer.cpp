@@ -1,5 +1,11 @@
 #include "config/config_writer.h"
 
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+#include "link/command_layer.h"
+#include "link/prompter.h"
 #include "link/transport.h"
 
 namespace qmx {
@@ -7,21 +13,273 @@ namespace qmx {
 bool TransportLinePort::GetLine(LineSettings& out) { return transport_.ReadLine(out); }
 bool TransportLinePort::SetLine(const LineSettings& line) { return transport_.ApplyLine(line); }
 
-bool TakesEffectAtStart(const Setting&) { return false; }
+namespace {
 
-ApplyResult SendConfiguration(CommandLayer&, Prompter&, LinePort&, ConfigTarget, std::span<const ConfigWrite>,
-                              const std::function<void(const ConfigWrite&)>&) {
-  return {};
+constexpr double kTimeoutMs = 1000.0;
+constexpr int kRetries = 3;
+constexpr double kRemoteActionTimeoutMs = 2500.0;
+
+// Action registers of bank 255.
+constexpr std::uint8_t kResetRegister = 0x00;
+constexpr std::uint8_t kFccRegister = 0x06;
+constexpr std::uint8_t kMemoryRegister = 0xFF;
+constexpr std::uint8_t kLoadDefaults = 0x00;
+constexpr std::uint8_t kSave = 0x01;
+
+// Bank 3, register 1.
+constexpr std::uint8_t kParityOn = 0x20;
+constexpr std::uint8_t kParityOdd = 0x10;
+constexpr std::uint8_t kTwoStopBits = 0x08;
+constexpr std::uint32_t kFactoryBaud = 9600;
+
+constexpr std::string_view kEnterFailed = "Could not enter protocol mode.";
+constexpr std::string_view kEnterCaption = "EnterProtocolMode Error";
+constexpr std::string_view kOverrideFailed = "Factory Overwrite Failure";
+constexpr std::string_view kOverrideCaption = "Factory Override Error";
+
+void Show(Prompter& prompter, std::string_view text, std::string_view caption) {
+  prompter.Message(std::string(text), std::string(caption));
 }
 
-int ResetRadio(CommandLayer&, ConfigTarget) { return -1; }
+PacketRecord Record(ConfigTarget target, RegisterAddress at, std::span<const std::uint8_t> data) {
+  PacketRecord rec;
+  rec.NetworkAddress = target.address;
+  rec.Register = at.reg;
+  rec.Bank = at.bank;
+  rec.Span = static_cast<std::uint8_t>(std::min(data.size(), rec.Data.size()));
+  std::copy_n(data.begin(), rec.Span, rec.Data.begin());
+  return rec;
+}
 
-DefaultsOutcome LoadDefaults(CommandLayer&, Prompter&, LinePort&, ConfigTarget) { return DefaultsOutcome::Failed; }
+// One register write to the target: Set Register locally, Set Remote
+// Register to the target's address for a remote radio.
+int Write(CommandLayer& link, ConfigTarget target, RegisterAddress at, std::span<const std::uint8_t> data,
+          double timeoutMs, int retries) {
+  PacketRecord rec = Record(target, at, data);
+  return target.Remote() ? link.SetRemoteRegister(timeoutMs, rec, retries)
+                         : link.SetRegister(timeoutMs, rec, retries, 0);
+}
 
-bool SetFccMode(CommandLayer&, Prompter&, ConfigTarget, int) { return false; }
+// The first byte of one register of the target, or nothing.
+std::optional<std::uint8_t> ReadByte(CommandLayer& link, ConfigTarget target, RegisterAddress at, int retries) {
+  PacketRecord rec = Record(target, {at.bank, at.reg, 1}, {});
+  rec.Span = 1;
+  if (link.GetRegister(kTimeoutMs, rec, retries, target.index) < 1) return std::nullopt;
+  return rec.Data[0];
+}
 
-std::optional<std::array<std::uint8_t, 8>> ParseMacText(std::string_view) { return std::nullopt; }
+// A one-byte write to the action bank of a remote radio, as the command
+// layer's remote forms send it, at the target's address.
+int RemoteAction(CommandLayer& link, ConfigTarget target, std::uint8_t reg, std::uint8_t value, int retries) {
+  const std::uint8_t data[] = {value};
+  return Write(link, target, {kActionBank, reg, 1}, data, kRemoteActionTimeoutMs, retries);
+}
 
-MacWriteOutcome WriteMacAddress(CommandLayer&, Prompter&, std::string_view) { return MacWriteOutcome::Invalid; }
+int Save(CommandLayer& link, ConfigTarget target) {
+  return target.Remote() ? RemoteAction(link, target, kMemoryRegister, kSave, kRetries)
+                         : link.MemorySave(kTimeoutMs, kRetries, 0);
+}
+
+bool IsSerial(const Setting& s) { return s.address.bank == 3; }
+
+// Changes the PC port's line by `change`, with the DCB messages; a line that
+// could not be read is not written back half-known.
+void SwitchLine(LinePort& port, Prompter& prompter, const std::function<void(LineSettings&)>& change) {
+  LineSettings line;
+  if (!port.GetLine(line)) {
+    Show(prompter, "DCB Comm Error", "DCB Error");
+    return;
+  }
+  change(line);
+  if (!port.SetLine(line)) Show(prompter, "DCB Comm Error", "DCB Error2");
+}
+
+std::uint32_t BaudOfCode(const Setting& s, std::uint8_t code) {
+  for (const auto& item : s.items)
+    if (item.code == code) return static_cast<std::uint32_t>(std::stoul(item.text));
+  return kFactoryBaud;
+}
+
+// The serial sequence of bank 3: one attempt at the write, the PC port
+// switched (local radio only), one attempt at the read-back, which decides.
+bool WriteSerial(CommandLayer& link, Prompter& prompter, LinePort& port, ConfigTarget target, const ConfigWrite& w) {
+  const Setting& s = *w.setting;
+  const bool baud = s.address.reg == 0;
+  const std::uint8_t code = w.data.empty() ? 0 : w.data[0];
+  const std::uint8_t data[] = {code};
+  Write(link, target, {3, s.address.reg, 1}, data, kTimeoutMs, 0);
+  if (!target.Remote()) {
+    SwitchLine(port, prompter, [&](LineSettings& line) {
+      if (baud) {
+        line.baudRate = BaudOfCode(s, code);
+        return;
+      }
+      line.parity = !(code & kParityOn) ? parity::None : (code & kParityOdd) ? parity::Odd : parity::Even;
+      line.stopBits = (code & kTwoStopBits) ? stopbits::Two : stopbits::One;
+    });
+  }
+  const auto back = ReadByte(link, target, s.address, 0);
+  if (back && *back == code) return true;
+  if (back) Show(prompter, baud ? "Baudrate Set Failed" : "Serial Params Set Failed",
+                 baud ? "Baudrate Problem" : "Serial Params Problem");
+  else Show(prompter, s.failure, s.caption);
+  return false;
+}
+
+}  // namespace
+
+bool TakesEffectAtStart(const Setting& setting) {
+  static constexpr std::string_view kAtStart[] = {"device-mode",  "initial-pan-id", "sleep-mode",   "security-mode",
+                                                  "security-key", "channel-list",   "protocol-mode"};
+  return std::find(std::begin(kAtStart), std::end(kAtStart), std::string_view(setting.key)) != std::end(kAtStart);
+}
+
+ApplyResult SendConfiguration(CommandLayer& link, Prompter& prompter, LinePort& line, ConfigTarget target,
+                              std::span<const ConfigWrite> writes,
+                              const std::function<void(const ConfigWrite&)>& succeeded) {
+  ApplyResult result;
+  if (link.EnterProtocolMode(kTimeoutMs, kRetries) < 0) {
+    Show(prompter, "Could not talk to radio.", "Could not enter config mode.");
+    return result;
+  }
+  bool needsReset = false;
+  for (const ConfigWrite& w : writes) {
+    if (!w.setting || !w.setting->failure) continue;  // shown only, never written
+    bool ok;
+    if (IsSerial(*w.setting)) {
+      ok = WriteSerial(link, prompter, line, target, w);
+    } else {
+      ok = Write(link, target, w.setting->address, w.data, kTimeoutMs, kRetries) >= 0;
+      if (!ok) Show(prompter, w.setting->failure, w.setting->caption);
+    }
+    if (!ok) {
+      ++result.failed;
+      continue;
+    }
+    ++result.written;
+    needsReset = needsReset || TakesEffectAtStart(*w.setting);
+    if (succeeded) succeeded(w);
+  }
+  if (result.written == 0) {
+    Show(prompter, "No changes were detected.", "No changes");
+    result.outcome = ApplyOutcome::NoChanges;
+    return result;
+  }
+  if (Save(link, target) < 0) {
+    Show(prompter, "Could not save data to memory.  Please try again.", "Memory Save Error");
+    result.outcome = ApplyOutcome::SaveFailed;
+    return result;
+  }
+  Show(prompter, "Settings Saved.", "Save Successfully");
+  result.outcome = ApplyOutcome::Saved;
+  if (!needsReset) return result;
+  result.resetAsked = true;
+  if (prompter.Question("Some settings require the radio to be reset.  Do you wish to reset the radio?",
+                        "Radio Reset")) {
+    result.reset = true;
+    ResetRadio(link, target);
+  }
+  if (link.EnterProtocolMode(kTimeoutMs, kRetries) < 0) {
+    Show(prompter, "Could not reset unit.  Please try again.", "EnterProtocolModeError");
+    result.outcome = ApplyOutcome::ReenterFailed;
+  }
+  return result;
+}
+
+int ResetRadio(CommandLayer& link, ConfigTarget target) {
+  return target.Remote() ? RemoteAction(link, target, kResetRegister, 0, 0) : link.SoftwareReset(0);
+}
+
+DefaultsOutcome LoadDefaults(CommandLayer& link, Prompter& prompter, LinePort& line, ConfigTarget target) {
+  const int loaded =
+      target.Remote() ? RemoteAction(link, target, kMemoryRegister, kLoadDefaults, kRetries) : link.LoadFactoryDefaults(0);
+  if (loaded < 0) {
+    Show(prompter, "Could not default radio.  Please try again.", "DefaultRadio Error");
+    return DefaultsOutcome::Failed;
+  }
+  if (!prompter.Question("Do you want to reset the radio to have the changes take effect.", "Reset Radio"))
+    return DefaultsOutcome::NotReset;
+  ResetRadio(link, target);
+  if (!target.Remote()) {
+    LineSettings settings;
+    bool ok = line.GetLine(settings);
+    if (ok) {
+      settings.baudRate = kFactoryBaud;
+      settings.parity = parity::None;
+      settings.stopBits = stopbits::One;
+      ok = line.SetLine(settings);
+    }
+    if (!ok) {
+      Show(prompter, "Error settings Comm Parameters", "Comm Parameter Error");
+      return DefaultsOutcome::LineFailed;
+    }
+  }
+  if (link.EnterProtocolMode(kTimeoutMs, kRetries) < 0) {
+    Show(prompter, "Could not enter protocol mode.  Please try again.", kEnterCaption);
+    return DefaultsOutcome::NotReentered;
+  }
+  return DefaultsOutcome::Done;
+}
+
+bool SetFccMode(CommandLayer& link, Prompter& prompter, ConfigTarget target, int mode) {
+  if (link.EnterProtocolMode(kTimeoutMs, kRetries) < 0) {
+    Show(prompter, kEnterFailed, kEnterCaption);
+    return false;
+  }
+  if (link.FactoryOverride(kTimeoutMs, kRetries) < 0) {
+    Show(prompter, kOverrideFailed, kOverrideCaption);
+    return false;
+  }
+  const std::uint8_t data[] = {static_cast<std::uint8_t>(mode)};
+  if (Write(link, target, {kActionBank, kFccRegister, 1}, data, kTimeoutMs, kRetries) < 0) {
+    const std::string n = std::to_string(mode);
+    Show(prompter, "Could not set FCC " + n, "FCC " + n + " Error");
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::array<std::uint8_t, 8>> ParseMacText(std::string_view text) {
+  if (text.size() != 23) return std::nullopt;
+  std::array<std::uint8_t, 8> out{};
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const std::size_t at = 21 - 3 * i;  // the pair of byte i, zero-based
+    std::uint8_t value = 0;
+    for (std::size_t k = 0; k < 2; ++k) {
+      const auto c = static_cast<unsigned char>(text[at + k]);
+      if (!std::isxdigit(c)) return std::nullopt;
+      const int digit = std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10;
+      value = static_cast<std::uint8_t>(value * 16 + digit);
+    }
+    out[i] = value;
+  }
+  return out;
+}
+
+MacWriteOutcome WriteMacAddress(CommandLayer& link, Prompter& prompter, std::string_view text) {
+  const auto bytes = ParseMacText(text);
+  if (!bytes) {
+    Show(prompter, "MAC Address invalid.  Please try again.", "MAC Address Error");
+    return MacWriteOutcome::Invalid;
+  }
+  if (link.EnterProtocolMode(kTimeoutMs, kRetries) < 0) {
+    Show(prompter, kEnterFailed, kEnterCaption);
+    return MacWriteOutcome::NotEntered;
+  }
+  if (link.FactoryOverride(kTimeoutMs, kRetries) < 0) {
+    Show(prompter, kOverrideFailed, kOverrideCaption);
+    return MacWriteOutcome::OverrideFailed;
+  }
+  if (Write(link, {}, {2, 0, 8}, *bytes, kTimeoutMs, kRetries) < 0) {
+    Show(prompter, "Could not set MAC Address", "SetField Error");
+    return MacWriteOutcome::SetFailed;
+  }
+  if (link.MemorySave(kTimeoutMs, kRetries, 0) < 0) {
+    Show(prompter, "Could not save MAC Address.", "MemorySave Error");
+    return MacWriteOutcome::SaveFailed;
+  }
+  Show(prompter, "MAC Address changed successfully.", "MAC Address Changed");
+  return MacWriteOutcome::Written;
+}
 
 }  // namespace qmx

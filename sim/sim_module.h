@@ -42,7 +42,9 @@
 //   unknown bank, from a register beyond the bank, or with Span 0 gets
 //   Announce 0xE1 and no reply; so does a malformed command (wrong length).
 // - Banks 2 and 16 are read-only: a write gets Announce 0xE4 and no reply, so
-//   the program's write fails instead of being reported as done. The MAC
+//   the program's write fails instead of being reported as done. So are the
+//   measured values of bank 5 (registers 6-14: ADC readings, voltage,
+//   temperature). The MAC
 //   address (bank 2 registers 0-7) and the FCC mode (bank 255 register 6,
 //   data 1, 2 or 4) are factory-protected: they are written only after a
 //   Factory Override (bank 255 register 0x6A, data 0x6A). The override

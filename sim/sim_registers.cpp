@@ -59,6 +59,10 @@ std::uint8_t SimModule::CheckWrite(const Radio& radio, std::uint8_t bank, std::u
   if (static_cast<std::size_t>(idx) == bi::B16) return announce::ReadOnly;
   if (static_cast<std::size_t>(idx) == bi::B2)
     return reg + data.size() <= reg2::MacLength && overrideArmed_ ? 0 : announce::ReadOnly;
+  // The measured values of bank 5 (ADC readings, voltage, temperature) come
+  // from the radio itself; the levels and PWM values around them are written.
+  if (static_cast<std::size_t>(idx) == bi::B5 && reg <= reg5::Temperature && reg + data.size() > reg5::Adc0)
+    return announce::ReadOnly;
   if (static_cast<std::size_t>(idx) == bi::B3) {
     auto codes = radio.working[bi::B3];
     std::copy(data.begin(), data.end(), codes.begin() + reg);

@@ -279,7 +279,8 @@ TEST(SimRegisters, WrittenValuesReadBack) {
 TEST(SimRegisters, ReadOnlyBanksAreRefusedWithoutAReply) {
   Harness h;
   h.Enter();
-  const PacketRecord writes[] = {Reg(16, 0, 4, {1, 2, 3, 4}), Reg(2, 12, 1, {0x11}), Reg(2, 0, 8, {1, 2, 3, 4, 5, 6, 7, 8})};
+  const PacketRecord writes[] = {Reg(16, 0, 4, {1, 2, 3, 4}), Reg(2, 12, 1, {0x11}), Reg(2, 0, 8, {1, 2, 3, 4, 5, 6, 7, 8}),
+                                 Reg(5, 14, 1, {0x40}), Reg(5, 0, 7, {1, 1, 1, 1, 1, 1, 9})};
   for (const auto& w : writes) {
     SCOPED_TRACE(int(w.Bank) * 1000 + w.Register);
     auto before = h.module->Registers(kLocal, w.Bank, w.Register, w.Span);
