@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -59,6 +60,9 @@ TDeviceConfigForm::TDeviceConfigForm(QWidget* parent) : QDialog(parent) {
   PageControl1->setObjectName("PageControl1");
   ConfigPages pages = BuildConfigPages(PageControl1);
   for (std::size_t i = 0; i < pages.pages.size(); ++i) PageControl1->addTab(pages.pages[i], pages.titles[i]);
+  // Every tab in view, none behind scroll arrows.
+  PageControl1->tabBar()->setUsesScrollButtons(false);
+  PageControl1->tabBar()->setExpanding(false);
   peripherals_ = pages.pages[5];
   partner_ = pages.partners;
   levelPanels_ = pages.levelPanels;
@@ -186,12 +190,12 @@ void TDeviceConfigForm::Show(std::size_t setting, const ControlValues& values) {
 }
 
 void TDeviceConfigForm::SetChecked(QAbstractButton* button, bool on) {
-  if (on || !button->isChecked()) {
-    button->setChecked(on);
+  if (on) {
+    button->setChecked(true);
   } else if (QAbstractButton* other = partner_.value(button)) {
     other->setChecked(true);
-  } else {
-    // An exclusive button left with neither of its pair checked.
+  } else if (button->isChecked()) {
+    // An exclusive button may be left with neither of its pair checked.
     const bool exclusive = button->autoExclusive();
     button->setAutoExclusive(false);
     button->setChecked(false);

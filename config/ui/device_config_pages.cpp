@@ -135,7 +135,8 @@ QWidget* Value(QWidget* parent, const StatusValue& v) {
   } else {
     auto* l = new QLabel(parent);
     l->setObjectName(v.control);
-    l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    l->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    l->setMargin(1);
     const QString widest = v.format == F::Mac     ? "DD:DD:DD:DD:DD:DD:DD:DD"
                            : v.format == F::Chars ? QString(19, 'D')
                                                   : "0x" + QString(v.span * 2, 'D');
@@ -186,6 +187,7 @@ QWidget* TransceiverPage(QWidget* parent, ConfigPages& pages) {
   pages.defaults = new QPushButton("Defaults", page);
   pages.defaults->setObjectName("DefaultButton");
   auto* buttons = new QHBoxLayout;
+  buttons->setSpacing(8);
   buttons->addWidget(pages.reset);
   buttons->addWidget(pages.defaults);
   buttons->addStretch(1);
@@ -341,14 +343,19 @@ QWidget* GpioSetupPage(QWidget* parent, ConfigPages& pages) {
 
 QWidget* ReportingPage(QWidget* parent) {
   auto* page = new QWidget(parent);
-  auto* g = Grid(page);
-  Row(g, 0, "PWM0 Init", HexEdit(page, "pwm0-init"));
-  Row(g, 1, "PWM1 Init", HexEdit(page, "pwm1-init"));
-  Row(g, 2, "ADC Mode", Combo(page, Find("adc-mode")));
-  Row(g, 3, "ADC Sample Interval", HexEdit(page, "adc-sample-interval"));
-  Row(g, 4, "I/O Reporting Interval", HexEdit(page, "io-reporting-interval"));
-  Row(g, 5, "I/O Report Address", HexEdit(page, "io-report-address"));
-  g->addWidget(Check(page, Name(Find("binding-enable")), "Enable Binding"), 6, 0, 1, 2);
+  auto* outer = new QHBoxLayout(page);
+  auto* left = new QVBoxLayout;
+  auto* values = new QWidget(page);
+  auto* g = Grid(values);
+  g->setContentsMargins(0, 0, 0, 0);
+  Row(g, 0, "PWM0 Init", HexEdit(values, "pwm0-init"));
+  Row(g, 1, "PWM1 Init", HexEdit(values, "pwm1-init"));
+  Row(g, 2, "ADC Mode", Combo(values, Find("adc-mode")));
+  Row(g, 3, "ADC Sample Interval", HexEdit(values, "adc-sample-interval"));
+  Row(g, 4, "I/O Reporting Interval", HexEdit(values, "io-reporting-interval"));
+  Row(g, 5, "I/O Report Address", HexEdit(values, "io-report-address"));
+  g->addWidget(Check(values, Name(Find("binding-enable")), "Enable Binding"), 6, 0, 1, 2);
+  left->addWidget(values);
 
   auto* thresholds = new QGroupBox("ADC Thresholds", page);
   auto* t = Grid(thresholds);
@@ -360,15 +367,18 @@ QWidget* ReportingPage(QWidget* parent) {
     t->addWidget(HexEdit(thresholds, (adc + "-threshold-low").c_str()), n + 1, 1);
     t->addWidget(HexEdit(thresholds, (adc + "-threshold-high").c_str()), n + 1, 2);
   }
-  g->addWidget(thresholds, 7, 0, 1, 2);
+  left->addWidget(thresholds);
+  left->addStretch(1);
+  outer->addLayout(left);
 
+  auto* right = new QVBoxLayout;
   auto* trigger = new QGroupBox("I/O Report Trigger", page);
   auto* tr = new QVBoxLayout(trigger);
   const Setting& triggers = Find("io-report-trigger");
   const char* captions[] = {"GPIO0 Edge",       "GPIO1 Edge",     "GPIO2 Edge",     "GPIO3 Edge",
                             "Periodic Report Timer", "ADC0 Threshold", "ADC1 Threshold", "ADC2 Threshold"};
   for (int n = 0; n < triggers.digits; ++n) tr->addWidget(Check(trigger, Name(triggers, n), captions[n]));
-  g->addWidget(trigger, 0, 2, 6, 1, Qt::AlignTop);
+  right->addWidget(trigger);
 
   auto* mode = new QGroupBox("I/O Report Mode", page);
   auto* m = new QVBoxLayout(mode);
@@ -380,8 +390,10 @@ QWidget* ReportingPage(QWidget* parent) {
   m->addWidget(event);
   m->addWidget(registration);
   m->addWidget(Check(mode, Name(reportMode, 1), "Enable Local  Reporting"));
-  g->addWidget(mode, 6, 2, 2, 1, Qt::AlignTop);
-  Settle(g);
+  right->addWidget(mode);
+  right->addStretch(1);
+  outer->addLayout(right);
+  outer->addStretch(1);
   return page;
 }
 
@@ -406,6 +418,7 @@ QWidget* DebugPage(QWidget* parent, ConfigPages& pages) {
   pages.fcc4 = make("Button1", "FCC4");
   pages.fcc2 = make("FCC2Button", "FCC2");
   auto* buttons = new QHBoxLayout;
+  buttons->setSpacing(8);
   for (QPushButton* b : {pages.fcc1, pages.fcc4, pages.fcc2}) buttons->addWidget(b);
   buttons->addStretch(1);
   g->addLayout(buttons, 1, 0, 1, 2);

@@ -25,6 +25,7 @@ TMACForm::TMACForm(QWidget* parent) : QDialog(parent) {
   StatusBar1->setAlignment(Qt::AlignCenter);
   StatusBar1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel("New MAC Address", this));
   layout->addWidget(MACAddressEdit);
   layout->addWidget(WriteButton, 0, Qt::AlignHCenter);
   layout->addWidget(StatusBar1);
