@@ -91,6 +91,8 @@ TDeviceConfigForm::TDeviceConfigForm(QWidget* parent) : QDialog(parent) {
   layout->addLayout(buttons);
   layout->addWidget(StatusBar1);
   layout->setSizeConstraint(QLayout::SetFixedSize);  // a fixed border
+  // Enter in an edit presses no button: the first one would be "Reset".
+  for (QPushButton* b : findChildren<QPushButton*>()) b->setAutoDefault(false);
 
   // Every setting's controls, found by the names the settings model gives.
   for (const Setting* s : DialogSettings()) {
@@ -142,7 +144,7 @@ void TDeviceConfigForm::showEvent(QShowEvent* event) {
   if (image_) FillFromImage(kAllBanks);
   PageControl1->setCurrentIndex(0);
   StatusBar1->setText(RadioIndex == 0 ? QString("Local radio")
-                                      : QString("Remote radio %1 at %2")
+                                      : QString("Poll I/O radio %1 at %2")
                                             .arg(RadioIndex)
                                             .arg(QString::fromStdString(HexText(NetworkAddress, 4))));
   if (const QScreen* screen = this->screen()) {
