@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "qmxctl_config.h"
 #include "config/local_status.h"
 #include "config/register_map.h"
 #include "config/settings_model.h"
@@ -63,6 +64,13 @@ const char* const kMainHelp =
     "  read-all [--remote ADDR]           every bank as a hex dump\n"
     "  status                             the local radio's status panel\n"
     "  config show [--remote ADDR]        every setting as 'key = value'\n"
+    "  config set KEY=VALUE... [--remote ADDR] [--reset]\n"
+    "                                     write the settings that differ, then save\n"
+    "  config save|diff|load FILE [--remote ADDR] [--reset]\n"
+    "                                     settings to a profile, differences, load\n"
+    "  defaults [--remote ADDR] [--reset] load the factory defaults\n"
+    "  mac XX:XX:XX:XX:XX:XX:XX:XX        write the local radio's MAC address\n"
+    "  fcc 1|2|4 [--remote ADDR]          put the radio into an FCC test mode\n"
     "  send ADDR HEX...|--text TEXT       send radio data, print TX Status and LQI\n"
     "  monitor SECONDS                    print received data and network events\n"
     "                                     (the built-in module's network is live)\n"
@@ -93,9 +101,38 @@ const std::map<std::string, const char*> kCommandHelp{
      "encryption.\n"},
     {"config",
      "usage: qmxctl [options] config show [--remote ADDR|--address ADDR]\n"
-     "Reads every bank of the local radio, or of the remote radio at network\n"
+     "       qmxctl [options] config set KEY=VALUE... [--remote ADDR|--address ADDR] [--reset]\n"
+     "show: reads every bank of the local radio, or of the remote radio at network\n"
      "address ADDR, and prints each setting on its own line as 'key = value',\n"
-     "in the order the configuration dialog writes them.\n"},
+     "in the order the configuration dialog writes them.\n"
+     "set: reads the radio, writes (in that order) only the settings whose value\n"
+     "differs from what it holds, values as 'config show' prints them, then saves\n"
+     "them. A baud rate, parity or stop bits of the local radio switch the port\n"
+     "too. When a setting that the radio takes up only at start was written\n"
+     "(device-mode, initial-pan-id, sleep-mode, security-mode, security-key,\n"
+     "channel-list, protocol-mode), --reset resets it; without it, it is not reset.\n"
+     "\n"
+     "       qmxctl [options] config save FILE [--remote ADDR]\n"
+     "       qmxctl [options] config diff FILE [--remote ADDR]\n"
+     "       qmxctl [options] config load FILE [--remote ADDR] [--reset]\n"
+     "save: the radio's settings as 'key = value' lines below a comment header\n"
+     "(model, firmware, MAC address, date). diff: the settings whose value in FILE\n"
+     "differs, as 'key: radio -> file'. load: writes those as set does. A profile\n"
+     "with an unknown key, a bad value or another model is refused with its line\n"
+     "number before anything is sent. The security key is saved as asterisks,\n"
+     "which leave the radio's key as it is.\n"},
+    {"defaults",
+     "usage: qmxctl [options] defaults [--remote ADDR|--address ADDR] [--reset]\n"
+     "Loads the factory defaults into the radio's working settings. With --reset\n"
+     "the radio is reset so that they take effect, and (local radio) the port\n"
+     "goes to 9600 baud, no parity, one stop bit.\n"},
+    {"mac",
+     "usage: qmxctl [options] mac XX:XX:XX:XX:XX:XX:XX:XX\n"
+     "Writes the local radio's MAC address (most significant pair first, any\n"
+     "separator) behind a factory override, and saves it.\n"},
+    {"fcc",
+     "usage: qmxctl [options] fcc 1|2|4 [--remote ADDR|--address ADDR]\n"
+     "Puts the radio into FCC test mode 1, 2 or 4 (behind a factory override).\n"},
     {"send",
      "usage: qmxctl [options] send ADDR HEX... | send ADDR --text TEXT\n"
      "Sends radio data to network address ADDR and prints the TX Status and the\n"
@@ -177,9 +214,12 @@ struct Options {
   std::optional<std::uint16_t> remote;
   std::optional<std::string> text;
   bool help = false;
+  bool reset = false;
   // Filled from the command's arguments before anything is opened.
   PacketRecord rec;       // get, set, send
   double seconds = 0;     // monitor
+  std::vector<ctl::Assignment> assignments;  // config set
+  int fccMode = 0;                           // fcc
 };
 
 Options ParseArgs(int argc, char** argv) {
@@ -212,6 +252,8 @@ Options ParseArgs(int argc, char** argv) {
     } else if (a == "--timeout") {
       o.timeoutMs = ParseNumber(value("--timeout"), "time-out", kMaxTimeoutMs);
       if (o.timeoutMs == 0) throw UsageError{"bad time-out: 0 (1-" + std::to_string(kMaxTimeoutMs) + " ms)"};
+    } else if (a == "--reset") {
+      o.reset = true;
     } else if (a == "--log") {
       o.log = true;
     } else if (a == "--remote" || a == "--address") {
@@ -263,7 +305,17 @@ class Session {
       if (c == "set") return Set();
       if (c == "read-all") return ReadAll();
       if (c == "status") return Status();
+      if (c == "config" && options_.args[0] == "save")
+        return ctl::RunConfigSave(link_->commands, dir_, options_.args[1], options_.remote);
+      if (c == "config" && options_.args[0] == "diff")
+        return ctl::RunConfigDiff(link_->commands, options_.assignments, options_.remote);
+      if (c == "config" && (options_.args[0] == "set" || options_.args[0] == "load"))
+        return ctl::RunConfigSet(link_->commands, link_->transport, options_.assignments, options_.remote,
+                                 options_.reset);
       if (c == "config") return ConfigShow();
+      if (c == "defaults") return ctl::RunDefaults(link_->commands, link_->transport, options_.remote, options_.reset);
+      if (c == "mac") return ctl::RunMac(link_->commands, options_.args[0]);
+      if (c == "fcc") return ctl::RunFcc(link_->commands, options_.remote, options_.fccMode);
       if (c == "send") return Send();
       if (c == "monitor") return Monitor();
     }
@@ -405,14 +457,32 @@ void ValidateArgs(Options& o) {
   static const std::map<std::string, std::pair<std::size_t, std::size_t>> arity{
       {"enter", {0, 0}}, {"exit", {0, 0}},     {"reset", {0, 0}},  {"get", {3, 3}},     {"set", {3, 64}},
       {"read-all", {0, 0}}, {"status", {0, 0}}, {"send", {1, 64}}, {"monitor", {1, 1}},
-      {"config", {1, 1}},
+      {"config", {1, 65}}, {"defaults", {0, 0}}, {"mac", {1, 1}}, {"fcc", {1, 1}},
   };
   auto it = arity.find(o.command);
   if (it == arity.end()) throw UsageError{"unknown command '" + o.command + "'"};
   RequireArgs(o, it->second.first, it->second.second);
-  if (o.remote && o.command != "get" && o.command != "set" && o.command != "read-all" && o.command != "config")
-    throw UsageError{"--remote applies to get, set, read-all and config only"};
-  if (o.command == "config" && o.args[0] != "show") throw UsageError{"unknown config action '" + o.args[0] + "' (show)"};
+  if (o.remote && o.command != "get" && o.command != "set" && o.command != "read-all" && o.command != "config" &&
+      o.command != "defaults" && o.command != "fcc")
+    throw UsageError{"--remote applies to get, set, read-all, config, defaults and fcc only"};
+  const std::string action = o.command == "config" ? o.args[0] : "";
+  if (o.command == "config" && action != "show" && action != "set" && action != "save" && action != "diff" &&
+      action != "load")
+    throw UsageError{"unknown config action '" + action + "' (show, set, save, diff, load)"};
+  if (action == "show") RequireArgs(o, 1, 1);
+  if (action == "save" || action == "diff" || action == "load") RequireArgs(o, 2, 2);
+  const bool setting = action == "set" || action == "load" || o.command == "defaults";
+  if (o.reset && !setting) throw UsageError{"--reset applies to config set, config load and defaults only"};
+  std::optional<std::string> bad;
+  if (action == "set")
+    bad = ctl::CheckAssignments({o.args.begin() + 1, o.args.end()}, o.assignments);
+  else if (action == "diff" || action == "load")
+    bad = ctl::CheckProfile(WorkDir(std::filesystem::current_path()), o.args[1], o.assignments);
+  else if (o.command == "mac")
+    bad = ctl::CheckMac(o.args[0]);
+  else if (o.command == "fcc")
+    bad = ctl::CheckFccMode(o.args[0], o.fccMode);
+  if (bad) throw UsageError{*bad};
   if (o.text && o.command != "send") throw UsageError{"--text applies to send only"};
   if (o.command == "send" && !o.text && o.args.size() < 2) throw UsageError{"send needs data: HEX... or --text TEXT"};
 

@@ -128,6 +128,41 @@ bool WriteSerial(CommandLayer& link, Prompter& prompter, LinePort& port, ConfigT
 
 }  // namespace
 
+std::optional<std::vector<ConfigWrite>> WritesFor(std::span<const std::uint8_t> slot,
+                                                  std::span<const SettingText> wanted, std::string& error) {
+  // The radio's image with the wanted values put in, in table order, so that
+  // settings sharing a byte see each other.
+  std::vector<std::uint8_t> after(slot.begin(), slot.end());
+  std::vector<const Setting*> named;
+  for (const Setting& s : Settings()) {
+    for (const SettingText& w : wanted) {
+      if (w.setting != &s) continue;
+      if (!s.failure) {
+        error = std::string(s.key) + ": shown only, never written";
+        return std::nullopt;
+      }
+      std::string why;
+      const auto data = ParseSetting(s, w.text, after, why);
+      if (!data) {
+        error = std::string(s.key) + ": " + why;
+        return std::nullopt;
+      }
+      std::copy(data->begin(), data->end(), after.begin() + static_cast<std::ptrdiff_t>(ImageOffset(s.address.bank, s.address.reg)));
+      if (std::find(named.begin(), named.end(), &s) == named.end()) named.push_back(&s);
+    }
+  }
+  std::vector<ConfigWrite> writes;
+  for (const Setting* s : named) {
+    const auto at = static_cast<std::ptrdiff_t>(ImageOffset(s->address.bank, s->address.reg));
+    const auto first = after.begin() + at, last = first + s->address.span;
+    const bool differs = !std::equal(first, last, slot.begin() + at);
+    const bool sameByte = !writes.empty() && writes.back().setting->address.bank == s->address.bank &&
+                          writes.back().setting->address.reg == s->address.reg;
+    if ((differs || s->encoding == Encoding::Key) && !sameByte) writes.push_back({s, {first, last}});
+  }
+  return writes;
+}
+
 bool TakesEffectAtStart(const Setting& setting) {
   static constexpr std::string_view kAtStart[] = {"device-mode",  "initial-pan-id", "sleep-mode",   "security-mode",
                                                   "security-key", "channel-list",   "protocol-mode"};

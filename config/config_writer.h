@@ -26,6 +26,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -73,6 +74,20 @@ struct ConfigWrite {
   const Setting* setting = nullptr;
   std::vector<std::uint8_t> data;
 };
+
+// A setting's wanted value as text (as `config show` prints it).
+struct SettingText {
+  const Setting* setting = nullptr;
+  std::string text;
+};
+
+// The writes, in table order, that bring a radio whose image slot is `slot`
+// to the wanted texts: only settings whose bytes differ from what the radio
+// holds, the security key (never read back) whenever it is named, parity and
+// stop bits as one write of their byte. A text that does not parse, or a
+// setting that is shown only, gives nothing with "key: reason" in `error`.
+std::optional<std::vector<ConfigWrite>> WritesFor(std::span<const std::uint8_t> slot,
+                                                  std::span<const SettingText> wanted, std::string& error);
 
 // True for the settings that make Apply ask whether to reset (see the top).
 bool TakesEffectAtStart(const Setting& setting);

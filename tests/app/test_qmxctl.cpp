@@ -84,7 +84,12 @@ TEST_F(QmxctlTest, BadArgumentsExitWithTwo) {
                            "status --remote 2", "--baud x enter", "--timeout 0 enter",
                            "--timeout 600001 enter", "--timeout soon enter", "set 0 0 0G", "get 7 0 1", "get 0 44 1",
                            "get 0 40 5", "get 1 0 0", "set 9 0 01", "send 0x10000 01", "monitor soon", "config",
-                           "config list", "config show now", "config show --address 0x10000"}) {
+                           "config list", "config show now", "config show --address 0x10000", "config set",
+                           "config set tx-power", "config set colour=red", "config set tx-power=0x100",
+                           "config set startup-announce=on", "config set serial-parity=mark", "mac 00:11",
+                           "mac 00:11:22:33:44:55:66:7G", "mac 00:11:22:33:44:55:66:77 --remote 2", "fcc 3",
+                           "defaults now", "status --reset", "config save", "config load /nonexistent/profile",
+                           "config diff a b", "config show --reset"}) {
     const Outcome r = Qmxctl(std::string("--port /nonexistent/tty ") + args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_NE(r.err.find("qmxctl: "), std::string::npos) << args;
@@ -124,6 +129,53 @@ TEST_F(QmxctlTest, SetThenGetAndSendOverQmxsimsTerminal) {
   const Outcome sent = Qmxctl(port + "send 0x0002 --text hello");
   EXPECT_EQ(sent.status, 0) << sent.err;
   EXPECT_EQ(sent.out.rfind("TX Status 0x00 (acknowledged)  LQI 0x", 0), 0u) << sent.out;
+}
+
+TEST_F(QmxctlTest, ConfigSetWritesWhatDiffersAndDefaultsUndoItOverQmxsimsTerminal) {
+  QmxsimProcess sim;
+  if (sim.Path().empty()) GTEST_SKIP() << "qmxsim did not start";
+  const std::string port = "--port " + sim.Path() + " ";
+  const Outcome set = Qmxctl(port + "config set user-tag=field-7 serial-baud-rate=19200 tx-power=0x12");
+  EXPECT_EQ(set.status, 0) << set.err;
+  // The factory TX power is 0x12 already: not written. No question: neither
+  // setting waits for a start.
+  EXPECT_EQ(set.out, "user-tag written\nserial-baud-rate written\nSettings Saved.\n");
+
+  const std::string fast = port + "--baud 19200 ";
+  const Outcome shown = Qmxctl(fast + "config show");
+  EXPECT_NE(shown.out.find("user-tag = field-7\nsecurity-mode"), std::string::npos) << shown.out << shown.err;
+  EXPECT_NE(shown.out.find("serial-baud-rate = 19200\n"), std::string::npos) << shown.out;
+  EXPECT_EQ(Qmxctl(fast + "config set user-tag=field-7").out, "No changes were detected.\n");
+
+  const Outcome defaults = Qmxctl(fast + "defaults --reset");
+  EXPECT_EQ(defaults.status, 0) << defaults.err;
+  const Outcome after = Qmxctl(port + "config show");
+  EXPECT_EQ(after.status, 0) << after.err;
+  EXPECT_NE(after.out.find("user-tag = QMX2400 Base\n"), std::string::npos) << after.out;
+}
+
+TEST_F(QmxctlTest, ProfileSavedEditedDiffedAndLoadedOverQmxsimsTerminal) {
+  QmxsimProcess sim;
+  if (sim.Path().empty()) GTEST_SKIP() << "qmxsim did not start";
+  TempDir cwd;
+  const std::string port = "--port " + sim.Path() + " ";
+  ASSERT_EQ(Qmxctl(port + "config save radio.profile", cwd.path()).status, 0);
+  std::ifstream in(cwd.path() / "radio.profile");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("# MAC: "), std::string::npos) << text;
+  text.replace(text.find("tx-power = 0x12"), 15, "tx-power = 0x07");
+  std::ofstream(cwd.path() / "radio.profile") << text;
+
+  EXPECT_EQ(Qmxctl(port + "config diff radio.profile", cwd.path()).out, "tx-power: 0x12 -> 0x07\n");
+  const Outcome load = Qmxctl(port + "config load radio.profile", cwd.path());
+  EXPECT_EQ(load.status, 0) << load.err;
+  EXPECT_EQ(load.out, "tx-power written\nSettings Saved.\n");
+  EXPECT_EQ(Qmxctl(port + "config diff radio.profile", cwd.path()).out, "");
+
+  std::ofstream(cwd.path() / "bad.profile") << "# model: QMX2400\n\ntx-power = 0x100\n";
+  const Outcome bad = Qmxctl(port + "config load bad.profile", cwd.path());
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("bad.profile:3: tx-power: expected a number"), std::string::npos) << bad.err;
 }
 
 TEST_F(QmxctlTest, LogWritesTheProgramsLogFormatInTheCurrentDirectory) {

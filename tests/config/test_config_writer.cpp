@@ -211,6 +211,35 @@ TEST_F(ConfigWriterTest, FccModesAndTheMacAddressGoBehindTheFactoryOverride) {
   EXPECT_EQ(s.prompter.All(), std::vector<Shown>{Box("MAC Address changed successfully.", "MAC Address Changed")});
 }
 
+TEST(WritesFor, OnlyWhatDiffersInTableOrderWithParityAndStopBitsAsOneByte) {
+  std::array<std::uint8_t, kImageSize> slot{};
+  slot[ImageOffset(3, 1)] = 0x20;  // Even, one stop bit
+  slot[ImageOffset(0, 10)] = 0x12;
+  auto writes = [&](std::vector<SettingText> wanted) {
+    std::string error;
+    std::vector<std::string> out;
+    const auto w = WritesFor(slot, wanted, error);
+    if (!w) return std::vector<std::string>{error};
+    for (const ConfigWrite& c : *w) {
+      out.push_back(c.setting->key);
+      for (std::uint8_t b : c.data) out.back() += " " + Hex2(b);
+    }
+    return out;
+  };
+  const auto* stop = FindSetting("serial-stop-bits");
+  const auto* par = FindSetting("serial-parity");
+  const auto* tx = FindSetting("tx-power");
+  const auto* key = FindSetting("security-key");
+  EXPECT_EQ(writes({{stop, "2"}, {tx, "0x12"}}), std::vector<std::string>{"serial-stop-bits 28"});
+  EXPECT_EQ(writes({{stop, "2"}, {par, "odd"}, {tx, "7"}}),
+            (std::vector<std::string>{"tx-power 07", "serial-parity 38"}));
+  EXPECT_EQ(writes({{par, "even"}, {stop, "1"}}), std::vector<std::string>{});
+  EXPECT_EQ(writes({{key, ""}}).size(), 1u) << "the key is never read back: written whenever named";
+  EXPECT_EQ(writes({{tx, "0x100"}}), std::vector<std::string>{"tx-power: expected a number from 0 to 0xFF"});
+  EXPECT_EQ(writes({{FindSetting("startup-announce"), "on"}}),
+            std::vector<std::string>{"startup-announce: shown only, never written"});
+}
+
 TEST(MacText, TwentyThreeCharactersOfHexPairsWithAnySeparators) {
   using Mac = std::array<std::uint8_t, 8>;
   const Mac expected{0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0x00};
