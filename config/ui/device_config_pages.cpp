@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "config/config_baselines.h"
 #include "config/settings_model.h"
@@ -146,15 +147,16 @@ QWidget* Value(QWidget* parent, const StatusValue& v) {
   return w;
 }
 
-// The rows of the status values of one bank (and register range).
+// The rows of the status values of one bank (and register range), in
+// `columns` columns of label and value.
 void StatusRows(QGridLayout* grid, std::uint8_t bank, int firstReg, int lastReg, int columns = 1) {
-  int i = 0;
-  for (const StatusValue& v : kStatusValues) {
-    if (v.bank != bank || v.reg < firstReg || v.reg > lastReg) continue;
-    const int perColumn = (columns == 1) ? 1000 : 9;
-    Row(grid, i % perColumn, v.label, Value(grid->parentWidget(), v), 2 * (i / perColumn));
-    ++i;
-  }
+  std::vector<const StatusValue*> rows;
+  for (const StatusValue& v : kStatusValues)
+    if (v.bank == bank && v.reg >= firstReg && v.reg <= lastReg) rows.push_back(&v);
+  const int perColumn = (static_cast<int>(rows.size()) + columns - 1) / columns;
+  for (int i = 0; i < static_cast<int>(rows.size()); ++i)
+    Row(grid, i % perColumn, rows[static_cast<std::size_t>(i)]->label,
+        Value(grid->parentWidget(), *rows[static_cast<std::size_t>(i)]), 2 * (i / perColumn));
 }
 
 // A pair of exclusive radio buttons in a row of their own; `on` is the second.
