@@ -1,35 +1,301 @@
 #include "config/ui/device_config_form.h"
 
+#include <QAbstractButton>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <optional>
+#include <stdexcept>
+
+#include "config/local_status.h"
+#include "config/ui/device_config_pages.h"
+#include "link/number_text.h"
+#include "link/prompter.h"
+#include "link/radio_link.h"
+#include "link/ui/busy_cursor.h"
 
 namespace qmx {
+namespace {
+
+BankMask BankBit(std::uint8_t bank) {
+  const auto info = FindBank(bank);
+  return info ? info->maskBit : 0;
+}
+
+// Text fields are 8-bit characters.
+QString FromBytes(const std::string& text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
+std::string ToBytes(const QString& text) { return text.toLatin1().toStdString(); }
+
+QString StatusText(const StatusValue& v, std::span<const std::uint8_t> slot) {
+  const auto bytes = slot.subspan(ImageOffset(v.bank, v.reg), v.span);
+  std::uint32_t value = 0;
+  for (std::size_t i = std::min<std::size_t>(bytes.size(), 4); i-- > 0;) value = (value << 8) | bytes[i];
+  switch (v.format) {
+    case StatusValue::Format::Hex:
+      return QString::fromStdString(HexText(value, v.span * 2));
+    case StatusValue::Format::Mac:
+      return QString::fromStdString(MacText(bytes));
+    case StatusValue::Format::Chars:
+      return FromBytes(std::string(bytes.begin(), std::find(bytes.begin(), bytes.end(), std::uint8_t{0})));
+    case StatusValue::Format::Decimal:
+      return QString::number(value);
+  }
+  return {};
+}
+
+}  // namespace
 
 TDeviceConfigForm::TDeviceConfigForm(QWidget* parent) : QDialog(parent) {
   setObjectName("TDeviceConfigForm");
   setWindowTitle("Device Config");
   PageControl1 = new QTabWidget(this);
-  for (const char* tab : {"Transceiver Setup", "System", "Status", "Serial", "Protocol", "I/O Peripherals",
-                          "I/O Setup", "I/O Setup", "Diag", "Debug"})
-    PageControl1->addTab(new QWidget(PageControl1), tab);
-  ApplyButton = new QPushButton("Apply", this);
+  PageControl1->setObjectName("PageControl1");
+  ConfigPages pages = BuildConfigPages(PageControl1);
+  for (std::size_t i = 0; i < pages.pages.size(); ++i) PageControl1->addTab(pages.pages[i], pages.titles[i]);
+  // Every tab in view, none behind scroll arrows.
+  PageControl1->tabBar()->setUsesScrollButtons(false);
+  PageControl1->tabBar()->setExpanding(false);
+  peripherals_ = pages.pages[5];
+  partner_ = pages.partners;
+  levelPanels_ = pages.levelPanels;
+  directionLabels_ = pages.directionLabels;
+  ResetButton = pages.reset;
+  DefaultButton = pages.defaults;
+  FCC1Button = pages.fcc1;
+  FCC2Button = pages.fcc2;
+  Button1 = pages.fcc4;
+
+  OKButton = new QPushButton("Apply", this);
+  OKButton->setObjectName("OKButton");
   CancelButton = new QPushButton("Cancel", this);
+  CancelButton->setObjectName("CancelButton");
   RefreshButton = new QPushButton("Refresh", this);
+  RefreshButton->setObjectName("RefreshButton");
   StatusBar1 = new QLabel(this);
+  StatusBar1->setObjectName("StatusBar1");
   StatusBar1->setAlignment(Qt::AlignCenter);
   StatusBar1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  for (QPushButton* b : {ApplyButton, CancelButton, RefreshButton}) buttons->addWidget(b);
+  for (QPushButton* b : {OKButton, CancelButton, RefreshButton}) buttons->addWidget(b);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(PageControl1, 1);
   layout->addLayout(buttons);
   layout->addWidget(StatusBar1);
-  setFixedSize(640, 480);
+  layout->setSizeConstraint(QLayout::SetFixedSize);  // a fixed border
+  // Enter in an edit presses no button: the first one would be "Reset".
+  for (QPushButton* b : findChildren<QPushButton*>()) b->setAutoDefault(false);
+
+  // Every setting's controls, found by the names the settings model gives.
+  for (const Setting* s : DialogSettings()) {
+    std::vector<QWidget*> widgets;
+    for (const std::string& name : ControlNames(*s)) {
+      auto* w = PageControl1->findChild<QWidget*>(QString::fromStdString(name));
+      if (!w) throw std::logic_error("configuration dialog lacks " + name);
+      widgets.push_back(w);
+    }
+    controls_.push_back(std::move(widgets));
+    baselines_.emplace_back();
+  }
+  // Any change of the user tag or key text, by the user or by a fill, marks
+  // it edited; a fill marks it not edited afterwards.
+  for (std::size_t i = 0; i < controls_.size(); ++i)
+    if (KindOf(*DialogSettings()[i]) == ControlKind::Text)
+      connect(static_cast<QLineEdit*>(controls_[i][0]), &QLineEdit::textChanged, this,
+              [this, i] { baselines_[i] = {kEdited}; });
+
+  connect(OKButton, &QPushButton::clicked, this, &TDeviceConfigForm::SendConfiguration);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+  connect(RefreshButton, &QPushButton::clicked, this, &TDeviceConfigForm::RefreshButtonClick);
+  connect(ResetButton, &QPushButton::clicked, this, &TDeviceConfigForm::ResetButtonClick);
+  connect(DefaultButton, &QPushButton::clicked, this, &TDeviceConfigForm::DefaultButtonClick);
+  connect(FCC1Button, &QPushButton::clicked, this, [this] { FccButtonClick(1); });
+  connect(FCC2Button, &QPushButton::clicked, this, [this] { FccButtonClick(2); });
+  connect(Button1, &QPushButton::clicked, this, [this] { FccButtonClick(4); });
+  connect(PageControl1, &QTabWidget::currentChanged, this, &TDeviceConfigForm::PageControl1Change);
+}
+
+TDeviceConfigForm::~TDeviceConfigForm() = default;
+
+void TDeviceConfigForm::Attach(RadioLink& link, RadioImage& image, Prompter& prompter,
+                               std::function<void()> localStatus) {
+  link_ = &link;
+  image_ = &image;
+  prompter_ = &prompter;
+  line_ = std::make_unique<TransportLinePort>(link.transport);
+  localStatus_ = std::move(localStatus);
+}
+
+int TDeviceConfigForm::Open(int index, std::uint16_t address) {
+  RadioIndex = index;
+  NetworkAddress = index == 0 ? 0 : address;
+  return exec();
+}
+
+void TDeviceConfigForm::showEvent(QShowEvent* event) {
+  if (image_) FillFromImage(kAllBanks);
+  PageControl1->setCurrentIndex(0);
+  StatusBar1->setText(RadioIndex == 0 ? QString("Local radio")
+                                      : QString("Poll I/O radio %1 at %2")
+                                            .arg(RadioIndex)
+                                            .arg(QString::fromStdString(HexText(NetworkAddress, 4))));
+  if (const QScreen* screen = this->screen()) {
+    adjustSize();
+    move(screen->availableGeometry().center() - rect().center());
+  }
+  QDialog::showEvent(event);
+}
+
+ControlValues TDeviceConfigForm::Gather(std::size_t setting) const {
+  ControlValues v;
+  for (QWidget* w : controls_[setting]) {
+    if (auto* combo = qobject_cast<QComboBox*>(w)) {
+      v.states.push_back(combo->currentIndex());
+    } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      v.texts.push_back(ToBytes(edit->text()));
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+      v.states.push_back(button->isChecked() ? 1 : 0);
+    } else if (auto* list = qobject_cast<QListWidget*>(w)) {
+      std::int32_t mask = 0;
+      for (int i = 0; i < list->count(); ++i)
+        if (list->item(i)->checkState() == Qt::Checked) mask |= 1 << i;
+      v.states.push_back(mask);
+    }
+  }
+  return v;
+}
+
+void TDeviceConfigForm::Show(std::size_t setting, const ControlValues& values) {
+  std::size_t state = 0, text = 0;
+  for (QWidget* w : controls_[setting]) {
+    if (auto* combo = qobject_cast<QComboBox*>(w)) {
+      const int index = values.states.at(state++);
+      combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
+    } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      edit->setText(FromBytes(values.texts.at(text++)));
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+      SetChecked(button, values.states.at(state++) != 0);
+    } else if (auto* list = qobject_cast<QListWidget*>(w)) {
+      const std::int32_t mask = values.states.at(state++);
+      for (int i = 0; i < list->count(); ++i)
+        list->item(i)->setCheckState((mask >> i) & 1 ? Qt::Checked : Qt::Unchecked);
+    }
+  }
+}
+
+void TDeviceConfigForm::SetChecked(QAbstractButton* button, bool on) {
+  if (on) {
+    button->setChecked(true);
+  } else if (QAbstractButton* other = partner_.value(button)) {
+    other->setChecked(true);
+  } else if (button->isChecked()) {
+    // An exclusive button may be left with neither of its pair checked.
+    const bool exclusive = button->autoExclusive();
+    button->setAutoExclusive(false);
+    button->setChecked(false);
+    button->setAutoExclusive(exclusive);
+  }
+}
+
+int TDeviceConfigForm::FillFromImage(BankMask mask) {
+  if (!image_) return 1;
+  const auto slot = image_->Slot(RadioIndex);
+  const auto settings = DialogSettings();
+  for (std::size_t i = 0; i < settings.size(); ++i) {
+    if (!(mask & BankBit(settings[i]->address.bank))) continue;
+    const FilledControls filled = FillControls(*settings[i], slot, Gather(i));
+    Show(i, filled.shown);
+    baselines_[i] = filled.baseline;  // after the text: setting it marked it edited
+  }
+  FillStatus(mask);
+  return 1;
+}
+
+void TDeviceConfigForm::FillStatus(BankMask mask) {
+  const auto slot = image_->Slot(RadioIndex);
+  for (const StatusValue& v : StatusValues()) {
+    if (!(mask & BankBit(v.bank))) continue;
+    const QString text = StatusText(v, slot);
+    QWidget* w = PageControl1->findChild<QWidget*>(v.control);
+    if (auto* label = qobject_cast<QLabel*>(w)) label->setText(text);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->setText(text);
+  }
+}
+
+void TDeviceConfigForm::PageControl1Change() {
+  if (PageControl1->currentWidget() != peripherals_ || !image_) return;
+  // The directions the radio reported, not those of the unapplied controls.
+  const std::uint32_t outputs = image_->Value(RadioIndex, 6, 0, 1);
+  for (std::size_t n = 0; n < levelPanels_.size(); ++n) {
+    const bool output = (outputs >> n) & 1;
+    static_cast<QLabel*>(directionLabels_[n])->setText(output ? "Output" : "Input");
+    levelPanels_[n]->setEnabled(output);
+  }
+}
+
+void TDeviceConfigForm::RefreshButtonClick() {
+  if (!Ready()) return;
+  {
+    BusyCursor busy;
+    if (link_->commands.EnterProtocolMode(1000, 3) < 0) {
+      prompter_->Message("Could not enter protocol mode.", "EnterProtocolMode Error");
+      return;
+    }
+    if (ReadBanks(link_->commands, *image_, kAllBanks, NetworkAddress, RadioIndex) != kAllBanks) {
+      prompter_->Message("Could not read data.  Please try again.", "Read Failed");
+      return;
+    }
+    FillFromImage(kAllBanks);
+    if (localStatus_) localStatus_();
+  }
+  prompter_->Message("Refresh Successful.", "Refresh Successful");
+}
+
+std::vector<ConfigWrite> TDeviceConfigForm::Changes() const {
+  std::vector<ControlValues> shown;
+  for (std::size_t i = 0; i < controls_.size(); ++i) shown.push_back(Gather(i));
+  return ChangedSettings(shown, baselines_);
+}
+
+void TDeviceConfigForm::SendConfiguration() {
+  if (!Ready()) return;
+  BusyCursor busy;
+  std::vector<ControlValues> shown;
+  for (std::size_t i = 0; i < controls_.size(); ++i) shown.push_back(Gather(i));
+  const auto writes = ChangedSettings(shown, baselines_);
+  const auto settings = DialogSettings();
+  qmx::SendConfiguration(link_->commands, *prompter_, *line_, Target(), writes, [&](const ConfigWrite& done) {
+    const auto at = std::find(settings.begin(), settings.end(), done.setting);
+    if (at == settings.end()) return;
+    const auto i = static_cast<std::size_t>(at - settings.begin());
+    baselines_[i] = BaselineAfterWrite(*done.setting, shown[i]);
+  });
+}
+
+void TDeviceConfigForm::ResetButtonClick() {
+  if (!Ready()) return;
+  BusyCursor busy;
+  ResetRadio(link_->commands, Target());
+}
+
+void TDeviceConfigForm::DefaultButtonClick() {
+  if (!Ready()) return;
+  BusyCursor busy;
+  LoadDefaults(link_->commands, *prompter_, *line_, Target());
+}
+
+void TDeviceConfigForm::FccButtonClick(int mode) {
+  if (!Ready()) return;
+  BusyCursor busy;
+  SetFccMode(link_->commands, *prompter_, Target(), mode);
 }
 
 }  // namespace qmx

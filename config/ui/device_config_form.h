@@ -1,27 +1,97 @@
-// "Device Config": every setting and status value of one radio.
+// "Device Config": every setting and status value of one radio, filled from
+// its slot of the radio image; Apply writes what the user changed.
 #pragma once
 
 #include <QDialog>
+#include <QHash>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
 
+#include "config/config_baselines.h"
+#include "config/config_writer.h"
+#include "config/register_map.h"
+
+class QAbstractButton;
 class QLabel;
 class QPushButton;
 class QTabWidget;
+class QWidget;
 
 namespace qmx {
+
+class CommandLayer;
+class Prompter;
+class RadioLink;
 
 class TDeviceConfigForm : public QDialog {
   Q_OBJECT
 
  public:
   explicit TDeviceConfigForm(QWidget* parent = nullptr);
+  ~TDeviceConfigForm() override;
+
+  // The link, image and prompter the dialog works with; `localStatus` lets
+  // the main window redraw its panel of the local radio after a Refresh.
+  void Attach(RadioLink& link, RadioImage& image, Prompter& prompter, std::function<void()> localStatus = {});
+  // Shows the dialog modally for one radio: 0 the local radio, 1 … 4 a Poll
+  // I/O radio at its network address.
+  int Open(int index, std::uint16_t address = 0);
+
   // 0: the local radio; 1 … 4: the radios of the Poll I/O tab.
   int RadioIndex = 0;
+  std::uint16_t NetworkAddress = 0;
+
+  // Sets the controls of the banks in `mask` and their baselines from the
+  // image slot of RadioIndex. Returns 1.
+  int FillFromImage(BankMask mask);
+  void RefreshButtonClick();
+  void SendConfiguration();  // "Apply"
+  void ResetButtonClick();
+  void DefaultButtonClick();
+  void FccButtonClick(int mode);
+  void PageControl1Change();
+
+  // The changes Apply would write now, in write order.
+  std::vector<ConfigWrite> Changes() const;
 
   QTabWidget* PageControl1;
-  QPushButton* ApplyButton;
+  QPushButton* OKButton;  // "Apply"
   QPushButton* CancelButton;
   QPushButton* RefreshButton;
+  QPushButton* ResetButton;
+  QPushButton* DefaultButton;
+  QPushButton* FCC1Button;
+  QPushButton* FCC2Button;
+  QPushButton* Button1;  // "FCC4"
   QLabel* StatusBar1;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  ControlValues Gather(std::size_t setting) const;
+  void Show(std::size_t setting, const ControlValues& values);
+  void SetChecked(QAbstractButton* button, bool on);
+  void FillStatus(BankMask mask);
+  ConfigTarget Target() const { return {RadioIndex, NetworkAddress}; }
+  bool Ready() const { return link_ && image_ && prompter_; }
+
+  RadioLink* link_ = nullptr;
+  RadioImage* image_ = nullptr;
+  Prompter* prompter_ = nullptr;
+  std::unique_ptr<LinePort> line_;
+  std::function<void()> localStatus_;
+  // Per entry of DialogSettings(): its controls and their baselines.
+  std::vector<std::vector<QWidget*>> controls_;
+  std::vector<std::vector<std::int32_t>> baselines_;
+  // The other button of each "1" / "Output" button.
+  QHash<QAbstractButton*, QAbstractButton*> partner_;
+  QWidget* peripherals_ = nullptr;
+  std::array<QWidget*, 6> levelPanels_{};
+  std::array<QWidget*, 6> directionLabels_{};
 };
 
 }  // namespace qmx

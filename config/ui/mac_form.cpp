@@ -4,6 +4,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <optional>
+
+#include "config/config_writer.h"
+#include "link/radio_link.h"
+#include "link/ui/busy_cursor.h"
 
 namespace qmx {
 
@@ -16,13 +21,35 @@ TMACForm::TMACForm(QWidget* parent) : QDialog(parent) {
   WriteButton = new QPushButton("Write", this);
   WriteButton->setObjectName("WriteButton");
   StatusBar1 = new QLabel(this);
+  StatusBar1->setObjectName("StatusBar1");
   StatusBar1->setAlignment(Qt::AlignCenter);
   StatusBar1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel("New MAC Address", this));
   layout->addWidget(MACAddressEdit);
   layout->addWidget(WriteButton, 0, Qt::AlignHCenter);
   layout->addWidget(StatusBar1);
   layout->setSizeConstraint(QLayout::SetFixedSize);
+  connect(WriteButton, &QPushButton::clicked, this, &TMACForm::WriteButtonClick);
+}
+
+void TMACForm::Attach(RadioLink& link, Prompter& prompter, std::function<void(const QString&)> written) {
+  link_ = &link;
+  prompter_ = &prompter;
+  written_ = std::move(written);
+}
+
+void TMACForm::WriteButtonClick() {
+  if (!link_ || !prompter_) return;
+  const QString text = MACAddressEdit->text();
+  MacWriteOutcome outcome;
+  {
+    BusyCursor busy;
+    outcome = WriteMacAddress(link_->commands, *prompter_, text.toLatin1().toStdString());
+  }
+  if (outcome != MacWriteOutcome::Written) return;
+  if (written_) written_(text);
+  accept();
 }
 
 }  // namespace qmx

@@ -409,12 +409,17 @@ PollIoTab* TForm1::BuildPollTab() {
     RadioNetworkAddressComboBox[i] = tab->RemoteRadioControls[i].networkAddress;
   RefreshPollButton = tab->RefreshPollButton;
   connect(tab, &PollIoTab::StatusChanged, this, &TForm1::SetStatus);
-  tab->SetConfigOpener([this](RadioIndex slot) {
-    if (!forms_.config) return;
-    forms_.config->RadioIndex = slot;
-    forms_.config->exec();
+  tab->SetConfigOpener([this](RadioIndex slot, std::uint16_t address) {
+    if (forms_.config) forms_.config->Open(slot, address);
   });
   return tab;
+}
+
+void TForm1::SetForms(const MainWindowForms& forms) {
+  forms_ = forms;
+  if (forms_.config) forms_.config->Attach(link_, image_, prompter_, [this] { ShowLocalStatus(); });
+  if (forms_.mac)
+    forms_.mac->Attach(link_, prompter_, [this](const QString& text) { MACAddressStaticText->setText(text); });
 }
 
 void TForm1::SetStatus(const QString& text) { StatusBar1->setText(text); }
@@ -618,9 +623,7 @@ void TForm1::RefreshButtonClick() {
 }
 
 void TForm1::ConfigButtonClick() {
-  if (!forms_.config) return;
-  forms_.config->RadioIndex = 0;
-  forms_.config->exec();
+  if (forms_.config) forms_.config->Open(0);
 }
 
 namespace {

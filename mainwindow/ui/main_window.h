@@ -76,7 +76,8 @@ class TForm1 : public QMainWindow {
   // The values of the status panel, top to bottom.
   std::array<QString, 8> StatusValues() const;
   // The windows this one opens (created after it, in start-up order).
-  void SetForms(const MainWindowForms& forms) { forms_ = forms; }
+  // The configuration and MAC dialogs get the link, image and prompter.
+  void SetForms(const MainWindowForms& forms);
   // Milliseconds to wait after closing the port on disconnect (750).
   void SetDisconnectDelayMs(int ms) { disconnectDelayMs_ = ms; }
   // Milliseconds between two 0x03 of the boot prompt search (50).

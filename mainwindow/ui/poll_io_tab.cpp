@@ -309,7 +309,7 @@ void PollIoTab::ConfigButtonClick(int n) {
     prompter_.Message("Could not get data from radio.  Please try again.", "BANKALL Failed");
     return;
   }
-  if (openConfig_) openConfig_(n);
+  if (openConfig_) openConfig_(n, Address(n));
 }
 
 void PollIoTab::WriteRemote(int n, const RemoteWrite& write) {

@@ -60,8 +60,8 @@ class PollIoTab : public QWidget {
   PollIoTab(CommandLayer& commands, RadioImage& image, Prompter& prompter, QWidget* parent = nullptr);
   ~PollIoTab() override;
 
-  // Opens the configuration dialog on a slot (1 … 4).
-  void SetConfigOpener(std::function<void(RadioIndex)> open) { openConfig_ = std::move(open); }
+  // Opens the configuration dialog on a slot (1 … 4) at its network address.
+  void SetConfigOpener(std::function<void(RadioIndex, std::uint16_t)> open) { openConfig_ = std::move(open); }
 
   // Radio number n is 1 … 4 in all of these.
   void ShowRemoteRadio(int n);
@@ -125,7 +125,7 @@ class PollIoTab : public QWidget {
   CommandLayer& commands_;
   RadioImage& image_;
   Prompter& prompter_;
-  std::function<void(RadioIndex)> openConfig_;
+  std::function<void(RadioIndex, std::uint16_t)> openConfig_;
   PollSchedule schedule_;
   // Read by the command layer during a command: kept as numbers, never
   // parsed from a widget there.

@@ -226,5 +226,27 @@ TEST_F(ScreenshotTest, PortDialog) {
   Save(&set.port, "comm_port_form_permission.png");
 }
 
+TEST_F(ScreenshotTest, ConfigDialogEveryTabAndMacDialog) {
+  set.form1.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&set.form1));
+  ASSERT_TRUE(ConnectToSimulator());
+  TDeviceConfigForm& d = set.config;
+  d.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
+  for (int i = 0; i < d.PageControl1->count(); ++i) {
+    d.PageControl1->setCurrentIndex(i);
+    QTest::qWait(10);
+    ExpectTidy(&d);
+    Save(&d, ("config_tab" + std::to_string(i) + ".png").c_str());
+  }
+  d.hide();
+
+  set.mac.MACAddressEdit->setText("00:11:22:33:44:55:66:77");
+  set.mac.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&set.mac));
+  ExpectTidy(&set.mac);
+  Save(&set.mac, "mac_form.png");
+}
+
 }  // namespace
 }  // namespace qmx

@@ -1,0 +1,51 @@
+// The ten pages of the configuration dialog, built and laid out: every
+// control named as the settings model names it (lists get their items from
+// there too), the shown-only values named after the table below. The form
+// finds the controls by name.
+#pragma once
+
+#include <QHash>
+#include <array>
+#include <cstdint>
+#include <span>
+
+class QAbstractButton;
+class QPushButton;
+class QWidget;
+
+namespace qmx {
+
+// A value the dialog only shows (Status, Diag and Debug pages, the live ADC
+// readings).
+struct StatusValue {
+  enum class Format { Hex, Mac, Chars, Decimal };
+  const char* label;
+  const char* control;
+  std::uint8_t bank, reg, span;
+  Format format = Format::Hex;
+};
+std::span<const StatusValue> StatusValues();
+
+inline constexpr int kPinCount = 6;
+
+struct ConfigPages {
+  // "Transceiver Setup", "System", "Status", "Serial", "Protocol",
+  // "I/O Peripherals", "I/O Setup", "I/O Setup", "Diag", "Debug".
+  std::array<QWidget*, 10> pages{};
+  std::array<const char*, 10> titles{};
+  // Each "1" and "Output" button with the other button of its pair.
+  QHash<QAbstractButton*, QAbstractButton*> partners;
+  // The panels of the "0" / "1" buttons of each pin on "I/O Peripherals",
+  // and the label that says the pin's direction.
+  std::array<QWidget*, kPinCount> levelPanels{};
+  std::array<QWidget*, kPinCount> directionLabels{};
+  QPushButton* reset = nullptr;
+  QPushButton* defaults = nullptr;
+  QPushButton* fcc1 = nullptr;
+  QPushButton* fcc2 = nullptr;
+  QPushButton* fcc4 = nullptr;
+};
+
+ConfigPages BuildConfigPages(QWidget* parent);
+
+}  // namespace qmx

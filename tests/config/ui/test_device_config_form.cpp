@@ -1,0 +1,187 @@
+// The configuration and MAC address dialogs against the simulated module:
+// what a fill shows, which writes Apply puts on the wire for what the user
+// changed, and the MAC text the dialog refuses.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include "config/ui/device_config_form.h"
+#include "config/ui/mac_form.h"
+#include "link/number_text.h"
+#include "link/packet.h"
+#include "tests/fixtures/sim_link.h"
+#include "tests/fixtures/ui/qt_app.h"
+
+namespace qmx {
+namespace {
+
+using std::chrono::milliseconds;
+using test::Shown;
+
+// Each command the module took but Enter Protocol Mode: the type and payload
+// in hex (a Set Register as "04 reg bank span data").
+std::vector<std::string> Writes(sim::SimModule& module) {
+  std::vector<std::string> out;
+  for (const Frame& f : module.ReceivedFrames()) {
+    if (f.type() == ptype::EnterProtocolMode) continue;
+    std::string text = Hex2(f.type());
+    for (std::size_t i = 0; i < f.payloadSize(); ++i) text += " " + Hex2(f.payload()[i]);
+    out.push_back(text);
+  }
+  module.ClearReceivedFrames();
+  return out;
+}
+
+class ConfigDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(s.Open());
+    ASSERT_GE(s.commands().EnterProtocolMode(1000, 3), 0);
+    ASSERT_EQ(ReadBanks(s.commands(), image, kAllBanks, 0, 0), kAllBanks);
+    form.Attach(*s.link, image, s.prompter, [this] { ++localStatusShown; });
+    form.show();
+    s.module->ClearReceivedFrames();
+  }
+  void TearDown() override { form.hide(); }
+  template <class T>
+  T* Control(const char* name) {
+    T* w = form.findChild<T*>(name);
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  std::vector<Shown> Apply() {
+    s.prompter.Clear();
+    QTest::mouseClick(form.OKButton, Qt::LeftButton);
+    return s.prompter.All();
+  }
+
+  QApplication& app = test::QtApp();
+  test::SimLink s{sim::SimOptions{.bootTime = milliseconds(0), .remoteLatency = milliseconds(0)}};
+  RadioImage image;
+  TDeviceConfigForm form;
+  int localStatusShown = 0;
+};
+
+const Shown kNoChanges{"No changes were detected.", "No changes", false};
+const Shown kSaved{"Settings Saved.", "Save Successfully", false};
+
+TEST_F(ConfigDialogTest, ApplyWritesOnlyWhatTheUserChanged) {
+  // Enter in an edit presses no button (the first on the page is "Reset").
+  QTest::keyClick(Control<QLineEdit>("TXPowerEdit"), Qt::Key_Return);
+  EXPECT_TRUE(Writes(*s.module).empty());
+
+  // Right after the fill nothing differs from the radio.
+  EXPECT_EQ(Apply(), std::vector<Shown>{kNoChanges});
+  EXPECT_TRUE(Writes(*s.module).empty());
+
+  Control<QLineEdit>("TXPowerEdit")->setText("0x1FF");  // cut to the register's byte
+  Control<QComboBox>("EscapeSequenceComboBox")->setCurrentIndex(1);
+  EXPECT_EQ(Apply(), std::vector<Shown>{kSaved});
+  EXPECT_EQ(Writes(*s.module), (std::vector<std::string>{"04 0A 00 01 FF", "04 06 04 01 01", "04 FF FF 01 01"}));
+
+  // The written values are the new baselines.
+  EXPECT_EQ(Apply(), std::vector<Shown>{kNoChanges});
+  EXPECT_TRUE(Writes(*s.module).empty());
+}
+
+TEST_F(ConfigDialogTest, KeyIsWrittenOnlyWhenTyped) {
+  auto* key = Control<QLineEdit>("SecurityKeyEdit");
+  EXPECT_EQ(key->text(), "****************");
+  EXPECT_EQ(Apply(), std::vector<Shown>{kNoChanges});
+
+  key->setText("secret");
+  const Shown resetQuestion{"Some settings require the radio to be reset.  Do you wish to reset the radio?",
+                            "Radio Reset", true};
+  EXPECT_EQ(Apply(), (std::vector<Shown>{kSaved, resetQuestion}));
+  EXPECT_EQ(Writes(*s.module)[0], "04 01 01 10 73 65 63 72 65 74 00 00 00 00 00 00 00 00 00 00");
+
+  // A fill puts the asterisks back without counting as an edit.
+  form.FillFromImage(kAllBanks);
+  EXPECT_EQ(key->text(), "****************");
+  EXPECT_TRUE(form.Changes().empty());
+}
+
+TEST_F(ConfigDialogTest, CodesOutsideAListLeaveTheSelection) {
+  auto* baud = Control<QComboBox>("BaudrateComboBox");
+  auto* mode = Control<QComboBox>("DeviceModeComboBox");
+  EXPECT_EQ(baud->currentText(), "9600");
+  image.Slot(0)[ImageOffset(3, 0)] = 10;  // no item
+  image.Slot(0)[ImageOffset(3, 1)] = 0x38;
+  image.Slot(0)[ImageOffset(0, 0)] = 5;  // beyond the list
+  form.FillFromImage(kAllBanks);
+  EXPECT_EQ(baud->currentText(), "9600");
+  EXPECT_EQ(Control<QComboBox>("ParityComboBox")->currentText(), "Odd");
+  EXPECT_EQ(Control<QComboBox>("StopBitsComboBox")->currentText(), "2");
+  EXPECT_EQ(mode->currentIndex(), -1);
+  // Neither list holds a value to write: nothing changed.
+  image.Slot(0)[ImageOffset(3, 1)] = 0x00;
+  form.FillFromImage(kAllBanks);
+  EXPECT_TRUE(form.Changes().empty());
+}
+
+TEST_F(ConfigDialogTest, PeripheralsFollowTheDirectionsTheRadioReported) {
+  image.Slot(0)[ImageOffset(6, 0)] = 0x05;  // GPIO0 and GPIO2 outputs
+  form.FillFromImage(kAllBanks);
+  Control<QRadioButton>("GPIO1OutputRadioButton")->setChecked(true);  // not applied
+  form.PageControl1->setCurrentIndex(5);
+  EXPECT_EQ(Control<QLabel>("GPIO0StaticText")->text(), "Output");
+  EXPECT_EQ(Control<QLabel>("GPIO1StaticText")->text(), "Input");
+  EXPECT_TRUE(Control<QWidget>("GPIO2Panel")->isEnabled());
+  EXPECT_FALSE(Control<QWidget>("GPIO1Panel")->isEnabled());
+}
+
+TEST_F(ConfigDialogTest, RefreshShowsWhatTheRadioHolds) {
+  const std::uint8_t tag[] = {'N', 'o', 'd', 'e', '7', 0};
+  ASSERT_TRUE(s.module->PokeRegisters(sim::kLocal, 0, 28, tag));
+  QTest::mouseClick(form.RefreshButton, Qt::LeftButton);
+  EXPECT_EQ(s.prompter.All(), (std::vector<Shown>{{"Refresh Successful.", "Refresh Successful", false}}));
+  EXPECT_EQ(Control<QLineEdit>("UserTagEdit")->text(), "Node7");
+  EXPECT_EQ(localStatusShown, 1);
+  EXPECT_TRUE(form.Changes().empty());  // the tag's new text is not an edit
+}
+
+TEST_F(ConfigDialogTest, RemoteRadioIsWrittenOverTheAir) {
+  form.hide();
+  form.RadioIndex = 2;
+  form.NetworkAddress = 0x0002;
+  ASSERT_EQ(ReadBanks(s.commands(), image, kAllBanks, 0x0002, 2), kAllBanks);
+  form.show();
+  s.module->ClearReceivedFrames();
+  Control<QLineEdit>("PWM0InitEdit")->setText("0x0123");
+  EXPECT_EQ(Apply(), std::vector<Shown>{kSaved});
+  const auto writes = Writes(*s.module);
+  ASSERT_FALSE(writes.empty());
+  EXPECT_EQ(writes[0], "0B 02 00 07 06 02 23 01");
+}
+
+TEST(MacDialogTest, RefusedTextSendsNothingAndAWrittenOneReachesTheMainWindow) {
+  test::QtApp();
+  test::SimLink s{sim::SimOptions{.bootTime = milliseconds(0)}};
+  ASSERT_TRUE(s.Open());
+  TMACForm form;
+  QString shown;
+  form.Attach(*s.link, s.prompter, [&shown](const QString& text) { shown = text; });
+  s.module->ClearReceivedFrames();
+  form.MACAddressEdit->setText("GG:11:22:33:44:55:66:77");
+  form.WriteButtonClick();
+  EXPECT_EQ(s.prompter.All(),
+            (std::vector<Shown>{{"MAC Address invalid.  Please try again.", "MAC Address Error", false}}));
+  EXPECT_TRUE(s.module->ReceivedFrames().empty());
+  EXPECT_TRUE(shown.isEmpty());
+
+  s.prompter.Clear();
+  form.MACAddressEdit->setText("00-11-22-33-44-55-66-77");
+  form.WriteButtonClick();
+  EXPECT_EQ(s.prompter.All(), (std::vector<Shown>{{"MAC Address changed successfully.", "MAC Address Changed", false}}));
+  EXPECT_EQ(shown, "00-11-22-33-44-55-66-77");
+}
+
+}  // namespace
+}  // namespace qmx
