@@ -22,6 +22,8 @@
 #include "sim/sim_module.h"
 #include "sim/sim_serial_port.h"
 #include "tools/ui/about_form.h"
+#include "tools/ui/diag_form.h"
+#include "tools/ui/note_form.h"
 #include "tools/ui/tool_forms.h"
 
 namespace {
@@ -139,8 +141,12 @@ int main(int argc, char** argv) {
   qmx::TDeviceConfigForm config(&form1);
   qmx::TMACForm mac(&form1);
   qmx::TPacketForm packetBuilder(&form1);
-  qmx::TDiagForm diagnostics(&form1);
-  qmx::TInsertNoteForm note(&form1);
+  qmx::DiagLog diagLog(dir, prompter);
+  qmx::TDiagForm diagnostics(link, prompter, diagLog, &form1);
+  // A child of the diagnostics window, so that it takes input while that
+  // window is modal.
+  qmx::TInsertNoteForm note(diagLog, &diagnostics);
+  diagnostics.SetNoteForm(&note);
   qmx::TForm2 information(&form1);
   qmx::TForm3 upgrade(&form1);
   form1.SetForms({&port, &about, &config, &mac, &packetBuilder, &diagnostics, &upgrade});

@@ -24,20 +24,6 @@ class TPacketForm : public ToolForm {
   explicit TPacketForm(QWidget* parent = nullptr) : ToolForm("TPacketForm", "Packet Builder", parent) {}
 };
 
-class TDiagForm : public ToolForm {
-  Q_OBJECT
-
- public:
-  explicit TDiagForm(QWidget* parent = nullptr) : ToolForm("TDiagForm", "Diagnostics", parent) {}
-};
-
-class TInsertNoteForm : public ToolForm {
-  Q_OBJECT
-
- public:
-  explicit TInsertNoteForm(QWidget* parent = nullptr) : ToolForm("TInsertNoteForm", "InsertNoteForm", parent) {}
-};
-
 class TForm3 : public ToolForm {
   Q_OBJECT
 

@@ -33,6 +33,8 @@
 #include "tests/fixtures/test_ports.h"
 #include "tests/fixtures/ui/qt_app.h"
 #include "tools/ui/about_form.h"
+#include "tools/ui/diag_form.h"
+#include "tools/ui/note_form.h"
 #include "tools/ui/tool_forms.h"
 
 namespace qmx::test {
@@ -84,14 +86,16 @@ class DemoSet {
         config(&form1),
         mac(&form1),
         packetBuilder(&form1),
-        diagnostics(&form1),
-        note(&form1),
+        diagLog(dir, prompter),
+        diagnostics(link, prompter, diagLog, &form1),
+        note(diagLog, &diagnostics),
         information(&form1),
         upgrade(&form1) {
     sink.SetTarget(&form1.Sink());
     link.log.SetHeaderTitle((about.TitleText() + " " + about.VersionText()).toStdString());
     link.transport.SetSettleTime(std::chrono::milliseconds(0));
     form1.SetForms({&port, &about, &config, &mac, &packetBuilder, &diagnostics, &upgrade});
+    diagnostics.SetNoteForm(&note);
     form1.SetDisconnectDelayMs(0);
     port.SetPortSource([ports] { return ports; }, [](const std::string&) { return false; });
     port.SetAttemptTimeoutMs(100);
@@ -141,6 +145,7 @@ class DemoSet {
   TDeviceConfigForm config;
   TMACForm mac;
   TPacketForm packetBuilder;
+  DiagLog diagLog;
   TDiagForm diagnostics;
   TInsertNoteForm note;
   TForm2 information;
