@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "link/radio_link.h"
 #include "link/workdir.h"
+#include "tests/fixtures/sim_link.h"
 #include "tests/fixtures/fake_prompter.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tools/diag_log.h"
@@ -213,6 +215,39 @@ TEST(DiagNumbers, TypedLengthAndDelay) {
   EXPECT_EQ(ReadPollingDelay("ms"), 0);
   EXPECT_EQ(ReadPollingDelay("-5"), 0);
   EXPECT_EQ(ReadPollingDelay("0x7FFFFFFF"), kMaxDelayMs);
+}
+
+// The simulated network gives both something to measure: remotes 1 to N
+// answer, the rest do not; a local remote reaches the base at 0x0000.
+TEST(DiagOnSimulatedNetwork, ScanAndPoll) {
+  test::SimLink sim(sim::SimOptions{.remoteLatency = milliseconds(0), .remotes = 5});
+  ASSERT_TRUE(sim.Open());
+  ASSERT_EQ(sim.commands().EnterProtocolMode(1000, 3), 1);
+  ScanTable table;
+  table.Fill();
+  ScanCounters counters{};
+  Scan scan(table, counters, CommandSender(sim.commands()), {});
+  scan.Start();
+  for (int r = 0; r < kRows; ++r) scan.Step(8, 0, LogPeriod::TenSeconds);
+  for (int a = 1; a <= kRows; ++a) {
+    const std::string want = a <= 5 ? "Addr " + std::to_string(a) + " RX Percent 100, TX Percent 100, LQI "
+                                    : "Addr " + std::to_string(a) + " RX Percent 0, TX Percent 100, LQI 0";
+    EXPECT_EQ(table.LogLine(a - 1).rfind(want, 0), 0u) << table.LogLine(a - 1);
+  }
+
+  // The local radio made a remote: the base answers, as lossy as it is set.
+  sim.module->PokeRegisters(sim::kLocal, 0, 0, std::vector<std::uint8_t>{0});
+  sim.module->SetRemoteLqi(0x0000, 0x40);
+  Poll poll(CommandSender(sim.commands()), {});
+  poll.Start();
+  Poll::TickResult tick;
+  for (int i = 0; i < 3; ++i) tick = poll.Tick(8, 0, LogPeriod::TenSeconds);
+  EXPECT_EQ(tick.successRate, 100);
+  EXPECT_NEAR(tick.lqi, 0x40, 4);
+  sim.module->SetRemoteLoss(0x0000, 100);
+  for (int i = 0; i < 3; ++i) tick = poll.Tick(8, 0, LogPeriod::TenSeconds);
+  EXPECT_EQ(tick.successRate, 50);
+  EXPECT_EQ(tick.lqi, 0);
 }
 
 // ---------------------------------------------------------------------------

@@ -148,6 +148,8 @@ TEST_F(DiagFormTest, ScanOfFiveAddresses) {
 }
 
 TEST_F(DiagFormTest, PollOfTheBase) {
+  // The local radio is a remote; its base answers at 0x0000.
+  sim.module->PokeRegisters(sim::kLocal, 0, 0, std::vector<std::uint8_t>{0});
   form.SetLocalIsBase(false);
   form.show();
   EXPECT_FALSE(form.PageControl1->isTabVisible(0));
@@ -169,6 +171,8 @@ TEST_F(DiagFormTest, PollOfTheBase) {
   EXPECT_FALSE(form.Polling());
   EXPECT_EQ(form.PollButton->text(), "Start Polling");
   EXPECT_EQ(SentLengths(), std::vector<std::size_t>(4, 1));
+  EXPECT_EQ(form.SuccessRateGauge->Value(), 100);
+  EXPECT_GT(form.LastLqiGauge->Value(), 0);
   Save(&form, "diag_poll.png");
 
   // A start writes an empty line, the first tick its result.
