@@ -40,10 +40,11 @@ struct Axes {
     p.drawRect(plot);
 
     p.setPen(kRateColor);
-    p.drawText(QRect(all.left(), plot.top() - fm.height() / 2, left - 4, fm.height()), Qt::AlignRight, "100%");
+    const int topY = plot.top() + kHeadroom;
+    p.drawText(QRect(all.left(), topY - fm.height() / 2, left - 4, fm.height()), Qt::AlignRight, "100%");
     p.drawText(QRect(all.left(), plot.bottom() - fm.height() / 2, left - 4, fm.height()), Qt::AlignRight, "0");
     p.setPen(kLqiColor);
-    p.drawText(QRect(plot.right() + 4, plot.top() - fm.height() / 2, right, fm.height()), Qt::AlignLeft, "255");
+    p.drawText(QRect(plot.right() + 4, topY - fm.height() / 2, right, fm.height()), Qt::AlignLeft, "255");
     p.drawText(QRect(plot.right() + 4, plot.bottom() - fm.height() / 2, right, fm.height()), Qt::AlignLeft, "0");
 
     // Legend: a coloured square before each name.
@@ -65,9 +66,13 @@ struct Axes {
     }
   }
 
+  // The top value sits a little below the frame, so that a line along it
+  // stays visible.
   double Y(int value, int max) const {
-    return plot.bottom() - static_cast<double>(std::clamp(value, 0, max)) * plot.height() / max;
+    const double height = plot.height() - kHeadroom;
+    return plot.bottom() - static_cast<double>(std::clamp(value, 0, max)) * height / max;
   }
+  static constexpr int kHeadroom = 3;
 };
 
 }  // namespace

@@ -242,7 +242,9 @@ QWidget* TDiagForm::BuildRemoteTab() {
     return g;
   };
   SuccessRateGauge = gauge("SuccessRateGauge", 100);
-  LastLqiGauge = gauge("LastLqiGauge", 127);
+  // The whole LQI byte: a gauge of 0 … 127 would stand full for every good
+  // link.
+  LastLqiGauge = gauge("LastLqiGauge", 255);
   grid->addWidget(new QLabel("Packet Success Rate", tab), 0, 0);
   grid->addWidget(SuccessRateGauge, 0, 1, 1, 3);
   grid->addWidget(new QLabel("Last LQI", tab), 1, 0);
