@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <sstream>
 
-#include "link/clock.h"
 #include "link/command_layer.h"
 #include "link/number_text.h"
 
@@ -63,22 +62,13 @@ int RunDiag(CommandLayer& commands, TimeSource& time, const DiagRequest& request
     diag::ScanCounters counters{};
     diag::Scan scan(table, counters, send, noLog);
     scan.Start();
-    time.Sleep(diag::kFirstWait);
-    for (int sweep = 0; sweep < request.sweeps;) {
-      const diag::Scan::StepResult step = scan.Step(request.length, request.delayMs, period);
-      if (step.sweepEnded && ++sweep == request.sweeps) break;
-      time.Sleep(step.wait);
-    }
+    diag::RunSweeps(scan, request.sweeps, request.length, request.delayMs, period, time);
     for (int r = 0; r < diag::kRows; ++r)
       if (request.rows[static_cast<std::size_t>(r)]) std::printf("%s\n", table.LogLine(r).c_str());
   } else {
     diag::Poll poll(send, noLog);
     poll.Start();
-    time.Sleep(diag::kFirstWait);
-    for (int n = 0; n < request.count; ++n) {
-      const diag::Poll::TickResult tick = poll.Tick(request.length, request.delayMs, period);
-      if (n + 1 < request.count) time.Sleep(tick.wait);
-    }
+    diag::RunTicks(poll, request.count, request.length, request.delayMs, period, time);
     std::printf("%s\n", poll.LogLine().c_str());
   }
   std::fflush(stdout);

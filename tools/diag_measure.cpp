@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "link/clock.h"
 #include "link/command_layer.h"
 #include "link/number_text.h"
 
@@ -192,6 +193,31 @@ Poll::TickResult Poll::Tick(std::uint8_t length, int delayMs, LogPeriod period) 
   result.successRate = successRate_;
   result.wait = std::chrono::milliseconds(delayMs) + kTickGap;
   return result;
+}
+
+// ---------------------------------------------------------------------------
+// Without a timer
+
+void RunSweeps(Scan& scan, int sweeps, std::uint8_t length, int delayMs, LogPeriod period, TimeSource& time) {
+  if (sweeps < 1) return;
+  time.Sleep(kFirstWait);
+  for (int done = 0;;) {
+    const Scan::StepResult step = scan.Step(length, delayMs, period);
+    if (step.sweepEnded && ++done == sweeps) return;
+    time.Sleep(step.wait);
+  }
+}
+
+Poll::TickResult RunTicks(Poll& poll, int ticks, std::uint8_t length, int delayMs, LogPeriod period,
+                          TimeSource& time) {
+  Poll::TickResult tick;
+  if (ticks < 1) return tick;
+  time.Sleep(kFirstWait);
+  for (int n = 1;; ++n) {
+    tick = poll.Tick(length, delayMs, period);
+    if (n == ticks) return tick;
+    time.Sleep(tick.wait);
+  }
 }
 
 }  // namespace qmx::diag

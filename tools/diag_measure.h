@@ -28,6 +28,7 @@
 namespace qmx {
 
 class CommandLayer;
+class TimeSource;
 
 namespace diag {
 
@@ -185,6 +186,14 @@ class Poll {
 inline constexpr std::chrono::milliseconds kFirstWait{1};
 // What a tick or sweep adds to the polling delay before the next.
 inline constexpr std::chrono::milliseconds kTickGap{10};
+
+// A caller without a timer of its own (qmxctl): runs a started scan for
+// `sweeps` whole sweeps, or a started poll for `ticks` ticks, letting each
+// step's wait pass on `time` as the window's timer would (the first wait
+// too, not the last).
+void RunSweeps(Scan& scan, int sweeps, std::uint8_t length, int delayMs, LogPeriod period, TimeSource& time);
+Poll::TickResult RunTicks(Poll& poll, int ticks, std::uint8_t length, int delayMs, LogPeriod period,
+                          TimeSource& time);
 
 }  // namespace diag
 }  // namespace qmx

@@ -13,6 +13,7 @@
 #include "link/radio_link.h"
 #include "link/workdir.h"
 #include "tests/fixtures/sim_link.h"
+#include "tests/fixtures/fake_clock.h"
 #include "tests/fixtures/fake_prompter.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tools/diag_log.h"
@@ -165,6 +166,29 @@ TEST(DiagScan, LoggingPeriodCountsSweeps) {
     }
     EXPECT_EQ(logged, c.loggedSweeps) << LogPeriodText(c.period);
   }
+}
+
+// Without a window the waits pass on a clock: every row, checked or not,
+// costs the delay; ticks follow each other delay + 10 ms apart.
+TEST(DiagWithoutTimer, WaitsPassOnTheClock) {
+  test::FakeClock clock;
+  ScanFixture f;
+  f.table.UncheckAll();
+  f.table.rows[0].checked = true;
+  RunSweeps(f.scan, 2, 1, 5, LogPeriod::OneSecond, clock);
+  // 1 ms to start; sweep 1: 60 rows of 5 ms, then 5 + 10 ms more; sweep 2:
+  // 59 rows (the last wait is not waited).
+  EXPECT_EQ(clock.Elapsed(), milliseconds(1 + 60 * 5 + 15 + 59 * 5));
+  EXPECT_EQ(f.radio.sent.size(), 2u);
+  EXPECT_EQ(f.lines.size(), 2u);
+
+  test::FakeClock pollClock;
+  FakeRadio radio;
+  Poll poll(radio.Sender(), {});
+  poll.Start();
+  EXPECT_EQ(RunTicks(poll, 4, 1, 0, LogPeriod::TenSeconds, pollClock).successRate, 100);
+  EXPECT_EQ(pollClock.Elapsed(), milliseconds(1 + 3 * 10));
+  EXPECT_EQ(radio.sent.size(), 4u);
 }
 
 TEST(DiagPoll, RateLqiWaitAndLogging) {
