@@ -29,6 +29,7 @@
 #include "link/radio_link.h"
 #include "link/workdir.h"
 #include "qmxctl_firmware.h"
+#include "qmxctl_diag.h"
 #include "sim/sim_serial_port.h"
 
 namespace qmx {
@@ -78,6 +79,11 @@ const char* const kMainHelp =
     "  monitor SECONDS [--reconnect]      print received data and network events\n"
     "                                     (the built-in module's network is live)\n"
     "  firmware program|verify|save FILE  the firmware through the boot code\n"
+    "  diag scan ADDRS [--sweeps N] [--length L] [--delay MS]\n"
+    "                                     link quality of addresses 1-60 (like 1-60\n"
+    "                                     or 1,3,7): RX and TX percent and LQI\n"
+    "  diag poll [--count N] [--length L] [--delay MS]\n"
+    "                                     packet success rate and LQI of the base\n"
     "\n"
     "Numbers may be decimal or hex (0x12, x12, $12). 'qmxctl COMMAND --help'\n"
     "describes one command.\n"
@@ -156,6 +162,18 @@ const std::map<std::string, const char*> kCommandHelp{
      "goes to standard error when it is a terminal. Exit 1 when the radio did not\n"
      "answer or the operation failed, 2 when FILE cannot be read, is too large to\n"
      "program (132000 bytes or more) or its folder does not exist.\n"},
+    {"diag",
+     "usage: qmxctl [options] diag scan ADDRS [--sweeps N] [--length L] [--delay MS]\n"
+     "       qmxctl [options] diag poll [--count N] [--length L] [--delay MS]\n"
+     "Measures the radio link as the Diagnostics window does, with test packets of\n"
+     "L data bytes (0-96, default 16) and MS milliseconds (default 0) after each.\n"
+     "scan: sends to each address of ADDRS (1-60, like 1-60 or 1,3,7) in turn for N\n"
+     "sweeps (default 1); every address 1-60 not chosen still costs one delay. Prints\n"
+     "per address 'Addr A RX Percent R, TX Percent T, LQI Q' as diagfile.dat holds\n"
+     "it: R acknowledged, T answered by the local radio.\n"
+     "poll: sends N packets (default 10) to the base, address 0x0000, 10 ms plus the\n"
+     "delay apart, and prints 'LQI Q,Packet Success Rate S%'.\n"
+     "Exit 1 when the local radio answered none of the packets.\n"},
 };
 
 struct UsageError {
@@ -236,6 +254,9 @@ struct Options {
   FirmwareRequest firmware;
   std::vector<ctl::Assignment> assignments;  // config set
   int fccMode = 0;                           // fcc
+  // diag: the option texts, then what they mean.
+  std::optional<std::string> sweeps, count, length, delay;
+  DiagRequest diag;
 };
 
 Options ParseArgs(int argc, char** argv) {
@@ -281,6 +302,14 @@ Options ParseArgs(int argc, char** argv) {
       o.remote = static_cast<std::uint16_t>(ParseNumber(value("--remote"), "network address", 0xFFFF));
     } else if (a == "--text") {
       o.text = value("--text");
+    } else if (a == "--sweeps") {
+      o.sweeps = value("--sweeps");
+    } else if (a == "--count") {
+      o.count = value("--count");
+    } else if (a == "--length") {
+      o.length = value("--length");
+    } else if (a == "--delay") {
+      o.delay = value("--delay");
     } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
       throw UsageError{"unknown option " + a};
     } else if (o.command.empty()) {
@@ -340,6 +369,7 @@ class Session {
       if (c == "send") return Send();
       if (c == "monitor") return Monitor();
       if (c == "firmware") return RunFirmware(*link_, options_.firmware);
+      if (c == "diag") return RunDiag(link_->commands, waiter_.Time(), options_.diag);
     }
     return kExitRadio;
   }
@@ -514,6 +544,31 @@ void CheckRange(std::uint8_t bank, std::uint8_t reg, std::size_t span, bool writ
                      std::to_string(bank) + " (" + std::to_string(info->length) + " bytes)"};
 }
 
+// diag scan ADDRS [--sweeps N] [--length L] [--delay MS] | diag poll [--count N] ...
+void ValidateDiag(Options& o) {
+  DiagRequest& d = o.diag;
+  const std::string& action = o.args[0];
+  if (action != "scan" && action != "poll") throw UsageError{"unknown diag action '" + action + "' (scan, poll)"};
+  d.scan = action == "scan";
+  if (d.scan) {
+    if (o.args.size() != 2) throw UsageError{"diag scan needs the addresses: ADDRS like 1-60 or 1,3,7"};
+    if (o.count) throw UsageError{"--count applies to diag poll only"};
+    std::string error;
+    const auto rows = ParseDiagAddresses(o.args[1], error);
+    if (!rows) throw UsageError{error};
+    d.rows = *rows;
+    if (o.sweeps) d.sweeps = static_cast<int>(ParseNumber(*o.sweeps, "sweeps", 1000000));
+    if (d.sweeps < 1) throw UsageError{"bad sweeps: 0"};
+  } else {
+    if (o.args.size() != 1) throw UsageError{"diag poll takes no addresses: it sends to the base"};
+    if (o.sweeps) throw UsageError{"--sweeps applies to diag scan only"};
+    if (o.count) d.count = static_cast<int>(ParseNumber(*o.count, "count", 100000000));
+    if (d.count < 1) throw UsageError{"bad count: 0"};
+  }
+  if (o.length) d.length = static_cast<std::uint8_t>(ParseNumber(*o.length, "length (0-96)", diag::kMaxTestBytes));
+  if (o.delay) d.delayMs = static_cast<int>(ParseNumber(*o.delay, "delay", 3600000));
+}
+
 // Checks every argument of the command and keeps what it means in `o`, so
 // that a mistake ends the program before the port is touched.
 void ValidateArgs(Options& o) {
@@ -521,6 +576,7 @@ void ValidateArgs(Options& o) {
       {"enter", {0, 0}}, {"exit", {0, 0}},     {"reset", {0, 0}},  {"get", {3, 3}},     {"set", {3, 64}},
       {"read-all", {0, 0}}, {"status", {0, 0}}, {"send", {1, 64}}, {"monitor", {1, 1}},
       {"config", {1, 65}}, {"defaults", {0, 0}}, {"mac", {1, 1}}, {"fcc", {1, 1}}, {"firmware", {2, 2}},
+      {"diag", {1, 2}},
   };
   auto it = arity.find(o.command);
   if (it == arity.end()) throw UsageError{"unknown command '" + o.command + "'"};
@@ -547,6 +603,9 @@ void ValidateArgs(Options& o) {
     bad = ctl::CheckFccMode(o.args[0], o.fccMode);
   if (bad) throw UsageError{*bad};
   if (o.text && o.command != "send") throw UsageError{"--text applies to send only"};
+  if ((o.sweeps || o.count || o.length || o.delay) && o.command != "diag")
+    throw UsageError{"--sweeps, --count, --length and --delay apply to diag only"};
+  if (o.command == "diag") ValidateDiag(o);
   if (o.command == "send" && !o.text && o.args.size() < 2) throw UsageError{"send needs data: HEX... or --text TEXT"};
 
   PacketRecord& rec = o.rec;

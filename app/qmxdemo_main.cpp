@@ -23,7 +23,9 @@
 #include "sim/sim_serial_port.h"
 #include "tools/ui/about_form.h"
 #include "tools/ui/packet_form.h"
-#include "tools/ui/tool_forms.h"
+#include "tools/ui/diag_form.h"
+#include "tools/ui/note_form.h"
+#include "tools/ui/firmware_form.h"
 
 namespace {
 
@@ -140,8 +142,12 @@ int main(int argc, char** argv) {
   qmx::TDeviceConfigForm config(&form1);
   qmx::TMACForm mac(&form1);
   qmx::TPacketForm packetBuilder(link, prompter, &form1);
-  qmx::TDiagForm diagnostics(&form1);
-  qmx::TInsertNoteForm note(&form1);
+  qmx::DiagLog diagLog(dir, prompter);
+  qmx::TDiagForm diagnostics(link, prompter, diagLog, &form1);
+  // A child of the diagnostics window, so that it takes input while that
+  // window is modal.
+  qmx::TInsertNoteForm note(diagLog, &diagnostics);
+  diagnostics.SetNoteForm(&note);
   qmx::TForm2 information(&form1);
   qmx::TForm3 upgrade(&form1);
   upgrade.SetInformationWindow(&information);

@@ -18,7 +18,7 @@ namespace qmx {
 namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
-constexpr std::string_view kHeaderFirstLine = "New Data------------------------------------------";
+constexpr std::string_view kStem = "logfile";
 constexpr unsigned long kMaxBackupNumber = 100000000;
 
 // Moves `from` to `to` unless `to` exists (then the caller tries the next
@@ -35,19 +35,6 @@ bool Exists(const std::filesystem::path& p) {
   struct stat st;
   return ::lstat(p.c_str(), &st) == 0;
 }
-
-void WriteAll(int fd, const void* data, std::size_t length) {
-  const char* p = static_cast<const char*>(data);
-  while (length > 0) {
-    ssize_t n = ::write(fd, p, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // write failures are not reported
-    p += n;
-    length -= static_cast<std::size_t>(n);
-  }
-}
-
-void WriteAll(int fd, std::string_view text) { WriteAll(fd, text.data(), text.size()); }
 
 int OpenAppend(const std::filesystem::path& p) {
   int fd;
@@ -71,6 +58,47 @@ std::string HexBytesText(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
+RotatingLogFile::RotatingLogFile(const WorkDir& dir, std::string_view stem, const LogRenamer& renamer) {
+  const std::string stemText(stem);
+  const std::filesystem::path path = dir.File(stemText + ".dat");
+  fd_ = OpenAppend(path);
+  if (fd_ < 0) return;
+
+  struct stat st;
+  if (::fstat(fd_, &st) != 0 || static_cast<std::uintmax_t>(st.st_size) <= kLogRotateAbove) return;
+  // Move the full file to the first free backup name and start a new one.
+  // When it cannot be moved, the entry goes on the end of the old file: it
+  // is never emptied.
+  for (unsigned long n = 0; n < kMaxBackupNumber; ++n) {
+    const std::filesystem::path backup = dir.File(stemText + std::to_string(n) + ".bak");
+    if (Exists(backup)) continue;
+    if (renamer ? renamer(path, backup) : RenameNoReplace(path, backup)) {
+      ::close(fd_);
+      fd_ = OpenAppend(path);
+      return;
+    }
+    // Someone took the name in the meantime: try the next; any other
+    // failure ends the attempt.
+    if (!Exists(backup)) return;
+  }
+}
+
+RotatingLogFile::~RotatingLogFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void RotatingLogFile::Write(const void* data, std::size_t length) {
+  if (fd_ < 0 || data == nullptr) return;
+  const char* p = static_cast<const char*>(data);
+  while (length > 0) {
+    ssize_t n = ::write(fd_, p, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // write failures are not reported
+    p += n;
+    length -= static_cast<std::size_t>(n);
+  }
+}
+
 DataLog::DataLog(WorkDir& dir, LinkOptions& options, Prompter& prompter)
     : dir_(dir), options_(options), prompter_(prompter), timestamp_(TimestampText), renamer_(RenameNoReplace) {}
 
@@ -86,53 +114,23 @@ void DataLog::LogWrite(const void* data, std::size_t length, bool endLine, bool 
     length = hex.size();
   }
 
-  const std::filesystem::path path = dir_.File(kFileName);
-  int fd = OpenAppend(path);
-  if (fd < 0) {
+  RotatingLogFile file(dir_, kStem, renamer_);
+  if (!file.IsOpen()) {
     prompter_.Message("Erroring opening logfile.dat", "LogFile Error");
     return;
   }
-
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && static_cast<std::uintmax_t>(st.st_size) > kRotateAbove) {
-    // Move the full file to the first free backup name and start a new one.
-    // When it cannot be moved, the entry goes on the end of the old file:
-    // it is never emptied.
-    bool moved = false;
-    for (unsigned long n = 0; n < kMaxBackupNumber; ++n) {
-      const std::filesystem::path backup = dir_.File("logfile" + std::to_string(n) + ".bak");
-      if (Exists(backup)) continue;
-      if (renamer_ ? renamer_(path, backup) : RenameNoReplace(path, backup)) {
-        moved = true;
-        break;
-      }
-      // Someone took the name in the meantime: try the next; any other
-      // failure ends the attempt.
-      if (!Exists(backup)) break;
-    }
-    if (moved) {
-      ::close(fd);
-      fd = OpenAppend(path);
-      if (fd < 0) {
-        prompter_.Message("Erroring opening logfile.dat", "LogFile Error");
-        return;
-      }
-    }
-  }
-
   if (header) {
     std::string block;
-    block += kHeaderFirstLine;
+    block += kLogHeaderFirstLine;
     block += kCrLf;
     block += timestamp_ ? timestamp_() : TimestampText();
     block += kCrLf;
     block += headerTitle_;
     block += kCrLf;
-    WriteAll(fd, block);
+    file.Write(block);
   }
-  if (length > 0 && data != nullptr) WriteAll(fd, data, length);
-  if (endLine) WriteAll(fd, kCrLf);
-  ::close(fd);
+  if (length > 0) file.Write(data, length);
+  if (endLine) file.Write(kCrLf);
 }
 
 void DataLog::LogFrame(std::string_view prefix, std::span<const std::uint8_t> bytes, std::string_view name,

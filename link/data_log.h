@@ -18,9 +18,39 @@ class WorkDir;
 class Prompter;
 struct LinkOptions;
 
+// A log that has grown past this many bytes is moved to a backup name.
+inline constexpr std::uintmax_t kLogRotateAbove = 1000000;
+// The first line of a log's header block (50 characters).
+inline constexpr std::string_view kLogHeaderFirstLine = "New Data------------------------------------------";
+
+// Moves a full log to its backup name; returns whether the file was moved.
+// The default never replaces an existing file.
+using LogRenamer = std::function<bool(const std::filesystem::path& from, const std::filesystem::path& to)>;
+
+// A log file of the working directory, <stem>.dat, opened for appending
+// (created when missing). One that holds more than kLogRotateAbove bytes is
+// first moved to the first free name of <stem>0.bak, <stem>1.bak, … and a new
+// one begun; when it cannot be moved, writing goes on at its end (it is never
+// emptied). Closed when this object goes.
+class RotatingLogFile {
+ public:
+  RotatingLogFile(const WorkDir& dir, std::string_view stem, const LogRenamer& renamer = {});
+  ~RotatingLogFile();
+  RotatingLogFile(const RotatingLogFile&) = delete;
+  RotatingLogFile& operator=(const RotatingLogFile&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  // Write failures are not reported.
+  void Write(const void* data, std::size_t length);
+  void Write(std::string_view text) { Write(text.data(), text.size()); }
+
+ private:
+  int fd_ = -1;
+};
+
 class DataLog {
  public:
-  static constexpr std::uintmax_t kRotateAbove = 1000000;
+  static constexpr std::uintmax_t kRotateAbove = kLogRotateAbove;
   static constexpr std::string_view kFileName = "logfile.dat";
 
   DataLog(WorkDir& dir, LinkOptions& options, Prompter& prompter);
@@ -29,9 +59,8 @@ class DataLog {
   void SetHeaderTitle(std::string title) { headerTitle_ = std::move(title); }
   // Replaces the date/time source of the header (tests).
   void SetClock(std::function<std::string()> timestamp) { timestamp_ = std::move(timestamp); }
-  // Replaces the rename of a full file to its backup name (tests). Returns
-  // whether the file was moved; the default never replaces an existing file.
-  using Renamer = std::function<bool(const std::filesystem::path& from, const std::filesystem::path& to)>;
+  // Replaces the rename of a full file to its backup name (tests).
+  using Renamer = LogRenamer;
   void SetRenamer(Renamer renamer) { renamer_ = std::move(renamer); }
 
   // Writes data (as hex when asHex: two upper-case digits and a space per

@@ -35,7 +35,7 @@ using qmx::sim::SimModule;
 constexpr char kUsage[] =
     "Usage: qmxsim [--baud N] [--parity none|even|odd] [--stop 1|2] [--faults LIST]\n"
     "              [--quiet] [--traffic-interval SECONDS] [--seed N] [--echo]\n"
-    "              [--strict-stop-bits] [--help] [--version]\n"
+    "              [--strict-stop-bits] [--remotes N] [--help] [--version]\n"
     "\n"
     "Serves a simulated QMX2400 module (the base of a PAN with remotes 0x0001,\n"
     "0x0002 and 0x0003) on a pseudo-terminal. The first line printed is the\n"
@@ -78,6 +78,8 @@ constexpr char kUsage[] =
     "  --seed N        seed of the network's chances (default 1): the same seed\n"
     "                  gives the same traffic\n"
     "  --echo          remotes send the data of each TX Data back as RX Data\n"
+    "  --remotes N     the network's remotes: addresses 1 to N answer, others\n"
+    "                  not (0-200, default 3)\n"
     "  --help          show this text\n"
     "  --version       show the version and exit\n";
 
@@ -222,6 +224,7 @@ int main(int argc, char** argv) {
   long seed = 1;
   bool echo = false;
   bool strictStopBits = false;
+  long remotes = 3;
 
   for (int i = 1; i < argc; ++i) {
     std::string_view a = argv[i];
@@ -271,6 +274,11 @@ int main(int argc, char** argv) {
       echo = true;
     } else if (a == "--strict-stop-bits") {
       strictStopBits = true;
+    } else if (a == "--remotes") {
+      auto v = value();
+      auto n = v ? Number(*v) : std::nullopt;
+      if (!n || *n > 200) return Usage("--remotes needs a number from 0 to 200");
+      remotes = *n;
     } else {
       return Usage(("unknown argument " + std::string(a)).c_str());
     }
@@ -295,6 +303,7 @@ int main(int argc, char** argv) {
                             static_cast<std::uint32_t>(seed));
   options.match = strictStopBits ? qmx::sim::MatchMode::BaudAndStopBits : qmx::sim::MatchMode::BaudRate;
   options.remoteDataEcho = echo;
+  options.remotes = static_cast<int>(remotes);
   auto module = std::make_shared<SimModule>(options);
   module->SetLine(line);
   if (!ApplyFaults(*module, faults)) return Usage("bad fault list");

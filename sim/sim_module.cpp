@@ -111,7 +111,11 @@ SimModule::SimModule(SimOptions options)
       }) {
   line_.match = options_.match;
   local_ = MakeRadio(0x0000, true, 0);
-  for (std::uint8_t i = 1; i <= 3; ++i) remotes_.emplace(i, MakeRadio(i, false, i));
+  parent_ = MakeRadio(0x0000, true, 0);
+  parent_.lqi = 0xC8;
+  const int remotes = std::clamp(options_.remotes, 0, 200);
+  for (int i = 1; i <= remotes; ++i)
+    remotes_.emplace(static_cast<std::uint16_t>(i), MakeRadio(static_cast<std::uint16_t>(i), false, static_cast<std::uint8_t>(i)));
   ApplyLineFromBanks();
   // The module was powered before anyone looked: it is running, without
   // start-up announcements.
@@ -233,10 +237,10 @@ SimModule::Radio SimModule::MakeRadio(std::uint16_t address, bool base, std::uin
   Put16(b[bi::B4], reg4::TransparentAddress, base ? kBroadcast : 0x0000);
 
   // Remotes show a different pin pattern and readings each.
-  const std::uint8_t pins = base ? 0x00 : static_cast<std::uint8_t>((0x15 >> (index - 1)) & 0x3F);
+  const std::uint8_t pins = base ? 0x00 : static_cast<std::uint8_t>((0x15 >> ((index - 1) % 6)) & 0x3F);
   for (std::size_t p = 0; p < 6; ++p) b[bi::B5][p] = (pins >> p) & 1;
   for (std::size_t a = 0; a < 3; ++a)
-    Put16(b[bi::B5], reg5::Adc0 + 2 * a, static_cast<std::uint16_t>(0x0100 + 0x0C0 * a + 0x040 * index));
+    Put16(b[bi::B5], reg5::Adc0 + 2 * a, static_cast<std::uint16_t>(0x0100 + 0x0C0 * a + 0x040 * (index % 8)));
   Put16(b[bi::B5], reg5::Voltage, 0x0CE4);
   b[bi::B5][reg5::Temperature] = static_cast<std::uint8_t>(0x19 + index);
 
@@ -253,7 +257,8 @@ SimModule::Radio SimModule::MakeRadio(std::uint16_t address, bool base, std::uin
 
   r.working = r.factory;
   r.saved = r.factory;
-  r.lqi = static_cast<std::uint8_t>(base ? 0xFF : 0xD8 - 0x20 * (index - 1));
+  // Remotes 1 to 5 farther and farther away, then again.
+  r.lqi = static_cast<std::uint8_t>(base ? 0xFF : 0xD8 - 0x20 * ((index - 1) % 5));
   r.bootedAt = time_.Now();
   return r;
 }

@@ -60,8 +60,11 @@
 //
 // Radio network
 // - The local module is the base of PAN 0x1234 on channel 0x0F; remotes
-//   0x0001, 0x0002 and 0x0003 are joined, each with its own banks, MAC
-//   address, LQI, GPIO values and ADC readings that drift on every read.
+//   0x0001, 0x0002 and 0x0003 (SimOptions::remotes of them) are joined, each
+//   with its own banks, MAC address, LQI, GPIO values and ADC readings that
+//   drift on every read.
+// - A local module made a remote (bank 0 device mode) reaches a base at
+//   0x0000, with its own LQI and loss (SetRemoteLqi/SetRemoteLoss of 0x0000).
 // - TX status: the local radio not linked, or the remote not linked (left the
 //   network): 2; unknown address, remote rebooting, or lost by the loss
 //   model: 1 with LQI 0; broadcast 0xFFFF: 0. Over-the-air replies come
@@ -195,6 +198,8 @@ struct SimOptions {
   // Seeds the faults' noise, the link quality jitter, the loss model and,
   // through a generator of its own, the live network.
   std::uint32_t seed = 1;
+  // The remotes of the network: addresses 1 … remotes (at most 200).
+  int remotes = 3;
   NetworkTraffic network{};
   // Where the module's timers take their time from; the steady clock when
   // null. It must outlive the module.
@@ -271,7 +276,8 @@ class SimModule {
   void SetRemoteLqi(std::uint16_t address, std::uint8_t lqi);
   // Share of over-the-air exchanges with this remote that are lost, 0 … 100:
   // commands to it then get TX Status 1 and LQI 0, and reports of the live
-  // network from it never arrive. 0 for every remote at the start.
+  // network from it never arrive. 0 for every remote at the start. Address
+  // 0x0000 is the base that a local remote reaches.
   void SetRemoteLoss(std::uint16_t address, int percent);
   void SetRemoteDataEcho(bool on);
   // Sets input pin `pin` (0 … 5) of a remote to `high`, as a switch or a
@@ -399,6 +405,9 @@ class SimModule {
   Radio MakeRadio(std::uint16_t address, bool base, std::uint8_t index);
   Radio* FindRadio(int radio);
   const Radio* FindRadio(int radio) const;
+  // The radio at `address` over the air: a remote, or the base at 0x0000
+  // while the local radio is a remote; null for nobody.
+  Radio* AirPeer(std::uint16_t address);
   // TX status and LQI of one exchange with `address`; `remote` is set when
   // it was acknowledged.
   std::pair<std::uint8_t, std::uint8_t> AirExchange(std::uint16_t address, Radio** remote);
@@ -458,6 +467,7 @@ class SimModule {
 
   Radio local_;
   std::map<std::uint16_t, Radio> remotes_;
+  Radio parent_;  // the base a local remote reaches
   std::map<Fault, FaultState> faults_;
   int unplugAfter_ = -1;  // replies left before the Unplug fault strikes
 

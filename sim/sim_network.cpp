@@ -63,14 +63,22 @@ void SimModule::SetLocalLinked(bool linked) {
   local_.working[bi::B2][reg2::LinkStatus] = linked ? 1 : 0;
 }
 
+SimModule::Radio* SimModule::AirPeer(std::uint16_t address) {
+  if (auto it = remotes_.find(address); it != remotes_.end()) return &it->second;
+  if (address == 0x0000 && local_.working[bi::B0][reg0::DeviceMode] == kDeviceRemote) return &parent_;
+  return nullptr;
+}
+
 void SimModule::SetRemoteLqi(std::uint16_t address, std::uint8_t lqi) {
   std::lock_guard lock(mutex_);
   if (auto it = remotes_.find(address); it != remotes_.end()) it->second.lqi = lqi;
+  if (address == 0x0000) parent_.lqi = lqi;
 }
 
 void SimModule::SetRemoteLoss(std::uint16_t address, int percent) {
   std::lock_guard lock(mutex_);
   if (auto it = remotes_.find(address); it != remotes_.end()) it->second.lossPercent = std::clamp(percent, 0, 100);
+  if (address == 0x0000) parent_.lossPercent = std::clamp(percent, 0, 100);
 }
 
 void SimModule::SetRemoteDataEcho(bool on) {

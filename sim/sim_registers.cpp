@@ -155,9 +155,9 @@ std::pair<std::uint8_t, std::uint8_t> SimModule::AirExchange(std::uint16_t addre
   *remote = nullptr;
   if (local_.working[bi::B2][reg2::LinkStatus] == 0) return {txstatus::NotLinked, 0};
   Count(reg16::TxPackets, 4);
-  auto it = remotes_.find(address);
-  if (it == remotes_.end()) return {txstatus::NoAcknowledgement, 0};
-  Radio& r = it->second;
+  Radio* peer = AirPeer(address);
+  if (!peer) return {txstatus::NoAcknowledgement, 0};
+  Radio& r = *peer;
   if (!r.linked) return {txstatus::NotLinked, 0};
   if (r.rebooting) return {txstatus::NoAcknowledgement, 0};
   if (r.lossPercent > 0 && std::uniform_int_distribution<int>(0, 99)(rng_) < r.lossPercent)

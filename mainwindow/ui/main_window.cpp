@@ -51,6 +51,7 @@
 #include "mainwindow/ui/title_font.h"
 #include "mainwindow/ui/terminal_tab.h"
 #include "tools/ui/about_form.h"
+#include "tools/ui/diag_form.h"
 
 namespace qmx {
 
@@ -721,7 +722,11 @@ void TForm1::PacketBuilder1Click() {
 }
 
 void TForm1::Diag1Click() {
-  if (auto* d = qobject_cast<QDialog*>(forms_.diagnostics)) d->exec();
+  if (!Connected()) return;
+  if (auto* d = qobject_cast<TDiagForm*>(forms_.diagnostics)) {
+    d->SetLocalIsBase(FormatLocalStatus(image_, 0).deviceMode == "Base");
+    d->exec();
+  }
 }
 
 void TForm1::MACAddressStaticTextMouseDown() {

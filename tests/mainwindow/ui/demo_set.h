@@ -34,7 +34,9 @@
 #include "tests/fixtures/ui/qt_app.h"
 #include "tools/ui/about_form.h"
 #include "tools/ui/packet_form.h"
-#include "tools/ui/tool_forms.h"
+#include "tools/ui/diag_form.h"
+#include "tools/ui/note_form.h"
+#include "tools/ui/firmware_form.h"
 
 namespace qmx::test {
 
@@ -85,14 +87,16 @@ class DemoSet {
         config(&form1),
         mac(&form1),
         packetBuilder(link, prompter, &form1),
-        diagnostics(&form1),
-        note(&form1),
+        diagLog(dir, prompter),
+        diagnostics(link, prompter, diagLog, &form1),
+        note(diagLog, &diagnostics),
         information(&form1),
         upgrade(&form1) {
     sink.SetTarget(&form1.Sink());
     link.log.SetHeaderTitle((about.TitleText() + " " + about.VersionText()).toStdString());
     link.transport.SetSettleTime(std::chrono::milliseconds(0));
     form1.SetForms({&port, &about, &config, &mac, &packetBuilder, &diagnostics, &upgrade});
+    diagnostics.SetNoteForm(&note);
     form1.SetDisconnectDelayMs(0);
     port.SetPortSource([ports] { return ports; }, [](const std::string&) { return false; });
     port.SetPermissionHintSource({});
@@ -146,6 +150,7 @@ class DemoSet {
   TDeviceConfigForm config;
   TMACForm mac;
   TPacketForm packetBuilder;
+  DiagLog diagLog;
   TDiagForm diagnostics;
   TInsertNoteForm note;
   TForm2 information;

@@ -1,0 +1,82 @@
+#include "qmxctl_diag.h"
+
+#include <cstdio>
+#include <sstream>
+
+#include "link/command_layer.h"
+#include "link/number_text.h"
+
+namespace qmx {
+
+namespace {
+
+// A whole number 1 … 60, nothing otherwise.
+std::optional<int> Address(const std::string& text) {
+  std::int32_t v = 0;
+  if (text.empty() || !TryTextToInt(text, v) || v < 1 || v > diag::kRows) return std::nullopt;
+  return v;
+}
+
+}  // namespace
+
+std::optional<std::array<bool, diag::kRows>> ParseDiagAddresses(const std::string& text, std::string& error) {
+  std::array<bool, diag::kRows> rows{};
+  std::stringstream parts(text);
+  std::string part;
+  bool any = false;
+  while (std::getline(parts, part, ',')) {
+    const std::size_t dash = part.find('-', 1);
+    const std::optional<int> first = Address(part.substr(0, dash));
+    const std::optional<int> last = dash == std::string::npos ? first : Address(part.substr(dash + 1));
+    if (!first || !last || *last < *first) {
+      error = "bad addresses '" + text + "' (1-60, like 1-60 or 1,3,7)";
+      return std::nullopt;
+    }
+    for (int a = *first; a <= *last; ++a) rows[static_cast<std::size_t>(a - 1)] = true;
+    any = true;
+  }
+  if (!any || text.back() == ',') {
+    error = "bad addresses '" + text + "' (1-60, like 1-60 or 1,3,7)";
+    return std::nullopt;
+  }
+  return rows;
+}
+
+int RunDiag(CommandLayer& commands, TimeSource& time, const DiagRequest& request) {
+  bool answered = false;
+  const diag::TestSender txData = diag::CommandSender(commands);
+  const diag::TestSender send = [&](PacketRecord& rec) {
+    const int result = txData(rec);
+    answered = answered || result != -1;
+    return result;
+  };
+  // The lines are printed once at the end, not as the logging period
+  // would write them.
+  const diag::LineWriter noLog;
+  const diag::LogPeriod period = diag::LogPeriod::TenSeconds;
+
+  if (request.scan) {
+    diag::ScanTable table;
+    table.Fill();
+    for (int r = 0; r < diag::kRows; ++r) table.rows[static_cast<std::size_t>(r)].checked = request.rows[static_cast<std::size_t>(r)];
+    diag::ScanCounters counters{};
+    diag::Scan scan(table, counters, send, noLog);
+    scan.Start();
+    diag::RunSweeps(scan, request.sweeps, request.length, request.delayMs, period, time);
+    for (int r = 0; r < diag::kRows; ++r)
+      if (request.rows[static_cast<std::size_t>(r)]) std::printf("%s\n", table.LogLine(r).c_str());
+  } else {
+    diag::Poll poll(send, noLog);
+    poll.Start();
+    diag::RunTicks(poll, request.count, request.length, request.delayMs, period, time);
+    std::printf("%s\n", poll.LogLine().c_str());
+  }
+  std::fflush(stdout);
+  if (!answered) {
+    std::fprintf(stderr, "qmxctl: diag: the radio answered none of the test packets\n");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace qmx
