@@ -74,15 +74,6 @@ std::vector<SettingText> Texts(const std::vector<Assignment>& assignments) {
   return out;
 }
 
-std::string Now() {
-  const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  std::tm local{};
-  localtime_r(&t, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
-}
-
 }  // namespace
 
 std::optional<std::string> CheckAssignments(const std::vector<std::string>& words, std::vector<Assignment>& out) {
@@ -131,7 +122,7 @@ int RunConfigSave(CommandLayer& link, const WorkDir& dir, const std::string& fil
   RadioImage image;
   if (!ReadRadio(link, image, target)) return kExitRadio;
   std::ofstream out(dir.File(file), std::ios::binary | std::ios::trunc);
-  out << FormatProfile(image.Slot(target.index), Now());
+  out << FormatProfile(image.Slot(target.index), ProfileTimestamp());
   out.close();
   if (!out) {
     std::fprintf(stderr, "qmxctl: cannot write %s\n", file.c_str());

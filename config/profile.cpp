@@ -1,6 +1,8 @@
 #include "config/profile.h"
 
 #include <algorithm>
+#include <chrono>
+#include <ctime>
 
 #include "config/local_status.h"
 #include "link/number_text.h"
@@ -79,16 +81,29 @@ std::vector<SettingText> ProfileValues(std::span<const SettingText> profile) {
   return out;
 }
 
-std::vector<ProfileDifference> DiffProfile(std::span<const std::uint8_t> slot, std::span<const SettingText> profile) {
-  const std::vector<SettingText> values = ProfileValues(profile);
-  std::string error;
-  const auto writes = WritesFor(slot, values, error);
-  if (!writes) return {};
-  // The radio's image as the profile would leave it.
+std::string ProfileTimestamp() {
+  const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm local{};
+  localtime_r(&t, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+std::vector<std::uint8_t> ProfileImage(std::span<const std::uint8_t> slot, std::span<const SettingText> profile) {
   std::vector<std::uint8_t> after(slot.begin(), slot.end());
+  std::string error;
+  const auto writes = WritesFor(slot, ProfileValues(profile), error);
+  if (!writes) return after;
   for (const ConfigWrite& w : *writes)
     std::copy(w.data.begin(), w.data.end(),
               after.begin() + static_cast<std::ptrdiff_t>(ImageOffset(w.setting->address.bank, w.setting->address.reg)));
+  return after;
+}
+
+std::vector<ProfileDifference> DiffProfile(std::span<const std::uint8_t> slot, std::span<const SettingText> profile) {
+  const std::vector<SettingText> values = ProfileValues(profile);
+  const std::vector<std::uint8_t> after = ProfileImage(slot, profile);
   std::vector<ProfileDifference> out;
   for (const Setting& s : Settings()) {
     const bool named = std::any_of(values.begin(), values.end(), [&](const SettingText& v) { return v.setting == &s; });

@@ -20,6 +20,9 @@
 
 namespace qmx {
 
+// The local time as a profile's header gives it: "2026-12-07 13:54:11".
+std::string ProfileTimestamp();
+
 // The profile text of one radio's image slot; `date` as the caller formats it.
 std::string FormatProfile(std::span<const std::uint8_t> slot, const std::string& date);
 
@@ -36,6 +39,9 @@ std::optional<std::vector<SettingText>> ParseProfile(std::string_view text, Prof
 // The values to write for a profile: all but the kept key and shown-only
 // settings.
 std::vector<SettingText> ProfileValues(std::span<const SettingText> profile);
+
+// The radio's image slot as loading the profile would leave it.
+std::vector<std::uint8_t> ProfileImage(std::span<const std::uint8_t> slot, std::span<const SettingText> profile);
 
 struct ProfileDifference {
   const Setting* setting = nullptr;

@@ -23,6 +23,17 @@ class Prompter {
   virtual bool Question(const std::string& text, const std::string& caption) = 0;
   // An OK/Cancel question; true for OK.
   virtual bool Confirm(const std::string& text, const std::string& caption) { return Question(text, caption); }
+  // A file chosen by the user to open or to save, with `filter` like
+  // "Profiles (*.qmxprofile);;All files (*)"; empty when cancelled. Asked on
+  // the user-interface thread only. Without a file dialog: always cancelled.
+  virtual std::string OpenFileName(const std::string& caption, const std::string& filter) {
+    (void)caption, (void)filter;
+    return {};
+  }
+  virtual std::string SaveFileName(const std::string& caption, const std::string& filter) {
+    (void)caption, (void)filter;
+    return {};
+  }
 };
 
 // Writes messages to standard error as "caption: text"; answers questions No.

@@ -12,10 +12,13 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <stdexcept>
 
 #include "config/local_status.h"
+#include "config/profile.h"
 #include "config/ui/device_config_pages.h"
 #include "link/number_text.h"
 #include "link/prompter.h"
@@ -79,11 +82,16 @@ TDeviceConfigForm::TDeviceConfigForm(QWidget* parent) : QDialog(parent) {
   CancelButton->setObjectName("CancelButton");
   RefreshButton = new QPushButton("Refresh", this);
   RefreshButton->setObjectName("RefreshButton");
+  SaveProfileButton = new QPushButton("Save Profile...", this);
+  SaveProfileButton->setObjectName("SaveProfileButton");
+  LoadProfileButton = new QPushButton("Load Profile...", this);
+  LoadProfileButton->setObjectName("LoadProfileButton");
   StatusBar1 = new QLabel(this);
   StatusBar1->setObjectName("StatusBar1");
   StatusBar1->setAlignment(Qt::AlignCenter);
   StatusBar1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   auto* buttons = new QHBoxLayout;
+  for (QPushButton* b : {SaveProfileButton, LoadProfileButton}) buttons->addWidget(b);
   buttons->addStretch(1);
   for (QPushButton* b : {OKButton, CancelButton, RefreshButton}) buttons->addWidget(b);
   auto* layout = new QVBoxLayout(this);
@@ -115,6 +123,8 @@ TDeviceConfigForm::TDeviceConfigForm(QWidget* parent) : QDialog(parent) {
   connect(OKButton, &QPushButton::clicked, this, &TDeviceConfigForm::SendConfiguration);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
   connect(RefreshButton, &QPushButton::clicked, this, &TDeviceConfigForm::RefreshButtonClick);
+  connect(SaveProfileButton, &QPushButton::clicked, this, &TDeviceConfigForm::SaveProfileButtonClick);
+  connect(LoadProfileButton, &QPushButton::clicked, this, &TDeviceConfigForm::LoadProfileButtonClick);
   connect(ResetButton, &QPushButton::clicked, this, &TDeviceConfigForm::ResetButtonClick);
   connect(DefaultButton, &QPushButton::clicked, this, &TDeviceConfigForm::DefaultButtonClick);
   connect(FCC1Button, &QPushButton::clicked, this, [this] { FccButtonClick(1); });
@@ -214,6 +224,7 @@ int TDeviceConfigForm::FillFromImage(BankMask mask) {
     const FilledControls filled = FillControls(*settings[i], slot, Gather(i));
     Show(i, filled.shown);
     baselines_[i] = filled.baseline;  // after the text: setting it marked it edited
+    Mark(i, false);
   }
   FillStatus(mask);
   return 1;
@@ -277,7 +288,87 @@ void TDeviceConfigForm::SendConfiguration() {
     if (at == settings.end()) return;
     const auto i = static_cast<std::size_t>(at - settings.begin());
     baselines_[i] = BaselineAfterWrite(*done.setting, shown[i]);
+    Mark(i, false);
   });
+}
+
+namespace {
+constexpr char kProfileFilter[] = "Profiles (*.qmxprofile *.txt);;All files (*)";
+constexpr char kMarkedProperty[] = "profileMarked";
+}  // namespace
+
+void TDeviceConfigForm::Mark(std::size_t setting, bool on) {
+  for (QWidget* w : controls_[setting]) {
+    if (w->property(kMarkedProperty).toBool() == on) continue;
+    w->setProperty(kMarkedProperty, on);
+    w->setStyleSheet(on ? "background-color: #fff1a8;" : "");
+  }
+}
+
+int TDeviceConfigForm::MarkedControls() const {
+  int n = 0;
+  for (const auto& widgets : controls_)
+    for (const QWidget* w : widgets) n += w->property(kMarkedProperty).toBool() ? 1 : 0;
+  return n;
+}
+
+void TDeviceConfigForm::SaveProfileButtonClick() {
+  if (!Ready()) return;
+  const std::string file = prompter_->SaveFileName("Save Profile", kProfileFilter);
+  if (file.empty()) return;
+  // What the radio holds as last read, not unapplied edits.
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << FormatProfile(image_->Slot(RadioIndex), ProfileTimestamp());
+  out.close();
+  if (!out) prompter_->Message("Could not write the profile " + file + ".", "Save Profile");
+}
+
+void TDeviceConfigForm::LoadProfileButtonClick() {
+  if (!Ready()) return;
+  const std::string file = prompter_->OpenFileName("Load Profile", kProfileFilter);
+  if (file.empty()) return;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    prompter_->Message("Could not read the profile " + file + ".", "Load Profile");
+    return;
+  }
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ProfileError error;
+  const auto profile = ParseProfile(text, error);
+  if (!profile) {
+    prompter_->Message("The profile was not loaded: line " + std::to_string(error.line) + ": " + error.text,
+                       "Load Profile");
+    return;
+  }
+  // The controls show the profile where it differs from the radio and keep
+  // their baselines, so Apply writes exactly those settings.
+  const auto slot = image_->Slot(RadioIndex);
+  const std::vector<std::uint8_t> after = ProfileImage(slot, *profile);
+  const auto differences = DiffProfile(slot, *profile);
+  const auto settings = DialogSettings();
+  for (std::size_t i = 0; i < settings.size(); ++i) {
+    const Setting& s = *settings[i];
+    const bool differs = std::any_of(differences.begin(), differences.end(), [&](const ProfileDifference& d) {
+      return d.setting->address.bank == s.address.bank && d.setting->address.reg == s.address.reg;
+    });
+    if (!differs) continue;
+    if (s.encoding == Encoding::Key) {
+      const auto key = std::find_if(profile->begin(), profile->end(),
+                                    [&](const SettingText& v) { return v.setting == &s; });
+      static_cast<QLineEdit*>(controls_[i][0])->setText(QString::fromStdString(key->text));  // marks it edited
+    } else {
+      const ControlValues before = Gather(i);
+      const std::vector<std::int32_t> baseline = baselines_[i];
+      Show(i, FillControls(s, after, before).shown);
+      baselines_[i] = baseline;
+      if (KindOf(s) == ControlKind::Text) baselines_[i] = {kEdited};
+    }
+    Mark(i, true);
+  }
+  StatusBar1->setText(differences.empty()
+                          ? QString("Profile loaded: the radio already holds its settings")
+                          : QString("Profile loaded: %1 setting(s) differ from the radio; review them, then Apply")
+                                .arg(differences.size()));
 }
 
 void TDeviceConfigForm::ResetButtonClick() {

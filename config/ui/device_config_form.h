@@ -52,6 +52,12 @@ class TDeviceConfigForm : public QDialog {
   void ResetButtonClick();
   void DefaultButtonClick();
   void FccButtonClick(int mode);
+  // Profiles: the radio's settings to a file, and a file's settings into
+  // the controls (marked where they differ from the radio) for Apply.
+  void SaveProfileButtonClick();
+  void LoadProfileButtonClick();
+  // The controls a loaded profile changed and that are not written yet.
+  int MarkedControls() const;
   void PageControl1Change();
 
   // The changes Apply would write now, in write order.
@@ -61,6 +67,8 @@ class TDeviceConfigForm : public QDialog {
   QPushButton* OKButton;  // "Apply"
   QPushButton* CancelButton;
   QPushButton* RefreshButton;
+  QPushButton* SaveProfileButton;
+  QPushButton* LoadProfileButton;
   QPushButton* ResetButton;
   QPushButton* DefaultButton;
   QPushButton* FCC1Button;
@@ -76,6 +84,7 @@ class TDeviceConfigForm : public QDialog {
   void Show(std::size_t setting, const ControlValues& values);
   void SetChecked(QAbstractButton* button, bool on);
   void FillStatus(BankMask mask);
+  void Mark(std::size_t setting, bool on);
   ConfigTarget Target() const { return {RadioIndex, NetworkAddress}; }
   bool Ready() const { return link_ && image_ && prompter_; }
 

@@ -1,6 +1,7 @@
 #include "link/ui/qt_prompter.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QThread>
 #include <QWidget>
@@ -42,6 +43,18 @@ bool QtPrompter::Question(const std::string& text, const std::string& caption) {
 
 bool QtPrompter::Confirm(const std::string& text, const std::string& caption) {
   return Ask(Kind::Confirm, text, caption);
+}
+
+std::string QtPrompter::OpenFileName(const std::string& caption, const std::string& filter) {
+  return QFileDialog::getOpenFileName(QApplication::activeWindow(), QString::fromStdString(caption), QString(),
+                                      QString::fromStdString(filter))
+      .toStdString();
+}
+
+std::string QtPrompter::SaveFileName(const std::string& caption, const std::string& filter) {
+  return QFileDialog::getSaveFileName(QApplication::activeWindow(), QString::fromStdString(caption), QString(),
+                                      QString::fromStdString(filter))
+      .toStdString();
 }
 
 bool QtPrompter::Ask(Kind kind, const std::string& text, const std::string& caption, const std::string& detail) {

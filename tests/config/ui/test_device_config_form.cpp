@@ -11,12 +11,16 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "config/ui/device_config_form.h"
 #include "config/ui/mac_form.h"
 #include "link/number_text.h"
 #include "link/packet.h"
 #include "tests/fixtures/sim_link.h"
+#include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/ui/qt_app.h"
 
 namespace qmx {
@@ -159,6 +163,40 @@ TEST_F(ConfigDialogTest, RemoteRadioIsWrittenOverTheAir) {
   const auto writes = Writes(*s.module);
   ASSERT_FALSE(writes.empty());
   EXPECT_EQ(writes[0], "0B 02 00 07 06 02 23 01");
+}
+
+// A profile saved from the radio, edited in one line, loads into the
+// controls marked where it differs; Apply writes exactly that. A bad line is
+// refused with its number and changes nothing.
+TEST_F(ConfigDialogTest, ProfileLoadsIntoTheControlsForApply) {
+  test::TempDir dir;
+  const std::string file = (dir.path() / "radio.qmxprofile").string();
+  s.prompter.AnswerFile(file);
+  form.SaveProfileButtonClick();
+  std::ifstream in(file);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto at = text.find("tx-power = ");
+  ASSERT_NE(at, std::string::npos) << text;
+  text.replace(at, text.find('\n', at) - at, "tx-power = 0x07");
+  std::ofstream(file, std::ios::trunc) << text;
+
+  s.prompter.AnswerFile(file);
+  form.LoadProfileButtonClick();
+  EXPECT_EQ(Control<QLineEdit>("TXPowerEdit")->text(), "0x07");
+  EXPECT_EQ(form.MarkedControls(), 1);
+  EXPECT_TRUE(Writes(*s.module).empty()) << "loading writes nothing";
+  EXPECT_EQ(Apply(), std::vector<Shown>{kSaved});
+  EXPECT_EQ(Writes(*s.module), (std::vector<std::string>{"04 0A 00 01 07", "04 FF FF 01 01"}));
+  EXPECT_EQ(form.MarkedControls(), 0);
+
+  std::ofstream(file, std::ios::trunc) << "# model: QMX2400\ntx-power = 0x08\nno-such-key = 1\n";
+  s.prompter.Clear();
+  s.prompter.AnswerFile(file);
+  form.LoadProfileButtonClick();
+  ASSERT_EQ(s.prompter.Count(), 1u);
+  EXPECT_NE(s.prompter.All()[0].text.find("line 3"), std::string::npos) << s.prompter.All()[0].text;
+  EXPECT_EQ(Control<QLineEdit>("TXPowerEdit")->text(), "0x07");
+  EXPECT_EQ(form.MarkedControls(), 0);
 }
 
 TEST(MacDialogTest, RefusedTextSendsNothingAndAWrittenOneReachesTheMainWindow) {
