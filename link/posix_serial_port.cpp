@@ -409,11 +409,16 @@ class PosixSerialPort final : public SerialPort {
     int exclusive = 0;
     if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) return BusyText(name);
 #endif
+    // A pseudo-terminal's exclusive flag would outlive us if we were killed
+    // (its other side keeps the terminal alive) and leave it busy for good:
+    // there our lock alone makes the open exclusive.
+    struct stat node {};
+    const bool pty = ::fstat(fd, &node) == 0 && major(node.st_rdev) >= 136 && major(node.st_rdev) <= 143;
     // TIOCEXCL does not stop a privileged opener; the lock does. It is taken
     // first so that a port that someone else holds is left untouched.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
       return errno == EWOULDBLOCK ? BusyText(name) : ErrnoText("flock");
-    if (::ioctl(fd, TIOCEXCL) != 0) return ErrnoText("TIOCEXCL");
+    if (!pty && ::ioctl(fd, TIOCEXCL) != 0) return ErrnoText("TIOCEXCL");
     std::string why;
     if (::tcgetattr(fd, &t) != 0) {
       why = ErrnoText("tcgetattr");
@@ -423,7 +428,7 @@ class PosixSerialPort final : public SerialPort {
       MakeRaw(t);
       if (::tcsetattr(fd, TCSANOW, &t) != 0) why = ErrnoText("tcsetattr");
     }
-    if (!why.empty()) ::ioctl(fd, TIOCNXCL);
+    if (!why.empty() && !pty) ::ioctl(fd, TIOCNXCL);
     return why;
   }
 

@@ -5,9 +5,11 @@
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <condition_variable>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -346,6 +348,35 @@ TEST(PortList, MissingSysfsGivesAnEmptyList) {
   test::TempDir dir;
   EXPECT_TRUE(ListSerialPorts((dir.path() / "nothing").string(), "/dev").empty());
   for (const auto& p : ListSerialPorts()) EXPECT_TRUE(fs::exists(p.path)) << p.path;
+}
+
+// A program killed while it holds a pseudo-terminal (qmxsim's, say) must not
+// leave it busy: the terminal outlives the holder, so nothing of ours may
+// stay on it but the lock, which goes with the holder.
+TEST(PosixSerialPort, AHolderThatIsKilledLeavesAPseudoTerminalFree) {
+  PtyPair pty;
+  int held[2];
+  ASSERT_EQ(::pipe(held), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto port = MakePosixSerialPort();
+    std::string why;
+    const char opened = port->Open(pty.SlavePath(), &why) ? 1 : 0;
+    (void)!::write(held[1], &opened, 1);
+    ::pause();
+    ::_exit(0);
+  }
+  char opened = 0;
+  ASSERT_EQ(::read(held[0], &opened, 1), 1);  // the child holds it now
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ::close(held[0]);
+  ::close(held[1]);
+  ASSERT_EQ(opened, 1);
+  auto port = MakePosixSerialPort();
+  std::string why;
+  EXPECT_TRUE(port->Open(pty.SlavePath(), &why)) << why;
 }
 
 }  // namespace
