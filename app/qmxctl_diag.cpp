@@ -66,6 +66,15 @@ int RunDiag(CommandLayer& commands, TimeSource& time, const DiagRequest& request
     for (int r = 0; r < diag::kRows; ++r)
       if (request.rows[static_cast<std::size_t>(r)]) std::printf("%s\n", table.LogLine(r).c_str());
   } else {
+    // A poll measures a remote radio's link to its base: from a base it
+    // reaches nobody, which the window avoids by showing the scan instead.
+    PacketRecord mode{};
+    mode.Bank = 0;
+    mode.Register = 0;
+    mode.Span = 1;
+    if (commands.GetRegister(1000, mode, 3, 0) >= 1 && mode.Data[0] != 0)  // as the status panel reads it
+      std::fprintf(stderr, "qmxctl: diag: the local radio is a base; a poll measures a remote's link to its base "
+                           "(for a base, use diag scan)\n");
     diag::Poll poll(send, noLog);
     poll.Start();
     diag::RunTicks(poll, request.count, request.length, request.delayMs, period, time);
