@@ -153,10 +153,7 @@ int TDeviceConfigForm::Open(int index, std::uint16_t address) {
 void TDeviceConfigForm::showEvent(QShowEvent* event) {
   if (image_) FillFromImage(kAllBanks);
   PageControl1->setCurrentIndex(0);
-  StatusBar1->setText(RadioIndex == 0 ? QString("Local radio")
-                                      : QString("Poll I/O radio %1 at %2")
-                                            .arg(RadioIndex)
-                                            .arg(QString::fromStdString(HexText(NetworkAddress, 4))));
+  ShowRadioStatus();
   if (const QScreen* screen = this->screen()) {
     adjustSize();
     move(screen->availableGeometry().center() - rect().center());
@@ -290,12 +287,23 @@ void TDeviceConfigForm::SendConfiguration() {
     baselines_[i] = BaselineAfterWrite(*done.setting, shown[i]);
     Mark(i, false);
   });
+  if (profileLoaded_ && MarkedControls() == 0) {
+    profileLoaded_ = false;
+    ShowRadioStatus();
+  }
 }
 
 namespace {
 constexpr char kProfileFilter[] = "Profiles (*.qmxprofile *.txt);;All files (*)";
 constexpr char kMarkedProperty[] = "profileMarked";
 }  // namespace
+
+void TDeviceConfigForm::ShowRadioStatus() {
+  StatusBar1->setText(RadioIndex == 0 ? QString("Local radio")
+                                      : QString("Poll I/O radio %1 at %2")
+                                            .arg(RadioIndex)
+                                            .arg(QString::fromStdString(HexText(NetworkAddress, 4))));
+}
 
 void TDeviceConfigForm::Mark(std::size_t setting, bool on) {
   for (QWidget* w : controls_[setting]) {
@@ -365,6 +373,7 @@ void TDeviceConfigForm::LoadProfileButtonClick() {
     }
     Mark(i, true);
   }
+  profileLoaded_ = !differences.empty();
   StatusBar1->setText(differences.empty()
                           ? QString("Profile loaded: the radio already holds its settings")
                           : QString("Profile loaded: %1 setting(s) differ from the radio; review them, then Apply")

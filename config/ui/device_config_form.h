@@ -85,6 +85,7 @@ class TDeviceConfigForm : public QDialog {
   void SetChecked(QAbstractButton* button, bool on);
   void FillStatus(BankMask mask);
   void Mark(std::size_t setting, bool on);
+  void ShowRadioStatus();
   ConfigTarget Target() const { return {RadioIndex, NetworkAddress}; }
   bool Ready() const { return link_ && image_ && prompter_; }
 
@@ -99,6 +100,7 @@ class TDeviceConfigForm : public QDialog {
   // The other button of each "1" / "Output" button.
   QHash<QAbstractButton*, QAbstractButton*> partner_;
   QWidget* peripherals_ = nullptr;
+  bool profileLoaded_ = false;  // the status line speaks of a loaded profile
   std::array<QWidget*, 6> levelPanels_{};
   std::array<QWidget*, 6> directionLabels_{};
 };
