@@ -8,6 +8,15 @@
 
 namespace qmx {
 
+// What a file dialog asks for.
+struct FileRequest {
+  std::string caption;
+  std::string filter;         // "Profiles (*.qmxprofile);;All files (*)"
+  std::string directory;      // where it opens; empty: the current directory
+  std::string defaultSuffix;  // added to a name typed without one; may be empty
+  std::string initialName;    // the name field's text at first; may be empty
+};
+
 class Prompter {
  public:
   virtual ~Prompter() = default;
@@ -23,15 +32,15 @@ class Prompter {
   virtual bool Question(const std::string& text, const std::string& caption) = 0;
   // An OK/Cancel question; true for OK.
   virtual bool Confirm(const std::string& text, const std::string& caption) { return Question(text, caption); }
-  // A file chosen by the user to open or to save, with `filter` like
-  // "Profiles (*.qmxprofile);;All files (*)"; empty when cancelled. Asked on
-  // the user-interface thread only. Without a file dialog: always cancelled.
-  virtual std::string OpenFileName(const std::string& caption, const std::string& filter) {
-    (void)caption, (void)filter;
+  // A file chosen by the user to open or to save; empty when cancelled.
+  // Asked on the user-interface thread only. Without a file dialog: always
+  // cancelled.
+  virtual std::string OpenFileName(const FileRequest& request) {
+    (void)request;
     return {};
   }
-  virtual std::string SaveFileName(const std::string& caption, const std::string& filter) {
-    (void)caption, (void)filter;
+  virtual std::string SaveFileName(const FileRequest& request) {
+    (void)request;
     return {};
   }
 };

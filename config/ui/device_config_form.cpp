@@ -296,6 +296,13 @@ void TDeviceConfigForm::SendConfiguration() {
 namespace {
 constexpr char kProfileFilter[] = "Profiles (*.qmxprofile *.txt);;All files (*)";
 constexpr char kMarkedProperty[] = "profileMarked";
+
+FileRequest ProfileFile(const char* caption) {
+  FileRequest request;
+  request.caption = caption;
+  request.filter = kProfileFilter;
+  return request;
+}
 }  // namespace
 
 void TDeviceConfigForm::ShowRadioStatus() {
@@ -322,7 +329,7 @@ int TDeviceConfigForm::MarkedControls() const {
 
 void TDeviceConfigForm::SaveProfileButtonClick() {
   if (!Ready()) return;
-  const std::string file = prompter_->SaveFileName("Save Profile", kProfileFilter);
+  const std::string file = prompter_->SaveFileName(ProfileFile("Save Profile"));
   if (file.empty()) return;
   // What the radio holds as last read, not unapplied edits.
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
@@ -333,7 +340,7 @@ void TDeviceConfigForm::SaveProfileButtonClick() {
 
 void TDeviceConfigForm::LoadProfileButtonClick() {
   if (!Ready()) return;
-  const std::string file = prompter_->OpenFileName("Load Profile", kProfileFilter);
+  const std::string file = prompter_->OpenFileName(ProfileFile("Load Profile"));
   if (file.empty()) return;
   std::ifstream in(file, std::ios::binary);
   if (!in) {

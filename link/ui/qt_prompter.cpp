@@ -45,16 +45,29 @@ bool QtPrompter::Confirm(const std::string& text, const std::string& caption) {
   return Ask(Kind::Confirm, text, caption);
 }
 
-std::string QtPrompter::OpenFileName(const std::string& caption, const std::string& filter) {
-  return QFileDialog::getOpenFileName(QApplication::activeWindow(), QString::fromStdString(caption), QString(),
-                                      QString::fromStdString(filter))
-      .toStdString();
+namespace {
+
+std::string AskFileName(const FileRequest& request, QFileDialog::AcceptMode mode) {
+  QFileDialog d(QApplication::activeWindow());
+  d.setWindowTitle(QString::fromStdString(request.caption));
+  d.setDirectory(QString::fromStdString(request.directory));
+  d.setNameFilter(QString::fromStdString(request.filter));
+  d.setDefaultSuffix(QString::fromStdString(request.defaultSuffix));
+  if (!request.initialName.empty()) d.selectFile(QString::fromStdString(request.initialName));
+  d.setAcceptMode(mode);
+  d.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return {};
+  return d.selectedFiles().first().toStdString();
 }
 
-std::string QtPrompter::SaveFileName(const std::string& caption, const std::string& filter) {
-  return QFileDialog::getSaveFileName(QApplication::activeWindow(), QString::fromStdString(caption), QString(),
-                                      QString::fromStdString(filter))
-      .toStdString();
+}  // namespace
+
+std::string QtPrompter::OpenFileName(const FileRequest& request) {
+  return AskFileName(request, QFileDialog::AcceptOpen);
+}
+
+std::string QtPrompter::SaveFileName(const FileRequest& request) {
+  return AskFileName(request, QFileDialog::AcceptSave);
 }
 
 bool QtPrompter::Ask(Kind kind, const std::string& text, const std::string& caption, const std::string& detail) {

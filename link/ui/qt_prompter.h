@@ -45,8 +45,8 @@ class QtPrompter : public QObject, public Prompter {
   void MessageWithDetail(const std::string& text, const std::string& caption, const std::string& detail) override;
   bool Question(const std::string& text, const std::string& caption) override;
   bool Confirm(const std::string& text, const std::string& caption) override;
-  std::string OpenFileName(const std::string& caption, const std::string& filter) override;
-  std::string SaveFileName(const std::string& caption, const std::string& filter) override;
+  std::string OpenFileName(const FileRequest& request) override;
+  std::string SaveFileName(const FileRequest& request) override;
 
   void Shutdown();
 

@@ -2,7 +2,6 @@
 
 #include <QCloseEvent>
 #include <QEventLoop>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,35 +22,14 @@ namespace qmx {
 
 namespace {
 
-const char* const kFilter = "Code Loads (*.bin);;All files (*.*)";
-
-void Prepare(QFileDialog& d, const FileDialogs::Spec& spec) {
-  d.setWindowTitle(spec.title);
-  d.setDirectory(spec.directory);
-  d.setNameFilter(kFilter);
-  d.setDefaultSuffix("BIN");
-  d.selectFile("*.bin");
+// Code loads, with "BIN" added to a name typed without an extension and
+// "*.bin" in the name field at first; the dialogs open in the working
+// directory.
+FileRequest FirmwareFile(const char* caption, const WorkDir* dir) {
+  return {caption, "Code Loads (*.bin);;All files (*.*)", dir ? dir->Dir().string() : std::string(), "BIN", "*.bin"};
 }
-
-QString Run(QFileDialog& d) { return d.exec() == QDialog::Accepted && !d.selectedFiles().isEmpty() ? d.selectedFiles().first() : QString(); }
 
 }  // namespace
-
-QString QtFileDialogs::Open(QWidget* parent, const Spec& spec) {
-  QFileDialog d(parent);
-  Prepare(d, spec);
-  d.setAcceptMode(QFileDialog::AcceptOpen);
-  d.setFileMode(QFileDialog::ExistingFile);
-  return Run(d);
-}
-
-QString QtFileDialogs::Save(QWidget* parent, const Spec& spec) {
-  QFileDialog d(parent);
-  Prepare(d, spec);
-  d.setAcceptMode(QFileDialog::AcceptSave);
-  d.setFileMode(QFileDialog::AnyFile);
-  return Run(d);
-}
 
 void RunOffThread(const std::function<void()>& work) {
   QEventLoop loop;
@@ -192,9 +170,9 @@ void TForm3::RunOperation(Op operation) {
 }
 
 void TForm3::SetButtonClick() {
-  const QString name = dialogs_->Open(this, {"Open", dir_ ? QString::fromStdString(dir_->Dir().string()) : QString()});
-  if (name.isEmpty()) return;
-  FilenameEdit->setText(name);
+  const std::string name = prompter_ ? prompter_->OpenFileName(FirmwareFile("Open", dir_)) : std::string();
+  if (name.empty()) return;
+  FilenameEdit->setText(QString::fromStdString(name));
   SetToolButtons(true);
   SetStatus("File Selected");
 }
@@ -231,10 +209,10 @@ void TForm3::VerifyButtonClick() {
 }
 
 void TForm3::SaveButtonClick() {
-  const QString name = dialogs_->Save(this, {"Save As", dir_ ? QString::fromStdString(dir_->Dir().string()) : QString()});
-  if (name.isEmpty()) return;
+  const std::string name = prompter_ ? prompter_->SaveFileName(FirmwareFile("Save As", dir_)) : std::string();
+  if (name.empty()) return;
   // A name without a folder goes to the working directory.
-  std::filesystem::path target = name.toStdString();
+  std::filesystem::path target = name;
   if (target.is_relative() && dir_) target = dir_->Dir() / target;
   SetToolButtons(false);
   SetStatus("Saving Image...");

@@ -24,27 +24,6 @@ class WorkDir;
 class TForm2;
 class FirmwareUpgrade;
 
-// The file dialogs of the window, as a seam for tests.
-class FileDialogs {
- public:
-  struct Spec {
-    QString title;
-    QString directory;
-  };
-  virtual ~FileDialogs() = default;
-  // The chosen file's full name, or empty text when cancelled.
-  virtual QString Open(QWidget* parent, const Spec& spec) = 0;
-  virtual QString Save(QWidget* parent, const Spec& spec) = 0;
-};
-
-// Qt's file dialogs with default extension "BIN", file name "*.bin" and the
-// filter of code loads and all files.
-class QtFileDialogs : public FileDialogs {
- public:
-  QString Open(QWidget* parent, const Spec& spec) override;
-  QString Save(QWidget* parent, const Spec& spec) override;
-};
-
 // Runs `work` on a thread of its own while this thread's event loop keeps
 // the windows alive; returns when it is done.
 void RunOffThread(const std::function<void()>& work);
@@ -59,8 +38,6 @@ class TForm3 : public QDialog {
   // The information window shown during the wait after programming; the
   // window makes its own when none is given.
   void SetInformationWindow(TForm2* info) { info_ = info; }
-  // Replaces the real file dialogs (tests).
-  void SetFileDialogs(FileDialogs* dialogs) { dialogs_ = dialogs; }
 
   // Shows the window modally over the boot code's dialogue on `channel`
   // (the parser stopped, the line at 38400 8N1), in its starting state:
@@ -105,8 +82,6 @@ class TForm3 : public QDialog {
   WorkDir* dir_ = nullptr;
   TForm2* info_ = nullptr;
   std::unique_ptr<TForm2> ownInfo_;
-  QtFileDialogs qtDialogs_;
-  FileDialogs* dialogs_ = &qtDialogs_;
   bool busy_ = false;
   bool closed_ = true;  // "E" CR sent for this showing
 };

@@ -18,13 +18,6 @@
 namespace qmx {
 namespace {
 
-class FakeFileDialogs : public FileDialogs {
- public:
-  QString Open(QWidget*, const Spec&) override { return open; }
-  QString Save(QWidget*, const Spec&) override { return save; }
-  QString open, save;
-};
-
 // Runs `action` once, from the event loop, after `w` has been shown.
 class WhenShown : public QObject {
  public:
@@ -45,11 +38,9 @@ class UpgradeTest : public ::testing::Test {
  protected:
   UpgradeTest() : set(temp.path()) {
     set.form1.SetBootPromptIntervalMs(1);
-    set.upgrade.SetFileDialogs(&dialogs);
   }
   test::TempDir temp;
   test::DemoSet set;
-  FakeFileDialogs dialogs;
 };
 
 TEST_F(UpgradeTest, NoPromptLeavesTheWindowDisconnectedWithTheParserRunning) {
@@ -73,8 +64,8 @@ TEST_F(UpgradeTest, NoPromptLeavesTheWindowDisconnectedWithTheParserRunning) {
 TEST_F(UpgradeTest, SaveImageThroughTheUpgradeWindowThenBackToProtocolMode) {
   ASSERT_TRUE(set.Connect());
   const auto target = temp.path() / "image.bin";
-  dialogs.open = QString::fromStdString((temp.path() / "any.bin").string());
-  dialogs.save = "image.bin";  // no folder: the working directory
+  set.prompter.AnswerFile((temp.path() / "any.bin").string());  // Select File
+  set.prompter.AnswerFile("image.bin");  // Save Image: no folder, the working directory
   bool shownInStartState = false;
   WhenShown once(&set.upgrade, [&] {
     TForm3& u = set.upgrade;
