@@ -49,14 +49,6 @@ constexpr auto kIdleSettle = 300ms;
 constexpr int kHandOffSamples = 2000;
 constexpr auto kHandOffLead = 200us;
 
-class NullSink : public qmx::ViewSink {
- public:
-  void EventText(const qmx::EventBlock&) override {}
-  void ReceivedData(std::uint16_t, std::uint8_t, std::span<const std::uint8_t>) override {}
-  void IoEvent(std::uint16_t, std::span<const std::uint8_t>) override {}
-  void RemoteJoined(std::uint16_t) override {}
-};
-
 qmx::LineSettings FactoryLine() { return qmx::LineSettings{9600, 8, qmx::parity::None, qmx::stopbits::One, false}; }
 
 // A private working directory, removed again at the end.
@@ -90,7 +82,7 @@ struct BenchLink {
   qmx::WorkDir dir;
   qmx::StderrPrompter prompter;
   qmx::CondVarWaiter waiter;
-  NullSink sink;
+  qmx::DiscardingSink sink;
   std::unique_ptr<qmx::RadioLink> link;
 };
 

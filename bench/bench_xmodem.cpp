@@ -32,14 +32,6 @@ using qmx::Clock;
 constexpr std::size_t kImageSize = 131999;
 constexpr double kBaud = 38400;
 
-class NullSink : public qmx::ViewSink {
- public:
-  void EventText(const qmx::EventBlock&) override {}
-  void ReceivedData(std::uint16_t, std::uint8_t, std::span<const std::uint8_t>) override {}
-  void IoEvent(std::uint16_t, std::span<const std::uint8_t>) override {}
-  void RemoteJoined(std::uint16_t) override {}
-};
-
 // Counts what passes through a channel and notes when the last byte came.
 class CountingChannel final : public qmx::ByteChannel {
  public:
@@ -76,7 +68,7 @@ void BM_ProgramAtLineRate(benchmark::State& state) {
   qmx::WorkDir dir(pattern);
   qmx::StderrPrompter prompter;
   qmx::CondVarWaiter waiter;
-  NullSink sink;
+  qmx::DiscardingSink sink;
   std::vector<std::uint8_t> image(kImageSize);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 31 + (i >> 8));
 

@@ -45,6 +45,15 @@ class ViewSink {
   virtual void RemoteJoined(std::uint16_t address) = 0;
 };
 
+// Drops every view event: for a link whose views nobody watches.
+class DiscardingSink : public ViewSink {
+ public:
+  void EventText(const EventBlock&) override {}
+  void ReceivedData(std::uint16_t, std::uint8_t, std::span<const std::uint8_t>) override {}
+  void IoEvent(std::uint16_t, std::span<const std::uint8_t>) override {}
+  void RemoteJoined(std::uint16_t) override {}
+};
+
 // Hands view events on to a sink set later (the windows exist only after
 // the link that feeds them); drops them while none is set.
 class ForwardingSink : public ViewSink {
