@@ -498,14 +498,10 @@ void TForm1::ReadLocalRadio() {
     read = ReadBanks(link_.commands, image_, kAllBanks, 0, 0);
   }
   if (read == kAllBanks) {
-    ShowLocalStatus();
-    SetConnectedControls(true);
-    ResetPollControls(true);
-    lastPath_ = link_.transport.PortName();
     link_.transport.GetPortSettings(lastLine_);
     lastPortText_ = QString::fromStdString(EntryPortName(forms_.port->PortText().toStdString()));
     lastBaudText_ = forms_.port->BaudText();
-    ShowConnectedStatus("Connected to");
+    ShowConnected("Connected to");
   } else {
     link_.transport.StopComm();
     SetStatus("Disconnected.");
@@ -536,7 +532,13 @@ void TForm1::Disconnect() {
   SetStatus("Disconnected.");
 }
 
-void TForm1::ShowConnectedStatus(const char* verb) {
+// The radio read in full: the window in its connected state, and the port
+// remembered for a reconnect.
+void TForm1::ShowConnected(const char* verb) {
+  lastPath_ = link_.transport.PortName();
+  ShowLocalStatus();
+  SetConnectedControls(true);
+  ResetPollControls(true);
   SetStatus(QString("%1 local radio on %2 at %3").arg(verb, lastPortText_, lastBaudText_));
 }
 
@@ -599,11 +601,7 @@ void TForm1::DeviceReturned() {
     if (!WaitForDevice()) SetStatus("Disconnected.");
     return;
   }
-  lastPath_ = name;
-  ShowLocalStatus();
-  SetConnectedControls(true);
-  ResetPollControls(true);
-  ShowConnectedStatus("Reconnected to");
+  ShowConnected("Reconnected to");
 }
 
 void TForm1::RefreshButtonClick() {

@@ -213,7 +213,7 @@ class TForm1 : public QMainWindow {
   bool WaitForDevice();
   void StopWaitingForDevice();
   void DeviceReturned();
-  void ShowConnectedStatus(const char* verb);
+  void ShowConnected(const char* verb);
   void MACAddressStaticTextMouseDown();
   void LoadSettingsFile();
   void RememberPortSelections(const AppSettings& settings);
