@@ -506,7 +506,6 @@ class Session {
   }
 
   bool Reopen() {
-    link_->transport.StopComm();
     if (link_->transport.OpenCommPort(options_.line, watchName_, true) != 1 || Enter() != kExitOk) return false;
     std::fprintf(stderr, "qmxctl: reconnected to %s\n", watchName_.c_str());
     return true;
