@@ -345,6 +345,7 @@ class Session {
   int Run() {
     if (options_.log) link_->log.LogHeader();
     if (link_->transport.OpenCommPort(options_.line, options_.port, true) != 1) return kExitRadio;
+    node_ = NodeOf(options_.port);
     link_->parser.Start();
     const std::string& c = options_.command;
     if (c == "enter") return Enter();
@@ -497,15 +498,24 @@ class Session {
     const std::string name = IdentifyDevice(options_.port).WatchName();
     std::fprintf(stderr, "qmxctl: the device %s has gone away; waiting for %s to return\n", options_.port.c_str(),
                  name.c_str());
-    watcher_.Start(name, [this] {
+    DeviceWatcher::Callbacks callbacks;
+    callbacks.returned = [this] {
       std::lock_guard guard(mutex_);
       returned_ = true;
       cv_.notify_all();
-    });
+    };
+    callbacks.noAccess = [name] {
+      std::fprintf(stderr, "qmxctl: %s is back, but this user may not read and write it; still waiting\n",
+                   name.c_str());
+    };
+    watcher_.Start(name, node_, std::move(callbacks));
     watchName_ = name;
   }
 
   bool Reopen() {
+    // Whatever happens, this node has had its chance: a failure waits for
+    // the next one.
+    node_ = NodeOf(watchName_);
     if (link_->transport.OpenCommPort(options_.line, watchName_, true) != 1 || Enter() != kExitOk) return false;
     std::fprintf(stderr, "qmxctl: reconnected to %s\n", watchName_.c_str());
     return true;
@@ -525,6 +535,7 @@ class Session {
   bool returned_ = false;
   std::unique_ptr<RadioLink> link_;
   std::string watchName_;
+  std::optional<DeviceNode> node_;  // the device node open now or last
   // Last: stopped before what its callback touches goes.
   DeviceWatcher watcher_;
 };

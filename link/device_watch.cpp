@@ -34,9 +34,20 @@ DeviceIdentity IdentifyDevice(const std::string& path, const std::string& byIdDi
   return id;
 }
 
-bool DeviceUsable(const std::string& name) {
+DeviceState CheckDevice(const std::string& name) {
   struct stat node {};
-  return ::stat(name.c_str(), &node) == 0 && S_ISCHR(node.st_mode) && ::access(name.c_str(), R_OK | W_OK) == 0;
+  if (::stat(name.c_str(), &node) != 0 || !S_ISCHR(node.st_mode)) return DeviceState::Absent;
+  return ::access(name.c_str(), R_OK | W_OK) == 0 ? DeviceState::Usable : DeviceState::NoAccess;
+}
+
+bool DeviceUsable(const std::string& name) { return CheckDevice(name) == DeviceState::Usable; }
+
+std::optional<DeviceNode> NodeOf(const std::string& name) {
+  struct stat node {};
+  if (::stat(name.c_str(), &node) != 0 || !S_ISCHR(node.st_mode)) return std::nullopt;
+  return DeviceNode{static_cast<unsigned long long>(node.st_dev), static_cast<unsigned long long>(node.st_ino),
+                    static_cast<unsigned long long>(node.st_rdev), static_cast<long long>(node.st_ctim.tv_sec),
+                    static_cast<long long>(node.st_ctim.tv_nsec)};
 }
 
 namespace {
@@ -61,12 +72,12 @@ void WatchTowards(int fd, const std::string& name) {
 
 }  // namespace
 
-bool DeviceWatcher::Start(const std::string& name, std::function<void()> returned) {
+bool DeviceWatcher::Start(const std::string& name, std::optional<DeviceNode> lost, Callbacks callbacks) {
   Stop();
   const int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   if (fd < 0) return false;
   stop_.reset();
-  thread_ = std::thread(&DeviceWatcher::Run, this, fd, name, std::move(returned));
+  thread_ = std::thread(&DeviceWatcher::Run, this, fd, name, lost, std::move(callbacks));
   return true;
 }
 
@@ -80,18 +91,26 @@ void DeviceWatcher::Stop() {
   thread_.join();
 }
 
-void DeviceWatcher::Run(int fd, std::string name, std::function<void()> returned) {
+void DeviceWatcher::Run(int fd, std::string name, std::optional<DeviceNode> lost, Callbacks callbacks) {
   std::array<char, 4096> events{};
-  // The device must first be gone (its node may outlive the hang-up for a
-  // moment), then usable again.
-  bool gone = false;
+  // The lost node may outlive the hang-up for a moment: it does not count.
+  // Once the name was gone (or not ours to use), whatever stands there next
+  // is the device come back.
+  bool gone = !lost;
+  bool toldNoAccess = false;
   for (;;) {
     WatchTowards(fd, name);
-    // Looked at after the watch is in place, so a change in between is not
-    // missed.
-    const bool usable = DeviceUsable(name);
-    if (!usable) gone = true;
-    if (gone && usable) break;
+    // A link's target changes mode in its own directory (/dev), not in the
+    // link's: watch there too, for a device whose access is granted late.
+    std::error_code ec;
+    if (const fs::path target = fs::canonical(name, ec); !ec) WatchTowards(fd, target.string());
+    // Looked at after the watches are in place, so a change in between is
+    // not missed.
+    const DeviceState state = probe_(name);
+    if (state == DeviceState::Usable && (gone || NodeOf(name) != lost)) break;
+    if (state != DeviceState::Usable) gone = true;
+    if (state == DeviceState::NoAccess && !toldNoAccess && callbacks.noAccess) callbacks.noAccess();
+    toldNoAccess = state == DeviceState::NoAccess;
     pollfd fds[2] = {{fd, POLLIN, 0}, {stop_.fd(), POLLIN, 0}};
     const int n = ::poll(fds, 2, -1);
     if (stop_.isSet() || (n < 0 && errno != EINTR)) {
@@ -102,7 +121,7 @@ void DeviceWatcher::Run(int fd, std::string name, std::function<void()> returned
     }
   }
   ::close(fd);
-  if (!stop_.isSet()) returned();
+  if (!stop_.isSet() && callbacks.returned) callbacks.returned();
 }
 
 }  // namespace qmx

@@ -536,6 +536,7 @@ void TForm1::Disconnect() {
 // remembered for a reconnect.
 void TForm1::ShowConnected(const char* verb) {
   lastPath_ = link_.transport.PortName();
+  lastNode_ = NodeOf(lastPath_);
   ShowLocalStatus();
   SetConnectedControls(true);
   ResetPollControls(true);
@@ -558,11 +559,24 @@ void TForm1::PortLost() {
 bool TForm1::WaitForDevice() {
   if (lastPath_.empty() || lastPath_.front() != '/') return false;
   const DeviceIdentity device = IdentifyDevice(lastPath_);
-  const bool started = deviceWatcher_.Start(device.WatchName(), [self = QPointer<TForm1>(this)] {
+  const QPointer<TForm1> self(this);
+  DeviceWatcher::Callbacks callbacks;
+  callbacks.returned = [self] {
     QMetaObject::invokeMethod(
         self, [self] { if (self) self->DeviceReturned(); }, Qt::QueuedConnection);
-  });
-  if (!started) return false;
+  };
+  callbacks.noAccess = [self] {
+    QMetaObject::invokeMethod(
+        self,
+        [self] {
+          if (self && !self->waitingFor_.empty())
+            self->SetStatus(QString("Port lost.  %1 is back, but this user may not read and write it "
+                                    "(Connect stops waiting)")
+                                .arg(QString::fromStdString(self->waitingFor_)));
+        },
+        Qt::QueuedConnection);
+  };
+  if (!deviceWatcher_.Start(device.WatchName(), lastNode_, std::move(callbacks))) return false;
   waitingFor_ = device.WatchName();
   SetStatus(QString("Port lost.  Waiting for %1 to return (Connect stops waiting)")
                 .arg(QString::fromStdString(waitingFor_)));
@@ -598,6 +612,8 @@ void TForm1::DeviceReturned() {
   }
   if (!ok) {
     link_.transport.StopComm();
+    // This node did not answer: wait for the next one.
+    lastNode_ = NodeOf(name);
     if (!WaitForDevice()) SetStatus("Disconnected.");
     return;
   }

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -239,6 +240,9 @@ class TForm1 : public QMainWindow {
   LineSettings lastLine_;
   QString lastPortText_, lastBaudText_;
   std::string waitingFor_;
+  // The device node connected to: a lost device is back when another node
+  // (or the same name after a gap) is usable.
+  std::optional<DeviceNode> lastNode_;
   DeviceWatcher deviceWatcher_;
   int disconnectDelayMs_ = 750;
   int bootPromptIntervalMs_ = 50;

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <future>
 
 #include "link/device_watch.h"
 #include "link/port_access.h"
@@ -53,6 +57,62 @@ TEST(IdentifyDevice, FindsTheStableNameOfADeviceOrIsItsOwn) {
   const std::string named = (byId / "usb-Maker_Adapter_A1-if00-port0").string();
   EXPECT_EQ(IdentifyDevice(named, byId.string()).stableName, named);
   EXPECT_EQ(IdentifyDevice("/dev/zero", byId.string()).WatchName(), "/dev/zero");
+}
+
+// A device behind a link that udev replaces in one step, as a replugged
+// adapter's by-id name is: the watch sees another node come back however
+// fast, never the lost node itself, and says when a node is there that this
+// user may not use.
+class DeviceWatcherTest : public ::testing::Test {
+ protected:
+  void PointLinkTo(const char* device) {
+    std::filesystem::create_symlink(device, dir.path() / "link.new");
+    std::filesystem::rename(dir.path() / "link.new", link);
+  }
+  // Waits (a generous bound; it should come at once) for the next callback.
+  bool Fired(std::future<void>& f) { return f.wait_for(std::chrono::seconds(5)) == std::future_status::ready; }
+
+  test::TempDir dir;
+  std::filesystem::path link = dir.path() / "usb-radio-if00-port0";
+  std::promise<void> returned;
+  std::future<void> back = returned.get_future();
+  DeviceWatcher watcher;  // stopped first
+};
+
+TEST_F(DeviceWatcherTest, ADeviceBackBeforeTheFirstLookIsSeen) {
+  PointLinkTo("/dev/null");
+  const auto lost = NodeOf(link.string());
+  ASSERT_TRUE(lost);
+  PointLinkTo("/dev/zero");  // back already when the watch starts
+  ASSERT_TRUE(watcher.Start(link.string(), lost, {[this] { returned.set_value(); }, {}}));
+  EXPECT_TRUE(Fired(back));
+}
+
+TEST_F(DeviceWatcherTest, TheLostNodeItselfIsNotTheDeviceBack) {
+  PointLinkTo("/dev/null");
+  ASSERT_TRUE(watcher.Start(link.string(), NodeOf(link.string()), {[this] { returned.set_value(); }, {}}));
+  EXPECT_EQ(back.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+  PointLinkTo("/dev/zero");
+  EXPECT_TRUE(Fired(back));
+}
+
+TEST_F(DeviceWatcherTest, ADeviceBackWithoutAccessIsReportedAndWaitedFor) {
+  std::atomic<DeviceState> state{DeviceState::NoAccess};
+  std::atomic<int> noAccess{0};
+  std::promise<void> told;
+  watcher.SetProbe([&state](const std::string&) { return state.load(); });
+  ASSERT_TRUE(watcher.Start(link.string(), std::nullopt,
+                            {[this] { returned.set_value(); }, [&] {
+                               if (noAccess++ == 0) told.set_value();
+                             }}));
+  auto toldFuture = told.get_future();
+  ASSERT_TRUE(Fired(toldFuture));
+  std::ofstream(dir.path() / "other");  // a change that is not the grant
+  state = DeviceState::Usable;
+  std::ofstream(dir.path() / "granted");
+  EXPECT_TRUE(Fired(back));
+  watcher.Stop();  // before the locals its callbacks use
+  EXPECT_EQ(noAccess.load(), 1);
 }
 
 }  // namespace
