@@ -60,6 +60,8 @@ bool ListedBaud(const QString& text) {
 }
 
 void DescribeOptions(QCommandLineParser& cli, const Options& options) {
+  // "-reverse" is Qt's option, not -r -e -v... (-v would print the version).
+  cli.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   cli.setApplicationDescription(
       "Configuration and demonstration tool for QMX2400 radio modules on a serial port.\n"
       "With no radio attached, choose the port SIM-OK in the port dialog to use the\n"
@@ -72,14 +74,22 @@ void DescribeOptions(QCommandLineParser& cli, const Options& options) {
 // --help and --version print and end the program before any window system
 // is needed, so they work without a display. Only a QCoreApplication exists
 // meanwhile; it is gone before the QApplication is made. The window
-// system's own options (-platform and the like) are not known here: they
-// are left for the full parse once the QApplication has taken them out.
+// system's own options (-platform, -stylesheet, -reverse and the like) are
+// not known here: they are left for the full parse once the QApplication has
+// taken them out. --help-all lists those too, which needs a QApplication:
+// it is answered by the full parse, on the offscreen platform when no
+// display was named.
 void AnswerHelpAndVersion(int argc, char** argv, const Options& options) {
   QCoreApplication core(argc, argv);
   QCommandLineParser cli;
   DescribeOptions(cli, options);
   (void)cli.parse(QCoreApplication::arguments());  // errors are reported by the full parse
-  if (cli.isSet("help") || cli.isSet("help-all")) cli.showHelp(0);
+  if (cli.isSet("help-all")) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+      qputenv("QT_QPA_PLATFORM", "offscreen");
+    return;
+  }
+  if (cli.isSet("help")) cli.showHelp(0);
   if (cli.isSet("version")) cli.showVersion();
 }
 

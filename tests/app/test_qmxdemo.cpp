@@ -47,6 +47,24 @@ TEST(QmxdemoOptions, HelpAndVersionPrintWithoutADisplay) {
   }
 }
 
+// Qt's own options go to Qt: "-reverse" is not -r -e -v (the version), nor
+// "-stylesheet" -s -t -y -l -e -s -h (the usage); the program goes on to its
+// own checks. --help-all lists Qt's options beside ours, without a display.
+TEST(QmxdemoOptions, QtsOwnOptionsAreLeftToQt) {
+  if (!std::filesystem::exists(QmxdemoBinary())) GTEST_SKIP() << "built without Qt";
+  for (const char* qtOption : {"-reverse", "-stylesheet none.qss"}) {
+    const auto [status, out] =
+        RunCommand("QT_QPA_PLATFORM=offscreen '" + QmxdemoBinary() + "' " + qtOption + " --baud 9600");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << qtOption << ": " << out;
+    EXPECT_NE(out.find("--baud needs --port"), std::string::npos) << qtOption << ": " << out;
+  }
+  const auto [status, out] =
+      RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" + QmxdemoBinary() + "' --help-all");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+  for (const char* listed : {"--workdir <DIR>", "--platform", "--reverse"})
+    EXPECT_NE(out.find(listed), std::string::npos) << listed << ": " << out;
+}
+
 // A rate the port dialog does not list ends the program before any window
 // (a window would keep it running: the test would not end).
 TEST(QmxdemoOptions, ARateNotInTheListIsRefused) {
