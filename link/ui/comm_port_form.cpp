@@ -172,6 +172,10 @@ void TCommPortForm::ApplySelections() {
     lists[i]->setCurrentIndex(tag >= 0 && tag < lists[i]->count() ? tag : -1);
     pending_[i] = false;
   }
+  if (typedPort_ && !typedPort_->empty()) {
+    CommPortComboBox->setCurrentIndex(-1);
+    CommPortComboBox->setEditText(QString::fromStdString(*typedPort_));
+  }
 }
 
 bool TCommPortForm::OpenNamed(const QString& port, const QString& baud) {
@@ -212,7 +216,9 @@ std::string TCommPortForm::SelectedPortPath() const {
 
 int TCommPortForm::TryPortSettings(const std::string& path, const LineSettings& line, bool open) {
   attempts_.emplace_back(path, line);
-  link_.transport.OpenCommPort(line, path, open);
+  // A port that cannot be opened or set up has been explained by the
+  // transport (busy, missing, not permitted); there is no radio to ask.
+  if (link_.transport.OpenCommPort(line, path, open) != 1) return 2;
   return link_.commands.EnterProtocolMode(attemptTimeoutMs_, 0) == 1 ? 0 : 1;
 }
 
@@ -274,17 +280,21 @@ void TCommPortForm::OKButtonClick() {
   } else {
     const LineSettings line = SettingsFromSelection(BaudText().toStdString(), ParityComboBox->currentIndex(),
                                                     StopBitsComboBox->currentIndex());
-    const bool found = TryPortSettings(SelectedPortPath(), line, true) == 0;
-    if (found && !cancelRequest_) {
+    // A typed path is shown again the next time, whatever the outcome.
+    typedPort_ = TypedPort();
+    const int tried = TryPortSettings(SelectedPortPath(), line, true);
+    if (tried == 0 && !cancelRequest_) {
       busy_ = false;
       accept();
       return;
     }
     StopPort();
-    // A dialog cancelled while it waited has nothing more to say.
+    // A dialog cancelled while it waited has nothing more to say; a port
+    // that did not open has had its own box.
     if (!cancelRequest_) {
-      prompter_.Message("The selected comm port settings are not valid.\nPlease check settings and try again.",
-                        "Invalid Comm Port Settings");
+      if (tried != 2)
+        prompter_.Message("The selected comm port settings are not valid.\nPlease check settings and try again.",
+                          "Invalid Comm Port Settings");
       SetStatus("Could not find radio");
     }
   }

@@ -60,7 +60,8 @@ class TCommPortForm : public QDialog {
 
   // Rebuilds the port list; returns the number of entries.
   int FillPortList();
-  // 0 when the radio answered at these settings, 1 otherwise.
+  // 0 when the radio answered at these settings, 2 when the port could not
+  // be opened or set up (the transport has told the user why), 1 otherwise.
   int TryPortSettings(const std::string& path, const LineSettings& line, bool open);
   // Searches a typed port path alone, else every port of the system (the
   // simulated module only when typed).
@@ -121,6 +122,9 @@ class TCommPortForm : public QDialog {
   bool portRemembered_ = false;
   bool cancelRequest_ = false;  // the Cancel button's tag
   bool busy_ = false;
+  // The port path typed for the last OK (or --port), shown again instead
+  // of a list entry; empty when a list entry was chosen.
+  std::optional<std::string> typedPort_;
   std::vector<PortEntry> entries_;
   std::vector<std::pair<std::string, LineSettings>> attempts_;
 };

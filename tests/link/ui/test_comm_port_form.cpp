@@ -301,7 +301,8 @@ TEST_F(CommPortFormTest, ATypedPortPathIsOpenedAsTyped) {
   ShowWith("ttyUSB0-N/A", "9600");
   form->CommPortComboBox->setEditText("/dev/nonexistent");
   form->OKButtonClick();
-  EXPECT_EQ(prompter.All(), (std::vector<Shown>{kOpenFailedBox, kInvalidSettingsBox}));
+  // The port's own reason is the one box: there was no radio to ask.
+  EXPECT_EQ(prompter.All(), std::vector<Shown>{kOpenFailedBox});
   ExpectStillOpenAndStopped();
   ASSERT_EQ(form->Attempts().size(), 1u);
   EXPECT_EQ(form->Attempts()[0].first, "/dev/nonexistent");
@@ -313,6 +314,24 @@ TEST_F(CommPortFormTest, ATypedPortPathIsOpenedAsTyped) {
   EXPECT_EQ(prompter.Count(), 0u);
   ASSERT_EQ(form->Attempts().size(), 1u);
   EXPECT_EQ(form->Attempts()[0].first, "sim");
+}
+
+// A port named at start that cannot be opened (no permission, say): one box
+// with the reason, and the dialog shows the typed path when it opens.
+TEST_F(CommPortFormTest, APortThatDoesNotOpenGivesOneBoxAndKeepsItsTypedPath) {
+  EXPECT_FALSE(form->OpenNamed("/dev/nonexistent", "9600"));
+  EXPECT_EQ(prompter.All(), std::vector<Shown>{kOpenFailedBox});
+  form->show();
+  EXPECT_EQ(form->CommPortComboBox->currentText(), "/dev/nonexistent");
+  form->hide();
+  // A list entry chosen later is what shows from then on.
+  form->show();
+  form->CommPortComboBox->setCurrentIndex(IndexOf(form->CommPortComboBox, "SIM-OK"));
+  form->BaudrateComboBox->setCurrentIndex(IndexOf(form->BaudrateComboBox, "9600"));
+  form->OKButtonClick();
+  ExpectConnected();
+  form->show();
+  EXPECT_NE(form->CommPortComboBox->currentText(), "/dev/nonexistent");
 }
 
 // The attempts a search makes on one port: two stop bits, parities NONE,
