@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QPushButton>
 #include <QMessageBox>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <condition_variable>
@@ -271,6 +273,33 @@ TEST_F(QtPrompterTest, RealBoxesHaveTheirButtons) {
   EXPECT_EQ(seen.buttons, QMessageBox::Ok | QMessageBox::Cancel);
   pressOnceShown(QMessageBox::Ok);
   EXPECT_TRUE(p.Confirm("Proceed?", "Confirm"));
+}
+
+// A short text under a long caption: the box is wide enough for the caption
+// (a title bar cuts what does not fit), and a question's Enter means No.
+TEST_F(QtPrompterTest, BoxesKeepTheirCaptionWholeAndQuestionsDefaultToNo) {
+  QtPrompter p;
+  int width = 0, captionWidth = 0;
+  QAbstractButton* defaultButton = nullptr;
+  QAbstractButton* noButton = nullptr;
+  auto inspect = [&] {
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_TRUE(box);
+      width = box->width();
+      captionWidth = box->fontMetrics().horizontalAdvance(box->windowTitle());
+      defaultButton = box->defaultButton();
+      noButton = box->button(QMessageBox::No);
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+  };
+  inspect();
+  p.Message("Sent", "CheckParameters Failed Because Of A Long Caption");
+  EXPECT_GT(width, captionWidth + 100);
+
+  inspect();
+  EXPECT_FALSE(p.Question("Reset radio?", "Reset Radio"));
+  EXPECT_EQ(defaultButton, noButton);
 }
 
 }  // namespace
