@@ -21,6 +21,7 @@
 
 #include "qmxctl_config.h"
 #include "config/local_status.h"
+#include "config/profile.h"
 #include "config/register_map.h"
 #include "config/settings_model.h"
 #include "link/device_watch.h"
@@ -30,6 +31,7 @@
 #include "link/workdir.h"
 #include "qmxctl_firmware.h"
 #include "qmxctl_diag.h"
+#include "qmxctl_output.h"
 #include "sim/sim_serial_port.h"
 
 namespace qmx {
@@ -44,7 +46,7 @@ constexpr int kRetries = 3;
 
 const char* const kMainHelp =
     "usage: qmxctl [--port PATH|sim] [--baud N] [--parity none|even|odd] [--stop 1|2]\n"
-    "              [--timeout MS] [--log] [--version] COMMAND [ARGS]\n"
+    "              [--timeout MS] [--log] [--json] [--quiet] [--version] COMMAND [ARGS]\n"
     "\n"
     "Talks to a QMX2400 radio in protocol mode. Every command except 'enter'\n"
     "and 'exit' first puts the radio into protocol mode.\n"
@@ -54,9 +56,14 @@ const char* const kMainHelp =
     "  --baud N          baud rate (default 9600)\n"
     "  --parity P        none, even or odd (default none)\n"
     "  --stop N          stop bits, 1 or 2 (default 1)\n"
-    "  --timeout MS      wait up to MS milliseconds (1-600000, default 1000) for each\n"
-    "                    reply before a retry; read-all, status and reset keep 1000\n"
+    "  --timeout MS      wait up to MS milliseconds (1-600000) for each reply before a\n"
+    "                    retry, in every command (default: 1000, and 2500 for the\n"
+    "                    remote forms of reset, defaults and memory save)\n"
     "  --log             write every frame to logfile.dat in the current directory\n"
+    "  --json            the result as JSON: status, get, read-all, config show,\n"
+    "                    config diff, diag and monitor (one object per line)\n"
+    "  --quiet           drop the data and events that arrive during a command\n"
+    "                    (they go to standard error otherwise; monitor prints them)\n"
     "\n"
     "commands:\n"
     "  enter                              enter protocol mode\n"
@@ -76,7 +83,8 @@ const char* const kMainHelp =
     "  mac XX:XX:XX:XX:XX:XX:XX:XX        write the local radio's MAC address\n"
     "  fcc 1|2|4 [--remote ADDR]          put the radio into an FCC test mode\n"
     "  send ADDR HEX...|--text TEXT       send radio data, print TX Status and LQI\n"
-    "  monitor SECONDS [--reconnect]      print received data and network events\n"
+    "  monitor SECONDS [--reconnect] [--timestamps]\n"
+    "                                     print received data and network events\n"
     "                                     (the built-in module's network is live)\n"
     "  firmware program|verify|save FILE  the firmware through the boot code\n"
     "  diag scan ADDRS [--sweeps N] [--length L] [--delay MS]\n"
@@ -86,29 +94,45 @@ const char* const kMainHelp =
     "                                     packet success rate and LQI of the base\n"
     "\n"
     "Numbers may be decimal or hex (0x12, x12, $12). 'qmxctl COMMAND --help'\n"
-    "describes one command.\n"
-    "exit status: 0 success, 1 the radio did not answer or refused, 2 bad arguments\n";
+    "describes one command. Standard output carries the command's result only;\n"
+    "messages, progress and the traffic that arrives meanwhile go to standard error.\n"
+    "\n"
+    "exit status: 0 success; 1 the radio did not answer or refused (config diff: the\n"
+    "radio differs from the profile); 2 bad arguments or a bad file (config diff:\n"
+    "also any trouble, as diff(1))\n";
 
 const std::map<std::string, const char*> kCommandHelp{
-    {"enter", "usage: qmxctl [options] enter\nPuts the radio into protocol mode (3 retries, --timeout each).\n"},
-    {"exit", "usage: qmxctl [options] exit\nLeaves protocol mode (transparent mode follows).\n"},
-    {"reset", "usage: qmxctl [options] reset\nSoftware reset of the local radio (one try, 1000 ms).\n"},
+    {"enter",
+     "usage: qmxctl [options] enter\nPuts the radio into protocol mode (3 retries, --timeout each).\n"
+     "Exit 0 done, 1 the radio did not answer, 2 bad arguments.\n"},
+    {"exit",
+     "usage: qmxctl [options] exit\nLeaves protocol mode (transparent mode follows).\n"
+     "Exit 0 done, 1 the radio did not answer, 2 bad arguments.\n"},
+    {"reset",
+     "usage: qmxctl [options] reset\nSoftware reset of the local radio (one try, 1000 ms or --timeout).\n"
+     "Exit 0 done, 1 the radio did not answer, 2 bad arguments.\n"},
     {"get",
      "usage: qmxctl [options] get BANK REG SPAN [--remote ADDR]\n"
      "Reads SPAN registers from REG of BANK, of the local radio or of the remote\n"
-     "radio at network address ADDR, and prints them as hex.\n"},
+     "radio at network address ADDR, and prints them as hex (a remote's LQI\n"
+     "below). --json: {\"bank\": N, \"register\": N, \"data\": \"HEX\"[, \"lqi\": N]}.\n"
+     "Exit 0 done, 1 the radio did not answer or refused, 2 bad arguments.\n"},
     {"set",
      "usage: qmxctl [options] set BANK REG HEXBYTES [--remote ADDR]\n"
      "Writes the bytes (hex digits, optionally separated by ':' or ' ') from REG\n"
-     "of BANK, locally or on the remote radio at ADDR.\n"},
+     "of BANK, locally or on the remote radio at ADDR.\n"
+     "Exit 0 done, 1 the radio did not answer or refused, 2 bad arguments.\n"},
     {"read-all",
      "usage: qmxctl [options] read-all [--remote ADDR]\n"
-     "Reads banks 0-6 and 16 and prints each as a hex dump.\n"},
+     "Reads banks 0-6 and 16 and prints each as a hex dump. --json:\n"
+     "{\"banks\": [{\"bank\": N, \"length\": N, \"data\": \"HEX\" or null}...]}.\n"
+     "Exit 0 done, 1 a bank could not be read, 2 bad arguments.\n"},
     {"status",
      "usage: qmxctl [options] status\n"
      "Reads every bank of the local radio and prints device mode, PAN ID,\n"
      "channel, network address, MAC address, firmware version, link status and\n"
-     "encryption.\n"},
+     "encryption. --json: one object, the labels as keys (\"Device Mode\": \"Base\").\n"
+     "Exit 0 done, 1 the radio did not answer, 2 bad arguments.\n"},
     {"config",
      "usage: qmxctl [options] config show [--remote ADDR|--address ADDR]\n"
      "       qmxctl [options] config set KEY=VALUE... [--remote ADDR|--address ADDR] [--reset]\n"
@@ -130,30 +154,46 @@ const std::map<std::string, const char*> kCommandHelp{
      "differs, as 'key: radio -> file'. load: writes those as set does. A profile\n"
      "with an unknown key, a bad value or another model is refused with its line\n"
      "number before anything is sent. The security key is saved as asterisks,\n"
-     "which leave the radio's key as it is.\n"},
+     "which leave the radio's key as it is; \"N/A\" leaves a setting as it is too.\n"
+     "A text with blanks at its ends or other special bytes is saved in double\n"
+     "quotes (\\\" \\\\ and \\xNN inside), a list code with no name as its number.\n"
+     "diff lists exactly what load would write; loading a profile saved from the\n"
+     "same radio writes nothing.\n"
+     "--json: show gives {\"KEY\": \"VALUE\"...}; diff gives {\"differences\":\n"
+     "[{\"key\": K, \"radio\": V, \"file\": V}...]}.\n"
+     "Exit: show, set, save, load: 0 done, 1 the radio did not answer or refused,\n"
+     "2 bad arguments or a bad profile. diff, as diff(1): 0 the radio holds the\n"
+     "profile, 1 it differs, 2 any trouble.\n"},
     {"defaults",
      "usage: qmxctl [options] defaults [--remote ADDR|--address ADDR] [--reset]\n"
      "Loads the factory defaults into the radio's working settings. With --reset\n"
      "the radio is reset so that they take effect, and (local radio) the port\n"
-     "goes to 9600 baud, no parity, one stop bit.\n"},
+     "goes to 9600 baud, no parity, one stop bit.\n"
+     "Exit 0 done, 1 the radio did not answer or refused, 2 bad arguments.\n"},
     {"mac",
      "usage: qmxctl [options] mac XX:XX:XX:XX:XX:XX:XX:XX\n"
      "Writes the local radio's MAC address (most significant pair first, any\n"
-     "separator) behind a factory override, and saves it.\n"},
+     "separator) behind a factory override, and saves it.\n"
+     "Exit 0 done, 1 the radio did not answer or refused, 2 bad arguments.\n"},
     {"fcc",
      "usage: qmxctl [options] fcc 1|2|4 [--remote ADDR|--address ADDR]\n"
-     "Puts the radio into FCC test mode 1, 2 or 4 (behind a factory override).\n"},
+     "Puts the radio into FCC test mode 1, 2 or 4 (behind a factory override).\n"
+     "Exit 0 done, 1 the radio did not answer or refused, 2 bad arguments.\n"},
     {"send",
      "usage: qmxctl [options] send ADDR HEX... | send ADDR --text TEXT\n"
      "Sends radio data to network address ADDR and prints the TX Status and the\n"
-     "acknowledgement LQI. Exit 1 when the radio did not answer or reported no\n"
-     "acknowledgement.\n"},
+     "acknowledgement LQI. Exit 0 acknowledged, 1 when the radio did not answer or\n"
+     "reported no acknowledgement, 2 bad arguments.\n"},
     {"monitor",
-     "usage: qmxctl [options] monitor SECONDS [--reconnect]\n"
+     "usage: qmxctl [options] monitor SECONDS [--reconnect] [--timestamps]\n"
      "Prints received data and network events for SECONDS seconds. Ends at once\n"
      "with exit status 1 when the device vanishes; with --reconnect it waits for\n"
      "the device (by its /dev/serial/by-id name when it has one) to return and\n"
-     "goes on at the same line settings.\n"},
+     "goes on at the same line settings. --timestamps starts each data line with\n"
+     "its time (ISO 8601, local, milliseconds). With --json each line is one\n"
+     "object: {\"type\": \"data\", \"address\": N, \"data\": \"HEX\", \"lqi\": N} or\n"
+     "{\"type\": \"event\", \"lines\": [TEXT...]}, with \"time\" under --timestamps.\n"
+     "Exit 0 when the time is up, 1 when the device went away.\n"},
     {"firmware",
      "usage: qmxctl [options] firmware program FILE | verify FILE | save FILE\n"
      "Resets the radio into its boot code (38400 8N1) and programs FILE into it,\n"
@@ -173,33 +213,16 @@ const std::map<std::string, const char*> kCommandHelp{
      "it: R acknowledged, T answered by the local radio.\n"
      "poll: sends N packets (default 10) to the base, address 0x0000, 10 ms plus the\n"
      "delay apart, and prints 'LQI Q,Packet Success Rate S%'.\n"
-     "Exit 1 when the local radio answered none of the packets.\n"},
+     "--json: scan gives {\"addresses\": [{\"address\": A, \"rx_percent\": R,\n"
+     "\"tx_percent\": T, \"lqi\": Q}...]}; poll gives {\"lqi\": Q, \"success_percent\": S}.\n"
+     "Exit 0 done, 1 when the local radio answered none of the packets or (poll)\n"
+     "the base answered none, 2 bad arguments.\n"},
 };
 
 struct UsageError {
   std::string text;
-};
-
-// Prints what the Serial and Events views would show.
-class PrintingSink : public ViewSink {
- public:
-  void EventText(const EventBlock& block) override {
-    std::lock_guard lock(mutex_);
-    for (const auto& line : block.lines) std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-  }
-  void ReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) override {
-    std::lock_guard lock(mutex_);
-    std::string hex;
-    for (std::uint8_t b : data) hex += Hex2(b) + " ";
-    std::printf("%s  %s %s\n", NetworkAddressText(address).c_str(), hex.c_str(), HexText(lqi, 2).c_str());
-    std::fflush(stdout);
-  }
-  void IoEvent(std::uint16_t, std::span<const std::uint8_t>) override {}
-  void RemoteJoined(std::uint16_t) override {}
-
- private:
-  std::mutex mutex_;
+  // The arguments were right, what a file holds is not: no pointer to --help.
+  bool content = false;
 };
 
 std::uint32_t ParseNumber(const std::string& text, const char* what, std::uint32_t max) {
@@ -248,6 +271,10 @@ struct Options {
   std::optional<std::string> text;
   bool help = false;
   bool reset = false;
+  bool timeoutGiven = false;
+  bool json = false;        // results as JSON
+  bool quiet = false;       // traffic that is not the result goes nowhere
+  bool timestamps = false;  // monitor: ISO 8601 time before each data line
   // Filled from the command's arguments before anything is opened.
   PacketRecord rec;       // get, set, send
   double seconds = 0;     // monitor
@@ -292,6 +319,13 @@ Options ParseArgs(int argc, char** argv) {
     } else if (a == "--timeout") {
       o.timeoutMs = ParseNumber(value("--timeout"), "time-out", kMaxTimeoutMs);
       if (o.timeoutMs == 0) throw UsageError{"bad time-out: 0 (1-" + std::to_string(kMaxTimeoutMs) + " ms)"};
+      o.timeoutGiven = true;
+    } else if (a == "--json") {
+      o.json = true;
+    } else if (a == "--quiet") {
+      o.quiet = true;
+    } else if (a == "--timestamps") {
+      o.timestamps = true;
     } else if (a == "--reset") {
       o.reset = true;
     } else if (a == "--log") {
@@ -333,8 +367,12 @@ class Session {
     const auto network = sim::LiveNetwork(std::chrono::seconds(o.command == "monitor" ? 5 : 0));
     PortFactory factory = sim::MakeSimPortFactory(std::make_shared<sim::SimModule>(network),
                                                   [](const std::string&) { return MakePosixSerialPort(); });
+    // monitor's result is the traffic; for the others it is a side show.
+    const bool monitor = o.command == "monitor";
+    sink_.Configure(monitor ? stdout : (o.quiet ? nullptr : stderr), monitor && o.json, monitor && o.timestamps);
     link_ = std::make_unique<RadioLink>(factory, dir_, prompter_, waiter_, sink_);
     link_->options.logData = o.log;
+    if (o.timeoutGiven) link_->commands.SetReplyTimeoutMs(o.timeoutMs);
     link_->SetPortLostListener([this] {
       std::lock_guard lock(mutex_);
       lost_ = true;
@@ -343,6 +381,14 @@ class Session {
   }
 
   int Run() {
+    const int result = RunCommand();
+    // config diff answers as diff(1) does: any trouble is 2.
+    const bool diff = options_.command == "config" && options_.args[0] == "diff";
+    return diff && result == kExitRadio && !diffRan_ ? kExitUsage : result;
+  }
+
+ private:
+  int RunCommand() {
     if (options_.log) link_->log.LogHeader();
     if (link_->transport.OpenCommPort(options_.line, options_.port, true) != 1) return kExitRadio;
     node_ = NodeOf(options_.port);
@@ -358,8 +404,10 @@ class Session {
       if (c == "status") return Status();
       if (c == "config" && options_.args[0] == "save")
         return ctl::RunConfigSave(link_->commands, dir_, options_.args[1], options_.remote);
-      if (c == "config" && options_.args[0] == "diff")
-        return ctl::RunConfigDiff(link_->commands, options_.assignments, options_.remote);
+      if (c == "config" && options_.args[0] == "diff") {
+        diffRan_ = true;
+        return ctl::RunConfigDiff(link_->commands, options_.assignments, options_.remote, options_.json);
+      }
       if (c == "config" && (options_.args[0] == "set" || options_.args[0] == "load"))
         return ctl::RunConfigSet(link_->commands, link_->transport, options_.assignments, options_.remote,
                                  options_.reset);
@@ -370,12 +418,11 @@ class Session {
       if (c == "send") return Send();
       if (c == "monitor") return Monitor();
       if (c == "firmware") return RunFirmware(*link_, options_.firmware);
-      if (c == "diag") return RunDiag(link_->commands, waiter_.Time(), options_.diag);
+      if (c == "diag") return RunDiag(link_->commands, waiter_.Time(), options_.diag, options_.json);
     }
     return kExitRadio;
   }
 
- private:
   int Check(int result, const char* what) {
     if (result < 0) {
       std::fprintf(stderr, "qmxctl: %s: the radio did not answer\n", what);
@@ -394,6 +441,12 @@ class Session {
                             : link_->commands.GetRegister(options_.timeoutMs, rec, kRetries, 0);
     if (n < 0) return Refused("Get Register", rec);
     std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(n), rec.Data.size());
+    if (options_.json) {
+      ctl::Json j{{"bank", rec.Bank}, {"register", rec.Register}, {"data", ctl::HexString({rec.Data.data(), count})}};
+      if (options_.remote) j["lqi"] = rec.Lqi;
+      ctl::PrintJson(j);
+      return kExitOk;
+    }
     std::printf("%s", HexDump({rec.Data.data(), count}, rec.Register).c_str());
     if (options_.remote) std::printf("LQI %s\n", HexText(rec.Lqi, 2).c_str());
     return kExitOk;
@@ -422,7 +475,17 @@ class Session {
     std::uint16_t address = options_.remote.value_or(0);
     link_->commands.SetRowAddressSource([address](int) { return address; });
     BankMask got = ReadBanks(link_->commands, image_, kAllBanks, address, slot);
+    if (options_.json) {
+      ctl::Json banks = ctl::Json::array();
+      for (const BankInfo& b : kBanks) {
+        ctl::Json j{{"bank", b.bank}, {"length", b.length}};
+        j["data"] = (got & b.maskBit) ? ctl::Json(ctl::HexString(image_.Bank(slot, b))) : ctl::Json(nullptr);
+        banks.push_back(j);
+      }
+      ctl::PrintJson({{"banks", banks}});
+    }
     for (const BankInfo& b : kBanks) {
+      if (options_.json) break;
       std::printf("Bank %u (%u bytes)%s\n", b.bank, b.length, (got & b.maskBit) ? "" : " - read failed");
       if (got & b.maskBit) std::printf("%s", HexDump(image_.Bank(slot, b)).c_str());
     }
@@ -439,6 +502,12 @@ class Session {
       return kExitRadio;
     }
     auto rows = StatusRows(FormatLocalStatus(image_, 0));
+    if (options_.json) {
+      ctl::Json j = ctl::Json::object();
+      for (std::size_t i = 0; i < rows.size(); ++i) j[kLocalStatusLabels[i]] = rows[i];
+      ctl::PrintJson(j);
+      return kExitOk;
+    }
     for (std::size_t i = 0; i < rows.size(); ++i) std::printf("%-14s%s\n", kLocalStatusLabels[i], rows[i].c_str());
     return kExitOk;
   }
@@ -451,7 +520,16 @@ class Session {
       std::fprintf(stderr, "qmxctl: Could not read data.  Please try again.\n");
       return kExitRadio;
     }
-    for (const Setting& s : Settings()) std::printf("%s = %s\n", s.key, FormatSetting(s, image_.Slot(slot)).c_str());
+    ctl::Json j = ctl::Json::object();
+    for (const Setting& s : Settings()) {
+      if (!s.failure) continue;  // shown only: neither settable nor saved
+      const std::string value = ShowText(s, image_.Slot(slot));
+      if (options_.json)
+        j[s.key] = value;
+      else
+        std::printf("%s = %s\n", s.key, value.c_str());
+    }
+    if (options_.json) ctl::PrintJson(j);
     return kExitOk;
   }
 
@@ -525,7 +603,7 @@ class Session {
   WorkDir dir_;
   StderrPrompter prompter_;
   CondVarWaiter waiter_;
-  PrintingSink sink_;
+  ctl::TrafficPrinter sink_;
   RadioImage image_;
   // Before the link: its threads, which report a lost device here, end
   // with the link, before these go.
@@ -535,7 +613,8 @@ class Session {
   bool returned_ = false;
   std::unique_ptr<RadioLink> link_;
   std::string watchName_;
-  std::optional<DeviceNode> node_;  // the device node open now or last
+  std::optional<DeviceNode> node_;
+  bool diffRan_ = false;  // config diff compared (its 1 means "differs")  // the device node open now or last
   // Last: stopped before what its callback touches goes.
   DeviceWatcher watcher_;
 };
@@ -605,8 +684,10 @@ void ValidateArgs(Options& o) {
   std::optional<std::string> bad;
   if (action == "set")
     bad = ctl::CheckAssignments({o.args.begin() + 1, o.args.end()}, o.assignments);
-  else if (action == "diff" || action == "load")
-    bad = ctl::CheckProfile(WorkDir(std::filesystem::current_path()), o.args[1], o.assignments);
+  else if (action == "diff" || action == "load") {
+    if (auto why = ctl::CheckProfile(WorkDir(std::filesystem::current_path()), o.args[1], o.assignments))
+      throw UsageError{*why, true};
+  }
   else if (o.command == "mac")
     bad = ctl::CheckMac(o.args[0]);
   else if (o.command == "fcc")
@@ -652,10 +733,16 @@ void ValidateArgs(Options& o) {
   } else if (o.command == "firmware") {
     o.firmware.action = o.args[0];
     o.firmware.file = o.args[1];
-    if (std::string why = PrepareFirmware(o.firmware); !why.empty()) throw UsageError{why};
+    if (std::string why = PrepareFirmware(o.firmware); !why.empty()) throw UsageError{why, true};
   }
   if (o.reconnect && (o.command != "monitor" || o.port == "sim"))
     throw UsageError{"--reconnect applies to monitor on a device path only"};
+  if (o.timestamps && o.command != "monitor") throw UsageError{"--timestamps applies to monitor only"};
+  const bool jsonable = o.command == "status" || o.command == "get" || o.command == "read-all" ||
+                        o.command == "monitor" || o.command == "diag" ||
+                        (o.command == "config" && (action == "show" || action == "diff"));
+  if (o.json && !jsonable)
+    throw UsageError{"--json applies to status, get, read-all, config show, config diff, diag and monitor only"};
 }
 
 }  // namespace
@@ -675,7 +762,7 @@ int main(int argc, char** argv) {
     Session session(o);
     return session.Run();
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "qmxctl: %s\nTry 'qmxctl --help'.\n", e.text.c_str());
+    std::fprintf(stderr, e.content ? "qmxctl: %s\n" : "qmxctl: %s\nTry 'qmxctl --help'.\n", e.text.c_str());
     return kExitUsage;
   }
 }

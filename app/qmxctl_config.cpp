@@ -4,6 +4,7 @@
 // question is printed with the answer given (--reset answers Yes).
 #include "qmxctl_config.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -21,12 +22,14 @@
 #include "link/number_text.h"
 #include "link/prompter.h"
 #include "link/workdir.h"
+#include "qmxctl_output.h"
 
 namespace qmx::ctl {
 namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitRadio = 1;
+constexpr int kExitDiffTrouble = 2;  // config diff: as diff(1), 2 is trouble
 
 // The boxes that report success rather than failure.
 constexpr std::string_view kReports[] = {"Settings Saved.", "No changes were detected.",
@@ -85,6 +88,8 @@ std::optional<std::string> CheckAssignments(const std::vector<std::string>& word
     const std::string key = word.substr(0, eq);
     const Setting* s = FindSetting(key);
     if (!s || !s->failure) return "unknown key '" + key + "' (keys: " + Keys() + ")";
+    if (std::any_of(out.begin(), out.end(), [s](const Assignment& a) { return a.setting == s; }))
+      return key + " given twice";
     const SettingText one{s, word.substr(eq + 1)};
     std::string error;
     if (!WritesFor(blank, {&one, 1}, error)) return error;
@@ -113,6 +118,7 @@ std::optional<std::string> CheckProfile(const WorkDir& dir, const std::string& f
   ProfileError error;
   const auto values = ParseProfile(text, error);
   if (!values) return file + ":" + std::to_string(error.line) + ": " + error.text;
+  if (values->empty()) return file + ": no settings in it";
   for (const SettingText& v : *values) out.push_back({v.setting, v.text});
   return std::nullopt;
 }
@@ -131,14 +137,22 @@ int RunConfigSave(CommandLayer& link, const WorkDir& dir, const std::string& fil
   return kExitOk;
 }
 
-int RunConfigDiff(CommandLayer& link, const std::vector<Assignment>& profile, Remote remote) {
+int RunConfigDiff(CommandLayer& link, const std::vector<Assignment>& profile, Remote remote, bool json) {
   const ConfigTarget target = TargetOf(remote);
   RadioImage image;
-  if (!ReadRadio(link, image, target)) return kExitRadio;
+  if (!ReadRadio(link, image, target)) return kExitDiffTrouble;
   const auto texts = Texts(profile);
-  for (const ProfileDifference& d : DiffProfile(image.Slot(target.index), texts))
-    std::printf("%s: %s -> %s\n", d.setting->key, d.radio.c_str(), d.file.c_str());
-  return kExitOk;
+  const auto differences = DiffProfile(image.Slot(target.index), texts);
+  if (json) {
+    Json list = Json::array();
+    for (const ProfileDifference& d : differences)
+      list.push_back({{"key", d.setting->key}, {"radio", d.radio}, {"file", d.file}});
+    PrintJson({{"differences", list}});
+  } else {
+    for (const ProfileDifference& d : differences)
+      std::printf("%s: %s -> %s\n", d.setting->key, d.radio.c_str(), d.file.c_str());
+  }
+  return differences.empty() ? kExitOk : kExitRadio;
 }
 
 int RunConfigSet(CommandLayer& link, SerialTransport& transport, const std::vector<Assignment>& assignments,

@@ -47,7 +47,10 @@ int RunDefaults(CommandLayer& link, SerialTransport& transport, Remote remote, b
 // message names the file and line of the first error.
 std::optional<std::string> CheckProfile(const WorkDir& dir, const std::string& file, std::vector<Assignment>& out);
 int RunConfigSave(CommandLayer& link, const WorkDir& dir, const std::string& file, Remote remote);
-int RunConfigDiff(CommandLayer& link, const std::vector<Assignment>& profile, Remote remote);
+// Exit status as diff(1): 0 the radio holds the profile, 1 it differs, 2
+// the radio could not be read. `json`: one object {"differences": [{"key",
+// "radio", "file"}...]}.
+int RunConfigDiff(CommandLayer& link, const std::vector<Assignment>& profile, Remote remote, bool json);
 int RunMac(CommandLayer& link, const std::string& text);
 int RunFcc(CommandLayer& link, Remote remote, int mode);
 

@@ -5,6 +5,7 @@
 
 #include "link/command_layer.h"
 #include "link/number_text.h"
+#include "qmxctl_output.h"
 
 namespace qmx {
 
@@ -42,7 +43,7 @@ std::optional<std::array<bool, diag::kRows>> ParseDiagAddresses(const std::strin
   return rows;
 }
 
-int RunDiag(CommandLayer& commands, TimeSource& time, const DiagRequest& request) {
+int RunDiag(CommandLayer& commands, TimeSource& time, const DiagRequest& request, bool json) {
   bool answered = false;
   const diag::TestSender txData = diag::CommandSender(commands);
   const diag::TestSender send = [&](PacketRecord& rec) {
@@ -63,8 +64,24 @@ int RunDiag(CommandLayer& commands, TimeSource& time, const DiagRequest& request
     diag::Scan scan(table, counters, send, noLog);
     scan.Start();
     diag::RunSweeps(scan, request.sweeps, request.length, request.delayMs, period, time);
-    for (int r = 0; r < diag::kRows; ++r)
-      if (request.rows[static_cast<std::size_t>(r)]) std::printf("%s\n", table.LogLine(r).c_str());
+    ctl::Json rows = ctl::Json::array();
+    for (int r = 0; r < diag::kRows; ++r) {
+      if (!request.rows[static_cast<std::size_t>(r)]) continue;
+      if (!json) {
+        std::printf("%s\n", table.LogLine(r).c_str());
+        continue;
+      }
+      const auto& row = table.rows[static_cast<std::size_t>(r)];
+      auto number = [](const std::string& cell) {
+        std::int32_t v = 0;
+        return TryTextToInt(cell, v) ? v : 0;  // an empty cell or "--" is 0, as in the log line
+      };
+      rows.push_back({{"address", r + 1},
+                      {"rx_percent", number(row.rx)},
+                      {"tx_percent", number(row.tx)},
+                      {"lqi", number(row.lqi)}});
+    }
+    if (json) ctl::PrintJson({{"addresses", rows}});
   } else {
     // A poll measures a remote radio's link to its base: from a base it
     // reaches nobody, which the window avoids by showing the scan instead.
@@ -77,8 +94,17 @@ int RunDiag(CommandLayer& commands, TimeSource& time, const DiagRequest& request
                            "(for a base, use diag scan)\n");
     diag::Poll poll(send, noLog);
     poll.Start();
-    diag::RunTicks(poll, request.count, request.length, request.delayMs, period, time);
-    std::printf("%s\n", poll.LogLine().c_str());
+    const diag::Poll::TickResult last =
+        diag::RunTicks(poll, request.count, request.length, request.delayMs, period, time);
+    if (json)
+      ctl::PrintJson({{"lqi", last.lqi}, {"success_percent", last.successRate}});
+    else
+      std::printf("%s\n", poll.LogLine().c_str());
+    if (answered && poll.Successes() == 0) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "qmxctl: diag: no reply from the base to any of the test packets\n");
+      return 1;
+    }
   }
   std::fflush(stdout);
   if (!answered) {

@@ -28,8 +28,10 @@ std::optional<std::array<bool, diag::kRows>> ParseDiagAddresses(const std::strin
 
 // Runs the scan or poll, waiting between steps on `time` as the window's
 // timer would, and prints its result lines: per address the scan's log
-// line, or the poll's. Exit status 0, or 1 when the local radio answered
-// none of the test packets.
-int RunDiag(CommandLayer& commands, TimeSource& time, const DiagRequest& request);
+// line, or the poll's (`json`: one object, {"addresses": [{"address",
+// "rx_percent", "tx_percent", "lqi"}...]} or {"lqi", "success_percent"}).
+// Exit status 0, or 1 when the local radio answered none of the test
+// packets, or a poll had no reply from the base.
+int RunDiag(CommandLayer& commands, TimeSource& time, const DiagRequest& request, bool json);
 
 }  // namespace qmx

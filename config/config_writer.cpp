@@ -151,11 +151,14 @@ std::optional<std::vector<ConfigWrite>> WritesFor(std::span<const std::uint8_t> 
       if (std::find(named.begin(), named.end(), &s) == named.end()) named.push_back(&s);
     }
   }
+  // A setting is written when its value as shown changes: a radio holding 2
+  // for an on/off setting already is "on", and a shared byte is written
+  // under the setting that changes it (parity, stop bits or both at once).
   std::vector<ConfigWrite> writes;
   for (const Setting* s : named) {
     const auto at = static_cast<std::ptrdiff_t>(ImageOffset(s->address.bank, s->address.reg));
     const auto first = after.begin() + at, last = first + s->address.span;
-    const bool differs = !std::equal(first, last, slot.begin() + at);
+    const bool differs = FormatSetting(*s, after) != FormatSetting(*s, slot);
     const bool sameByte = !writes.empty() && writes.back().setting->address.bank == s->address.bank &&
                           writes.back().setting->address.reg == s->address.reg;
     if ((differs || s->encoding == Encoding::Key) && !sameByte) writes.push_back({s, {first, last}});

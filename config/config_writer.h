@@ -82,9 +82,10 @@ struct SettingText {
 };
 
 // The writes, in table order, that bring a radio whose image slot is `slot`
-// to the wanted texts: only settings whose bytes differ from what the radio
-// holds, the security key (never read back) whenever it is named, parity and
-// stop bits as one write of their byte. A text that does not parse, or a
+// to the wanted texts: only settings whose value as shown (FormatSetting)
+// differs from what the radio holds, the security key (never read back)
+// whenever it is named, parity and stop bits as one write of their byte,
+// under whichever of them changes. A text that does not parse, or a
 // setting that is shown only, gives nothing with "key: reason" in `error`.
 std::optional<std::vector<ConfigWrite>> WritesFor(std::span<const std::uint8_t> slot,
                                                   std::span<const SettingText> wanted, std::string& error);

@@ -24,7 +24,95 @@ std::uint8_t At(std::span<const std::uint8_t> slot, std::uint8_t bank, std::uint
   return slot[ImageOffset(bank, reg)];
 }
 
+constexpr std::string_view kNotAvailable = "N/A";
+
+bool NeedsQuotes(std::string_view text) {
+  if (text.empty()) return false;
+  if (text.front() == ' ' || text.front() == '\t' || text.back() == ' ' || text.back() == '\t' || text.front() == '"')
+    return true;
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 || b >= 0x7F;
+  });
+}
+
+std::string Quoted(std::string_view text) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out = "\"";
+  for (char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (b < 0x20 || b >= 0x7F) {
+      out += "\\x";
+      out += kDigits[b >> 4];
+      out += kDigits[b & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out + '"';
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The text inside double quotes, escapes undone; nothing when malformed.
+std::optional<std::string> Unquoted(std::string_view value) {
+  if (value.size() < 2 || value.front() != '"' || value.back() != '"') return std::nullopt;
+  const std::string_view inner = value.substr(1, value.size() - 2);
+  std::string out;
+  for (std::size_t i = 0; i < inner.size(); ++i) {
+    const char c = inner[i];
+    if (c == '"') return std::nullopt;
+    if (c != '\\') {
+      out += c;
+      continue;
+    }
+    if (i + 1 >= inner.size()) return std::nullopt;
+    const char e = inner[++i];
+    if (e == '"' || e == '\\') {
+      out += e;
+    } else if (e == 'x' && i + 2 < inner.size() && HexDigit(inner[i + 1]) >= 0 && HexDigit(inner[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigit(inner[i + 1]) * 16 + HexDigit(inner[i + 2]));
+      i += 2;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return out;
+}
+
+bool KeepsRadioValue(const SettingText& v) {
+  return (v.setting->encoding == Encoding::Key && v.text == kKeptKey) || v.text == kNotAvailable;
+}
+
+// The code of a list setting when no item names it.
+std::optional<std::uint8_t> UnnamedCode(const Setting& s, std::span<const std::uint8_t> slot) {
+  if (s.encoding != Encoding::Items) return std::nullopt;
+  const std::uint8_t code = slot[ImageOffset(s.address.bank, s.address.reg)] & s.mask;
+  for (const auto& item : s.items)
+    if (item.code == code) return std::nullopt;
+  return code;
+}
+
 }  // namespace
+
+std::string ShowText(const Setting& s, std::span<const std::uint8_t> slot) {
+  if (s.address.bank == 3 && UnnamedCode(s, slot)) return std::string(kNotAvailable);
+  std::string text = FormatSetting(s, slot);
+  return s.encoding == Encoding::Text && NeedsQuotes(text) ? Quoted(text) : text;
+}
+
+std::string ProfileText(const Setting& s, std::span<const std::uint8_t> slot) {
+  if (const auto code = UnnamedCode(s, slot)) return HexText(*code, 2);
+  return ShowText(s, slot);
+}
 
 std::string FormatProfile(std::span<const std::uint8_t> slot, const std::string& date) {
   const std::uint8_t build[] = {At(slot, 2, 16), At(slot, 2, 17)};
@@ -35,7 +123,8 @@ std::string FormatProfile(std::span<const std::uint8_t> slot, const std::string&
          HexText(At(slot, 2, 14), 2) + "\n";
   out += "# MAC: " + MacText(slot.subspan(ImageOffset(2, 0), 8)) + "\n";
   out += "# date: " + date + "\n";
-  for (const Setting& s : Settings()) out += std::string(s.key) + " = " + FormatSetting(s, slot) + "\n";
+  for (const Setting& s : Settings())
+    if (s.failure) out += std::string(s.key) + " = " + ProfileText(s, slot) + "\n";
   return out;
 }
 
@@ -47,6 +136,7 @@ std::optional<std::vector<SettingText>> ParseProfile(std::string_view text, Prof
     error = {number, std::move(why)};
     return std::nullopt;
   };
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   while (!text.empty()) {
     ++number;
     const auto end = text.find('\n');
@@ -61,15 +151,20 @@ std::optional<std::vector<SettingText>> ParseProfile(std::string_view text, Prof
     const auto eq = line.find('=');
     if (eq == std::string_view::npos) return fail("expected 'key = value'");
     const std::string key(Trim(line.substr(0, eq)));
-    const std::string value(Trim(line.substr(eq + 1)));
+    std::string value(Trim(line.substr(eq + 1)));
     const Setting* s = FindSetting(key);
     if (!s) return fail("unknown key '" + key + "'");
     if (std::any_of(values.begin(), values.end(), [&](const SettingText& v) { return v.setting == s; }))
       return fail(key + " given twice");
+    if (!value.empty() && value.front() == '"') {
+      auto inner = Unquoted(value);
+      if (!inner) return fail(key + ": a quoted text needs its closing quote (escapes: \\\", \\\\, \\xNN)");
+      value = std::move(*inner);
+    }
     std::string why;
-    if (!(s->encoding == Encoding::Key && value == kKeptKey) && !ParseSetting(*s, value, blank, why))
-      return fail(key + ": " + why);
-    values.push_back({s, value});
+    const SettingText v{s, value};
+    if (s->failure && !KeepsRadioValue(v) && !ParseSetting(*s, value, blank, why)) return fail(key + ": " + why);
+    values.push_back(v);
   }
   return values;
 }
@@ -77,7 +172,7 @@ std::optional<std::vector<SettingText>> ParseProfile(std::string_view text, Prof
 std::vector<SettingText> ProfileValues(std::span<const SettingText> profile) {
   std::vector<SettingText> out;
   for (const SettingText& v : profile)
-    if (v.setting->failure && !(v.setting->encoding == Encoding::Key && v.text == kKeptKey)) out.push_back(v);
+    if (v.setting->failure && !KeepsRadioValue(v)) out.push_back(v);
   return out;
 }
 
@@ -102,18 +197,17 @@ std::vector<std::uint8_t> ProfileImage(std::span<const std::uint8_t> slot, std::
 }
 
 std::vector<ProfileDifference> DiffProfile(std::span<const std::uint8_t> slot, std::span<const SettingText> profile) {
-  const std::vector<SettingText> values = ProfileValues(profile);
-  const std::vector<std::uint8_t> after = ProfileImage(slot, profile);
   std::vector<ProfileDifference> out;
-  for (const Setting& s : Settings()) {
-    const bool named = std::any_of(values.begin(), values.end(), [&](const SettingText& v) { return v.setting == &s; });
-    if (!named) continue;
-    if (s.encoding == Encoding::Key) {
+  std::string error;
+  const auto writes = WritesFor(slot, ProfileValues(profile), error);
+  if (!writes) return out;
+  const std::vector<std::uint8_t> after = ProfileImage(slot, profile);
+  for (const ConfigWrite& w : *writes) {
+    const Setting& s = *w.setting;
+    if (s.encoding == Encoding::Key)
       out.push_back({&s, kKeptKey, "(new key)"});
-      continue;
-    }
-    std::string radio = FormatSetting(s, slot), file = FormatSetting(s, after);
-    if (radio != file) out.push_back({&s, std::move(radio), std::move(file)});
+    else
+      out.push_back({&s, ShowText(s, slot), ShowText(s, after)});
   }
   return out;
 }

@@ -4,10 +4,15 @@
 // is loaded by writing only what differs from the radio (WritesFor).
 //
 // Lines: "# ..." comments (the header's "# model: NAME" is checked), blank
-// lines, and "key = value" (blanks around both ignored). The security key is
-// never read back from a radio, so a saved profile holds it as 16 asterisks;
-// that value means "leave the key as it is". The startup announce is shown
-// only and is never written.
+// lines, and "key = value" (blanks around both ignored; a UTF-8 byte-order
+// mark at the start too). A text whose blanks at either end or other bytes
+// would not survive such a line is written in double quotes; inside them a
+// backslash escapes a quote or a backslash, and \xNN is any byte. A list
+// code that no item names is written as its number ("0x05"). The security
+// key is never read back from a radio, so a saved profile holds it as 16
+// asterisks; that value, like "N/A", means "leave it as it is". Settings
+// that are shown only (the startup announce) are not saved, and are ignored
+// when an older profile names them.
 #pragma once
 
 #include <optional>
@@ -19,6 +24,14 @@
 #include "config/config_writer.h"
 
 namespace qmx {
+
+// A setting's value as `qmxctl config show` prints it: as the dialog shows
+// it, a text quoted where needed (see above), a serial line code that no
+// item names "N/A" as in the dialog.
+std::string ShowText(const Setting& setting, std::span<const std::uint8_t> slot);
+// As a profile saves it: as ShowText, but a code that no item names is its
+// number, which loads back as that number.
+std::string ProfileText(const Setting& setting, std::span<const std::uint8_t> slot);
 
 // The local time as a profile's header gives it: "2026-12-07 13:54:11".
 std::string ProfileTimestamp();
@@ -49,8 +62,8 @@ struct ProfileDifference {
   std::string file;   // as the profile would make it
 };
 
-// The settings whose value in the profile differs from the radio's, in table
-// order, both sides in the same text form.
+// The settings that loading the profile writes (exactly those), in table
+// order, both sides as `config show` prints them.
 std::vector<ProfileDifference> DiffProfile(std::span<const std::uint8_t> slot, std::span<const SettingText> profile);
 
 }  // namespace qmx

@@ -9,6 +9,9 @@
 namespace qmx {
 namespace {
 
+// How a list shows a code that none of its items names.
+constexpr std::string_view kNoItemSuffix = " (no item)";
+
 constexpr SettingItem kDeviceModes[] = {{0, "Remote"}, {1, "Reserved"}, {2, "Base"}};
 constexpr SettingItem kSleepModes[] = {{0, "Always On"}, {1, "Timer Sleep"}, {2, "Deep Sleep"}};
 constexpr SettingItem kBaudRates[] = {{3, "1200"},  {4, "2400"},  {5, "4800"},  {6, "9600"},
@@ -208,7 +211,7 @@ std::string FormatSetting(const Setting& s, std::span<const std::uint8_t> slot) 
       const std::uint8_t code = field[0] & s.mask;
       for (const auto& item : s.items)
         if (item.code == code) return item.text;
-      return HexText(code, 2) + " (no item)";
+      return HexText(code, 2) + std::string(kNoItemSuffix);
     }
     case Encoding::Hex:
       return HexText(LittleEndian(field), s.digits);
@@ -234,11 +237,17 @@ std::optional<std::vector<std::uint8_t>> ParseSetting(const Setting& s, std::str
   switch (s.encoding) {
     case Encoding::Items: {
       const std::string wanted = Lower(Trim(text));
+      const std::uint8_t other = Field(s, slot)[0] & static_cast<std::uint8_t>(~s.mask);
+      auto code = [&](std::uint8_t c) {
+        return std::vector<std::uint8_t>{static_cast<std::uint8_t>(s.mask == 0xFF ? c : other | c)};
+      };
       for (const auto& item : s.items)
-        if (wanted == Lower(item.text)) {
-          const std::uint8_t other = Field(s, slot)[0] & static_cast<std::uint8_t>(~s.mask);
-          return std::vector<std::uint8_t>{static_cast<std::uint8_t>(s.mask == 0xFF ? item.code : other | item.code)};
-        }
+        if (wanted == Lower(item.text)) return code(item.code);
+      // A code the list does not name, as a number ("0x05", or as shown:
+      // "0x05 (no item)"), so that whatever a radio holds can be kept.
+      std::string_view number = wanted;
+      if (number.ends_with(kNoItemSuffix)) number.remove_suffix(kNoItemSuffix.size());
+      if (const auto v = Number(number, 0xFF); v && (*v & ~s.mask) == 0) return code(static_cast<std::uint8_t>(*v));
       error = "expected one of: " + ItemList(s);
       return std::nullopt;
     }

@@ -54,6 +54,7 @@ int CommandLayer::WaitForReply(std::uint8_t seq, std::uint8_t type, double timeo
 }
 
 int CommandLayer::Transact(const Spec& spec, PacketRecord& rec, double timeoutMs, int retries, int statsRow) {
+  if (replyTimeoutMs_ > 0) timeoutMs = replyTimeoutMs_;
   std::uint8_t seq = seq_.NextSequenceNumber();
   std::optional<Frame> frame = BuildCommandFrame(spec.type, rec, seq);
   if (!frame) return -1;  // would exceed the largest frame: never built, nothing written

@@ -37,6 +37,10 @@ class CommandLayer {
   // number). Unset: 0.
   void SetRowAddressSource(std::function<std::uint16_t(int row)> source) { rowAddress_ = std::move(source); }
   RemoteLinkStats& Stats(int row) { return stats_.at(static_cast<std::size_t>(row)); }
+  // One time-out for every reply, in place of each caller's own (qmxctl's
+  // --timeout, for a slow link); 0 leaves the callers' time-outs. Retries
+  // stay as each caller asks.
+  void SetReplyTimeoutMs(double ms) { replyTimeoutMs_ = ms; }
 
   int EnterProtocolMode(double timeoutMs, int retries);
   int ExitProtocolMode(double timeoutMs, int retries);
@@ -68,6 +72,7 @@ class CommandLayer {
   Waiter& waiter_;
   std::function<std::uint16_t(int)> rowAddress_;
   std::array<RemoteLinkStats, kRemoteRows + 1> stats_{};
+  double replyTimeoutMs_ = 0;
 };
 
 }  // namespace qmx

@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   socat lrzsz xvfb xdotool imagemagick fonts-dejavu-core
   help2man desktop-file-utils dpkg-dev file
+  nlohmann-json3-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -43,12 +43,14 @@ TEST(QmxctlDiag, ScanAndPollPrintTheLogLines) {
                                                   "Addr 7 RX Percent 0, TX Percent 100, LQI 0\n")))
       << r.text;
 
-  // The built-in module is a base: nobody answers at 0x0000, and it says why.
+  // The built-in module is a base: nobody answers at 0x0000, and it says why;
+  // a poll without a reply fails.
   r = Diag("poll --count 3 --delay 5", cwd.path());
-  EXPECT_EQ(r.status, 0) << r.text;
+  EXPECT_EQ(r.status, 1) << r.text;
   EXPECT_EQ(r.text,
             "qmxctl: diag: the local radio is a base; a poll measures a remote's link to its base (for a base, use "
-            "diag scan)\nLQI 0,Packet Success Rate 0%\n");
+            "diag scan)\nLQI 0,Packet Success Rate 0%\nqmxctl: diag: no reply from the base to any of the test "
+            "packets\n");
   // Nothing goes to the working directory.
   EXPECT_TRUE(std::filesystem::is_empty(cwd.path()));
 }

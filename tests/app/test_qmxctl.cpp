@@ -5,12 +5,16 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
+#include <sstream>
 #include <string>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "config/settings_model.h"
@@ -69,6 +73,10 @@ TEST_F(QmxctlTest, ConfigShowPrintsEverySettingOnce) {
   EXPECT_NE(r.out.find("security-key = ****************\n"), std::string::npos) << r.out;
   std::size_t lines = 0;
   for (const Setting& s : Settings()) {
+    if (!s.failure) {  // shown only: not a setting a script can set or load
+      EXPECT_EQ(r.out.find(std::string(s.key) + " = "), std::string::npos) << s.key;
+      continue;
+    }
     const std::string line = std::string(s.key) + " = ";
     const auto at = r.out.find("\n" + line);
     EXPECT_TRUE(r.out.rfind(line, 0) == 0 || at != std::string::npos) << s.key;
@@ -176,6 +184,82 @@ TEST_F(QmxctlTest, ProfileSavedEditedDiffedAndLoadedOverQmxsimsTerminal) {
   const Outcome bad = Qmxctl(port + "config load bad.profile", cwd.path());
   EXPECT_EQ(bad.status, 2);
   EXPECT_NE(bad.err.find("bad.profile:3: tx-power: expected a number"), std::string::npos) << bad.err;
+  EXPECT_EQ(bad.err.find("--help"), std::string::npos) << "the arguments were right: " << bad.err;
+}
+
+// On a live network, frames arrive before and during every command: they
+// never reach standard output (--quiet drops them), which carries the
+// result alone, so that scripts can take it as it is.
+TEST_F(QmxctlTest, TrafficGoesToStandardErrorAndTheResultAloneToStandardOutput) {
+  QmxsimProcess sim({"--traffic-interval", "1"}, QmxsimProcess::Network::Live);
+  if (sim.Path().empty()) GTEST_SKIP() << "qmxsim did not start";
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // announcements wait in the port
+  const std::string port = "--port " + sim.Path() + " ";
+  const Outcome got = Qmxctl(port + "get 0 28 3");
+  EXPECT_EQ(got.status, 0) << got.err;
+  EXPECT_EQ(got.out, "  1C: 51 4D 58\n");
+  EXPECT_NE(got.err.find("startup initialization"), std::string::npos) << "the base's announce: " << got.err;
+  const Outcome shown = Qmxctl(port + "--quiet config show");
+  EXPECT_EQ(shown.out.rfind("device-mode = Base\n", 0), 0u) << shown.out;
+  EXPECT_EQ(shown.err, "");
+
+  // For monitor the traffic is the result: one JSON object a line, each
+  // with its time to the millisecond.
+  const Outcome watched = Qmxctl(port + "monitor 2 --json --timestamps");
+  EXPECT_EQ(watched.status, 0) << watched.err;
+  std::istringstream lines(watched.out);
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count) {
+    const auto json = nlohmann::json::parse(line, nullptr, false);
+    ASSERT_TRUE(json.is_object()) << line;
+    EXPECT_TRUE(std::regex_match(json.value("time", std::string()),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")))
+        << line;
+  }
+  EXPECT_GT(count, 0) << watched.err;
+}
+
+// --json: one object a result (a line per frame for monitor), parsed here
+// as a script would; config diff answers as diff(1) does; a poll that no
+// base answers fails.
+TEST_F(QmxctlTest, JsonResultsAndExitCodesForScripts) {
+  struct Case {
+    const char* args;
+    const char* key;
+  } cases[] = {{"--json status", "Device Mode"}, {"--json config show", "device-mode"},
+               {"--json get 0 0 2", "data"},     {"--json read-all", "banks"},
+               {"--json diag scan 2", "addresses"}};
+  for (const Case& c : cases) {
+    const Outcome r = Qmxctl(std::string("--port sim ") + c.args);
+    EXPECT_EQ(r.status, 0) << c.args << r.err;
+    const auto json = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_TRUE(json.is_object()) << c.args << ": " << r.out;
+    EXPECT_TRUE(json.contains(c.key)) << c.args << ": " << r.out;
+  }
+  EXPECT_EQ(nlohmann::json::parse(Qmxctl("--port sim --json get 0 28 3").out)["data"], "514D58");
+
+  TempDir cwd;
+  ASSERT_EQ(Qmxctl("--port sim config save p.profile", cwd.path()).status, 0);
+  EXPECT_EQ(Qmxctl("--port sim config diff p.profile", cwd.path()).status, 0);
+  std::ofstream(cwd.path() / "p.profile", std::ios::app) << "tx-power = 0x07\n";  // later line: refused as twice
+  EXPECT_EQ(Qmxctl("--port sim config diff p.profile", cwd.path()).status, 2);
+  std::ofstream(cwd.path() / "q.profile") << "tx-power = 0x07\n";
+  const Outcome differs = Qmxctl("--port sim --json config diff q.profile", cwd.path());
+  EXPECT_EQ(differs.status, 1) << differs.err;
+  EXPECT_EQ(nlohmann::json::parse(differs.out)["differences"][0]["file"], "0x07") << differs.out;
+  EXPECT_EQ(Qmxctl("--port sim --baud 19200 --timeout 20 config diff q.profile", cwd.path()).status, 2)
+      << "no answer is trouble, not a difference";
+  EXPECT_EQ(Qmxctl("--port sim diag poll --count 2").status, 1) << "the base answers no poll";
+}
+
+// A radio that answers late: --timeout holds for the configuration commands
+// too, not only for the plain ones.
+TEST_F(QmxctlTest, TimeoutHoldsForConfigurationCommands) {
+  QmxsimProcess sim({"--faults", "late=1100"});
+  if (sim.Path().empty()) GTEST_SKIP() << "qmxsim did not start";
+  const Outcome r = Qmxctl("--port " + sim.Path() + " --timeout 1600 fcc 1");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "FCC mode 1 set.\n");
 }
 
 TEST_F(QmxctlTest, LogWritesTheProgramsLogFormatInTheCurrentDirectory) {
