@@ -65,9 +65,10 @@ std::string PrepareFirmware(FirmwareRequest& r) {
   }
   auto contents = ReadFirmwareFile(r.file);
   if (!contents) return "cannot read " + r.file.string();
-  if (r.action == "program" && contents->size() >= kFirmwareLimit)
-    return r.file.string() + ": " + std::to_string(contents->size()) + " bytes; an image to program holds fewer than " +
-           std::to_string(kFirmwareLimit);
+  if (r.action == "program" && RefuseToProgram(contents->size()))
+    return r.file.string() + ": " + std::to_string(contents->size()) + " bytes; an image to program holds " +
+           (contents->size() >= kFirmwareLimit ? "fewer than " + std::to_string(kFirmwareLimit)
+                                               : "more than its " + std::to_string(kFirmwareHeader) + "-byte header");
   r.contents = std::move(*contents);
   return {};
 }

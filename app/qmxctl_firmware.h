@@ -18,7 +18,8 @@ struct FirmwareRequest {
 };
 
 // Checks the action and the file before anything is sent: the file to
-// program or verify is read (and must be below the size limit to program),
+// program or verify is read (to program, it must hold more than its header
+// and be below the size limit),
 // the folder of the file to save must exist. Returns the complaint, or
 // empty text when the request can go ahead.
 std::string PrepareFirmware(FirmwareRequest& request);

@@ -21,6 +21,17 @@ UpgradeOutcome Failed(std::string message, std::string caption, std::string stat
 
 }  // namespace
 
+std::optional<UpgradeOutcome> RefuseToProgram(std::size_t size) {
+  const std::string caption = "File size " + std::to_string(size);
+  if (size >= kFirmwareLimit)
+    return Failed("File size is to large.  Please check file and try again.", caption, kProgrammingFailed);
+  if (size <= kFirmwareHeader)
+    return Failed("File holds no firmware: " + std::to_string(size) + " bytes, no more than its " +
+                      std::to_string(kFirmwareHeader) + "-byte header.  Please check file and try again.",
+                  caption, kProgrammingFailed);
+  return std::nullopt;
+}
+
 std::optional<std::vector<std::uint8_t>> ReadFirmwareFile(const std::filesystem::path& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) return std::nullopt;
@@ -65,9 +76,7 @@ bool FirmwareUpgrade::FindBootPrompt() {
 }
 
 UpgradeOutcome FirmwareUpgrade::Program(std::span<const std::uint8_t> file) {
-  if (file.size() >= kFirmwareLimit)
-    return Failed("File size is to large.  Please check file and try again.",
-                  "File size " + std::to_string(file.size()), kProgrammingFailed);
+  if (auto refused = RefuseToProgram(file.size())) return *refused;
   if (!FindBootPrompt()) return Failed(kNoRadio, "Could enter boot code", kProgrammingFailed);
   GaugeMaximum(file.size());
   WriteText("D\r\n");

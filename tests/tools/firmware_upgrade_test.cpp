@@ -133,15 +133,31 @@ TEST(FirmwareUpgrade, BootCodeFaults) {
   }
 }
 
-TEST(FirmwareUpgrade, TooLargeFileIsRefusedBeforeAnythingIsSent) {
-  BootFixture f;
-  const UpgradeOutcome out = f.upgrade->Program(Bytes(kFirmwareLimit));
-  EXPECT_EQ(out.caption, "File size 132000");
-  EXPECT_EQ(out.message, "File size is to large.  Please check file and try again.");
-  EXPECT_TRUE(f.module->Booting());
-  f.clock.Advance(std::chrono::seconds(1));
-  f.module->WaitUntilIdle();
-  EXPECT_FALSE(f.module->InBootCode());  // no 0x03 came in the boot window
+// A file too large, or with nothing past its header, is refused with its
+// size named and without a byte sent.
+TEST(FirmwareUpgrade, FilesThatCannotBeProgrammedAreRefusedBeforeAnythingIsSent) {
+  const struct {
+    std::size_t size;
+    const char* message;
+  } cases[] = {
+      {kFirmwareLimit, "File size is to large.  Please check file and try again."},
+      {0, "File holds no firmware: 0 bytes, no more than its 128-byte header.  Please check file and try again."},
+      {kFirmwareHeader,
+       "File holds no firmware: 128 bytes, no more than its 128-byte header.  Please check file and try again."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    BootFixture f;
+    const UpgradeOutcome out = f.upgrade->Program(Bytes(c.size));
+    EXPECT_FALSE(out.ok);
+    EXPECT_EQ(out.caption, "File size " + std::to_string(c.size));
+    EXPECT_EQ(out.message, c.message);
+    EXPECT_EQ(out.status, "Programming Failed");
+    EXPECT_TRUE(f.module->Booting());
+    f.clock.Advance(std::chrono::seconds(1));
+    f.module->WaitUntilIdle();
+    EXPECT_FALSE(f.module->InBootCode());  // no 0x03 came in the boot window
+  }
 }
 
 TEST(FirmwareUpgrade, FailedSaveLeavesAnExistingFileIntact) {

@@ -161,7 +161,7 @@ void TForm3::RunOperation(Op operation) {
 
   busy_ = true;
   UpgradeOutcome outcome;
-  FirmwareUpgrade upgrade(*channel_, SteadyTime(), hooks);
+  FirmwareUpgrade upgrade(*channel_, *clock_, hooks);
   RunOffThread([&] { outcome = operation(upgrade); });
   // The hooks' last steps, before the result is shown.
   QCoreApplication::sendPostedEvents(this);
@@ -185,9 +185,9 @@ void TForm3::LoadButtonClick() {
            false);
     return;
   }
-  if (file->size() >= kFirmwareLimit) {
+  if (auto refused = RefuseToProgram(file->size())) {
     // Refused before anything is sent.
-    Report(FirmwareUpgrade(*channel_, SteadyTime()).Program(*file), false);
+    Report(*refused, false);
     return;
   }
   BusyCursor busy;
@@ -234,7 +234,7 @@ void TForm3::done(int result) {
   if (busy_) return;
   if (!closed_ && channel_) {
     closed_ = true;
-    FirmwareUpgrade(*channel_, SteadyTime()).Leave();
+    FirmwareUpgrade(*channel_, *clock_).Leave();
   }
   QDialog::done(result);
 }

@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 
+#include "link/clock.h"
+
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -38,6 +40,9 @@ class TForm3 : public QDialog {
   // The information window shown during the wait after programming; the
   // window makes its own when none is given.
   void SetInformationWindow(TForm2* info) { info_ = info; }
+  // The clock of the boot code's dialogue (the steady clock unless a test
+  // gives its own).
+  void SetClock(TimeSource& clock) { clock_ = &clock; }
 
   // Shows the window modally over the boot code's dialogue on `channel`
   // (the parser stopped, the line at 38400 8N1), in its starting state:
@@ -80,6 +85,7 @@ class TForm3 : public QDialog {
   ByteChannel* channel_ = nullptr;
   Prompter* prompter_ = nullptr;
   WorkDir* dir_ = nullptr;
+  TimeSource* clock_ = &SteadyTime();
   TForm2* info_ = nullptr;
   std::unique_ptr<TForm2> ownInfo_;
   bool busy_ = false;
