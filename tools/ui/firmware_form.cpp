@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <optional>
 #include <thread>
 
@@ -112,6 +113,19 @@ TForm2& TForm3::Info() {
   return *ownInfo_;
 }
 
+void TForm3::ShowInformation() {
+  TForm2& info = Info();
+  info.Label2->setText("Verifying Firmware");
+  info.Label1->setText(VerifyingDots::kStart);
+  // The information window belongs to the main window and would open
+  // centred over it, under this modal window. Made transient for this one,
+  // the window system keeps it on top.
+  info.winId();
+  info.windowHandle()->setTransientParent(windowHandle());
+  info.show();
+  info.raise();
+}
+
 int TForm3::ShowFor(ByteChannel& channel, Prompter& prompter, WorkDir& dir) {
   channel_ = &channel;
   prompter_ = &prompter;
@@ -147,13 +161,7 @@ void TForm3::RunOperation(Op operation) {
   hooks.gaugeMaximum = [this, post](std::size_t m) { post([this, m] { Gauge->setMaximum(static_cast<int>(m)); }); };
   hooks.gauge = [this, post](std::size_t v) { post([this, v] { Gauge->setValue(static_cast<int>(std::min<std::size_t>(v, Gauge->maximum()))); }); };
   auto dots = std::make_shared<VerifyingDots>();
-  hooks.verifyingBegins = [this, post] {
-    post([this] {
-      Info().Label2->setText("Verifying Firmware");
-      Info().Label1->setText(VerifyingDots::kStart);
-      Info().show();
-    });
-  };
+  hooks.verifyingBegins = [this, post] { post([this] { ShowInformation(); }); };
   hooks.verifyingStep = [this, post, dots] {
     post([this, dots] { Info().Label1->setText(QString::fromStdString(dots->Step(Info().Label1->text().toStdString()))); });
   };

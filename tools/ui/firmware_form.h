@@ -81,6 +81,8 @@ class TForm3 : public QDialog {
   void RunOperation(Op operation);
   void Report(const struct UpgradeOutcome& outcome, bool buttonsAfter = true);
   TForm2& Info();
+  // "Verifying Firmware" / "Please Wait", over this window.
+  void ShowInformation();
 
   ByteChannel* channel_ = nullptr;
   Prompter* prompter_ = nullptr;

@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 #include <fstream>
 
 #include "link/ui/comm_port_form.h"
@@ -80,6 +81,32 @@ TEST_F(FirmwareFormTest, AFileWithoutFirmwareIsRefusedBeforeTheRadioIsTouched) {
   clock.Advance(std::chrono::seconds(1));
   module->WaitUntilIdle();
   EXPECT_FALSE(module->InBootCode());
+}
+
+// The information window of the wait after programming opens over the
+// modal upgrade window, not under it beside the main window.
+TEST_F(FirmwareFormTest, VerifyingFirmwareShowsOverTheUpgradeWindow) {
+  // The window it stands over while shown, and its texts.
+  std::vector<QWindow*> over;
+  QString label;
+  struct ShowAndHide : QObject {
+    std::function<void()> f;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Show || e->type() == QEvent::Hide) f();
+      return false;
+    }
+  } watch;
+  watch.f = [&] {
+    over.push_back(info.windowHandle()->transientParent());
+    if (label.isEmpty()) label = info.Label2->text() + "/" + info.Label1->text();
+  };
+  info.installEventFilter(&watch);
+  Program(1000);
+  EXPECT_EQ(form.StatusText(), "Programming Successful");
+  EXPECT_EQ(label, "Verifying Firmware/Please Wait");
+  ASSERT_NE(form.windowHandle(), nullptr);
+  EXPECT_EQ(over, std::vector<QWindow*>(2, form.windowHandle()));
+  EXPECT_FALSE(info.isVisible());
 }
 
 }  // namespace
