@@ -89,6 +89,11 @@ TEST_F(QmxctlFirmwareTest, BadRequestsExitWithTwo) {
   EXPECT_EQ(out, "");
   EXPECT_EQ(Firmware("verify missing.bin"), 2);
   EXPECT_EQ(Firmware("save nowhere/x.bin"), 2);
+  // A folder as the target: refused at once, not after the whole upload.
+  std::filesystem::create_directory(dir_.path() / "images");
+  EXPECT_EQ(Firmware("save images"), 2);
+  EXPECT_NE(err.find("qmxctl: images is a folder"), std::string::npos) << err;
+  EXPECT_EQ(out, "");
   EXPECT_EQ(Firmware("flash big.bin"), 2);
 }
 
