@@ -18,6 +18,7 @@
 #include "link/ui/comm_port_form.h"
 #include "link/workdir.h"
 #include "tools/firmware_upgrade.h"
+#include "widgets/palette_colour.h"
 
 namespace qmx {
 
@@ -69,8 +70,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   Gauge->setTextVisible(false);
   Gauge->setRange(0, 100);
   Gauge->setValue(0);
-  Gauge->setStyleSheet("QProgressBar { border: 1px solid gray; background: white; height: 16px; }"
-                       "QProgressBar::chunk { background: #00A000; }");
+  StyleGauge();
   StatusBar1 = new QLabel("Click Connect", this);
   StatusBar1->setAlignment(Qt::AlignCenter);
   StatusBar1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -106,6 +106,19 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
 }
 
 TForm3::~TForm3() = default;
+
+void TForm3::StyleGauge() {
+  // A green bar on the palette's base, the green lifted on a dark one.
+  const QColor base = palette().color(QPalette::Base);
+  Gauge->setStyleSheet(QString("QProgressBar { border: 1px solid gray; background: %1; height: 16px; }"
+                               "QProgressBar::chunk { background: %2; }")
+                           .arg(base.name(), ShownOn(QColor(0x00, 0xA0, 0x00), base).name()));
+}
+
+void TForm3::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange) StyleGauge();
+}
 
 TForm2& TForm3::Info() {
   if (info_) return *info_;

@@ -72,9 +72,12 @@ class TForm3 : public QDialog {
  protected:
   void done(int result) override;
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void SetStatus(const QString& text);
+  // The progress gauge's colours, from the palette.
+  void StyleGauge();
   // Runs `operation` off the user-interface thread with the progress hooks
   // wired to the gauge and the information window.
   template <typename Op>

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <QLabel>
+#include <QPixmap>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -16,6 +18,7 @@
 #include "link/workdir.h"
 #include "tests/fixtures/fake_prompter.h"
 #include "tests/fixtures/temp_dir.h"
+#include "tests/fixtures/ui/palettes.h"
 #include "tests/fixtures/ui/qt_app.h"
 #include "tests/tools/sim_boot_channel.h"
 
@@ -107,6 +110,19 @@ TEST_F(FirmwareFormTest, VerifyingFirmwareShowsOverTheUpgradeWindow) {
   ASSERT_NE(form.windowHandle(), nullptr);
   EXPECT_EQ(over, std::vector<QWindow*>(2, form.windowHandle()));
   EXPECT_FALSE(info.isVisible());
+}
+
+// On a dark palette the progress gauge is not a white bar: its empty part
+// is the palette's base and its green reads on it.
+TEST_F(FirmwareFormTest, TheProgressGaugeDrawsFromThePalette) {
+  form.setPalette(test::DarkPalette());
+  form.Gauge->resize(200, 20);
+  form.Gauge->setRange(0, 100);
+  form.Gauge->setValue(50);
+  const QImage img = form.Gauge->grab().toImage();
+  const QColor base = form.palette().color(QPalette::Base);
+  EXPECT_EQ(img.pixelColor(190, 10), base);
+  test::ExpectShownOn(img.pixelColor(10, 10), QColor(0x00, 0xA0, 0x00), base);
 }
 
 }  // namespace
