@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <system_error>
 #include <thread>
 
 #include "link/radio_link.h"
@@ -57,17 +56,13 @@ int Fail(const std::string& text) {
 std::string PrepareFirmware(FirmwareRequest& r) {
   if (r.action != "program" && r.action != "verify" && r.action != "save")
     return "unknown firmware action '" + r.action + "' (program, verify, save)";
-  std::error_code ec;
-  if (r.action == "save") {
-    const auto folder = r.file.has_parent_path() ? r.file.parent_path() : std::filesystem::path(".");
-    if (!std::filesystem::is_directory(folder, ec)) return "no folder " + folder.string() + " for " + r.file.string();
-    return {};
-  }
+  if (r.action == "save") return SaveTargetProblem(r.file);
   auto contents = ReadFirmwareFile(r.file);
   if (!contents) return "cannot read " + r.file.string();
-  if (r.action == "program" && contents->size() >= kFirmwareLimit)
-    return r.file.string() + ": " + std::to_string(contents->size()) + " bytes; an image to program holds fewer than " +
-           std::to_string(kFirmwareLimit);
+  if (r.action == "program" && RefuseToProgram(contents->size()))
+    return r.file.string() + ": " + std::to_string(contents->size()) + " bytes; an image to program holds " +
+           (contents->size() >= kFirmwareLimit ? "fewer than " + std::to_string(kFirmwareLimit)
+                                               : "more than its " + std::to_string(kFirmwareHeader) + "-byte header");
   r.contents = std::move(*contents);
   return {};
 }

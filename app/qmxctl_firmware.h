@@ -18,8 +18,10 @@ struct FirmwareRequest {
 };
 
 // Checks the action and the file before anything is sent: the file to
-// program or verify is read (and must be below the size limit to program),
-// the folder of the file to save must exist. Returns the complaint, or
+// program or verify is read (to program, it must hold more than its header
+// and be below the size limit),
+// the file to save must be one that can be created (no folder, in a folder
+// that exists and takes it). Returns the complaint, or
 // empty text when the request can go ahead.
 std::string PrepareFirmware(FirmwareRequest& request);
 

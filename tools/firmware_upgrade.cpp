@@ -1,7 +1,9 @@
 #include "tools/firmware_upgrade.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -19,7 +21,38 @@ UpgradeOutcome Failed(std::string message, std::string caption, std::string stat
   return UpgradeOutcome{false, std::move(message), std::move(caption), std::move(status)};
 }
 
+// The temporary file a save writes before it renames it over the target.
+std::filesystem::path SavePart(const std::filesystem::path& target) {
+  std::filesystem::path part = target;
+  part += ".part";
+  return part;
+}
+
 }  // namespace
+
+std::optional<UpgradeOutcome> RefuseToProgram(std::size_t size) {
+  const std::string caption = "File size " + std::to_string(size);
+  if (size >= kFirmwareLimit)
+    return Failed("File size is to large.  Please check file and try again.", caption, kProgrammingFailed);
+  if (size <= kFirmwareHeader)
+    return Failed("File holds no firmware: " + std::to_string(size) + " bytes, no more than its " +
+                      std::to_string(kFirmwareHeader) + "-byte header.  Please check file and try again.",
+                  caption, kProgrammingFailed);
+  return std::nullopt;
+}
+
+std::string SaveTargetProblem(const std::filesystem::path& target) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(target, ec)) return target.string() + " is a folder";
+  const auto folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+  if (!std::filesystem::is_directory(folder, ec)) return "no folder " + folder.string() + " for " + target.string();
+  const std::filesystem::path part = SavePart(target);
+  std::FILE* probe = std::fopen(part.c_str(), "wb");
+  if (probe == nullptr) return "cannot create " + target.string() + ": " + std::strerror(errno);
+  std::fclose(probe);
+  std::filesystem::remove(part, ec);
+  return {};
+}
 
 std::optional<std::vector<std::uint8_t>> ReadFirmwareFile(const std::filesystem::path& path) {
   std::error_code ec;
@@ -65,9 +98,7 @@ bool FirmwareUpgrade::FindBootPrompt() {
 }
 
 UpgradeOutcome FirmwareUpgrade::Program(std::span<const std::uint8_t> file) {
-  if (file.size() >= kFirmwareLimit)
-    return Failed("File size is to large.  Please check file and try again.",
-                  "File size " + std::to_string(file.size()), kProgrammingFailed);
+  if (auto refused = RefuseToProgram(file.size())) return *refused;
   if (!FindBootPrompt()) return Failed(kNoRadio, "Could enter boot code", kProgrammingFailed);
   GaugeMaximum(file.size());
   WriteText("D\r\n");
@@ -115,8 +146,9 @@ UpgradeOutcome FirmwareUpgrade::Verify(std::span<const std::uint8_t> file) {
 
 UpgradeOutcome FirmwareUpgrade::Save(const std::filesystem::path& target) {
   constexpr const char* kFailed = "Save Image Failed";
-  std::filesystem::path temp = target;
-  temp += ".part";
+  if (const std::string why = SaveTargetProblem(target); !why.empty())
+    return Failed("Could not create file: " + why + ".  Check filename and try again", "Invalid Filename", kFailed);
+  const std::filesystem::path temp = SavePart(target);
   std::FILE* out = std::fopen(temp.c_str(), "wb");
   if (out == nullptr)
     return Failed("Could not create file.  Check filename and try again", "Invalid Filename", kFailed);

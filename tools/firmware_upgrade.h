@@ -36,6 +36,16 @@ struct UpgradeOutcome {
   std::string status;
 };
 
+// A file of `size` bytes that cannot be programmed, refused before anything
+// is sent: nothing past its header (an empty file included), or
+// kFirmwareLimit bytes or more. Nothing when it can be programmed.
+std::optional<UpgradeOutcome> RefuseToProgram(std::size_t size);
+
+// Why the module's image cannot be saved to `target`, found before anything
+// is sent: it is a folder, its folder is missing, or no file can be created
+// there (tried, and removed again). Empty when it can be saved.
+std::string SaveTargetProblem(const std::filesystem::path& target);
+
 // The whole file, or nothing when it cannot be opened or read.
 std::optional<std::vector<std::uint8_t>> ReadFirmwareFile(const std::filesystem::path& path);
 
@@ -70,8 +80,8 @@ class FirmwareUpgrade {
   // The wait after each 0x03 of the prompt search (50 ms).
   void SetPromptInterval(Clock::duration interval) { promptInterval_ = interval; }
 
-  // "File size is to large" without sending anything for a file of 132,000
-  // bytes or more; then the prompt search, "D" CR LF, "DL:", the transfer,
+  // RefuseToProgram's refusal without sending anything; then the prompt
+  // search, "D" CR LF, "DL:", the transfer,
   // the 7-second wait, "OK" CR LF and "E" CR LF.
   UpgradeOutcome Program(std::span<const std::uint8_t> file);
 
@@ -84,8 +94,8 @@ class FirmwareUpgrade {
 
   // The module's image into `target`: written to a temporary file beside it
   // and renamed over it only when the whole image arrived and was written,
-  // so a failure never touches an existing file. A target whose folder
-  // cannot take the file is reported before anything is sent.
+  // so a failure never touches an existing file. SaveTargetProblem's
+  // complaint is reported before anything is sent.
   UpgradeOutcome Save(const std::filesystem::path& target);
 
   // "E" CR: the boot code starts the application.

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
+
+#include "widgets/palette_colour.h"
 
 namespace qmx {
 
@@ -112,7 +115,9 @@ void Gauge::paintEvent(QPaintEvent*) {
     inner.adjust(1, 1, -1, -1);
   }
   if (inner.isEmpty()) return;
-  p.fillRect(inner, backColor_);
+  const QColor back = BackColor();
+  const QColor fore = ShownOn(foreColor_, back);
+  p.fillRect(inner, back);
 
   // Whole pixels, rounded to nearest, so the bar is steady and testable.
   const double f = Fraction();
@@ -124,11 +129,17 @@ void Gauge::paintEvent(QPaintEvent*) {
     const int h = static_cast<int>(std::lround(f * inner.height()));
     filled.setTop(inner.bottom() - h + 1);
   }
-  if (!filled.isEmpty()) p.fillRect(filled, foreColor_);
+  if (!filled.isEmpty()) p.fillRect(filled, fore);
 
   if (showText_) {
-    p.setPen(palette().color(QPalette::WindowText));
-    p.drawText(inner, Qt::AlignCenter, PercentText());
+    // The text crosses the bar's end: each part in a colour that reads on it.
+    const QColor text = palette().color(QPalette::Text);
+    const QRegion over(filled);
+    for (const auto& [clip, under] : {std::pair{over, fore}, std::pair{QRegion(inner) - over, back}}) {
+      p.setClipRegion(clip);
+      p.setPen(LiftContrast(text, under, kReadableContrast));
+      p.drawText(inner, Qt::AlignCenter, PercentText());
+    }
   }
 }
 

@@ -4,10 +4,15 @@
 //
 // The value is stored as given, also outside [minimum, maximum]; only the
 // drawing and Percent() clamp it. Every change repaints.
+//
+// Unless a back colour is set, the empty part is the palette's base colour.
+// The bar keeps its colour on a light background and is lifted to a readable
+// contrast on a dark one; the text stands out from both parts.
 #pragma once
 
 #include <QColor>
 #include <QWidget>
+#include <optional>
 
 namespace qmx {
 
@@ -24,7 +29,8 @@ class Gauge : public QWidget {
   int Value() const { return value_; }
   Kind GaugeKind() const { return kind_; }
   QColor ForeColor() const { return foreColor_; }
-  QColor BackColor() const { return backColor_; }
+  // The colour the empty part is drawn in.
+  QColor BackColor() const { return backColor_.value_or(palette().color(QPalette::Base)); }
   bool ShowText() const { return showText_; }
   bool HasBorder() const { return border_; }
 
@@ -58,7 +64,7 @@ class Gauge : public QWidget {
   int value_ = 0;
   Kind kind_ = Kind::HorizontalBar;
   QColor foreColor_{Qt::green};
-  QColor backColor_{Qt::white};
+  std::optional<QColor> backColor_;
   bool showText_ = true;
   bool border_ = true;
 };

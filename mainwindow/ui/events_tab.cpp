@@ -1,6 +1,7 @@
 #include "mainwindow/ui/events_tab.h"
 
 #include <QDateTime>
+#include <QEvent>
 #include <QLocale>
 #include <QPushButton>
 #include <QScrollBar>
@@ -9,9 +10,22 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QVBoxLayout>
+#include <cstdint>
 #include <iterator>
+#include <utility>
+#include <vector>
+
+#include "widgets/palette_colour.h"
 
 namespace qmx {
+
+namespace {
+
+// The colour the decoder gave a stretch of text, kept beside the colour it
+// is shown in, so that a change of palette can show it anew.
+constexpr int kEventColour = QTextFormat::UserProperty + 1;
+
+}  // namespace
 
 EventsTab::EventsTab(QWidget* parent) : QWidget(parent) {
   setObjectName("Events");
@@ -22,6 +36,7 @@ EventsTab::EventsTab(QWidget* parent) : QWidget(parent) {
   EventRichEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   EventRichEdit->setMinimumSize(676, 417);
   EventRichEdit->document()->setUndoRedoEnabled(false);
+  EventRichEdit->installEventFilter(this);
   ClearEventButton = new QPushButton("Clear", this);
   ClearEventButton->setObjectName("ClearEventButton");
   layout->addWidget(EventRichEdit, 1);
@@ -56,9 +71,13 @@ void EventsTab::Append(const std::vector<EventLine>& lines) {
   QTextCursor cursor(EventRichEdit->document());
   cursor.movePosition(QTextCursor::End);
   cursor.beginEditBlock();
+  const QColor base = EventRichEdit->palette().color(QPalette::Base);
   for (const EventLine& line : lines) {
     QTextCharFormat format;
-    if (line.rgb) format.setForeground(QColor::fromRgb(*line.rgb));
+    if (line.rgb) {
+      format.setProperty(kEventColour, *line.rgb);
+      format.setForeground(ShownOn(QColor::fromRgb(*line.rgb), base));
+    }
     if (!EventRichEdit->document()->isEmpty()) cursor.insertBlock();
     cursor.insertText(QString::fromStdString(line.text), format);
   }
@@ -66,6 +85,33 @@ void EventsTab::Append(const std::vector<EventLine>& lines) {
   TrimOldest();
   QScrollBar* bar = EventRichEdit->verticalScrollBar();
   bar->setValue(bar->maximum());
+}
+
+bool EventsTab::eventFilter(QObject* watched, QEvent* event) {
+  // The view's own palette: it changes after this tab's.
+  if (watched == EventRichEdit && event->type() == QEvent::PaletteChange) Recolour();
+  return QWidget::eventFilter(watched, event);
+}
+
+void EventsTab::Recolour() {
+  const QColor base = EventRichEdit->palette().color(QPalette::Base);
+  QTextDocument* doc = EventRichEdit->document();
+  // The coloured stretches first: recolouring them changes the fragments.
+  std::vector<std::pair<QTextFragment, std::uint32_t>> coloured;
+  for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
+    for (auto it = b.begin(); !it.atEnd(); ++it)
+      if (const QVariant rgb = it.fragment().charFormat().property(kEventColour); rgb.isValid())
+        coloured.emplace_back(it.fragment(), rgb.toUInt());
+  QTextCursor cursor(doc);
+  cursor.beginEditBlock();
+  for (const auto& [fragment, rgb] : coloured) {
+    cursor.setPosition(fragment.position());
+    cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+    QTextCharFormat format;
+    format.setForeground(ShownOn(QColor::fromRgb(rgb), base));
+    cursor.mergeCharFormat(format);
+  }
+  cursor.endEditBlock();
 }
 
 void EventsTab::TrimOldest() {

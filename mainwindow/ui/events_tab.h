@@ -1,7 +1,9 @@
 // The main window's Events tab: network events, announcements and error
 // codes from the decoder with their time stamps and colours, and the
 // terminal's transmit lines. The colours are decided in
-// mainwindow/events_lines.h; this class shows them.
+// mainwindow/events_lines.h; this class shows them, as they are on a light
+// palette and lifted to a readable contrast on a dark one, anew when the
+// palette changes.
 #pragma once
 
 #include <QString>
@@ -44,8 +46,12 @@ class EventsTab : public QWidget {
  public slots:
   void ClearEventButtonClick();
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void Append(const std::vector<EventLine>& lines);
+  void Recolour();
   void TrimOldest();
   EventLines lines_;
   int maxLines_ = kMaxLines;

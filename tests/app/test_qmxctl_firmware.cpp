@@ -77,8 +77,23 @@ TEST_F(QmxctlFirmwareTest, BadRequestsExitWithTwo) {
   Write("big.bin", Bytes(132000));
   EXPECT_EQ(Firmware("program big.bin"), 2);
   EXPECT_NE(err.find("132000 bytes"), std::string::npos) << err;
+  // Nothing past the header: no firmware to program.
+  Write("empty.bin", Bytes());
+  Write("header.bin", Bytes(128, 'H'));
+  EXPECT_EQ(Firmware("program empty.bin"), 2);
+  EXPECT_NE(err.find("qmxctl: empty.bin: 0 bytes; an image to program holds more than its 128-byte header\n"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(Firmware("program header.bin"), 2);
+  EXPECT_NE(err.find("header.bin: 128 bytes"), std::string::npos) << err;
+  EXPECT_EQ(out, "");
   EXPECT_EQ(Firmware("verify missing.bin"), 2);
   EXPECT_EQ(Firmware("save nowhere/x.bin"), 2);
+  // A folder as the target: refused at once, not after the whole upload.
+  std::filesystem::create_directory(dir_.path() / "images");
+  EXPECT_EQ(Firmware("save images"), 2);
+  EXPECT_NE(err.find("qmxctl: images is a folder"), std::string::npos) << err;
+  EXPECT_EQ(out, "");
   EXPECT_EQ(Firmware("flash big.bin"), 2);
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
 #include <random>
 
@@ -133,15 +135,31 @@ TEST(FirmwareUpgrade, BootCodeFaults) {
   }
 }
 
-TEST(FirmwareUpgrade, TooLargeFileIsRefusedBeforeAnythingIsSent) {
-  BootFixture f;
-  const UpgradeOutcome out = f.upgrade->Program(Bytes(kFirmwareLimit));
-  EXPECT_EQ(out.caption, "File size 132000");
-  EXPECT_EQ(out.message, "File size is to large.  Please check file and try again.");
-  EXPECT_TRUE(f.module->Booting());
-  f.clock.Advance(std::chrono::seconds(1));
-  f.module->WaitUntilIdle();
-  EXPECT_FALSE(f.module->InBootCode());  // no 0x03 came in the boot window
+// A file too large, or with nothing past its header, is refused with its
+// size named and without a byte sent.
+TEST(FirmwareUpgrade, FilesThatCannotBeProgrammedAreRefusedBeforeAnythingIsSent) {
+  const struct {
+    std::size_t size;
+    const char* message;
+  } cases[] = {
+      {kFirmwareLimit, "File size is to large.  Please check file and try again."},
+      {0, "File holds no firmware: 0 bytes, no more than its 128-byte header.  Please check file and try again."},
+      {kFirmwareHeader,
+       "File holds no firmware: 128 bytes, no more than its 128-byte header.  Please check file and try again."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    BootFixture f;
+    const UpgradeOutcome out = f.upgrade->Program(Bytes(c.size));
+    EXPECT_FALSE(out.ok);
+    EXPECT_EQ(out.caption, "File size " + std::to_string(c.size));
+    EXPECT_EQ(out.message, c.message);
+    EXPECT_EQ(out.status, "Programming Failed");
+    EXPECT_TRUE(f.module->Booting());
+    f.clock.Advance(std::chrono::seconds(1));
+    f.module->WaitUntilIdle();
+    EXPECT_FALSE(f.module->InBootCode());  // no 0x03 came in the boot window
+  }
 }
 
 TEST(FirmwareUpgrade, FailedSaveLeavesAnExistingFileIntact) {
@@ -160,6 +178,50 @@ TEST(FirmwareUpgrade, FailedSaveLeavesAnExistingFileIntact) {
 
   const UpgradeOutcome nowhere = f.upgrade->Save(f.temp.path() / "missing" / "x.bin");
   EXPECT_EQ(nowhere.caption, "Invalid Filename");
+}
+
+// Counts the bytes written through it.
+struct CountingChannel final : ByteChannel {
+  explicit CountingChannel(ByteChannel& to) : to(to) {}
+  bool Write(std::span<const std::uint8_t> bytes) override {
+    written += bytes.size();
+    return to.Write(bytes);
+  }
+  int ReadByte(Clock::time_point deadline) override { return to.ReadByte(deadline); }
+  void DropInput() override { to.DropInput(); }
+  ByteChannel& to;
+  std::size_t written = 0;
+};
+
+// A folder, a path in a missing folder or in one that cannot be written:
+// refused before "U" CR LF, with nothing left behind.
+TEST(FirmwareUpgrade, SaveRefusesATargetThatCannotBeWrittenBeforeAnythingIsSent) {
+  BootFixture f;
+  ASSERT_TRUE(f.upgrade->FindBootPrompt());
+  CountingChannel counting(*f.channel);
+  FirmwareUpgrade upgrade(counting, f.clock);
+  const auto locked = f.temp.path() / "locked";
+  std::filesystem::create_directory(locked);
+  std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  std::vector<std::pair<std::filesystem::path, std::string>> cases = {
+      {f.temp.path(), f.temp.path().string() + " is a folder"},
+      {f.temp.path() / "missing" / "x.bin", "no folder " + (f.temp.path() / "missing").string()},
+  };
+  if (::geteuid() != 0) cases.emplace_back(locked / "x.bin", "Permission denied");  // root writes anyway
+  for (const auto& [target, why] : cases) {
+    SCOPED_TRACE(target);
+    const UpgradeOutcome out = upgrade.Save(target);
+    EXPECT_FALSE(out.ok);
+    EXPECT_NE(out.message.find(why), std::string::npos) << out.message;
+    EXPECT_EQ(out.caption, "Invalid Filename");
+    EXPECT_EQ(out.status, "Save Image Failed");
+    EXPECT_EQ(SaveTargetProblem(target).empty(), false);
+  }
+  EXPECT_EQ(counting.written, 0u);
+  EXPECT_TRUE(std::filesystem::is_empty(locked));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(f.temp.path()), {}), 1);  // only "locked"
+  EXPECT_EQ(SaveTargetProblem(f.temp.path() / "new.bin"), "");
+  std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
 }
 
 }  // namespace

@@ -6,23 +6,38 @@
 #include <utility>
 #include <vector>
 
+#include "widgets/palette_colour.h"
+
 namespace qmx {
 
 namespace {
 
-const QColor kRateColor(0, 150, 0);
-const QColor kLqiColor(30, 90, 200);
 constexpr int kMaxLqi = 255;
 
+// `a` with the share `t` of `b` mixed in.
+QColor Mix(const QColor& a, const QColor& b, double t) {
+  return QColor::fromRgbF(static_cast<float>(a.redF() + t * (b.redF() - a.redF())),
+                          static_cast<float>(a.greenF() + t * (b.greenF() - a.greenF())),
+                          static_cast<float>(a.blueF() + t * (b.blueF() - a.blueF())));
+}
+
 // The plot area inside a chart, with room for the axis texts and the legend,
-// and the frame, grid and texts every chart shares.
+// and the frame, grid and texts every chart shares. The colours come from
+// the palette: its base behind the plot, its text for the words; the two
+// series keep their colours on a light base and are lifted on a dark one.
 struct Axes {
   QRect plot;
+  QColor rateColor;
+  QColor lqiColor;
 
   // Texts under the plot: at fractions 0 … 1 of its width.
   using Marks = std::vector<std::pair<double, QString>>;
 
-  Axes(QPainter& p, const QRect& all, const QString& rateName, const Marks& marks) {
+  Axes(QPainter& p, const QPalette& palette, const QRect& all, const QString& rateName, const Marks& marks) {
+    const QColor base = palette.color(QPalette::Base);
+    const QColor text = palette.color(QPalette::Text);
+    rateColor = ShownOn(QColor(0, 150, 0), base);
+    lqiColor = ShownOn(QColor(30, 90, 200), base);
     const QFontMetrics fm = p.fontMetrics();
     const int left = fm.horizontalAdvance("100%") + 6;
     const int right = std::max(fm.horizontalAdvance("255") + 6, fm.horizontalAdvance(marks.back().second) / 2 + 2);
@@ -30,39 +45,39 @@ struct Axes {
     const int bottom = fm.height() + 4;
     plot = all.adjusted(left, top, -right, -bottom);
 
-    p.fillRect(all, Qt::white);
-    p.setPen(QColor(225, 225, 225));
+    p.fillRect(all, base);
+    p.setPen(Mix(base, text, 0.12));
     for (int i = 1; i < 4; ++i) {
       const int y = plot.top() + plot.height() * i / 4;
       p.drawLine(plot.left(), y, plot.right(), y);
     }
-    p.setPen(Qt::gray);
+    p.setPen(Mix(base, text, 0.37));
     p.drawRect(plot);
 
-    p.setPen(kRateColor);
+    p.setPen(rateColor);
     const int topY = plot.top() + kHeadroom;
     p.drawText(QRect(all.left(), topY - fm.height() / 2, left - 4, fm.height()), Qt::AlignRight, "100%");
     p.drawText(QRect(all.left(), plot.bottom() - fm.height() / 2, left - 4, fm.height()), Qt::AlignRight, "0");
-    p.setPen(kLqiColor);
+    p.setPen(lqiColor);
     p.drawText(QRect(plot.right() + 4, topY - fm.height() / 2, right, fm.height()), Qt::AlignLeft, "255");
     p.drawText(QRect(plot.right() + 4, plot.bottom() - fm.height() / 2, right, fm.height()), Qt::AlignLeft, "0");
 
     // Legend: a coloured square before each name.
     int x = plot.left();
     const int box = fm.ascent() - 2;
-    for (const auto& [name, color] : {std::pair{rateName, kRateColor}, std::pair{QString("LQI"), kLqiColor}}) {
+    for (const auto& [name, color] : {std::pair{rateName, rateColor}, std::pair{QString("LQI"), lqiColor}}) {
       p.fillRect(QRect(x, 3 + (fm.height() - box) / 2, box, box), color);
       x += box + 4;
-      p.setPen(Qt::black);
+      p.setPen(text);
       p.drawText(QPoint(x, 3 + fm.ascent()), name);
       x += fm.horizontalAdvance(name) + 14;
     }
-    p.setPen(Qt::darkGray);
-    for (const auto& [at, text] : marks) {
+    p.setPen(ShownOn(Mix(base, text, 0.5), base));
+    for (const auto& [at, mark] : marks) {
       const int x = plot.left() + static_cast<int>(at * plot.width());
-      const int w = fm.horizontalAdvance(text);
+      const int w = fm.horizontalAdvance(mark);
       p.drawLine(x, plot.bottom(), x, plot.bottom() + 2);
-      p.drawText(QPoint(std::max(all.left(), x - w / 2), plot.bottom() + 2 + fm.ascent()), text);
+      p.drawText(QPoint(std::max(all.left(), x - w / 2), plot.bottom() + 2 + fm.ascent()), mark);
     }
   }
 
@@ -98,7 +113,7 @@ void DiagTimeChart::paintEvent(QPaintEvent*) {
   Axes::Marks marks;
   for (auto m = minutes; m > 0; --m) marks.emplace_back(1.0 - static_cast<double>(m) / minutes, QString("-%1 min").arg(m));
   marks.emplace_back(1.0, "now");
-  Axes axes(p, rect(), "Success %", marks);
+  Axes axes(p, palette(), rect(), "Success %", marks);
   if (samples_.empty()) return;
   const QRect& plot = axes.plot;
   const TimePoint end = samples_.back().at;
@@ -122,9 +137,9 @@ void DiagTimeChart::paintEvent(QPaintEvent*) {
       lqi.lineTo(q);
     }
   }
-  p.setPen(QPen(kLqiColor, 1.5));
+  p.setPen(QPen(axes.lqiColor, 1.5));
   p.drawPath(lqi);
-  p.setPen(QPen(kRateColor, 2));
+  p.setPen(QPen(axes.rateColor, 2));
   p.drawPath(rate);
 }
 
@@ -148,7 +163,7 @@ void DiagBarChart::paintEvent(QPaintEvent*) {
   // Address a under the middle of its column.
   Axes::Marks marks;
   for (int a : {1, 10, 20, 30, 40, 50, 60}) marks.emplace_back((a - 0.5) / kColumns, QString::number(a));
-  Axes axes(p, rect(), "Rx %", marks);
+  Axes axes(p, palette(), rect(), "Rx %", marks);
   const QRect& plot = axes.plot;
   const double step = static_cast<double>(plot.width()) / kColumns;
   const double bar = std::max(1.0, (step - 1) / 2);
@@ -158,11 +173,11 @@ void DiagBarChart::paintEvent(QPaintEvent*) {
     // A measured 0 still shows as a sliver on the axis.
     if (col.rx) {
       const double top = std::min(axes.Y(*col.rx, 100), plot.bottom() - 1.0);
-      p.fillRect(QRectF(left, top, bar, plot.bottom() - top), kRateColor);
+      p.fillRect(QRectF(left, top, bar, plot.bottom() - top), axes.rateColor);
     }
     if (col.lqi) {
       const double top = std::min(axes.Y(*col.lqi, kMaxLqi), plot.bottom() - 1.0);
-      p.fillRect(QRectF(left + bar, top, bar, plot.bottom() - top), kLqiColor);
+      p.fillRect(QRectF(left + bar, top, bar, plot.bottom() - top), axes.lqiColor);
     }
   }
 }

@@ -17,6 +17,7 @@
 #include <QWheelEvent>
 #include <chrono>
 
+#include "link/number_text.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
 #include "tools/ui/diag_chart.h"
@@ -243,12 +244,18 @@ QWidget* TDiagForm::BuildRemoteTab() {
   };
   SuccessRateGauge = gauge("SuccessRateGauge", 100);
   // The whole LQI byte: a gauge of 0 … 127 would stand full for every good
-  // link.
+  // link. A share of 255 means nothing to the user: the value itself stands
+  // beside the bar, in hex as everywhere else.
   LastLqiGauge = gauge("LastLqiGauge", 255);
+  LastLqiGauge->SetShowText(false);
+  LastLqiLabel = new QLabel(QString::fromStdString(HexText(0, 2)), tab);
+  LastLqiLabel->setObjectName("LastLqiLabel");
+  LastLqiLabel->setMinimumWidth(LastLqiLabel->fontMetrics().horizontalAdvance("0xWW"));
   grid->addWidget(new QLabel("Packet Success Rate", tab), 0, 0);
   grid->addWidget(SuccessRateGauge, 0, 1, 1, 3);
   grid->addWidget(new QLabel("Last LQI", tab), 1, 0);
   grid->addWidget(LastLqiGauge, 1, 1, 1, 3);
+  grid->addWidget(LastLqiLabel, 1, 4);
 
   PollingDelayEdit = NumberEdit(tab, "PollingDelayEdit", "0x00");
   PacketLengthEdit = NumberEdit(tab, "PacketLengthEdit", "0x10");
@@ -414,6 +421,7 @@ void TDiagForm::Timer1Timer() {
       poll_.Tick(*length, diag::ReadPollingDelay(PollingDelayEdit->text().toStdString()), Period());
   inPollTick_ = false;
   LastLqiGauge->SetValue(tick.lqi);
+  LastLqiLabel->setText(QString::fromStdString(HexText(static_cast<std::uint32_t>(tick.lqi), 2)));
   SuccessRateGauge->SetValue(tick.successRate);
   PollChart->AddSample(std::chrono::steady_clock::now(), tick.successRate, tick.lqi);
   // Nothing more to measure once the port has gone (the main window says so).

@@ -13,6 +13,7 @@
 
 class QAction;
 class QActionGroup;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QMenuBar;
@@ -75,6 +76,7 @@ class TDiagForm : public QDialog {
   // "Remote RF Diag".
   Gauge* SuccessRateGauge;
   Gauge* LastLqiGauge;
+  QLabel* LastLqiLabel;  // the last LQI's value
   QLineEdit* PollingDelayEdit;
   QLineEdit* PacketLengthEdit;
   QPushButton* PollButton;

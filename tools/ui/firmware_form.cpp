@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <optional>
 #include <thread>
 
@@ -17,6 +18,7 @@
 #include "link/ui/comm_port_form.h"
 #include "link/workdir.h"
 #include "tools/firmware_upgrade.h"
+#include "widgets/palette_colour.h"
 
 namespace qmx {
 
@@ -68,8 +70,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   Gauge->setTextVisible(false);
   Gauge->setRange(0, 100);
   Gauge->setValue(0);
-  Gauge->setStyleSheet("QProgressBar { border: 1px solid gray; background: white; height: 16px; }"
-                       "QProgressBar::chunk { background: #00A000; }");
+  StyleGauge();
   StatusBar1 = new QLabel("Click Connect", this);
   StatusBar1->setAlignment(Qt::AlignCenter);
   StatusBar1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -106,10 +107,36 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
 
 TForm3::~TForm3() = default;
 
+void TForm3::StyleGauge() {
+  // A green bar on the palette's base, the green lifted on a dark one.
+  const QColor base = palette().color(QPalette::Base);
+  Gauge->setStyleSheet(QString("QProgressBar { border: 1px solid gray; background: %1; height: 16px; }"
+                               "QProgressBar::chunk { background: %2; }")
+                           .arg(base.name(), ShownOn(QColor(0x00, 0xA0, 0x00), base).name()));
+}
+
+void TForm3::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange) StyleGauge();
+}
+
 TForm2& TForm3::Info() {
   if (info_) return *info_;
   if (!ownInfo_) ownInfo_ = std::make_unique<TForm2>(this);
   return *ownInfo_;
+}
+
+void TForm3::ShowInformation() {
+  TForm2& info = Info();
+  info.Label2->setText("Verifying Firmware");
+  info.Label1->setText(VerifyingDots::kStart);
+  // The information window belongs to the main window and would open
+  // centred over it, under this modal window. Made transient for this one,
+  // the window system keeps it on top.
+  info.winId();
+  info.windowHandle()->setTransientParent(windowHandle());
+  info.show();
+  info.raise();
 }
 
 int TForm3::ShowFor(ByteChannel& channel, Prompter& prompter, WorkDir& dir) {
@@ -147,13 +174,7 @@ void TForm3::RunOperation(Op operation) {
   hooks.gaugeMaximum = [this, post](std::size_t m) { post([this, m] { Gauge->setMaximum(static_cast<int>(m)); }); };
   hooks.gauge = [this, post](std::size_t v) { post([this, v] { Gauge->setValue(static_cast<int>(std::min<std::size_t>(v, Gauge->maximum()))); }); };
   auto dots = std::make_shared<VerifyingDots>();
-  hooks.verifyingBegins = [this, post] {
-    post([this] {
-      Info().Label2->setText("Verifying Firmware");
-      Info().Label1->setText(VerifyingDots::kStart);
-      Info().show();
-    });
-  };
+  hooks.verifyingBegins = [this, post] { post([this] { ShowInformation(); }); };
   hooks.verifyingStep = [this, post, dots] {
     post([this, dots] { Info().Label1->setText(QString::fromStdString(dots->Step(Info().Label1->text().toStdString()))); });
   };
@@ -161,7 +182,7 @@ void TForm3::RunOperation(Op operation) {
 
   busy_ = true;
   UpgradeOutcome outcome;
-  FirmwareUpgrade upgrade(*channel_, SteadyTime(), hooks);
+  FirmwareUpgrade upgrade(*channel_, *clock_, hooks);
   RunOffThread([&] { outcome = operation(upgrade); });
   // The hooks' last steps, before the result is shown.
   QCoreApplication::sendPostedEvents(this);
@@ -185,9 +206,9 @@ void TForm3::LoadButtonClick() {
            false);
     return;
   }
-  if (file->size() >= kFirmwareLimit) {
+  if (auto refused = RefuseToProgram(file->size())) {
     // Refused before anything is sent.
-    Report(FirmwareUpgrade(*channel_, SteadyTime()).Program(*file), false);
+    Report(*refused, false);
     return;
   }
   BusyCursor busy;
@@ -234,7 +255,7 @@ void TForm3::done(int result) {
   if (busy_) return;
   if (!closed_ && channel_) {
     closed_ = true;
-    FirmwareUpgrade(*channel_, SteadyTime()).Leave();
+    FirmwareUpgrade(*channel_, *clock_).Leave();
   }
   QDialog::done(result);
 }

@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 
+#include "link/clock.h"
+
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -38,6 +40,9 @@ class TForm3 : public QDialog {
   // The information window shown during the wait after programming; the
   // window makes its own when none is given.
   void SetInformationWindow(TForm2* info) { info_ = info; }
+  // The clock of the boot code's dialogue (the steady clock unless a test
+  // gives its own).
+  void SetClock(TimeSource& clock) { clock_ = &clock; }
 
   // Shows the window modally over the boot code's dialogue on `channel`
   // (the parser stopped, the line at 38400 8N1), in its starting state:
@@ -67,19 +72,25 @@ class TForm3 : public QDialog {
  protected:
   void done(int result) override;
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void SetStatus(const QString& text);
+  // The progress gauge's colours, from the palette.
+  void StyleGauge();
   // Runs `operation` off the user-interface thread with the progress hooks
   // wired to the gauge and the information window.
   template <typename Op>
   void RunOperation(Op operation);
   void Report(const struct UpgradeOutcome& outcome, bool buttonsAfter = true);
   TForm2& Info();
+  // "Verifying Firmware" / "Please Wait", over this window.
+  void ShowInformation();
 
   ByteChannel* channel_ = nullptr;
   Prompter* prompter_ = nullptr;
   WorkDir* dir_ = nullptr;
+  TimeSource* clock_ = &SteadyTime();
   TForm2* info_ = nullptr;
   std::unique_ptr<TForm2> ownInfo_;
   bool busy_ = false;

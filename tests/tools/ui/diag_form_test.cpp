@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLabel>
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QListWidget>
@@ -23,6 +24,7 @@
 #include <iterator>
 #include <regex>
 
+#include "link/number_text.h"
 #include "tests/fixtures/qmxsim_process.h"
 #include "tests/fixtures/sim_link.h"
 #include "tests/fixtures/ui/qt_app.h"
@@ -173,6 +175,12 @@ TEST_F(DiagFormTest, PollOfTheBase) {
   EXPECT_EQ(SentLengths(), std::vector<std::size_t>(4, 1));
   EXPECT_EQ(form.SuccessRateGauge->Value(), 100);
   EXPECT_GT(form.LastLqiGauge->Value(), 0);
+  // The LQI itself stands beside its gauge, in hex as everywhere else; the
+  // gauge shows no percentage of it.
+  const auto* lqi = form.findChild<QLabel*>("LastLqiLabel");
+  ASSERT_NE(lqi, nullptr);
+  EXPECT_EQ(lqi->text().toStdString(), HexText(static_cast<std::uint32_t>(form.LastLqiGauge->Value()), 2));
+  EXPECT_FALSE(form.LastLqiGauge->ShowText());
   Save(&form, "diag_poll.png");
 
   // A start writes an empty line, the first tick its result.

@@ -6,7 +6,9 @@
 #include <QPixmap>
 #include <climits>
 
+#include "tests/fixtures/ui/palettes.h"
 #include "tests/fixtures/ui/qt_app.h"
+#include "widgets/palette_colour.h"
 
 namespace qmx {
 namespace {
@@ -158,6 +160,39 @@ TEST_F(GaugeTest, AnEmptyRangeDrawsAnEmptyBar) {
   g.SetRange(5, 5);
   g.SetValue(5);
   EXPECT_EQ(FilledPixels(g, fore), 0);
+}
+
+// The empty part is the palette's base. On a dark palette the bar and the
+// text over both parts read at 4.5:1; on a light one the bar keeps its
+// colour.
+TEST_F(GaugeTest, DrawsFromThePalette) {
+  const QColor fore(0, 128, 0);
+  for (bool dark : {true, false}) {
+    SCOPED_TRACE(dark ? "dark" : "light");
+    Gauge g;
+    if (dark) g.setPalette(test::DarkPalette());
+    QFont font = g.font();
+    font.setPixelSize(30);
+    font.setBold(true);
+    g.setFont(font);
+    g.SetForeColor(fore);
+    g.SetBorder(false);
+    g.resize(200, 40);
+    g.SetValue(50);
+    const QImage img = g.grab().toImage();
+    const QColor base = g.palette().color(QPalette::Base);
+    EXPECT_EQ(g.BackColor(), base);
+    EXPECT_EQ(img.pixelColor(198, 1), base);
+    const QColor bar = img.pixelColor(1, 1);
+    test::ExpectShownOn(bar, fore, base);
+    // The text's strongest pixel on either side of the bar's end.
+    for (const auto& [from, to, under] : {std::tuple{0, 100, bar}, std::tuple{100, 200, base}}) {
+      const QImage part = img.copy(from, 0, to - from, img.height());
+      const QColor ink =
+          test::Most(part, [&](const QColor& c) { return static_cast<int>(100 * ContrastRatio(Rgb(c), Rgb(under))); });
+      EXPECT_GE(ContrastRatio(Rgb(ink), Rgb(under)), kReadableContrast) << from;
+    }
+  }
 }
 
 }  // namespace
