@@ -101,6 +101,7 @@ TEST_F(ConfigDialogTest, KeyIsWrittenOnlyWhenTyped) {
   EXPECT_EQ(Apply(), std::vector<Shown>{kNoChanges});
 
   key->setText("secret");
+  EXPECT_FALSE(key->displayText().contains("secret")) << "the key shows only as a password";
   const Shown resetQuestion{"Some settings require the radio to be reset.  Do you wish to reset the radio?",
                             "Radio Reset", true};
   EXPECT_EQ(Apply(), (std::vector<Shown>{kSaved, resetQuestion}));
