@@ -224,6 +224,9 @@ int TDeviceConfigForm::FillFromImage(BankMask mask) {
     Mark(i, false);
   }
   FillStatus(mask);
+  // The "I/O Peripherals" tab follows the directions just filled in, also
+  // while it is the tab in view.
+  if (mask & BankBit(6)) ShowPinDirections();
   return 1;
 }
 
@@ -239,7 +242,11 @@ void TDeviceConfigForm::FillStatus(BankMask mask) {
 }
 
 void TDeviceConfigForm::PageControl1Change() {
-  if (PageControl1->currentWidget() != peripherals_ || !image_) return;
+  if (PageControl1->currentWidget() == peripherals_) ShowPinDirections();
+}
+
+void TDeviceConfigForm::ShowPinDirections() {
+  if (!image_) return;
   // The directions the radio reported, not those of the unapplied controls.
   const std::uint32_t outputs = image_->Value(RadioIndex, 6, 0, 1);
   for (std::size_t n = 0; n < levelPanels_.size(); ++n) {

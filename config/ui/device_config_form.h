@@ -84,6 +84,8 @@ class TDeviceConfigForm : public QDialog {
   void Show(std::size_t setting, const ControlValues& values);
   void SetChecked(QAbstractButton* button, bool on);
   void FillStatus(BankMask mask);
+  // The direction label and level buttons of each pin on "I/O Peripherals".
+  void ShowPinDirections();
   void Mark(std::size_t setting, bool on);
   void ShowRadioStatus();
   ConfigTarget Target() const { return {RadioIndex, NetworkAddress}; }

@@ -140,6 +140,16 @@ TEST_F(ConfigDialogTest, PeripheralsFollowTheDirectionsTheRadioReported) {
   EXPECT_EQ(Control<QLabel>("GPIO1StaticText")->text(), "Input");
   EXPECT_TRUE(Control<QWidget>("GPIO2Panel")->isEnabled());
   EXPECT_FALSE(Control<QWidget>("GPIO1Panel")->isEnabled());
+
+  // A Refresh shows the directions the radio now reports without leaving
+  // the tab.
+  const std::uint8_t gpio1Output[] = {0x02};
+  ASSERT_TRUE(s.module->PokeRegisters(sim::kLocal, 6, 0, gpio1Output));
+  QTest::mouseClick(form.RefreshButton, Qt::LeftButton);
+  EXPECT_EQ(Control<QLabel>("GPIO0StaticText")->text(), "Input");
+  EXPECT_EQ(Control<QLabel>("GPIO1StaticText")->text(), "Output");
+  EXPECT_TRUE(Control<QWidget>("GPIO1Panel")->isEnabled());
+  EXPECT_FALSE(Control<QWidget>("GPIO2Panel")->isEnabled());
 }
 
 TEST_F(ConfigDialogTest, RefreshShowsWhatTheRadioHolds) {
