@@ -76,16 +76,17 @@ TDeviceConfigForm::TDeviceConfigForm(QWidget* parent) : QDialog(parent) {
   FCC2Button = pages.fcc2;
   Button1 = pages.fcc4;
 
-  OKButton = new QPushButton("Apply", this);
-  OKButton->setObjectName("OKButton");
-  CancelButton = new QPushButton("Cancel", this);
-  CancelButton->setObjectName("CancelButton");
-  RefreshButton = new QPushButton("Refresh", this);
-  RefreshButton->setObjectName("RefreshButton");
-  SaveProfileButton = new QPushButton("Save Profile...", this);
+  // Made in the order they stand, after the pages: the tab order.
+  SaveProfileButton = new QPushButton("&Save Profile...", this);
   SaveProfileButton->setObjectName("SaveProfileButton");
-  LoadProfileButton = new QPushButton("Load Profile...", this);
+  LoadProfileButton = new QPushButton("&Load Profile...", this);
   LoadProfileButton->setObjectName("LoadProfileButton");
+  OKButton = new QPushButton("&Apply", this);
+  OKButton->setObjectName("OKButton");
+  CancelButton = new QPushButton("&Cancel", this);
+  CancelButton->setObjectName("CancelButton");
+  RefreshButton = new QPushButton("&Refresh", this);
+  RefreshButton->setObjectName("RefreshButton");
   StatusBar1 = new QLabel(this);
   StatusBar1->setObjectName("StatusBar1");
   StatusBar1->setAlignment(Qt::AlignCenter);

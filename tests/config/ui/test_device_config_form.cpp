@@ -162,6 +162,31 @@ TEST_F(ConfigDialogTest, RefreshShowsWhatTheRadioHolds) {
   EXPECT_TRUE(form.Changes().empty());  // the tag's new text is not an edit
 }
 
+// The bottom buttons have keyboard accelerators and follow the pages in the
+// tab order.
+TEST_F(ConfigDialogTest, BottomButtonsHaveMnemonicsAndComeAfterThePages) {
+  const std::vector<QPushButton*> bottom{form.SaveProfileButton, form.LoadProfileButton, form.OKButton,
+                                         form.CancelButton, form.RefreshButton};
+  std::vector<QWidget*> chain;
+  for (QWidget* w = form.nextInFocusChain(); w != &form; w = w->nextInFocusChain())
+    if (w->focusPolicy() & Qt::TabFocus) chain.push_back(w);
+  std::vector<QWidget*> tail(chain.end() - static_cast<std::ptrdiff_t>(bottom.size()), chain.end());
+  EXPECT_EQ(tail, std::vector<QWidget*>(bottom.begin(), bottom.end()));
+  QStringList captions;
+  for (QPushButton* b : bottom) {
+    EXPECT_TRUE(b->text().contains('&')) << b->text().toStdString();
+    captions << QString(b->text()).remove('&');
+  }
+  EXPECT_EQ(captions, (QStringList{"Save Profile...", "Load Profile...", "Apply", "Cancel", "Refresh"}));
+  // Alt+R presses Refresh.
+  s.prompter.Clear();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  QTest::keyClick(form.windowHandle(), Qt::Key_R, Qt::AltModifier);
+  for (int i = 0; i < 50 && s.prompter.Count() == 0; ++i) QTest::qWait(20);  // an animated click
+  EXPECT_EQ(s.prompter.All(), (std::vector<Shown>{{"Refresh Successful.", "Refresh Successful", false}}));
+}
+
 TEST_F(ConfigDialogTest, RemoteRadioIsWrittenOverTheAir) {
   form.hide();
   form.RadioIndex = 2;
