@@ -259,20 +259,22 @@ void TDeviceConfigForm::ShowPinDirections() {
 
 void TDeviceConfigForm::RefreshButtonClick() {
   if (!Ready()) return;
-  {
-    BusyCursor busy;
-    if (link_->commands.EnterProtocolMode(1000, 3) < 0) {
-      prompter_->Message("Could not enter protocol mode.", "EnterProtocolMode Error");
-      return;
+  guard_.Run([this] {
+    {
+      BusyCursor busy;
+      if (link_->commands.EnterProtocolMode(1000, 3) < 0) {
+        prompter_->Message("Could not enter protocol mode.", "EnterProtocolMode Error");
+        return;
+      }
+      if (ReadBanks(link_->commands, *image_, kAllBanks, NetworkAddress, RadioIndex) != kAllBanks) {
+        prompter_->Message("Could not read data.  Please try again.", "Read Failed");
+        return;
+      }
+      FillFromImage(kAllBanks);
+      if (localStatus_) localStatus_();
     }
-    if (ReadBanks(link_->commands, *image_, kAllBanks, NetworkAddress, RadioIndex) != kAllBanks) {
-      prompter_->Message("Could not read data.  Please try again.", "Read Failed");
-      return;
-    }
-    FillFromImage(kAllBanks);
-    if (localStatus_) localStatus_();
-  }
-  prompter_->Message("Refresh Successful.", "Refresh Successful");
+    prompter_->Message("Refresh Successful.", "Refresh Successful");
+  });
 }
 
 std::vector<ConfigWrite> TDeviceConfigForm::Changes() const {
@@ -283,22 +285,29 @@ std::vector<ConfigWrite> TDeviceConfigForm::Changes() const {
 
 void TDeviceConfigForm::SendConfiguration() {
   if (!Ready()) return;
-  BusyCursor busy;
-  std::vector<ControlValues> shown;
-  for (std::size_t i = 0; i < controls_.size(); ++i) shown.push_back(Gather(i));
-  const auto writes = ChangedSettings(shown, baselines_);
-  const auto settings = DialogSettings();
-  qmx::SendConfiguration(link_->commands, *prompter_, *line_, Target(), writes, [&](const ConfigWrite& done) {
-    const auto at = std::find(settings.begin(), settings.end(), done.setting);
-    if (at == settings.end()) return;
-    const auto i = static_cast<std::size_t>(at - settings.begin());
-    baselines_[i] = BaselineAfterWrite(*done.setting, shown[i]);
-    Mark(i, false);
+  guard_.Run([this] {
+    BusyCursor busy;
+    std::vector<ControlValues> shown;
+    for (std::size_t i = 0; i < controls_.size(); ++i) shown.push_back(Gather(i));
+    const auto writes = ChangedSettings(shown, baselines_);
+    const auto settings = DialogSettings();
+    qmx::SendConfiguration(link_->commands, *prompter_, *line_, Target(), writes, [&](const ConfigWrite& done) {
+      const auto at = std::find(settings.begin(), settings.end(), done.setting);
+      if (at == settings.end()) return;
+      const auto i = static_cast<std::size_t>(at - settings.begin());
+      baselines_[i] = BaselineAfterWrite(*done.setting, shown[i]);
+      Mark(i, false);
+    });
+    if (profileLoaded_ && MarkedControls() == 0) {
+      profileLoaded_ = false;
+      ShowRadioStatus();
+    }
   });
-  if (profileLoaded_ && MarkedControls() == 0) {
-    profileLoaded_ = false;
-    ShowRadioStatus();
-  }
+}
+
+void TDeviceConfigForm::done(int result) {
+  if (guard_.Running()) return;  // the dialog closes once the operation has ended
+  QDialog::done(result);
 }
 
 namespace {
@@ -397,20 +406,26 @@ void TDeviceConfigForm::LoadProfileButtonClick() {
 
 void TDeviceConfigForm::ResetButtonClick() {
   if (!Ready()) return;
-  BusyCursor busy;
-  ResetRadio(link_->commands, Target());
+  guard_.Run([this] {
+    BusyCursor busy;
+    ResetRadio(link_->commands, Target());
+  });
 }
 
 void TDeviceConfigForm::DefaultButtonClick() {
   if (!Ready()) return;
-  BusyCursor busy;
-  LoadDefaults(link_->commands, *prompter_, *line_, Target());
+  guard_.Run([this] {
+    BusyCursor busy;
+    LoadDefaults(link_->commands, *prompter_, *line_, Target());
+  });
 }
 
 void TDeviceConfigForm::FccButtonClick(int mode) {
   if (!Ready()) return;
-  BusyCursor busy;
-  SetFccMode(link_->commands, *prompter_, Target(), mode);
+  guard_.Run([this, mode] {
+    BusyCursor busy;
+    SetFccMode(link_->commands, *prompter_, Target(), mode);
+  });
 }
 
 }  // namespace qmx

@@ -13,6 +13,7 @@
 #include "config/config_baselines.h"
 #include "config/config_writer.h"
 #include "config/register_map.h"
+#include "config/ui/operation_guard.h"
 
 class QAbstractButton;
 class QLabel;
@@ -78,6 +79,8 @@ class TDeviceConfigForm : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // Cancel, Escape and the close button wait for a running operation.
+  void done(int result) override;
 
  private:
   ControlValues Gather(std::size_t setting) const;
@@ -91,6 +94,7 @@ class TDeviceConfigForm : public QDialog {
   ConfigTarget Target() const { return {RadioIndex, NetworkAddress}; }
   bool Ready() const { return link_ && image_ && prompter_; }
 
+  OperationGuard guard_{*this};
   RadioLink* link_ = nullptr;
   RadioImage* image_ = nullptr;
   Prompter* prompter_ = nullptr;

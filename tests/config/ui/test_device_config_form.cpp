@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -18,6 +19,7 @@
 #include "config/ui/device_config_form.h"
 #include "config/ui/mac_form.h"
 #include "link/number_text.h"
+#include "link/ui/qt_waiter.h"
 #include "link/packet.h"
 #include "tests/fixtures/sim_link.h"
 #include "tests/fixtures/temp_dir.h"
@@ -233,6 +235,73 @@ TEST_F(ConfigDialogTest, ProfileLoadsIntoTheControlsForApply) {
   EXPECT_NE(s.prompter.All()[0].text.find("line 3"), std::string::npos) << s.prompter.All()[0].text;
   EXPECT_EQ(Control<QLineEdit>("TXPowerEdit")->text(), "0x07");
   EXPECT_EQ(form.MarkedControls(), 0);
+}
+
+// A radio that answers late, waited for with the windows live as in the
+// program: clicks and keys are handled while a command waits.
+struct SlowRadio {
+  SlowRadio() {
+    test::QtApp();
+    EXPECT_TRUE(s.Open());
+    s.module->SetFault(sim::Fault::LateReply, -1, 60);
+  }
+  // Presses `button` and, while its first command waits, presses it again,
+  // then Cancel (when there is one), Escape and the window's close button.
+  // Returns the dialog's push buttons that were enabled meanwhile.
+  std::vector<std::string> PressTwiceAndClose(QDialog& dialog, QPushButton* button, QPushButton* cancel = nullptr) {
+    std::vector<std::string> enabled;
+    bool pressed = false;
+    QTimer::singleShot(10, &dialog, [&] {
+      pressed = true;
+      for (QPushButton* b : dialog.findChildren<QPushButton*>())
+        if (b->isEnabled()) enabled.push_back(b->objectName().toStdString());
+      QTest::mouseClick(button, Qt::LeftButton);
+      if (cancel) QTest::mouseClick(cancel, Qt::LeftButton);
+      QTest::keyClick(&dialog, Qt::Key_Escape);
+      dialog.close();
+    });
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_TRUE(pressed) << "the first command did not wait";
+    return enabled;
+  }
+  test::SimLink s{sim::SimOptions{.bootTime = milliseconds(0)}, std::make_unique<QtWaiter>()};
+};
+
+TEST(ConfigDialogSlowRadioTest, OneOperationAtATimeAndTheDialogStaysOpenMeanwhile) {
+  SlowRadio radio;
+  RadioImage image;
+  TDeviceConfigForm form;
+  form.Attach(*radio.s.link, image, radio.s.prompter);
+  form.show();
+  form.findChild<QLineEdit*>("TXPowerEdit")->setText("0x07");
+  for (QPushButton* button :
+       {form.OKButton, form.RefreshButton, form.DefaultButton, form.ResetButton, form.FCC1Button}) {
+    SCOPED_TRACE(button->objectName().toStdString());
+    radio.s.module->ClearReceivedFrames();
+    EXPECT_EQ(radio.PressTwiceAndClose(form, button, form.CancelButton), std::vector<std::string>{});
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(button->isEnabled() && form.CancelButton->isEnabled());
+    if (button == form.OKButton) {
+      EXPECT_EQ(Writes(*radio.s.module), (std::vector<std::string>{"04 0A 00 01 07", "04 FF FF 01 01"}));
+      EXPECT_EQ(radio.s.prompter.All(), std::vector<Shown>{kSaved});
+    }
+  }
+  // Once the operation has ended the dialog closes as before.
+  QTest::keyClick(&form, Qt::Key_Escape);
+  EXPECT_FALSE(form.isVisible());
+}
+
+TEST(MacDialogTest, OneWriteAtATimeAndTheDialogStaysOpenMeanwhile) {
+  SlowRadio radio;
+  TMACForm form;
+  form.Attach(*radio.s.link, radio.s.prompter);
+  form.MACAddressEdit->setText("00:11:22:33:44:55:66:77");
+  form.show();
+  EXPECT_EQ(radio.PressTwiceAndClose(form, form.WriteButton), std::vector<std::string>{});
+  EXPECT_EQ(radio.s.prompter.All(),
+            (std::vector<Shown>{{"MAC Address changed successfully.", "MAC Address Changed", false}}));
+  EXPECT_EQ(Writes(*radio.s.module).size(), 3u);  // override, address, Memory Save
+  EXPECT_FALSE(form.isVisible()) << "a written address closes the dialog";
 }
 
 TEST(MacDialogTest, RefusedTextSendsNothingAndAWrittenOneReachesTheMainWindow) {
