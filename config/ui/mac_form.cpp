@@ -42,12 +42,12 @@ void TMACForm::Attach(RadioLink& link, Prompter& prompter, std::function<void(co
 void TMACForm::WriteButtonClick() {
   if (!link_ || !prompter_) return;
   const QString text = MACAddressEdit->text();
-  MacWriteOutcome outcome = MacWriteOutcome{};
-  const bool ran = guard_.Run([&] {
+  std::optional<MacWriteOutcome> outcome;  // none while another write runs
+  guard_.Run([&] {
     BusyCursor busy;
     outcome = WriteMacAddress(link_->commands, *prompter_, text.toLatin1().toStdString());
   });
-  if (!ran || outcome != MacWriteOutcome::Written) return;
+  if (outcome != MacWriteOutcome::Written) return;
   if (written_) written_(text);
   accept();
 }
