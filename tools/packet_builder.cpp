@@ -19,6 +19,10 @@ struct Choice {
   std::string_view text;
   std::uint8_t type;
   std::uint8_t fixedLength;  // Packet Length without data bytes
+  // Packet Length, without the Span data bytes, of the frame that carries
+  // them: the command itself for a write, its reply for a read; 0 without a
+  // Span.
+  std::uint8_t spanFrameLength;
   bool sendsValue;
   bool sendsRegister;  // Register, Bank and Span
   bool sendsAddress;
@@ -27,24 +31,24 @@ struct Choice {
 };
 
 const std::array<Choice, kPacketChoices> kChoices{{
-    {"Enter Protocol Mode (0x00)", ptype::EnterProtocolMode, 9, false, false, false,
+    {"Enter Protocol Mode (0x00)", ptype::EnterProtocolMode, 9, 0, false, false, false,
      {"Could not enter Protocol Mode.  Please try again.", "EnterProtocolMode Error"},
      "Entered Protocol Mode Successfully."},
-    {"Exit Protocol Mode (0x01)", ptype::ExitProtocolMode, 2, false, false, false,
+    {"Exit Protocol Mode (0x01)", ptype::ExitProtocolMode, 2, 0, false, false, false,
      {"Could not exit Protocol Mode.  Please try again.", "ExitProtocolMode Error"},
      "Exited Protocol Mode Successfully."},
-    {"Software Reset (0x02)", ptype::SoftwareReset, 2, false, false, false,
+    {"Software Reset (0x02)", ptype::SoftwareReset, 2, 0, false, false, false,
      {"Could not reset radio.  Please try again.", "ResetRadio Error"}, "Reset Radio Successfully."},
-    {"Get Register (0x03)", ptype::GetRegister, 5, false, true, false,
+    {"Get Register (0x03)", ptype::GetRegister, 5, 5, false, true, false,
      {"Could not get data.  Please try again.", "GetField Error"}, "Get Register Successful."},
-    {"Set Register (0x04)", ptype::SetRegister, 5, true, true, false,
+    {"Set Register (0x04)", ptype::SetRegister, 5, 5, true, true, false,
      {"Could not set data.  Please try again.", "Set Field Error"}, "Set Register Successful."},
-    {"TXData (0x05)", ptype::TxData, 4, true, false, true,
+    {"TXData (0x05)", ptype::TxData, 4, 0, true, false, true,
      {"Could not send data.  Please try again.", "Send Data Error"}, "TX Data Successful."},
-    {"Get Remote Register (0x0A)", ptype::GetRemoteRegister, 7, false, true, true,
+    {"Get Remote Register (0x0A)", ptype::GetRemoteRegister, 7, 9, false, true, true,
      {"Could not get remote register.  Please try again.", "Get Remote Register Error"},
      "Get Remote Register Successful."},
-    {"Set Remote Register (0x0B)", ptype::SetRemoteRegister, 7, true, true, true,
+    {"Set Remote Register (0x0B)", ptype::SetRemoteRegister, 7, 7, true, true, true,
      {"Could not set remote register.  Please try again.", "Set Remote Register Error"},
      "Set Remote Register Successful."},
 }};
@@ -64,7 +68,12 @@ std::string WireAddressText(std::uint16_t address) {
 }
 
 // The frame byte of a typed number: its low eight bits, 0 when not a number.
-std::string ByteFieldText(const std::string& text) { return PacketHex(static_cast<std::uint8_t>(TextToInt(text))); }
+std::uint8_t LowByte(const std::string& text) { return static_cast<std::uint8_t>(TextToInt(text)); }
+
+// "1 byte", "2 bytes".
+std::string Bytes(std::size_t count, std::string_view what = "byte") {
+  return std::to_string(count) + " " + std::string(what) + (count == 1 ? "" : "s");
+}
 
 // The Span data bytes of a reply, two hex digits each, joined by `separator`.
 std::string ReplyDataBytes(const PacketRecord& rec, std::string_view separator) {
@@ -146,96 +155,111 @@ std::vector<std::string_view> ValueTokens(std::string_view value) {
   return tokens;
 }
 
-int DataByteCount(std::string_view value) { return static_cast<int>(ValueTokens(value).size()); }
-
-std::string RawDataText(std::string_view value) {
-  std::string out = "0x";
-  for (std::string_view token : ValueTokens(value)) {
-    if (token.size() == 1) out += '0';
-    out += token;
-  }
-  return out;
-}
-
-std::optional<std::vector<std::uint8_t>> ValueBytes(std::string_view value) {
-  std::vector<std::uint8_t> bytes;
-  std::string hex;
-  for (std::string_view token : ValueTokens(value)) {
-    hex.assign("0x").append(token);
-    std::int32_t number = 0;
-    if (!TryTextToInt(hex, number)) return std::nullopt;
-    bytes.push_back(static_cast<std::uint8_t>(number));
-  }
-  return bytes;
-}
-
 std::size_t MaxValueBytes(int choice) {
   if (!Listed(choice) || !ChoiceAt(choice).sendsValue) return 0;
   return kMaxPacketLength - ChoiceAt(choice).fixedLength;
 }
 
-RawPacketView ComputeRawView(int choice, const PacketFields& fields, int dataCount, std::uint8_t sequence) {
+std::size_t MaxSpan(int choice) {
+  if (!Listed(choice) || ChoiceAt(choice).spanFrameLength == 0) return 0;
+  return kMaxPacketLength - ChoiceAt(choice).spanFrameLength;
+}
+
+PacketPlan PlanPacket(int choice, const PacketFields& fields) {
+  PacketPlan plan;
+  PacketRecord& rec = plan.record;
+  rec.Register = LowByte(fields.registerText);
+  rec.Bank = LowByte(fields.bankText);
+  rec.Span = LowByte(fields.spanText);
+  rec.NetworkAddress = static_cast<std::uint16_t>(TextToInt(fields.networkAddressText));
+  if (!Listed(choice)) return plan;
+  const Choice& c = ChoiceAt(choice);
+  auto refuse = [&plan](PacketMessage message) {
+    if (!plan.refusal) plan.refusal = std::move(message);
+  };
+
+  const auto tokens = ValueTokens(fields.value);
+  if (c.sendsValue) {
+    bool readable = true;
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+      std::int32_t number = 0;
+      readable = TryTextToInt("0x" + std::string(tokens[i]), number) && readable;
+      if (i < rec.Data.size()) rec.Data[i] = static_cast<std::uint8_t>(number);
+    }
+    const std::size_t most = MaxValueBytes(choice);
+    if (!readable) refuse({"Invalid data.  Please check data and try again.", "Invalid Data"});
+    if (tokens.size() > most)
+      refuse({"Too much data.  This packet carries at most " + std::to_string(most) + " data bytes.", "Invalid Data"});
+    rec.Length = static_cast<std::uint8_t>(std::min(tokens.size(), most));
+    plan.dataCount = c.spanFrameLength != 0 ? std::min<std::size_t>(rec.Span, rec.Data.size()) : rec.Length;
+  }
+
+  if (c.sendsRegister) {
+    // Register, Bank and Span, each refused with its own message.
+    for (const auto& [text, name] : {std::pair{&fields.registerText, "Register"}, std::pair{&fields.bankText, "Bank"},
+                                     std::pair{&fields.spanText, "Span"}}) {
+      std::int32_t number = 0;
+      if (!TryTextToInt(*text, number))
+        refuse({std::string("Please check ") + name + " value and try again.", std::string(name) + "Edit Invalid"});
+    }
+    // A Span is taken as typed here, not cut to a byte: 300 is not 44.
+    std::int32_t span = 0;
+    const std::size_t most = MaxSpan(choice);
+    if (TryTextToInt(fields.spanText, span)) {
+      if (span < 0 || static_cast<std::size_t>(span) > most) {
+        refuse({"Span too large.  " + std::string(c.sendsValue ? "This packet" : "The reply") + " carries at most " +
+                    std::to_string(most) + " data bytes.",
+                "Span Too Large"});
+        plan.note = "Span " + std::to_string(span) + " is too large: " + (c.sendsValue ? "a frame" : "the reply") +
+                    " carries at most " + std::to_string(most) + " bytes.";
+      } else if (c.sendsValue && tokens.size() != static_cast<std::size_t>(span)) {
+        const auto wanted = static_cast<std::size_t>(span);
+        plan.note = "Span " + std::to_string(span) + ": " + Bytes(tokens.size()) + " typed, " +
+                    (tokens.size() > wanted ? "only the first " + std::to_string(span) + " sent."
+                                            : Bytes(wanted - tokens.size(), "zero byte") + " added.");
+      }
+    }
+  }
+
+  if (c.sendsAddress) {
+    std::int32_t number = 0;
+    if (!TryTextToInt(fields.networkAddressText, number))
+      refuse({"Please check Network Address value and try again.", "NetworkAddressEdit Invalid"});
+  }
+  return plan;
+}
+
+RawPacketView ComputeRawView(int choice, const PacketPlan& plan, std::uint8_t sequence) {
+  const PacketRecord& rec = plan.record;
   RawPacketView v;
   if (Listed(choice)) {
     const Choice& c = ChoiceAt(choice);
-    v.length = PacketHex(static_cast<std::uint32_t>(c.fixedLength + (c.sendsValue ? dataCount : 0)));
+    v.length = PacketHex(static_cast<std::uint32_t>(c.fixedLength + plan.dataCount));
     if (choice == 0) {
       std::string name = "0x";
       for (const char* p = kModelName; *p != '\0'; ++p) name += Hex2(static_cast<std::uint8_t>(*p));
       v.data = name;
     } else if (c.sendsValue) {
-      v.data = RawDataText(fields.value);
+      std::string data = "0x";
+      for (std::size_t i = 0; i < plan.dataCount; ++i) data += Hex2(rec.Data[i]);
+      v.data = data;
     }
     v.type = PacketHex(c.type);
   } else {
     v.type = PacketHex(static_cast<std::uint8_t>(choice));
   }
   v.sequence = PacketHex(sequence);
-  v.reg = ByteFieldText(fields.registerText);
-  v.bank = ByteFieldText(fields.bankText);
-  v.span = ByteFieldText(fields.spanText);
-  v.networkAddress = WireAddressText(static_cast<std::uint16_t>(TextToInt(fields.networkAddressText)));
+  v.reg = PacketHex(rec.Register);
+  v.bank = PacketHex(rec.Bank);
+  v.span = PacketHex(rec.Span);
+  v.networkAddress = WireAddressText(rec.NetworkAddress);
   return v;
 }
 
 std::variant<PacketRecord, PacketMessage> PrepareTransmit(int choice, const PacketFields& fields) {
-  PacketRecord rec;
-  if (!Listed(choice)) return rec;
-  const Choice& c = ChoiceAt(choice);
-  if (c.sendsValue) {
-    const auto bytes = ValueBytes(fields.value);
-    if (!bytes) return PacketMessage{"Invalid data.  Please check data and try again.", "Invalid Data"};
-    const std::size_t most = MaxValueBytes(choice);
-    if (bytes->size() > most)
-      return PacketMessage{"Too much data.  This packet carries at most " + std::to_string(most) + " data bytes.",
-                           "Invalid Data"};
-    std::copy(bytes->begin(), bytes->end(), rec.Data.begin());
-    rec.Length = static_cast<std::uint8_t>(bytes->size());
-  }
-  // Register, Bank and Span, each refused with its own message.
-  struct ByteField {
-    const std::string& text;
-    std::uint8_t& into;
-    const char* name;
-  };
-  const ByteField byteFields[] = {{fields.registerText, rec.Register, "Register"},
-                                  {fields.bankText, rec.Bank, "Bank"},
-                                  {fields.spanText, rec.Span, "Span"}};
-  for (const ByteField& f : byteFields) {
-    if (!c.sendsRegister) break;
-    std::int32_t number = 0;
-    if (!TryTextToInt(f.text, number))
-      return PacketMessage{std::string("Please check ") + f.name + " value and try again.",
-                           std::string(f.name) + "Edit Invalid"};
-    f.into = static_cast<std::uint8_t>(number);
-  }
-  if (c.sendsAddress) {
-    std::int32_t number = 0;
-    if (!TryTextToInt(fields.networkAddressText, number))
-      return PacketMessage{"Please check Network Address value and try again.", "NetworkAddressEdit Invalid"};
-    rec.NetworkAddress = static_cast<std::uint16_t>(number);
-  }
-  return rec;
+  PacketPlan plan = PlanPacket(choice, fields);
+  if (plan.refusal) return *std::move(plan.refusal);
+  return plan.record;
 }
 
 TransmitResult CallPacketCommand(CommandLayer& commands, int choice, PacketRecord rec) {

@@ -59,17 +59,38 @@ struct PacketFields {
 // "Value" holds data bytes as hexadecimal tokens separated by blanks; a run
 // of blanks separates like one and blanks at either end separate nothing.
 std::vector<std::string_view> ValueTokens(std::string_view value);
-// The data byte count the raw view's length uses: the number of tokens, so
-// that the length shown is the length of the frame sent.
-int DataByteCount(std::string_view value);
-// "0x" and the tokens as typed, a one-character token with a "0" before it.
-std::string RawDataText(std::string_view value);
-// Each token read as hexadecimal, low eight bits; nothing when a token does
-// not read (the last one included).
-std::optional<std::vector<std::uint8_t>> ValueBytes(std::string_view value);
 // Data bytes the choice's frame can carry besides its fixed fields; 0 for
 // the commands that send no data.
 std::size_t MaxValueBytes(int choice);
+// The largest Span of a register command: the most data bytes that the frame
+// carrying them (the command's own for a write, the reply for a read) can
+// hold; 0 for the commands without a Span.
+std::size_t MaxSpan(int choice);
+
+// A message box that refuses the fields or reports a failed command.
+struct PacketMessage {
+  std::string text;
+  std::string caption;
+  bool operator==(const PacketMessage&) const = default;
+};
+
+// What Transmit would do with the fields, decided once for the raw view and
+// the send alike. Every number is read as the raw view shows it (0 when it
+// is not a number); `refusal` says why Transmit would send nothing.
+struct PacketPlan {
+  PacketRecord record;  // what the command is called with
+  // The frame carries the first dataCount bytes of record.Data: the bytes
+  // typed for TXData; for a register write Span bytes, the typed ones cut or
+  // followed by zeros.
+  std::size_t dataCount = 0;
+  std::optional<PacketMessage> refusal;
+  // Points out, beside the fields, a Span that differs from the number of
+  // bytes typed or that no frame can carry; empty when there is none.
+  std::string note;
+};
+// Checks the fields the choice sends in the order Value, Register, Bank,
+// Span, Network Address; a field the choice does not send is not checked.
+PacketPlan PlanPacket(int choice, const PacketFields& fields);
 
 // The raw view of the send page. A field left empty keeps what it shows (the
 // length and data of a choice outside the list).
@@ -83,20 +104,11 @@ struct RawPacketView {
   std::string bank;
   std::string span;
 };
-// `dataCount` is the count kept with "Value"; `sequence` the number carried
-// by the most recently sent command.
-RawPacketView ComputeRawView(int choice, const PacketFields& fields, int dataCount, std::uint8_t sequence);
+// The frame of `plan`; `sequence` is the number carried by the most recently
+// sent command.
+RawPacketView ComputeRawView(int choice, const PacketPlan& plan, std::uint8_t sequence);
 
-// A message box that refuses the fields or reports a failed command.
-struct PacketMessage {
-  std::string text;
-  std::string caption;
-  bool operator==(const PacketMessage&) const = default;
-};
-
-// Reads the fields into the record the choice's command takes, checking each
-// field the choice sends, in the order Value, Register, Bank, Span, Network
-// Address. A field the choice does not send is neither read nor checked.
+// The record of PlanPacket, or its refusal.
 std::variant<PacketRecord, PacketMessage> PrepareTransmit(int choice, const PacketFields& fields);
 
 // The outcome of one transmission. Reply fields that are empty stay as

@@ -76,16 +76,17 @@ TDeviceConfigForm::TDeviceConfigForm(QWidget* parent) : QDialog(parent) {
   FCC2Button = pages.fcc2;
   Button1 = pages.fcc4;
 
-  OKButton = new QPushButton("Apply", this);
-  OKButton->setObjectName("OKButton");
-  CancelButton = new QPushButton("Cancel", this);
-  CancelButton->setObjectName("CancelButton");
-  RefreshButton = new QPushButton("Refresh", this);
-  RefreshButton->setObjectName("RefreshButton");
-  SaveProfileButton = new QPushButton("Save Profile...", this);
+  // Made in the order they stand, after the pages: the tab order.
+  SaveProfileButton = new QPushButton("&Save Profile...", this);
   SaveProfileButton->setObjectName("SaveProfileButton");
-  LoadProfileButton = new QPushButton("Load Profile...", this);
+  LoadProfileButton = new QPushButton("&Load Profile...", this);
   LoadProfileButton->setObjectName("LoadProfileButton");
+  OKButton = new QPushButton("&Apply", this);
+  OKButton->setObjectName("OKButton");
+  CancelButton = new QPushButton("&Cancel", this);
+  CancelButton->setObjectName("CancelButton");
+  RefreshButton = new QPushButton("&Refresh", this);
+  RefreshButton->setObjectName("RefreshButton");
   StatusBar1 = new QLabel(this);
   StatusBar1->setObjectName("StatusBar1");
   StatusBar1->setAlignment(Qt::AlignCenter);
@@ -224,6 +225,9 @@ int TDeviceConfigForm::FillFromImage(BankMask mask) {
     Mark(i, false);
   }
   FillStatus(mask);
+  // The "I/O Peripherals" tab follows the directions just filled in, also
+  // while it is the tab in view.
+  if (mask & BankBit(6)) ShowPinDirections();
   return 1;
 }
 
@@ -239,7 +243,11 @@ void TDeviceConfigForm::FillStatus(BankMask mask) {
 }
 
 void TDeviceConfigForm::PageControl1Change() {
-  if (PageControl1->currentWidget() != peripherals_ || !image_) return;
+  if (PageControl1->currentWidget() == peripherals_) ShowPinDirections();
+}
+
+void TDeviceConfigForm::ShowPinDirections() {
+  if (!image_) return;
   // The directions the radio reported, not those of the unapplied controls.
   const std::uint32_t outputs = image_->Value(RadioIndex, 6, 0, 1);
   for (std::size_t n = 0; n < levelPanels_.size(); ++n) {
@@ -251,20 +259,22 @@ void TDeviceConfigForm::PageControl1Change() {
 
 void TDeviceConfigForm::RefreshButtonClick() {
   if (!Ready()) return;
-  {
-    BusyCursor busy;
-    if (link_->commands.EnterProtocolMode(1000, 3) < 0) {
-      prompter_->Message("Could not enter protocol mode.", "EnterProtocolMode Error");
-      return;
+  guard_.Run([this] {
+    {
+      BusyCursor busy;
+      if (link_->commands.EnterProtocolMode(1000, 3) < 0) {
+        prompter_->Message("Could not enter protocol mode.", "EnterProtocolMode Error");
+        return;
+      }
+      if (ReadBanks(link_->commands, *image_, kAllBanks, NetworkAddress, RadioIndex) != kAllBanks) {
+        prompter_->Message("Could not read data.  Please try again.", "Read Failed");
+        return;
+      }
+      FillFromImage(kAllBanks);
+      if (localStatus_) localStatus_();
     }
-    if (ReadBanks(link_->commands, *image_, kAllBanks, NetworkAddress, RadioIndex) != kAllBanks) {
-      prompter_->Message("Could not read data.  Please try again.", "Read Failed");
-      return;
-    }
-    FillFromImage(kAllBanks);
-    if (localStatus_) localStatus_();
-  }
-  prompter_->Message("Refresh Successful.", "Refresh Successful");
+    prompter_->Message("Refresh Successful.", "Refresh Successful");
+  });
 }
 
 std::vector<ConfigWrite> TDeviceConfigForm::Changes() const {
@@ -275,22 +285,29 @@ std::vector<ConfigWrite> TDeviceConfigForm::Changes() const {
 
 void TDeviceConfigForm::SendConfiguration() {
   if (!Ready()) return;
-  BusyCursor busy;
-  std::vector<ControlValues> shown;
-  for (std::size_t i = 0; i < controls_.size(); ++i) shown.push_back(Gather(i));
-  const auto writes = ChangedSettings(shown, baselines_);
-  const auto settings = DialogSettings();
-  qmx::SendConfiguration(link_->commands, *prompter_, *line_, Target(), writes, [&](const ConfigWrite& done) {
-    const auto at = std::find(settings.begin(), settings.end(), done.setting);
-    if (at == settings.end()) return;
-    const auto i = static_cast<std::size_t>(at - settings.begin());
-    baselines_[i] = BaselineAfterWrite(*done.setting, shown[i]);
-    Mark(i, false);
+  guard_.Run([this] {
+    BusyCursor busy;
+    std::vector<ControlValues> shown;
+    for (std::size_t i = 0; i < controls_.size(); ++i) shown.push_back(Gather(i));
+    const auto writes = ChangedSettings(shown, baselines_);
+    const auto settings = DialogSettings();
+    qmx::SendConfiguration(link_->commands, *prompter_, *line_, Target(), writes, [&](const ConfigWrite& done) {
+      const auto at = std::find(settings.begin(), settings.end(), done.setting);
+      if (at == settings.end()) return;
+      const auto i = static_cast<std::size_t>(at - settings.begin());
+      baselines_[i] = BaselineAfterWrite(*done.setting, shown[i]);
+      Mark(i, false);
+    });
+    if (profileLoaded_ && MarkedControls() == 0) {
+      profileLoaded_ = false;
+      ShowRadioStatus();
+    }
   });
-  if (profileLoaded_ && MarkedControls() == 0) {
-    profileLoaded_ = false;
-    ShowRadioStatus();
-  }
+}
+
+void TDeviceConfigForm::done(int result) {
+  if (guard_.Running()) return;  // the dialog closes once the operation has ended
+  QDialog::done(result);
 }
 
 namespace {
@@ -389,20 +406,26 @@ void TDeviceConfigForm::LoadProfileButtonClick() {
 
 void TDeviceConfigForm::ResetButtonClick() {
   if (!Ready()) return;
-  BusyCursor busy;
-  ResetRadio(link_->commands, Target());
+  guard_.Run([this] {
+    BusyCursor busy;
+    ResetRadio(link_->commands, Target());
+  });
 }
 
 void TDeviceConfigForm::DefaultButtonClick() {
   if (!Ready()) return;
-  BusyCursor busy;
-  LoadDefaults(link_->commands, *prompter_, *line_, Target());
+  guard_.Run([this] {
+    BusyCursor busy;
+    LoadDefaults(link_->commands, *prompter_, *line_, Target());
+  });
 }
 
 void TDeviceConfigForm::FccButtonClick(int mode) {
   if (!Ready()) return;
-  BusyCursor busy;
-  SetFccMode(link_->commands, *prompter_, Target(), mode);
+  guard_.Run([this, mode] {
+    BusyCursor busy;
+    SetFccMode(link_->commands, *prompter_, Target(), mode);
+  });
 }
 
 }  // namespace qmx

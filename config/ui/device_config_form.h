@@ -13,6 +13,7 @@
 #include "config/config_baselines.h"
 #include "config/config_writer.h"
 #include "config/register_map.h"
+#include "config/ui/operation_guard.h"
 
 class QAbstractButton;
 class QLabel;
@@ -78,17 +79,22 @@ class TDeviceConfigForm : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // Cancel, Escape and the close button wait for a running operation.
+  void done(int result) override;
 
  private:
   ControlValues Gather(std::size_t setting) const;
   void Show(std::size_t setting, const ControlValues& values);
   void SetChecked(QAbstractButton* button, bool on);
   void FillStatus(BankMask mask);
+  // The direction label and level buttons of each pin on "I/O Peripherals".
+  void ShowPinDirections();
   void Mark(std::size_t setting, bool on);
   void ShowRadioStatus();
   ConfigTarget Target() const { return {RadioIndex, NetworkAddress}; }
   bool Ready() const { return link_ && image_ && prompter_; }
 
+  OperationGuard guard_{*this};
   RadioLink* link_ = nullptr;
   RadioImage* image_ = nullptr;
   Prompter* prompter_ = nullptr;

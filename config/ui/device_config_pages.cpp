@@ -204,6 +204,7 @@ QWidget* SystemPage(QWidget* parent) {
   g->addWidget(Check(page, Name(Find("security-mode")), "Enable Encryption"), 0, 0, 1, 2);
   auto* key = Edit(page, Name(Find("security-key")), QString(18, 'D'));
   key->setMaxLength(16);
+  key->setEchoMode(QLineEdit::Password);  // typed, loaded from a profile or not: never in clear
   Row(g, 1, "Security Key", key);
   Row(g, 2, "ARQ Attempt Limit", HexEdit(page, "arq-attempt-limit"));
   Row(g, 3, "Broadcast Attempts", HexEdit(page, "broadcast-attempts"));

@@ -42,14 +42,19 @@ void TMACForm::Attach(RadioLink& link, Prompter& prompter, std::function<void(co
 void TMACForm::WriteButtonClick() {
   if (!link_ || !prompter_) return;
   const QString text = MACAddressEdit->text();
-  MacWriteOutcome outcome;
-  {
+  std::optional<MacWriteOutcome> outcome;  // none while another write runs
+  guard_.Run([&] {
     BusyCursor busy;
     outcome = WriteMacAddress(link_->commands, *prompter_, text.toLatin1().toStdString());
-  }
+  });
   if (outcome != MacWriteOutcome::Written) return;
   if (written_) written_(text);
   accept();
+}
+
+void TMACForm::done(int result) {
+  if (guard_.Running()) return;  // the dialog closes once the write has ended
+  QDialog::done(result);
 }
 
 }  // namespace qmx

@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <functional>
 
+#include "config/ui/operation_guard.h"
+
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -26,7 +28,12 @@ class TMACForm : public QDialog {
   QPushButton* WriteButton;
   QLabel* StatusBar1;
 
+ protected:
+  // Escape and the close button wait for a write in progress.
+  void done(int result) override;
+
  private:
+  OperationGuard guard_{*this};
   RadioLink* link_ = nullptr;
   Prompter* prompter_ = nullptr;
   std::function<void(const QString&)> written_;

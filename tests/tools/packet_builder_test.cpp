@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <variant>
 #include <vector>
 
@@ -11,40 +12,52 @@ namespace {
 
 constexpr int kGetRegister = 3, kSetRegister = 4, kTxData = 5, kGetRemote = 6, kSetRemote = 7;
 
-TEST(PacketBuilderRawView, LengthCountsTheTokensTheFrameCarries) {
-  // Only the commands that send "Value" add its bytes; blanks at either end
-  // or doubled separate like one, as the sent frame does.
+RawPacketView View(int choice, const PacketFields& fields, std::uint8_t sequence = 0) {
+  return ComputeRawView(choice, PlanPacket(choice, fields), sequence);
+}
+
+TEST(PacketBuilderRawView, LengthCountsTheBytesTheFrameCarries) {
+  // TXData carries the tokens typed (blanks at either end or doubled
+  // separate like one); a register write carries Span bytes, the tokens cut
+  // or followed by zeros.
   const struct {
     const char* value;
+    const char* span;
     int count;
-  } values[] = {{"", 0}, {"1 A2", 2}, {"  1   A2 ", 2}, {"01 A2 3", 3}};
+    const char* data;
+  } values[] = {{"", "0", 0, "0x"},
+                {"1 A2", "2", 2, "0x01A2"},
+                {"  1   A2 ", "3", 2, "0x01A200"},
+                {"01 A2 3", "1", 3, "0x01"}};
   for (const auto& v : values) {
     SCOPED_TRACE(v.value);
-    EXPECT_EQ(DataByteCount(v.value), v.count);
-    const PacketFields fields{.value = v.value};
-    EXPECT_EQ(*ComputeRawView(kSetRegister, fields, v.count, 0).length, PacketHex(5u + v.count));
-    EXPECT_EQ(*ComputeRawView(kTxData, fields, v.count, 0).length, PacketHex(4u + v.count));
-    EXPECT_EQ(*ComputeRawView(kSetRemote, fields, v.count, 0).length, PacketHex(7u + v.count));
-    EXPECT_EQ(*ComputeRawView(kGetRegister, fields, v.count, 0).length, "0x05");
+    const PacketFields fields{.spanText = v.span, .value = v.value};
+    const std::size_t span = std::stoul(v.span);
+    EXPECT_EQ(*View(kSetRegister, fields).length, PacketHex(5u + span));
+    EXPECT_EQ(*View(kSetRegister, fields).data, v.data);
+    EXPECT_EQ(*View(kTxData, fields).length, PacketHex(4u + v.count));
+    EXPECT_EQ(*View(kSetRemote, fields).length, PacketHex(7u + span));
+    EXPECT_EQ(*View(kGetRegister, fields).length, "0x05");
+    EXPECT_EQ(PlanPacket(kSetRegister, fields).note.empty(), static_cast<int>(span) == v.count);
   }
 }
 
 TEST(PacketBuilderRawView, FieldsShowAsTheFrameHoldsThem) {
   const PacketFields fields{.registerText = "300", .bankText = "0x2", .spanText = "zz",
                             .networkAddressText = "0x1234", .value = "1 A2 ff"};
-  const RawPacketView v = ComputeRawView(kSetRemote, fields, 3, 0x7F);
+  const RawPacketView v = View(kSetRemote, fields, 0x7F);
   EXPECT_EQ(v.networkAddress, "0x3412");  // low byte first
-  EXPECT_EQ(v.data, "0x01A2ff");          // tokens as typed, one digit padded
   EXPECT_EQ(v.reg, "0x2C");               // the byte sent
   EXPECT_EQ(v.bank, "0x02");
   EXPECT_EQ(v.span, "0x00");  // not a number
   EXPECT_EQ(v.sequence, "0x7F");
   EXPECT_EQ(v.type, "0x0B");
-  EXPECT_EQ(ComputeRawView(0, fields, 3, 0).data, "0x514D5832343030");  // QMX2400
-  EXPECT_EQ(ComputeRawView(0, fields, 3, 0).length, "0x09");
-  EXPECT_FALSE(ComputeRawView(2, fields, 3, 0).data);
+  EXPECT_EQ(View(kTxData, fields).data, "0x01A2FF");
+  EXPECT_EQ(View(0, fields).data, "0x514D5832343030");  // QMX2400
+  EXPECT_EQ(View(0, fields).length, "0x09");
+  EXPECT_FALSE(View(2, fields).data);
   // Typed text in the OP Code list: length and data stay as shown.
-  EXPECT_FALSE(ComputeRawView(-1, fields, 3, 0).length);
+  EXPECT_FALSE(View(-1, fields).length);
 }
 
 // The message a choice's Transmit shows for the fields, or "" when it sends.
@@ -102,6 +115,24 @@ TEST(PacketBuilderTransmit, ChecksTheFieldsTheCommandSendsInOrder) {
     EXPECT_EQ(Refusal(choice, with([&](PacketFields& f) { f.value = value; })), "");
     EXPECT_EQ(Refusal(choice, with([&](PacketFields& f) { f.value = value + "1"; })),
               tooMuch + std::to_string(most) + " data bytes.");
+  }
+
+  // The largest Span: a write's own frame, or a read's reply, holds 100
+  // bytes after its length byte. One more is refused with its own message.
+  for (const auto& [choice, most, carrier] :
+       {std::tuple{kGetRegister, 95, "The reply"}, {kSetRegister, 95, "This packet"}, {kGetRemote, 91, "The reply"},
+        {kSetRemote, 93, "This packet"}}) {
+    SCOPED_TRACE(choice);
+    EXPECT_EQ(Refusal(choice, with([&](PacketFields& f) { f.spanText = std::to_string(most); })), "");
+    // 300 is refused too, not sent as its low byte 44.
+    for (int span : {most + 1, 300}) {
+      const auto r = PrepareTransmit(choice, with([&](PacketFields& f) { f.spanText = std::to_string(span); }));
+      ASSERT_TRUE(std::holds_alternative<PacketMessage>(r));
+      EXPECT_EQ(std::get<PacketMessage>(r),
+                (PacketMessage{std::string("Span too large.  ") + carrier + " carries at most " +
+                                   std::to_string(most) + " data bytes.",
+                               "Span Too Large"}));
+    }
   }
 
   const auto rec = std::get<PacketRecord>(PrepareTransmit(kTxData, with([](PacketFields& f) { f.value = "1 A2 "; })));

@@ -13,7 +13,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <optional>
-#include <variant>
 
 #include "link/prompter.h"
 #include "link/radio_link.h"
@@ -122,10 +121,15 @@ TPacketForm::TPacketForm(RadioLink& link, Prompter& prompter, QWidget* parent)
     SpanEdit = g.AddEdit("Span", "SpanEdit", SpanRow);
     DataEdit = g.AddEdit("Value", "DataEdit", ValueRow);
     DataEdit->setToolTip("Data bytes in hexadecimal, separated by blanks, for example 01 A2 3");
+    DataNoteLabel = new QLabel(UserDefinedPacket);
+    DataNoteLabel->setObjectName("DataNoteLabel");
+    DataNoteLabel->setWordWrap(true);
+    DataNoteLabel->setStyleSheet("color: #a33a00;");
+    g.grid()->addWidget(DataNoteLabel, g.rows(), 1);
     TransmitButton = new QPushButton("Transmit", UserDefinedPacket);
     TransmitButton->setObjectName("TransmitButton");
-    g.grid()->addWidget(TransmitButton, g.rows(), 1, Qt::AlignRight);
-    g.grid()->setRowStretch(g.rows() + 1, 1);
+    g.grid()->addWidget(TransmitButton, g.rows() + 1, 1, Qt::AlignRight);
+    g.grid()->setRowStretch(g.rows() + 2, 1);
   }
   RawPacket = new QWidget;
   RawPacket->setObjectName("RawPacket");
@@ -215,6 +219,7 @@ TPacketForm::TPacketForm(RadioLink& link, Prompter& prompter, QWidget* parent)
   connect(SendPacket, &QTabWidget::currentChanged, this, &TPacketForm::SendPacketChange);
   connect(ReadPacket, &QTabWidget::currentChanged, this, &TPacketForm::SendPacketChange);
   connect(DataEdit, &QLineEdit::textChanged, this, &TPacketForm::DataEditChange);
+  connect(SpanEdit, &QLineEdit::textChanged, this, &TPacketForm::DataEditChange);
   connect(TransmitButton, &QPushButton::clicked, this, &TPacketForm::TransmitButtonClick);
 }
 
@@ -234,7 +239,9 @@ PacketFields TPacketForm::Fields() const {
           DeviceAddressComboBox->currentText().toStdString(), DataEdit->text().toStdString()};
 }
 
-void TPacketForm::DataEditChange() { dataCount_ = qmx::DataByteCount(DataEdit->text().toStdString()); }
+void TPacketForm::DataEditChange() {
+  DataNoteLabel->setText(FromStd(PlanPacket(OPCodeComboBox->currentIndex(), Fields()).note));
+}
 
 void TPacketForm::SendPacketChange() {
   const int choice = OPCodeComboBox->currentIndex();
@@ -253,7 +260,9 @@ void TPacketForm::SendPacketChange() {
   ReplyLqiRow.Show(s.replyLqi);
   ReplyDataRow.Show(s.replyData);
 
-  const RawPacketView v = ComputeRawView(choice, Fields(), dataCount_, link_.sequence.Current());
+  const PacketPlan plan = PlanPacket(choice, Fields());
+  DataNoteLabel->setText(FromStd(plan.note));
+  const RawPacketView v = ComputeRawView(choice, plan, link_.sequence.Current());
   SetText(RawLengthRow, v.length);
   SetText(RawDataRow, v.data);
   SetText(RawSequenceRow, v.sequence);
@@ -275,16 +284,17 @@ void TPacketForm::TransmitButtonClick() {
   RichEdit1->clear();
   ClearReplyFields();
   const int choice = OPCodeComboBox->currentIndex();
-  const auto prepared = PrepareTransmit(choice, Fields());
-  if (const auto* refusal = std::get_if<PacketMessage>(&prepared)) {
+  // The record the raw view shows.
+  const PacketPlan plan = PlanPacket(choice, Fields());
+  if (plan.refusal) {
     busy.reset();
-    prompter_.Message(refusal->text, refusal->caption);
+    prompter_.Message(plan.refusal->text, plan.refusal->caption);
     return;
   }
   // The window stays live while the command waits: a second press must not
   // start another command inside this one.
   TransmitButton->setEnabled(false);
-  const TransmitResult r = CallPacketCommand(link_.commands, choice, std::get<PacketRecord>(prepared));
+  const TransmitResult r = CallPacketCommand(link_.commands, choice, plan.record);
   TransmitButton->setEnabled(true);
   if (r.failure) {
     busy.reset();

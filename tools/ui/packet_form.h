@@ -44,6 +44,9 @@ class TPacketForm : public QDialog {
   QLineEdit* BankEdit;
   QLineEdit* SpanEdit;
   QLineEdit* DataEdit;
+  // Beside "Value": a Span that differs from the bytes typed or that no
+  // frame can carry.
+  QLabel* DataNoteLabel;
   QPushButton* TransmitButton;
   Row NetworkAddressRow, RegisterRow, BankRow, SpanRow, ValueRow;
   // Raw view of the send page.
@@ -60,8 +63,6 @@ class TPacketForm : public QDialog {
       ReplyLqiRow, ReplyRegisterRow, ReplyBankRow, ReplySpanRow, ReplyDataRow;
   QStatusBar* StatusBar1;
 
-  // The count of data bytes kept with "Value".
-  int DataByteCount() const { return dataCount_; }
   // A field's text.
   static QString Text(const Row& row);
 
@@ -80,7 +81,6 @@ class TPacketForm : public QDialog {
 
   RadioLink& link_;
   Prompter& prompter_;
-  int dataCount_ = 0;
 };
 
 }  // namespace qmx

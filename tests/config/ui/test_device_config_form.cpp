@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -18,6 +19,7 @@
 #include "config/ui/device_config_form.h"
 #include "config/ui/mac_form.h"
 #include "link/number_text.h"
+#include "link/ui/qt_waiter.h"
 #include "link/packet.h"
 #include "tests/fixtures/sim_link.h"
 #include "tests/fixtures/temp_dir.h"
@@ -101,6 +103,7 @@ TEST_F(ConfigDialogTest, KeyIsWrittenOnlyWhenTyped) {
   EXPECT_EQ(Apply(), std::vector<Shown>{kNoChanges});
 
   key->setText("secret");
+  EXPECT_FALSE(key->displayText().contains("secret")) << "the key shows only as a password";
   const Shown resetQuestion{"Some settings require the radio to be reset.  Do you wish to reset the radio?",
                             "Radio Reset", true};
   EXPECT_EQ(Apply(), (std::vector<Shown>{kSaved, resetQuestion}));
@@ -139,6 +142,16 @@ TEST_F(ConfigDialogTest, PeripheralsFollowTheDirectionsTheRadioReported) {
   EXPECT_EQ(Control<QLabel>("GPIO1StaticText")->text(), "Input");
   EXPECT_TRUE(Control<QWidget>("GPIO2Panel")->isEnabled());
   EXPECT_FALSE(Control<QWidget>("GPIO1Panel")->isEnabled());
+
+  // A Refresh shows the directions the radio now reports without leaving
+  // the tab.
+  const std::uint8_t gpio1Output[] = {0x02};
+  ASSERT_TRUE(s.module->PokeRegisters(sim::kLocal, 6, 0, gpio1Output));
+  QTest::mouseClick(form.RefreshButton, Qt::LeftButton);
+  EXPECT_EQ(Control<QLabel>("GPIO0StaticText")->text(), "Input");
+  EXPECT_EQ(Control<QLabel>("GPIO1StaticText")->text(), "Output");
+  EXPECT_TRUE(Control<QWidget>("GPIO1Panel")->isEnabled());
+  EXPECT_FALSE(Control<QWidget>("GPIO2Panel")->isEnabled());
 }
 
 TEST_F(ConfigDialogTest, RefreshShowsWhatTheRadioHolds) {
@@ -149,6 +162,31 @@ TEST_F(ConfigDialogTest, RefreshShowsWhatTheRadioHolds) {
   EXPECT_EQ(Control<QLineEdit>("UserTagEdit")->text(), "Node7");
   EXPECT_EQ(localStatusShown, 1);
   EXPECT_TRUE(form.Changes().empty());  // the tag's new text is not an edit
+}
+
+// The bottom buttons have keyboard accelerators and follow the pages in the
+// tab order.
+TEST_F(ConfigDialogTest, BottomButtonsHaveMnemonicsAndComeAfterThePages) {
+  const std::vector<QPushButton*> bottom{form.SaveProfileButton, form.LoadProfileButton, form.OKButton,
+                                         form.CancelButton, form.RefreshButton};
+  std::vector<QWidget*> chain;
+  for (QWidget* w = form.nextInFocusChain(); w != &form; w = w->nextInFocusChain())
+    if (w->focusPolicy() & Qt::TabFocus) chain.push_back(w);
+  std::vector<QWidget*> tail(chain.end() - static_cast<std::ptrdiff_t>(bottom.size()), chain.end());
+  EXPECT_EQ(tail, std::vector<QWidget*>(bottom.begin(), bottom.end()));
+  QStringList captions;
+  for (QPushButton* b : bottom) {
+    EXPECT_TRUE(b->text().contains('&')) << b->text().toStdString();
+    captions << QString(b->text()).remove('&');
+  }
+  EXPECT_EQ(captions, (QStringList{"Save Profile...", "Load Profile...", "Apply", "Cancel", "Refresh"}));
+  // Alt+R presses Refresh.
+  s.prompter.Clear();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  QTest::keyClick(form.windowHandle(), Qt::Key_R, Qt::AltModifier);
+  for (int i = 0; i < 50 && s.prompter.Count() == 0; ++i) QTest::qWait(20);  // an animated click
+  EXPECT_EQ(s.prompter.All(), (std::vector<Shown>{{"Refresh Successful.", "Refresh Successful", false}}));
 }
 
 TEST_F(ConfigDialogTest, RemoteRadioIsWrittenOverTheAir) {
@@ -197,6 +235,73 @@ TEST_F(ConfigDialogTest, ProfileLoadsIntoTheControlsForApply) {
   EXPECT_NE(s.prompter.All()[0].text.find("line 3"), std::string::npos) << s.prompter.All()[0].text;
   EXPECT_EQ(Control<QLineEdit>("TXPowerEdit")->text(), "0x07");
   EXPECT_EQ(form.MarkedControls(), 0);
+}
+
+// A radio that answers late, waited for with the windows live as in the
+// program: clicks and keys are handled while a command waits.
+struct SlowRadio {
+  SlowRadio() {
+    test::QtApp();
+    EXPECT_TRUE(s.Open());
+    s.module->SetFault(sim::Fault::LateReply, -1, 60);
+  }
+  // Presses `button` and, while its first command waits, presses it again,
+  // then Cancel (when there is one), Escape and the window's close button.
+  // Returns the dialog's push buttons that were enabled meanwhile.
+  std::vector<std::string> PressTwiceAndClose(QDialog& dialog, QPushButton* button, QPushButton* cancel = nullptr) {
+    std::vector<std::string> enabled;
+    bool pressed = false;
+    QTimer::singleShot(10, &dialog, [&] {
+      pressed = true;
+      for (QPushButton* b : dialog.findChildren<QPushButton*>())
+        if (b->isEnabled()) enabled.push_back(b->objectName().toStdString());
+      QTest::mouseClick(button, Qt::LeftButton);
+      if (cancel) QTest::mouseClick(cancel, Qt::LeftButton);
+      QTest::keyClick(&dialog, Qt::Key_Escape);
+      dialog.close();
+    });
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_TRUE(pressed) << "the first command did not wait";
+    return enabled;
+  }
+  test::SimLink s{sim::SimOptions{.bootTime = milliseconds(0)}, std::make_unique<QtWaiter>()};
+};
+
+TEST(ConfigDialogSlowRadioTest, OneOperationAtATimeAndTheDialogStaysOpenMeanwhile) {
+  SlowRadio radio;
+  RadioImage image;
+  TDeviceConfigForm form;
+  form.Attach(*radio.s.link, image, radio.s.prompter);
+  form.show();
+  form.findChild<QLineEdit*>("TXPowerEdit")->setText("0x07");
+  for (QPushButton* button :
+       {form.OKButton, form.RefreshButton, form.DefaultButton, form.ResetButton, form.FCC1Button}) {
+    SCOPED_TRACE(button->objectName().toStdString());
+    radio.s.module->ClearReceivedFrames();
+    EXPECT_EQ(radio.PressTwiceAndClose(form, button, form.CancelButton), std::vector<std::string>{});
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(button->isEnabled() && form.CancelButton->isEnabled());
+    if (button == form.OKButton) {
+      EXPECT_EQ(Writes(*radio.s.module), (std::vector<std::string>{"04 0A 00 01 07", "04 FF FF 01 01"}));
+      EXPECT_EQ(radio.s.prompter.All(), std::vector<Shown>{kSaved});
+    }
+  }
+  // Once the operation has ended the dialog closes as before.
+  QTest::keyClick(&form, Qt::Key_Escape);
+  EXPECT_FALSE(form.isVisible());
+}
+
+TEST(MacDialogTest, OneWriteAtATimeAndTheDialogStaysOpenMeanwhile) {
+  SlowRadio radio;
+  TMACForm form;
+  form.Attach(*radio.s.link, radio.s.prompter);
+  form.MACAddressEdit->setText("00:11:22:33:44:55:66:77");
+  form.show();
+  EXPECT_EQ(radio.PressTwiceAndClose(form, form.WriteButton), std::vector<std::string>{});
+  EXPECT_EQ(radio.s.prompter.All(),
+            (std::vector<Shown>{{"MAC Address changed successfully.", "MAC Address Changed", false}}));
+  EXPECT_EQ(Writes(*radio.s.module).size(), 3u);  // override, address, Memory Save
+  EXPECT_FALSE(form.isVisible()) << "a written address closes the dialog";
 }
 
 TEST(MacDialogTest, RefusedTextSendsNothingAndAWrittenOneReachesTheMainWindow) {

@@ -164,6 +164,47 @@ TEST_F(PacketFormTest, EachCommandSendsItsFrameAndShowsItsReply) {
   EXPECT_EQ(s.prompter.Count(), 0u);
 }
 
+// The raw view is the frame Transmit writes, also when Span and the bytes
+// typed differ (the difference pointed out beside the fields); a Span that
+// no frame carries is refused before a sequence number is used.
+TEST_F(PacketFormTest, RawViewIsTheFrameSentWhenSpanAndValueDiffer) {
+  ASSERT_TRUE(Send(0, "", "", "", "", ""));
+  const auto* note = f.findChild<QLabel*>("DataNoteLabel");
+  auto noted = [note] { return note && !note->text().isEmpty(); };
+  const struct {
+    int choice;
+    const char* span;
+    const char* value;
+    bool noted;
+  } cases[] = {{4, "2", "1 2 3 4 5", true}, {4, "5", "1", true}, {7, "1", "AA BB", true}, {4, "2", "1 A2", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    f.OPCodeComboBox->setCurrentIndex(c.choice);
+    f.RegisterEdit->setText("0x1C");
+    f.BankEdit->setText("0");
+    f.SpanEdit->setText(c.span);
+    f.DeviceAddressComboBox->setEditText("0x0002");
+    f.DataEdit->setText(c.value);
+    EXPECT_EQ(noted(), c.noted);
+    f.SendPacket->setCurrentWidget(f.RawPacket);
+    QString raw;
+    for (const auto* r : {&f.RawStartRow, &f.RawLengthRow, &f.RawSequenceRow, &f.RawTypeRow, &f.RawNetworkAddressRow,
+                          &f.RawRegisterRow, &f.RawBankRow, &f.RawSpanRow, &f.RawDataRow})
+      if (!r->field->isHidden()) raw += r == &f.RawSequenceRow ? "00" : Text(*r).mid(2);
+    f.SendPacket->setCurrentWidget(f.UserDefinedPacket);
+    const auto sent = Send(c.choice, "0x1C", "0", c.span, "0x0002", c.value);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(raw.toStdString(), DataText(sent).mid(2).toStdString());
+  }
+
+  const std::uint8_t before = s.link->sequence.Current();
+  EXPECT_EQ(Send(4, "0", "0", "200", "", "1"), std::nullopt);
+  EXPECT_EQ(s.prompter.All().back(),
+            (test::Shown{"Span too large.  This packet carries at most 95 data bytes.", "Span Too Large", false}));
+  EXPECT_TRUE(noted());
+  EXPECT_EQ(s.link->sequence.Current(), before);
+}
+
 TEST_F(PacketFormTest, RefusedOrFailedSendsClearTheReply) {
   ASSERT_TRUE(Send(0, "", "", "", "", ""));
   // Refused: nothing sent, the reply cleared.
