@@ -164,8 +164,10 @@ FilledControls FillControls(const Setting& s, std::span<const std::uint8_t> slot
       break;
     }
     case ControlKind::Check:
+      // A byte of 2 is "on" as much as 1 is: the baseline is what the box
+      // shows, so an untouched box is never written (as profiles compare).
       f.shown.states = {raw != 0 ? 1 : 0};
-      f.baseline = {rawInt};
+      f.baseline = f.shown.states;
       break;
     case ControlKind::Channels:
       f.shown.states = {rawInt};

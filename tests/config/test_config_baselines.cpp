@@ -31,7 +31,7 @@ TEST(ConfigBaselinesTest, FillShowsTheByteAndKeepsTheRawBaseline) {
     States baseline;
   };
   const Case cases[] = {
-      {"security-mode", 2, {{1}, {}}, {2}},                // checked, but the baseline is the byte
+      {"security-mode", 2, {{1}, {}}, {1}},                // 2 is on: checked, and so is the baseline
       {"io-report-mode", 2, {{0, 1}, {}}, {0, 1}},         // local reporting only
       {"io-report-mode", 3, {{1, 1}, {}}, {1, 1}},
       {"gpio-alternate-functions", 0x20, {{0, 0, 0, 0, 0, 1}, {}}, {0x20}},
@@ -56,7 +56,8 @@ TEST(ConfigBaselinesTest, ChangeTestAndWrittenBytes) {
     Data data;
   };
   const Case cases[] = {
-      {"security-mode", {{1}, {}}, {2}, true, {1}},                       // raw 2 shown checked writes 1
+      {"security-mode", {{1}, {}}, {1}, false, {}},                       // raw 2 left checked: nothing
+      {"security-mode", {{0}, {}}, {1}, true, {0}},
       {"tx-power", {{}, {"0x1FF"}}, {0xFF}, true, {0xFF}},               // low span bytes
       {"initial-pan-id", {{}, {""}}, {0x1234}, true, {0, 0}},            // emptied edit writes 0
       {"tx-power", {{}, {"junk"}}, {0}, false, {0}},                      // not a number is 0
