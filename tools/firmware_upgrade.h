@@ -81,8 +81,9 @@ class FirmwareUpgrade {
   void SetPromptInterval(Clock::duration interval) { promptInterval_ = interval; }
 
   // RefuseToProgram's refusal without sending anything; then the prompt
-  // search, "D" CR LF, "DL:", the transfer,
-  // the 7-second wait, "OK" CR LF and "E" CR LF.
+  // search, "D" CR LF, "DL:", the transfer, the 7-second wait, "OK" CR LF
+  // and "E" CR LF. An "OK" CR LF read by the drain after the transfer's
+  // final EOT counts, and the wait is left out.
   UpgradeOutcome Program(std::span<const std::uint8_t> file);
 
   // "U" CR LF, "UL:", the module's image, compared with the file from its

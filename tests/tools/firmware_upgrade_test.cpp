@@ -97,6 +97,23 @@ TEST(FirmwareUpgrade, ProgramThenVerifyAndSaveGiveTheProgrammedImage) {
   }
 }
 
+// A boot code that programs quickly answers "OK" CR LF while the input is
+// still being drained after the final EOT: that answer counts.
+TEST(FirmwareUpgrade, AnOkArrivingDuringTheDrainAfterEotCounts) {
+  for (int ms : {0, 1000}) {
+    SCOPED_TRACE(ms);
+    BootFixture f;
+    f.module->WithBootloader([ms](sim::SimBootloader& b) { b.Options().programTime = std::chrono::milliseconds(ms); });
+    const Bytes file = Image(700);
+    const UpgradeOutcome out = f.upgrade->Program(file);
+    EXPECT_TRUE(out.ok) << out.message;
+    EXPECT_EQ(out.caption, "Success");
+    EXPECT_EQ(out.status, "Programming Successful");
+    EXPECT_FALSE(f.module->InBootCode());  // "E" CR LF followed
+    EXPECT_EQ(f.ModuleImage(), Stored(file));
+  }
+}
+
 // The boot code's faults against the program's sequences: each either heals
 // through XMODEM's retries or ends in the operation's failure.
 TEST(FirmwareUpgrade, BootCodeFaults) {
