@@ -138,13 +138,14 @@ int FirmwareUpgrade::Upload(std::vector<std::uint8_t>& image) {
   return n;
 }
 
-UpgradeOutcome FirmwareUpgrade::Verify(std::span<const std::uint8_t> file) {
+UpgradeOutcome FirmwareUpgrade::Verify(std::span<const std::uint8_t> file, bool raw) {
   std::vector<std::uint8_t> image;
   const int n = Upload(image);
   if (n == kNoUploadPrompt) return Failed(kNoImage, kNoImageCaption, "Downloading Image Failed");
-  const std::size_t program = file.size() > kFirmwareHeader ? file.size() - kFirmwareHeader : 0;
+  const std::size_t header = raw ? 0 : kFirmwareHeader;
+  const std::size_t program = file.size() > header ? file.size() - header : 0;
   const bool same = n >= 0 && program > 0 && image.size() >= program &&
-                    std::equal(file.begin() + kFirmwareHeader, file.end(), image.begin());
+                    std::equal(file.begin() + static_cast<std::ptrdiff_t>(header), file.end(), image.begin());
   if (!same) return Failed("", "", "Verification Failed");
   return UpgradeOutcome{true, "", "", "Verification Successful"};
 }

@@ -90,8 +90,10 @@ class FirmwareUpgrade {
   // 129th byte. The module's image stands for the file when it holds every
   // byte of the file after the header and they agree; image bytes past the
   // file's end (block padding, the rest of the flash) take no part. A file
-  // of no more than the header has nothing to verify and fails.
-  UpgradeOutcome Verify(std::span<const std::uint8_t> file);
+  // of no more than the header has nothing to verify and fails. A `raw`
+  // file has no header (an image as Save writes it) and is compared from
+  // its first byte.
+  UpgradeOutcome Verify(std::span<const std::uint8_t> file, bool raw = false);
 
   // The module's image into `target`: written to a temporary file beside it
   // and renamed over it only when the whole image arrived and was written,

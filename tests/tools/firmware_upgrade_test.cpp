@@ -92,6 +92,7 @@ TEST(FirmwareUpgrade, ProgramThenVerifyAndSaveGiveTheProgrammedImage) {
       const auto target = f.temp.path() / "saved.bin";
       EXPECT_EQ(f.upgrade->Save(target).status, "Save Image Successful");
       EXPECT_EQ(ReadAll(target), Stored(file));
+      EXPECT_EQ(f.upgrade->Verify(ReadAll(target), true).status, "Verification Successful");
       EXPECT_FALSE(std::filesystem::exists(f.temp.path() / "saved.bin.part"));
     }
   }
