@@ -195,13 +195,20 @@ const std::map<std::string, const char*> kCommandHelp{
      "{\"type\": \"event\", \"lines\": [TEXT...]}, with \"time\" under --timestamps.\n"
      "Exit 0 when the time is up, 1 when the device went away.\n"},
     {"firmware",
-     "usage: qmxctl [options] firmware program FILE | verify FILE | save FILE\n"
+     "usage: qmxctl [options] firmware program FILE | verify [--raw] FILE | save FILE\n"
      "Resets the radio into its boot code (38400 8N1) and programs FILE into it,\n"
-     "compares its image with FILE (from the file's 129th byte on), or saves its\n"
-     "image to FILE; then the radio's line and protocol mode again. A progress bar\n"
-     "goes to standard error when it is a terminal. Exit 1 when the radio did not\n"
-     "answer or the operation failed, 2 when FILE cannot be read, is too large to\n"
-     "program (132000 bytes or more) or its folder does not exist.\n"},
+     "compares its image with FILE, or saves its image to FILE; then the radio's\n"
+     "line and protocol mode again. A progress bar goes to standard error when it\n"
+     "is a terminal.\n"
+     "Files: a firmware image as distributed begins with a 128-byte header, which\n"
+     "the boot code takes in and does not store. program takes such a file, and\n"
+     "verify compares the radio's image with it from the file's 129th byte on.\n"
+     "A file written by save has no header (it is the radio's image, its last\n"
+     "block padded): verify it with --raw, which compares from the first byte; it\n"
+     "cannot be programmed as it is, so --raw is refused for program.\n"
+     "Exit 1 when the radio did not answer or the operation failed, 2 when FILE\n"
+     "cannot be read, is too large to program (132000 bytes or more) or its folder\n"
+     "does not exist.\n"},
     {"diag",
      "usage: qmxctl [options] diag scan ADDRS [--sweeps N] [--length L] [--delay MS]\n"
      "       qmxctl [options] diag poll [--count N] [--length L] [--delay MS]\n"
@@ -344,6 +351,8 @@ Options ParseArgs(int argc, char** argv) {
       o.length = value("--length");
     } else if (a == "--delay") {
       o.delay = value("--delay");
+    } else if (a == "--raw") {
+      o.firmware.raw = true;
     } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
       throw UsageError{"unknown option " + a};
     } else if (o.command.empty()) {
@@ -694,6 +703,9 @@ void ValidateArgs(Options& o) {
     bad = ctl::CheckFccMode(o.args[0], o.fccMode);
   if (bad) throw UsageError{*bad};
   if (o.text && o.command != "send") throw UsageError{"--text applies to send only"};
+  if (o.firmware.raw && (o.command != "firmware" || o.args[0] != "verify"))
+    throw UsageError{"--raw applies to firmware verify only (the boot code takes the first 128 bytes of a file to "
+                     "program as its header, which a saved image lacks)"};
   if ((o.sweeps || o.count || o.length || o.delay) && o.command != "diag")
     throw UsageError{"--sweeps, --count, --length and --delay apply to diag only"};
   if (o.command == "diag") ValidateDiag(o);

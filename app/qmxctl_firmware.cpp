@@ -94,7 +94,7 @@ int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
   } else {
     UpgradeOutcome outcome;
     if (r.action == "program") outcome = upgrade.Program(r.contents);
-    else if (r.action == "verify") outcome = upgrade.Verify(r.contents);
+    else if (r.action == "verify") outcome = upgrade.Verify(r.contents, r.raw);
     else outcome = upgrade.Save(r.file);
     bar.End();
     upgrade.Leave();

@@ -1,4 +1,4 @@
-// qmxctl firmware program FILE | verify FILE | save FILE: the firmware
+// qmxctl firmware program FILE | verify [--raw] FILE | save FILE: the firmware
 // upgrade through the module's boot code, as the upgrade window does it.
 #pragma once
 
@@ -15,6 +15,7 @@ struct FirmwareRequest {
   std::string action;  // program, verify or save
   std::filesystem::path file;
   std::vector<std::uint8_t> contents;  // program and verify: the file
+  bool raw = false;                    // verify: the file has no header, as save writes it
 };
 
 // Checks the action and the file before anything is sent: the file to

@@ -109,14 +109,19 @@ UpgradeOutcome FirmwareUpgrade::Program(std::span<const std::uint8_t> file) {
                   kProgrammingFailed);
   Gauge(file.size());
 
-  // The boot code programs the image meanwhile.
-  Call(hooks_.verifyingBegins);
-  for (int step = 0; step < 70; ++step) {
-    clock_.Sleep(std::chrono::milliseconds(100));
-    Call(hooks_.verifyingStep);
+  // A boot code that programs quickly has answered already, during the
+  // drain after the final EOT; otherwise it programs the image meanwhile.
+  constexpr std::string_view kProgrammed = "OK\r\n";
+  bool programmed = PromptMatched(xmodem_.AfterEot(), kProgrammed) == kProgrammed.size();
+  if (!programmed) {
+    Call(hooks_.verifyingBegins);
+    for (int step = 0; step < 70; ++step) {
+      clock_.Sleep(std::chrono::milliseconds(100));
+      Call(hooks_.verifyingStep);
+    }
+    programmed = xmodem_.AwaitPrompt(kProgrammed, 1000, 1000) == static_cast<int>(kProgrammed.size());
+    Call(hooks_.verifyingEnds);
   }
-  const bool programmed = xmodem_.AwaitPrompt("OK\r\n", 1000, 1000) == 4;
-  Call(hooks_.verifyingEnds);
   if (!programmed) return Failed("Programming failed.  Please try again", "No prompt", kProgrammingFailed);
   WriteText("E\r\n");
   return UpgradeOutcome{true, "Programming Successfully", "Success", "Programming Successful"};
@@ -133,13 +138,14 @@ int FirmwareUpgrade::Upload(std::vector<std::uint8_t>& image) {
   return n;
 }
 
-UpgradeOutcome FirmwareUpgrade::Verify(std::span<const std::uint8_t> file) {
+UpgradeOutcome FirmwareUpgrade::Verify(std::span<const std::uint8_t> file, bool raw) {
   std::vector<std::uint8_t> image;
   const int n = Upload(image);
   if (n == kNoUploadPrompt) return Failed(kNoImage, kNoImageCaption, "Downloading Image Failed");
-  const std::size_t program = file.size() > kFirmwareHeader ? file.size() - kFirmwareHeader : 0;
+  const std::size_t header = raw ? 0 : kFirmwareHeader;
+  const std::size_t program = file.size() > header ? file.size() - header : 0;
   const bool same = n >= 0 && program > 0 && image.size() >= program &&
-                    std::equal(file.begin() + kFirmwareHeader, file.end(), image.begin());
+                    std::equal(file.begin() + static_cast<std::ptrdiff_t>(header), file.end(), image.begin());
   if (!same) return Failed("", "", "Verification Failed");
   return UpgradeOutcome{true, "", "", "Verification Successful"};
 }

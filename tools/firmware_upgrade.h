@@ -81,16 +81,19 @@ class FirmwareUpgrade {
   void SetPromptInterval(Clock::duration interval) { promptInterval_ = interval; }
 
   // RefuseToProgram's refusal without sending anything; then the prompt
-  // search, "D" CR LF, "DL:", the transfer,
-  // the 7-second wait, "OK" CR LF and "E" CR LF.
+  // search, "D" CR LF, "DL:", the transfer, the 7-second wait, "OK" CR LF
+  // and "E" CR LF. An "OK" CR LF read by the drain after the transfer's
+  // final EOT counts, and the wait is left out.
   UpgradeOutcome Program(std::span<const std::uint8_t> file);
 
   // "U" CR LF, "UL:", the module's image, compared with the file from its
   // 129th byte. The module's image stands for the file when it holds every
   // byte of the file after the header and they agree; image bytes past the
   // file's end (block padding, the rest of the flash) take no part. A file
-  // of no more than the header has nothing to verify and fails.
-  UpgradeOutcome Verify(std::span<const std::uint8_t> file);
+  // of no more than the header has nothing to verify and fails. A `raw`
+  // file has no header (an image as Save writes it) and is compared from
+  // its first byte.
+  UpgradeOutcome Verify(std::span<const std::uint8_t> file, bool raw = false);
 
   // The module's image into `target`: written to a temporary file beside it
   // and renamed over it only when the whole image arrived and was written,

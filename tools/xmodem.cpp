@@ -33,9 +33,16 @@ int Xmodem::ReadByteTimed(int timeoutMs) {
   return channel_.ReadByte(clock_.Now() + std::chrono::milliseconds(timeoutMs));
 }
 
-void Xmodem::DrainInput() {
-  while (ReadByteTimed(1500) >= 0) {
-  }
+void Xmodem::DrainInput(std::vector<std::uint8_t>* kept) {
+  for (int b = ReadByteTimed(1500); b >= 0; b = ReadByteTimed(1500))
+    if (kept) kept->push_back(static_cast<std::uint8_t>(b));
+}
+
+std::size_t PromptMatched(std::span<const std::uint8_t> bytes, std::string_view expected) {
+  std::size_t matched = 0;
+  for (std::uint8_t b : bytes)
+    if (matched < expected.size() && static_cast<char>(b) == expected[matched]) ++matched;
+  return matched;
 }
 
 int Xmodem::AwaitPrompt(std::string_view expected, int firstMs, int nextMs) {
@@ -56,6 +63,7 @@ void Xmodem::WriteCans() {
 }
 
 int Xmodem::Send(std::span<const std::uint8_t> data) {
+  afterEot_.clear();
   bool crc = false;
   bool started = false;
   for (int attempt = 0; attempt < 16 && !started; ++attempt) {
@@ -116,7 +124,7 @@ int Xmodem::Send(std::span<const std::uint8_t> data) {
     WriteByte(kEot);
     last = ReadByteTimed(2000);
   }
-  DrainInput();
+  DrainInput(&afterEot_);
   return last == kAck ? static_cast<int>(acked) : kNoEotAck;
 }
 

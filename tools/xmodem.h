@@ -12,6 +12,7 @@
 #include <functional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "link/clock.h"
 #include "tools/byte_channel.h"
@@ -46,8 +47,9 @@ class Xmodem {
 
   // The next received byte within `timeoutMs`, or -1.
   int ReadByteTimed(int timeoutMs);
-  // Reads with 1,500 ms time-outs until the line stays silent.
-  void DrainInput();
+  // Reads with 1,500 ms time-outs until the line stays silent; the bytes
+  // read are added to `kept` when it is given.
+  void DrainInput(std::vector<std::uint8_t>* kept = nullptr);
   // Reads until every byte of `expected` has been seen in order (other
   // bytes in between are skipped) or a read times out; the first read waits
   // `firstMs`, later ones `nextMs`. Returns the number of bytes matched; the
@@ -57,6 +59,9 @@ class Xmodem {
 
   // The number of bytes acknowledged (a multiple of 128), or a failure code.
   int Send(std::span<const std::uint8_t> data);
+  // What the drain after Send()'s final EOT read: a receiver may answer the
+  // transfer (the boot code's "OK" CR LF) before the line falls silent.
+  const std::vector<std::uint8_t>& AfterEot() const { return afterEot_; }
   // The number of bytes stored in `buffer` (whole blocks, padding included,
   // up to its size), or a failure code.
   int Receive(std::span<std::uint8_t> buffer);
@@ -79,6 +84,11 @@ class Xmodem {
   ByteChannel& channel_;
   TimeSource& clock_;
   Progress progress_;
+  std::vector<std::uint8_t> afterEot_;
 };
+
+// How many bytes of `expected` occur in order in `bytes`, other bytes in
+// between skipped: AwaitPrompt's rule for bytes already read.
+std::size_t PromptMatched(std::span<const std::uint8_t> bytes, std::string_view expected);
 
 }  // namespace qmx

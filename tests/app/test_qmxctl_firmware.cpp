@@ -64,6 +64,27 @@ TEST_F(QmxctlFirmwareTest, SaveThenVerify) {
   EXPECT_EQ(err, "qmxctl: Verification Failed\n");
 }
 
+// A saved image has no header: verify --raw compares it from its first
+// byte; without --raw its first 128 bytes are taken for a header. It cannot
+// be programmed, --raw or not: the boot code would drop its first block.
+TEST_F(QmxctlFirmwareTest, SavedImageVerifiesWithRaw) {
+  ASSERT_EQ(Firmware("save image.bin"), 0) << err;
+  EXPECT_EQ(Firmware("verify --raw image.bin"), 0) << err;
+  EXPECT_EQ(out, "Verification Successful\n");
+  EXPECT_EQ(Firmware("verify image.bin"), 1);
+  const std::string saved = Text("image.bin");
+  Bytes changed(saved.begin(), saved.end());
+  changed[5] ^= 1;
+  Write("changed.bin", changed);
+  EXPECT_EQ(Firmware("verify changed.bin --raw"), 1);
+  EXPECT_EQ(err, "qmxctl: Verification Failed\n");
+  for (const char* args : {"program --raw image.bin", "save --raw copy.bin"}) {
+    EXPECT_EQ(Firmware(args), 2) << args;
+    EXPECT_NE(err.find("--raw applies to firmware verify only"), std::string::npos) << err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "copy.bin"));
+}
+
 TEST_F(QmxctlFirmwareTest, Program) {
   Bytes file(3000);
   for (std::size_t i = 0; i < file.size(); ++i) file[i] = static_cast<char>(i * 7);

@@ -92,8 +92,26 @@ TEST(FirmwareUpgrade, ProgramThenVerifyAndSaveGiveTheProgrammedImage) {
       const auto target = f.temp.path() / "saved.bin";
       EXPECT_EQ(f.upgrade->Save(target).status, "Save Image Successful");
       EXPECT_EQ(ReadAll(target), Stored(file));
+      EXPECT_EQ(f.upgrade->Verify(ReadAll(target), true).status, "Verification Successful");
       EXPECT_FALSE(std::filesystem::exists(f.temp.path() / "saved.bin.part"));
     }
+  }
+}
+
+// A boot code that programs quickly answers "OK" CR LF while the input is
+// still being drained after the final EOT: that answer counts.
+TEST(FirmwareUpgrade, AnOkArrivingDuringTheDrainAfterEotCounts) {
+  for (int ms : {0, 1000}) {
+    SCOPED_TRACE(ms);
+    BootFixture f;
+    f.module->WithBootloader([ms](sim::SimBootloader& b) { b.Options().programTime = std::chrono::milliseconds(ms); });
+    const Bytes file = Image(700);
+    const UpgradeOutcome out = f.upgrade->Program(file);
+    EXPECT_TRUE(out.ok) << out.message;
+    EXPECT_EQ(out.caption, "Success");
+    EXPECT_EQ(out.status, "Programming Successful");
+    EXPECT_FALSE(f.module->InBootCode());  // "E" CR LF followed
+    EXPECT_EQ(f.ModuleImage(), Stored(file));
   }
 }
 
