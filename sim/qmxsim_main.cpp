@@ -35,7 +35,8 @@ using qmx::sim::SimModule;
 constexpr char kUsage[] =
     "Usage: qmxsim [--baud N] [--parity none|even|odd] [--stop 1|2] [--faults LIST]\n"
     "              [--quiet] [--traffic-interval SECONDS] [--seed N] [--echo]\n"
-    "              [--strict-stop-bits] [--remotes N] [--help] [--version]\n"
+    "              [--strict-stop-bits] [--remotes N] [--boot-only] [--help]\n"
+    "              [--version]\n"
     "\n"
     "Serves a simulated QMX2400 module (the base of a PAN with remotes 0x0001,\n"
     "0x0002 and 0x0003) on a pseudo-terminal. The first line printed is the\n"
@@ -80,6 +81,9 @@ constexpr char kUsage[] =
     "  --echo          remotes send the data of each TX Data back as RX Data\n"
     "  --remotes N     the network's remotes: addresses 1 to N answer, others\n"
     "                  not (0-200, default 3)\n"
+    "  --boot-only     the module has no working firmware, as after an upgrade\n"
+    "                  cut short: it stays in its boot code (38400 8N1, 0x03\n"
+    "                  answered with \">\") until an image is programmed\n"
     "  --help          show this text\n"
     "  --version       show the version and exit\n";
 
@@ -225,6 +229,7 @@ int main(int argc, char** argv) {
   bool echo = false;
   bool strictStopBits = false;
   long remotes = 3;
+  bool bootOnly = false;
 
   for (int i = 1; i < argc; ++i) {
     std::string_view a = argv[i];
@@ -274,6 +279,8 @@ int main(int argc, char** argv) {
       echo = true;
     } else if (a == "--strict-stop-bits") {
       strictStopBits = true;
+    } else if (a == "--boot-only") {
+      bootOnly = true;
     } else if (a == "--remotes") {
       auto v = value();
       auto n = v ? Number(*v) : std::nullopt;
@@ -307,6 +314,7 @@ int main(int argc, char** argv) {
   auto module = std::make_shared<SimModule>(options);
   module->SetLine(line);
   if (!ApplyFaults(*module, faults)) return Usage("bad fault list");
+  if (bootOnly) module->SetFault(Fault::NoFirmware);
 
   const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {

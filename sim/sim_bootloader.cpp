@@ -68,6 +68,8 @@ void SimBootloader::Open() {
 }
 
 bool SimBootloader::CloseWindow() {
+  // Without a working firmware there is nothing to start.
+  if (state_ == State::Window && !firmware_) ToCommand();
   if (state_ == State::Window) Off();
   return Entered();
 }
@@ -160,6 +162,10 @@ void SimBootloader::CommandByte(std::uint8_t b) {
     return;
   }
   if (b == '\r') {
+    if (line_ == "E" && !firmware_) {
+      line_.clear();
+      return;
+    }
     if (line_ == "E") {
       Off();
       hooks_.leave();
@@ -224,7 +230,8 @@ void SimBootloader::ReceiveByte(std::uint8_t b) {
       started_ = true;
       cancelSeen_ = false;
       block_.push_back(b);
-      // A block that stops half-way is answered with NAK after a second.
+      // A block that stops half-way is answered with NAK after a second;
+      // a host silent for long has gone, and the transfer is given up.
       const std::uint64_t start = ++blockStarts_;
       Timer(std::chrono::seconds(1), [this, start] {
         if (!block_.empty() && blockStarts_ == start) {
@@ -232,6 +239,13 @@ void SimBootloader::ReceiveByte(std::uint8_t b) {
           OutByte(kNak);
         }
       });
+      Timer(kSendGiveUp, [this, start] {
+        if (blockStarts_ == start) ToCommand();
+      });
+    } else if (b == kPromptKey) {
+      // The host looks for the prompt: the transfer is over.
+      ToCommand();
+      Out(">");
     } else if (b == kEot) {
       OutByte(kAck);
       ++generation_;
@@ -239,6 +253,7 @@ void SimBootloader::ReceiveByte(std::uint8_t b) {
       Timer(options_.programTime, [this] {
         if (received_.size() > kHeader) image_.assign(received_.begin() + kHeader, received_.end());
         else image_.clear();
+        firmware_ = !image_.empty();
         ++programmed_;
         ToCommand();
         Out("OK\r\n");
@@ -287,6 +302,7 @@ void SimBootloader::BlockReceived() {
     return;
   }
   received_.insert(received_.end(), body.begin(), body.end());
+  firmware_ = false;  // the flash is being rewritten
   const int stored = blockIndex_++;
   if (Take(BootFault::DropAck, stored)) return;
   OutByte(kAck);

@@ -15,6 +15,12 @@
 //   128-byte blocks (checksum or CRC, as the host asks). "E" CR (or "E"
 //   CR LF) leaves the boot code: the application starts at the module's
 //   stored line settings.
+// - Programming rewrites the firmware from the first block stored on: a
+//   program cut short (the host gone mid-transfer) leaves no working
+//   firmware. The boot code then keeps the line after every start, and "E"
+//   CR leaves it only once a complete image has been programmed. A transfer
+//   whose host falls silent for 20 seconds is given up, and 0x03 where a
+//   block should begin gives it up at once (answered with ">").
 // - An image file begins with a 128-byte header block, which the boot code
 //   takes in and does not store: what is stored, and sent back by "U", is
 //   everything received after the first block, padding of the last block
@@ -92,6 +98,11 @@ class SimBootloader {
   void SetFault(BootFault fault, int block = 1, int count = 1);
   void ClearFaults() { faults_.clear(); }
 
+  // The stored image is a working firmware (true until a program begins).
+  bool HasFirmware() const { return firmware_; }
+  // The firmware is gone: the boot code keeps the line from the next start.
+  void LoseFirmware() { firmware_ = false; }
+
   const std::vector<std::uint8_t>& Image() const { return image_; }
   void SetImage(std::vector<std::uint8_t> image) { image_ = std::move(image); }
   // Images programmed since the module was made.
@@ -145,6 +156,7 @@ class SimBootloader {
   bool eotSent_ = false;
 
   std::vector<std::uint8_t> image_;
+  bool firmware_ = true;
   int programmed_ = 0;
 
   // Pacing: when the input that has arrived and the output that was sent

@@ -763,6 +763,11 @@ bool SimModule::IsPlugged() const {
 
 void SimModule::SetFault(Fault fault, int count, int param) {
   std::lock_guard lock(mutex_);
+  if (fault == Fault::NoFirmware) {
+    boot_.LoseFirmware();
+    if (plugged_) StartBoot(true);
+    return;
+  }
   if (count == 0) {
     faults_.erase(fault);
     return;

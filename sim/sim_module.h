@@ -100,7 +100,8 @@
 //   same frames, whatever the host sends meanwhile.
 //
 // Faults act on the replies to commands only (asynchronous frames are not
-// affected); see Fault.
+// affected), but for NoFirmware, which puts the module in its boot code;
+// see Fault.
 //
 // Threads: every public function may be called from any thread. Delayed
 // output (late replies, start-up announcements, over-the-air replies, the
@@ -175,6 +176,10 @@ enum class Fault {
   Noise,           // `param` noise bytes (never 0xFB, default 8) precede each reply
   OverlongLength,  // a stray 0xFB and length byte `param` (default 101) precede each reply
   Unplug,          // the module is unplugged when a command arrives after `param` more replies
+  // Not a fault of the replies: the firmware is gone (as after an upgrade
+  // cut short). The module starts again and stays in its boot code until a
+  // complete image is programmed and "E" CR follows; count and param unused.
+  NoFirmware,
 };
 
 // What the radios of a live network do by themselves (see the top).

@@ -8,6 +8,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "link/radio_link.h"
+
 namespace qmx {
 
 namespace {
@@ -84,10 +86,10 @@ void FirmwareUpgrade::WriteText(std::string_view text) {
   channel_.Write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
-bool FirmwareUpgrade::FindBootPrompt() {
+bool FirmwareUpgrade::FindBootPrompt(int attempts) {
   channel_.DropInput();
   const std::uint8_t key = 0x03;
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  for (int attempt = 0; attempt < attempts; ++attempt) {
     channel_.Write(std::span(&key, 1));
     // The bytes that arrive within the interval, each taken as it comes.
     const auto deadline = clock_.Now() + promptInterval_;
@@ -174,5 +176,29 @@ UpgradeOutcome FirmwareUpgrade::Save(const std::filesystem::path& target) {
 }
 
 void FirmwareUpgrade::Leave() { WriteText("E\r"); }
+
+bool LookForBootCode(RadioLink& link, TimeSource& clock, Clock::duration interval) {
+  LineSettings saved;
+  if (!link.transport.IsOpen() || !link.transport.ReadLine(saved)) return false;
+  // The ring's bytes are the search's while the parser rests.
+  const bool parsing = link.parser.Running();
+  if (parsing) link.parser.Stop();
+  (void)link.parser.TakeUnfinished();
+  LineSettings boot = kBootLine;
+  boot.ctsFlow = saved.ctsFlow;
+  bool found = false;
+  if (link.transport.ApplyLine(boot)) {
+    RingChannel channel(link.ring, [&link](std::span<const std::uint8_t> bytes) { return link.transport.WritePort(bytes); },
+                        clock);
+    FirmwareUpgrade search(channel, clock);
+    search.SetPromptInterval(interval);
+    found = search.FindBootPrompt(kBootProbeAttempts);
+    link.transport.ApplyLine(saved);
+  }
+  // Nothing the boot code said at its line is a frame.
+  link.transport.ResetReceiveRing();
+  if (parsing) link.parser.Start();
+  return found;
+}
 
 }  // namespace qmx

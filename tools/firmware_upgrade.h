@@ -16,10 +16,13 @@
 #include <vector>
 
 #include "link/clock.h"
+#include "link/serial_port.h"
 #include "tools/byte_channel.h"
 #include "tools/xmodem.h"
 
 namespace qmx {
+
+class RadioLink;
 
 // A file to program holds fewer bytes than this; an image read back is
 // received into a buffer of this size.
@@ -61,6 +64,12 @@ class VerifyingDots {
   int countdown_ = 3;
 };
 
+// The short search for the boot code of a module that did not answer
+// protocol mode: a few 0x03, well under two seconds in all, so that a port
+// with nothing on it is not held up for long.
+inline constexpr int kBootProbeAttempts = 5;
+inline constexpr std::chrono::milliseconds kBootProbeInterval{250};
+
 class FirmwareUpgrade {
  public:
   struct Hooks {
@@ -74,9 +83,9 @@ class FirmwareUpgrade {
 
   FirmwareUpgrade(ByteChannel& channel, TimeSource& clock, Hooks hooks = {});
 
-  // Writes 0x03 up to 100 times, 50 ms apart, until a ">" arrives (left
-  // unread); true when it did.
-  bool FindBootPrompt();
+  // Writes 0x03 up to `attempts` times (100), 50 ms apart, until a ">"
+  // arrives (left unread); true when it did.
+  bool FindBootPrompt(int attempts = 100);
   // The wait after each 0x03 of the prompt search (50 ms).
   void SetPromptInterval(Clock::duration interval) { promptInterval_ = interval; }
 
@@ -127,5 +136,16 @@ class FirmwareUpgrade {
   Xmodem xmodem_;
   Clock::duration promptInterval_ = std::chrono::milliseconds(50);
 };
+
+// On the open port of `link`, whose radio did not answer protocol mode:
+// the frame parser stopped, 38400 8N1, the short search, then the port's
+// line, its received bytes dropped and the parser as they were. True when
+// the module's boot code answered ("no working firmware"). `interval`
+// between two 0x03 (kBootProbeInterval unless a test wants it shorter).
+bool LookForBootCode(RadioLink& link, TimeSource& clock = SteadyTime(),
+                     Clock::duration interval = kBootProbeInterval);
+
+// The line the boot code listens at: 38400 baud, 8N1.
+inline constexpr LineSettings kBootLine{38400, 8, parity::None, stopbits::One, false};
 
 }  // namespace qmx

@@ -198,18 +198,51 @@ TEST(FirmwareUpgrade, FailedSaveLeavesAnExistingFileIntact) {
   EXPECT_EQ(nowhere.caption, "Invalid Filename");
 }
 
-// Counts the bytes written through it.
+// Counts the bytes written through it; those past `limit` are lost, as on
+// a link that was cut.
 struct CountingChannel final : ByteChannel {
-  explicit CountingChannel(ByteChannel& to) : to(to) {}
+  explicit CountingChannel(ByteChannel& to, std::size_t limit = SIZE_MAX) : to(to), limit(limit) {}
   bool Write(std::span<const std::uint8_t> bytes) override {
+    const std::size_t room = limit > written ? limit - written : 0;
     written += bytes.size();
-    return to.Write(bytes);
+    return to.Write(bytes.first(std::min(room, bytes.size())));
   }
   int ReadByte(Clock::time_point deadline) override { return to.ReadByte(deadline); }
   void DropInput() override { to.DropInput(); }
   ByteChannel& to;
+  std::size_t limit;
   std::size_t written = 0;
 };
+
+// A program cut short half-way through a block, or the simulated module's
+// NoFirmware fault, leaves no working firmware: the module stays in its boot
+// code through "E" CR and a power cycle and answers the short search; a
+// complete program brings its firmware back.
+TEST(FirmwareUpgrade, WithoutWorkingFirmwareTheModuleStaysInItsBootCodeUntilProgrammed) {
+  const Bytes file = Image(3000);
+  for (bool cut : {true, false}) {
+    SCOPED_TRACE(cut ? "program cut short" : "NoFirmware fault");
+    BootFixture f;
+    if (cut) {
+      CountingChannel link(*f.channel, 1 + 5 + 5 * 132 + 60);  // 0x03, "D" CR LF, five blocks and a half
+      FirmwareUpgrade upgrade(link, f.clock);
+      EXPECT_EQ(upgrade.Program(file).caption, "File transfer unsuccessful");
+    } else {
+      f.module->SetFault(sim::Fault::NoFirmware);
+    }
+    for (int round = 0; round < 2; ++round) {
+      f.upgrade->Leave();
+      f.clock.Advance(std::chrono::seconds(30));
+      f.module->WaitUntilIdle();
+      EXPECT_TRUE(f.module->InBootCode());
+      f.module->PowerCycle();
+    }
+    EXPECT_TRUE(f.upgrade->FindBootPrompt(kBootProbeAttempts));
+    EXPECT_EQ(f.upgrade->Program(file).status, "Programming Successful");
+    EXPECT_FALSE(f.module->InBootCode());
+    EXPECT_FALSE(f.module->Booting());
+  }
+}
 
 // A folder, a path in a missing folder or in one that cannot be written:
 // refused before "U" CR LF, with nothing left behind.
