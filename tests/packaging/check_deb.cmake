@@ -39,3 +39,15 @@ foreach(f IN LISTS expected)
     message(FATAL_ERROR "package lacks ${f}:\n${files}")
   endif()
 endforeach()
+
+# lintian finds no error, no warning and no missing hardening (the
+# hardening tags are only informational, so -I).
+find_program(LINTIAN lintian)
+if(NOT LINTIAN)
+  message(FATAL_ERROR "lintian is not installed (scripts/install-deps.sh installs it)")
+endif()
+execute_process(COMMAND ${LINTIAN} -I ${deb} OUTPUT_VARIABLE lint ERROR_VARIABLE lint_err)
+string(REGEX MATCHALL "(^|\n)([EW]: [^\n]*|I: [^\n]*hardening[^\n]*)" bad "${lint}")
+if(bad)
+  message(FATAL_ERROR "lintian:\n${lint}")
+endif()

@@ -14,6 +14,9 @@ set(expected bin/qmxctl bin/qmxsim share/man/man1/qmxctl.1.gz share/man/man1/qmx
 if(WITH_QT)
   list(APPEND expected bin/qmxdemo share/man/man1/qmxdemo.1.gz share/applications/qmxdemo.desktop
        share/icons/hicolor/scalable/apps/qmxdemo.svg)
+  foreach(size 16 32 48 64 128 256)
+    list(APPEND expected share/icons/hicolor/${size}x${size}/apps/qmxdemo.png)
+  endforeach()
 endif()
 foreach(f IN LISTS expected)
   if(NOT EXISTS ${root}/${f})
