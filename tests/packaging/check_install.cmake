@@ -37,6 +37,34 @@ foreach(p qmxctl:--timeout qmxsim:--traffic-interval)
   endif()
 endforeach()
 
+# The pages read as man pages: a synopsis, the usual sections, and for
+# qmxctl one paragraph per command of its list plus a subsection per command.
+set(sections SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" EXAMPLES FILES "SEE ALSO")
+set(qmxctl_wants ${sections} COMMANDS "\\.TP\ndefaults " "\\.TP\nmac " "\\.TP\nfcc " "\\.TP\nsend "
+                 "\\.TP\nmonitor " "\\.SS \"diag\"" "\\.SS \"monitor\"" logfile\\.dat)
+set(qmxdemo_wants ${sections} qmxdemo\\.ini logfile\\.dat diagfile\\.dat)
+set(qmxsim_wants ${sections})
+set(pages qmxctl qmxsim)
+if(WITH_QT)
+  list(APPEND pages qmxdemo)
+endif()
+foreach(prog IN LISTS pages)
+  execute_process(COMMAND gzip -dc ${root}/share/man/man1/${prog}.1.gz OUTPUT_VARIABLE page)
+  foreach(want IN LISTS ${prog}_wants)
+    if(want MATCHES "^[A-Z ]+$")
+      set(want "\n\\.SH \"?${want}\"?\n")
+    endif()
+    if(NOT page MATCHES "${want}")
+      message(FATAL_ERROR "${prog}.1 lacks ${want}:\n${page}")
+    endif()
+  endforeach()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env MANWIDTH=80 man --warnings -l -E UTF-8 -P cat
+                          ${root}/share/man/man1/${prog}.1.gz OUTPUT_QUIET ERROR_VARIABLE warnings)
+  if(warnings)
+    message(FATAL_ERROR "man warns about ${prog}.1:\n${warnings}")
+  endif()
+endforeach()
+
 if(WITH_QT)
   execute_process(COMMAND desktop-file-validate ${root}/share/applications/qmxdemo.desktop
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
@@ -52,3 +80,4 @@ execute_process(
 if(NOT rc EQUAL 0 OR NOT commands MATCHES "config\n" OR NOT commands MATCHES "status\n")
   message(FATAL_ERROR "completion lists no commands: '${commands}'")
 endif()
+
