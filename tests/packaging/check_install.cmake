@@ -81,3 +81,40 @@ if(NOT rc EQUAL 0 OR NOT commands MATCHES "config\n" OR NOT commands MATCHES "st
   message(FATAL_ERROR "completion lists no commands: '${commands}'")
 endif()
 
+# What Tab offers: each line of cases is the command line, then words the
+# offer must hold (the offer is one word a line).
+if(NOT EXISTS /usr/share/bash-completion/bash_completion)
+  message(FATAL_ERROR "bash-completion is not installed (scripts/install-deps.sh installs it)")
+endif()
+set(cases
+    "qmxctl |config|status|monitor"
+    "qmxctl --|--port|--timeout|--log"
+    "qmxctl --port |sim"
+    "qmxctl --parity |none|even|odd"
+    "qmxctl --baud 1|1200|19200|115200"
+    "qmxctl config |show|set|save|diff|load"
+    "qmxctl config set |tx-power=|serial-parity=|device-mode="
+    "qmxctl config set tx-power=0x10 serial-parity=|None|Even|Odd"
+    "qmxctl config set sleep-mode=al|Always\\\\ On"
+    "qmxctl config set security-mode=|on|off"
+    "qmxctl config show --|--remote|--address|--port"
+    "qmxctl fcc |1|2|4"
+    "qmxctl firmware |program|verify|save"
+    "qmxctl diag |scan|poll"
+    "qmxctl diag scan 1-60 --|--sweeps|--length|--delay"
+    "qmxctl diag poll --|--count"
+    "qmxctl --port /dev/ttyUSB0 monitor 60 --|--reconnect"
+    "qmxctl send 1 --|--text")
+foreach(case IN LISTS cases)
+  string(REPLACE "|" ";" case "${case}")
+  list(POP_FRONT case line)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env PATH=${root}/bin:$ENV{PATH}
+                          bash ${CMAKE_CURRENT_LIST_DIR}/complete.sh ${root}/share/bash-completion/completions/qmxctl
+                          "${line}"
+                  OUTPUT_VARIABLE offer RESULT_VARIABLE rc)
+  foreach(want IN LISTS case)
+    if(NOT rc EQUAL 0 OR NOT "\n${offer}" MATCHES "\n${want}\n")
+      message(FATAL_ERROR "completing '${line}' offers no '${want}':\n${offer}")
+    endif()
+  endforeach()
+endforeach()
