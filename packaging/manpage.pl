@@ -6,9 +6,8 @@
 #     lines joined and further "PROGRAM ..." lines given as alternatives;
 #   - "options:", or else the first paragraph of "-" entries, becomes the
 #     OPTIONS section;
-#   - "commands:" becomes a COMMANDS section with one entry per command:
-#     each entry's description starts at the column of the continuation
-#     lines, whether one space or many separate it from the command;
+#   - "commands:" becomes a COMMANDS section with one entry per command,
+#     whether one blank or many separate its syntax from its description;
 #   - an "exit status:" paragraph becomes the EXIT STATUS section, one
 #     entry per status ("0 success, 1 ..." or one "  N  text" per line).
 # With --details, every command of that list with its own help
@@ -41,27 +40,30 @@ sub run {
   return $text;
 }
 
-# Splits a list of "  TERM  DESCRIPTION" entries whose descriptions and
-# continuation lines start at one column; a term that reaches that column
-# has its description there when a word (not more syntax) starts it.
-# Returns [term, [lines]] pairs.
-sub entries {
-  my @lines = @_;
-  my $column;
-  for (@lines) {
-    next unless /^( {8,})\S/;
-    $column = length $1 if !defined $column || length $1 < $column;
+# A list entry's command syntax and its description, which follows after
+# two blanks, or after one where the syntax ends: at the first word of
+# prose after the command and its action ("defaults [--reset] load the
+# factory defaults"), not at a placeholder, an option, a [group] or a|b.
+sub split_entry {
+  my ($line) = @_;
+  return ($1, $2) if $line =~ /^(\S.*?)\s{2,}(\S.*)$/;
+  my $n = 0;
+  while ($line =~ /\G\s*(\[[^\]]*\]\S*|\S+)/gc) {
+    my ($token, $at) = ($1, $-[1]);
+    my $prose = $token !~ /\|/ && ($token =~ /^\(/ || ($n >= 2 && $token =~ /^[a-z]/) || $token =~ /^[A-Z][a-z]/);
+    return (substr($line, 0, $at) =~ s/\s+$//r, substr($line, $at)) if $n >= 1 && $prose;
+    $n++;
   }
+  return ($line, undef);
+}
+
+# Splits a list of "  TERM  DESCRIPTION" entries, the description's further
+# lines indented deeper. Returns [term, [lines]] pairs.
+sub entries {
   my @out;
-  for my $line (@lines) {
-    if ($line =~ /^ {0,4}\S/) {
-      my ($term, $text) = ($line, undef);
-      if ($line =~ /^(\s*\S.*?)\s{2,}(\S.*)$/) {
-        ($term, $text) = ($1, $2);
-      } elsif (defined $column && length($line) > $column && substr($line, $column - 1, 2) =~ /^ [a-z(]/) {
-        ($term, $text) = (substr($line, 0, $column - 1), substr($line, $column));
-      }
-      $term =~ s/^\s+|\s+$//g;
+  for my $line (@_) {
+    if ($line =~ /^ {0,4}(\S.*)$/) {
+      my ($term, $text) = split_entry($1);
       push @out, [$term, defined $text ? [$text] : []];
     } elsif (@out) {
       (my $text = $line) =~ s/^\s+//;
