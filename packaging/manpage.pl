@@ -85,6 +85,22 @@ sub tagged {
   return $out;
 }
 
+# help2man takes the description below an option alone on its line only
+# at a column of 20 or more: a shallower one moves there, its lines alike.
+sub below_options {
+  my @lines = @_;
+  my $shift = 0;
+  for my $i (0 .. $#lines) {
+    if ($lines[$i] =~ /^ {1,10}-/) {
+      $shift = 0;
+      $shift = 20 - length $1 if $lines[$i] !~ /\S\s{2,}\S/ && $i < $#lines && $lines[$i + 1] =~ /^( {8,19})\S/;
+    } elsif ($shift) {
+      $lines[$i] = ' ' x $shift . $lines[$i];
+    }
+  }
+  return @lines;
+}
+
 my $help = run($program, '--help');
 my @paragraphs = split /\n{2,}/, $help;
 my (@kept, @commands, $options);
@@ -106,10 +122,10 @@ for my $p (@paragraphs) {
   } elsif ($lines[0] =~ /^ {1,4}-/ && !$options) {
     # Options without a heading.
     $options = 1;
-    push @kept, "Options:\n$p";
+    push @kept, "Options:\n" . join("\n", below_options(@lines));
   } elsif ($lines[0] =~ /^options:$/i) {
     $options = 1;
-    push @kept, "Options:\n" . join("\n", @lines[1 .. $#lines]);
+    push @kept, "Options:\n" . join("\n", below_options(@lines[1 .. $#lines]));
   } elsif ($lines[0] =~ /^commands:$/i) {
     my @list = entries(@lines[1 .. $#lines]);
     push @commands, map { (split ' ', $_->[0])[0] } @list;
