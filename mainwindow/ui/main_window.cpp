@@ -539,6 +539,9 @@ void TForm1::ShowConnected(const char* verb) {
   ShowLocalStatus();
   SetConnectedControls(true);
   ResetPollControls(true);
+  // The disconnect emptied the Poll I/O lists; the addresses known so far
+  // are offered again.
+  CopyDestinationsToPollTab(Serial->Destinations());
   SetStatus(QString("%1 local radio on %2 at %3").arg(verb, lastPortText_, lastBaudText_));
 }
 
