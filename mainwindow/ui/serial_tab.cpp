@@ -368,12 +368,14 @@ void SerialTab::Clear1Click() {
   ReceivedDataRichEdit->setFocus();
 }
 
+// Following the data moves the view only: the keyboard focus stays where
+// the user put it, so that typing never lands in the data view.
 void SerialTab::ScrollRealTimeCheckBoxClick() {
-  if (ScrollRealTimeCheckBox->isChecked()) ReceivedDataRichEdit->setFocus();
+  if (ScrollRealTimeCheckBox->isChecked()) ScrollToEnd();
 }
 
 void SerialTab::FrameArrived() {
-  if (ScrollRealTimeCheckBox->isChecked()) ReceivedDataRichEdit->setFocus();
+  if (ScrollRealTimeCheckBox->isChecked()) ScrollToEnd();
 }
 
 bool SerialTab::eventFilter(QObject* watched, QEvent* event) {

@@ -10,6 +10,11 @@
 #include <QPushButton>
 #include <QTextEdit>
 #include <QTimer>
+#include <QApplication>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTest>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -156,6 +161,28 @@ TEST_F(SerialTabTest, AFullViewDropsItsOldestPacketsWithTheColumnsAligned) {
   // The view is as high as its rows need, no more.
   const int grown = static_cast<int>(tab().Rows()) - 19;
   EXPECT_EQ(tab().ReceivedDataRichEdit->height(), SerialTab::kColumnHeight + SerialTab::kGrowStep * grown);
+}
+
+TEST_F(SerialTabTest, ScrollRealTimeFollowsTheDataWithoutTakingTheFocus) {
+  TForm1& w = set.form1;
+  w.show();
+  w.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  w.PageControl1->setEnabled(true);
+  tab().TransmitEdit->setFocus();
+  QTest::mouseClick(tab().ScrollRealTimeCheckBox, Qt::LeftButton);
+  tab().TransmitEdit->setFocus();
+  for (std::uint8_t i = 0; i < 40; ++i) {
+    w.Sink().FrameReceived();
+    w.Sink().ReceivedData(0x0001, 0x40, Bytes{i});
+  }
+  QCoreApplication::processEvents();
+  EXPECT_EQ(QApplication::focusWidget(), tab().TransmitEdit);
+  const QScrollBar* bar = tab().ScrollBox1->verticalScrollBar();
+  EXPECT_GT(bar->maximum(), 0);
+  EXPECT_EQ(bar->value(), bar->maximum());
+  QTest::keyClicks(tab().TransmitEdit, "!");
+  EXPECT_EQ(tab().TransmitEdit->text(), "This is a test!");
 }
 
 TEST_F(SerialTabTest, AJoinAnnouncedTwiceAddsOneDestination) {
