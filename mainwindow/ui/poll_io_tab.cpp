@@ -283,7 +283,22 @@ void PollIoTab::NetworkAddressComboBoxChange(int n) {
   ReadRadio(n);
 }
 
+// Counts a request of this tab as under way for as long as it lives.
+class PollIoTab::CommandMark {
+ public:
+  explicit CommandMark(PollIoTab& tab) : tab_(tab) { ++tab_.commandsUnderWay_; }
+  ~CommandMark() {
+    if (--tab_.commandsUnderWay_ == 0) emit tab_.CommandsEnded();
+  }
+  CommandMark(const CommandMark&) = delete;
+  CommandMark& operator=(const CommandMark&) = delete;
+
+ private:
+  PollIoTab& tab_;
+};
+
 BankMask PollIoTab::Read(int n, BankMask mask) {
+  const CommandMark mark(*this);
   ReadBanksHooks hooks;
   hooks.replyStrength = [this](RadioIndex slot, std::uint8_t lqi) { ShowReplyStrength(slot, lqi); };
   hooks.successRate = [this](RadioIndex slot) { ShowSuccessRate(slot); };
@@ -319,6 +334,7 @@ void PollIoTab::WriteRemote(int n, const RemoteWrite& write) {
   rec.Span = static_cast<std::uint8_t>(write.data.size());
   rec.NetworkAddress = Address(n);
   std::copy(write.data.begin(), write.data.end(), rec.Data.begin());
+  const CommandMark mark(*this);
   if (commands_.SetRemoteRegister(kTimeoutMs, rec, kRetries) >= 0) ShowReplyStrength(n, rec.Lqi);
 }
 
@@ -428,6 +444,16 @@ void PollIoTab::StopPolling() {
   RefreshTimer->stop();
   RefreshPollButton->setText("Start");
   SetConfigButtonsEnabled(true);
+}
+
+bool PollIoTab::PausePolling() {
+  if (!schedule_.Pause()) return false;
+  RefreshTimer->stop();
+  return true;
+}
+
+void PollIoTab::ResumePolling() {
+  if (const auto ms = schedule_.Resume(RefreshEdit->text().toStdString())) RefreshTimer->start(*ms);
 }
 
 void PollIoTab::RefreshButton1Click() {

@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -21,6 +22,7 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
+#include <functional>
 
 #include "link/command_layer.h"
 #include "link/decoder.h"
@@ -61,8 +63,24 @@ QFont ColumnFont() {
   return f;
 }
 
-QTextEdit* MakeColumn(QWidget* parent, const char* name) {
-  auto* column = new QTextEdit(parent);
+// A column of the received view. Copy (and dragging a selection) gives the
+// whole rows the selection touches, from all three columns.
+class ColumnEdit : public QTextEdit {
+ public:
+  using QTextEdit::QTextEdit;
+  std::function<QString(const QTextCursor&)> rowsText;
+
+ protected:
+  QMimeData* createMimeDataFromSelection() const override {
+    if (!rowsText) return QTextEdit::createMimeDataFromSelection();
+    auto* data = new QMimeData;
+    data->setText(rowsText(textCursor()));
+    return data;
+  }
+};
+
+ColumnEdit* MakeColumn(QWidget* parent, const char* name) {
+  auto* column = new ColumnEdit(parent);
   column->setObjectName(name);
   column->setReadOnly(true);
   // The data column never wraps; the others wrap at their width, which
@@ -143,6 +161,8 @@ QWidget* SerialTab::BuildReceiveView() {
   ReceivedDataRichEdit = MakeColumn(Panel3, "ReceivedDataRichEdit");
   LQIRichEdit = MakeColumn(Panel3, "LQIRichEdit");
   for (QTextEdit* side : {MACAddressRichEdit, LQIRichEdit}) side->setLineWrapMode(QTextEdit::WidgetWidth);
+  for (QTextEdit* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit})
+    static_cast<ColumnEdit*>(column)->rowsText = [this](const QTextCursor& c) { return SelectedRowsText(c); };
 
   // Column widths as designed, wider where the headings or the longest data
   // line would not fit (fonts differ between systems).
@@ -335,6 +355,22 @@ void SerialTab::TrimOldest() {
   if (!ScrollRealTimeCheckBox->isChecked()) ScrollBy(-kGrowStep * static_cast<int>(drop));
 }
 
+QString SerialTab::SelectedRowsText(const QTextCursor& selection) const {
+  const QTextDocument* doc = selection.document();
+  const int first = doc->findBlock(selection.selectionStart()).blockNumber();
+  const QTextBlock endBlock = doc->findBlock(selection.selectionEnd());
+  // A selection that ends at the start of a row does not take that row.
+  int last = endBlock.blockNumber();
+  if (last > first && selection.selectionEnd() == endBlock.position()) --last;
+  auto text = [](const QTextEdit* column, int row) {
+    return column->document()->findBlockByNumber(row).text().toStdString();
+  };
+  std::vector<ViewRow> rows;
+  for (int row = first; row <= last; ++row)
+    rows.push_back({text(MACAddressRichEdit, row), text(ReceivedDataRichEdit, row), text(LQIRichEdit, row)});
+  return QString::fromStdString(CopiedRows(rows));
+}
+
 void SerialTab::SetColumnHeight(int height) {
   for (QTextEdit* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit}) column->setFixedHeight(height);
   columns_->setFixedHeight(height);
@@ -411,8 +447,17 @@ QStringList SerialTab::Destinations() const {
 
 void SerialTab::ShowTransmitState() { TransmitButton->setText(schedule_.ShowsStop() ? "Stop" : "Transmit"); }
 
+template <typename Command>
+int SerialTab::Run(Command command) {
+  commandUnderWay_ = true;
+  const int result = command();
+  commandUnderWay_ = false;
+  emit CommandsEnded();
+  return result;
+}
+
 void SerialTab::TransmitButtonClick() {
-  if (commands_.EnterProtocolMode(1000, 3) < 0) {
+  if (Run([this] { return commands_.EnterProtocolMode(1000, 3); }) < 0) {
     prompter_.Message("Could not enter protocol mode.  Please try again.", "EnterProtocol Mode Error");
     return;
   }
@@ -435,13 +480,22 @@ void SerialTab::Timer1Timer() {
   const std::size_t count = std::min(data->size(), rec.Data.size());
   std::copy_n(data->begin(), count, rec.Data.begin());
   rec.Length = static_cast<std::uint8_t>(count);
-  if (commands_.TxData(1000, rec, 3) < 0) {
+  if (Run([&] { return commands_.TxData(1000, rec, 3); }) < 0) {
     prompter_.Message("Could not send data", "Send Data Failed");
     return;
   }
   LQIEdit->setText(QString::fromStdString(HexText(rec.Lqi, 2)));
   TXStatusEdit->setText(QString::fromStdString(HexText(rec.TxStatus, 2)));
   if (const auto ms = schedule_.Sent(IntervalEdit->text().toStdString())) Timer1->start(*ms);
+}
+
+bool SerialTab::PauseTransmitting() {
+  Timer1->stop();
+  return schedule_.Pause();
+}
+
+void SerialTab::ResumeTransmitting() {
+  if (const auto ms = schedule_.Resume(IntervalEdit->text().toStdString())) Timer1->start(*ms);
 }
 
 void SerialTab::StopTransmitting() {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +15,10 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
 #include <QTimer>
 #include <algorithm>
 #include <array>
@@ -435,12 +441,40 @@ TEST_F(MainWindowTest, CtrlCConnectsAndDisconnects) {
   EXPECT_FALSE(set.link.transport.IsOpen());
 }
 
-TEST_F(MainWindowTest, CtrlCInATextFieldStillDisconnects) {
+// Ctrl+C copies where a text control has the focus and a selection, and is
+// Connect everywhere else.
+TEST_F(MainWindowTest, CtrlCCopiesASelectionAndConnectsElsewhere) {
   ShowAndActivate();
   ASSERT_TRUE(set.Connect());
   Reactivate();
+  QClipboard* clipboard = QApplication::clipboard();
+  clipboard->clear();
   w().TransmitEdit->setFocus();
-  w().TransmitEdit->selectAll();
+  w().TransmitEdit->setSelection(0, 4);
+  QTest::keyClick(w().TransmitEdit, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_TRUE(w().Connected());
+  EXPECT_EQ(clipboard->text(), "This");
+
+  // The received view copies whole rows of its three columns.
+  std::vector<std::uint8_t> data(30, 0xAB);
+  w().Sink().ReceivedData(0x0002, 0x5A, data);
+  w().Sink().ReceivedData(0x0003, 0x07, std::vector<std::uint8_t>{0x41});
+  QCoreApplication::processEvents();
+  QTextEdit* view = w().ReceivedDataRichEdit;
+  QTextCursor cursor(view->document());
+  cursor.setPosition(3);
+  cursor.setPosition(view->document()->findBlockByNumber(1).position() + 2, QTextCursor::KeepAnchor);
+  view->setTextCursor(cursor);
+  view->setFocus();
+  QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_TRUE(w().Connected());
+  const QString first = view->document()->findBlockByNumber(0).text();
+  const QString second = view->document()->findBlockByNumber(1).text();
+  EXPECT_EQ(clipboard->text(), "0x0002\t" + first + "\t0x5A\n\t" + second + "\t");
+
+  // No selection: Connect (here, disconnect) wins.
+  w().TransmitEdit->setFocus();
+  w().TransmitEdit->deselect();
   QTest::keyClick(w().TransmitEdit, Qt::Key_C, Qt::ControlModifier);
   EXPECT_FALSE(w().Connected());
 }
