@@ -79,6 +79,30 @@ class ColumnEdit : public QTextEdit {
   }
 };
 
+// Shows the keyboard focus on a plain box frame, which the style does not:
+// the frame takes the highlight colour while its widget has the focus.
+class FocusFrame : public QObject {
+ public:
+  explicit FocusFrame(QFrame* frame) : QObject(frame) {
+    frame->setFrameStyle(QFrame::Box | QFrame::Plain);
+    frame->setLineWidth(1);
+    frame->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+      auto* frame = static_cast<QFrame*>(watched);
+      QPalette p = frame->palette();
+      p.setColor(QPalette::WindowText, event->type() == QEvent::FocusIn
+                                           ? p.color(QPalette::Highlight)
+                                           : frame->parentWidget()->palette().color(QPalette::WindowText));
+      frame->setPalette(p);
+    }
+    return false;
+  }
+};
+
 ColumnEdit* MakeColumn(QWidget* parent, const char* name) {
   auto* column = new ColumnEdit(parent);
   column->setObjectName(name);
@@ -90,8 +114,7 @@ ColumnEdit* MakeColumn(QWidget* parent, const char* name) {
   // themselves.
   column->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   column->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  column->setFrameStyle(QFrame::Box | QFrame::Plain);
-  column->setLineWidth(1);
+  new FocusFrame(column);
   column->setFont(ColumnFont());
   column->document()->setDocumentMargin(kDocumentMargin);
   // Nobody undoes a received line: an undo history would grow with every one.
@@ -145,6 +168,7 @@ SerialTab::SerialTab(CommandLayer& commands, Prompter& prompter, QWidget* parent
   Timer1->setSingleShot(true);
   connect(Timer1, &QTimer::timeout, this, &SerialTab::Timer1Timer);
   connect(TransmitButton, &QPushButton::clicked, this, &SerialTab::TransmitButtonClick);
+  connect(TransmitEdit, &QLineEdit::returnPressed, TransmitButton, &QPushButton::click);
   connect(ClearButton, &QPushButton::clicked, this, &SerialTab::Clear1Click);
   connect(ScrollRealTimeCheckBox, &QCheckBox::clicked, this, &SerialTab::ScrollRealTimeCheckBoxClick);
   for (QTextEdit* column : {ReceivedDataRichEdit, LQIRichEdit}) column->viewport()->installEventFilter(this);
@@ -206,6 +230,7 @@ QWidget* SerialTab::BuildReceiveView() {
   ScrollBox1->setObjectName("ScrollBox1");
   ScrollBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   ScrollBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  new FocusFrame(ScrollBox1);
   ScrollBox1->verticalScrollBar()->setSingleStep(kGrowStep);
   ScrollBox1->setWidget(columns_);
   const int frame = ScrollBox1->frameWidth();

@@ -96,6 +96,12 @@ bool TerminalTab::eventFilter(QObject* watched, QEvent* event) {
     hexOption_->toggle();
     return true;
   }
+  // Ctrl+Tab (and Ctrl+Shift+Tab) go on to the tabs, which move to the next
+  // one: the way out of the terminal by keyboard. Tab itself is for the radio.
+  if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && (key->modifiers() & Qt::ControlModifier)) {
+    key->ignore();
+    return true;
+  }
   // Copying the selected text is the view's own.
   if (key->matches(QKeySequence::Copy) && ZavedoRichEdit->textCursor().hasSelection())
     return QWidget::eventFilter(watched, event);

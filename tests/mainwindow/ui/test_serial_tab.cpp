@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QImage>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <cstdint>
@@ -43,6 +45,13 @@ class SerialTabTest : public ::testing::Test {
     for (const Frame& f : set.module->ReceivedFrames())
       if (f.type() == ptype::TxData) out.emplace_back(f.payload() + 2, f.payload() + f.payloadSize());
     return out;
+  }
+  // The window shown and active, its tabs usable without a radio.
+  void ShowActive() {
+    set.form1.show();
+    set.form1.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&set.form1));
+    set.form1.PageControl1->setEnabled(true);
   }
   // Lines of a column.
   static QStringList Lines(QTextEdit* column) { return column->toPlainText().split('\n'); }
@@ -165,10 +174,7 @@ TEST_F(SerialTabTest, AFullViewDropsItsOldestPacketsWithTheColumnsAligned) {
 
 TEST_F(SerialTabTest, ScrollRealTimeFollowsTheDataWithoutTakingTheFocus) {
   TForm1& w = set.form1;
-  w.show();
-  w.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-  w.PageControl1->setEnabled(true);
+  ASSERT_NO_FATAL_FAILURE(ShowActive());
   tab().TransmitEdit->setFocus();
   QTest::mouseClick(tab().ScrollRealTimeCheckBox, Qt::LeftButton);
   tab().TransmitEdit->setFocus();
@@ -183,6 +189,38 @@ TEST_F(SerialTabTest, ScrollRealTimeFollowsTheDataWithoutTakingTheFocus) {
   EXPECT_EQ(bar->value(), bar->maximum());
   QTest::keyClicks(tab().TransmitEdit, "!");
   EXPECT_EQ(tab().TransmitEdit->text(), "This is a test!");
+}
+
+TEST_F(SerialTabTest, EnterInTheDataFieldTransmits) {
+  ASSERT_TRUE(set.Connect());
+  tab().NetworkAddrComboBox->setEditText("0x0002");
+  QTest::keyClick(tab().TransmitEdit, Qt::Key_Return);
+  ASSERT_TRUE(tab().Timer1->isActive());
+  tab().Timer1Timer();
+  EXPECT_EQ(SentData().size(), 1u);
+}
+
+// Every tab stop of the tab looks different with the focus than without.
+TEST_F(SerialTabTest, TheFocusShowsOnEveryTabStop) {
+  TForm1& w = set.form1;
+  ASSERT_NO_FATAL_FAILURE(ShowActive());
+  tab().ShowReceivedData(0x0002, 0x40, Bytes{1, 2, 3});
+  std::vector<QWidget*> stops;
+  for (QWidget* s = tab().nextInFocusChain(); s != &tab(); s = s->nextInFocusChain())
+    if (s->isVisibleTo(&tab()) && s->isEnabled() && (s->focusPolicy() & Qt::TabFocus) && tab().isAncestorOf(s))
+      stops.push_back(s);
+  ASSERT_GE(stops.size(), 10u);
+  // As after moving by keyboard: the style shows focus then.
+  w.setAttribute(Qt::WA_KeyboardFocusChange);
+  for (QWidget* stop : stops) {
+    w.PageControl1->tabBar()->setFocus();
+    QCoreApplication::processEvents();
+    const QImage without = stop->grab().toImage();
+    stop->setFocus(Qt::TabFocusReason);
+    QCoreApplication::processEvents();
+    EXPECT_NE(stop->grab().toImage(), without) << stop->objectName().toStdString() << " "
+                                               << stop->metaObject()->className();
+  }
 }
 
 TEST_F(SerialTabTest, AJoinAnnouncedTwiceAddsOneDestination) {

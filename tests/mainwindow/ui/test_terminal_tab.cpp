@@ -132,6 +132,18 @@ TEST_F(TerminalTabTest, KeysGoOutAsSingleBytesAndTheEchoShowsInHexOrText) {
   EXPECT_EQ(Writes().size(), 4u);
 }
 
+TEST_F(TerminalTabTest, TabGoesToTheRadioAndCtrlTabLeavesTheTerminal) {
+  w().show();
+  EnterTerminal();
+  ClearWrites();
+  QTest::keyClick(w().ZavedoRichEdit, Qt::Key_Tab);
+  EXPECT_EQ(Writes(), std::vector<std::string>{"\t"});
+  QTest::keyClick(w().ZavedoRichEdit, Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_NE(w().PageControl1->currentIndex(), 3);
+  EXPECT_FALSE(w().Zavedo->HasRing());
+  EXPECT_TRUE(set.module->InProtocolMode());
+}
+
 TEST_F(TerminalTabTest, F6TwiceStartsAndStopsTheRepeatedTransmission) {
   EnterTerminal();
   QTextEdit* term = w().ZavedoRichEdit;
