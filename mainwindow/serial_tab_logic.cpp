@@ -5,6 +5,7 @@
 
 #include "link/decoder.h"
 #include "link/number_text.h"
+#include "link/packet.h"
 #include "mainwindow/received_text.h"
 
 namespace qmx {
@@ -56,6 +57,25 @@ std::size_t ReceivedRows::Growths(std::size_t linesBefore) const {
 ReceivedRows LayOutReceived(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data,
                             bool hexMode) {
   return {NetworkAddressText(address), HexText(lqi, 2), ReceivedDataLines(data, hexMode)};
+}
+
+std::string TransmitCountText(std::string_view text, bool ascii, bool appendCr) {
+  const auto data = TransmitData(text, ascii, appendCr);
+  if (!data) return "invalid data";
+  return std::to_string(data->size()) + (data->size() == 1 ? " byte" : " bytes");
+}
+
+std::string_view TxStatusMeaning(std::uint8_t status) {
+  switch (status) {
+    case txstatus::Acknowledged:
+      return "acknowledged";
+    case txstatus::NoAcknowledgement:
+      return "no acknowledgement";
+    case txstatus::NotLinked:
+      return "not linked";
+    default:
+      return {};
+  }
 }
 
 std::string CopiedRows(std::span<const ViewRow> rows) {

@@ -38,6 +38,14 @@ struct ReceivedRows {
 ReceivedRows LayOutReceived(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data,
                             bool hexMode);
 
+// The characters "Data to Transmit" holds.
+inline constexpr int kMaxTransmitChars = 80;
+// What one transmission of the text sends, for the field's side: "14 bytes",
+// "1 byte", or "invalid data" for hex text that ParseHexData refuses.
+std::string TransmitCountText(std::string_view text, bool ascii, bool appendCr);
+// The meaning of a reply's transmit status; empty for an unknown one.
+std::string_view TxStatusMeaning(std::uint8_t status);
+
 // One row of the received view: its address, data and link quality texts
 // (a packet's second and later rows have empty address and quality).
 struct ViewRow {

@@ -837,7 +837,7 @@ void TForm1::ApplySettings(const AppSettings& s) {
   HexCheckBox->setChecked(s.hexMode);
   ScrollRealTimeCheckBox->setChecked(s.scrollRealTime);
   IntervalEdit->setText(QString::fromStdString(s.intervalText));
-  TransmitEdit->setText(QString::fromStdString(s.transmitText));
+  TransmitEdit->setText(QString::fromStdString(s.transmitText).left(kMaxTransmitChars));
   DataCheckBox->setChecked(s.dataInAscii);
   CRCheckBox->setChecked(s.appendCr);
   RememberPortSelections(s);

@@ -19,6 +19,7 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
+#include <QValidator>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
@@ -153,6 +154,29 @@ void RemoveFirstLines(QTextEdit* column, std::size_t count) {
   cursor.removeSelectedText();
 }
 
+// Keeps "Data to Transmit" within its characters. Typing stops at the
+// limit; a paste (or drop) that would be cut is refused whole and reported,
+// rather than cut short without a word.
+class TransmitTextValidator : public QValidator {
+ public:
+  TransmitTextValidator(QLineEdit* edit, std::function<void()> refused)
+      : QValidator(edit), edit_(edit), refused_(std::move(refused)), before_(edit->text().size()) {
+    // The edit holds the changed text while it is validated: the length
+    // before the change is kept here.
+    connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) { before_ = text.size(); });
+  }
+  State validate(QString& input, int&) const override {
+    if (input.size() <= kMaxTransmitChars || input.size() <= before_) return Acceptable;
+    if (input.size() > before_ + 1) QMetaObject::invokeMethod(edit_, refused_, Qt::QueuedConnection);
+    return Invalid;
+  }
+
+ private:
+  QLineEdit* edit_;
+  std::function<void()> refused_;
+  qsizetype before_;
+};
+
 }  // namespace
 
 SerialTab::SerialTab(CommandLayer& commands, Prompter& prompter, QWidget* parent)
@@ -169,6 +193,9 @@ SerialTab::SerialTab(CommandLayer& commands, Prompter& prompter, QWidget* parent
   connect(Timer1, &QTimer::timeout, this, &SerialTab::Timer1Timer);
   connect(TransmitButton, &QPushButton::clicked, this, &SerialTab::TransmitButtonClick);
   connect(TransmitEdit, &QLineEdit::returnPressed, TransmitButton, &QPushButton::click);
+  connect(TransmitEdit, &QLineEdit::textChanged, this, &SerialTab::ShowTransmitCount);
+  for (QCheckBox* box : {DataCheckBox, CRCheckBox}) connect(box, &QCheckBox::toggled, this, &SerialTab::ShowTransmitCount);
+  ShowTransmitCount();
   connect(ClearButton, &QPushButton::clicked, this, &SerialTab::Clear1Click);
   connect(ScrollRealTimeCheckBox, &QCheckBox::clicked, this, &SerialTab::ScrollRealTimeCheckBoxClick);
   for (QTextEdit* column : {ReceivedDataRichEdit, LQIRichEdit}) column->viewport()->installEventFilter(this);
@@ -283,10 +310,17 @@ QWidget* SerialTab::BuildTransmitPanel() {
   IntervalEdit->setObjectName("IntervalEdit");
   TransmitEdit = new QLineEdit("This is a test", panel);
   TransmitEdit->setObjectName("TransmitEdit");
-  TransmitEdit->setMaxLength(80);
+  TransmitEdit->setValidator(new TransmitTextValidator(TransmitEdit, [this] { PasteRefused(); }));
+  TransmitCountLabel = new QLabel(panel);
+  TransmitCountLabel->setObjectName("TransmitCountLabel");
   TXStatusEdit = new QLineEdit(panel);
   TXStatusEdit->setObjectName("TXStatusEdit");
   TXStatusEdit->setReadOnly(true);
+  TXStatusMeaningLabel = new QLabel(panel);
+  TXStatusMeaningLabel->setObjectName("TXStatusMeaningLabel");
+  // As wide as its longest text, so the row never moves.
+  TXStatusMeaningLabel->setMinimumWidth(TXStatusMeaningLabel->fontMetrics().horizontalAdvance(
+      QString::fromLatin1(TxStatusMeaning(txstatus::NoAcknowledgement))));
   LQIEdit = new QLineEdit(panel);
   LQIEdit->setObjectName("LQIEdit");
   LQIEdit->setReadOnly(true);
@@ -300,7 +334,16 @@ QWidget* SerialTab::BuildTransmitPanel() {
   int column = 0;
   for (const auto& [label, widget] : cells) {
     fields->addWidget(new QLabel(label, panel), 0, column);
-    fields->addWidget(widget, 1, column);
+    if (widget == TransmitEdit || widget == TXStatusEdit) {
+      // The field with its note beside it.
+      auto* cell = new QHBoxLayout;
+      cell->setSpacing(4);
+      cell->addWidget(widget, widget == TransmitEdit ? 1 : 0);
+      cell->addWidget(widget == TransmitEdit ? TransmitCountLabel : TXStatusMeaningLabel);
+      fields->addLayout(cell, 1, column);
+    } else {
+      fields->addWidget(widget, 1, column);
+    }
     ++column;
   }
   fields->setColumnStretch(2, 1);
@@ -511,7 +554,17 @@ void SerialTab::Timer1Timer() {
   }
   LQIEdit->setText(QString::fromStdString(HexText(rec.Lqi, 2)));
   TXStatusEdit->setText(QString::fromStdString(HexText(rec.TxStatus, 2)));
+  TXStatusMeaningLabel->setText(QString::fromLatin1(TxStatusMeaning(rec.TxStatus)));
   if (const auto ms = schedule_.Sent(IntervalEdit->text().toStdString())) Timer1->start(*ms);
+}
+
+void SerialTab::ShowTransmitCount() {
+  TransmitCountLabel->setText(QString::fromStdString(TransmitCountText(
+      TransmitEdit->text().toLatin1().toStdString(), DataCheckBox->isChecked(), CRCheckBox->isChecked())));
+}
+
+void SerialTab::PasteRefused() {
+  prompter_.Message("Pasted text too long.  Data to Transmit holds at most 80 characters.", "Paste Refused");
 }
 
 bool SerialTab::PauseTransmitting() {

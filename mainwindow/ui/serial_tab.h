@@ -100,7 +100,9 @@ class SerialTab : public QWidget {
   QComboBox* NetworkAddrComboBox;
   QLineEdit* IntervalEdit;
   QLineEdit* TransmitEdit;
+  QLabel* TransmitCountLabel;  // the bytes a transmission sends
   QLineEdit* TXStatusEdit;
+  QLabel* TXStatusMeaningLabel;
   QLineEdit* LQIEdit;
   QCheckBox* DataCheckBox;
   QCheckBox* CRCheckBox;
@@ -134,6 +136,9 @@ class SerialTab : public QWidget {
   void ScrollBy(int delta);
   void ScrollToEnd();
   void ShowTransmitState();
+  void ShowTransmitCount();
+  // A paste into "Data to Transmit" that would be cut was refused.
+  void PasteRefused();
 
   CommandLayer& commands_;
   Prompter& prompter_;

@@ -11,6 +11,8 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QApplication>
+#include <QClipboard>
+#include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QImage>
@@ -220,6 +222,46 @@ TEST_F(SerialTabTest, TheFocusShowsOnEveryTabStop) {
     QCoreApplication::processEvents();
     EXPECT_NE(stop->grab().toImage(), without) << stop->objectName().toStdString() << " "
                                                << stop->metaObject()->className();
+  }
+}
+
+TEST_F(SerialTabTest, TheFieldsSayWhatGoesOutAndWhatCameBack) {
+  ASSERT_TRUE(set.Connect());
+  QLabel* count = tab().TransmitCountLabel;
+  EXPECT_EQ(count->text(), "14 bytes");
+  tab().DataCheckBox->setChecked(false);
+  tab().TransmitEdit->setText("01 02 03");
+  EXPECT_EQ(count->text(), "3 bytes");
+  tab().CRCheckBox->setChecked(true);
+  EXPECT_EQ(count->text(), "4 bytes");
+
+  // A paste that would be cut is refused whole; one that fits goes in.
+  tab().CRCheckBox->setChecked(false);
+  tab().TransmitEdit->setText("01 ");
+  tab().TransmitEdit->end(false);
+  QApplication::clipboard()->setText(QString("AB ").repeated(26) + "CD");  // 83 characters with the "01 "
+  QTest::keyClick(tab().TransmitEdit, Qt::Key_V, Qt::ControlModifier);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(set.prompter.Count(), 1u);
+  EXPECT_EQ(tab().TransmitEdit->text(), "01 ");
+  QApplication::clipboard()->setText(QString("AB ").repeated(25) + "CD");
+  QTest::keyClick(tab().TransmitEdit, Qt::Key_V, Qt::ControlModifier);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(set.prompter.Count(), 1u);
+  EXPECT_EQ(count->text(), "27 bytes");
+
+  // The transmit status is explained.
+  struct Case {
+    const char* address;
+    const char* status;
+    const char* meaning;
+  };
+  for (const Case& c : {Case{"0x0002", "0x00", "acknowledged"}, Case{"0x0009", "0x01", "no acknowledgement"}}) {
+    tab().NetworkAddrComboBox->setEditText(c.address);
+    tab().TransmitButtonClick();
+    tab().Timer1Timer();
+    EXPECT_EQ(tab().TXStatusEdit->text(), c.status);
+    EXPECT_EQ(tab().TXStatusMeaningLabel->text(), c.meaning);
   }
 }
 
