@@ -18,6 +18,8 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QGuiApplication>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -265,9 +267,11 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
         this, [self] { if (self) self->PortLost(); }, Qt::QueuedConnection);
   });
 
+  // The designed size at first; the window may be resized and maximised,
+  // the views and the Poll I/O groups growing with it.
   const int menuHeight = menuBar()->sizeHint().height();
   const QSize wanted(kClientWidth, kClientHeight + menuHeight);
-  setFixedSize(wanted.expandedTo(minimumSizeHint()));
+  resize(wanted.expandedTo(minimumSizeHint()));
 
   // Sees the shortcut checks of every widget, so that the menu's keys win
   // over the same keys of the window's text fields (see eventFilter).
@@ -791,6 +795,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::CloseProgram() { close(); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  const QRect normal = isMaximized() ? normalGeometry() : geometry();
+  SaveWindowGeometry(dir_, {normal.x(), normal.y(), normal.width(), normal.height(), isMaximized()});
   StopWaitingForDevice();
   Zavedo->StopThreads();
   link_.parser.Stop();
@@ -804,8 +810,23 @@ void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (!firstShow_) return;
   firstShow_ = false;
+  RestoreGeometry();
   LoadSettingsFile();
   if (LogData1->isChecked()) link_.log.LogHeader();
+}
+
+// The place and size of the last run, when the file holds one that lies on
+// a screen of this run; otherwise the designed size stays.
+void TForm1::RestoreGeometry() {
+  const std::optional<WindowGeometry> g = LoadWindowGeometry(dir_);
+  if (!g) return;
+  const QRect rect(g->x, g->y, g->width, g->height);
+  const QList<QScreen*> screens = QGuiApplication::screens();
+  if (std::none_of(screens.begin(), screens.end(),
+                   [&](const QScreen* s) { return s->availableGeometry().intersects(rect); }))
+    return;
+  setGeometry(QRect(rect.topLeft(), rect.size().expandedTo(minimumSizeHint())));
+  if (g->maximized) setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 AppSettings TForm1::GatherSettings() const {

@@ -221,6 +221,7 @@ class TForm1 : public QMainWindow {
   void ShowConnected(const char* verb);
   void MACAddressStaticTextMouseDown();
   void LoadSettingsFile();
+  void RestoreGeometry();
   void RememberPortSelections(const AppSettings& settings);
 
   // View events, on the user-interface thread.

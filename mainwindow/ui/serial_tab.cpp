@@ -183,8 +183,8 @@ SerialTab::SerialTab(CommandLayer& commands, Prompter& prompter, QWidget* parent
     : QWidget(parent), commands_(commands), prompter_(prompter) {
   setObjectName("Serial");
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(BuildReceiveView());
-  layout->addStretch(1);
+  // The received view takes what the window gives beyond its first size.
+  layout->addWidget(BuildReceiveView(), 1);
   layout->addWidget(BuildTransmitPanel());
 
   Timer1 = new QTimer(this);
@@ -244,6 +244,8 @@ QWidget* SerialTab::BuildReceiveView() {
     total += width;
   }
   HeaderControl1->resizeSection(3, 50);
+  sideWidth_ = MACAddressRichEdit->width() + LQIRichEdit->width();
+  minDataWidth_ = ReceivedDataRichEdit->width();
 
   columns_ = new QWidget;
   columns_->setObjectName("ScrollBox1Content");
@@ -261,16 +263,20 @@ QWidget* SerialTab::BuildReceiveView() {
   ScrollBox1->verticalScrollBar()->setSingleStep(kGrowStep);
   ScrollBox1->setWidget(columns_);
   const int frame = ScrollBox1->frameWidth();
-  ScrollBox1->setFixedSize(total + ScrollBox1->verticalScrollBar()->sizeHint().width() + 2 * frame,
-                           kScrollBoxHeight);
-  HeaderControl1->setFixedSize(ScrollBox1->width() - frame, HeaderControl1->sizeHint().height());
+  // Its first size at least; the data column takes any width beyond it, and
+  // the columns fill any height beyond their rows.
+  ScrollBox1->setMinimumSize(total + ScrollBox1->verticalScrollBar()->sizeHint().width() + 2 * frame,
+                             kScrollBoxHeight);
+  ScrollBox1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  ScrollBox1->viewport()->installEventFilter(this);
+  HeaderControl1->setFixedHeight(HeaderControl1->sizeHint().height());
+  HeaderControl1->setMinimumWidth(ScrollBox1->minimumWidth() - frame);
 
   auto* headerRow = new QHBoxLayout;
   headerRow->setContentsMargins(frame, 0, 0, 0);
-  headerRow->addWidget(HeaderControl1, 0, Qt::AlignLeft);
-  headerRow->addStretch(1);
+  headerRow->addWidget(HeaderControl1, 1);
   layout->addLayout(headerRow);
-  layout->addWidget(ScrollBox1, 0, Qt::AlignLeft);
+  layout->addWidget(ScrollBox1, 1);
 
   auto* options = new QHBoxLayout;
   options->setContentsMargins(0, 6, 0, 0);
@@ -439,7 +445,20 @@ QString SerialTab::SelectedRowsText(const QTextCursor& selection) const {
   return QString::fromStdString(CopiedRows(rows));
 }
 
-void SerialTab::SetColumnHeight(int height) {
+// The columns as wide as the scroll box's viewport (the data column takes
+// the rest), and as high as their rows need or the viewport, whichever is
+// more.
+void SerialTab::FitColumns() {
+  const int data = std::max(minDataWidth_, ScrollBox1->viewport()->width() - sideWidth_);
+  ReceivedDataRichEdit->setFixedWidth(data);
+  HeaderControl1->resizeSection(1, data);
+  columns_->setFixedWidth(sideWidth_ + data);
+  SetColumnHeight(neededHeight_);
+}
+
+void SerialTab::SetColumnHeight(int needed) {
+  neededHeight_ = needed;
+  const int height = std::max(needed, ScrollBox1->viewport()->height());
   for (QTextEdit* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit}) column->setFixedHeight(height);
   columns_->setFixedHeight(height);
   // The scroll box learns the new size from a resize event, which a hidden
@@ -464,7 +483,6 @@ void SerialTab::ClearColumns() {
   growths_ = 0;
   packetRows_.clear();
   SetColumnHeight(kColumnHeight);
-  ScrollBox1->setFixedHeight(kScrollBoxHeight);
 }
 
 void SerialTab::Clear1Click() {
@@ -483,6 +501,7 @@ void SerialTab::FrameArrived() {
 }
 
 bool SerialTab::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ScrollBox1->viewport() && event->type() == QEvent::Resize) FitColumns();
   if (event->type() == QEvent::Wheel &&
       (watched == ReceivedDataRichEdit->viewport() || watched == LQIRichEdit->viewport())) {
     const int turn = static_cast<QWheelEvent*>(event)->angleDelta().y();

@@ -132,7 +132,9 @@ class SerialTab : public QWidget {
   void TrimOldest();
   // The rows a column's selection touches, from all three columns.
   QString SelectedRowsText(const QTextCursor& selection) const;
-  void SetColumnHeight(int height);
+  void FitColumns();
+  // The columns' height: what their rows need, or the view's if more.
+  void SetColumnHeight(int needed);
   void ScrollBy(int delta);
   void ScrollToEnd();
   void ShowTransmitState();
@@ -152,6 +154,9 @@ class SerialTab : public QWidget {
   std::size_t rows_ = 0;
   std::size_t maxRows_ = kMaxRows;
   std::deque<std::size_t> packetRows_;  // rows of each packet shown, oldest first
+  int sideWidth_ = 0;     // the address and LQI columns
+  int minDataWidth_ = 0;  // the data column at the first size
+  int neededHeight_ = kColumnHeight;
   std::size_t growths_ = 0;             // times the view grew beyond its first height
   std::uint64_t packetsShown_ = 0;
 };

@@ -152,7 +152,10 @@ TEST_F(MainWindowTest, StartUpState) {
   ExpectDisconnectedControls();
   EXPECT_TRUE(set.link.parser.Running());
   EXPECT_EQ(set.link.sequence.Current(), 0);
-  EXPECT_EQ(w().minimumSize(), w().maximumSize());  // fixed size
+  // The designed client size at first, and free to grow.
+  EXPECT_EQ(w().size(), QSize(951, 553 + w().menuBar()->sizeHint().height()).expandedTo(w().minimumSizeHint()));
+  EXPECT_GT(w().maximumWidth(), 951);
+  EXPECT_GT(w().maximumHeight(), 553);
 
   QStringList tabs;
   for (int i = 0; i < w().PageControl1->count(); ++i) tabs << w().PageControl1->tabText(i);
@@ -693,6 +696,37 @@ TEST_F(MainWindowTest, SettingsSavedBeforeTheDialogShowsKeepTheLoadedPortChoices
   AppSettings back;
   ASSERT_TRUE(LoadSettings(WorkDir(workdir), back));
   EXPECT_EQ(back, s);
+}
+
+TEST_F(MainWindowTest, TheWindowComesBackWithTheSizeItWasClosedWith) {
+  const std::filesystem::path workdir = temp.path() / "run";
+  std::filesystem::create_directory(workdir);
+  QSize initial;
+  {
+    test::DemoSet first(workdir);
+    first.form1.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&first.form1));
+    initial = first.form1.size();
+    first.form1.resize(initial + QSize(200, 150));
+    QCoreApplication::processEvents();
+    first.form1.close();
+  }
+  {
+    test::DemoSet second(workdir);
+    second.form1.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&second.form1));
+    EXPECT_EQ(second.form1.size(), initial + QSize(200, 150));
+  }
+  // A file that makes no sense gives the first size.
+  for (const char* bad : {"", "garbage", "10 10 -5 0 0"}) {
+    {
+      std::ofstream(WorkDir(workdir).File(kWindowFileName)) << bad;
+    }
+    test::DemoSet third(workdir);
+    third.form1.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&third.form1));
+    EXPECT_EQ(third.form1.size(), initial) << bad;
+  }
 }
 
 TEST_F(MainWindowTest, LogDataFromTheFileStartsTheLogWithItsHeader) {
