@@ -795,8 +795,11 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::CloseProgram() { close(); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  const QRect normal = isMaximized() ? normalGeometry() : geometry();
-  SaveWindowGeometry(dir_, {normal.x(), normal.y(), normal.width(), normal.height(), isMaximized()});
+  // A window never shown has no place of its own to remember.
+  if (isVisible()) {
+    const QRect normal = isMaximized() ? normalGeometry() : geometry();
+    SaveWindowGeometry(dir_, {normal.x(), normal.y(), normal.width(), normal.height(), isMaximized()});
+  }
   StopWaitingForDevice();
   Zavedo->StopThreads();
   link_.parser.Stop();
