@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "qmxctl_complete.h"
 #include "qmxctl_config.h"
 #include "config/local_status.h"
 #include "config/profile.h"
@@ -765,6 +766,7 @@ void ValidateArgs(Options& o) {
 
 int main(int argc, char** argv) {
   using namespace qmx;
+  if (argc == 3 && std::strcmp(argv[1], "--complete") == 0) return ctl::PrintCompletion(argv[2]);
   try {
     Options o = ParseArgs(argc, argv);
     if (o.help) {

@@ -186,6 +186,7 @@ class PosixSerialPort final : public SerialPort {
     }
     fd_.store(fd);
     isPty_ = IsPtySlave(fd);
+    AskForLowLatency(fd);
     framingSize_ = CharSize(t.c_cflag);
     framingParity_ = ParityOf(t.c_cflag);
     // Errors counted before the port was ours are not reported.
@@ -265,6 +266,18 @@ class PosixSerialPort final : public SerialPort {
 
   bool SetDtr(bool on) override { return SetModemLine(TIOCM_DTR, on); }
   bool SetRts(bool on) override { return SetModemLine(TIOCM_RTS, on); }
+  bool RaiseDtrRts(bool& changed) override {
+    changed = false;
+    const int fd = fd_.load();
+    int lines = 0;
+    // A pseudo-terminal has no modem lines: nothing to raise, nothing to wait for.
+    if (fd < 0 || ::ioctl(fd, TIOCMGET, &lines) != 0) return false;
+    constexpr int kBoth = TIOCM_DTR | TIOCM_RTS;
+    if ((lines & kBoth) == kBoth) return true;  // opening raised them already
+    int bits = kBoth;
+    changed = true;
+    return ::ioctl(fd, TIOCMBIS, &bits) == 0;
+  }
 
   WriteResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout) override {
     const int fd = fd_.load();
@@ -379,12 +392,42 @@ class PosixSerialPort final : public SerialPort {
         ::ioctl(fd, TIOCMGET, &lines) == 0 && !(lines & TIOCM_CTS)) {
       ::tcflush(fd, TCOFLUSH);
     }
+    RestoreLatency(fd);
     ::ioctl(fd, TIOCNXCL);
     ::flock(fd, LOCK_UN);
     ::close(fd);
   }
 
  private:
+  // Most USB serial adapters hold received bytes for up to 16 ms before
+  // handing them over, which delays every reply by as much. The driver's
+  // low-latency flag asks it not to; a driver that does not know it (a
+  // pseudo-terminal, many others) refuses, and the port works as before.
+  // Whatever was there is put back on close.
+  void AskForLowLatency(int fd) {
+    restoreLowLatency_ = false;
+#if defined(__linux__) && defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
+    serial_struct serial{};
+    if (isPty_ || ::ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY)) return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    restoreLowLatency_ = ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
+#else
+    (void)fd;
+#endif
+  }
+
+  void RestoreLatency(int fd) {
+#if defined(__linux__) && defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
+    serial_struct serial{};
+    if (!restoreLowLatency_ || ::ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+    serial.flags &= ~ASYNC_LOW_LATENCY;
+    ::ioctl(fd, TIOCSSERIAL, &serial);
+#else
+    (void)fd;
+#endif
+    restoreLowLatency_ = false;
+  }
+
 #ifdef __linux__
   using Counts = serial_icounter_struct;
 #else
@@ -481,6 +524,7 @@ class PosixSerialPort final : public SerialPort {
 
   std::atomic<int> fd_{-1};
   bool isPty_ = false;
+  bool restoreLowLatency_ = false;  // we set the driver's low-latency flag
   std::uint8_t framingSize_ = 8;
   std::uint8_t framingParity_ = parity::None;
   // Only the thread that reads the port takes line errors.

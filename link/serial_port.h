@@ -68,6 +68,14 @@ class SerialPort {
   virtual bool ApplySettings(const LineSettings& settings) = 0;
   virtual bool SetDtr(bool on) = 0;
   virtual bool SetRts(bool on) = 0;
+  // Raises DTR and RTS; `changed` tells whether either was down before (the
+  // line then needs time to settle). False when the port has no such lines.
+  virtual bool RaiseDtrRts(bool& changed) {
+    changed = true;
+    const bool dtr = SetDtr(true);
+    const bool rts = SetRts(true);
+    return dtr && rts;
+  }
   // Writes the whole block or gives up after `timeout`, in which case
   // output still pending is discarded before returning.
   virtual WriteResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout) = 0;

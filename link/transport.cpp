@@ -92,12 +92,13 @@ int SerialTransport::OpenCommPort(const LineSettings& settings, const std::strin
   }
 
   const auto settle = settleTime_.load();
+  // The line needs time to settle only after DTR or RTS went up, and only
+  // on a port that has them (never a pseudo-terminal): then once.
   auto settleWait = [this, settle] {
     if (settle.count() <= 0) return;
     if (sleeper_) sleeper_(settle);
     else SteadyTime().Sleep(settle);
   };
-  settleWait();
 
   LineSettings current;
   bool ok;
@@ -117,22 +118,19 @@ int SerialTransport::OpenCommPort(const LineSettings& settings, const std::strin
   wanted.parity = settings.parity;
   wanted.stopBits = settings.stopBits;
   wanted.ctsFlow = options_.obeyCts.load();
-  bool dtr = false;
-  bool rts = false;
+  bool raised = false;
+  bool changed = false;
   {
     std::lock_guard io(ioMutex_);
     ok = port->ApplySettings(wanted);
-    if (ok) {
-      dtr = port->SetDtr(true);
-      rts = port->SetRts(true);
-    }
+    if (ok) raised = port->RaiseDtrRts(changed);
   }
   if (!ok) {
     SignalCommStop();
     prompter_.Message(kSetupFailedText, "Set DCB Error");
     return -3;
   }
-  if (dtr && rts) settleWait();
+  if (raised && changed) settleWait();
   return 1;
 }
 

@@ -81,11 +81,24 @@ int PollSchedule::Start(std::string_view delayText) {
 
 void PollSchedule::Abandon() {
   running_ = false;
+  paused_ = false;
   abandoned_ = inCycle_;
 }
 
+bool PollSchedule::Pause() {
+  paused_ = running_;
+  return paused_;
+}
+
+std::optional<int> PollSchedule::Resume(std::string_view delayText) {
+  const bool was = paused_;
+  paused_ = false;
+  if (!was || !running_) return std::nullopt;
+  return IntervalMs(delayText);
+}
+
 bool PollSchedule::BeginCycle() {
-  if (inCycle_) return false;
+  if (inCycle_ || paused_) return false;
   inCycle_ = true;
   abandoned_ = false;
   return true;
@@ -94,7 +107,7 @@ bool PollSchedule::BeginCycle() {
 std::optional<int> PollSchedule::EndCycle(std::string_view delayText) {
   inCycle_ = false;
   abandoned_ = false;
-  if (!running_) return std::nullopt;
+  if (!running_ || paused_) return std::nullopt;
   return IntervalMs(delayText);
 }
 

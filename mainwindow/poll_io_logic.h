@@ -80,14 +80,26 @@ class PollSchedule {
   // Start: polling runs; the interval to arm the timer with.
   int Start(std::string_view delayText);
   // Stop: polling ends; a cycle in progress still finishes.
-  void Stop() { running_ = false; }
+  void Stop() {
+    running_ = false;
+    paused_ = false;
+  }
   // Disconnect: polling ends and a cycle in progress stops after the
   // request that is waiting.
   void Abandon();
+  // Pause (the terminal holds the port): no cycle begins, and a cycle in
+  // progress polls no further radio; polling keeps running. True when
+  // polling runs.
+  bool Pause();
+  // Back from the pause: the interval to arm the timer with while polling
+  // runs, or nothing.
+  std::optional<int> Resume(std::string_view delayText);
+  bool Paused() const { return paused_; }
   // The timer fired: true when a cycle begins now.
   bool BeginCycle();
-  // The cycle in progress was abandoned: it polls no further radio.
-  bool Abandoned() const { return abandoned_; }
+  // The cycle in progress was abandoned (or paused): it polls no further
+  // radio.
+  bool Abandoned() const { return abandoned_ || paused_; }
   // The cycle ended: the interval to re-arm the timer with, or nothing.
   std::optional<int> EndCycle(std::string_view delayText);
 
@@ -98,6 +110,7 @@ class PollSchedule {
   bool running_ = false;
   bool inCycle_ = false;
   bool abandoned_ = false;
+  bool paused_ = false;
 };
 
 }  // namespace qmx

@@ -5,6 +5,7 @@
 
 #include "link/decoder.h"
 #include "link/number_text.h"
+#include "link/packet.h"
 #include "mainwindow/received_text.h"
 
 namespace qmx {
@@ -58,6 +59,34 @@ ReceivedRows LayOutReceived(std::uint16_t address, std::uint8_t lqi, std::span<c
   return {NetworkAddressText(address), HexText(lqi, 2), ReceivedDataLines(data, hexMode)};
 }
 
+std::string TransmitCountText(std::string_view text, bool ascii, bool appendCr) {
+  const auto data = TransmitData(text, ascii, appendCr);
+  if (!data) return "invalid data";
+  return std::to_string(data->size()) + (data->size() == 1 ? " byte" : " bytes");
+}
+
+std::string_view TxStatusMeaning(std::uint8_t status) {
+  switch (status) {
+    case txstatus::Acknowledged:
+      return "acknowledged";
+    case txstatus::NoAcknowledgement:
+      return "no acknowledgement";
+    case txstatus::NotLinked:
+      return "not linked";
+    default:
+      return {};
+  }
+}
+
+std::string CopiedRows(std::span<const ViewRow> rows) {
+  std::string text;
+  for (const ViewRow& row : rows) {
+    if (!text.empty()) text += '\n';
+    text += row.address + '\t' + row.data + '\t' + row.lqi;
+  }
+  return text;
+}
+
 namespace {
 
 // The timer takes milliseconds as an int; negative and oversized intervals
@@ -77,16 +106,24 @@ std::optional<int> TransmitSchedule::Press(std::string_view intervalText) {
   }
   const std::int32_t n = TextToInt(intervalText, 0);
   armed_ = true;
-  if (n == 0) return kSingleMs;
   // The first send follows after n milliseconds, the later ones n seconds
   // apart.
-  repeat_ = true;
-  stop_ = true;
-  return TimerMs(n);
+  repeat_ = n != 0;
+  stop_ = repeat_;
+  if (paused_) {  // pressed while a command waited and the terminal was entered
+    armed_ = false;
+    resume_ = true;
+    return std::nullopt;
+  }
+  return n == 0 ? kSingleMs : TimerMs(n);
 }
 
 std::optional<int> TransmitSchedule::Sent(std::string_view intervalText) {
   if (!repeat_) return std::nullopt;
+  if (paused_) {
+    resume_ = true;
+    return std::nullopt;
+  }
   const std::int32_t n = TextToInt(intervalText, kRepeatDefaultSeconds);
   armed_ = true;
   return n == 0 ? kSingleMs : TimerMs(std::int64_t{n} * 1000);
@@ -96,6 +133,26 @@ void TransmitSchedule::Stop() {
   stop_ = false;
   repeat_ = false;
   armed_ = false;
+  paused_ = false;
+  resume_ = false;
+}
+
+bool TransmitSchedule::Pause() {
+  paused_ = true;
+  resume_ = armed_;
+  armed_ = false;
+  return resume_ || repeat_;
+}
+
+std::optional<int> TransmitSchedule::Resume(std::string_view intervalText) {
+  paused_ = false;
+  if (!resume_) return std::nullopt;
+  resume_ = false;
+  if (!repeat_) {
+    armed_ = true;
+    return kSingleMs;
+  }
+  return Sent(intervalText);
 }
 
 TransmitSchedule::State TransmitSchedule::Current() const {

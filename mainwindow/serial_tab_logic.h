@@ -38,6 +38,22 @@ struct ReceivedRows {
 ReceivedRows LayOutReceived(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data,
                             bool hexMode);
 
+// The characters "Data to Transmit" holds.
+inline constexpr int kMaxTransmitChars = 80;
+// What one transmission of the text sends, for the field's side: "14 bytes",
+// "1 byte", or "invalid data" for hex text that ParseHexData refuses.
+std::string TransmitCountText(std::string_view text, bool ascii, bool appendCr);
+// The meaning of a reply's transmit status; empty for an unknown one.
+std::string_view TxStatusMeaning(std::uint8_t status);
+
+// One row of the received view: its address, data and link quality texts
+// (a packet's second and later rows have empty address and quality).
+struct ViewRow {
+  std::string address, data, lqi;
+};
+// Rows as Copy gives them: the three texts joined by tabs, one row a line.
+std::string CopiedRows(std::span<const ViewRow> rows);
+
 // The transmit timer's rules. Idle: nothing armed. SingleArmed: one send is
 // armed and nothing follows it. Repeating: the button reads "Stop" and each
 // successful send arms the next one. A repeating transmission that ended by
@@ -60,6 +76,13 @@ class TransmitSchedule {
   std::optional<int> Sent(std::string_view intervalText);
   // Disconnecting: the button reads "Transmit", nothing more is sent.
   void Stop();
+  // Pause (the terminal holds the port): nothing is armed, and a send under
+  // way arms nothing; true when a send was armed or repeating. Resume()
+  // returns the interval to arm the timer with, or nullopt: the next send of
+  // a repeating transmission after its interval, a single send at once.
+  bool Pause();
+  std::optional<int> Resume(std::string_view intervalText);
+  bool Paused() const { return paused_; }
 
   bool ShowsStop() const { return stop_; }
   bool Armed() const { return armed_; }
@@ -69,6 +92,8 @@ class TransmitSchedule {
   bool stop_ = false;    // the button reads "Stop"
   bool repeat_ = false;  // a send re-arms the timer
   bool armed_ = false;
+  bool paused_ = false;
+  bool resume_ = false;  // a send is due when the pause ends
 };
 
 }  // namespace qmx

@@ -1,6 +1,7 @@
 #include "mainwindow/settings_file.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <system_error>
 
@@ -156,6 +157,25 @@ bool SaveSettings(const WorkDir& dir, const AppSettings& settings) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   out.close();
   return !out.fail();
+}
+
+std::optional<WindowGeometry> LoadWindowGeometry(const WorkDir& dir) {
+  std::ifstream in(dir.File(kWindowFileName));
+  WindowGeometry g;
+  int maximized = 0;
+  // Sizes beyond any screen are as wrong as negative ones.
+  constexpr int kLargest = 100000;
+  if (!(in >> g.x >> g.y >> g.width >> g.height >> maximized)) return std::nullopt;
+  if (g.width <= 0 || g.height <= 0 || g.width > kLargest || g.height > kLargest) return std::nullopt;
+  if (std::abs(g.x) > kLargest || std::abs(g.y) > kLargest || (maximized != 0 && maximized != 1)) return std::nullopt;
+  g.maximized = maximized == 1;
+  return g;
+}
+
+bool SaveWindowGeometry(const WorkDir& dir, const WindowGeometry& g) {
+  std::ofstream out(dir.File(kWindowFileName), std::ios::trunc);
+  out << g.x << ' ' << g.y << ' ' << g.width << ' ' << g.height << ' ' << (g.maximized ? 1 : 0) << '\n';
+  return static_cast<bool>(out);
 }
 
 }  // namespace qmx

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -70,5 +71,19 @@ bool LoadSettings(const WorkDir& dir, AppSettings& settings);
 // Deletes qmxdemo.ini of `dir` and writes it anew. Returns false when the
 // file could not be written completely (the caller shows nothing either way).
 bool SaveSettings(const WorkDir& dir, const AppSettings& settings);
+
+// The main window's place and size between runs, kept in a file of its own
+// beside the settings file (whose layout is fixed): one line of text,
+// "x y width height maximised", written when the window closes and read at
+// its first show.
+inline constexpr std::string_view kWindowFileName = "qmxdemo-window.txt";
+struct WindowGeometry {
+  int x = 0, y = 0, width = 0, height = 0;
+  bool maximized = false;
+  bool operator==(const WindowGeometry&) const = default;
+};
+// Nothing for a missing file or one that does not hold a sensible geometry.
+std::optional<WindowGeometry> LoadWindowGeometry(const WorkDir& dir);
+bool SaveWindowGeometry(const WorkDir& dir, const WindowGeometry& geometry);
 
 }  // namespace qmx

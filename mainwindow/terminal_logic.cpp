@@ -32,4 +32,12 @@ TabChange PlanTabChange(MainTab from, MainTab to, bool pollPanelCollapsed) {
   return c;
 }
 
+std::string PeriodicWorkText(PeriodicWork work, std::string_view state) {
+  std::string what;
+  if (work.poll) what = "Automatic refresh";
+  if (work.transmit) what += what.empty() ? "Repeated transmit" : " and repeated transmit";
+  if (what.empty()) return what;
+  return what + " " + std::string(state);
+}
+
 }  // namespace qmx

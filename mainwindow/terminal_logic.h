@@ -36,4 +36,45 @@ struct TabChange {
 };
 TabChange PlanTabChange(MainTab from, MainTab to, bool pollPanelCollapsed);
 
+// The periodic protocol work of the other tabs: the Poll I/O tab's automatic
+// poll and the Serial tab's transmission. While the terminal holds the port
+// the radio is out of protocol mode and passes every frame on over the air,
+// so this work is paused on the way in and resumed once protocol mode is
+// back.
+struct PeriodicWork {
+  bool poll = false;
+  bool transmit = false;
+  bool Any() const { return poll || transmit; }
+};
+// The status line for work that is paused, resumed or stopped: what, then
+// the state ("Automatic refresh and repeated transmit resumed."); empty when
+// there is no work.
+std::string PeriodicWorkText(PeriodicWork work, std::string_view state);
+inline constexpr std::string_view kPausedForTerminal = "paused while Zavedo is open.";
+
+// Entering the terminal waits for the command under way (a poll's request,
+// a transmission) to end: protocol mode is left only after it, never in the
+// middle of its wait for a reply.
+class TerminalEntry {
+ public:
+  // The terminal tab was entered. True: leave protocol mode now; false: once
+  // the command under way has ended.
+  bool Enter(bool commandUnderWay) {
+    pending_ = commandUnderWay;
+    return !pending_;
+  }
+  // A command ended. True when the waiting entry goes ahead now.
+  bool CommandEnded(bool commandUnderWay) {
+    if (!pending_ || commandUnderWay) return false;
+    pending_ = false;
+    return true;
+  }
+  // Disconnected meanwhile.
+  void Cancel() { pending_ = false; }
+  bool Pending() const { return pending_; }
+
+ private:
+  bool pending_ = false;
+};
+
 }  // namespace qmx

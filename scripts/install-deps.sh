@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev libserialport-dev libjpeg-dev libgl-dev
   clang libclang-rt-14-dev
   socat lrzsz xvfb xdotool imagemagick fonts-dejavu-core
-  help2man desktop-file-utils dpkg-dev file
+  help2man desktop-file-utils dpkg-dev file lintian librsvg2-bin bash-completion
   nlohmann-json3-dev
 )
 missing=()

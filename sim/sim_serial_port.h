@@ -39,6 +39,11 @@ class SimSerialPort final : public SerialPort, private SimSink {
   bool ApplySettings(const LineSettings& settings) override;
   bool SetDtr(bool on) override;
   bool SetRts(bool on) override;
+  // The built-in module has no line to settle.
+  bool RaiseDtrRts(bool& changed) override {
+    changed = false;
+    return IsOpen();
+  }
   WriteResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout) override;
   WaitResult WaitReadable(const Event& stop) override;
   long Read(std::span<std::uint8_t> out) override;

@@ -1,5 +1,6 @@
 #include "mainwindow/ui/main_window.h"
 
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -15,7 +16,10 @@
 #include <QMenuBar>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QGuiApplication>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -29,6 +33,7 @@
 #include <chrono>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <variant>
 
 #include "config/local_status.h"
@@ -249,6 +254,8 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
   PageControl1->setCurrentIndex(0);
   connect(PageControl1, &QTabWidget::currentChanged, this, &TForm1::TabSelected);
   connect(Serial, &SerialTab::DestinationsChanged, this, &TForm1::CopyDestinationsToPollTab);
+  connect(Serial, &SerialTab::CommandsEnded, this, &TForm1::PeriodicCommandEnded);
+  connect(PollIO, &PollIoTab::CommandsEnded, this, &TForm1::PeriodicCommandEnded);
   panelWidth_ = Panel1->width();
   panelMargins_ = Panel1->layout()->contentsMargins();
   connect(CloseCheckBox, &QCheckBox::toggled, this, &TForm1::CloseCheckBoxClick);
@@ -260,9 +267,11 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
         this, [self] { if (self) self->PortLost(); }, Qt::QueuedConnection);
   });
 
+  // The designed size at first; the window may be resized and maximised,
+  // the views and the Poll I/O groups growing with it.
   const int menuHeight = menuBar()->sizeHint().height();
   const QSize wanted(kClientWidth, kClientHeight + menuHeight);
-  setFixedSize(wanted.expandedTo(minimumSizeHint()));
+  resize(wanted.expandedTo(minimumSizeHint()));
 
   // Sees the shortcut checks of every widget, so that the menu's keys win
   // over the same keys of the window's text fields (see eventFilter).
@@ -447,11 +456,15 @@ void TForm1::ResetPollControls(bool on) { PollIO->ResetPollControls(on); }
 void TForm1::SetConnectedControls(bool connected) {
   connected_ = connected;
   ConnectButton->setText(connected ? "Disconnect" : "Connect");
+  PageControl1->setEnabled(connected);
+  // The tools talk to the radio in protocol mode: not while the terminal
+  // holds the port.
+  const bool tools = connected && !inTerminal_;
   for (QWidget* w : {static_cast<QWidget*>(ConfigButton), static_cast<QWidget*>(RefreshButton),
-                     static_cast<QWidget*>(UpgradeButton), static_cast<QWidget*>(PageControl1)})
-    w->setEnabled(connected);
-  Diag1->setEnabled(connected);
-  PacketBuilder1->setEnabled(connected);
+                     static_cast<QWidget*>(UpgradeButton)})
+    w->setEnabled(tools);
+  Diag1->setEnabled(tools);
+  PacketBuilder1->setEnabled(tools);
 }
 
 // Marks a radio operation of this window as running; a second one started
@@ -540,6 +553,9 @@ void TForm1::ShowConnected(const char* verb) {
   ShowLocalStatus();
   SetConnectedControls(true);
   ResetPollControls(true);
+  // The disconnect emptied the Poll I/O lists; the addresses known so far
+  // are offered again.
+  CopyDestinationsToPollTab(Serial->Destinations());
   SetStatus(QString("%1 local radio on %2 at %3").arg(verb, lastPortText_, lastBaudText_));
 }
 
@@ -750,13 +766,34 @@ void TForm1::MACAddressStaticTextMouseDown() {
   forms_.mac->exec();
 }
 
+namespace {
+
+// A text control (or the edit inside a spin or combo box) with selected text.
+bool HasTextSelection(QObject* o) {
+  if (auto* box = qobject_cast<QComboBox*>(o)) o = box->lineEdit();
+  if (auto* spin = qobject_cast<QAbstractSpinBox*>(o)) o = spin->findChild<QLineEdit*>();
+  if (auto* line = qobject_cast<QLineEdit*>(o)) return line->hasSelectedText();
+  if (auto* text = qobject_cast<QTextEdit*>(o)) return text->textCursor().hasSelection();
+  if (auto* plain = qobject_cast<QPlainTextEdit*>(o)) return plain->textCursor().hasSelection();
+  if (auto* label = qobject_cast<QLabel*>(o)) return label->hasSelectedText();
+  return false;
+}
+
+}  // namespace
+
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-  // Ctrl+C is Connect/Disconnect and Ctrl+S Save Settings wherever the focus
-  // is in this window: a text field must not take them as Copy (or as
-  // anything else), so their shortcut check is left unclaimed.
+  // Ctrl+C is Copy in a text control that has a selection, and Connect or
+  // Disconnect everywhere else in this window; Ctrl+S is Save Settings
+  // wherever the focus is. A text field must not take them otherwise, so
+  // their shortcut check is left unclaimed; a selection claims Ctrl+C for
+  // the field (read-only fields do not claim it themselves).
   if (event->type() == QEvent::ShortcutOverride && watched->isWidgetType() &&
       static_cast<QWidget*>(watched)->window() == this) {
     const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+    if (pressed == Connect1->shortcut() && HasTextSelection(watched)) {
+      event->accept();
+      return true;
+    }
     if (pressed == Connect1->shortcut() || pressed == SaveSettings1->shortcut()) return true;
   }
   if (event->type() == QEvent::MouseButtonPress &&
@@ -774,6 +811,11 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::CloseProgram() { close(); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  // A window never shown has no place of its own to remember.
+  if (isVisible()) {
+    const QRect normal = isMaximized() ? normalGeometry() : geometry();
+    SaveWindowGeometry(dir_, {normal.x(), normal.y(), normal.width(), normal.height(), isMaximized()});
+  }
   StopWaitingForDevice();
   Zavedo->StopThreads();
   link_.parser.Stop();
@@ -787,8 +829,23 @@ void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (!firstShow_) return;
   firstShow_ = false;
+  RestoreGeometry();
   LoadSettingsFile();
   if (LogData1->isChecked()) link_.log.LogHeader();
+}
+
+// The place and size of the last run, when the file holds one that lies on
+// a screen of this run; otherwise the designed size stays.
+void TForm1::RestoreGeometry() {
+  const std::optional<WindowGeometry> g = LoadWindowGeometry(dir_);
+  if (!g) return;
+  const QRect rect(g->x, g->y, g->width, g->height);
+  const QList<QScreen*> screens = QGuiApplication::screens();
+  if (std::none_of(screens.begin(), screens.end(),
+                   [&](const QScreen* s) { return s->availableGeometry().intersects(rect); }))
+    return;
+  setGeometry(QRect(rect.topLeft(), rect.size().expandedTo(minimumSizeHint())));
+  if (g->maximized) setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 AppSettings TForm1::GatherSettings() const {
@@ -820,7 +877,7 @@ void TForm1::ApplySettings(const AppSettings& s) {
   HexCheckBox->setChecked(s.hexMode);
   ScrollRealTimeCheckBox->setChecked(s.scrollRealTime);
   IntervalEdit->setText(QString::fromStdString(s.intervalText));
-  TransmitEdit->setText(QString::fromStdString(s.transmitText));
+  TransmitEdit->setText(QString::fromStdString(s.transmitText).left(kMaxTransmitChars));
   DataCheckBox->setChecked(s.dataInAscii);
   CRCheckBox->setChecked(s.appendCr);
   RememberPortSelections(s);
@@ -881,10 +938,12 @@ bool TForm1::PageControl1Changing(const TabChange& change) {
       if (ReadBanks(link_.commands, image_, kAllBanks, 0, 0) != kAllBanks)
         prompter_.Message("Could not communicate with radio.  Cycle power and try again.", "No communication");
       ShowLocalStatus();
+      EndPause(true);
       PageControl1->tabBar()->setEnabled(true);
       return true;
     }
   }
+  EndPause(false);
   prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
   PageControl1->tabBar()->setEnabled(true);
   return true;  // the change still happens
@@ -894,7 +953,25 @@ void TForm1::PageControl1Change(const TabChange& change) {
   if (!change.showCollapseBox) CloseCheckBox->setChecked(false);
   CloseCheckBox->setVisible(change.showCollapseBox);
   if (!change.enterTerminal) return;
+  // The tab bar stays off until the terminal has the port.
   PageControl1->tabBar()->setEnabled(false);
+  // Nothing else writes protocol frames while the terminal holds the port:
+  // the periodic work pauses, and protocol mode is left only once the
+  // command it has under way has ended.
+  inTerminal_ = true;
+  SetConnectedControls(connected_);
+  paused_ = {PollIO->PausePolling(), Serial->PauseTransmitting()};
+  if (paused_.Any()) SetStatus(QString::fromStdString(PeriodicWorkText(paused_, kPausedForTerminal)));
+  if (terminalEntry_.Enter(PeriodicCommandUnderWay())) EnterTerminal();
+}
+
+bool TForm1::PeriodicCommandUnderWay() const { return PollIO->CommandUnderWay() || Serial->CommandUnderWay(); }
+
+void TForm1::PeriodicCommandEnded() {
+  if (terminalEntry_.CommandEnded(PeriodicCommandUnderWay())) EnterTerminal();
+}
+
+void TForm1::EnterTerminal() {
   if (link_.commands.ExitProtocolMode(1000, 3) < 0)
     prompter_.Message("Could not exit config mode", "ExitConfigMode Error");
   Zavedo->TakeRing();
@@ -902,7 +979,28 @@ void TForm1::PageControl1Change(const TabChange& change) {
   Zavedo->ZavedoRichEdit->setFocus();
 }
 
+// Protocol mode is back (or could not be had): the paused work resumes (or
+// ends), the tools are offered again.
+void TForm1::EndPause(bool protocolMode) {
+  const PeriodicWork work = std::exchange(paused_, PeriodicWork{});
+  inTerminal_ = false;
+  SetConnectedControls(connected_);
+  if (protocolMode || !work.poll)
+    PollIO->ResumePolling();
+  else
+    PollIO->StopPolling();
+  if (protocolMode || !work.transmit)
+    Serial->ResumeTransmitting();
+  else
+    Serial->StopTransmitting();
+  if (work.Any()) SetStatus(QString::fromStdString(PeriodicWorkText(work, protocolMode ? "resumed." : "stopped.")));
+}
+
 void TForm1::LeaveTerminalQuietly() {
+  terminalEntry_.Cancel();
+  paused_ = {};
+  inTerminal_ = false;
+  PageControl1->tabBar()->setEnabled(true);
   Zavedo->StopTransmitting();
   if (Zavedo->HasRing()) Zavedo->ReturnRing();
   const QSignalBlocker keep(PageControl1);

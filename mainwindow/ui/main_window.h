@@ -196,6 +196,11 @@ class TForm1 : public QMainWindow {
   // Disconnected: the terminal, if shown, gives the ring back and the
   // Serial tab is shown.
   void LeaveTerminalQuietly();
+  // Entering the terminal: protocol mode left, the ring to the terminal.
+  void EnterTerminal();
+  bool PeriodicCommandUnderWay() const;
+  void PeriodicCommandEnded();
+  void EndPause(bool protocolMode);
   void SetStatus(const QString& text);
   void SetConnectedControls(bool connected);
   // After the port dialog's OK: reads the local radio and shows it.
@@ -217,6 +222,7 @@ class TForm1 : public QMainWindow {
   void ShowConnected(const char* verb);
   void MACAddressStaticTextMouseDown();
   void LoadSettingsFile();
+  void RestoreGeometry();
   void RememberPortSelections(const AppSettings& settings);
 
   // View events, on the user-interface thread.
@@ -234,6 +240,10 @@ class TForm1 : public QMainWindow {
   MainTab currentTab_ = MainTab::Serial;
   bool firstShow_ = true;
   bool linkBusy_ = false;
+  // The terminal tab is shown (or being entered): the port is its own.
+  bool inTerminal_ = false;
+  TerminalEntry terminalEntry_;
+  PeriodicWork paused_;
   // The port and line of the last connection, for a reconnect; the name
   // being waited for while the device is away.
   std::string lastPath_;

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -31,7 +32,7 @@ namespace {
 // line up.
 constexpr int kRowHeight = 22;
 constexpr int kRowSpacing = 2;
-constexpr int kGroupMargin = 4;
+constexpr int kGroupMargin = 3;
 constexpr int kRows = 14;  // network address … PWM1
 constexpr int kGpioRow = 3;
 constexpr int kAdcRow = 9;
@@ -45,10 +46,13 @@ constexpr const char* kCaptions[kRows] = {
 
 QString Name(int n, const char* part) { return QString("Radio%1%2").arg(n).arg(part); }
 
+// An edit of one row: at least `width` wide, wider as its group grows.
 QLineEdit* MakeEdit(QWidget* parent, const QString& name, int width, bool readOnly) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(name);
-  edit->setFixedSize(width, kRowHeight);
+  edit->setFixedHeight(kRowHeight);
+  edit->setMinimumWidth(width);
+  edit->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   edit->setReadOnly(readOnly);
   return edit;
 }
@@ -68,7 +72,7 @@ Gauge* MakeGauge(QWidget* parent, const QString& name, int maximum) {
   gauge->SetForeColor(QColor(0, 128, 0));
   gauge->SetShowText(false);
   gauge->setFixedWidth(18);
-  gauge->setMinimumHeight(60);
+  gauge->setMinimumHeight(24);
   return gauge;
 }
 
@@ -91,7 +95,7 @@ PollIoTab::PollIoTab(CommandLayer& commands, RadioImage& image, Prompter& prompt
     : QWidget(parent), commands_(commands), image_(image), prompter_(prompter) {
   setObjectName("PollIO");
   auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(4, 4, 4, 0);
+  layout->setContentsMargins(2, 4, 2, 0);
   // The captions and the four radios side by side; the last radio lies
   // mostly beyond the right edge until the status panel is collapsed.
   auto* scroll = new QScrollArea(this);
@@ -101,10 +105,10 @@ PollIoTab::PollIoTab(CommandLayer& commands, RadioImage& image, Prompter& prompt
   auto* strip = new QWidget(scroll);
   auto* row = new QHBoxLayout(strip);
   row->setContentsMargins(0, 0, 0, 0);
-  row->setSpacing(4);
+  row->setSpacing(2);
   row->addWidget(BuildCaptions(), 0, Qt::AlignTop);
-  for (int n = 1; n <= kRemoteRadios; ++n) row->addWidget(BuildGroup(n), 0, Qt::AlignTop);
-  row->addStretch(1);
+  // The groups share what the window gives beyond their first size.
+  for (int n = 1; n <= kRemoteRadios; ++n) row->addWidget(BuildGroup(n), 1);
   scroll->setWidget(strip);
   layout->addWidget(scroll);
 
@@ -160,8 +164,12 @@ QGroupBox* PollIoTab::BuildGroup(int n) {
   grid->setHorizontalSpacing(2);
 
   const QFontMetrics fm(font());
-  const int valueWidth = fm.horizontalAdvance("0x0000") + 12;
-  const int wideWidth = fm.horizontalAdvance("00:00:00:00:00:00:00:00") + 14;
+  const int valueWidth = fm.horizontalAdvance("0x0000") + 10;
+  // The MAC address is the widest text: a slightly smaller face keeps the
+  // four groups side by side at the window's first size.
+  QFont macFont = font();
+  macFont.setPixelSize(std::max(9, QFontInfo(font()).pixelSize() - 2));
+  const int wideWidth = QFontMetrics(macFont).horizontalAdvance("00:00:00:00:00:00:00:00") + 8;
 
   r.networkAddress = new QComboBox(group);
   r.networkAddress->setObjectName(Name(n, "NetworkAddressComboBox"));
@@ -170,10 +178,11 @@ QGroupBox* PollIoTab::BuildGroup(int n) {
   r.networkAddress->setFixedHeight(kRowHeight);
   r.networkAddress->setMinimumWidth(wideWidth);
   r.mac = MakeEdit(group, Name(n, "MACAddressEdit"), wideWidth, true);
+  r.mac->setFont(macFont);
   r.userTag = MakeEdit(group, Name(n, "UserTagEdit"), wideWidth, true);
-  grid->addWidget(r.networkAddress, 0, 0, 1, 3);
-  grid->addWidget(r.mac, 1, 0, 1, 3);
-  grid->addWidget(r.userTag, 2, 0, 1, 3);
+  grid->addWidget(r.networkAddress, 0, 0, 1, 2);
+  grid->addWidget(r.mac, 1, 0, 1, 2);
+  grid->addWidget(r.userTag, 2, 0, 1, 2);
   for (int i = 0; i < 6; ++i) {
     const auto u = static_cast<std::size_t>(i);
     r.gpio[u] = MakeEdit(group, Name(n, QString("GPIO%1Edit").arg(i).toLatin1()), valueWidth, false);
@@ -206,16 +215,19 @@ QGroupBox* PollIoTab::BuildGroup(int n) {
   gauges->setSpacing(2);
   gauges->addWidget(GaugeColumn(group, r.rssiValue, r.rssiGauge, new QLabel("RSSI", group)));
   gauges->addWidget(GaugeColumn(group, r.percentValue, r.percentGauge, r.percentLabel));
-  grid->addLayout(gauges, kGpioRow, 2, kRows - kGpioRow, 1);
+  // The gauges beside the analog inputs, whose rows have nothing on the
+  // right: the group stays narrow enough for four side by side.
+  grid->addLayout(gauges, kAdcRow, 1, 3, 1);
 
   r.pollRadio = new QCheckBox("Poll Radio", group);
   r.pollRadio->setObjectName(Name(n, "PollRadioCheckBox"));
   r.pollRadio->setChecked(true);
   r.config = new QPushButton("Config", group);
   r.config->setObjectName(Name(n, "ConfigButton"));
-  grid->addWidget(r.pollRadio, kRows, 0, 1, 3);
-  grid->addWidget(r.config, kRows + 1, 0, 1, 2);
+  grid->addWidget(r.pollRadio, kRows, 0, 1, 2);
+  grid->addWidget(r.config, kRows + 1, 0, 1, 2, Qt::AlignLeft);
   grid->setRowStretch(kRows + 2, 1);
+  grid->setColumnStretch(0, 1);
 
   connect(r.networkAddress, &QComboBox::editTextChanged, this, [this, n] { NetworkAddressComboBoxChange(n); });
   connect(r.networkAddress, &QComboBox::currentIndexChanged, this, [this, n] { NetworkAddressComboBoxChange(n); });
@@ -283,7 +295,22 @@ void PollIoTab::NetworkAddressComboBoxChange(int n) {
   ReadRadio(n);
 }
 
+// Counts a request of this tab as under way for as long as it lives.
+class PollIoTab::CommandMark {
+ public:
+  explicit CommandMark(PollIoTab& tab) : tab_(tab) { ++tab_.commandsUnderWay_; }
+  ~CommandMark() {
+    if (--tab_.commandsUnderWay_ == 0) emit tab_.CommandsEnded();
+  }
+  CommandMark(const CommandMark&) = delete;
+  CommandMark& operator=(const CommandMark&) = delete;
+
+ private:
+  PollIoTab& tab_;
+};
+
 BankMask PollIoTab::Read(int n, BankMask mask) {
+  const CommandMark mark(*this);
   ReadBanksHooks hooks;
   hooks.replyStrength = [this](RadioIndex slot, std::uint8_t lqi) { ShowReplyStrength(slot, lqi); };
   hooks.successRate = [this](RadioIndex slot) { ShowSuccessRate(slot); };
@@ -319,6 +346,7 @@ void PollIoTab::WriteRemote(int n, const RemoteWrite& write) {
   rec.Span = static_cast<std::uint8_t>(write.data.size());
   rec.NetworkAddress = Address(n);
   std::copy(write.data.begin(), write.data.end(), rec.Data.begin());
+  const CommandMark mark(*this);
   if (commands_.SetRemoteRegister(kTimeoutMs, rec, kRetries) >= 0) ShowReplyStrength(n, rec.Lqi);
 }
 
@@ -428,6 +456,16 @@ void PollIoTab::StopPolling() {
   RefreshTimer->stop();
   RefreshPollButton->setText("Start");
   SetConfigButtonsEnabled(true);
+}
+
+bool PollIoTab::PausePolling() {
+  if (!schedule_.Pause()) return false;
+  RefreshTimer->stop();
+  return true;
+}
+
+void PollIoTab::ResumePolling() {
+  if (const auto ms = schedule_.Resume(RefreshEdit->text().toStdString())) RefreshTimer->start(*ms);
 }
 
 void PollIoTab::RefreshButton1Click() {

@@ -78,6 +78,12 @@ class PollIoTab : public QWidget {
   // progress polls no further radio.
   void StopPolling();
   bool Polling() const { return schedule_.Running(); }
+  // Pauses the automatic poll after the request under way (the terminal
+  // holds the port); true when it was running. Resume() arms it again.
+  bool PausePolling();
+  void ResumePolling();
+  // A request of this tab waits for its reply.
+  bool CommandUnderWay() const { return commandsUnderWay_ > 0; }
 
   // The width the tab grows by when the status panel collapses.
   int CollapsedGrowth() const;
@@ -104,6 +110,8 @@ class PollIoTab : public QWidget {
 
  signals:
   void StatusChanged(const QString& text);
+  // The last request under way ended.
+  void CommandsEnded();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -118,6 +126,7 @@ class PollIoTab : public QWidget {
   std::uint16_t Address(int n) const { return address_.at(static_cast<std::size_t>(n - 1)).load(); }
   void NoteAddress(int n);
   int SelectedIndex(int n) const;
+  class CommandMark;
   BankMask Read(int n, BankMask mask);
   void WriteRemote(int n, const RemoteWrite& write);
   void SetConfigButtonsEnabled(bool on);
@@ -136,6 +145,7 @@ class PollIoTab : public QWidget {
   // The direction bits each group shows.
   std::array<std::array<bool, 6>, kRemoteRadios> output_{};
   bool enabled_ = false;  // connected
+  int commandsUnderWay_ = 0;
   QWidget* captions_ = nullptr;
   QWidget* captionRows_ = nullptr;
 };

@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -18,9 +19,11 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
+#include <QValidator>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
+#include <functional>
 
 #include "link/command_layer.h"
 #include "link/decoder.h"
@@ -61,8 +64,48 @@ QFont ColumnFont() {
   return f;
 }
 
-QTextEdit* MakeColumn(QWidget* parent, const char* name) {
-  auto* column = new QTextEdit(parent);
+// A column of the received view. Copy (and dragging a selection) gives the
+// whole rows the selection touches, from all three columns.
+class ColumnEdit : public QTextEdit {
+ public:
+  using QTextEdit::QTextEdit;
+  std::function<QString(const QTextCursor&)> rowsText;
+
+ protected:
+  QMimeData* createMimeDataFromSelection() const override {
+    if (!rowsText) return QTextEdit::createMimeDataFromSelection();
+    auto* data = new QMimeData;
+    data->setText(rowsText(textCursor()));
+    return data;
+  }
+};
+
+// Shows the keyboard focus on a plain box frame, which the style does not:
+// the frame takes the highlight colour while its widget has the focus.
+class FocusFrame : public QObject {
+ public:
+  explicit FocusFrame(QFrame* frame) : QObject(frame) {
+    frame->setFrameStyle(QFrame::Box | QFrame::Plain);
+    frame->setLineWidth(1);
+    frame->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+      auto* frame = static_cast<QFrame*>(watched);
+      QPalette p = frame->palette();
+      p.setColor(QPalette::WindowText, event->type() == QEvent::FocusIn
+                                           ? p.color(QPalette::Highlight)
+                                           : frame->parentWidget()->palette().color(QPalette::WindowText));
+      frame->setPalette(p);
+    }
+    return false;
+  }
+};
+
+ColumnEdit* MakeColumn(QWidget* parent, const char* name) {
+  auto* column = new ColumnEdit(parent);
   column->setObjectName(name);
   column->setReadOnly(true);
   // The data column never wraps; the others wrap at their width, which
@@ -72,8 +115,7 @@ QTextEdit* MakeColumn(QWidget* parent, const char* name) {
   // themselves.
   column->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   column->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  column->setFrameStyle(QFrame::Box | QFrame::Plain);
-  column->setLineWidth(1);
+  new FocusFrame(column);
   column->setFont(ColumnFont());
   column->document()->setDocumentMargin(kDocumentMargin);
   // Nobody undoes a received line: an undo history would grow with every one.
@@ -112,14 +154,37 @@ void RemoveFirstLines(QTextEdit* column, std::size_t count) {
   cursor.removeSelectedText();
 }
 
+// Keeps "Data to Transmit" within its characters. Typing stops at the
+// limit; a paste (or drop) that would be cut is refused whole and reported,
+// rather than cut short without a word.
+class TransmitTextValidator : public QValidator {
+ public:
+  TransmitTextValidator(QLineEdit* edit, std::function<void()> refused)
+      : QValidator(edit), edit_(edit), refused_(std::move(refused)), before_(edit->text().size()) {
+    // The edit holds the changed text while it is validated: the length
+    // before the change is kept here.
+    connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) { before_ = text.size(); });
+  }
+  State validate(QString& input, int&) const override {
+    if (input.size() <= kMaxTransmitChars || input.size() <= before_) return Acceptable;
+    if (input.size() > before_ + 1) QMetaObject::invokeMethod(edit_, refused_, Qt::QueuedConnection);
+    return Invalid;
+  }
+
+ private:
+  QLineEdit* edit_;
+  std::function<void()> refused_;
+  qsizetype before_;
+};
+
 }  // namespace
 
 SerialTab::SerialTab(CommandLayer& commands, Prompter& prompter, QWidget* parent)
     : QWidget(parent), commands_(commands), prompter_(prompter) {
   setObjectName("Serial");
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(BuildReceiveView());
-  layout->addStretch(1);
+  // The received view takes what the window gives beyond its first size.
+  layout->addWidget(BuildReceiveView(), 1);
   layout->addWidget(BuildTransmitPanel());
 
   Timer1 = new QTimer(this);
@@ -127,6 +192,10 @@ SerialTab::SerialTab(CommandLayer& commands, Prompter& prompter, QWidget* parent
   Timer1->setSingleShot(true);
   connect(Timer1, &QTimer::timeout, this, &SerialTab::Timer1Timer);
   connect(TransmitButton, &QPushButton::clicked, this, &SerialTab::TransmitButtonClick);
+  connect(TransmitEdit, &QLineEdit::returnPressed, TransmitButton, &QPushButton::click);
+  connect(TransmitEdit, &QLineEdit::textChanged, this, &SerialTab::ShowTransmitCount);
+  for (QCheckBox* box : {DataCheckBox, CRCheckBox}) connect(box, &QCheckBox::toggled, this, &SerialTab::ShowTransmitCount);
+  ShowTransmitCount();
   connect(ClearButton, &QPushButton::clicked, this, &SerialTab::Clear1Click);
   connect(ScrollRealTimeCheckBox, &QCheckBox::clicked, this, &SerialTab::ScrollRealTimeCheckBoxClick);
   for (QTextEdit* column : {ReceivedDataRichEdit, LQIRichEdit}) column->viewport()->installEventFilter(this);
@@ -143,6 +212,8 @@ QWidget* SerialTab::BuildReceiveView() {
   ReceivedDataRichEdit = MakeColumn(Panel3, "ReceivedDataRichEdit");
   LQIRichEdit = MakeColumn(Panel3, "LQIRichEdit");
   for (QTextEdit* side : {MACAddressRichEdit, LQIRichEdit}) side->setLineWrapMode(QTextEdit::WidgetWidth);
+  for (QTextEdit* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit})
+    static_cast<ColumnEdit*>(column)->rowsText = [this](const QTextCursor& c) { return SelectedRowsText(c); };
 
   // Column widths as designed, wider where the headings or the longest data
   // line would not fit (fonts differ between systems).
@@ -173,6 +244,8 @@ QWidget* SerialTab::BuildReceiveView() {
     total += width;
   }
   HeaderControl1->resizeSection(3, 50);
+  sideWidth_ = MACAddressRichEdit->width() + LQIRichEdit->width();
+  minDataWidth_ = ReceivedDataRichEdit->width();
 
   columns_ = new QWidget;
   columns_->setObjectName("ScrollBox1Content");
@@ -186,19 +259,24 @@ QWidget* SerialTab::BuildReceiveView() {
   ScrollBox1->setObjectName("ScrollBox1");
   ScrollBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   ScrollBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  new FocusFrame(ScrollBox1);
   ScrollBox1->verticalScrollBar()->setSingleStep(kGrowStep);
   ScrollBox1->setWidget(columns_);
   const int frame = ScrollBox1->frameWidth();
-  ScrollBox1->setFixedSize(total + ScrollBox1->verticalScrollBar()->sizeHint().width() + 2 * frame,
-                           kScrollBoxHeight);
-  HeaderControl1->setFixedSize(ScrollBox1->width() - frame, HeaderControl1->sizeHint().height());
+  // Its first size at least; the data column takes any width beyond it, and
+  // the columns fill any height beyond their rows.
+  ScrollBox1->setMinimumSize(total + ScrollBox1->verticalScrollBar()->sizeHint().width() + 2 * frame,
+                             kScrollBoxHeight);
+  ScrollBox1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  ScrollBox1->viewport()->installEventFilter(this);
+  HeaderControl1->setFixedHeight(HeaderControl1->sizeHint().height());
+  HeaderControl1->setMinimumWidth(ScrollBox1->minimumWidth() - frame);
 
   auto* headerRow = new QHBoxLayout;
   headerRow->setContentsMargins(frame, 0, 0, 0);
-  headerRow->addWidget(HeaderControl1, 0, Qt::AlignLeft);
-  headerRow->addStretch(1);
+  headerRow->addWidget(HeaderControl1, 1);
   layout->addLayout(headerRow);
-  layout->addWidget(ScrollBox1, 0, Qt::AlignLeft);
+  layout->addWidget(ScrollBox1, 1);
 
   auto* options = new QHBoxLayout;
   options->setContentsMargins(0, 6, 0, 0);
@@ -238,10 +316,17 @@ QWidget* SerialTab::BuildTransmitPanel() {
   IntervalEdit->setObjectName("IntervalEdit");
   TransmitEdit = new QLineEdit("This is a test", panel);
   TransmitEdit->setObjectName("TransmitEdit");
-  TransmitEdit->setMaxLength(80);
+  TransmitEdit->setValidator(new TransmitTextValidator(TransmitEdit, [this] { PasteRefused(); }));
+  TransmitCountLabel = new QLabel(panel);
+  TransmitCountLabel->setObjectName("TransmitCountLabel");
   TXStatusEdit = new QLineEdit(panel);
   TXStatusEdit->setObjectName("TXStatusEdit");
   TXStatusEdit->setReadOnly(true);
+  TXStatusMeaningLabel = new QLabel(panel);
+  TXStatusMeaningLabel->setObjectName("TXStatusMeaningLabel");
+  // As wide as its longest text, so the row never moves.
+  TXStatusMeaningLabel->setMinimumWidth(TXStatusMeaningLabel->fontMetrics().horizontalAdvance(
+      QString::fromLatin1(TxStatusMeaning(txstatus::NoAcknowledgement))));
   LQIEdit = new QLineEdit(panel);
   LQIEdit->setObjectName("LQIEdit");
   LQIEdit->setReadOnly(true);
@@ -255,7 +340,16 @@ QWidget* SerialTab::BuildTransmitPanel() {
   int column = 0;
   for (const auto& [label, widget] : cells) {
     fields->addWidget(new QLabel(label, panel), 0, column);
-    fields->addWidget(widget, 1, column);
+    if (widget == TransmitEdit || widget == TXStatusEdit) {
+      // The field with its note beside it.
+      auto* cell = new QHBoxLayout;
+      cell->setSpacing(4);
+      cell->addWidget(widget, widget == TransmitEdit ? 1 : 0);
+      cell->addWidget(widget == TransmitEdit ? TransmitCountLabel : TXStatusMeaningLabel);
+      fields->addLayout(cell, 1, column);
+    } else {
+      fields->addWidget(widget, 1, column);
+    }
     ++column;
   }
   fields->setColumnStretch(2, 1);
@@ -335,7 +429,36 @@ void SerialTab::TrimOldest() {
   if (!ScrollRealTimeCheckBox->isChecked()) ScrollBy(-kGrowStep * static_cast<int>(drop));
 }
 
-void SerialTab::SetColumnHeight(int height) {
+QString SerialTab::SelectedRowsText(const QTextCursor& selection) const {
+  const QTextDocument* doc = selection.document();
+  const int first = doc->findBlock(selection.selectionStart()).blockNumber();
+  const QTextBlock endBlock = doc->findBlock(selection.selectionEnd());
+  // A selection that ends at the start of a row does not take that row.
+  int last = endBlock.blockNumber();
+  if (last > first && selection.selectionEnd() == endBlock.position()) --last;
+  auto text = [](const QTextEdit* column, int row) {
+    return column->document()->findBlockByNumber(row).text().toStdString();
+  };
+  std::vector<ViewRow> rows;
+  for (int row = first; row <= last; ++row)
+    rows.push_back({text(MACAddressRichEdit, row), text(ReceivedDataRichEdit, row), text(LQIRichEdit, row)});
+  return QString::fromStdString(CopiedRows(rows));
+}
+
+// The columns as wide as the scroll box's viewport (the data column takes
+// the rest), and as high as their rows need or the viewport, whichever is
+// more.
+void SerialTab::FitColumns() {
+  const int data = std::max(minDataWidth_, ScrollBox1->viewport()->width() - sideWidth_);
+  ReceivedDataRichEdit->setFixedWidth(data);
+  HeaderControl1->resizeSection(1, data);
+  columns_->setFixedWidth(sideWidth_ + data);
+  SetColumnHeight(neededHeight_);
+}
+
+void SerialTab::SetColumnHeight(int needed) {
+  neededHeight_ = needed;
+  const int height = std::max(needed, ScrollBox1->viewport()->height());
   for (QTextEdit* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit}) column->setFixedHeight(height);
   columns_->setFixedHeight(height);
   // The scroll box learns the new size from a resize event, which a hidden
@@ -360,7 +483,6 @@ void SerialTab::ClearColumns() {
   growths_ = 0;
   packetRows_.clear();
   SetColumnHeight(kColumnHeight);
-  ScrollBox1->setFixedHeight(kScrollBoxHeight);
 }
 
 void SerialTab::Clear1Click() {
@@ -368,15 +490,18 @@ void SerialTab::Clear1Click() {
   ReceivedDataRichEdit->setFocus();
 }
 
+// Following the data moves the view only: the keyboard focus stays where
+// the user put it, so that typing never lands in the data view.
 void SerialTab::ScrollRealTimeCheckBoxClick() {
-  if (ScrollRealTimeCheckBox->isChecked()) ReceivedDataRichEdit->setFocus();
+  if (ScrollRealTimeCheckBox->isChecked()) ScrollToEnd();
 }
 
 void SerialTab::FrameArrived() {
-  if (ScrollRealTimeCheckBox->isChecked()) ReceivedDataRichEdit->setFocus();
+  if (ScrollRealTimeCheckBox->isChecked()) ScrollToEnd();
 }
 
 bool SerialTab::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ScrollBox1->viewport() && event->type() == QEvent::Resize) FitColumns();
   if (event->type() == QEvent::Wheel &&
       (watched == ReceivedDataRichEdit->viewport() || watched == LQIRichEdit->viewport())) {
     const int turn = static_cast<QWheelEvent*>(event)->angleDelta().y();
@@ -409,8 +534,17 @@ QStringList SerialTab::Destinations() const {
 
 void SerialTab::ShowTransmitState() { TransmitButton->setText(schedule_.ShowsStop() ? "Stop" : "Transmit"); }
 
+template <typename Command>
+int SerialTab::Run(Command command) {
+  commandUnderWay_ = true;
+  const int result = command();
+  commandUnderWay_ = false;
+  emit CommandsEnded();
+  return result;
+}
+
 void SerialTab::TransmitButtonClick() {
-  if (commands_.EnterProtocolMode(1000, 3) < 0) {
+  if (Run([this] { return commands_.EnterProtocolMode(1000, 3); }) < 0) {
     prompter_.Message("Could not enter protocol mode.  Please try again.", "EnterProtocol Mode Error");
     return;
   }
@@ -433,13 +567,32 @@ void SerialTab::Timer1Timer() {
   const std::size_t count = std::min(data->size(), rec.Data.size());
   std::copy_n(data->begin(), count, rec.Data.begin());
   rec.Length = static_cast<std::uint8_t>(count);
-  if (commands_.TxData(1000, rec, 3) < 0) {
+  if (Run([&] { return commands_.TxData(1000, rec, 3); }) < 0) {
     prompter_.Message("Could not send data", "Send Data Failed");
     return;
   }
   LQIEdit->setText(QString::fromStdString(HexText(rec.Lqi, 2)));
   TXStatusEdit->setText(QString::fromStdString(HexText(rec.TxStatus, 2)));
+  TXStatusMeaningLabel->setText(QString::fromLatin1(TxStatusMeaning(rec.TxStatus)));
   if (const auto ms = schedule_.Sent(IntervalEdit->text().toStdString())) Timer1->start(*ms);
+}
+
+void SerialTab::ShowTransmitCount() {
+  TransmitCountLabel->setText(QString::fromStdString(TransmitCountText(
+      TransmitEdit->text().toLatin1().toStdString(), DataCheckBox->isChecked(), CRCheckBox->isChecked())));
+}
+
+void SerialTab::PasteRefused() {
+  prompter_.Message("Pasted text too long.  Data to Transmit holds at most 80 characters.", "Paste Refused");
+}
+
+bool SerialTab::PauseTransmitting() {
+  Timer1->stop();
+  return schedule_.Pause();
+}
+
+void SerialTab::ResumeTransmitting() {
+  if (const auto ms = schedule_.Resume(IntervalEdit->text().toStdString())) Timer1->start(*ms);
 }
 
 void SerialTab::StopTransmitting() {

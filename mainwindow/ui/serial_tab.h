@@ -21,6 +21,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QScrollArea;
+class QTextCursor;
 class QTextEdit;
 class QTimer;
 
@@ -71,6 +72,12 @@ class SerialTab : public QWidget {
   // Ends a transmission: nothing armed, the button reads "Transmit".
   void StopTransmitting();
   TransmitSchedule::State TransmitState() const { return schedule_.Current(); }
+  // Pauses the transmission after the send under way (the terminal holds
+  // the port); true when one was armed or repeating. Resume() arms it again.
+  bool PauseTransmitting();
+  void ResumeTransmitting();
+  // A command of this tab waits for its reply.
+  bool CommandUnderWay() const { return commandUnderWay_; }
   // Lines held by each column.
   std::size_t Rows() const { return rows_; }
   // Packets shown since the program started (trimmed and cleared ones too).
@@ -93,7 +100,9 @@ class SerialTab : public QWidget {
   QComboBox* NetworkAddrComboBox;
   QLineEdit* IntervalEdit;
   QLineEdit* TransmitEdit;
+  QLabel* TransmitCountLabel;  // the bytes a transmission sends
   QLineEdit* TXStatusEdit;
+  QLabel* TXStatusMeaningLabel;
   QLineEdit* LQIEdit;
   QCheckBox* DataCheckBox;
   QCheckBox* CRCheckBox;
@@ -107,6 +116,8 @@ class SerialTab : public QWidget {
   void ScrollRealTimeCheckBoxClick();
 
  signals:
+  // The command under way ended.
+  void CommandsEnded();
   // The whole destination list, after an address was added to it.
   void DestinationsChanged(const QStringList& all);
 
@@ -119,18 +130,33 @@ class SerialTab : public QWidget {
   // Past maxRows_ rows: drops whole packets from the top until at most nine
   // tenths of maxRows_ remain.
   void TrimOldest();
-  void SetColumnHeight(int height);
+  // The rows a column's selection touches, from all three columns.
+  QString SelectedRowsText(const QTextCursor& selection) const;
+  void FitColumns();
+  // The columns' height: what their rows need, or the view's if more.
+  void SetColumnHeight(int needed);
   void ScrollBy(int delta);
   void ScrollToEnd();
   void ShowTransmitState();
+  void ShowTransmitCount();
+  // A paste into "Data to Transmit" that would be cut was refused.
+  void PasteRefused();
 
   CommandLayer& commands_;
   Prompter& prompter_;
+  // Runs one command of this tab, marked as under way.
+  template <typename Command>
+  int Run(Command command);
+
   TransmitSchedule schedule_;
+  bool commandUnderWay_ = false;
   QWidget* columns_ = nullptr;  // the scroll box's content
   std::size_t rows_ = 0;
   std::size_t maxRows_ = kMaxRows;
   std::deque<std::size_t> packetRows_;  // rows of each packet shown, oldest first
+  int sideWidth_ = 0;     // the address and LQI columns
+  int minDataWidth_ = 0;  // the data column at the first size
+  int neededHeight_ = kColumnHeight;
   std::size_t growths_ = 0;             // times the view grew beyond its first height
   std::uint64_t packetsShown_ = 0;
 };

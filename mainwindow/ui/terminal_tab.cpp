@@ -96,8 +96,20 @@ bool TerminalTab::eventFilter(QObject* watched, QEvent* event) {
     hexOption_->toggle();
     return true;
   }
+  // Ctrl+Tab (and Ctrl+Shift+Tab) go on to the tabs, which move to the next
+  // one: the way out of the terminal by keyboard. Tab itself is for the radio.
+  if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && (key->modifiers() & Qt::ControlModifier)) {
+    key->ignore();
+    return true;
+  }
+  // Copying the selected text is the view's own.
+  if (key->matches(QKeySequence::Copy) && ZavedoRichEdit->textCursor().hasSelection())
+    return QWidget::eventFilter(watched, event);
   const QString text = key->text();
   if (text.isEmpty()) return QWidget::eventFilter(watched, event);  // scrolling keys
+  // Until the terminal has the port (the radio is still in protocol mode)
+  // typed keys are dropped.
+  if (!HasRing()) return true;
   // One byte per character, nothing echoed: the far end's answer shows.
   for (QChar c : text) link_.transport.WriteByte(static_cast<std::uint8_t>(c.unicode() <= 0xFF ? c.unicode() : '?'));
   return true;

@@ -102,6 +102,19 @@ TEST(TransportOnPty, OpenIsExclusiveAndAFailedOpenSaysSo) {
   EXPECT_EQ(b.transport.OpenCommPort(k9600, pty.SlavePath(), true), 1);
 }
 
+// A pseudo-terminal has no modem lines: opening it never waits for a line
+// to settle (a wait belongs after DTR or RTS went up, and only once).
+TEST(TransportOnPty, OpeningAPseudoTerminalWaitsForNothing) {
+  PtyPair pty;
+  PtyLink l;
+  l.transport.SetSettleTime(100ms);
+  std::vector<std::chrono::milliseconds> waits;
+  l.transport.SetSleeper([&waits](std::chrono::milliseconds d) { waits.push_back(d); });
+  ASSERT_EQ(l.transport.OpenCommPort(k9600, pty.SlavePath(), true), 1);
+  ASSERT_EQ(l.transport.OpenCommPort(k9600, pty.SlavePath(), false), 1);
+  EXPECT_TRUE(waits.empty()) << waits.size() << " waits";
+}
+
 TEST(TransportOnPty, TheReasonAPortDidNotOpenIsLogged) {
   test::SimLink l;
   l.link->options.logData = true;

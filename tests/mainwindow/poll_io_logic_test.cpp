@@ -31,5 +31,23 @@ TEST(PollIoLogicTest, CyclesNeverOverlapAndStopOnDisconnect) {
   EXPECT_FALSE(s.Running());
 }
 
+TEST(PollIoLogicTest, APausedPollEndsItsCycleAndResumesOnlyIfStillRunning) {
+  PollSchedule s;
+  EXPECT_FALSE(s.Pause());  // not polling: nothing to resume
+  EXPECT_EQ(s.Resume("1"), std::nullopt);
+  s.Start("1");
+  ASSERT_TRUE(s.BeginCycle());
+  EXPECT_TRUE(s.Pause());
+  EXPECT_TRUE(s.Abandoned());  // no further radio this cycle
+  EXPECT_EQ(s.EndCycle("1"), std::nullopt);
+  EXPECT_FALSE(s.BeginCycle());
+  EXPECT_EQ(s.Resume("0"), 10);
+  EXPECT_TRUE(s.BeginCycle());
+
+  s.Pause();
+  s.Abandon();  // disconnected meanwhile
+  EXPECT_EQ(s.Resume("1"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace qmx

@@ -99,5 +99,41 @@ TEST(TransmitScheduleTest, StopEndsEverything) {
   EXPECT_EQ(s.Sent("2"), std::nullopt);  // a send already under way
 }
 
+// The terminal holds the port: nothing is armed until the pause ends.
+TEST(TransmitScheduleTest, APauseHoldsWhatWasDueUntilItEnds) {
+  TransmitSchedule single;  // armed once: it goes out at once afterwards
+  ASSERT_EQ(single.Press("0"), 10);
+  EXPECT_TRUE(single.Pause());
+  EXPECT_EQ(single.Current(), TransmitSchedule::State::Idle);
+  EXPECT_EQ(single.Resume("0"), 10);
+
+  TransmitSchedule repeating;  // paused while a send waits for its reply
+  ASSERT_EQ(repeating.Press("2"), 2);
+  repeating.Fired();
+  EXPECT_TRUE(repeating.Pause());
+  EXPECT_EQ(repeating.Sent("2"), std::nullopt);
+  EXPECT_EQ(repeating.Resume("2"), 2000);
+  EXPECT_EQ(repeating.Current(), TransmitSchedule::State::Repeating);
+
+  TransmitSchedule pressed;  // a press whose protocol-mode command the pause outlasted
+  EXPECT_FALSE(pressed.Pause());
+  EXPECT_EQ(pressed.Press("0"), std::nullopt);
+  EXPECT_EQ(pressed.Resume("0"), 10);
+
+  TransmitSchedule failed;  // a send that failed meanwhile ends the repetition
+  ASSERT_EQ(failed.Press("2"), 2);
+  failed.Fired();
+  failed.Pause();
+  EXPECT_EQ(failed.Resume("2"), std::nullopt);
+}
+
+TEST(SerialTabTextsTest, ByteCountAndRows) {
+  EXPECT_EQ(TransmitCountText("01 02", false, true), "3 bytes");
+  EXPECT_EQ(TransmitCountText("A", true, false), "1 byte");
+  EXPECT_EQ(TransmitCountText("01 zz 02", false, false), "invalid data");
+  const ViewRow rows[] = {{"0x0002", "41 42", "0x5A"}, {"", "43", ""}};
+  EXPECT_EQ(CopiedRows(rows), "0x0002\t41 42\t0x5A\n\t43\t");
+}
+
 }  // namespace
 }  // namespace qmx

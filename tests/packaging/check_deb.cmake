@@ -39,3 +39,22 @@ foreach(f IN LISTS expected)
     message(FATAL_ERROR "package lacks ${f}:\n${files}")
   endif()
 endforeach()
+
+# lintian finds no error and no warning, and in an optimised build without
+# a sanitizer (which brings its own instrumentation instead) no missing
+# hardening either (only informational tags, so -I).
+find_program(LINTIAN lintian)
+if(NOT LINTIAN)
+  message(FATAL_ERROR "lintian is not installed (scripts/install-deps.sh installs it)")
+endif()
+load_cache(${BUILD_DIR} READ_WITH_PREFIX build_ CMAKE_BUILD_TYPE QMX_SANITIZE QMX_TSAN)
+set(wrong "[EW]: [^\n]*")
+if(build_CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$" AND NOT build_QMX_SANITIZE
+   AND NOT build_QMX_TSAN)
+  string(APPEND wrong "|I: [^\n]*hardening[^\n]*")
+endif()
+execute_process(COMMAND ${LINTIAN} -I ${deb} OUTPUT_VARIABLE lint ERROR_VARIABLE lint_err)
+string(REGEX MATCHALL "(^|\n)(${wrong})" bad "${lint}")
+if(bad)
+  message(FATAL_ERROR "lintian:\n${lint}")
+endif()

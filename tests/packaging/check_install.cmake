@@ -14,6 +14,9 @@ set(expected bin/qmxctl bin/qmxsim share/man/man1/qmxctl.1.gz share/man/man1/qmx
 if(WITH_QT)
   list(APPEND expected bin/qmxdemo share/man/man1/qmxdemo.1.gz share/applications/qmxdemo.desktop
        share/icons/hicolor/scalable/apps/qmxdemo.svg)
+  foreach(size 16 32 48 64 128 256)
+    list(APPEND expected share/icons/hicolor/${size}x${size}/apps/qmxdemo.png)
+  endforeach()
 endif()
 foreach(f IN LISTS expected)
   if(NOT EXISTS ${root}/${f})
@@ -34,6 +37,34 @@ foreach(p qmxctl:--timeout qmxsim:--traffic-interval)
   endif()
 endforeach()
 
+# The pages read as man pages: a synopsis, the usual sections, and for
+# qmxctl one paragraph per command of its list plus a subsection per command.
+set(sections SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" EXAMPLES FILES "SEE ALSO")
+set(qmxctl_wants ${sections} COMMANDS "\\.TP\ndefaults " "\\.TP\nmac " "\\.TP\nfcc " "\\.TP\nsend "
+                 "\\.TP\nmonitor " "\\.SS \"diag\"" "\\.SS \"monitor\"" logfile\\.dat)
+set(qmxdemo_wants ${sections} qmxdemo\\.ini logfile\\.dat diagfile\\.dat)
+set(qmxsim_wants ${sections})
+set(pages qmxctl qmxsim)
+if(WITH_QT)
+  list(APPEND pages qmxdemo)
+endif()
+foreach(prog IN LISTS pages)
+  execute_process(COMMAND gzip -dc ${root}/share/man/man1/${prog}.1.gz OUTPUT_VARIABLE page)
+  foreach(want IN LISTS ${prog}_wants)
+    if(want MATCHES "^[A-Z ]+$")
+      set(want "\n\\.SH \"?${want}\"?\n")
+    endif()
+    if(NOT page MATCHES "${want}")
+      message(FATAL_ERROR "${prog}.1 lacks ${want}:\n${page}")
+    endif()
+  endforeach()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env MANWIDTH=80 man --warnings -l -E UTF-8 -P cat
+                          ${root}/share/man/man1/${prog}.1.gz OUTPUT_QUIET ERROR_VARIABLE warnings)
+  if(warnings)
+    message(FATAL_ERROR "man warns about ${prog}.1:\n${warnings}")
+  endif()
+endforeach()
+
 if(WITH_QT)
   execute_process(COMMAND desktop-file-validate ${root}/share/applications/qmxdemo.desktop
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
@@ -49,3 +80,41 @@ execute_process(
 if(NOT rc EQUAL 0 OR NOT commands MATCHES "config\n" OR NOT commands MATCHES "status\n")
   message(FATAL_ERROR "completion lists no commands: '${commands}'")
 endif()
+
+# What Tab offers: each line of cases is the command line, then words the
+# offer must hold (the offer is one word a line).
+if(NOT EXISTS /usr/share/bash-completion/bash_completion)
+  message(FATAL_ERROR "bash-completion is not installed (scripts/install-deps.sh installs it)")
+endif()
+set(cases
+    "qmxctl |config|status|monitor"
+    "qmxctl --|--port|--timeout|--log"
+    "qmxctl --port |sim"
+    "qmxctl --parity |none|even|odd"
+    "qmxctl --baud 1|1200|19200|115200"
+    "qmxctl config |show|set|save|diff|load"
+    "qmxctl config set |tx-power=|serial-parity=|device-mode="
+    "qmxctl config set tx-power=0x10 serial-parity=|None|Even|Odd"
+    "qmxctl config set sleep-mode=al|Always\\\\ On"
+    "qmxctl config set security-mode=|on|off"
+    "qmxctl config show --|--remote|--address|--port"
+    "qmxctl fcc |1|2|4"
+    "qmxctl firmware |program|verify|save"
+    "qmxctl diag |scan|poll"
+    "qmxctl diag scan 1-60 --|--sweeps|--length|--delay"
+    "qmxctl diag poll --|--count"
+    "qmxctl --port /dev/ttyUSB0 monitor 60 --|--reconnect"
+    "qmxctl send 1 --|--text")
+foreach(case IN LISTS cases)
+  string(REPLACE "|" ";" case "${case}")
+  list(POP_FRONT case line)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env PATH=${root}/bin:$ENV{PATH}
+                          bash ${CMAKE_CURRENT_LIST_DIR}/complete.sh ${root}/share/bash-completion/completions/qmxctl
+                          "${line}"
+                  OUTPUT_VARIABLE offer RESULT_VARIABLE rc)
+  foreach(want IN LISTS case)
+    if(NOT rc EQUAL 0 OR NOT "\n${offer}" MATCHES "\n${want}\n")
+      message(FATAL_ERROR "completing '${line}' offers no '${want}':\n${offer}")
+    endif()
+  endforeach()
+endforeach()

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +15,10 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
 #include <QTimer>
 #include <algorithm>
 #include <array>
@@ -146,7 +152,10 @@ TEST_F(MainWindowTest, StartUpState) {
   ExpectDisconnectedControls();
   EXPECT_TRUE(set.link.parser.Running());
   EXPECT_EQ(set.link.sequence.Current(), 0);
-  EXPECT_EQ(w().minimumSize(), w().maximumSize());  // fixed size
+  // The designed client size at first, and free to grow.
+  EXPECT_EQ(w().size(), QSize(951, 553 + w().menuBar()->sizeHint().height()).expandedTo(w().minimumSizeHint()));
+  EXPECT_GT(w().maximumWidth(), 951);
+  EXPECT_GT(w().maximumHeight(), 553);
 
   QStringList tabs;
   for (int i = 0; i < w().PageControl1->count(); ++i) tabs << w().PageControl1->tabText(i);
@@ -433,12 +442,40 @@ TEST_F(MainWindowTest, CtrlCConnectsAndDisconnects) {
   EXPECT_FALSE(set.link.transport.IsOpen());
 }
 
-TEST_F(MainWindowTest, CtrlCInATextFieldStillDisconnects) {
+// Ctrl+C copies where a text control has the focus and a selection, and is
+// Connect everywhere else.
+TEST_F(MainWindowTest, CtrlCCopiesASelectionAndConnectsElsewhere) {
   ShowAndActivate();
   ASSERT_TRUE(set.Connect());
   Reactivate();
+  QClipboard* clipboard = QApplication::clipboard();
+  clipboard->clear();
   w().TransmitEdit->setFocus();
-  w().TransmitEdit->selectAll();
+  w().TransmitEdit->setSelection(0, 4);
+  QTest::keyClick(w().TransmitEdit, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_TRUE(w().Connected());
+  EXPECT_EQ(clipboard->text(), "This");
+
+  // The received view copies whole rows of its three columns.
+  std::vector<std::uint8_t> data(30, 0xAB);
+  w().Sink().ReceivedData(0x0002, 0x5A, data);
+  w().Sink().ReceivedData(0x0003, 0x07, std::vector<std::uint8_t>{0x41});
+  QCoreApplication::processEvents();
+  QTextEdit* view = w().ReceivedDataRichEdit;
+  QTextCursor cursor(view->document());
+  cursor.setPosition(3);
+  cursor.setPosition(view->document()->findBlockByNumber(1).position() + 2, QTextCursor::KeepAnchor);
+  view->setTextCursor(cursor);
+  view->setFocus();
+  QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_TRUE(w().Connected());
+  const QString first = view->document()->findBlockByNumber(0).text();
+  const QString second = view->document()->findBlockByNumber(1).text();
+  EXPECT_EQ(clipboard->text(), "0x0002\t" + first + "\t0x5A\n\t" + second + "\t");
+
+  // No selection: Connect (here, disconnect) wins.
+  w().TransmitEdit->setFocus();
+  w().TransmitEdit->deselect();
   QTest::keyClick(w().TransmitEdit, Qt::Key_C, Qt::ControlModifier);
   EXPECT_FALSE(w().Connected());
 }
@@ -657,6 +694,37 @@ TEST_F(MainWindowTest, SettingsSavedBeforeTheDialogShowsKeepTheLoadedPortChoices
   AppSettings back;
   ASSERT_TRUE(LoadSettings(WorkDir(workdir), back));
   EXPECT_EQ(back, s);
+}
+
+TEST_F(MainWindowTest, TheWindowComesBackWithTheSizeItWasClosedWith) {
+  const std::filesystem::path workdir = temp.path() / "run";
+  std::filesystem::create_directory(workdir);
+  QSize initial;
+  {
+    test::DemoSet first(workdir);
+    first.form1.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&first.form1));
+    initial = first.form1.size();
+    first.form1.resize(initial + QSize(200, 150));
+    QCoreApplication::processEvents();
+    first.form1.close();
+  }
+  {
+    test::DemoSet second(workdir);
+    second.form1.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&second.form1));
+    EXPECT_EQ(second.form1.size(), initial + QSize(200, 150));
+  }
+  // A file that makes no sense gives the first size.
+  for (const char* bad : {"", "garbage", "10 10 -5 0 0"}) {
+    {
+      std::ofstream(WorkDir(workdir).File(kWindowFileName)) << bad;
+    }
+    test::DemoSet third(workdir);
+    third.form1.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&third.form1));
+    EXPECT_EQ(third.form1.size(), initial) << bad;
+  }
 }
 
 TEST_F(MainWindowTest, LogDataFromTheFileStartsTheLogWithItsHeader) {

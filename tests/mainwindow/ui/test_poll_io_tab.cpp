@@ -101,6 +101,21 @@ TEST_F(PollIoTabTest, SelectionChangesReadOnceAndEnterReadsTheTypedText) {
             (std::vector<test::Shown>{{"Could not communicate with device", "CheckParameters Failed", false}}));
 }
 
+TEST_F(PollIoTabTest, AReconnectRefillsTheAddressListsFromTheKnownAddresses) {
+  ConnectOnPollTab();
+  for (std::uint16_t a : {0x0001, 0x0002}) set.form1.Sink().RemoteJoined(a);
+  QCoreApplication::processEvents();
+  set.form1.ConnectButtonClick();
+  ASSERT_FALSE(set.form1.Connected());
+  ASSERT_TRUE(set.Connect());
+  for (QComboBox* box : set.form1.RadioNetworkAddressComboBox) {
+    ASSERT_EQ(box->count(), 2);
+    EXPECT_EQ(box->itemText(1), "0x0002");
+    EXPECT_EQ(box->currentText(), "");  // nothing chosen, nothing read
+  }
+  EXPECT_EQ(Sent(), std::vector<Remote>{});
+}
+
 TEST_F(PollIoTabTest, WritesPutTheirBytesOnTheWire) {
   ConnectOnPollTab();
   row(2).networkAddress->setEditText("0x0002");

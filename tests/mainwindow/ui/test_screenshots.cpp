@@ -23,6 +23,7 @@
 #include "tests/fixtures/qmxsim_process.h"
 #include "tests/fixtures/temp_dir.h"
 #include "mainwindow/ui/poll_io_tab.h"
+#include <QHeaderView>
 #include "mainwindow/ui/serial_tab.h"
 #include "mainwindow/ui/terminal_tab.h"
 #include "tests/mainwindow/ui/demo_set.h"
@@ -136,6 +137,17 @@ TEST_F(ScreenshotTest, SerialTabWithReceivedData) {
   EXPECT_GE(tab.ReceivedDataRichEdit->viewport()->width(),
             QFontMetrics(tab.ReceivedDataRichEdit->font()).horizontalAdvance(QString::fromStdString(text)));
   Save(&w, "serial_tab.png");
+
+  // Larger: the columns fill the view, side by side, header above them.
+  const int rowsBefore = tab.ReceivedDataRichEdit->height();
+  w.resize(w.size() + QSize(300, 250));
+  QTest::qWait(20);
+  ExpectTidy(&w);
+  EXPECT_GT(tab.ReceivedDataRichEdit->width(), 535 + 250);
+  EXPECT_GE(tab.ReceivedDataRichEdit->height(), rowsBefore);
+  EXPECT_EQ(tab.LQIRichEdit->geometry().left(), tab.ReceivedDataRichEdit->geometry().right() + 1);
+  EXPECT_EQ(tab.HeaderControl1->sectionSize(1), tab.ReceivedDataRichEdit->width());
+  Save(&w, "serial_tab_larger.png");
 }
 
 TEST_F(ScreenshotTest, EventsAndTerminalTabsWithLiveData) {
@@ -189,6 +201,11 @@ TEST_F(ScreenshotTest, PollIoTabWithLiveData) {
   EXPECT_EQ(w.PollIO->RemoteRadioControls[0].mac->text(), "02:51:4D:58:24:00:00:02");
   ExpectTidy(&w);
   Save(&w, "poll_io_tab.png");
+  // All four groups in view at the first size, each MAC address whole.
+  for (QWidget* group : w.PollIO->RadioGroupBox)
+    EXPECT_TRUE(w.rect().contains(QRect(group->mapTo(&w, QPoint(0, 0)), group->size()))) << Name(group);
+  const RemoteRadioRow& first = w.PollIO->RemoteRadioControls[0];
+  EXPECT_GE(first.mac->width(), QFontMetrics(first.mac->font()).horizontalAdvance(first.mac->text()) + 4);
 
   w.CloseCheckBox->setChecked(true);
   QTest::qWait(20);

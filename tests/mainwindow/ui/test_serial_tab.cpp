@@ -10,6 +10,15 @@
 #include <QPushButton>
 #include <QTextEdit>
 #include <QTimer>
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QImage>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -38,6 +47,13 @@ class SerialTabTest : public ::testing::Test {
     for (const Frame& f : set.module->ReceivedFrames())
       if (f.type() == ptype::TxData) out.emplace_back(f.payload() + 2, f.payload() + f.payloadSize());
     return out;
+  }
+  // The window shown and active, its tabs usable without a radio.
+  void ShowActive() {
+    set.form1.show();
+    set.form1.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&set.form1));
+    set.form1.PageControl1->setEnabled(true);
   }
   // Lines of a column.
   static QStringList Lines(QTextEdit* column) { return column->toPlainText().split('\n'); }
@@ -156,6 +172,97 @@ TEST_F(SerialTabTest, AFullViewDropsItsOldestPacketsWithTheColumnsAligned) {
   // The view is as high as its rows need, no more.
   const int grown = static_cast<int>(tab().Rows()) - 19;
   EXPECT_EQ(tab().ReceivedDataRichEdit->height(), SerialTab::kColumnHeight + SerialTab::kGrowStep * grown);
+}
+
+TEST_F(SerialTabTest, ScrollRealTimeFollowsTheDataWithoutTakingTheFocus) {
+  TForm1& w = set.form1;
+  ASSERT_NO_FATAL_FAILURE(ShowActive());
+  tab().TransmitEdit->setFocus();
+  QTest::mouseClick(tab().ScrollRealTimeCheckBox, Qt::LeftButton);
+  tab().TransmitEdit->setFocus();
+  for (std::uint8_t i = 0; i < 40; ++i) {
+    w.Sink().FrameReceived();
+    w.Sink().ReceivedData(0x0001, 0x40, Bytes{i});
+  }
+  QCoreApplication::processEvents();
+  EXPECT_EQ(QApplication::focusWidget(), tab().TransmitEdit);
+  const QScrollBar* bar = tab().ScrollBox1->verticalScrollBar();
+  EXPECT_GT(bar->maximum(), 0);
+  EXPECT_EQ(bar->value(), bar->maximum());
+  QTest::keyClicks(tab().TransmitEdit, "!");
+  EXPECT_EQ(tab().TransmitEdit->text(), "This is a test!");
+}
+
+TEST_F(SerialTabTest, EnterInTheDataFieldTransmits) {
+  ASSERT_TRUE(set.Connect());
+  tab().NetworkAddrComboBox->setEditText("0x0002");
+  QTest::keyClick(tab().TransmitEdit, Qt::Key_Return);
+  ASSERT_TRUE(tab().Timer1->isActive());
+  tab().Timer1Timer();
+  EXPECT_EQ(SentData().size(), 1u);
+}
+
+// Every tab stop of the tab looks different with the focus than without.
+TEST_F(SerialTabTest, TheFocusShowsOnEveryTabStop) {
+  TForm1& w = set.form1;
+  ASSERT_NO_FATAL_FAILURE(ShowActive());
+  tab().ShowReceivedData(0x0002, 0x40, Bytes{1, 2, 3});
+  std::vector<QWidget*> stops;
+  for (QWidget* s = tab().nextInFocusChain(); s != &tab(); s = s->nextInFocusChain())
+    if (s->isVisibleTo(&tab()) && s->isEnabled() && (s->focusPolicy() & Qt::TabFocus) && tab().isAncestorOf(s))
+      stops.push_back(s);
+  ASSERT_GE(stops.size(), 10u);
+  // As after moving by keyboard: the style shows focus then.
+  w.setAttribute(Qt::WA_KeyboardFocusChange);
+  for (QWidget* stop : stops) {
+    w.PageControl1->tabBar()->setFocus();
+    QCoreApplication::processEvents();
+    const QImage without = stop->grab().toImage();
+    stop->setFocus(Qt::TabFocusReason);
+    QCoreApplication::processEvents();
+    EXPECT_NE(stop->grab().toImage(), without) << stop->objectName().toStdString() << " "
+                                               << stop->metaObject()->className();
+  }
+}
+
+TEST_F(SerialTabTest, TheFieldsSayWhatGoesOutAndWhatCameBack) {
+  ASSERT_TRUE(set.Connect());
+  QLabel* count = tab().TransmitCountLabel;
+  EXPECT_EQ(count->text(), "14 bytes");
+  tab().DataCheckBox->setChecked(false);
+  tab().TransmitEdit->setText("01 02 03");
+  EXPECT_EQ(count->text(), "3 bytes");
+  tab().CRCheckBox->setChecked(true);
+  EXPECT_EQ(count->text(), "4 bytes");
+
+  // A paste that would be cut is refused whole; one that fits goes in.
+  tab().CRCheckBox->setChecked(false);
+  tab().TransmitEdit->setText("01 ");
+  tab().TransmitEdit->end(false);
+  QApplication::clipboard()->setText(QString("AB ").repeated(26) + "CD");  // 83 characters with the "01 "
+  QTest::keyClick(tab().TransmitEdit, Qt::Key_V, Qt::ControlModifier);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(set.prompter.Count(), 1u);
+  EXPECT_EQ(tab().TransmitEdit->text(), "01 ");
+  QApplication::clipboard()->setText(QString("AB ").repeated(25) + "CD");
+  QTest::keyClick(tab().TransmitEdit, Qt::Key_V, Qt::ControlModifier);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(set.prompter.Count(), 1u);
+  EXPECT_EQ(count->text(), "27 bytes");
+
+  // The transmit status is explained.
+  struct Case {
+    const char* address;
+    const char* status;
+    const char* meaning;
+  };
+  for (const Case& c : {Case{"0x0002", "0x00", "acknowledged"}, Case{"0x0009", "0x01", "no acknowledgement"}}) {
+    tab().NetworkAddrComboBox->setEditText(c.address);
+    tab().TransmitButtonClick();
+    tab().Timer1Timer();
+    EXPECT_EQ(tab().TXStatusEdit->text(), c.status);
+    EXPECT_EQ(tab().TXStatusMeaningLabel->text(), c.meaning);
+  }
 }
 
 TEST_F(SerialTabTest, AJoinAnnouncedTwiceAddsOneDestination) {

@@ -9,12 +9,23 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <algorithm>
+#include <functional>
+#include <span>
 #include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "link/frame.h"
+#include "link/packet.h"
 #include "mainwindow/ui/events_tab.h"
+#include "mainwindow/ui/poll_io_tab.h"
+#include "mainwindow/ui/serial_tab.h"
 #include "mainwindow/ui/main_window.h"
 #include "mainwindow/ui/terminal_tab.h"
 #include "tests/fixtures/temp_dir.h"
@@ -27,9 +38,12 @@ class TerminalTabTest : public ::testing::Test {
  protected:
   TerminalTabTest() : set(temp.path()) {
     set.loseWrite = [this](std::span<const std::uint8_t> bytes) {
-      std::lock_guard lock(mutex);
-      writes.emplace_back(bytes.begin(), bytes.end());
-      cv.notify_all();
+      {
+        std::lock_guard lock(mutex);
+        writes.emplace_back(bytes.begin(), bytes.end());
+        cv.notify_all();
+      }
+      if (onWrite) onWrite(bytes);
       return false;
     };
   }
@@ -81,8 +95,21 @@ class TerminalTabTest : public ::testing::Test {
     return types;
   }
 
+  // The frame types of every write, one list per write.
+  std::vector<std::vector<std::uint8_t>> WrittenFrames() {
+    std::vector<std::vector<std::uint8_t>> out;
+    for (const std::string& w : Writes()) {
+      FrameAssembler assembler;
+      out.emplace_back();
+      for (char c : w)
+        if (assembler.Push(static_cast<std::uint8_t>(c))) out.back().push_back(assembler.frame().type());
+    }
+    return out;
+  }
+
   test::TempDir temp;
   test::DemoSet set;
+  std::function<void(std::span<const std::uint8_t>)> onWrite;
   std::mutex mutex;
   std::condition_variable cv;
   std::vector<std::string> writes;
@@ -105,6 +132,18 @@ TEST_F(TerminalTabTest, KeysGoOutAsSingleBytesAndTheEchoShowsInHexOrText) {
   EXPECT_EQ(Writes().size(), 4u);
 }
 
+TEST_F(TerminalTabTest, TabGoesToTheRadioAndCtrlTabLeavesTheTerminal) {
+  w().show();
+  EnterTerminal();
+  ClearWrites();
+  QTest::keyClick(w().ZavedoRichEdit, Qt::Key_Tab);
+  EXPECT_EQ(Writes(), std::vector<std::string>{"\t"});
+  QTest::keyClick(w().ZavedoRichEdit, Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_NE(w().PageControl1->currentIndex(), 3);
+  EXPECT_FALSE(w().Zavedo->HasRing());
+  EXPECT_TRUE(set.module->InProtocolMode());
+}
+
 TEST_F(TerminalTabTest, F6TwiceStartsAndStopsTheRepeatedTransmission) {
   EnterTerminal();
   QTextEdit* term = w().ZavedoRichEdit;
@@ -117,6 +156,49 @@ TEST_F(TerminalTabTest, F6TwiceStartsAndStopsTheRepeatedTransmission) {
   w().Zavedo->WaitTransmitEnded();
   EXPECT_LE(CountWrites("This is a test"), atStop + 1);
   EXPECT_EQ(w().EventRichEdit->toPlainText(), "Transmit Started\nTransmit Stopped");
+}
+
+// The terminal entered while a poll request waits for its reply, with a
+// repeated transmission running: no protocol frame goes out between Exit and
+// Enter Protocol Mode, and both go on afterwards.
+TEST_F(TerminalTabTest, ThePollAndTheRepeatedTransmissionPauseWhileTheTerminalHoldsThePort) {
+  ASSERT_TRUE(set.Connect());
+  TForm1& f = w();
+  f.RadioNetworkAddressComboBox[0]->setEditText("0x0001");
+  f.PollIO->RefreshUpDown->setValue(0);
+  f.NetworkAddrComboBox->setEditText("0x0002");
+  f.IntervalEdit->setText("1");
+  f.Serial->TransmitButtonClick();
+  bool entered = false;
+  onWrite = [&](std::span<const std::uint8_t> bytes) {
+    if (entered || bytes.size() < 4 || bytes[3] != ptype::GetRemoteRegister) return;
+    entered = true;  // from inside the request's wait for its reply
+    QTimer::singleShot(0, &f, [&f] { f.PageControl1->setCurrentIndex(3); });
+  };
+  ClearWrites();
+  f.PollIO->RefreshButton1Click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return f.Zavedo->HasRing(); }, 3000));
+  QTest::qWait(300);
+  EXPECT_TRUE(f.StatusText().contains("paused")) << f.StatusText().toStdString();
+  f.PageControl1->setCurrentIndex(0);
+  QTest::qWait(1500);  // the next repeated send is a second away
+
+  std::vector<std::uint8_t> types;
+  for (const auto& frames : WrittenFrames()) {
+    if (std::count(frames.begin(), frames.end(), ptype::ExitProtocolMode) > 0) {
+      EXPECT_EQ(frames.size(), 1u);
+    }
+    types.insert(types.end(), frames.begin(), frames.end());
+  }
+  const auto exit = std::find(types.begin(), types.end(), ptype::ExitProtocolMode);
+  ASSERT_NE(exit, types.end());
+  ASSERT_NE(exit + 1, types.end());
+  EXPECT_EQ(exit[1], ptype::EnterProtocolMode) << "frames while the terminal held the port";
+  EXPECT_NE(std::find(exit + 1, types.end(), ptype::GetRemoteRegister), types.end());
+  EXPECT_NE(std::find(exit + 1, types.end(), ptype::TxData), types.end());
+  EXPECT_EQ(set.prompter.Count(), 0u);
+  EXPECT_EQ(f.RefreshPollButton->text(), "Stop");
+  EXPECT_EQ(f.TransmitButton->text(), "Stop");
 }
 
 TEST_F(TerminalTabTest, LeavingTheTerminalForEventsReentersProtocolModeAndRereadsTheRadio) {
