@@ -33,6 +33,7 @@
 #include "qmxctl_firmware.h"
 #include "qmxctl_diag.h"
 #include "qmxctl_output.h"
+#include "tools/firmware_upgrade.h"
 #include "sim/sim_serial_port.h"
 
 namespace qmx {
@@ -87,7 +88,8 @@ const char* const kMainHelp =
     "  monitor SECONDS [--reconnect] [--timestamps]\n"
     "                                     print received data and network events\n"
     "                                     (the built-in module's network is live)\n"
-    "  firmware program|verify|save FILE  the firmware through the boot code: an\n"
+    "  firmware program|verify|save FILE [--recover]\n"
+    "                                     the firmware through the boot code: an\n"
     "                                     image to program begins with a 128-byte\n"
     "                                     header; one written by save has none\n"
     "                                     (verify it with 'firmware verify --raw')\n"
@@ -136,6 +138,8 @@ const std::map<std::string, const char*> kCommandHelp{
      "Reads every bank of the local radio and prints device mode, PAN ID,\n"
      "channel, network address, MAC address, firmware version, link status and\n"
      "encryption. --json: one object, the labels as keys (\"Device Mode\": \"Base\").\n"
+     "A radio in its boot code (no working firmware) prints 'boot code' (--json:\n"
+     "{\"state\": \"boot code\"}) and exits 0.\n"
      "Exit 0 done, 1 the radio did not answer, 2 bad arguments.\n"},
     {"config",
      "usage: qmxctl [options] config show [--remote ADDR|--address ADDR]\n"
@@ -199,11 +203,14 @@ const std::map<std::string, const char*> kCommandHelp{
      "{\"type\": \"event\", \"lines\": [TEXT...]}, with \"time\" under --timestamps.\n"
      "Exit 0 when the time is up, 1 when the device went away.\n"},
     {"firmware",
-     "usage: qmxctl [options] firmware program FILE | verify [--raw] FILE | save FILE\n"
+     "usage: qmxctl [options] firmware program FILE [--recover] | verify [--raw] FILE | save FILE\n"
      "Resets the radio into its boot code (38400 8N1) and programs FILE into it,\n"
      "compares its image with FILE, or saves its image to FILE; then the radio's\n"
      "line and protocol mode again. A progress bar goes to standard error when it\n"
      "is a terminal.\n"
+     "A radio whose upgrade was cut short stays in its boot code, without working\n"
+     "firmware: every command then says so and exits 1. program --recover programs\n"
+     "it from there (no reset, no protocol mode first), then reads it in full.\n"
      "Files: a firmware image as distributed begins with a 128-byte header, which\n"
      "the boot code takes in and does not store. program takes such a file, and\n"
      "verify compares the radio's image with it from the file's 129th byte on.\n"
@@ -357,6 +364,8 @@ Options ParseArgs(int argc, char** argv) {
       o.delay = value("--delay");
     } else if (a == "--raw") {
       o.firmware.raw = true;
+    } else if (a == "--recover") {
+      o.firmware.recover = true;
     } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
       throw UsageError{"unknown option " + a};
     } else if (o.command.empty()) {
@@ -409,6 +418,7 @@ class Session {
     const std::string& c = options_.command;
     if (c == "enter") return Enter();
     if (c == "exit") return Check(link_->commands.ExitProtocolMode(options_.timeoutMs, kRetries), "Exit Protocol Mode");
+    if (c == "firmware" && options_.firmware.recover) return RunFirmware(*link_, options_.firmware);
     if (Enter() == kExitOk) {
       if (c == "reset") return Check(link_->commands.SoftwareReset(0), "Software Reset");
       if (c == "get") return Get();
@@ -433,6 +443,11 @@ class Session {
       if (c == "firmware") return RunFirmware(*link_, options_.firmware);
       if (c == "diag") return RunDiag(link_->commands, waiter_.Time(), options_.diag, options_.json);
     }
+    if (bootCode_ && c == "status") {
+      if (options_.json) ctl::PrintJson({{"state", "boot code"}});
+      else std::printf("boot code\n");
+      return kExitOk;
+    }
     return kExitRadio;
   }
 
@@ -443,8 +458,14 @@ class Session {
     }
     return kExitOk;
   }
+  // Protocol mode; a radio that does not answer may be in its boot code.
   int Enter() {
-    return Check(link_->commands.EnterProtocolMode(options_.timeoutMs, kRetries), "Enter Protocol Mode");
+    if (link_->commands.EnterProtocolMode(options_.timeoutMs, kRetries) >= 0) return kExitOk;
+    bootCode_ = LookForBootCode(*link_);
+    if (!bootCode_) return Check(-1, "Enter Protocol Mode");
+    std::fprintf(stderr, "qmxctl: %s Program a firmware image with 'qmxctl --port %s firmware program FILE --recover'.\n",
+                 BootCodeNotice(options_.port).c_str(), options_.port.c_str());
+    return kExitRadio;
   }
 
   int Get() {
@@ -627,6 +648,7 @@ class Session {
   std::unique_ptr<RadioLink> link_;
   std::string watchName_;
   std::optional<DeviceNode> node_;
+  bool bootCode_ = false;  // the radio answered in its boot code
   bool diffRan_ = false;  // config diff compared (its 1 means "differs")  // the device node open now or last
   // Last: stopped before what its callback touches goes.
   DeviceWatcher watcher_;
@@ -707,6 +729,8 @@ void ValidateArgs(Options& o) {
     bad = ctl::CheckFccMode(o.args[0], o.fccMode);
   if (bad) throw UsageError{*bad};
   if (o.text && o.command != "send") throw UsageError{"--text applies to send only"};
+  if (o.firmware.recover && (o.command != "firmware" || o.args[0] != "program"))
+    throw UsageError{"--recover applies to firmware program only"};
   if (o.firmware.raw && (o.command != "firmware" || o.args[0] != "verify"))
     throw UsageError{"--raw applies to firmware verify only (the boot code takes the first 128 bytes of a file to "
                      "program as its header, which a saved image lacks)"};

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "config/local_status.h"
+#include "config/register_map.h"
 #include "link/radio_link.h"
 #include "tools/byte_channel.h"
 #include "tools/firmware_upgrade.h"
@@ -70,10 +72,9 @@ std::string PrepareFirmware(FirmwareRequest& r) {
 int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
   LineSettings saved;
   if (link.transport.GetPortSettings(saved) != 1) return 1;
-  if (link.commands.SoftwareReset(0) < 0) return Fail("Software Reset: the radio did not answer");
+  if (!r.recover && link.commands.SoftwareReset(0) < 0) return Fail("Software Reset: the radio did not answer");
   link.parser.Stop();
-  const LineSettings bootLine{38400, 8, parity::None, stopbits::One, false};
-  if (link.transport.OpenCommPort(bootLine, link.transport.PortName(), false) != 1) return 1;
+  if (link.transport.OpenCommPort(kBootLine, link.transport.PortName(), false) != 1) return 1;
 
   RingChannel channel(link.ring, [&link](std::span<const std::uint8_t> bytes) { return link.transport.WritePort(bytes); });
   ProgressBar bar;
@@ -113,7 +114,13 @@ int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
   link.transport.ResetReceiveRing();
   link.parser.Start();
   if (link.commands.EnterProtocolMode(1000, 3) < 0) return Fail("Could not enter protocol mode.");
-  return status;
+  if (!r.recover || status != 0) return status;
+  RadioImage image;
+  if (ReadBanks(link.commands, image, kAllBanks, 0, 0) != kAllBanks)
+    return Fail("Could not communicate with radio.  Cycle power and try again.");
+  std::fprintf(stderr, "qmxctl: the radio is back in protocol mode, firmware %s\n",
+               FormatLocalStatus(image, 0).firmware.c_str());
+  return 0;
 }
 
 }  // namespace qmx

@@ -16,6 +16,7 @@ struct FirmwareRequest {
   std::filesystem::path file;
   std::vector<std::uint8_t> contents;  // program and verify: the file
   bool raw = false;                    // verify: the file has no header, as save writes it
+  bool recover = false;                // program: the radio is in its boot code already
 };
 
 // Checks the action and the file before anything is sent: the file to
@@ -28,8 +29,10 @@ std::string PrepareFirmware(FirmwareRequest& request);
 
 // With the radio in protocol mode on `link` (the parser running): reset,
 // 38400 8N1, the prompt search, the action, "E" CR, the saved line and
-// protocol mode again. Exit status 0 or 1; messages on standard error, a
-// progress bar too when it is a terminal.
+// protocol mode again. To recover a radio left in its boot code there is
+// no reset, and the radio is read in full afterwards to show it is back.
+// Exit status 0 or 1; messages on standard error, a progress bar too when
+// it is a terminal.
 int RunFirmware(RadioLink& link, const FirmwareRequest& request);
 
 }  // namespace qmx

@@ -177,6 +177,10 @@ UpgradeOutcome FirmwareUpgrade::Save(const std::filesystem::path& target) {
 
 void FirmwareUpgrade::Leave() { WriteText("E\r"); }
 
+std::string BootCodeNotice(std::string_view port) {
+  return "The radio on " + std::string(port) + " is in its boot code (no working firmware).";
+}
+
 bool LookForBootCode(RadioLink& link, TimeSource& clock, Clock::duration interval) {
   LineSettings saved;
   if (!link.transport.IsOpen() || !link.transport.ReadLine(saved)) return false;

@@ -145,6 +145,10 @@ class FirmwareUpgrade {
 bool LookForBootCode(RadioLink& link, TimeSource& clock = SteadyTime(),
                      Clock::duration interval = kBootProbeInterval);
 
+// What a user is told of a port whose radio is in its boot code: "The radio
+// on PORT is in its boot code (no working firmware)."
+std::string BootCodeNotice(std::string_view port);
+
 // The line the boot code listens at: 38400 baud, 8N1.
 inline constexpr LineSettings kBootLine{38400, 8, parity::None, stopbits::One, false};
 

@@ -1,6 +1,12 @@
 // qmxctl firmware on the built-in simulated module, as a user runs it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <thread>
 
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "link/frame.h"
 #include "tests/fixtures/qmxsim_process.h"
 #include "tests/fixtures/temp_dir.h"
 
@@ -24,8 +31,9 @@ class QmxctlFirmwareTest : public ::testing::Test {
   }
   // Exit status of `qmxctl firmware ARGS` run in the scratch folder;
   // standard output and error are kept in out and err.
-  int Firmware(const std::string& args) {
-    const std::string command = "cd '" + dir_.path().string() + "' && '" + binary_ + "' firmware " + args +
+  int Firmware(const std::string& args) { return Qmxctl("firmware " + args); }
+  int Qmxctl(const std::string& args) {
+    const std::string command = "cd '" + dir_.path().string() + "' && '" + binary_ + "' " + args +
                                 " >out 2>err </dev/null";
     const int status = std::system(command.c_str());
     out = Text("out");
@@ -93,6 +101,85 @@ TEST_F(QmxctlFirmwareTest, Program) {
   EXPECT_EQ(out, "Programming Successful\n");
 }
 
+// A host on the terminal that starts an upgrade and goes away half-way:
+// protocol mode, Software Reset, 0x03 at 38400 baud until ">", "D" CR LF,
+// two blocks, and the terminal closed.
+void CutAnUpgradeShort(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  auto line = [fd](speed_t speed) {
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    ::cfsetispeed(&t, speed);
+    ::cfsetospeed(&t, speed);
+    ::tcsetattr(fd, TCSANOW, &t);
+  };
+  auto send = [fd](std::span<const std::uint8_t> bytes) { (void)!::write(fd, bytes.data(), bytes.size()); };
+  // True when `byte` arrives within a second.
+  auto await = [fd](std::uint8_t byte) {
+    pollfd p{fd, POLLIN, 0};
+    std::uint8_t b = 0;
+    while (::poll(&p, 1, 1000) > 0 && ::read(fd, &b, 1) == 1)
+      if (b == byte) return true;
+    return false;
+  };
+  line(B9600);
+  for (std::uint8_t type : {std::uint8_t{0x00}, std::uint8_t{0x02}}) {  // Enter Protocol Mode, Software Reset
+    const auto frame = BuildCommandFrame(type, PacketRecord{}, type);
+    send({frame->data(), frame->size});
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  line(B38400);
+  const std::uint8_t key = 0x03;
+  bool prompt = false;
+  for (int i = 0; i < 20 && !prompt; ++i) {
+    send({&key, 1});
+    pollfd p{fd, POLLIN, 0};
+    std::uint8_t b = 0;
+    while (!prompt && ::poll(&p, 1, 20) > 0 && ::read(fd, &b, 1) == 1) prompt = b == '>';
+  }
+  ASSERT_TRUE(prompt);
+  send(std::span(reinterpret_cast<const std::uint8_t*>("D\r\n"), 3));
+  ASSERT_TRUE(await(0x15));
+  for (std::uint8_t n = 1; n <= 2; ++n) {
+    std::vector<std::uint8_t> block{0x01, n, static_cast<std::uint8_t>(~n)};
+    block.resize(3 + 128, n);
+    block.push_back(static_cast<std::uint8_t>(128 * n));
+    send(block);
+    ASSERT_TRUE(await(0x06));
+  }
+  ::close(fd);
+}
+
+// An upgrade cut short leaves the radio in its boot code: qmxctl says so
+// (status reports it), programs it with --recover and reads it again.
+TEST_F(QmxctlFirmwareTest, UpgradeCutShortIsNoticedAndRecovered) {
+  QmxsimProcess sim;
+  ASSERT_FALSE(sim.Path().empty());
+  const std::string port = "--timeout 200 --port " + sim.Path() + " ";
+  ASSERT_EQ(Qmxctl(port + "status"), 0) << err;
+  CutAnUpgradeShort(sim.Path());
+
+  const std::string notice = "qmxctl: The radio on " + sim.Path() +
+                             " is in its boot code (no working firmware). Program a firmware image with "
+                             "'qmxctl --port " + sim.Path() + " firmware program FILE --recover'.\n";
+  EXPECT_EQ(Qmxctl(port + "status"), 0);
+  EXPECT_EQ(out, "boot code\n");
+  EXPECT_EQ(err, notice);
+  EXPECT_EQ(Qmxctl(port + "read-all"), 1);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err, notice);
+
+  Bytes file(3000);
+  for (std::size_t i = 0; i < file.size(); ++i) file[i] = static_cast<char>(i * 5);
+  Write("new.bin", file);
+  EXPECT_EQ(Qmxctl(port + "firmware program new.bin --recover"), 0) << err;
+  EXPECT_EQ(out, "Programming Successful\n");
+  EXPECT_EQ(Qmxctl(port + "read-all"), 0) << err;
+  EXPECT_NE(out.find("Bank 16"), std::string::npos);
+}
+
 // Refused before the port is opened.
 TEST_F(QmxctlFirmwareTest, BadRequestsExitWithTwo) {
   Write("big.bin", Bytes(132000));
@@ -116,6 +203,9 @@ TEST_F(QmxctlFirmwareTest, BadRequestsExitWithTwo) {
   EXPECT_NE(err.find("qmxctl: images is a folder"), std::string::npos) << err;
   EXPECT_EQ(out, "");
   EXPECT_EQ(Firmware("flash big.bin"), 2);
+  Write("ok.bin", Bytes(300));
+  EXPECT_EQ(Firmware("verify ok.bin --recover"), 2);
+  EXPECT_NE(err.find("--recover applies to firmware program only"), std::string::npos) << err;
 }
 
 }  // namespace
