@@ -69,8 +69,9 @@ LineSettings SettingsFromSelection(std::string_view baudText, int parityIndex, i
   return s;
 }
 
-bool AutoDetectRadio(const std::vector<PortEntry>& entries, const DetectSteps& steps) {
+bool AutoDetectRadio(const std::vector<PortEntry>& entries, const DetectSteps& steps, int* bootCodeEntry) {
   constexpr int kTwoStopBits = 1;
+  if (bootCodeEntry) *bootCodeEntry = -1;
   constexpr int kBaudCount = static_cast<int>(std::size(kBaudRates));
   for (std::size_t e = 0; e < entries.size(); ++e) {
     const PortEntry& entry = entries[e];
@@ -95,6 +96,8 @@ bool AutoDetectRadio(const std::vector<PortEntry>& entries, const DetectSteps& s
       }
       if (!opened) break;
     }
+    if (opened && bootCodeEntry && *bootCodeEntry < 0 && steps.bootCode && steps.bootCode())
+      *bootCodeEntry = static_cast<int>(e);
     steps.stopPort();
   }
   return false;

@@ -258,13 +258,31 @@ bool TCommPortForm::AutoDetectRadio() {
   };
   steps.cancelled = [this] { return cancelRequest_; };
   steps.stopPort = [this] { StopPort(); };
-  return qmx::AutoDetectRadio(candidates, steps);
+  steps.bootCode = [this] { return BootCodeAnswers(); };
+  int bootEntry = -1;
+  if (qmx::AutoDetectRadio(candidates, steps, &bootEntry)) return true;
+  if (bootEntry >= 0 && !cancelRequest_)
+    bootCodeFound_ = ReopenInBootCode(candidates[static_cast<std::size_t>(bootEntry)],
+                                      listIndex[static_cast<std::size_t>(bootEntry)]);
+  return false;
+}
+
+bool TCommPortForm::ReopenInBootCode(const PortEntry& entry, int listIndex) {
+  if (listIndex >= 0) CommPortComboBox->setCurrentIndex(listIndex);
+  // The line a module starts from with fresh firmware, as it leaves the
+  // factory; the boot code itself listens at its own line anyway.
+  BaudrateComboBox->setCurrentIndex(BaudrateComboBox->findText("9600"));
+  ParityComboBox->setCurrentIndex(0);
+  StopBitsComboBox->setCurrentIndex(0);
+  const LineSettings line = SettingsFromSelection("9600", 0, 0);
+  return link_.transport.OpenCommPort(line, entry.path, true) == 1;
 }
 
 void TCommPortForm::OKButtonClick() {
   if (busy_) return;  // a search is already running
   busy_ = true;
   cancelRequest_ = false;
+  bootCodeFound_ = false;
   attempts_.clear();
   BusyCursor cursor(Qt::BusyCursor);
   SetStatus("Checking for QMX Device...");
@@ -272,6 +290,11 @@ void TCommPortForm::OKButtonClick() {
     if (AutoDetectRadio() && !cancelRequest_) {
       busy_ = false;
       accept();
+      return;
+    }
+    if (bootCodeFound_ && !cancelRequest_) {
+      busy_ = false;
+      done(BootCode);
       return;
     }
     prompter_.Message("Could not find device.  Please check settings and try again.", "Device not present");
@@ -286,6 +309,13 @@ void TCommPortForm::OKButtonClick() {
     if (tried == 0 && !cancelRequest_) {
       busy_ = false;
       accept();
+      return;
+    }
+    // No radio answered on a port that opened: its module may have been
+    // left in its boot code.
+    if (tried == 1 && !cancelRequest_ && BootCodeAnswers()) {
+      busy_ = false;
+      done(BootCode);
       return;
     }
     StopPort();

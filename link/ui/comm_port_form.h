@@ -26,6 +26,10 @@ class TCommPortForm : public QDialog {
  public:
   // The five lists whose selections the dialog remembers.
   enum List { PortList, BaudList, ParityList, StopBitsList, AutoDetectList, ListCount };
+  // The dialog's result when no radio answered protocol mode but a module's
+  // boot code did: the port is open (at the line tried, or after Auto Detect
+  // at 9600 8N1), its module without working firmware.
+  static constexpr int BootCode = 2;
 
   TCommPortForm(RadioLink& link, Prompter& prompter, QWidget* parent = nullptr);
 
@@ -42,6 +46,10 @@ class TCommPortForm : public QDialog {
   void SetPreferSim(bool prefer) { preferSim_ = prefer; }
   // Time-out of one attempt to reach the radio (1000 ms).
   void SetAttemptTimeoutMs(double ms) { attemptTimeoutMs_ = ms; }
+  // How to tell whether the open port, whose radio did not answer protocol
+  // mode, has a module in its boot code (the port's line as it was
+  // afterwards). None: never asked.
+  void SetBootCodeProbe(std::function<bool()> probe) { bootCodeProbe_ = std::move(probe); }
 
   // Remembered selection of each list, applied each time the dialog shows.
   // Until a port position is remembered (the settings file sets one), the
@@ -71,7 +79,8 @@ class TCommPortForm : public QDialog {
   // `port` is an entry's port name ("SIM", "ttyUSB0") or a device path, and
   // `baud` one of the baud rate list's entries (empty: the selection the
   // dialog would show). Auto Detect is off for it. True when the radio
-  // answered; otherwise the dialog's messages have been shown.
+  // answered; otherwise the dialog's messages have been shown, or result()
+  // is BootCode.
   bool OpenNamed(const QString& port, const QString& baud);
 
   QString PortText() const;
@@ -104,6 +113,10 @@ class TCommPortForm : public QDialog {
   // Fills the port list and selects in each list what it remembers.
   void ApplySelections();
   void StopPort();
+  bool BootCodeAnswers() const { return bootCodeProbe_ && bootCodeProbe_(); }
+  // After a search that found a port's boot code and no radio: that port
+  // opened again at the factory line, shown in the lists.
+  bool ReopenInBootCode(const PortEntry& entry, int listIndex);
   // The port text as typed, when it is not the selected entry's.
   std::optional<std::string> TypedPort() const;
   std::string SelectedPortPath() const;
@@ -117,6 +130,8 @@ class TCommPortForm : public QDialog {
   bool offerSim_ = true;
   bool preferSim_ = false;
   double attemptTimeoutMs_ = 1000.0;
+  std::function<bool()> bootCodeProbe_;
+  bool bootCodeFound_ = false;  // the last search ended at a boot code
   int tags_[ListCount] = {0, 3, 0, 0, 0};
   bool pending_[ListCount] = {true, true, true, true, true};
   bool portRemembered_ = false;

@@ -434,6 +434,72 @@ TEST_F(CommPortFormTest, CancelEndsASearchAfterTheCurrentAttempt) {
   EXPECT_FALSE(module->InProtocolMode());
 }
 
+// The boot code is looked for once on a port whose radio did not answer
+// protocol mode (under Auto Detect after the port's whole line search), never
+// where a radio answered. A port that has it closes the dialog with
+// BootCode, the port open and no box shown.
+TEST_F(CommPortFormTest, TheBootCodeIsLookedForOnlyWhereNoRadioAnswered) {
+  std::vector<std::pair<std::string, std::size_t>> probes;  // port, attempts made before
+  std::string bootPort;                                      // where the boot code answers
+  form->SetBootCodeProbe([&] {
+    probes.emplace_back(link->transport.PortName(), form->Attempts().size());
+    return link->transport.PortName() == bootPort;
+  });
+  using Probes = std::vector<std::pair<std::string, std::size_t>>;
+  ShowWith("SIM-OK", "9600");
+  form->OKButtonClick();
+  ExpectConnected();
+  EXPECT_EQ(probes, Probes{});
+  link->transport.StopComm();
+
+  ShowWith("ttyS2-OK", "9600");
+  form->OKButtonClick();
+  EXPECT_EQ(probes, (Probes{{"/dev/ttyS2", 1}}));
+  EXPECT_EQ(prompter.All(), std::vector<Shown>{kInvalidSettingsBox});
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_FALSE(link->transport.IsOpen());
+
+  bootPort = "/dev/ttyS2";
+  probes.clear();
+  prompter.Clear();
+  form->OKButtonClick();
+  EXPECT_EQ(form->result(), TCommPortForm::BootCode);
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_TRUE(link->transport.IsOpen());
+  EXPECT_EQ(prompter.Count(), 0u);
+  link->transport.StopComm();
+
+  // Auto Detect: ttyUSB0 does not open, ttyS2 and ttyS10 are silent. The
+  // port with the boot code is open again afterwards at the factory line.
+  form->SetAttemptTimeoutMs(5);
+  openable.insert("/dev/ttyS10");
+  bootPort = "/dev/ttyS10";
+  probes.clear();
+  ShowWith("SIM-OK", "19200", "EVEN", "1", "TRUE");
+  form->OKButtonClick();
+  EXPECT_EQ(probes, (Probes{{"/dev/ttyS2", 31}, {"/dev/ttyS10", 61}}));
+  EXPECT_EQ(form->result(), TCommPortForm::BootCode);
+  EXPECT_TRUE(link->transport.IsOpen());
+  EXPECT_EQ(link->transport.PortName(), "/dev/ttyS10");
+  EXPECT_EQ(form->PortText(), "ttyS10-OK");
+  EXPECT_EQ(form->BaudText(), "9600");
+  EXPECT_EQ(form->ParityComboBox->currentText(), "NONE");
+  EXPECT_EQ(form->StopBitsComboBox->currentText(), "1");
+  link->transport.StopComm();
+
+  // A radio that answers on a later port is found all the same.
+  std::vector<PortInfo> ports = SystemPorts();
+  ports.push_back({kRadioPath, "ttyS11", 11, "", ""});
+  openable.insert(kRadioPath);
+  UsePorts(ports);
+  bootPort = "/dev/ttyS2";
+  probes.clear();
+  ShowWith("SIM-OK", "9600", "NONE", "1", "TRUE");
+  form->OKButtonClick();
+  ExpectConnected();
+  EXPECT_EQ(probes, (Probes{{"/dev/ttyS2", 31}}));
+}
+
 TEST_F(CommPortFormTest, CancelRejectsTheDialog) {
   QTimer::singleShot(0, form.get(), [&] { test::Click(form->CancelButton); });
   EXPECT_EQ(form->exec(), QDialog::Rejected);
