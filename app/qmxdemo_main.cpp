@@ -149,6 +149,7 @@ int main(int argc, char** argv) {
   link.log.SetHeaderTitle((about.TitleText() + " " + about.VersionText()).toStdString());
   qmx::TCommPortForm port(link, prompter, &form1);
   port.SetPreferSim(cli.isSet(simOption));
+  port.SetBootCodeProbe(qmx::BootCodeProbe(link));
   qmx::TDeviceConfigForm config(&form1);
   qmx::TMACForm mac(&form1);
   qmx::TPacketForm packetBuilder(link, prompter, &form1);

@@ -43,6 +43,14 @@ void RunOffThread(const std::function<void()>& work) {
   worker.join();
 }
 
+std::function<bool()> BootCodeProbe(RadioLink& link, Clock::duration interval) {
+  return [&link, interval] {
+    bool found = false;
+    RunOffThread([&] { found = LookForBootCode(link, SteadyTime(), interval); });
+    return found;
+  };
+}
+
 TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   setObjectName("TForm3");
   setWindowTitle("Upgrade Firmware");

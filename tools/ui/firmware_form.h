@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "link/clock.h"
+#include "tools/firmware_upgrade.h"
 
 class QAction;
 class QLabel;
@@ -29,6 +30,10 @@ class FirmwareUpgrade;
 // Runs `work` on a thread of its own while this thread's event loop keeps
 // the windows alive; returns when it is done.
 void RunOffThread(const std::function<void()>& work);
+
+// The port dialog's boot-code probe: LookForBootCode on `link`'s open port,
+// off this thread, the windows alive meanwhile.
+std::function<bool()> BootCodeProbe(RadioLink& link, Clock::duration interval = kBootProbeInterval);
 
 class TForm3 : public QDialog {
   Q_OBJECT
