@@ -88,6 +88,7 @@ int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
   };
   hooks.verifyingEnds = [&bar] { bar.End(); };
   FirmwareUpgrade upgrade(channel, SteadyTime(), hooks);
+  upgrade.SetEndOnAnswer(true);  // a script waits for the radio, not for a clock
 
   int status = 1;
   if (!upgrade.FindBootPrompt()) {

@@ -115,7 +115,13 @@ UpgradeOutcome FirmwareUpgrade::Program(std::span<const std::uint8_t> file) {
   // drain after the final EOT; otherwise it programs the image meanwhile.
   constexpr std::string_view kProgrammed = "OK\r\n";
   bool programmed = PromptMatched(xmodem_.AfterEot(), kProgrammed) == kProgrammed.size();
-  if (!programmed) {
+  if (!programmed && endOnAnswer_) {
+    // The drain took 1.5 s of the 8 after the transfer.
+    constexpr int kAnswerMs = 6500;
+    Call(hooks_.verifyingBegins);
+    programmed = xmodem_.AwaitPrompt(kProgrammed, kAnswerMs, 1000) == static_cast<int>(kProgrammed.size());
+    Call(hooks_.verifyingEnds);
+  } else if (!programmed) {
     Call(hooks_.verifyingBegins);
     for (int step = 0; step < 70; ++step) {
       clock_.Sleep(std::chrono::milliseconds(100));

@@ -88,6 +88,10 @@ class FirmwareUpgrade {
   bool FindBootPrompt(int attempts = 100);
   // The wait after each 0x03 of the prompt search (50 ms).
   void SetPromptInterval(Clock::duration interval) { promptInterval_ = interval; }
+  // After the transfer, wait for the boot code's "OK" CR LF and go on as
+  // soon as it comes (at most 8 s after the transfer), instead of the
+  // window's fixed 7-second wait with its dots and one second more.
+  void SetEndOnAnswer(bool on) { endOnAnswer_ = on; }
 
   // RefuseToProgram's refusal without sending anything; then the prompt
   // search, "D" CR LF, "DL:", the transfer, the 7-second wait, "OK" CR LF
@@ -135,6 +139,7 @@ class FirmwareUpgrade {
   Hooks hooks_;
   Xmodem xmodem_;
   Clock::duration promptInterval_ = std::chrono::milliseconds(50);
+  bool endOnAnswer_ = false;
 };
 
 // On the open port of `link`, whose radio did not answer protocol mode:

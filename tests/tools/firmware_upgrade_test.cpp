@@ -115,6 +115,26 @@ TEST(FirmwareUpgrade, AnOkArrivingDuringTheDrainAfterEotCounts) {
   }
 }
 
+// Ending on the answer (qmxctl): done as soon as "OK" CR LF comes, not after
+// the window's fixed seven seconds; a boot code that never answers fails
+// within eight seconds of the transfer.
+TEST(FirmwareUpgrade, EndingOnTheAnswerWaitsOnlyForIt) {
+  for (int ms : {3000, 20000}) {
+    SCOPED_TRACE(ms);
+    BootFixture f;
+    f.module->WithBootloader([ms](sim::SimBootloader& b) { b.Options().programTime = std::chrono::milliseconds(ms); });
+    Clock::time_point transferred{};
+    FirmwareUpgrade::Hooks hooks;
+    hooks.gauge = [&](std::size_t) { transferred = f.clock.Now(); };
+    FirmwareUpgrade upgrade(*f.channel, f.clock, hooks);
+    upgrade.SetEndOnAnswer(true);
+    const UpgradeOutcome out = upgrade.Program(Image(700));
+    const auto after = f.clock.Now() - transferred;
+    EXPECT_EQ(out.ok, ms < 8000) << out.message;
+    EXPECT_LE(after, std::chrono::milliseconds(ms < 8000 ? ms + 500 : 8500));
+  }
+}
+
 // The boot code's faults against the program's sequences: each either heals
 // through XMODEM's retries or ends in the operation's failure.
 TEST(FirmwareUpgrade, BootCodeFaults) {

@@ -237,6 +237,28 @@ TEST_F(ConfigDialogTest, ProfileLoadsIntoTheControlsForApply) {
   EXPECT_EQ(form.MarkedControls(), 0);
 }
 
+// A radio whose on/off bytes are 2 or 5 (on, as much as 1): a profile saved
+// from it loads back with nothing marked, and Apply writes nothing, as
+// qmxctl's config diff and load decide.
+TEST_F(ConfigDialogTest, AProfileOfTheRadioItselfChangesNothing) {
+  const std::uint8_t two[] = {2}, five[] = {5};
+  ASSERT_TRUE(s.module->PokeRegisters(sim::kLocal, 1, 0, two));   // security mode
+  ASSERT_TRUE(s.module->PokeRegisters(sim::kLocal, 5, 2, five));  // GPIO2 level
+  ASSERT_TRUE(s.module->PokeRegisters(sim::kLocal, 6, 4, two));   // use sleep I/O states
+  form.RefreshButtonClick();
+  s.prompter.Clear();
+  s.module->ClearReceivedFrames();
+  test::TempDir dir;
+  const std::string file = (dir.path() / "radio.qmxprofile").string();
+  s.prompter.AnswerFile(file);
+  form.SaveProfileButtonClick();
+  s.prompter.AnswerFile(file);
+  form.LoadProfileButtonClick();
+  EXPECT_EQ(form.MarkedControls(), 0);
+  EXPECT_EQ(Apply(), std::vector<Shown>{kNoChanges});
+  EXPECT_TRUE(Writes(*s.module).empty());
+}
+
 // A radio that answers late, waited for with the windows live as in the
 // program: clicks and keys are handled while a command waits.
 struct SlowRadio {
