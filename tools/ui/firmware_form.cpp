@@ -152,6 +152,8 @@ int TForm3::ShowFor(ByteChannel& channel, Prompter& prompter, WorkDir& dir) {
   prompter_ = &prompter;
   dir_ = &dir;
   FilenameEdit->clear();
+  Gauge->setValue(0);
+  SetStatus("Click Connect");
   SetToolButtons(false);
   SetButton->setEnabled(true);
   closed_ = false;

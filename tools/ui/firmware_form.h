@@ -51,7 +51,8 @@ class TForm3 : public QDialog {
 
   // Shows the window modally over the boot code's dialogue on `channel`
   // (the parser stopped, the line at 38400 8N1), in its starting state:
-  // only "Select File" enabled. Closing it sends "E" CR.
+  // only "Select File" enabled, the gauge empty, the first status text.
+  // Closing it sends "E" CR.
   int ShowFor(ByteChannel& channel, Prompter& prompter, WorkDir& dir);
 
   void SetToolButtons(bool on);

@@ -112,6 +112,23 @@ TEST_F(FirmwareFormTest, VerifyingFirmwareShowsOverTheUpgradeWindow) {
   EXPECT_FALSE(info.isVisible());
 }
 
+// Each showing starts afresh: the gauge and the status of an earlier
+// programming are gone.
+TEST_F(FirmwareFormTest, EachShowingStartsWithAnEmptyGaugeAndTheFirstStatus) {
+  Program(1000);
+  ASSERT_EQ(form.StatusText(), "Programming Successful");
+  QString status;
+  int value = -1;
+  QTimer::singleShot(0, &form, [&] {
+    status = form.StatusText();
+    value = form.Gauge->value();
+    form.Exit1->trigger();
+  });
+  form.ShowFor(*channel, prompter, dir);
+  EXPECT_EQ(status, "Click Connect");
+  EXPECT_EQ(value, 0);
+}
+
 // On a dark palette the progress gauge is not a white bar: its empty part
 // is the palette's base and its green reads on it.
 TEST_F(FirmwareFormTest, TheProgressGaugeDrawsFromThePalette) {
