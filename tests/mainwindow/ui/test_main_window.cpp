@@ -741,6 +741,7 @@ TEST_F(MainWindowTest, LogDataFromTheFileStartsTheLogWithItsHeader) {
   EXPECT_TRUE(run.link.options.logData.load());
   const std::string header = "New Data" + std::string(42, '-') + "\r\n";
   auto text = [&] {
+    run.link.log.Flush();
     const auto bytes = ReadFile(workdir / "logfile.dat");
     return std::string(bytes.begin(), bytes.end());
   };
