@@ -2,11 +2,13 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 
 #include "mainwindow/received_rows.h"
 
@@ -15,17 +17,69 @@ namespace qmx {
 ReceivedColumn::ReceivedColumn(ReceivedRowsModel& rows, Field field, Qt::Alignment alignment, QWidget* parent)
     : QFrame(parent), rows_(rows), field_(field), alignment_(alignment) {
   setBackgroundRole(QPalette::Base);
+  // The column paints all of itself, background included: nothing behind
+  // it is painted first.
+  setAttribute(Qt::WA_OpaquePaintEvent);
   // The frame in the window's text colour (the focus frame changes that),
   // the rows in the colour of text on a base.
   setForegroundRole(QPalette::WindowText);
-  setAutoFillBackground(true);
   setFocusPolicy(Qt::StrongFocus);
   setCursor(Qt::IBeamCursor);
+  BuildGlyphTable();
+}
+
+void ReceivedColumn::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::FontChange) BuildGlyphTable();
+  QFrame::changeEvent(event);
+}
+
+void ReceivedColumn::BuildGlyphTable() {
+  glyphs_.fill(0);
+  rawFont_ = QRawFont::fromFont(font());
+  const QFontMetricsF metrics(font());
+  // As text centred in a row is placed.
+  baseline_ = (kRowHeight - metrics.height()) / 2 + metrics.ascent();
+  advance_ = metrics.horizontalAdvance(QChar('0'));
+  if (!rawFont_.isValid()) return;
+  for (char c = ' '; c < 127; ++c) {
+    const QList<quint32> index = rawFont_.glyphIndexesForString(QString(QChar(c)));
+    // Only a font whose every character has the same width lines up.
+    if (index.size() == 1 && index[0] != 0 &&
+        std::abs(rawFont_.advancesForGlyphIndexes(index).value(0).x() - advance_) < 0.01)
+      glyphs_[static_cast<std::size_t>(c)] = index[0];
+  }
+}
+
+bool ReceivedColumn::DrawGlyphs(QPainter& painter, const QRect& line, const std::string& text) const {
+  if (text.empty()) return true;
+  QList<quint32> indexes(static_cast<qsizetype>(text.size()));
+  QList<QPointF> positions(static_cast<qsizetype>(text.size()));
+  const qreal width = advance_ * static_cast<qreal>(text.size());
+  qreal x = line.left();
+  if (alignment_ & Qt::AlignHCenter) x += std::floor((line.width() - width) / 2);
+  const qreal y = line.top() + baseline_;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const quint32 glyph = c < glyphs_.size() ? glyphs_[c] : 0;
+    if (glyph == 0) return false;
+    indexes[static_cast<qsizetype>(i)] = glyph;
+    positions[static_cast<qsizetype>(i)] = QPointF(x + advance_ * static_cast<qreal>(i), y);
+  }
+  QGlyphRun run;
+  run.setRawFont(rawFont_);
+  run.setGlyphIndexes(indexes);
+  run.setPositions(positions);
+  painter.drawGlyphRun(QPointF(0, 0), run);
+  return true;
+}
+
+const std::string& ReceivedColumn::FieldText(std::size_t row) const {
+  const ViewRow& r = rows_.Row(row);
+  return field_ == Field::Address ? r.address : field_ == Field::Data ? r.data : r.lqi;
 }
 
 QString ReceivedColumn::Text(std::size_t row) const {
-  const ViewRow& r = rows_.Row(row);
-  const std::string& text = field_ == Field::Address ? r.address : field_ == Field::Data ? r.data : r.lqi;
+  const std::string& text = FieldText(row);
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
@@ -56,6 +110,7 @@ void ReceivedColumn::paintEvent(QPaintEvent* event) {
   const QRect area = event->rect();
   const int left = frameWidth() + kMargin;
   const int width = this->width() - 2 * left;
+  painter.fillRect(area, palette().brush(QPalette::Base));
   if (rows_.Size() > 0 && area.bottom() >= RowTop(0)) {
     const std::size_t first = RowAt(area.top());
     const std::size_t last = RowAt(area.bottom());
@@ -66,7 +121,8 @@ void ReceivedColumn::paintEvent(QPaintEvent* event) {
       const bool selected = rows_.Selected(row);
       if (selected) painter.fillRect(line, p.brush(QPalette::Highlight));
       painter.setPen(p.color(selected ? QPalette::HighlightedText : QPalette::Text));
-      painter.drawText(line, static_cast<int>(alignment_ | Qt::AlignVCenter), Text(row));
+      if (!DrawGlyphs(painter, line, FieldText(row)))
+        painter.drawText(line, static_cast<int>(alignment_ | Qt::AlignVCenter), Text(row));
     }
   }
   painter.end();

@@ -7,8 +7,11 @@
 #pragma once
 
 #include <QFrame>
+#include <QRawFont>
 #include <QString>
+#include <array>
 #include <cstddef>
+#include <string>
 
 namespace qmx {
 
@@ -44,13 +47,26 @@ class ReceivedColumn : public QFrame {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   QString Text(std::size_t row) const;
+  const std::string& FieldText(std::size_t row) const;
+  // Looks up the glyphs of the printable ASCII characters in the column's
+  // font. Rows are drawn from this table as glyph runs: no text is shaped
+  // or laid out while painting.
+  void BuildGlyphTable();
+  // Draws one row's text in `line` from the table; false when the text has
+  // a character the table lacks (it is then drawn as text).
+  bool DrawGlyphs(QPainter& painter, const QRect& line, const std::string& text) const;
 
   ReceivedRowsModel& rows_;
   Field field_;
   Qt::Alignment alignment_;
+  QRawFont rawFont_;
+  std::array<quint32, 128> glyphs_{};  // 0: not in the table
+  qreal advance_ = 0;                  // every character's width
+  qreal baseline_ = 0;                 // below the top of a row
 };
 
 }  // namespace qmx
