@@ -18,8 +18,9 @@ RadioLink::RadioLink(PortFactory factory, WorkDir& dir, Prompter& prompter, Wait
   // waiting command at once, as a lost one does, instead of at its deadline.
   transport.SetStateListener([this](bool open) {
     if (!open) {
-      // What the log holds of this connection goes to the file now.
-      log.Flush();
+      // What the log holds of this connection goes to the file now, and
+      // the file is let go until the next entry.
+      log.Close();
       waiter_.Notify();
     }
   });
