@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScrollArea>
 #include <algorithm>
 #include <cmath>
 
@@ -143,8 +144,17 @@ void ReceivedColumn::mousePressEvent(QMouseEvent* event) {
 
 void ReceivedColumn::mouseMoveEvent(QMouseEvent* event) {
   if (!(event->buttons() & Qt::LeftButton) || !rows_.HasSelection()) return QFrame::mouseMoveEvent(event);
-  rows_.Extend(RowAt(event->position().toPoint().y()));
+  const QPoint at = event->position().toPoint();
+  rows_.Extend(RowAt(at.y()));
   emit SelectionChanged();
+  // A drag past the edge of the view moves the view along.
+  for (QWidget* w = parentWidget(); w != nullptr; w = w->parentWidget()) {
+    if (auto* area = qobject_cast<QScrollArea*>(w)) {
+      const QPoint inContent = mapTo(area->widget(), at);
+      area->ensureVisible(inContent.x(), inContent.y(), 0, kRowHeight / 2);
+      break;
+    }
+  }
 }
 
 void ReceivedColumn::keyPressEvent(QKeyEvent* event) {
