@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "link/decoder.h"
+#include "link/number_text.h"
 #include "link/options.h"
 #include "link/prompter.h"
 #include "link/workdir.h"
@@ -47,14 +49,8 @@ int OpenAppend(const std::filesystem::path& p) {
 }  // namespace
 
 std::string HexBytesText(std::span<const std::uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(bytes.size() * 3);
-  for (std::uint8_t b : bytes) {
-    text += kDigits[b >> 4];
-    text += kDigits[b & 0x0F];
-    text += ' ';
-  }
+  std::string text(bytes.size() * 3, ' ');
+  PutHexBytes(text.data(), bytes);
   return text;
 }
 
@@ -83,6 +79,11 @@ RotatingLogFile::RotatingLogFile(const WorkDir& dir, std::string_view stem, cons
   }
 }
 
+std::uintmax_t RotatingLogFile::Size() const {
+  struct stat st;
+  return fd_ >= 0 && ::fstat(fd_, &st) == 0 ? static_cast<std::uintmax_t>(st.st_size) : 0;
+}
+
 RotatingLogFile::~RotatingLogFile() {
   if (fd_ >= 0) ::close(fd_);
 }
@@ -102,22 +103,79 @@ void RotatingLogFile::Write(const void* data, std::size_t length) {
 DataLog::DataLog(WorkDir& dir, LinkOptions& options, Prompter& prompter)
     : dir_(dir), options_(options), prompter_(prompter), timestamp_(TimestampText), renamer_(RenameNoReplace) {}
 
+DataLog::~DataLog() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  if (writer_.joinable()) writer_.join();
+  Close();
+}
+
 bool DataLog::Enabled() const { return options_.logData.load(); }
+
+void DataLog::WriteOut() {
+  if (file_ && !pending_.empty()) file_->Write(pending_);
+  pending_.clear();
+}
+
+void DataLog::Flush() {
+  std::lock_guard lock(mutex_);
+  WriteOut();
+}
+
+void DataLog::Close() {
+  std::lock_guard lock(mutex_);
+  WriteOut();
+  file_.reset();
+}
+
+char* DataLog::Extend(std::size_t length) {
+  if (pending_.empty()) {
+    if (!writer_.joinable() && !stop_) writer_ = std::thread([this] { WriterLoop(); });
+    wake_.notify_one();
+  }
+  const std::size_t at = pending_.size();
+  pending_.resize(at + length);
+  size_ += length;
+  return pending_.data() + at;
+}
+
+void DataLog::Append(const char* data, std::size_t length) {
+  if (length > 0) std::memcpy(Extend(length), data, length);
+}
+
+void DataLog::WriterLoop() {
+  std::unique_lock lock(mutex_);
+  while (!stop_) {
+    wake_.wait(lock, [this] { return stop_ || !pending_.empty(); });
+    if (stop_) break;
+    // What comes within the next second goes out with it, in one write.
+    wake_.wait_for(lock, kFlushAfter, [this] { return stop_ || pending_.empty(); });
+    WriteOut();
+  }
+}
 
 void DataLog::LogWrite(const void* data, std::size_t length, bool endLine, bool header, bool asHex) {
   if (!Enabled()) return;
 
-  std::string hex;
-  if (asHex && length > 0) {
-    hex = HexBytesText({static_cast<const std::uint8_t*>(data), length});
-    data = hex.data();
-    length = hex.size();
+  std::unique_lock lock(mutex_);
+  // The size counts what waits in the buffer: the file is moved to its
+  // backup name exactly where writing every entry at once would move it.
+  if (file_ && size_ > kRotateAbove) {
+    WriteOut();
+    file_.reset();
   }
-
-  RotatingLogFile file(dir_, kStem, renamer_);
-  if (!file.IsOpen()) {
-    prompter_.Message("Erroring opening logfile.dat", "LogFile Error");
-    return;
+  if (!file_) {
+    auto file = std::make_unique<RotatingLogFile>(dir_, kStem, renamer_);
+    if (!file->IsOpen()) {
+      lock.unlock();
+      prompter_.Message("Erroring opening logfile.dat", "LogFile Error");
+      return;
+    }
+    size_ = file->Size();
+    file_ = std::move(file);
   }
   if (header) {
     std::string block;
@@ -127,10 +185,16 @@ void DataLog::LogWrite(const void* data, std::size_t length, bool endLine, bool 
     block += kCrLf;
     block += headerTitle_;
     block += kCrLf;
-    file.Write(block);
+    Append(block.data(), block.size());
   }
-  if (length > 0) file.Write(data, length);
-  if (endLine) file.Write(kCrLf);
+  if (length > 0 && data != nullptr) {
+    if (asHex)
+      PutHexBytes(Extend(length * 3), {static_cast<const std::uint8_t*>(data), length});
+    else
+      Append(static_cast<const char*>(data), length);
+  }
+  if (endLine) Append(kCrLf.data(), kCrLf.size());
+  if (pending_.size() >= kFlushAbove) WriteOut();
 }
 
 void DataLog::LogFrame(std::string_view prefix, std::span<const std::uint8_t> bytes, std::string_view name,

@@ -1,16 +1,22 @@
 // logfile.dat: every frame sent and received while "Log Data" is on, as hex
 // with a short text, CR LF line ends, rotated to logfileN.bak past 1000000
-// bytes. The file is opened and closed in every call.
+// bytes. Entries collect in one buffer that goes to the file at most a
+// second after it was begun, when it grows large, at a rotation, on Flush()
+// (a port closed) and when the log goes.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace qmx {
 
@@ -40,6 +46,8 @@ class RotatingLogFile {
   RotatingLogFile& operator=(const RotatingLogFile&) = delete;
 
   bool IsOpen() const { return fd_ >= 0; }
+  // The file's size now (0 when closed).
+  std::uintmax_t Size() const;
   // Write failures are not reported.
   void Write(const void* data, std::size_t length);
   void Write(std::string_view text) { Write(text.data(), text.size()); }
@@ -53,7 +61,22 @@ class DataLog {
   static constexpr std::uintmax_t kRotateAbove = kLogRotateAbove;
   static constexpr std::string_view kFileName = "logfile.dat";
 
+  // Buffered entries are written at the latest this long after the first
+  // of them, and at once when this many bytes wait.
+  static constexpr auto kFlushAfter = std::chrono::seconds(1);
+  static constexpr std::size_t kFlushAbove = 64 * 1024;
+
   DataLog(WorkDir& dir, LinkOptions& options, Prompter& prompter);
+  // Writes what is buffered.
+  ~DataLog();
+  DataLog(const DataLog&) = delete;
+  DataLog& operator=(const DataLog&) = delete;
+
+  // Writes what is buffered to the file now.
+  void Flush();
+  // Flush() and close the file; the next entry opens it again (and sees
+  // whatever happened to it meanwhile).
+  void Close();
 
   // The third header line: the program's title and version texts.
   void SetHeaderTitle(std::string title) { headerTitle_ = std::move(title); }
@@ -90,6 +113,24 @@ class DataLog {
   std::string headerTitle_ = "QMXDemo 2.0 Version 2.05";
   std::function<std::string()> timestamp_;
   Renamer renamer_;
+
+  // Room for `length` more bytes at the buffer's end (mutex_ held); wakes
+  // the writer when the buffer was empty.
+  char* Extend(std::size_t length);
+  void Append(const char* data, std::size_t length);
+  void WriteOut();  // mutex_ held
+  void WriterLoop();
+
+  // The buffer, the open file and its size with the buffer counted.
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::string pending_;
+  std::unique_ptr<RotatingLogFile> file_;
+  std::uintmax_t size_ = 0;
+  bool stop_ = false;
+  // Started with the first entry: writes the buffer kFlushAfter after it
+  // was begun, and sleeps without a time-out while it is empty.
+  std::thread writer_;
 };
 
 // "FB 05 01 " for {0xFB, 0x05, 0x01}.

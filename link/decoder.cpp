@@ -44,12 +44,11 @@ std::string MacText(const PayloadBytes& p) {
 }
 
 std::string DataText(std::span<const std::uint8_t> data) {
-  std::string text = "Data={";
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    if (i > 0) text += ' ';
-    text += Hex2(data[i]);
-  }
-  text += '}';
+  // "Data={", the bytes with a space between them, "}".
+  std::string text(6 + data.size() * 3 + (data.empty() ? 1 : 0), '}');
+  text.replace(0, 6, "Data={");
+  PutHexBytes(text.data() + 6, data);
+  text.back() = '}';  // in place of the last byte's space
   return text;
 }
 

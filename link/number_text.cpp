@@ -1,24 +1,48 @@
 #include "link/number_text.h"
 
-#include <cstdio>
+#include <array>
 #include <limits>
 
 namespace qmx {
 
+namespace {
+
+// The two upper-case hex digits of every byte value.
+constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
+  constexpr char digits[] = "0123456789ABCDEF";
+  std::array<std::array<char, 2>, 256> pairs{};
+  for (std::size_t b = 0; b < pairs.size(); ++b) pairs[b] = {digits[b >> 4], digits[b & 0x0F]};
+  return pairs;
+}();
+
+}  // namespace
+
+char* PutHex2(char* out, std::uint8_t value) {
+  out[0] = kHexPairs[value][0];
+  out[1] = kHexPairs[value][1];
+  return out + 2;
+}
+
+char* PutHexBytes(char* out, std::span<const std::uint8_t> bytes, char separator) {
+  for (std::uint8_t b : bytes) {
+    out = PutHex2(out, b);
+    *out++ = separator;
+  }
+  return out;
+}
+
 std::string HexText(std::uint32_t value, int digits) {
   if (digits < 1) digits = 1;
   if (digits > 8) digits = 8;
-  if (digits < 8) value &= (1u << (4 * digits)) - 1;
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%0*X", digits, value);
-  return buf;
+  char buf[10] = {'0', 'x'};
+  for (int i = digits - 1; i >= 0; --i) {
+    buf[2 + i] = kHexPairs[value & 0x0F][1];
+    value >>= 4;
+  }
+  return std::string(buf, static_cast<std::size_t>(2 + digits));
 }
 
-std::string Hex2(std::uint8_t value) {
-  char buf[4];
-  std::snprintf(buf, sizeof buf, "%02X", value);
-  return buf;
-}
+std::string Hex2(std::uint8_t value) { return std::string(kHexPairs[value].data(), 2); }
 
 namespace {
 

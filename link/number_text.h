@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,12 @@ namespace qmx {
 std::string HexText(std::uint32_t value, int digits);
 // Two upper-case hex digits, no prefix.
 std::string Hex2(std::uint8_t value);
+// The same into a buffer (from a table, no formatting call): writes two
+// characters at `out` and returns the position after them.
+char* PutHex2(char* out, std::uint8_t value);
+// Two hex digits and `separator` per byte (3 characters each); returns the
+// position after the last one.
+char* PutHexBytes(char* out, std::span<const std::uint8_t> bytes, char separator = ' ');
 
 // Leading blanks, optional sign, then decimal digits or hex digits after
 // "0x", "x" or "$". The whole rest must be digits; anything else (empty text

@@ -17,7 +17,12 @@ RadioLink::RadioLink(PortFactory factory, WorkDir& dir, Prompter& prompter, Wait
   // A port stopped by its owner (the window closing, a disconnect) fails a
   // waiting command at once, as a lost one does, instead of at its deadline.
   transport.SetStateListener([this](bool open) {
-    if (!open) waiter_.Notify();
+    if (!open) {
+      // What the log holds of this connection goes to the file now, and
+      // the file is let go until the next entry.
+      log.Close();
+      waiter_.Notify();
+    }
   });
   transport.SetPortLostListener([this] {
     std::function<void()> listener;

@@ -8,15 +8,18 @@ std::vector<std::string> ReceivedDataLines(std::span<const std::uint8_t> data, b
   constexpr std::size_t kLongest = 76;
   constexpr std::size_t kCut = 75;
   std::string text;
-  for (std::uint8_t b : data) {
-    if (hexMode) {
-      text += Hex2(b);
-      text += ' ';
-    } else if (b >= 32 && b <= 127) {
-      text += static_cast<char>(b);
-    }
+  if (hexMode) {
+    text.resize(data.size() * 3);
+    PutHexBytes(text.data(), data);
+  } else {
+    for (std::uint8_t b : data)
+      if (b >= 32 && b <= 127) text += static_cast<char>(b);
   }
   std::vector<std::string> lines;
+  if (text.size() <= kLongest) {
+    lines.push_back(std::move(text));
+    return lines;
+  }
   std::size_t at = 0;
   while (text.size() - at > kLongest) {
     lines.push_back(text.substr(at, kCut));

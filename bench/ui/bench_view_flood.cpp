@@ -8,6 +8,8 @@
 //   the newest rows of the view hold them in order;
 // - the longest stall of the user-interface thread: the lateness of a 10 ms
 //   timer, worst case over the run;
+// - the process's CPU time (all threads, user and system) per frame sent,
+//   and the user-interface thread's part of it;
 // - resident memory when the view first holds its full number of rows, and
 //   the most it reached after that (sampled every 2 s).
 //
@@ -15,12 +17,12 @@
 // --flood_rate=FRAMES_PER_SECOND (1000) and --flood_screenshot=FILE.png (the
 // window after the flood).
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QEventLoop>
 #include <QPixmap>
-#include <QTextEdit>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -29,6 +31,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -45,6 +48,7 @@
 #include "link/ui/qt_waiter.h"
 #include "link/workdir.h"
 #include "mainwindow/ui/main_window.h"
+#include "mainwindow/ui/received_column.h"
 #include "mainwindow/ui/serial_tab.h"
 #include "sim/sim_module.h"
 #include "sim/sim_serial_port.h"
@@ -75,6 +79,21 @@ class CountingPrompter : public qmx::Prompter {
   }
   std::atomic<int> count{0};
 };
+
+// CPU time of the calling thread so far, in seconds.
+double ThreadCpuSeconds() {
+  timespec t{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// CPU time of the whole process so far, in seconds.
+double ProcessCpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 double RssMiB() {
   long pages = 0, resident = 0;
@@ -182,6 +201,8 @@ void BM_ReceivedViewFlood(benchmark::State& state) {
 
       // The flood, paced by the clock alone.
       std::atomic<bool> sent{false};
+      const double cpuStart = ProcessCpuSeconds();
+      const double uiCpuStart = ThreadCpuSeconds();
       const auto start = SteadyClock::now();
       std::thread flood([&] {
         const auto period = std::chrono::nanoseconds(1s) / g_rate;
@@ -226,10 +247,14 @@ void BM_ReceivedViewFlood(benchmark::State& state) {
       tick.stop();
       flood.join();
       const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
+      const double cpuSeconds = ProcessCpuSeconds() - cpuStart;
+      const double uiCpuSeconds = ThreadCpuSeconds() - uiCpuStart;
       const double rssEnd = RssMiB();
 
-      // Everything the parser logged is in the file by now: the window has
-      // shown the last frame, which the parser logs before decoding.
+      // The parser has logged every frame the window has shown (it logs
+      // before decoding); the log holds the last of them in its buffer
+      // until the port closes, as on a disconnect.
+      link.transport.StopComm();
       std::uint64_t logged = 0;
       const bool logOrdered = LogInOrder(dir, logged);
       const std::uint64_t shown = tab.PacketsShown() - before;
@@ -238,6 +263,8 @@ void BM_ReceivedViewFlood(benchmark::State& state) {
       state.counters["shown"] = static_cast<double>(shown);
       state.counters["logged"] = static_cast<double>(logged);
       state.counters["in_order"] = logOrdered && viewOrdered ? 1 : 0;
+      state.counters["cpu_us_per_frame"] = cpuSeconds * 1e6 / total;
+      state.counters["ui_cpu_us_per_frame"] = uiCpuSeconds * 1e6 / total;
       state.counters["max_stall_ms"] = std::chrono::duration<double, std::milli>(worst).count();
       state.counters["rows"] = static_cast<double>(tab.Rows());
       state.counters["rss_full_MiB"] = rssFull;

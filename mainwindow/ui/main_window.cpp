@@ -52,6 +52,7 @@
 #include "mainwindow/settings_file.h"
 #include "mainwindow/ui/events_tab.h"
 #include "mainwindow/ui/poll_io_tab.h"
+#include "mainwindow/ui/received_column.h"
 #include "mainwindow/ui/serial_tab.h"
 #include "mainwindow/ui/title_font.h"
 #include "mainwindow/ui/terminal_tab.h"
@@ -776,6 +777,7 @@ bool HasTextSelection(QObject* o) {
   if (auto* text = qobject_cast<QTextEdit*>(o)) return text->textCursor().hasSelection();
   if (auto* plain = qobject_cast<QPlainTextEdit*>(o)) return plain->textCursor().hasSelection();
   if (auto* label = qobject_cast<QLabel*>(o)) return label->hasSelectedText();
+  if (auto* rows = qobject_cast<ReceivedColumn*>(o)) return rows->HasSelection();
   return false;
 }
 

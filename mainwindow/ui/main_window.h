@@ -35,6 +35,7 @@ class RadioImage;
 struct LineSettings;
 class Prompter;
 class WorkDir;
+class ReceivedColumn;
 class TCommPortForm;
 class TAboutForm;
 class TDeviceConfigForm;
@@ -123,9 +124,9 @@ class TForm1 : public QMainWindow {
   TerminalTab* Zavedo;
 
   // Serial tab: its controls, owned by Serial.
-  QTextEdit* MACAddressRichEdit;
-  QTextEdit* ReceivedDataRichEdit;
-  QTextEdit* LQIRichEdit;
+  ReceivedColumn* MACAddressRichEdit;
+  ReceivedColumn* ReceivedDataRichEdit;
+  ReceivedColumn* LQIRichEdit;
   QCheckBox* HexCheckBox;
   QCheckBox* ScrollRealTimeCheckBox;
   QPushButton* ClearButton;

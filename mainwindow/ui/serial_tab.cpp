@@ -9,15 +9,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStandardItemModel>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
-#include <QTextEdit>
 #include <QTimer>
 #include <QValidator>
 #include <QVBoxLayout>
@@ -30,14 +25,13 @@
 #include "link/number_text.h"
 #include "link/packet.h"
 #include "link/prompter.h"
+#include "mainwindow/ui/received_column.h"
 #include "mainwindow/ui/title_font.h"
 
 namespace qmx {
 
 namespace {
 
-constexpr int kLineHeight = 15;  // one row of every column: rows line up
-constexpr int kDocumentMargin = 2;
 constexpr int kLongestLine = 76;  // characters the data column must show
 
 // Every character as wide as any other: what the font database calls fixed
@@ -64,22 +58,6 @@ QFont ColumnFont() {
   return f;
 }
 
-// A column of the received view. Copy (and dragging a selection) gives the
-// whole rows the selection touches, from all three columns.
-class ColumnEdit : public QTextEdit {
- public:
-  using QTextEdit::QTextEdit;
-  std::function<QString(const QTextCursor&)> rowsText;
-
- protected:
-  QMimeData* createMimeDataFromSelection() const override {
-    if (!rowsText) return QTextEdit::createMimeDataFromSelection();
-    auto* data = new QMimeData;
-    data->setText(rowsText(textCursor()));
-    return data;
-  }
-};
-
 // Shows the keyboard focus on a plain box frame, which the style does not:
 // the frame takes the highlight colour while its widget has the focus.
 class FocusFrame : public QObject {
@@ -104,54 +82,13 @@ class FocusFrame : public QObject {
   }
 };
 
-ColumnEdit* MakeColumn(QWidget* parent, const char* name) {
-  auto* column = new ColumnEdit(parent);
+ReceivedColumn* MakeColumn(ReceivedRowsModel& rows, ReceivedColumn::Field field, Qt::Alignment alignment,
+                           QWidget* parent, const char* name) {
+  auto* column = new ReceivedColumn(rows, field, alignment, parent);
   column->setObjectName(name);
-  column->setReadOnly(true);
-  // The data column never wraps; the others wrap at their width, which
-  // lets them centre their short lines.
-  column->setLineWrapMode(QTextEdit::NoWrap);
-  // The scroll box moves the three columns together; they never scroll by
-  // themselves.
-  column->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  column->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   new FocusFrame(column);
   column->setFont(ColumnFont());
-  column->document()->setDocumentMargin(kDocumentMargin);
-  // Nobody undoes a received line: an undo history would grow with every one.
-  column->document()->setUndoRedoEnabled(false);
   return column;
-}
-
-// Appends lines to a column in one edit: the block format is set once and
-// every line break of `lines` starts a block of the same format.
-void AppendLines(QTextEdit* column, bool first, const QString& lines, Qt::Alignment alignment) {
-  QTextCursor cursor(column->document());
-  cursor.movePosition(QTextCursor::End);
-  QTextBlockFormat format;
-  format.setLineHeight(kLineHeight, QTextBlockFormat::FixedHeight);
-  format.setAlignment(alignment);
-  cursor.beginEditBlock();
-  if (first)
-    cursor.setBlockFormat(format);
-  else
-    cursor.insertBlock(format);
-  cursor.insertText(lines);
-  cursor.endEditBlock();
-}
-
-// Removes the first `count` lines of a column (every line has the same
-// block format, so the first one left keeps it).
-void RemoveFirstLines(QTextEdit* column, std::size_t count) {
-  QTextDocument* doc = column->document();
-  const QTextBlock keep = doc->findBlockByNumber(static_cast<int>(count));
-  if (!keep.isValid()) {
-    column->clear();
-    return;
-  }
-  QTextCursor cursor(doc);
-  cursor.setPosition(keep.position(), QTextCursor::KeepAnchor);
-  cursor.removeSelectedText();
 }
 
 // Keeps "Data to Transmit" within its characters. Typing stops at the
@@ -198,7 +135,7 @@ SerialTab::SerialTab(CommandLayer& commands, Prompter& prompter, QWidget* parent
   ShowTransmitCount();
   connect(ClearButton, &QPushButton::clicked, this, &SerialTab::Clear1Click);
   connect(ScrollRealTimeCheckBox, &QCheckBox::clicked, this, &SerialTab::ScrollRealTimeCheckBoxClick);
-  for (QTextEdit* column : {ReceivedDataRichEdit, LQIRichEdit}) column->viewport()->installEventFilter(this);
+  for (ReceivedColumn* column : {ReceivedDataRichEdit, LQIRichEdit}) column->installEventFilter(this);
 }
 
 QWidget* SerialTab::BuildReceiveView() {
@@ -208,12 +145,13 @@ QWidget* SerialTab::BuildReceiveView() {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
 
-  MACAddressRichEdit = MakeColumn(Panel3, "MACAddressRichEdit");
-  ReceivedDataRichEdit = MakeColumn(Panel3, "ReceivedDataRichEdit");
-  LQIRichEdit = MakeColumn(Panel3, "LQIRichEdit");
-  for (QTextEdit* side : {MACAddressRichEdit, LQIRichEdit}) side->setLineWrapMode(QTextEdit::WidgetWidth);
-  for (QTextEdit* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit})
-    static_cast<ColumnEdit*>(column)->rowsText = [this](const QTextCursor& c) { return SelectedRowsText(c); };
+  using Field = ReceivedColumn::Field;
+  MACAddressRichEdit = MakeColumn(rows_, Field::Address, Qt::AlignHCenter, Panel3, "MACAddressRichEdit");
+  ReceivedDataRichEdit = MakeColumn(rows_, Field::Data, Qt::AlignLeft, Panel3, "ReceivedDataRichEdit");
+  LQIRichEdit = MakeColumn(rows_, Field::Lqi, Qt::AlignHCenter, Panel3, "LQIRichEdit");
+  // A selection covers whole rows of all three columns.
+  for (ReceivedColumn* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit})
+    connect(column, &ReceivedColumn::SelectionChanged, this, &SerialTab::RepaintColumns);
 
   // Column widths as designed, wider where the headings or the longest data
   // line would not fit (fonts differ between systems).
@@ -228,14 +166,14 @@ QWidget* SerialTab::BuildReceiveView() {
   HeaderControl1->setSectionResizeMode(QHeaderView::Fixed);
   const QFontMetrics headerMetrics(HeaderControl1->font());
   const QFontMetrics dataMetrics(ReceivedDataRichEdit->font());
-  const int chrome = 2 * (kDocumentMargin + ReceivedDataRichEdit->frameWidth()) + 4;
+  const int chrome = 2 * (ReceivedColumn::kMargin + ReceivedDataRichEdit->frameWidth()) + 4;
   const int fit[] = {headerMetrics.horizontalAdvance("Nework Addr") + 16,
                      std::max(headerMetrics.horizontalAdvance("Received Data") + 16,
                               dataMetrics.horizontalAdvance(QString(kLongestLine, '0')) + chrome),
                      std::max(headerMetrics.horizontalAdvance("LQI") + 16,
                               dataMetrics.horizontalAdvance("0xFF") + chrome + 6)};
   const int designed[] = {75, 535, 40};
-  QTextEdit* columns[] = {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit};
+  ReceivedColumn* columns[] = {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit};
   int total = 0;
   for (int i = 0; i < 3; ++i) {
     const int width = std::max(designed[i], fit[i]);
@@ -252,7 +190,7 @@ QWidget* SerialTab::BuildReceiveView() {
   auto* row = new QHBoxLayout(columns_);
   row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(0);
-  for (QTextEdit* column : columns) row->addWidget(column);
+  for (ReceivedColumn* column : columns) row->addWidget(column);
   columns_->setFixedSize(total, kColumnHeight);
 
   ScrollBox1 = new QScrollArea(Panel3);
@@ -387,62 +325,29 @@ void SerialTab::ShowReceivedData(std::uint16_t address, std::uint8_t lqi, std::s
 void SerialTab::ShowReceivedBatch(std::span<const ReceivedPacket> packets) {
   if (packets.empty()) return;
   const bool hex = HexCheckBox->isChecked();
-  QStringList addresses, data, lqis;
-  std::size_t rows = rows_;
   for (const ReceivedPacket& p : packets) {
-    const ReceivedRows laid = LayOutReceived(p.address, p.lqi, p.data, hex);
-    growths_ += laid.Growths(rows);
-    for (std::size_t i = 0; i < laid.data.size(); ++i) {
-      const bool head = i == 0;
-      addresses << (head ? QString::fromStdString(laid.address) : QString());
-      data << QString::fromStdString(laid.data[i]);
-      lqis << (head ? QString::fromStdString(laid.lqi) : QString());
-    }
-    rows += laid.data.size();
-    packetRows_.push_back(laid.data.size());
+    ReceivedRows laid = LayOutReceived(p.address, p.lqi, p.data, hex);
+    growths_ += laid.Growths(rows_.Size());
+    rows_.Append(std::move(laid));
   }
-  const bool first = rows_ == 0;
-  AppendLines(MACAddressRichEdit, first, addresses.join('\n'), Qt::AlignHCenter);
-  AppendLines(ReceivedDataRichEdit, first, data.join('\n'), Qt::AlignLeft);
-  AppendLines(LQIRichEdit, first, lqis.join('\n'), Qt::AlignHCenter);
-  rows_ = rows;
   packetsShown_ += packets.size();
   TrimOldest();
+  // Painted with the next frame of the screen, the rows in view only.
+  RepaintColumns();
   SetColumnHeight(kColumnHeight + kGrowStep * static_cast<int>(growths_));
   if (ScrollRealTimeCheckBox->isChecked()) ScrollToEnd();
 }
 
 void SerialTab::TrimOldest() {
-  if (rows_ <= maxRows_) return;
-  const std::size_t keep = maxRows_ - maxRows_ / 10;
-  std::size_t drop = 0;
-  while (rows_ - drop > keep && packetRows_.size() > 1) {
-    drop += packetRows_.front();
-    packetRows_.pop_front();
-  }
+  const std::size_t drop = rows_.TrimOldest();
   if (drop == 0) return;
-  // The same rows go from every column, so the columns stay aligned.
-  for (QTextEdit* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit}) RemoveFirstLines(column, drop);
-  rows_ -= drop;
   growths_ -= std::min(growths_, drop);
   // The rows in view stay in view.
   if (!ScrollRealTimeCheckBox->isChecked()) ScrollBy(-kGrowStep * static_cast<int>(drop));
 }
 
-QString SerialTab::SelectedRowsText(const QTextCursor& selection) const {
-  const QTextDocument* doc = selection.document();
-  const int first = doc->findBlock(selection.selectionStart()).blockNumber();
-  const QTextBlock endBlock = doc->findBlock(selection.selectionEnd());
-  // A selection that ends at the start of a row does not take that row.
-  int last = endBlock.blockNumber();
-  if (last > first && selection.selectionEnd() == endBlock.position()) --last;
-  auto text = [](const QTextEdit* column, int row) {
-    return column->document()->findBlockByNumber(row).text().toStdString();
-  };
-  std::vector<ViewRow> rows;
-  for (int row = first; row <= last; ++row)
-    rows.push_back({text(MACAddressRichEdit, row), text(ReceivedDataRichEdit, row), text(LQIRichEdit, row)});
-  return QString::fromStdString(CopiedRows(rows));
+void SerialTab::RepaintColumns() {
+  for (ReceivedColumn* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit}) column->update();
 }
 
 // The columns as wide as the scroll box's viewport (the data column takes
@@ -459,7 +364,7 @@ void SerialTab::FitColumns() {
 void SerialTab::SetColumnHeight(int needed) {
   neededHeight_ = needed;
   const int height = std::max(needed, ScrollBox1->viewport()->height());
-  for (QTextEdit* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit}) column->setFixedHeight(height);
+  for (ReceivedColumn* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit}) column->setFixedHeight(height);
   columns_->setFixedHeight(height);
   // The scroll box learns the new size from a resize event, which a hidden
   // tab only gets when shown: set its range now.
@@ -478,10 +383,9 @@ void SerialTab::ScrollToEnd() {
 }
 
 void SerialTab::ClearColumns() {
-  for (QTextEdit* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit}) column->clear();
-  rows_ = 0;
+  rows_.Clear();
   growths_ = 0;
-  packetRows_.clear();
+  RepaintColumns();
   SetColumnHeight(kColumnHeight);
 }
 
@@ -503,7 +407,7 @@ void SerialTab::FrameArrived() {
 bool SerialTab::eventFilter(QObject* watched, QEvent* event) {
   if (watched == ScrollBox1->viewport() && event->type() == QEvent::Resize) FitColumns();
   if (event->type() == QEvent::Wheel &&
-      (watched == ReceivedDataRichEdit->viewport() || watched == LQIRichEdit->viewport())) {
+      (watched == ReceivedDataRichEdit || watched == LQIRichEdit)) {
     const int turn = static_cast<QWheelEvent*>(event)->angleDelta().y();
     if (turn != 0) ScrollBy(turn < 0 ? kGrowStep : -kGrowStep);
     return true;

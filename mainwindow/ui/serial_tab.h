@@ -8,10 +8,10 @@
 #include <QWidget>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <span>
 #include <vector>
 
+#include "mainwindow/received_rows.h"
 #include "mainwindow/serial_tab_logic.h"
 
 class QCheckBox;
@@ -21,14 +21,13 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QScrollArea;
-class QTextCursor;
-class QTextEdit;
 class QTimer;
 
 namespace qmx {
 
 class CommandLayer;
 class Prompter;
+class ReceivedColumn;
 
 class SerialTab : public QWidget {
   Q_OBJECT
@@ -41,8 +40,7 @@ class SerialTab : public QWidget {
   // Rows the received view keeps: the oldest packets go once it holds more,
   // so that a tool left running on a busy network keeps a flat memory
   // footprint (the data log keeps everything). 5,000 rows are far more than
-  // anyone scrolls back through. Past the limit a tenth goes at once: every
-  // removal at the top makes each column lay out all its rows again.
+  // anyone scrolls back through.
   static constexpr std::size_t kMaxRows = 5000;
 
   // One received data packet, as the decoder reported it.
@@ -59,7 +57,7 @@ class SerialTab : public QWidget {
   // Appends packets in order, with one edit of each column for all of them;
   // then drops the oldest whole packets beyond the row limit.
   void ShowReceivedBatch(std::span<const ReceivedPacket> packets);
-  void SetMaxRows(std::size_t rows) { maxRows_ = rows; }
+  void SetMaxRows(std::size_t rows) { rows_.SetMaxRows(rows); }
   // Adds "0x" and four hex digits of a remote that joined to the destination
   // list unless the list holds that text; true (and DestinationsChanged)
   // when it was added.
@@ -79,7 +77,7 @@ class SerialTab : public QWidget {
   // A command of this tab waits for its reply.
   bool CommandUnderWay() const { return commandUnderWay_; }
   // Lines held by each column.
-  std::size_t Rows() const { return rows_; }
+  std::size_t Rows() const { return rows_.Size(); }
   // Packets shown since the program started (trimmed and cleared ones too).
   std::uint64_t PacketsShown() const { return packetsShown_; }
 
@@ -87,9 +85,9 @@ class SerialTab : public QWidget {
   QWidget* Panel3;
   QHeaderView* HeaderControl1;
   QScrollArea* ScrollBox1;
-  QTextEdit* MACAddressRichEdit;
-  QTextEdit* ReceivedDataRichEdit;
-  QTextEdit* LQIRichEdit;
+  ReceivedColumn* MACAddressRichEdit;
+  ReceivedColumn* ReceivedDataRichEdit;
+  ReceivedColumn* LQIRichEdit;
   QCheckBox* HexCheckBox;
   QCheckBox* ScrollRealTimeCheckBox;
   QPushButton* ClearButton;
@@ -127,11 +125,9 @@ class SerialTab : public QWidget {
  private:
   QWidget* BuildReceiveView();
   QWidget* BuildTransmitPanel();
-  // Past maxRows_ rows: drops whole packets from the top until at most nine
-  // tenths of maxRows_ remain.
+  // Past the row limit: drops whole packets from the top.
   void TrimOldest();
-  // The rows a column's selection touches, from all three columns.
-  QString SelectedRowsText(const QTextCursor& selection) const;
+  void RepaintColumns();
   void FitColumns();
   // The columns' height: what their rows need, or the view's if more.
   void SetColumnHeight(int needed);
@@ -151,9 +147,7 @@ class SerialTab : public QWidget {
   TransmitSchedule schedule_;
   bool commandUnderWay_ = false;
   QWidget* columns_ = nullptr;  // the scroll box's content
-  std::size_t rows_ = 0;
-  std::size_t maxRows_ = kMaxRows;
-  std::deque<std::size_t> packetRows_;  // rows of each packet shown, oldest first
+  ReceivedRowsModel rows_{kMaxRows};  // what the three columns show
   int sideWidth_ = 0;     // the address and LQI columns
   int minDataWidth_ = 0;  // the data column at the first size
   int neededHeight_ = kColumnHeight;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "config/register_map.h"
@@ -208,6 +210,16 @@ TEST_F(CommandLayerTest, FrameThatWouldBeTooLongIsNeverBuilt) {
   EXPECT_EQ(s.commands().TxData(kShort, tx, 3), -1);
   EXPECT_TRUE(s.Received().empty());
   EXPECT_EQ(s.LogText(), "");
+}
+
+// The log buffers its entries; a port that closes leaves them all on disk.
+TEST_F(CommandLayerTest, ClosingThePortWritesTheLogOut) {
+  s.link->options.logData = true;
+  ASSERT_EQ(s.commands().EnterProtocolMode(kShort, 3), 1);
+  s.link->transport.StopComm();
+  std::ifstream in(s.dir.File("logfile.dat"), std::ios::binary);
+  const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(log.find("(Enter Protocol Mode)\r\n"), std::string::npos) << log;
 }
 
 TEST_F(CommandLayerTest, LoggedLines) {

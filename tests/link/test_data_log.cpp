@@ -1,9 +1,11 @@
 // logfile.dat: line format, header, rotation to backups, failures.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "link/data_log.h"
 #include "link/options.h"
@@ -33,10 +35,17 @@ class DataLogTest : public ::testing::Test {
     options.logData = true;
     log.SetClock([] { return std::string("02/03/24  |  10:11:12"); });
   }
-  fs::path File(const std::string& name) const { return tmp.path() / name; }
-  std::string Log() const { return ReadFile(File("logfile.dat")); }
-  // A logfile.dat of exactly `size` bytes.
-  void Prefill(std::size_t size, char fill = 'x') { WriteFile(File("logfile.dat"), std::string(size, fill)); }
+  // A file of the directory, with what the log buffered written out.
+  fs::path File(const std::string& name) {
+    log.Flush();
+    return tmp.path() / name;
+  }
+  std::string Log() { return ReadFile(File("logfile.dat")); }
+  // A logfile.dat of exactly `size` bytes (the log lets go of the file first).
+  void Prefill(std::size_t size, char fill = 'x') {
+    log.Close();
+    WriteFile(File("logfile.dat"), std::string(size, fill));
+  }
 
   test::TempDir tmp;
   WorkDir dir{tmp.path()};
@@ -156,6 +165,23 @@ TEST_F(DataLogTest, OpenFailureIsReportedOncePerCall) {
   log.LogFrame("Sent Data : ", Bytes{0xFB}, "(x)");
   const test::Shown shown{"Erroring opening logfile.dat", "LogFile Error", false};
   EXPECT_EQ(prompter.All(), std::vector<test::Shown>(4, shown));  // 1 + the three pieces of the frame
+}
+
+// Entries wait in a buffer: they reach the file on their own within the
+// flush time, and when the log goes.
+TEST_F(DataLogTest, BufferedEntriesReachTheFileWithoutAFlush) {
+  const fs::path file = tmp.path() / "logfile.dat";
+  log.LogFrame("Recv Data : ", Bytes{0xFB, 0x02, 0x01, 0x30}, "(x)");
+  const std::string entry = "Recv Data : FB 02 01 30 (x)\r\n";
+  const auto deadline = std::chrono::steady_clock::now() + DataLog::kFlushAfter + std::chrono::seconds(2);
+  while (ReadFile(file) != entry && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(ReadFile(file), entry);
+  {
+    DataLog other{dir, options, prompter};
+    other.LogWrite("last", true);
+  }
+  EXPECT_EQ(ReadFile(file), entry + "last\r\n");
 }
 
 }  // namespace

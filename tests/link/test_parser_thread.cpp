@@ -59,6 +59,7 @@ class ParserThreadTest : public ::testing::Test {
   ParserThreadTest() { options.logData = true; }
   void Send(const Bytes& b) { ASSERT_EQ(ring->Write(b), b.size()); }
   std::string Log() {
+    log.Flush();
     std::ifstream in(tmp.path() / "logfile.dat", std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "mainwindow/received_rows.h"
 #include "mainwindow/serial_tab_logic.h"
 
 namespace qmx {
@@ -133,6 +134,30 @@ TEST(SerialTabTextsTest, ByteCountAndRows) {
   EXPECT_EQ(TransmitCountText("01 zz 02", false, false), "invalid data");
   const ViewRow rows[] = {{"0x0002", "41 42", "0x5A"}, {"", "43", ""}};
   EXPECT_EQ(CopiedRows(rows), "0x0002\t41 42\t0x5A\n\t43\t");
+}
+
+// Past its limit the view drops whole packets from the top; a selection
+// stays on its rows, and ends when they all went.
+TEST(ReceivedRowsModelTest, TrimmingDropsWholePacketsAndKeepsTheSelectionOnItsRows) {
+  ReceivedRowsModel model(4);
+  const std::vector<std::uint8_t> longData(30, 0xAB);  // two rows
+  model.Append(LayOutReceived(0x0001, 0x11, longData, true));
+  model.Append(LayOutReceived(0x0002, 0x22, std::vector<std::uint8_t>{0x41}, true));
+  model.Append(LayOutReceived(0x0003, 0x33, longData, true));
+  ASSERT_EQ(model.Size(), 5u);
+  model.Select(2, 3);  // 0x0002's row and 0x0003's first row
+  EXPECT_EQ(model.TrimOldest(), 2u);
+  ASSERT_EQ(model.Size(), 3u);
+  EXPECT_EQ(model.Row(0).address, "0x0002");
+  EXPECT_EQ(model.Row(2).address, "");
+  EXPECT_EQ(model.SelectedText(), "0x0002\t41 \t0x22\n0x0003\t" + model.Row(1).data + "\t0x33");
+
+  model.Append(LayOutReceived(0x0004, 0x44, longData, true));
+  model.Append(LayOutReceived(0x0005, 0x55, std::vector<std::uint8_t>{}, true));
+  EXPECT_EQ(model.TrimOldest(), 3u);  // never part of a packet
+  EXPECT_EQ(model.Row(0).address, "0x0004");
+  EXPECT_FALSE(model.HasSelection());
+  EXPECT_EQ(model.SelectedText(), "");
 }
 
 }  // namespace

@@ -32,6 +32,7 @@
 
 #include "mainwindow/settings_file.h"
 #include "mainwindow/ui/main_window.h"
+#include "mainwindow/ui/received_column.h"
 #include "tests/fixtures/qmxsim_process.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/mainwindow/ui/demo_set.h"
@@ -461,16 +462,15 @@ TEST_F(MainWindowTest, CtrlCCopiesASelectionAndConnectsElsewhere) {
   w().Sink().ReceivedData(0x0002, 0x5A, data);
   w().Sink().ReceivedData(0x0003, 0x07, std::vector<std::uint8_t>{0x41});
   QCoreApplication::processEvents();
-  QTextEdit* view = w().ReceivedDataRichEdit;
-  QTextCursor cursor(view->document());
-  cursor.setPosition(3);
-  cursor.setPosition(view->document()->findBlockByNumber(1).position() + 2, QTextCursor::KeepAnchor);
-  view->setTextCursor(cursor);
-  view->setFocus();
+  // A press on the first row, Shift and a press on the second.
+  ReceivedColumn* view = w().ReceivedDataRichEdit;
+  QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(20, view->RowTop(0) + 5));
+  QTest::mouseClick(view, Qt::LeftButton, Qt::ShiftModifier, QPoint(30, view->RowTop(1) + 5));
   QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
   EXPECT_TRUE(w().Connected());
-  const QString first = view->document()->findBlockByNumber(0).text();
-  const QString second = view->document()->findBlockByNumber(1).text();
+  const QStringList rows = view->toPlainText().split('\n');
+  const QString first = rows[0];
+  const QString second = rows[1];
   EXPECT_EQ(clipboard->text(), "0x0002\t" + first + "\t0x5A\n\t" + second + "\t");
 
   // No selection: Connect (here, disconnect) wins.
@@ -741,6 +741,7 @@ TEST_F(MainWindowTest, LogDataFromTheFileStartsTheLogWithItsHeader) {
   EXPECT_TRUE(run.link.options.logData.load());
   const std::string header = "New Data" + std::string(42, '-') + "\r\n";
   auto text = [&] {
+    run.link.log.Flush();
     const auto bytes = ReadFile(workdir / "logfile.dat");
     return std::string(bytes.begin(), bytes.end());
   };

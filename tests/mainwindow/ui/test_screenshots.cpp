@@ -24,6 +24,7 @@
 #include "tests/fixtures/temp_dir.h"
 #include "mainwindow/ui/poll_io_tab.h"
 #include <QHeaderView>
+#include "mainwindow/ui/received_column.h"
 #include "mainwindow/ui/serial_tab.h"
 #include "mainwindow/ui/terminal_tab.h"
 #include "tests/mainwindow/ui/demo_set.h"
@@ -134,7 +135,7 @@ TEST_F(ScreenshotTest, SerialTabWithReceivedData) {
   QTest::qWait(20);
   ExpectTidy(&w);
   // A line of 76 characters fits its column.
-  EXPECT_GE(tab.ReceivedDataRichEdit->viewport()->width(),
+  EXPECT_GE(tab.ReceivedDataRichEdit->contentsRect().width() - 2 * ReceivedColumn::kMargin,
             QFontMetrics(tab.ReceivedDataRichEdit->font()).horizontalAdvance(QString::fromStdString(text)));
   Save(&w, "serial_tab.png");
 

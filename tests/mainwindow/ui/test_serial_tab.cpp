@@ -27,6 +27,7 @@
 
 #include "link/number_text.h"
 #include "mainwindow/ui/main_window.h"
+#include "mainwindow/ui/received_column.h"
 #include "mainwindow/ui/serial_tab.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/mainwindow/ui/demo_set.h"
@@ -56,7 +57,7 @@ class SerialTabTest : public ::testing::Test {
     set.form1.PageControl1->setEnabled(true);
   }
   // Lines of a column.
-  static QStringList Lines(QTextEdit* column) { return column->toPlainText().split('\n'); }
+  static QStringList Lines(ReceivedColumn* column) { return column->toPlainText().split('\n'); }
 
   test::TempDir temp;
   test::DemoSet set;
