@@ -493,14 +493,20 @@ void TForm1::ConnectButtonClick() {
     return;
   }
   StopWaitingForDevice();
-  if (!forms_.port || forms_.port->exec() != QDialog::Accepted) return;
+  if (!forms_.port) return;
+  const int result = forms_.port->exec();
+  if (result == TCommPortForm::BootCode) OfferBootCodeUpgrade();
+  if (result != QDialog::Accepted) return;
   ReadLocalRadio();
 }
 
 bool TForm1::ConnectTo(const QString& port, const QString& baud) {
   LinkBusy guard(linkBusy_);
   if (!guard.Taken() || Connected() || !forms_.port) return false;
-  if (!forms_.port->OpenNamed(port, baud)) return false;
+  if (!forms_.port->OpenNamed(port, baud)) {
+    if (forms_.port->result() == TCommPortForm::BootCode) OfferBootCodeUpgrade();
+    return Connected();
+  }
   ReadLocalRadio();
   return Connected();
 }
@@ -512,14 +518,33 @@ void TForm1::ReadLocalRadio() {
     read = ReadBanks(link_.commands, image_, kAllBanks, 0, 0);
   }
   if (read == kAllBanks) {
-    link_.transport.GetPortSettings(lastLine_);
-    lastPortText_ = QString::fromStdString(EntryPortName(forms_.port->PortText().toStdString()));
-    lastBaudText_ = forms_.port->BaudText();
-    ShowConnected("Connected to");
+    ShowConnectedFromDialog();
   } else {
     link_.transport.StopComm();
     SetStatus("Disconnected.");
     prompter_.Message("Could not get data from radio.  Please try again.", "BANKALL Failed");
+  }
+}
+
+void TForm1::ShowConnectedFromDialog() {
+  link_.transport.GetPortSettings(lastLine_);
+  lastPortText_ = QString::fromStdString(EntryPortName(forms_.port->PortText().toStdString()));
+  lastBaudText_ = forms_.port->BaudText();
+  ShowConnected("Connected to");
+}
+
+void TForm1::OfferBootCodeUpgrade() {
+  const std::string port = EntryPortName(forms_.port->PortText().toStdString());
+  if (!prompter_.Question(BootCodeNotice(port) + " Program a firmware image now?", "Radio in Boot Code")) {
+    link_.transport.StopComm();  // the radio is left as it is
+    return;
+  }
+  if (UpgradeInBootCode(false)) {
+    ShowConnectedFromDialog();
+  } else if (link_.transport.IsOpen()) {
+    CloseLink();
+    ResetPollControls(false);
+    SetStatus("Disconnected.");
   }
 }
 
@@ -676,19 +701,22 @@ class ControlsHeld {
 }  // namespace
 
 void TForm1::UpgradeButtonClick() {
-  auto* upgrade = qobject_cast<TForm3*>(forms_.upgrade);
   LinkBusy guard(linkBusy_);
-  if (!guard.Taken() || !upgrade) return;
+  if (guard.Taken()) UpgradeInBootCode(true);
+}
+
+bool TForm1::UpgradeInBootCode(bool reset) {
+  auto* upgrade = qobject_cast<TForm3*>(forms_.upgrade);
+  if (!upgrade) return false;
   std::optional<BusyCursor> busy(std::in_place);
   LineSettings saved;
   link_.transport.GetPortSettings(saved);
-  link_.commands.SoftwareReset(0);
+  if (reset) link_.commands.SoftwareReset(0);
   link_.parser.Stop();
-  const LineSettings bootLine{38400, 8, parity::None, stopbits::One, false};
-  if (link_.transport.OpenCommPort(bootLine, link_.transport.PortName(), false) != 1) {
+  if (link_.transport.OpenCommPort(kBootLine, link_.transport.PortName(), false) != 1) {
     // The line is as it was: the frame parser takes the ring back.
     link_.parser.Start();
-    return;
+    return false;
   }
 
   // The boot code's dialogue reads the ring itself while the parser rests.
@@ -710,24 +738,24 @@ void TForm1::UpgradeButtonClick() {
     link_.parser.Start();
     busy.reset();
     prompter_.Message("Could not detect radio.  Please try again.", "No Radio Detected");
-    return;
+    return false;
   }
   ConnectButton->setText("Disconnect");
   SetStatus("Radio Detected");
   busy.reset();
   upgrade->ShowFor(channel, prompter_, dir_);
   busy.emplace();
-  ReturnFromBootCode(saved);
+  return ReturnFromBootCode(saved);
 }
 
-void TForm1::ReturnFromBootCode(const LineSettings& saved) {
+bool TForm1::ReturnFromBootCode(const LineSettings& saved) {
   {
     const ControlsHeld held(this);
     Pause(1000);
   }
   if (link_.transport.OpenCommPort(saved, link_.transport.PortName(), false) != 1) {
     link_.parser.Start();
-    return;
+    return false;
   }
   link_.transport.ResetReceiveRing();
   link_.parser.Start();
@@ -735,13 +763,14 @@ void TForm1::ReturnFromBootCode(const LineSettings& saved) {
   if (link_.commands.EnterProtocolMode(1000, 3) < 0) {
     busy.reset();
     prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
-    return;
+    return false;
   }
   const BankMask read = ReadBanks(link_.commands, image_, kAllBanks, 0, 0);
   ShowLocalStatus();
   busy.reset();
   if (read != kAllBanks)
     prompter_.Message("Could not communicate with radio.  Cycle power and try again.", "No communication");
+  return read == kAllBanks;
 }
 
 void TForm1::About1Click() {

@@ -212,9 +212,18 @@ class TForm1 : public QMainWindow {
   void Disconnect();
   // Lets the windows run for `ms` milliseconds.
   static void Pause(int ms);
+  // The way into the boot code (after a Software Reset when `reset`), the
+  // upgrade window and the way back; true when the radio was read in full
+  // afterwards.
+  bool UpgradeInBootCode(bool reset);
   // After the upgrade window: the saved line, the frame parser, protocol
-  // mode and a fresh read of the local radio.
-  void ReturnFromBootCode(const LineSettings& saved);
+  // mode and a fresh read of the local radio; true when all banks were read.
+  bool ReturnFromBootCode(const LineSettings& saved);
+  // The port dialog found the radio in its boot code: programming it is
+  // offered, and a radio read in full afterwards is connected.
+  void OfferBootCodeUpgrade();
+  // The radio on the port dialog's port was read in full: connected.
+  void ShowConnectedFromDialog();
   void PortLost();
   // Waiting for a lost device to return, and reconnecting when it does.
   bool WaitForDevice();

@@ -76,9 +76,13 @@ class DemoSet {
         link(
             [this](const std::string& name) -> std::unique_ptr<SerialPort> {
               if (name != sim::kSimPortName && name != simPath) return realPorts ? MakePosixSerialPort() : nullptr;
-              return std::make_unique<PassPort>(
+              auto port = std::make_unique<PassPort>(
                   sim::MakeSimSerialPort(module), sim::kSimPortName,
                   [this](std::span<const std::uint8_t> bytes) { return loseWrite && loseWrite(bytes); });
+              port->OnApply([this](const LineSettings& line) {
+                if (lineApplied) lineApplied(line);
+              });
+              return port;
             },
             dir, prompter, waiter, sink),
         form1(link, image, prompter, dir),
@@ -101,6 +105,7 @@ class DemoSet {
     port.SetPortSource([ports] { return ports; }, [](const std::string&) { return false; });
     port.SetPermissionHintSource({});
     port.SetAttemptTimeoutMs(100);
+    port.SetBootCodeProbe(BootCodeProbe(link, std::chrono::milliseconds(5)));
   }
 
  public:
@@ -135,6 +140,8 @@ class DemoSet {
   bool portDialogShown = false;
   // Writes to the module for which this returns true are lost on the line.
   std::function<bool(std::span<const std::uint8_t>)> loseWrite;
+  // Sees each line setting applied to the module's port.
+  std::function<void(const LineSettings&)> lineApplied;
   FakeClock clock;  // used only when made with FakeTime
   WorkDir dir;
   CursorNotingPrompter prompter;

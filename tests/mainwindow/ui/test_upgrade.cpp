@@ -100,5 +100,92 @@ TEST_F(UpgradeTest, SaveImageThroughTheUpgradeWindowThenBackToProtocolMode) {
   EXPECT_EQ(set.form1.StatusValues()[0], "Base");
 }
 
+// A host that starts an upgrade on the module and goes away half-way: the
+// module started again and taken into its boot code, "D" CR LF and two
+// blocks, then nothing more.
+void CutAnUpgradeShort(sim::SimModule& module) {
+  module.PowerCycle();
+  auto send = [&module](std::span<const std::uint8_t> bytes) { module.FromHost(bytes, sim::SimBootloader::Line()); };
+  const std::uint8_t start[] = {0x03, 'D', '\r', '\n'};
+  send(start);
+  for (std::uint8_t n = 1; n <= 2; ++n) {
+    std::vector<std::uint8_t> block{0x01, n, static_cast<std::uint8_t>(~n)};
+    block.resize(3 + 128, n);
+    block.push_back(static_cast<std::uint8_t>(128 * n));
+    send(block);
+  }
+}
+
+// The next Connect finds the boot code and asks; No leaves everything as it
+// was, Yes opens the upgrade window at the boot prompt, and after
+// programming the window is connected to the radio, read in full.
+TEST_F(UpgradeTest, AnUpgradeCutShortIsOfferedForProgrammingAtTheNextConnect) {
+  CutAnUpgradeShort(*set.module);
+  set.module->WithBootloader([](sim::SimBootloader& b) { b.Options().programTime = std::chrono::milliseconds(0); });
+  const test::Shown question{
+      "The radio on SIM is in its boot code (no working firmware). Program a firmware image now?",
+      "Radio in Boot Code", true};
+  set.prompter.AnswerNext(false);
+  EXPECT_FALSE(set.Connect());
+  EXPECT_EQ(set.prompter.All(), std::vector<test::Shown>{question});
+  EXPECT_EQ(set.form1.StatusText(), "Not Connected to Device");
+  EXPECT_FALSE(set.link.transport.IsOpen());
+  EXPECT_TRUE(set.link.parser.Running());
+  EXPECT_FALSE(set.upgrade.isVisible());
+  EXPECT_TRUE(set.module->InBootCode());
+
+  const auto file = temp.path() / "fresh.bin";
+  std::ofstream(file, std::ios::binary) << std::string(3000, 'F');
+  set.prompter.Clear();
+  set.prompter.AnswerNext(true);
+  set.prompter.AnswerFile(file.string());
+  QString programmed;
+  WhenShown once(&set.upgrade, [&] {
+    TForm3& u = set.upgrade;
+    EXPECT_EQ(set.form1.StatusText(), "Radio Detected");
+    u.SetButtonClick();
+    u.LoadButtonClick();
+    programmed = u.StatusText();
+    u.Exit1->trigger();
+  });
+  EXPECT_TRUE(set.Connect());
+  EXPECT_EQ(programmed, "Programming Successful");
+  EXPECT_EQ(set.prompter.All(), (std::vector<test::Shown>{question, {"Programming Successfully", "Success"}}));
+  EXPECT_FALSE(set.module->InBootCode());
+  EXPECT_TRUE(set.link.parser.Running());
+  EXPECT_EQ(set.form1.StatusText(), "Connected to local radio on SIM at 9600");
+  EXPECT_EQ(set.form1.StatusValues()[0], "Base");
+  EXPECT_TRUE(set.form1.UpgradeButton->isEnabled());
+}
+
+// The boot code is looked for only where no radio answered: a Connect to a
+// radio that answers puts nothing but frames on the wire at its own line,
+// while a radio that stays silent gets the 0x03 search at 38400 baud.
+TEST_F(UpgradeTest, ARadioThatAnswersSeesOnlyFramesAtItsLine) {
+  std::vector<std::vector<std::uint8_t>> written;
+  std::vector<LineSettings> lines;
+  set.loseWrite = [&](std::span<const std::uint8_t> bytes) {
+    written.emplace_back(bytes.begin(), bytes.end());
+    return false;
+  };
+  set.lineApplied = [&](const LineSettings& line) { lines.push_back(line); };
+  ASSERT_TRUE(set.Connect());
+  set.form1.RefreshButtonClick();
+  set.form1.ConnectButtonClick();  // disconnects
+  ASSERT_FALSE(written.empty());
+  for (const auto& w : written) EXPECT_EQ(w.front(), kStartOfPacket);
+  for (const LineSettings& line : lines) EXPECT_EQ(line.baudRate, 9600u);
+
+  written.clear();
+  lines.clear();
+  set.prompter.Clear();
+  set.module->SetFault(sim::Fault::NeverReply);
+  EXPECT_FALSE(set.Connect());
+  EXPECT_EQ(std::count(written.begin(), written.end(), std::vector<std::uint8_t>{0x03}), kBootProbeAttempts);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().baudRate, 9600u);  // the line restored
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const LineSettings& l) { return l.baudRate == 38400; }), 1);
+}
+
 }  // namespace
 }  // namespace qmx
