@@ -80,11 +80,13 @@ bool AutoDetectRadio(const std::vector<PortEntry>& entries, const DetectSteps& s
     const std::string path = entry.path.empty() ? PortPath(EntryPortName(entry.text)) : entry.path;
     bool open = true;
     bool opened = false;
+    bool everOpened = false;
     for (int p = 0; p < 3; ++p) {
       for (int b = kBaudCount - 1; b >= 0; --b) {
         steps.selectLine(p, b, kTwoStopBits);
         LineSettings line = SettingsFromSelection(std::to_string(kBaudRates[b]), p, kTwoStopBits);
         if (steps.tryPort(path, line, open, opened)) return true;
+        everOpened = everOpened || opened;
         if (steps.cancelled()) {
           steps.stopPort();
           return false;
@@ -96,7 +98,7 @@ bool AutoDetectRadio(const std::vector<PortEntry>& entries, const DetectSteps& s
       }
       if (!opened) break;
     }
-    if (opened && bootCodeEntry && *bootCodeEntry < 0 && steps.bootCode && steps.bootCode())
+    if (everOpened && bootCodeEntry && *bootCodeEntry < 0 && steps.bootCode && steps.bootCode(path))
       *bootCodeEntry = static_cast<int>(e);
     steps.stopPort();
   }

@@ -71,14 +71,15 @@ struct DetectSteps {
   std::function<bool()> cancelled;
   // Closes the port of the entry before the next one is opened.
   std::function<void()> stopPort;
-  // Optional: whether the boot code answers on the open port whose line
-  // search found no radio (the port's line as it was afterwards).
-  std::function<bool()> bootCode;
+  // Optional: whether the boot code answers on the port (`path`) whose
+  // line search found no radio; the port may have been closed by a line it
+  // could not take.
+  std::function<bool(const std::string& path)> bootCode;
 };
 
 // True when the radio answered; the last selections then show its settings.
 // Otherwise `bootCodeEntry`, when given, is the first entry whose port's
-// boot code answered (asked once per port that opened, after its whole line
+// boot code answered (asked once per port that opened, after its line
 // search, until one did), or -1.
 bool AutoDetectRadio(const std::vector<PortEntry>& entries, const DetectSteps& steps, int* bootCodeEntry = nullptr);
 

@@ -17,6 +17,10 @@
 namespace qmx {
 
 namespace {
+
+// 9600 baud, 8N1: the line a module leaves the factory with.
+const LineSettings kFactoryLine = SettingsFromSelection("9600", 0, 0);
+
 QComboBox* MakeList(const QStringList& items, QWidget* parent) {
   auto* box = new QComboBox(parent);
   box->addItems(items);
@@ -258,7 +262,11 @@ bool TCommPortForm::AutoDetectRadio() {
   };
   steps.cancelled = [this] { return cancelRequest_; };
   steps.stopPort = [this] { StopPort(); };
-  steps.bootCode = [this] { return BootCodeAnswers(); };
+  steps.bootCode = [this](const std::string& path) {
+    // A port closed by a line it could not take is opened again for it.
+    if (!link_.transport.IsOpen() && link_.transport.OpenCommPort(kFactoryLine, path, true) != 1) return false;
+    return BootCodeAnswers();
+  };
   int bootEntry = -1;
   if (qmx::AutoDetectRadio(candidates, steps, &bootEntry)) return true;
   if (bootEntry >= 0 && !cancelRequest_)
@@ -274,8 +282,7 @@ bool TCommPortForm::ReopenInBootCode(const PortEntry& entry, int listIndex) {
   BaudrateComboBox->setCurrentIndex(BaudrateComboBox->findText("9600"));
   ParityComboBox->setCurrentIndex(0);
   StopBitsComboBox->setCurrentIndex(0);
-  const LineSettings line = SettingsFromSelection("9600", 0, 0);
-  return link_.transport.OpenCommPort(line, entry.path, true) == 1;
+  return link_.transport.OpenCommPort(kFactoryLine, entry.path, true) == 1;
 }
 
 void TCommPortForm::OKButtonClick() {

@@ -68,7 +68,9 @@ class CommPortFormTest : public ::testing::Test {
                                   if (name.rfind("/dev/pts/", 0) == 0) return MakePosixSerialPort();
                                   if (name == kRadioPath) return RadioPort();
                                   if (!openable.count(name)) return nullptr;
-                                  return std::make_unique<test::SilentPort>();
+                                  auto port = std::make_unique<test::SilentPort>();
+                                  if (name == "/dev/ttyS10") port->refusedBaud = 28800;  // closes the port
+                                  return port;
                                 }),
         dir, prompter, waiter, sink);
     link->transport.SetSettleTime(0ms);
@@ -469,15 +471,18 @@ TEST_F(CommPortFormTest, TheBootCodeIsLookedForOnlyWhereNoRadioAnswered) {
   EXPECT_EQ(prompter.Count(), 0u);
   link->transport.StopComm();
 
-  // Auto Detect: ttyUSB0 does not open, ttyS2 and ttyS10 are silent. The
-  // port with the boot code is open again afterwards at the factory line.
+  // Auto Detect: ttyUSB0 does not open, ttyS2 and ttyS10 are silent, and
+  // ttyS10 cannot run 28800 baud, its fourth line (the port is closed
+  // then, and opened again to be asked). The port with the boot code is
+  // open again afterwards at the factory line.
   form->SetAttemptTimeoutMs(5);
   openable.insert("/dev/ttyS10");
   bootPort = "/dev/ttyS10";
   probes.clear();
+  prompter.Clear();
   ShowWith("SIM-OK", "19200", "EVEN", "1", "TRUE");
   form->OKButtonClick();
-  EXPECT_EQ(probes, (Probes{{"/dev/ttyS2", 31}, {"/dev/ttyS10", 61}}));
+  EXPECT_EQ(probes, (Probes{{"/dev/ttyS2", 31}, {"/dev/ttyS10", 35}}));
   EXPECT_EQ(form->result(), TCommPortForm::BootCode);
   EXPECT_TRUE(link->transport.IsOpen());
   EXPECT_EQ(link->transport.PortName(), "/dev/ttyS10");
