@@ -403,16 +403,8 @@ class Session {
   }
 
   int Run() {
-    const int result = RunCommand();
-    // config diff answers as diff(1) does: any trouble is 2.
-    const bool diff = options_.command == "config" && options_.args[0] == "diff";
-    return diff && result == kExitRadio && !diffRan_ ? kExitUsage : result;
-  }
-
- private:
-  int RunCommand() {
     if (options_.log) link_->log.LogHeader();
-    if (link_->transport.OpenCommPort(options_.line, options_.port, true) != 1) return kExitRadio;
+    if (link_->transport.OpenCommPort(options_.line, options_.port, true) != 1) return NoRadio();
     node_ = NodeOf(options_.port);
     link_->parser.Start();
     const std::string& c = options_.command;
@@ -427,10 +419,8 @@ class Session {
       if (c == "status") return Status();
       if (c == "config" && options_.args[0] == "save")
         return ctl::RunConfigSave(link_->commands, dir_, options_.args[1], options_.remote);
-      if (c == "config" && options_.args[0] == "diff") {
-        diffRan_ = true;
+      if (c == "config" && options_.args[0] == "diff")
         return ctl::RunConfigDiff(link_->commands, options_.assignments, options_.remote, options_.json);
-      }
       if (c == "config" && (options_.args[0] == "set" || options_.args[0] == "load"))
         return ctl::RunConfigSet(link_->commands, link_->transport, options_.assignments, options_.remote,
                                  options_.reset);
@@ -448,7 +438,14 @@ class Session {
       else std::printf("boot code\n");
       return kExitOk;
     }
-    return kExitRadio;
+    return NoRadio();
+  }
+
+ private:
+  // No radio to talk to: 1, but 2 for config diff, which answers as diff(1)
+  // does (its 1 means "differs").
+  int NoRadio() const {
+    return options_.command == "config" && options_.args[0] == "diff" ? kExitUsage : kExitRadio;
   }
 
   int Check(int result, const char* what) {
@@ -497,8 +494,9 @@ class Session {
 
   int Refused(const char* what, const PacketRecord& reply) {
     if (options_.remote && reply.PacketType != 0 && reply.TxStatus != txstatus::Acknowledged) {
+      const std::string_view meaning = txstatus::Meaning(reply.TxStatus);
       std::fprintf(stderr, "qmxctl: %s: TX Status %s (%s)\n", what, HexText(reply.TxStatus, 2).c_str(),
-                   reply.TxStatus == txstatus::NotLinked ? "not linked" : "no acknowledgement");
+                   meaning.empty() ? "no acknowledgement" : std::string(meaning).c_str());
       return kExitRadio;
     }
     return Check(-1, what);
@@ -570,11 +568,9 @@ class Session {
   int Send() {
     PacketRecord rec = options_.rec;
     if (link_->commands.TxData(options_.timeoutMs, rec, kRetries) < 0) return Check(-1, "TX Data");
-    const char* meaning = rec.TxStatus == 0   ? "acknowledged"
-                          : rec.TxStatus == 1 ? "no acknowledgement"
-                          : rec.TxStatus == 2 ? "not linked"
-                                              : "unknown";
-    std::printf("TX Status %s (%s)  LQI %s\n", HexText(rec.TxStatus, 2).c_str(), meaning, HexText(rec.Lqi, 2).c_str());
+    const std::string meaning(txstatus::Meaning(rec.TxStatus));
+    std::printf("TX Status %s (%s)  LQI %s\n", HexText(rec.TxStatus, 2).c_str(),
+                meaning.empty() ? "unknown" : meaning.c_str(), HexText(rec.Lqi, 2).c_str());
     return rec.TxStatus == txstatus::Acknowledged ? kExitOk : kExitRadio;
   }
 
@@ -647,9 +643,8 @@ class Session {
   bool returned_ = false;
   std::unique_ptr<RadioLink> link_;
   std::string watchName_;
-  std::optional<DeviceNode> node_;
-  bool bootCode_ = false;  // the radio answered in its boot code
-  bool diffRan_ = false;  // config diff compared (its 1 means "differs")  // the device node open now or last
+  std::optional<DeviceNode> node_;  // the device node open now or last
+  bool bootCode_ = false;            // the radio answered in its boot code
   // Last: stopped before what its callback touches goes.
   DeviceWatcher watcher_;
 };

@@ -29,8 +29,9 @@ std::string IsoTimestamp() {
 }
 
 std::string HexString(std::span<const std::uint8_t> bytes) {
-  std::string out;
-  for (std::uint8_t b : bytes) out += Hex2(b);
+  std::string out(bytes.size() * 2, '\0');
+  char* at = out.data();
+  for (std::uint8_t b : bytes) at = PutHex2(at, b);
   return out;
 }
 
@@ -69,8 +70,8 @@ void TrafficPrinter::ReceivedData(std::uint16_t address, std::uint8_t lqi, std::
     j["lqi"] = lqi;
     std::fprintf(out_, "%s\n", j.dump().c_str());
   } else {
-    std::string hex;
-    for (std::uint8_t b : data) hex += Hex2(b) + " ";
+    std::string hex(data.size() * 3, '\0');  // "41 42 ", as the Serial tab shows them
+    PutHexBytes(hex.data(), data);
     std::fprintf(out_, "%s%s  %s %s\n", timestamps_ ? (IsoTimestamp() + "  ").c_str() : "",
                  NetworkAddressText(address).c_str(), hex.c_str(), HexText(lqi, 2).c_str());
   }

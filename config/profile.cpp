@@ -185,15 +185,23 @@ std::string ProfileTimestamp() {
   return text;
 }
 
-std::vector<std::uint8_t> ProfileImage(std::span<const std::uint8_t> slot, std::span<const SettingText> profile) {
+namespace {
+
+// `slot` as it stands once `writes` took effect.
+std::vector<std::uint8_t> Written(std::span<const std::uint8_t> slot, std::span<const ConfigWrite> writes) {
   std::vector<std::uint8_t> after(slot.begin(), slot.end());
-  std::string error;
-  const auto writes = WritesFor(slot, ProfileValues(profile), error);
-  if (!writes) return after;
-  for (const ConfigWrite& w : *writes)
+  for (const ConfigWrite& w : writes)
     std::copy(w.data.begin(), w.data.end(),
               after.begin() + static_cast<std::ptrdiff_t>(ImageOffset(w.setting->address.bank, w.setting->address.reg)));
   return after;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> ProfileImage(std::span<const std::uint8_t> slot, std::span<const SettingText> profile) {
+  std::string error;
+  const auto writes = WritesFor(slot, ProfileValues(profile), error);
+  return writes ? Written(slot, *writes) : std::vector<std::uint8_t>(slot.begin(), slot.end());
 }
 
 std::vector<ProfileDifference> DiffProfile(std::span<const std::uint8_t> slot, std::span<const SettingText> profile) {
@@ -201,7 +209,7 @@ std::vector<ProfileDifference> DiffProfile(std::span<const std::uint8_t> slot, s
   std::string error;
   const auto writes = WritesFor(slot, ProfileValues(profile), error);
   if (!writes) return out;
-  const std::vector<std::uint8_t> after = ProfileImage(slot, profile);
+  const std::vector<std::uint8_t> after = Written(slot, *writes);
   for (const ConfigWrite& w : *writes) {
     const Setting& s = *w.setting;
     if (s.encoding == Encoding::Key)

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace qmx {
 
@@ -50,6 +51,20 @@ namespace txstatus {
 inline constexpr std::uint8_t Acknowledged = 0;
 inline constexpr std::uint8_t NoAcknowledgement = 1;
 inline constexpr std::uint8_t NotLinked = 2;
+
+// What a status means, as the program says it; empty for an unknown one.
+constexpr std::string_view Meaning(std::uint8_t status) {
+  switch (status) {
+    case Acknowledged:
+      return "acknowledged";
+    case NoAcknowledgement:
+      return "no acknowledgement";
+    case NotLinked:
+      return "not linked";
+    default:
+      return {};
+  }
+}
 }  // namespace txstatus
 
 // One decoded frame; also the parameter and result block of every command.

@@ -65,19 +65,6 @@ std::string TransmitCountText(std::string_view text, bool ascii, bool appendCr) 
   return std::to_string(data->size()) + (data->size() == 1 ? " byte" : " bytes");
 }
 
-std::string_view TxStatusMeaning(std::uint8_t status) {
-  switch (status) {
-    case txstatus::Acknowledged:
-      return "acknowledged";
-    case txstatus::NoAcknowledgement:
-      return "no acknowledgement";
-    case txstatus::NotLinked:
-      return "not linked";
-    default:
-      return {};
-  }
-}
-
 std::string CopiedRows(std::span<const ViewRow> rows) {
   std::string text;
   for (const ViewRow& row : rows) {

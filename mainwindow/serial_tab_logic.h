@@ -43,8 +43,6 @@ inline constexpr int kMaxTransmitChars = 80;
 // What one transmission of the text sends, for the field's side: "14 bytes",
 // "1 byte", or "invalid data" for hex text that ParseHexData refuses.
 std::string TransmitCountText(std::string_view text, bool ascii, bool appendCr);
-// The meaning of a reply's transmit status; empty for an unknown one.
-std::string_view TxStatusMeaning(std::uint8_t status);
 
 // One row of the received view: its address, data and link quality texts
 // (a packet's second and later rows have empty address and quality).

@@ -264,7 +264,7 @@ QWidget* SerialTab::BuildTransmitPanel() {
   TXStatusMeaningLabel->setObjectName("TXStatusMeaningLabel");
   // As wide as its longest text, so the row never moves.
   TXStatusMeaningLabel->setMinimumWidth(TXStatusMeaningLabel->fontMetrics().horizontalAdvance(
-      QString::fromLatin1(TxStatusMeaning(txstatus::NoAcknowledgement))));
+      QString::fromLatin1(txstatus::Meaning(txstatus::NoAcknowledgement))));
   LQIEdit = new QLineEdit(panel);
   LQIEdit->setObjectName("LQIEdit");
   LQIEdit->setReadOnly(true);
@@ -477,7 +477,7 @@ void SerialTab::Timer1Timer() {
   }
   LQIEdit->setText(QString::fromStdString(HexText(rec.Lqi, 2)));
   TXStatusEdit->setText(QString::fromStdString(HexText(rec.TxStatus, 2)));
-  TXStatusMeaningLabel->setText(QString::fromLatin1(TxStatusMeaning(rec.TxStatus)));
+  TXStatusMeaningLabel->setText(QString::fromLatin1(txstatus::Meaning(rec.TxStatus)));
   if (const auto ms = schedule_.Sent(IntervalEdit->text().toStdString())) Timer1->start(*ms);
 }
 
