@@ -256,9 +256,11 @@ bool TCommPortForm::AutoDetectRadio() {
     StopBitsComboBox->setCurrentIndex(stopIndex);
   };
   steps.tryPort = [this](const std::string& path, const LineSettings& line, bool open, bool& opened) {
-    const bool found = TryPortSettings(path, line, open) == 0;
-    opened = link_.transport.IsOpen();
-    return found;
+    const int tried = TryPortSettings(path, line, open);
+    // A port that could not be opened or take the line is closed, whether
+    // or not its reading thread has ended yet.
+    opened = tried != 2 && link_.transport.IsOpen();
+    return tried == 0;
   };
   steps.cancelled = [this] { return cancelRequest_; };
   steps.stopPort = [this] { StopPort(); };
