@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -30,6 +31,7 @@ class QTextEdit;
 
 namespace qmx {
 
+class BootSession;
 class RadioLink;
 class RadioImage;
 struct LineSettings;
@@ -44,6 +46,7 @@ class SerialTab;
 class EventsTab;
 class TerminalTab;
 class PollIoTab;
+class ViewQueue;
 
 // The windows the main window opens.
 struct MainWindowForms {
@@ -188,8 +191,22 @@ class TForm1 : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  class UiSink;
-  class LinkBusy;
+  // Marks a radio operation of this window as running; a second one
+  // started from an event handled while the first waits is ignored.
+  class LinkBusy {
+   public:
+    explicit LinkBusy(bool& flag) : flag_(flag), taken_(!flag) { flag_ = true; }
+    ~LinkBusy() {
+      if (taken_) flag_ = false;
+    }
+    LinkBusy(const LinkBusy&) = delete;
+    LinkBusy& operator=(const LinkBusy&) = delete;
+    bool Taken() const { return taken_; }
+
+   private:
+    bool& flag_;
+    bool taken_;
+  };
   void BuildMenus();
   QWidget* BuildStatusPanel();
   PollIoTab* BuildPollTab();
@@ -218,7 +235,7 @@ class TForm1 : public QMainWindow {
   bool UpgradeInBootCode(bool reset);
   // After the upgrade window: the saved line, the frame parser, protocol
   // mode and a fresh read of the local radio; true when all banks were read.
-  bool ReturnFromBootCode(const LineSettings& saved);
+  bool ReturnFromBootCode(BootSession& session);
   // The port dialog found the radio in its boot code: programming it is
   // offered, and a radio read in full afterwards is connected.
   void OfferBootCodeUpgrade();
@@ -235,8 +252,6 @@ class TForm1 : public QMainWindow {
   void RestoreGeometry();
   void RememberPortSelections(const AppSettings& settings);
 
-  // View events, on the user-interface thread.
-  void ApplyIoEvent(std::uint16_t address, const std::vector<std::uint8_t>& data);
   void CopyDestinationsToPollTab(const QStringList& all);
 
   RadioLink& link_;
@@ -244,7 +259,7 @@ class TForm1 : public QMainWindow {
   Prompter& prompter_;
   WorkDir& dir_;
   MainWindowForms forms_;
-  std::unique_ptr<UiSink> sink_;
+  std::unique_ptr<ViewQueue> sink_;
   std::array<QLabel*, 8> statusValues_{};
   bool connected_ = false;
   MainTab currentTab_ = MainTab::Serial;
