@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "config/register_map.h"
 #include "mainwindow/poll_io_logic.h"

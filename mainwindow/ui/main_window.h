@@ -1,5 +1,11 @@
 // The main window: the connection to the local radio, its status panel on
-// the left, the four tabs, the menus and the status line.
+// the left, the four tabs, the menus and the status line. Its members live
+// in one file per concern: main_window.cpp (the window, its menus and
+// tools), main_window_connect.cpp (connect, disconnect, refresh, a lost
+// device), main_window_upgrade.cpp (the boot code), main_window_terminal.cpp
+// (tab changes), main_window_panel.cpp (the status panel) and
+// main_window_settings.cpp (settings file, place and size). View events
+// arrive through a ViewQueue (view_queue.h).
 #pragma once
 
 #include <QMainWindow>
