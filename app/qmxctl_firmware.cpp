@@ -3,12 +3,11 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <thread>
 
 #include "config/local_status.h"
 #include "config/register_map.h"
 #include "link/radio_link.h"
-#include "tools/byte_channel.h"
+#include "tools/boot_session.h"
 #include "tools/firmware_upgrade.h"
 
 namespace qmx {
@@ -70,13 +69,9 @@ std::string PrepareFirmware(FirmwareRequest& r) {
 }
 
 int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
-  LineSettings saved;
-  if (link.transport.GetPortSettings(saved) != 1) return 1;
-  if (!r.recover && link.commands.SoftwareReset(0) < 0) return Fail("Software Reset: the radio did not answer");
-  link.parser.Stop();
-  if (link.transport.OpenCommPort(kBootLine, link.transport.PortName(), false) != 1) return 1;
+  BootSession session(link, SteadyTime());
+  if (!session.Enter(!r.recover)) return 1;
 
-  RingChannel channel(link.ring, [&link](std::span<const std::uint8_t> bytes) { return link.transport.WritePort(bytes); });
   ProgressBar bar;
   FirmwareUpgrade::Hooks hooks;
   hooks.gaugeMaximum = [&bar](std::size_t m) { bar.Maximum(m); };
@@ -87,12 +82,14 @@ int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
     if (++step % 4 == 0) bar.Text(".", true);
   };
   hooks.verifyingEnds = [&bar] { bar.End(); };
-  FirmwareUpgrade upgrade(channel, SteadyTime(), hooks);
+  FirmwareUpgrade upgrade(session.Channel(), session.Time(), hooks);
   upgrade.SetEndOnAnswer(true);  // a script waits for the radio, not for a clock
 
   int status = 1;
   if (!upgrade.FindBootPrompt()) {
-    Fail("Could not detect radio.  Please try again.");
+    // A radio that answered neither the reset nor the boot prompt is silent.
+    Fail(session.ResetUnanswered() ? "Software Reset: the radio did not answer"
+                                   : "Could not detect radio.  Please try again.");
   } else {
     UpgradeOutcome outcome;
     if (r.action == "program") outcome = upgrade.Program(r.contents);
@@ -110,11 +107,10 @@ int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
 
   // The boot code starts the application; then the radio's own line and
   // protocol mode again.
-  std::this_thread::sleep_for(std::chrono::seconds(1));
-  if (link.transport.OpenCommPort(saved, link.transport.PortName(), false) != 1) return 1;
-  link.transport.ResetReceiveRing();
-  link.parser.Start();
-  if (link.commands.EnterProtocolMode(1000, 3) < 0) return Fail("Could not enter protocol mode.");
+  session.AwaitApplication();
+  const Done back = session.Return();
+  if (back.status() == Status::CannotOpen) return 1;
+  if (!back) return Fail("Could not enter protocol mode.");
   if (!r.recover || status != 0) return status;
   RadioImage image;
   if (ReadBanks(link.commands, image, kAllBanks, 0, 0) != kAllBanks)

@@ -27,10 +27,13 @@ struct FirmwareRequest {
 // empty text when the request can go ahead.
 std::string PrepareFirmware(FirmwareRequest& request);
 
-// With the radio in protocol mode on `link` (the parser running): reset,
-// 38400 8N1, the prompt search, the action, "E" CR, the saved line and
-// protocol mode again. To recover a radio left in its boot code there is
-// no reset, and the radio is read in full afterwards to show it is back.
+// With the radio in protocol mode on `link` (the parser running), through
+// the boot session: reset, 38400 8N1, the prompt search, the action, "E"
+// CR, the saved line and protocol mode again. An unanswered reset does not
+// stop it (the prompt search decides; when that fails too, the reset's
+// silence is what is reported). To recover a radio left in its boot code
+// there is no reset, and the radio is read in full afterwards to show it is
+// back.
 // Exit status 0 or 1; messages on standard error, a progress bar too when
 // it is a terminal.
 int RunFirmware(RadioLink& link, const FirmwareRequest& request);

@@ -5,6 +5,7 @@
 
 #include "link/command_layer.h"
 #include "link/packet.h"
+#include "link/reply_wait.h"
 
 namespace qmx {
 
@@ -28,8 +29,6 @@ std::uint32_t RadioImage::Value(RadioIndex index, std::uint8_t bank, std::uint8_
 
 BankMask ReadBanks(CommandLayer& link, RadioImage& image, BankMask mask, std::uint16_t address, RadioIndex slot,
                    const ReadBanksHooks& hooks) {
-  constexpr double kTimeoutMs = 1000;
-  constexpr int kRetries = 3;
   const bool remote = slot != 0;
   BankMask read = 0;
   for (const auto& bank : kBanks) {
@@ -40,7 +39,8 @@ BankMask ReadBanks(CommandLayer& link, RadioImage& image, BankMask mask, std::ui
     rec.Span = bank.length;
     if (remote) rec.NetworkAddress = address;
     const int result =
-        remote ? link.GetRemoteRegister(kTimeoutMs, rec, kRetries, slot) : link.GetRegister(kTimeoutMs, rec, kRetries, 0);
+        remote ? link.GetRemoteRegister(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries, slot)
+               : link.GetRegister(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries, 0);
     auto place = image.Bank(slot, bank);
     if (result >= 0) {
       // The reply's span, never more than the bank holds; a shorter reply
@@ -55,6 +55,13 @@ BankMask ReadBanks(CommandLayer& link, RadioImage& image, BankMask mask, std::ui
     if (remote && hooks.successRate) hooks.successRate(slot);
   }
   return read;
+}
+
+Result<BankMask> EnterProtocolModeAndReadAll(CommandLayer& link, RadioImage& image, std::uint16_t address,
+                                             RadioIndex slot) {
+  if (link.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries) < 0)
+    return Result<BankMask>::Fail(Status::NoReply);
+  return ReadBanks(link, image, kAllBanks, address, slot);
 }
 
 }  // namespace qmx

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "link/banks.h"
+#include "link/result.h"
 
 namespace qmx {
 
@@ -58,5 +59,13 @@ struct ReadBanksHooks {
 // fails is zero-filled. Returns the sum of the bits of the banks read.
 BankMask ReadBanks(CommandLayer& link, RadioImage& image, BankMask mask, std::uint16_t address, RadioIndex slot,
                    const ReadBanksHooks& hooks = {});
+
+// A radio taken up afresh: the local radio's protocol mode entered (1000
+// ms, 3 retries), then every bank of the radio (the local one unless
+// `slot` is 1 … 4, at `address`) read into its slot. Fails with NoReply,
+// nothing read, when protocol mode was not entered; otherwise the banks
+// read (kAllBanks when every one was).
+Result<BankMask> EnterProtocolModeAndReadAll(CommandLayer& link, RadioImage& image, std::uint16_t address = 0,
+                                             RadioIndex slot = 0);
 
 }  // namespace qmx

@@ -262,11 +262,12 @@ void TDeviceConfigForm::RefreshButtonClick() {
   guard_.Run([this] {
     {
       BusyCursor busy;
-      if (link_->commands.EnterProtocolMode(1000, 3) < 0) {
+      const Result<BankMask> read = EnterProtocolModeAndReadAll(link_->commands, *image_, NetworkAddress, RadioIndex);
+      if (!read) {
         prompter_->Message("Could not enter protocol mode.", "EnterProtocolMode Error");
         return;
       }
-      if (ReadBanks(link_->commands, *image_, kAllBanks, NetworkAddress, RadioIndex) != kAllBanks) {
+      if (*read != kAllBanks) {
         prompter_->Message("Could not read data.  Please try again.", "Read Failed");
         return;
       }

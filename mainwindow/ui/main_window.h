@@ -1,5 +1,11 @@
 // The main window: the connection to the local radio, its status panel on
-// the left, the four tabs, the menus and the status line.
+// the left, the four tabs, the menus and the status line. Its members live
+// in one file per concern: main_window.cpp (the window, its menus and
+// tools), main_window_connect.cpp (connect, disconnect, refresh, a lost
+// device), main_window_upgrade.cpp (the boot code), main_window_terminal.cpp
+// (tab changes), main_window_panel.cpp (the status panel) and
+// main_window_settings.cpp (settings file, place and size). View events
+// arrive through a ViewQueue (view_queue.h).
 #pragma once
 
 #include <QMainWindow>
@@ -9,6 +15,7 @@
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -30,6 +37,7 @@ class QTextEdit;
 
 namespace qmx {
 
+class BootSession;
 class RadioLink;
 class RadioImage;
 struct LineSettings;
@@ -44,6 +52,7 @@ class SerialTab;
 class EventsTab;
 class TerminalTab;
 class PollIoTab;
+class ViewQueue;
 
 // The windows the main window opens.
 struct MainWindowForms {
@@ -188,8 +197,22 @@ class TForm1 : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  class UiSink;
-  class LinkBusy;
+  // Marks a radio operation of this window as running; a second one
+  // started from an event handled while the first waits is ignored.
+  class LinkBusy {
+   public:
+    explicit LinkBusy(bool& flag) : flag_(flag), taken_(!flag) { flag_ = true; }
+    ~LinkBusy() {
+      if (taken_) flag_ = false;
+    }
+    LinkBusy(const LinkBusy&) = delete;
+    LinkBusy& operator=(const LinkBusy&) = delete;
+    bool Taken() const { return taken_; }
+
+   private:
+    bool& flag_;
+    bool taken_;
+  };
   void BuildMenus();
   QWidget* BuildStatusPanel();
   PollIoTab* BuildPollTab();
@@ -218,7 +241,7 @@ class TForm1 : public QMainWindow {
   bool UpgradeInBootCode(bool reset);
   // After the upgrade window: the saved line, the frame parser, protocol
   // mode and a fresh read of the local radio; true when all banks were read.
-  bool ReturnFromBootCode(const LineSettings& saved);
+  bool ReturnFromBootCode(BootSession& session);
   // The port dialog found the radio in its boot code: programming it is
   // offered, and a radio read in full afterwards is connected.
   void OfferBootCodeUpgrade();
@@ -235,8 +258,6 @@ class TForm1 : public QMainWindow {
   void RestoreGeometry();
   void RememberPortSelections(const AppSettings& settings);
 
-  // View events, on the user-interface thread.
-  void ApplyIoEvent(std::uint16_t address, const std::vector<std::uint8_t>& data);
   void CopyDestinationsToPollTab(const QStringList& all);
 
   RadioLink& link_;
@@ -244,7 +265,7 @@ class TForm1 : public QMainWindow {
   Prompter& prompter_;
   WorkDir& dir_;
   MainWindowForms forms_;
-  std::unique_ptr<UiSink> sink_;
+  std::unique_ptr<ViewQueue> sink_;
   std::array<QLabel*, 8> statusValues_{};
   bool connected_ = false;
   MainTab currentTab_ = MainTab::Serial;

@@ -37,8 +37,6 @@ constexpr int kRows = 14;  // network address … PWM1
 constexpr int kGpioRow = 3;
 constexpr int kAdcRow = 9;
 constexpr int kPwmRow = 12;
-constexpr double kTimeoutMs = 1000;
-constexpr int kRetries = 3;
 
 constexpr const char* kCaptions[kRows] = {
     "Network Address", "MAC Address",       "User Tag", "Switch 0 (GPIO0)",     "GPIO1", "LED 0 (GPIO2)", "LED 1 (GPIO3)",
@@ -92,7 +90,16 @@ QWidget* GaugeColumn(QWidget* parent, QLabel* value, Gauge* gauge, QLabel* capti
 }  // namespace
 
 PollIoTab::PollIoTab(CommandLayer& commands, RadioImage& image, Prompter& prompter, QWidget* parent)
-    : QWidget(parent), commands_(commands), image_(image), prompter_(prompter) {
+    : QWidget(parent),
+      commands_(commands),
+      image_(image),
+      prompter_(prompter),
+      requests_(commands, image,
+                {[this](int n, std::uint8_t lqi) { ShowReplyStrength(n, lqi); }, [this](int n) { ShowSuccessRate(n); },
+                 [this] { ++commandsUnderWay_; },
+                 [this] {
+                   if (--commandsUnderWay_ == 0) emit CommandsEnded();
+                 }}) {
   setObjectName("PollIO");
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(2, 4, 2, 0);
@@ -295,27 +302,7 @@ void PollIoTab::NetworkAddressComboBoxChange(int n) {
   ReadRadio(n);
 }
 
-// Counts a request of this tab as under way for as long as it lives.
-class PollIoTab::CommandMark {
- public:
-  explicit CommandMark(PollIoTab& tab) : tab_(tab) { ++tab_.commandsUnderWay_; }
-  ~CommandMark() {
-    if (--tab_.commandsUnderWay_ == 0) emit tab_.CommandsEnded();
-  }
-  CommandMark(const CommandMark&) = delete;
-  CommandMark& operator=(const CommandMark&) = delete;
-
- private:
-  PollIoTab& tab_;
-};
-
-BankMask PollIoTab::Read(int n, BankMask mask) {
-  const CommandMark mark(*this);
-  ReadBanksHooks hooks;
-  hooks.replyStrength = [this](RadioIndex slot, std::uint8_t lqi) { ShowReplyStrength(slot, lqi); };
-  hooks.successRate = [this](RadioIndex slot) { ShowSuccessRate(slot); };
-  return ReadBanks(commands_, image_, mask, Address(n), n, hooks);
-}
+BankMask PollIoTab::Read(int n, BankMask mask) { return requests_.Read(n, Address(n), mask); }
 
 void PollIoTab::ReadRadio(int n) {
   BusyCursor busy;
@@ -339,16 +326,7 @@ void PollIoTab::ConfigButtonClick(int n) {
   if (openConfig_) openConfig_(n, Address(n));
 }
 
-void PollIoTab::WriteRemote(int n, const RemoteWrite& write) {
-  PacketRecord rec;
-  rec.Register = write.reg;
-  rec.Bank = 5;
-  rec.Span = static_cast<std::uint8_t>(write.data.size());
-  rec.NetworkAddress = Address(n);
-  std::copy(write.data.begin(), write.data.end(), rec.Data.begin());
-  const CommandMark mark(*this);
-  if (commands_.SetRemoteRegister(kTimeoutMs, rec, kRetries) >= 0) ShowReplyStrength(n, rec.Lqi);
-}
+void PollIoTab::WriteRemote(int n, const RemoteWrite& write) { (void)requests_.Write(n, Address(n), write); }
 
 void PollIoTab::PWM0EditWrite(int n) {
   WriteRemote(n, Pwm0Write(TextToInt(Row(n).pwm0->text().toStdString(), 0)));
@@ -486,24 +464,23 @@ void PollIoTab::RefreshButton1Click() {
 
 void PollIoTab::RefreshTimerTimer() {
   RefreshTimer->stop();
-  if (!schedule_.BeginCycle()) return;  // the cycle in progress re-arms
-  for (int n = 1; n <= kRemoteRadios && !schedule_.Abandoned(); ++n) {
-    const auto u = static_cast<std::size_t>(n - 1);
-    RemoteRadioRow& r = Row(n);
-    if (addressText_[u].empty() || !r.pollRadio->isChecked()) continue;
-    emit StatusChanged(QString("Polling radio %1....").arg(n));
-    for (int i = 0; i < 6 && !schedule_.Abandoned(); ++i) {
-      if (!output_[u][static_cast<std::size_t>(i)]) continue;
-      const std::int32_t value = TextToInt(r.gpio[static_cast<std::size_t>(i)]->text().toStdString(), 0);
-      WriteRemote(n, OutputLineWrite(i, value));
-    }
-    if (schedule_.Abandoned()) break;
-    if (Read(n, kPollMask) == kPollMask && !schedule_.Abandoned()) ShowRemoteRadio(n);
-  }
-  const bool abandoned = schedule_.Abandoned();
-  const std::optional<int> next = schedule_.EndCycle(RefreshEdit->text().toStdString());
-  if (!abandoned) emit StatusChanged("Polling complete.");
-  if (next) RefreshTimer->start(*next);
+  PollCycleHooks hooks;
+  hooks.polled = [this](int n) {
+    return !addressText_[static_cast<std::size_t>(n - 1)].empty() && Row(n).pollRadio->isChecked();
+  };
+  hooks.address = [this](int n) { return Address(n); };
+  hooks.outputValue = [this](int n, int line) -> std::optional<std::int32_t> {
+    const auto i = static_cast<std::size_t>(line);
+    if (!output_[static_cast<std::size_t>(n - 1)][i]) return std::nullopt;
+    return TextToInt(Row(n).gpio[i]->text().toStdString(), 0);
+  };
+  hooks.polling = [this](int n) { emit StatusChanged(QString("Polling radio %1....").arg(n)); };
+  hooks.read = [this](int n) { ShowRemoteRadio(n); };
+  hooks.delayText = [this] { return RefreshEdit->text().toStdString(); };
+  const std::optional<PollCycleEnd> end = RunPollCycle(schedule_, requests_, hooks);
+  if (!end) return;  // the cycle in progress re-arms
+  if (end->complete) emit StatusChanged("Polling complete.");
+  if (end->rearmMs) RefreshTimer->start(*end->rearmMs);
 }
 
 }  // namespace qmx

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "config/register_map.h"
+#include "mainwindow/poll_cycle.h"
 #include "mainwindow/poll_io_logic.h"
 
 class QCheckBox;
@@ -126,7 +127,6 @@ class PollIoTab : public QWidget {
   std::uint16_t Address(int n) const { return address_.at(static_cast<std::size_t>(n - 1)).load(); }
   void NoteAddress(int n);
   int SelectedIndex(int n) const;
-  class CommandMark;
   BankMask Read(int n, BankMask mask);
   void WriteRemote(int n, const RemoteWrite& write);
   void SetConfigButtonsEnabled(bool on);
@@ -136,6 +136,8 @@ class PollIoTab : public QWidget {
   Prompter& prompter_;
   std::function<void(RadioIndex, std::uint16_t)> openConfig_;
   PollSchedule schedule_;
+  // Every request of this tab to a remote radio.
+  RemoteRequests requests_;
   // Read by the command layer during a command: kept as numbers, never
   // parsed from a widget there.
   std::array<std::atomic<std::uint16_t>, kRemoteRadios> address_{};

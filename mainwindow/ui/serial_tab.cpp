@@ -25,6 +25,7 @@
 #include "link/number_text.h"
 #include "link/packet.h"
 #include "link/prompter.h"
+#include "link/reply_wait.h"
 #include "mainwindow/ui/received_column.h"
 #include "mainwindow/ui/title_font.h"
 
@@ -448,7 +449,7 @@ int SerialTab::Run(Command command) {
 }
 
 void SerialTab::TransmitButtonClick() {
-  if (Run([this] { return commands_.EnterProtocolMode(1000, 3); }) < 0) {
+  if (Run([this] { return commands_.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries); }) < 0) {
     prompter_.Message("Could not enter protocol mode.  Please try again.", "EnterProtocol Mode Error");
     return;
   }
@@ -471,7 +472,7 @@ void SerialTab::Timer1Timer() {
   const std::size_t count = std::min(data->size(), rec.Data.size());
   std::copy_n(data->begin(), count, rec.Data.begin());
   rec.Length = static_cast<std::uint8_t>(count);
-  if (Run([&] { return commands_.TxData(1000, rec, 3); }) < 0) {
+  if (Run([&] { return commands_.TxData(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries); }) < 0) {
     prompter_.Message("Could not send data", "Send Data Failed");
     return;
   }

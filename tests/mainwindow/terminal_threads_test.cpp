@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "link/ring.h"
+#include "mainwindow/terminal_logic.h"
 #include "tests/fixtures/sim_link.h"
 
 namespace qmx {
@@ -92,6 +93,40 @@ TEST(RingHandOverTest, EveryFrameIsParsedOrShownOnceWhileTheConsumerChanges) {
   EXPECT_EQ(decodedCount + shownFrames + restFrames, static_cast<std::size_t>(kFrames))
       << decodedCount << " decoded, " << shownFrames << " shown, " << restFrames << " left";
   EXPECT_GT(shownFrames, 0u);
+}
+
+// Half a frame taken by the parser when the terminal takes over: the
+// terminal shows it before what arrives next. The hand-over waits until the
+// parser has emptied the ring, so the half frame is the parser's, not the
+// ring's, whatever the threads' timing.
+TEST(RingHandOverTest, HalfAFrameTheParserHeldIsShownFirstByTheTerminal) {
+  test::SimLink sim;  // port never opened: this test is the ring's producer
+  RadioLink& link = *sim.link;
+  std::mutex shownMutex;
+  std::condition_variable shownChanged;
+  std::string shown;
+  TerminalReaderThread terminal(link.ring, [&](std::string text) {
+    std::lock_guard lock(shownMutex);
+    shown += text;
+    shownChanged.notify_all();
+  });
+  terminal.SetHex(true);
+  RingHandOver handOver(link.parser, terminal);
+  link.parser.Start();
+
+  const std::vector<std::uint8_t> half{0xFB, 0x06, 0x00, 0x26}, next{0x41, 0x42};
+  ASSERT_EQ(link.ring.Write(half), half.size());
+  while (link.ring.Available() > 0) std::this_thread::yield();
+  handOver.ToTerminal();
+  ASSERT_EQ(link.ring.Write(next), next.size());
+  const std::string expected = TerminalText(half, true) + TerminalText(next, true);
+  {
+    std::unique_lock lock(shownMutex);
+    shownChanged.wait_for(lock, 10s, [&] { return shown.size() >= expected.size(); });
+    EXPECT_EQ(shown, expected);
+  }
+  handOver.ToParser();
+  EXPECT_TRUE(sim.sink.Lines().empty());
 }
 
 // Records each write and lets the test wait for the n-th.

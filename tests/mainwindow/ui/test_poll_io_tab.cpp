@@ -134,6 +134,32 @@ TEST_F(PollIoTabTest, WritesPutTheirBytesOnTheWire) {
   EXPECT_EQ(save.payload()[0] | save.payload()[1] << 8, 0x0002);
 }
 
+// The alternate-functions byte (bank 6, register 2) decides PWM1: bit 0x04
+// shows its value, editable; 0x02 (another function) shows "Disabled".
+TEST_F(PollIoTabTest, Pwm1ShowsItsValueOnlyWhenItsAlternateFunctionIsOn) {
+  ConnectOnPollTab();
+  auto set_remote = [this](std::uint8_t bank, std::uint8_t reg, Bytes data) {
+    PacketRecord rec;
+    rec.NetworkAddress = 0x0001;
+    rec.Bank = bank;
+    rec.Register = reg;
+    rec.Span = static_cast<std::uint8_t>(data.size());
+    std::copy(data.begin(), data.end(), rec.Data.begin());
+    ASSERT_GE(set.link.commands.SetRemoteRegister(1000, rec, 3), 0);
+  };
+  set_remote(6, 2, {0x04});
+  set_remote(5, 19, {0x34, 0x12});
+  row(1).networkAddress->setEditText("0x0001");
+  QTest::keyClick(row(1).networkAddress, Qt::Key_Return);
+  EXPECT_EQ(row(1).pwm1->text(), "0x1234");
+  EXPECT_TRUE(row(1).pwm1->isEnabled());
+
+  set_remote(6, 2, {0x02});
+  QTest::keyClick(row(1).networkAddress, Qt::Key_Return);
+  EXPECT_EQ(row(1).pwm1->text(), "Disabled");
+  EXPECT_FALSE(row(1).pwm1->isEnabled());
+}
+
 TEST_F(PollIoTabTest, ConfigOpensTheDialogOnTheRadioOnlyAfterAFullRead) {
   ConnectOnPollTab();
   // Notes the dialog's radio as it shows, and closes it.

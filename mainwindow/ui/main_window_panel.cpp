@@ -1,0 +1,147 @@
+// The main window's status panel: its values, the hidden MAC address entry
+// and the collapse box.
+#include "mainwindow/ui/main_window.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "config/local_status.h"
+#include "config/ui/mac_form.h"
+#include "mainwindow/ui/title_font.h"
+
+namespace qmx {
+
+namespace {
+
+constexpr int kPanelWidth = 225;
+
+}  // namespace
+
+QWidget* TForm1::BuildStatusPanel() {
+  Panel1 = new QWidget(this);
+  Panel1->setObjectName("Panel1");
+  Panel1->setFixedWidth(kPanelWidth);
+  auto* layout = new QVBoxLayout(Panel1);
+  layout->setContentsMargins(8, 6, 8, 8);
+
+  auto* titleRow = new QHBoxLayout;
+  StaticText1 = new QLabel("Current Settings", Panel1);
+  StaticText1->setFont(TitleFont());
+  CloseCheckBox = new QCheckBox(Panel1);
+  CloseCheckBox->setObjectName("CloseCheckBox");
+  CloseCheckBox->setVisible(false);
+  titleRow->addWidget(StaticText1, 1, Qt::AlignHCenter);
+  titleRow->addWidget(CloseCheckBox, 0, Qt::AlignTop | Qt::AlignRight);
+  layout->addLayout(titleRow);
+  layout->addSpacing(10);
+
+  auto* grid = new QGridLayout;
+  grid->setHorizontalSpacing(8);
+  grid->setVerticalSpacing(10);
+  const char* names[] = {"DeviceModeStaticText",     "CurrentPanIDStaticText", "CurrentChannelStaticText",
+                         "CurrentNetworkStaticText", "MACAddressStaticText",   "FirmwareVersionStaticText",
+                         "LinkStatusStaticText",     "SecurityStaticText"};
+  for (int i = 0; i < 8; ++i) {
+    auto* label = new QLabel(kLocalStatusLabels[static_cast<std::size_t>(i)], Panel1);
+    QFont bold = label->font();
+    bold.setBold(true);
+    label->setFont(bold);
+    auto* value = new QLabel(Panel1);
+    value->setObjectName(names[i]);
+    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    statusValues_[static_cast<std::size_t>(i)] = value;
+    // The MAC address is the widest value: it gets the row below its label.
+    if (i == 4) {
+      grid->addWidget(label, i * 2, 0, 1, 2);
+      grid->addWidget(value, i * 2 + 1, 0, 1, 2, Qt::AlignRight);
+      MACAddressLabel = label;
+    } else {
+      grid->addWidget(label, i * 2, 0);
+      grid->addWidget(value, i * 2, 1);
+    }
+    if (i == 6) LinkStatusLabel = label;
+  }
+  grid->setColumnStretch(1, 1);
+  layout->addLayout(grid);
+  DeviceModeStaticText = statusValues_[0];
+  CurrentPanIDStaticText = statusValues_[1];
+  CurrentChannelStaticText = statusValues_[2];
+  CurrentNetworkStaticText = statusValues_[3];
+  MACAddressStaticText = statusValues_[4];
+  FirmwareVersionStaticText = statusValues_[5];
+  LinkStatusStaticText = statusValues_[6];
+  SecurityStaticText = statusValues_[7];
+  layout->addStretch(1);
+
+  RefreshButton = new QPushButton("Refresh", Panel1);
+  ConfigButton = new QPushButton("Config", Panel1);
+  UpgradeButton = new QPushButton("Upgrade", Panel1);
+  ConnectButton = new QPushButton("Connect", Panel1);
+  RefreshButton->setObjectName("RefreshButton");
+  ConfigButton->setObjectName("ConfigButton");
+  UpgradeButton->setObjectName("UpgradeButton");
+  ConnectButton->setObjectName("ConnectButton");
+  auto* buttons = new QGridLayout;
+  buttons->addWidget(RefreshButton, 0, 0);
+  buttons->addWidget(ConfigButton, 0, 1);
+  buttons->addWidget(UpgradeButton, 1, 0);
+  buttons->addWidget(ConnectButton, 1, 1);
+  layout->addLayout(buttons);
+
+  connect(ConnectButton, &QPushButton::clicked, this, &TForm1::ConnectButtonClick);
+  connect(RefreshButton, &QPushButton::clicked, this, &TForm1::RefreshButtonClick);
+  connect(ConfigButton, &QPushButton::clicked, this, &TForm1::ConfigButtonClick);
+  connect(UpgradeButton, &QPushButton::clicked, this, &TForm1::UpgradeButtonClick);
+  for (QLabel* l : {MACAddressLabel, MACAddressStaticText, LinkStatusLabel, LinkStatusStaticText})
+    l->installEventFilter(this);
+  return Panel1;
+}
+
+
+void TForm1::SetStatus(const QString& text) { StatusBar1->setText(text); }
+QString TForm1::StatusText() const { return StatusBar1->text(); }
+bool TForm1::Connected() const { return connected_; }
+
+std::array<QString, 8> TForm1::StatusValues() const {
+  std::array<QString, 8> texts;
+  for (std::size_t i = 0; i < texts.size(); ++i) texts[i] = statusValues_[i]->text();
+  return texts;
+}
+
+void TForm1::ShowLocalStatus() {
+  const auto rows = StatusRows(FormatLocalStatus(image_, 0));
+  for (std::size_t i = 0; i < rows.size(); ++i) statusValues_[i]->setText(QString::fromStdString(rows[i]));
+}
+
+void TForm1::ClearLocalStatus() {
+  for (QLabel* value : statusValues_) value->clear();
+}
+
+
+void TForm1::MACAddressStaticTextMouseDown() {
+  MACAddressStaticText->clear();
+  if (!forms_.mac) return;
+  forms_.mac->MACAddressEdit->clear();
+  forms_.mac->exec();
+}
+
+
+void TForm1::CloseCheckBoxClick() {
+  const bool collapse = CloseCheckBox->isChecked();
+  for (QWidget* w : Panel1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (w != CloseCheckBox) w->setVisible(!collapse);
+  if (collapse) {
+    // The panel keeps only the box; the tabs take its place.
+    Panel1->layout()->setContentsMargins(1, 1, 1, 1);
+    Panel1->setFixedWidth(CloseCheckBox->sizeHint().width() + 2);
+  } else {
+    Panel1->layout()->setContentsMargins(panelMargins_);
+    Panel1->setFixedWidth(panelWidth_);
+  }
+}
+
+}  // namespace qmx

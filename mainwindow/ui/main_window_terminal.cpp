@@ -1,0 +1,119 @@
+// The main window's tab changes: the terminal takes the port out of protocol
+// mode and pauses the periodic work, leaving it brings both back.
+#include "mainwindow/ui/main_window.h"
+
+#include <QCheckBox>
+#include <QSignalBlocker>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <utility>
+
+#include "config/register_map.h"
+#include "link/prompter.h"
+#include "link/radio_link.h"
+#include "link/reply_wait.h"
+#include "link/ui/busy_cursor.h"
+#include "mainwindow/ui/poll_io_tab.h"
+#include "mainwindow/ui/serial_tab.h"
+#include "mainwindow/ui/terminal_tab.h"
+
+namespace qmx {
+
+void TForm1::TabSelected(int index) {
+  const MainTab to = static_cast<MainTab>(index);
+  const TabChange change = PlanTabChange(currentTab_, to, CloseCheckBox->isChecked());
+  if (!PageControl1Changing(change)) {
+    const QSignalBlocker keep(PageControl1);
+    PageControl1->setCurrentIndex(static_cast<int>(currentTab_));
+    return;
+  }
+  currentTab_ = to;
+  PageControl1Change(change);
+}
+
+bool TForm1::PageControl1Changing(const TabChange& change) {
+  if (change.refused) return false;
+  if (!change.leaveTerminal) return true;
+  // No other tab change while the radio is being brought back.
+  PageControl1->tabBar()->setEnabled(false);
+  Zavedo->ReturnRing();
+  {
+    BusyCursor busy;
+    if (const Result<BankMask> read = EnterProtocolModeAndReadAll(link_.commands, image_)) {
+      if (*read != kAllBanks)
+        prompter_.Message("Could not communicate with radio.  Cycle power and try again.", "No communication");
+      ShowLocalStatus();
+      EndPause(true);
+      PageControl1->tabBar()->setEnabled(true);
+      return true;
+    }
+  }
+  EndPause(false);
+  prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
+  PageControl1->tabBar()->setEnabled(true);
+  return true;  // the change still happens
+}
+
+void TForm1::PageControl1Change(const TabChange& change) {
+  if (!change.showCollapseBox) CloseCheckBox->setChecked(false);
+  CloseCheckBox->setVisible(change.showCollapseBox);
+  if (!change.enterTerminal) return;
+  // The tab bar stays off until the terminal has the port.
+  PageControl1->tabBar()->setEnabled(false);
+  // Nothing else writes protocol frames while the terminal holds the port:
+  // the periodic work pauses, and protocol mode is left only once the
+  // command it has under way has ended.
+  inTerminal_ = true;
+  SetConnectedControls(connected_);
+  paused_ = {PollIO->PausePolling(), Serial->PauseTransmitting()};
+  if (paused_.Any()) SetStatus(QString::fromStdString(PeriodicWorkText(paused_, kPausedForTerminal)));
+  if (terminalEntry_.Enter(PeriodicCommandUnderWay())) EnterTerminal();
+}
+
+bool TForm1::PeriodicCommandUnderWay() const { return PollIO->CommandUnderWay() || Serial->CommandUnderWay(); }
+
+void TForm1::PeriodicCommandEnded() {
+  if (terminalEntry_.CommandEnded(PeriodicCommandUnderWay())) EnterTerminal();
+}
+
+void TForm1::EnterTerminal() {
+  if (link_.commands.ExitProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries) < 0)
+    prompter_.Message("Could not exit config mode", "ExitConfigMode Error");
+  Zavedo->TakeRing();
+  PageControl1->tabBar()->setEnabled(true);
+  Zavedo->ZavedoRichEdit->setFocus();
+}
+
+// Protocol mode is back (or could not be had): the paused work resumes (or
+// ends), the tools are offered again.
+void TForm1::EndPause(bool protocolMode) {
+  const PeriodicWork work = std::exchange(paused_, PeriodicWork{});
+  inTerminal_ = false;
+  SetConnectedControls(connected_);
+  if (protocolMode || !work.poll)
+    PollIO->ResumePolling();
+  else
+    PollIO->StopPolling();
+  if (protocolMode || !work.transmit)
+    Serial->ResumeTransmitting();
+  else
+    Serial->StopTransmitting();
+  if (work.Any()) SetStatus(QString::fromStdString(PeriodicWorkText(work, protocolMode ? "resumed." : "stopped.")));
+}
+
+void TForm1::LeaveTerminalQuietly() {
+  terminalEntry_.Cancel();
+  paused_ = {};
+  inTerminal_ = false;
+  PageControl1->tabBar()->setEnabled(true);
+  Zavedo->StopTransmitting();
+  if (Zavedo->HasRing()) Zavedo->ReturnRing();
+  const QSignalBlocker keep(PageControl1);
+  PageControl1->setCurrentIndex(static_cast<int>(MainTab::Serial));
+  currentTab_ = MainTab::Serial;
+  CloseCheckBox->setChecked(false);
+  CloseCheckBox->setVisible(false);
+}
+
+}  // namespace qmx

@@ -1,0 +1,113 @@
+// The main window's way into the module's boot code for the upgrade window
+// and back (the steps themselves are the boot session's), and the offer to
+// program a radio that the port dialog found in its boot code.
+#include "mainwindow/ui/main_window.h"
+
+#include <QPushButton>
+#include <chrono>
+#include <optional>
+
+#include "config/register_map.h"
+#include "link/prompter.h"
+#include "link/radio_link.h"
+#include "link/ui/busy_cursor.h"
+#include "link/ui/comm_port_form.h"
+#include "tools/boot_session.h"
+#include "tools/firmware_upgrade.h"
+#include "tools/ui/firmware_form.h"
+
+namespace qmx {
+
+namespace {
+
+// Disables a window's controls for as long as it lives; those disabled
+// before stay disabled after.
+class ControlsHeld {
+ public:
+  explicit ControlsHeld(QWidget* w) : w_(w) { w_->setEnabled(false); }
+  ~ControlsHeld() { w_->setEnabled(true); }
+  ControlsHeld(const ControlsHeld&) = delete;
+  ControlsHeld& operator=(const ControlsHeld&) = delete;
+
+ private:
+  QWidget* w_;
+};
+
+}  // namespace
+
+void TForm1::OfferBootCodeUpgrade() {
+  const std::string port = EntryPortName(forms_.port->PortText().toStdString());
+  if (!prompter_.Question(BootCodeNotice(port) + " Program a firmware image now?", "Radio in Boot Code")) {
+    link_.transport.StopComm();  // the radio is left as it is
+    return;
+  }
+  if (UpgradeInBootCode(false)) {
+    ShowConnectedFromDialog();
+  } else if (link_.transport.IsOpen()) {
+    CloseLink();
+    ResetPollControls(false);
+    SetStatus("Disconnected.");
+  }
+}
+
+void TForm1::UpgradeButtonClick() {
+  LinkBusy guard(linkBusy_);
+  if (guard.Taken()) UpgradeInBootCode(true);
+}
+
+bool TForm1::UpgradeInBootCode(bool reset) {
+  auto* upgrade = qobject_cast<TForm3*>(forms_.upgrade);
+  if (!upgrade) return false;
+  std::optional<BusyCursor> busy(std::in_place);
+  BootSession session(link_, SteadyTime());
+  if (!session.Enter(reset)) return false;
+
+  bool found = false;
+  {
+    // Nothing else may use the link (or take the ring) meanwhile.
+    const ControlsHeld held(this);
+    FirmwareUpgrade search(session.Channel(), session.Time());
+    search.SetPromptInterval(std::chrono::milliseconds(bootPromptIntervalMs_));
+    RunOffThread([&] { found = search.FindBootPrompt(); });
+  }
+  if (!found) {
+    SetStatus("No Radio Detected");
+    // The port is closed: the window shows it, and the parser waits for the
+    // next connection.
+    CloseLink();
+    ResetPollControls(false);
+    session.Abandon();
+    busy.reset();
+    prompter_.Message("Could not detect radio.  Please try again.", "No Radio Detected");
+    return false;
+  }
+  ConnectButton->setText("Disconnect");
+  SetStatus("Radio Detected");
+  busy.reset();
+  upgrade->ShowFor(session.Channel(), prompter_, dir_);
+  busy.emplace();
+  return ReturnFromBootCode(session);
+}
+
+bool TForm1::ReturnFromBootCode(BootSession& session) {
+  {
+    const ControlsHeld held(this);
+    RunOffThread([&] { session.AwaitApplication(); });
+  }
+  const Done back = session.Return();
+  if (back.status() == Status::CannotOpen) return false;
+  std::optional<BusyCursor> busy(std::in_place);
+  if (!back) {
+    busy.reset();
+    prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
+    return false;
+  }
+  const BankMask read = ReadBanks(link_.commands, image_, kAllBanks, 0, 0);
+  ShowLocalStatus();
+  busy.reset();
+  if (read != kAllBanks)
+    prompter_.Message("Could not communicate with radio.  Cycle power and try again.", "No communication");
+  return read == kAllBanks;
+}
+
+}  // namespace qmx

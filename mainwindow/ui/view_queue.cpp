@@ -1,0 +1,83 @@
+#include "mainwindow/ui/view_queue.h"
+
+#include "mainwindow/ui/events_tab.h"
+#include "mainwindow/ui/poll_io_tab.h"
+
+namespace qmx {
+
+ViewQueue::ViewQueue(QObject* context, SerialTab& serial, EventsTab& events, PollIoTab& poll)
+    : context_(context), serial_(serial), events_(events), poll_(poll), self_(std::make_shared<ViewQueue*>(this)) {
+  pace_.setSingleShot(true);
+  QObject::connect(&pace_, &QTimer::timeout, context, [this] { Drain(); });
+}
+
+ViewQueue::~ViewQueue() { *self_ = nullptr; }
+
+void ViewQueue::WakeUp() {
+  if (pace_.isActive()) return;
+  const auto since = std::chrono::steady_clock::now() - lastDrain_;
+  if (since < kDrainGap && recentItems_ >= kFloodItems)
+    pace_.start(std::chrono::duration_cast<std::chrono::milliseconds>(kDrainGap - since));
+  else
+    Drain();
+}
+
+void ViewQueue::Drain() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - windowStart_ >= kDrainGap) {
+    windowStart_ = now;
+    recentItems_ = 0;
+  }
+  lastDrain_ = now;
+  std::vector<Item> items;
+  {
+    std::lock_guard lock(mutex_);
+    items.swap(queue_);
+  }
+  std::vector<SerialTab::ReceivedPacket> received;
+  std::vector<EventBlock> events;
+  auto flush = [&] {
+    if (!received.empty()) serial_.ShowReceivedBatch(received);
+    if (!events.empty()) events_.AppendEvents(events);
+    received.clear();
+    events.clear();
+  };
+  bool frames = false;
+  for (Item& item : items) {
+    if (auto* p = std::get_if<SerialTab::ReceivedPacket>(&item)) {
+      if (!events.empty()) flush();
+      received.push_back(std::move(*p));
+    } else if (auto* e = std::get_if<EventBlock>(&item)) {
+      if (!received.empty()) flush();
+      events.push_back(std::move(*e));
+    } else if (std::holds_alternative<FrameMark>(item)) {
+      frames = true;
+      continue;
+    } else {
+      flush();
+      if (auto* io = std::get_if<IoUpdate>(&item))
+        poll_.ApplyIoEvent(io->address, io->data);
+      else if (auto* j = std::get_if<Joined>(&item))
+        serial_.AddNetworkAddress(j->address);
+    }
+    ++recentItems_;
+  }
+  flush();
+  if (frames) serial_.FrameArrived();
+}
+
+void ViewQueue::Push(Item item) {
+  bool wake = false;
+  {
+    std::lock_guard lock(mutex_);
+    wake = queue_.empty();
+    queue_.push_back(std::move(item));
+  }
+  if (!wake) return;
+  QPointer<QObject> target = context_;
+  if (!target) return;
+  QMetaObject::invokeMethod(
+      target, [target, self = self_] { if (target && *self) (*self)->WakeUp(); }, Qt::QueuedConnection);
+}
+
+}  // namespace qmx

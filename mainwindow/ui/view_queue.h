@@ -1,0 +1,84 @@
+// Carries the decoder's view events from the parser thread to the main
+// window's tabs, in order, through one queue: the first event into an empty
+// queue posts one wake-up, and the user-interface thread then takes
+// everything queued in one go, so that a flood of frames costs one pass per
+// wake-up instead of one per frame. Under a flood (kFloodItems view events
+// or more within kDrainGap), a wake-up that comes less than kDrainGap after
+// the last pass waits for the rest of that gap: the views then change about
+// 40 times a second, each time by many rows, which costs far less than a
+// row or two a thousand times a second. Sparse events still show at once.
+#pragma once
+
+#include <QPointer>
+#include <QTimer>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <variant>
+#include <vector>
+
+#include "link/decoder.h"
+#include "mainwindow/ui/serial_tab.h"
+
+namespace qmx {
+
+class EventsTab;
+class PollIoTab;
+
+class ViewQueue : public ViewSink {
+ public:
+  static constexpr std::chrono::milliseconds kDrainGap{25};
+  static constexpr std::size_t kFloodItems = 16;
+
+  // Wake-ups are handled in `context`'s thread while it lives.
+  ViewQueue(QObject* context, SerialTab& serial, EventsTab& events, PollIoTab& poll);
+  ~ViewQueue() override;
+  ViewQueue(const ViewQueue&) = delete;
+  ViewQueue& operator=(const ViewQueue&) = delete;
+
+  void FrameReceived() override { Push(FrameMark{}); }
+  void EventText(const EventBlock& block) override { Push(block); }
+  void ReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) override {
+    Push(SerialTab::ReceivedPacket{address, lqi, std::vector<std::uint8_t>(data.begin(), data.end())});
+  }
+  void IoEvent(std::uint16_t address, std::span<const std::uint8_t> data) override {
+    Push(IoUpdate{address, std::vector<std::uint8_t>(data.begin(), data.end())});
+  }
+  void RemoteJoined(std::uint16_t address) override { Push(Joined{address}); }
+
+  // User-interface thread: applies every queued event, in order (at once,
+  // or at the end of the flood's gap); runs of received data and of event
+  // texts go to their view as one batch.
+  void WakeUp();
+  void Drain();
+
+ private:
+  struct FrameMark {};
+  struct IoUpdate {
+    std::uint16_t address;
+    std::vector<std::uint8_t> data;
+  };
+  struct Joined {
+    std::uint16_t address;
+  };
+  using Item = std::variant<FrameMark, EventBlock, SerialTab::ReceivedPacket, IoUpdate, Joined>;
+
+  void Push(Item item);
+
+  QPointer<QObject> context_;
+  SerialTab& serial_;
+  EventsTab& events_;
+  PollIoTab& poll_;
+  QTimer pace_;
+  std::chrono::steady_clock::time_point lastDrain_{};
+  std::chrono::steady_clock::time_point windowStart_{};
+  std::size_t recentItems_ = 0;  // view events drained since windowStart_
+  std::mutex mutex_;
+  std::vector<Item> queue_;
+  // Tells posted wake-ups that this queue is gone.
+  std::shared_ptr<ViewQueue*> self_;
+};
+
+}  // namespace qmx
