@@ -5,7 +5,7 @@
 // wake-up instead of one per frame. Under a flood (kFloodItems view events
 // or more within kDrainGap), a wake-up that comes less than kDrainGap after
 // the last pass waits for the rest of that gap: the views then change about
-// 40 times a second, each time by many rows, which costs far less than a
+// 25 times a second, each time by many rows, which costs far less than a
 // row or two a thousand times a second. Sparse events still show at once.
 #pragma once
 
@@ -29,7 +29,7 @@ class PollIoTab;
 
 class ViewQueue : public ViewSink {
  public:
-  static constexpr std::chrono::milliseconds kDrainGap{25};
+  static constexpr std::chrono::milliseconds kDrainGap{40};
   static constexpr std::size_t kFloodItems = 16;
 
   // Wake-ups are handled in `context`'s thread while it lives.
