@@ -26,6 +26,7 @@
 #include "tools/ui/diag_form.h"
 #include "tools/ui/note_form.h"
 #include "tools/ui/firmware_form.h"
+#include "tools/ui/firmware_info_form.h"
 
 namespace {
 

@@ -528,13 +528,14 @@ void TForm1::ReadLocalRadio() {
 
 void TForm1::ShowConnectedFromDialog() {
   link_.transport.GetPortSettings(lastLine_);
-  lastPortText_ = QString::fromStdString(EntryPortName(forms_.port->PortText().toStdString()));
-  lastBaudText_ = forms_.port->BaudText();
+  const PortChoice& choice = forms_.port->Choice();
+  lastPortText_ = QString::fromStdString(choice.label);
+  lastBaudText_ = QString::number(choice.line.baudRate);
   ShowConnected("Connected to");
 }
 
 void TForm1::OfferBootCodeUpgrade() {
-  const std::string port = EntryPortName(forms_.port->PortText().toStdString());
+  const std::string& port = forms_.port->Choice().label;
   if (!prompter_.Question(BootCodeNotice(port) + " Program a firmware image now?", "Radio in Boot Code")) {
     link_.transport.StopComm();  // the radio is left as it is
     return;
