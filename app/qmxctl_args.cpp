@@ -9,6 +9,7 @@
 
 #include "config/register_map.h"
 #include "link/number_text.h"
+#include "link/version.h"
 #include "link/workdir.h"
 
 namespace qmx::ctl {
@@ -112,7 +113,7 @@ const OptionSpec kOptions[] = {
     {"-h", nullptr, [](Options& o, const std::string&) { o.help = true; }},
     {"--version", nullptr,
      [](Options&, const std::string&) {
-       std::printf("qmxctl %s\n", QMX_VERSION);
+       std::printf("qmxctl %s\n", QMX_VERSION_TEXT);
        std::exit(0);
      }},
     {"--port", "--port", [](Options& o, const std::string& v) { o.port = v; }},

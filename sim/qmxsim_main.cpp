@@ -25,6 +25,7 @@
 #include <utility>
 
 #include "link/event.h"
+#include "link/version.h"
 #include "sim/sim_module.h"
 
 namespace {
@@ -245,7 +246,7 @@ std::optional<int> ParseSimArgs(int argc, char** argv, SimArgs& o) {
       std::fputs(kUsage, stdout);
       return 0;
     } else if (a == "--version") {
-      std::printf("qmxsim %s\n", QMX_VERSION);
+      std::printf("qmxsim %s\n", QMX_VERSION_TEXT);
       return 0;
     } else if (a == "--baud") {
       auto v = value();
