@@ -242,6 +242,10 @@ std::optional<int> ParseSimArgs(int argc, char** argv, SimArgs& o) {
       if (i + 1 >= argc) return std::nullopt;
       return std::string_view(argv[++i]);
     };
+    auto number = [&] {
+      auto v = value();
+      return v ? Number(*v) : std::nullopt;
+    };
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -249,8 +253,7 @@ std::optional<int> ParseSimArgs(int argc, char** argv, SimArgs& o) {
       std::printf("qmxsim %s\n", QMX_VERSION_TEXT);
       return 0;
     } else if (a == "--baud") {
-      auto v = value();
-      auto n = v ? Number(*v) : std::nullopt;
+      auto n = number();
       if (!n || !qmx::sim::CodeFromBaud(static_cast<std::uint32_t>(*n))) return Usage("unsupported baud rate");
       line.baudRate = static_cast<std::uint32_t>(*n);
     } else if (a == "--parity") {
@@ -271,13 +274,11 @@ std::optional<int> ParseSimArgs(int argc, char** argv, SimArgs& o) {
     } else if (a == "--quiet" || a == "--no-traffic") {
       o.quiet = true;
     } else if (a == "--traffic-interval") {
-      auto v = value();
-      auto n = v ? Number(*v) : std::nullopt;
+      auto n = number();
       if (!n || *n == 0 || *n > 86400) return Usage("--traffic-interval needs a number of seconds");
       o.trafficSeconds = *n;
     } else if (a == "--seed") {
-      auto v = value();
-      auto n = v ? Number(*v) : std::nullopt;
+      auto n = number();
       if (!n || *n > 0xFFFFFFFFL) return Usage("--seed needs a number");
       o.seed = *n;
     } else if (a == "--echo") {
@@ -287,8 +288,7 @@ std::optional<int> ParseSimArgs(int argc, char** argv, SimArgs& o) {
     } else if (a == "--boot-only") {
       o.bootOnly = true;
     } else if (a == "--remotes") {
-      auto v = value();
-      auto n = v ? Number(*v) : std::nullopt;
+      auto n = number();
       if (!n || *n > 200) return Usage("--remotes needs a number from 0 to 200");
       o.remotes = *n;
     } else {
