@@ -19,7 +19,7 @@ namespace qmx {
 namespace {
 
 // 9600 baud, 8N1: the line a module leaves the factory with.
-const LineSettings kFactoryLine = SettingsFromSelection("9600", 0, 0);
+const LineSettings kFactoryLine{9600, 8, parity::None, stopbits::One, false};
 
 QComboBox* MakeList(const QStringList& items, QWidget* parent) {
   auto* box = new QComboBox(parent);
@@ -219,14 +219,8 @@ std::string TCommPortForm::SelectedPortPath() const {
 }
 
 LineSettings TCommPortForm::SelectedLine() const {
-  const auto pick = [](const auto& values, int index, auto fallback) {
-    return index >= 0 && static_cast<std::size_t>(index) < std::size(values) ? values[index] : fallback;
-  };
-  LineSettings line = kFactoryLine;
-  line.baudRate = pick(kBaudRates, BaudrateComboBox->currentIndex(), kFactoryLine.baudRate);
-  line.parity = pick(kParityCodes, ParityComboBox->currentIndex(), kParityCodes[0]);
-  line.stopBits = pick(kStopBitCodes, StopBitsComboBox->currentIndex(), kStopBitCodes[0]);
-  return line;
+  return SettingsFromSelection(BaudrateComboBox->currentIndex(), ParityComboBox->currentIndex(),
+                               StopBitsComboBox->currentIndex());
 }
 
 void TCommPortForm::Choose(const std::string& path, const LineSettings& line) {
