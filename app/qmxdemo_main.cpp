@@ -14,6 +14,7 @@
 #include "config/ui/device_config_form.h"
 #include "config/ui/mac_form.h"
 #include "link/radio_link.h"
+#include "link/version.h"
 #include "link/ui/comm_port_form.h"
 #include "link/ui/qt_prompter.h"
 #include "link/ui/qt_waiter.h"
@@ -26,6 +27,7 @@
 #include "tools/ui/diag_form.h"
 #include "tools/ui/note_form.h"
 #include "tools/ui/firmware_form.h"
+#include "tools/ui/firmware_info_form.h"
 
 namespace {
 
@@ -97,7 +99,7 @@ void AnswerHelpAndVersion(int argc, char** argv, const Options& options) {
 
 int main(int argc, char** argv) {
   QCoreApplication::setApplicationName("QMXDemo");
-  QCoreApplication::setApplicationVersion("2.05");
+  QCoreApplication::setApplicationVersion(QMX_VERSION_TEXT);
   const Options options;
   AnswerHelpAndVersion(argc, argv, options);
 

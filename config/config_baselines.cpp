@@ -12,10 +12,7 @@ namespace {
 bool Is(const Setting& s, std::string_view key) { return key == s.key; }
 
 std::uint32_t Field(const Setting& s, std::span<const std::uint8_t> slot) {
-  const auto bytes = slot.subspan(ImageOffset(s.address.bank, s.address.reg), s.address.span);
-  std::uint32_t v = 0;
-  for (std::size_t i = std::min<std::size_t>(bytes.size(), 4); i-- > 0;) v = (v << 8) | bytes[i];
-  return v;
+  return LittleEndian(slot.subspan(ImageOffset(s.address.bank, s.address.reg), s.address.span));
 }
 
 std::vector<std::uint8_t> LowBytes(std::uint32_t value, std::size_t span) {

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "link/command_layer.h"
+#include "link/number_text.h"
 #include "link/packet.h"
 #include "link/reply_wait.h"
 
@@ -18,13 +19,9 @@ std::size_t ImageOffset(std::uint8_t bank, std::uint8_t reg) {
 std::uint32_t RadioImage::Value(RadioIndex index, std::uint8_t bank, std::uint8_t reg, std::uint8_t span) const {
   const auto slot = Slot(index);
   const std::size_t offset = ImageOffset(bank, reg);
-  const std::size_t count = std::min<std::size_t>(span, 4);
-  std::uint32_t value = 0;
-  for (std::size_t i = count; i-- > 0;) {
-    const std::size_t at = offset + i;
-    value = (value << 8) | (at < slot.size() ? slot[at] : 0u);
-  }
-  return value;
+  // Bytes past the end of the slot read as 0.
+  if (offset >= slot.size()) return 0;
+  return LittleEndian(slot.subspan(offset, std::min<std::size_t>(span, slot.size() - offset)));
 }
 
 BankMask ReadBanks(CommandLayer& link, RadioImage& image, BankMask mask, std::uint16_t address, RadioIndex slot,

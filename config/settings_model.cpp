@@ -132,12 +132,6 @@ std::span<const std::uint8_t> Field(const Setting& s, std::span<const std::uint8
   return slot.subspan(ImageOffset(s.address.bank, s.address.reg), s.address.span);
 }
 
-std::uint32_t LittleEndian(std::span<const std::uint8_t> bytes) {
-  std::uint32_t v = 0;
-  for (std::size_t i = std::min<std::size_t>(bytes.size(), 4); i-- > 0;) v = (v << 8) | bytes[i];
-  return v;
-}
-
 std::vector<std::uint8_t> Bytes(std::uint32_t value, std::size_t span) {
   std::vector<std::uint8_t> out(span, 0);
   for (std::size_t i = 0; i < span && i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <thread>
 
+#include "link/version.h"
+
 namespace qmx {
 
 class WorkDir;
@@ -110,7 +112,7 @@ class DataLog {
   WorkDir& dir_;
   LinkOptions& options_;
   Prompter& prompter_;
-  std::string headerTitle_ = "QMXDemo 2.0 Version 2.05";
+  std::string headerTitle_ = "QMXDemo 2.0 Version " QMX_VERSION_TEXT;
   std::function<std::string()> timestamp_;
   Renamer renamer_;
 

@@ -1,5 +1,6 @@
 #include "link/number_text.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -107,6 +108,12 @@ bool TryTextToInt(std::string_view text, std::int32_t& out) {
   else
     out = static_cast<std::int32_t>(value);
   return true;
+}
+
+std::uint32_t LittleEndian(std::span<const std::uint8_t> bytes) {
+  std::uint32_t v = 0;
+  for (std::size_t i = std::min<std::size_t>(bytes.size(), 4); i-- > 0;) v = (v << 8) | bytes[i];
+  return v;
 }
 
 std::int32_t TextToInt(std::string_view text, std::int32_t fallback) {

@@ -20,6 +20,10 @@ char* PutHex2(char* out, std::uint8_t value);
 // position after the last one.
 char* PutHexBytes(char* out, std::span<const std::uint8_t> bytes, char separator = ' ');
 
+// The value of up to four bytes stored least significant first, as the
+// radio's registers hold numbers; bytes past the fourth are not read.
+std::uint32_t LittleEndian(std::span<const std::uint8_t> bytes);
+
 // Leading blanks, optional sign, then decimal digits or hex digits after
 // "0x", "x" or "$". The whole rest must be digits; anything else (empty text
 // included) gives `fallback`. Hex text of up to eight significant digits

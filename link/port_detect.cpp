@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <iterator>
 
-#include "link/number_text.h"
 
 namespace qmx {
 
@@ -59,13 +58,15 @@ int DefaultPortIndex(const std::vector<PortEntry>& entries, bool preferSim) {
   return entries.empty() ? -1 : 0;
 }
 
-LineSettings SettingsFromSelection(std::string_view baudText, int parityIndex, int stopBitsIndex) {
+LineSettings SettingsFromSelection(int baudIndex, int parityIndex, int stopBitsIndex) {
+  const auto pick = [](const auto& values, int index, auto fallback) {
+    return index >= 0 && static_cast<std::size_t>(index) < std::size(values) ? values[index] : fallback;
+  };
   LineSettings s;
-  std::int32_t baud = 0;
-  s.baudRate = TryTextToInt(baudText, baud) && baud > 0 ? static_cast<std::uint32_t>(baud) : 9600;
+  s.baudRate = pick(kBaudRates, baudIndex, std::uint32_t{9600});
   s.byteSize = 8;
-  s.parity = parityIndex >= 0 && parityIndex < 3 ? kParityCodes[parityIndex] : parity::None;
-  s.stopBits = stopBitsIndex == 1 ? stopbits::Two : stopbits::One;
+  s.parity = pick(kParityCodes, parityIndex, parity::None);
+  s.stopBits = pick(kStopBitCodes, stopBitsIndex, stopbits::One);
   return s;
 }
 
@@ -84,7 +85,7 @@ bool AutoDetectRadio(const std::vector<PortEntry>& entries, const DetectSteps& s
     for (int p = 0; p < 3; ++p) {
       for (int b = kBaudCount - 1; b >= 0; --b) {
         steps.selectLine(p, b, kTwoStopBits);
-        LineSettings line = SettingsFromSelection(std::to_string(kBaudRates[b]), p, kTwoStopBits);
+        LineSettings line = SettingsFromSelection(b, p, kTwoStopBits);
         if (steps.tryPort(path, line, open, opened)) return true;
         everOpened = everOpened || opened;
         if (steps.cancelled()) {

@@ -52,9 +52,10 @@ std::string PortPath(std::string_view portName);
 // machine has built in; else the first entry.
 int DefaultPortIndex(const std::vector<PortEntry>& entries, bool preferSim);
 
-// Line settings for the dialog's selections (byte size 8). A baud text that
-// is not a number gives 9600.
-LineSettings SettingsFromSelection(std::string_view baudText, int parityIndex, int stopBitsIndex);
+// Line settings for the dialog's selections, by position in the lists above
+// (byte size 8). A position outside its list gives 9600 baud, no parity or
+// one stop bit.
+LineSettings SettingsFromSelection(int baudIndex, int parityIndex, int stopBitsIndex);
 
 // The automatic search. For each port entry in list order, with two stop
 // bits, for parities NONE, EVEN, ODD, baud rates from 115200 down to 1200:

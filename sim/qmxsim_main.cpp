@@ -22,8 +22,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "link/event.h"
+#include "link/version.h"
 #include "sim/sim_module.h"
 
 namespace {
@@ -217,11 +219,8 @@ class PtySink final : public qmx::sim::SimSink {
   qmx::Event& unplugged_;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  LineSettings line;
-  line.baudRate = 9600;
+struct SimArgs {
+  LineSettings line{9600, 8, qmx::parity::None, qmx::stopbits::One, false};
   std::string faults;
   bool quiet = false;
   long trafficSeconds = 5;
@@ -230,6 +229,12 @@ int main(int argc, char** argv) {
   bool strictStopBits = false;
   long remotes = 3;
   bool bootOnly = false;
+};
+
+// The command line into `o`; the exit status when the program ends here
+// (help, version, a mistake).
+std::optional<int> ParseSimArgs(int argc, char** argv, SimArgs& o) {
+  LineSettings& line = o.line;
 
   for (int i = 1; i < argc; ++i) {
     std::string_view a = argv[i];
@@ -237,15 +242,18 @@ int main(int argc, char** argv) {
       if (i + 1 >= argc) return std::nullopt;
       return std::string_view(argv[++i]);
     };
+    auto number = [&] {
+      auto v = value();
+      return v ? Number(*v) : std::nullopt;
+    };
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
     } else if (a == "--version") {
-      std::printf("qmxsim %s\n", QMX_VERSION);
+      std::printf("qmxsim %s\n", QMX_VERSION_TEXT);
       return 0;
     } else if (a == "--baud") {
-      auto v = value();
-      auto n = v ? Number(*v) : std::nullopt;
+      auto n = number();
       if (!n || !qmx::sim::CodeFromBaud(static_cast<std::uint32_t>(*n))) return Usage("unsupported baud rate");
       line.baudRate = static_cast<std::uint32_t>(*n);
     } else if (a == "--parity") {
@@ -262,34 +270,100 @@ int main(int argc, char** argv) {
     } else if (a == "--faults") {
       auto v = value();
       if (!v) return Usage("--faults needs a list");
-      faults = std::string(*v);
+      o.faults = std::string(*v);
     } else if (a == "--quiet" || a == "--no-traffic") {
-      quiet = true;
+      o.quiet = true;
     } else if (a == "--traffic-interval") {
-      auto v = value();
-      auto n = v ? Number(*v) : std::nullopt;
+      auto n = number();
       if (!n || *n == 0 || *n > 86400) return Usage("--traffic-interval needs a number of seconds");
-      trafficSeconds = *n;
+      o.trafficSeconds = *n;
     } else if (a == "--seed") {
-      auto v = value();
-      auto n = v ? Number(*v) : std::nullopt;
+      auto n = number();
       if (!n || *n > 0xFFFFFFFFL) return Usage("--seed needs a number");
-      seed = *n;
+      o.seed = *n;
     } else if (a == "--echo") {
-      echo = true;
+      o.echo = true;
     } else if (a == "--strict-stop-bits") {
-      strictStopBits = true;
+      o.strictStopBits = true;
     } else if (a == "--boot-only") {
-      bootOnly = true;
+      o.bootOnly = true;
     } else if (a == "--remotes") {
-      auto v = value();
-      auto n = v ? Number(*v) : std::nullopt;
+      auto n = number();
       if (!n || *n > 200) return Usage("--remotes needs a number from 0 to 200");
-      remotes = *n;
+      o.remotes = *n;
     } else {
       return Usage(("unknown argument " + std::string(a)).c_str());
     }
   }
+  return std::nullopt;
+}
+
+// A pseudo-terminal at `line`, raw from the start: a cooked terminal would
+// echo the module's output back to it before the host sets its own mode.
+// Our own descriptor of the slave keeps the master from seeing a hang-up
+// between host sessions, and lets us read the host's line settings.
+// Prints the error and gives nothing when it cannot be had.
+std::optional<std::pair<int, int>> OpenTerminal(const LineSettings& line) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+    std::perror("qmxsim: pseudo-terminal");
+    return std::nullopt;
+  }
+  const char* name = ::ptsname(master);
+  const int slave = name ? ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+  if (slave < 0) {
+    std::perror("qmxsim: terminal");
+    return std::nullopt;
+  }
+  termios t{};
+  ::tcgetattr(slave, &t);
+  ::cfmakeraw(&t);
+  ::cfsetispeed(&t, SpeedOf(line.baudRate));
+  ::cfsetospeed(&t, SpeedOf(line.baudRate));
+  if (line.stopBits == qmx::stopbits::Two) t.c_cflag |= CSTOPB;
+  t.c_cflag |= CLOCAL | CREAD;
+  ::tcsetattr(slave, TCSANOW, &t);
+  return std::pair{master, slave};
+}
+
+// Feeds what the host writes to the module until a signal, an unplug or a
+// failure; returns the exit status.
+int Serve(SimModule& module, int master, int slave, int sigfd, qmx::Event& unplugged) {
+  std::uint8_t buffer[4096];
+  for (;;) {
+    pollfd fds[3] = {{master, POLLIN, 0}, {sigfd, POLLIN, 0}, {unplugged.fd(), POLLIN, 0}};
+    if (::poll(fds, 3, -1) < 0) {
+      if (errno == EINTR) continue;
+      std::perror("qmxsim: poll");
+      return 1;
+    }
+    if (fds[1].revents & POLLIN) return 0;
+    if (fds[2].revents & POLLIN) {
+      std::fputs("qmxsim: unplugged\n", stderr);
+      return 0;
+    }
+    if (fds[0].revents & POLLIN) {
+      const ssize_t n = ::read(master, buffer, sizeof buffer);
+      if (n > 0) {
+        if (auto host = HostLine(slave)) module.FromHost(std::span(buffer, static_cast<std::size_t>(n)), *host);
+      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        std::perror("qmxsim: read");
+        return 1;
+      }
+    } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      // Cannot happen while we hold the slave open; never spin on it.
+      std::fputs("qmxsim: terminal failed\n", stderr);
+      return 1;
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SimArgs args;
+  if (auto status = ParseSimArgs(argc, argv, args)) return *status;
+  const LineSettings& line = args.line;
 
   // Blocked before the module's thread starts, so that it inherits the mask
   // and the signals reach only the signalfd.
@@ -306,78 +380,26 @@ int main(int argc, char** argv) {
   }
 
   qmx::sim::SimOptions options =
-      qmx::sim::LiveNetwork(quiet ? std::chrono::seconds(0) : std::chrono::seconds(trafficSeconds),
-                            static_cast<std::uint32_t>(seed));
-  options.match = strictStopBits ? qmx::sim::MatchMode::BaudAndStopBits : qmx::sim::MatchMode::BaudRate;
-  options.remoteDataEcho = echo;
-  options.remotes = static_cast<int>(remotes);
+      qmx::sim::LiveNetwork(args.quiet ? std::chrono::seconds(0) : std::chrono::seconds(args.trafficSeconds),
+                            static_cast<std::uint32_t>(args.seed));
+  options.match = args.strictStopBits ? qmx::sim::MatchMode::BaudAndStopBits : qmx::sim::MatchMode::BaudRate;
+  options.remoteDataEcho = args.echo;
+  options.remotes = static_cast<int>(args.remotes);
   auto module = std::make_shared<SimModule>(options);
   module->SetLine(line);
-  if (!ApplyFaults(*module, faults)) return Usage("bad fault list");
-  if (bootOnly) module->SetFault(Fault::NoFirmware);
+  if (!ApplyFaults(*module, args.faults)) return Usage("bad fault list");
+  if (args.bootOnly) module->SetFault(Fault::NoFirmware);
 
-  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
-    std::perror("qmxsim: pseudo-terminal");
-    return 1;
-  }
-  const char* name = ::ptsname(master);
-  // Our own descriptor of the slave keeps the master from seeing a hang-up
-  // between host sessions, and lets us read the host's line settings.
-  const int slave = name ? ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
-  if (slave < 0) {
-    std::perror("qmxsim: terminal");
-    return 1;
-  }
-  // Raw from the start: a cooked terminal would echo the module's output
-  // back to it before the host sets its own mode.
-  termios t{};
-  ::tcgetattr(slave, &t);
-  ::cfmakeraw(&t);
-  ::cfsetispeed(&t, SpeedOf(line.baudRate));
-  ::cfsetospeed(&t, SpeedOf(line.baudRate));
-  if (line.stopBits == qmx::stopbits::Two) t.c_cflag |= CSTOPB;
-  t.c_cflag |= CLOCAL | CREAD;
-  ::tcsetattr(slave, TCSANOW, &t);
-
-  std::printf("%s\n", name);
+  const auto terminal = OpenTerminal(line);
+  if (!terminal) return 1;
+  const auto [master, slave] = *terminal;
+  std::printf("%s\n", ::ptsname(master));
   std::fflush(stdout);
 
   qmx::Event unplugged;
   PtySink sink(master, slave, unplugged);
   module->Attach(&sink);
-
-  int status = 0;
-  std::uint8_t buffer[4096];
-  for (;;) {
-    pollfd fds[3] = {{master, POLLIN, 0}, {sigfd, POLLIN, 0}, {unplugged.fd(), POLLIN, 0}};
-    if (::poll(fds, 3, -1) < 0) {
-      if (errno == EINTR) continue;
-      std::perror("qmxsim: poll");
-      status = 1;
-      break;
-    }
-    if (fds[1].revents & POLLIN) break;
-    if (fds[2].revents & POLLIN) {
-      std::fputs("qmxsim: unplugged\n", stderr);
-      break;
-    }
-    if (fds[0].revents & POLLIN) {
-      const ssize_t n = ::read(master, buffer, sizeof buffer);
-      if (n > 0) {
-        if (auto host = HostLine(slave)) module->FromHost(std::span(buffer, static_cast<std::size_t>(n)), *host);
-      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-        std::perror("qmxsim: read");
-        status = 1;
-        break;
-      }
-    } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-      // Cannot happen while we hold the slave open; never spin on it.
-      std::fputs("qmxsim: terminal failed\n", stderr);
-      status = 1;
-      break;
-    }
-  }
+  const int status = Serve(*module, master, slave, sigfd, unplugged);
 
   module->Detach(&sink);
   module.reset();

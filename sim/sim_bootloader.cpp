@@ -26,6 +26,10 @@ Clock::duration WireTime(std::size_t bytes) {
   return std::chrono::nanoseconds(static_cast<long long>(bytes) * 10'000'000'000LL / 38400);
 }
 
+// The block CRC (CRC-16, polynomial 0x1021, start 0), written here a second
+// time on purpose: the host's XMODEM sender (tools/xmodem.cpp) has its own,
+// and a fault in either one shows as a refused block instead of two copies
+// agreeing on a wrong value.
 std::uint16_t Crc16(std::span<const std::uint8_t> bytes) {
   std::uint16_t crc = 0;
   for (std::uint8_t b : bytes) {

@@ -385,7 +385,12 @@ class SimModule {
   void PassThrough(std::span<const std::uint8_t> bytes);
   void ArmParserTimeout();
   void OnFrame(const Frame& frame);
+  // One handler per command type, after the override's bookkeeping.
   void HandleCommand(const Frame& frame);
+  void TrackOverride(std::uint8_t type, std::span<const std::uint8_t> payload);
+  void HandleEnter(const Frame& frame);
+  void HandleExit(const Frame& frame);
+  void HandleReset(const Frame& frame);
   void HandleGetRegister(const Frame& frame);
   void HandleSetRegister(const Frame& frame);
   void HandleTxData(const Frame& frame);

@@ -175,7 +175,7 @@ void SimModule::HandleTxData(const Frame& frame) {
     EmitAnnounce(announce::InvalidArgument);
     return;
   }
-  const auto address = static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+  const std::uint16_t address = Get16(p, 0);
   const std::vector<std::uint8_t> data(p.begin() + 2, p.end());
   Count(reg16::TxData, 2);
   if (local_.working[bi::B2][reg2::LinkStatus] == 0) {
@@ -208,7 +208,7 @@ void SimModule::HandleGetRemote(const Frame& frame) {
     EmitAnnounce(announce::InvalidArgument);
     return;
   }
-  const auto address = static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+  const std::uint16_t address = Get16(p, 0);
   const std::uint8_t reg = p[2], bank = p[3], span = p[4];
   if (auto code = CheckRead(bank, reg, span)) {
     EmitAnnounce(code);
@@ -232,7 +232,7 @@ void SimModule::HandleSetRemote(const Frame& frame) {
     EmitAnnounce(announce::InvalidArgument);
     return;
   }
-  const auto address = static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+  const std::uint16_t address = Get16(p, 0);
   const std::uint8_t reg = p[2], bank = p[3];
   const auto data = p.subspan(5);
   // The address itself is checked before anything goes on air.

@@ -10,12 +10,14 @@
 #include <string_view>
 #include <vector>
 
+#include "link/version.h"
+
 namespace qmx {
 
 // The program's title and version as the About box shows them; the data log
 // header repeats them.
 inline constexpr std::string_view kProgramTitle = "QMXDemo 2.0";
-inline constexpr std::string_view kProgramVersion = "Version 2.05";
+inline constexpr std::string_view kProgramVersion = "Version " QMX_VERSION_TEXT;
 
 // Shown in place of the operating-system text when the version query fails.
 inline constexpr std::string_view kOsInfoError = "Erroring getting info from Windows";

@@ -19,7 +19,7 @@ namespace qmx {
 namespace {
 
 // 9600 baud, 8N1: the line a module leaves the factory with.
-const LineSettings kFactoryLine = SettingsFromSelection("9600", 0, 0);
+const LineSettings kFactoryLine{9600, 8, parity::None, stopbits::One, false};
 
 QComboBox* MakeList(const QStringList& items, QWidget* parent) {
   auto* box = new QComboBox(parent);
@@ -218,6 +218,15 @@ std::string TCommPortForm::SelectedPortPath() const {
   return entries_[static_cast<std::size_t>(CommPortComboBox->currentIndex())].path;
 }
 
+LineSettings TCommPortForm::SelectedLine() const {
+  return SettingsFromSelection(BaudrateComboBox->currentIndex(), ParityComboBox->currentIndex(),
+                               StopBitsComboBox->currentIndex());
+}
+
+void TCommPortForm::Choose(const std::string& path, const LineSettings& line) {
+  choice_ = PortChoice{path, line, EntryPortName(PortText().trimmed().toStdString())};
+}
+
 int TCommPortForm::TryPortSettings(const std::string& path, const LineSettings& line, bool open) {
   attempts_.emplace_back(path, line);
   // A port that cannot be opened or set up has been explained by the
@@ -270,7 +279,10 @@ bool TCommPortForm::AutoDetectRadio() {
     return BootCodeAnswers();
   };
   int bootEntry = -1;
-  if (qmx::AutoDetectRadio(candidates, steps, &bootEntry)) return true;
+  if (qmx::AutoDetectRadio(candidates, steps, &bootEntry)) {
+    Choose(attempts_.back().first, attempts_.back().second);
+    return true;
+  }
   if (bootEntry >= 0 && !cancelRequest_)
     bootCodeFound_ = ReopenInBootCode(candidates[static_cast<std::size_t>(bootEntry)],
                                       listIndex[static_cast<std::size_t>(bootEntry)]);
@@ -284,6 +296,7 @@ bool TCommPortForm::ReopenInBootCode(const PortEntry& entry, int listIndex) {
   BaudrateComboBox->setCurrentIndex(BaudrateComboBox->findText("9600"));
   ParityComboBox->setCurrentIndex(0);
   StopBitsComboBox->setCurrentIndex(0);
+  Choose(entry.path, kFactoryLine);
   return link_.transport.OpenCommPort(kFactoryLine, entry.path, true) == 1;
 }
 
@@ -310,11 +323,11 @@ void TCommPortForm::OKButtonClick() {
     SetStatus("Could not find radio");
     StopPort();
   } else {
-    const LineSettings line = SettingsFromSelection(BaudText().toStdString(), ParityComboBox->currentIndex(),
-                                                    StopBitsComboBox->currentIndex());
+    const LineSettings line = SelectedLine();
     // A typed path is shown again the next time, whatever the outcome.
     typedPort_ = TypedPort();
-    const int tried = TryPortSettings(SelectedPortPath(), line, true);
+    Choose(SelectedPortPath(), line);
+    const int tried = TryPortSettings(choice_.path, line, true);
     if (tried == 0 && !cancelRequest_) {
       busy_ = false;
       accept();
@@ -345,24 +358,6 @@ void TCommPortForm::CancelButtonClick() { reject(); }
 void TCommPortForm::reject() {
   cancelRequest_ = true;
   QDialog::reject();
-}
-
-TForm2::TForm2(QWidget* parent) : QDialog(parent) {
-  setObjectName("TForm2");
-  setWindowTitle("OrvaneProg Information");
-  Label1 = new QLabel("Detecting Radio", this);
-  Label2 = new QLabel("Please power cycle radio", this);
-  for (QLabel* l : {Label1, Label2}) {
-    l->setAlignment(Qt::AlignCenter);
-    QFont f = l->font();
-    f.setPointSizeF(f.pointSizeF() * 1.3);
-    l->setFont(f);
-  }
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(Label1);
-  layout->addWidget(Label2);
-  layout->setContentsMargins(30, 20, 30, 20);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 }  // namespace qmx

@@ -20,6 +20,15 @@ namespace qmx {
 class RadioLink;
 class Prompter;
 
+// The port the dialog connected to (or found a boot code on): the path it
+// opened, the line it set, and the port's name as the user knows it ("SIM",
+// "ttyUSB0", or a typed path as typed).
+struct PortChoice {
+  std::string path;
+  LineSettings line;
+  std::string label;
+};
+
 class TCommPortForm : public QDialog {
   Q_OBJECT
 
@@ -83,6 +92,9 @@ class TCommPortForm : public QDialog {
   // is BootCode.
   bool OpenNamed(const QString& port, const QString& baud);
 
+  // What the last OK (or OpenNamed) connected to; valid after the dialog
+  // was accepted or ended with BootCode.
+  const PortChoice& Choice() const { return choice_; }
   QString PortText() const;
   QString BaudText() const;
   QString StatusText() const;
@@ -120,6 +132,10 @@ class TCommPortForm : public QDialog {
   // The port text as typed, when it is not the selected entry's.
   std::optional<std::string> TypedPort() const;
   std::string SelectedPortPath() const;
+  // The line of the baud rate, parity and stop bits lists' selections.
+  LineSettings SelectedLine() const;
+  // The port as the lists show it now, opened at `path` and `line`.
+  void Choose(const std::string& path, const LineSettings& line);
   int PortIndexToShow(const std::vector<PortEntry>& entries) const;
 
   RadioLink& link_;
@@ -142,17 +158,7 @@ class TCommPortForm : public QDialog {
   std::optional<std::string> typedPort_;
   std::vector<PortEntry> entries_;
   std::vector<std::pair<std::string, LineSettings>> attempts_;
-};
-
-// "OrvaneProg Information": two centred lines, shown without buttons while
-// the firmware upgrade waits for the radio.
-class TForm2 : public QDialog {
-  Q_OBJECT
-
- public:
-  explicit TForm2(QWidget* parent = nullptr);
-  QLabel* Label1;
-  QLabel* Label2;
+  PortChoice choice_;
 };
 
 }  // namespace qmx

@@ -240,7 +240,7 @@ void TForm1::PacketBuilder1Click() {
 void TForm1::Diag1Click() {
   if (!Connected()) return;
   if (auto* d = qobject_cast<TDiagForm*>(forms_.diagnostics)) {
-    d->SetLocalIsBase(FormatLocalStatus(image_, 0).deviceMode == "Base");
+    d->SetDeviceModeSource([this] { return static_cast<std::uint8_t>(image_.Value(0, 0, 0, 1)); });
     d->exec();
   }
 }

@@ -60,8 +60,9 @@ void TForm1::ReadLocalRadio() {
 
 void TForm1::ShowConnectedFromDialog() {
   link_.transport.GetPortSettings(lastLine_);
-  lastPortText_ = QString::fromStdString(EntryPortName(forms_.port->PortText().toStdString()));
-  lastBaudText_ = forms_.port->BaudText();
+  const PortChoice& choice = forms_.port->Choice();
+  lastPortText_ = QString::fromStdString(choice.label);
+  lastBaudText_ = QString::number(choice.line.baudRate);
   ShowConnected("Connected to");
 }
 

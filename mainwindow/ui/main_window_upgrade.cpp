@@ -36,7 +36,7 @@ class ControlsHeld {
 }  // namespace
 
 void TForm1::OfferBootCodeUpgrade() {
-  const std::string port = EntryPortName(forms_.port->PortText().toStdString());
+  const std::string& port = forms_.port->Choice().label;
   if (!prompter_.Question(BootCodeNotice(port) + " Program a firmware image now?", "Radio in Boot Code")) {
     link_.transport.StopComm();  // the radio is left as it is
     return;

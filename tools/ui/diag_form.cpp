@@ -291,9 +291,11 @@ QWidget* TDiagForm::BuildRemoteTab() {
 void TDiagForm::showEvent(QShowEvent* event) {
   FillTable();
   counters_ = {};
-  PageControl1->setTabVisible(0, localIsBase_);
-  PageControl1->setTabVisible(1, !localIsBase_);
-  PageControl1->setCurrentIndex(localIsBase_ ? 0 : 1);
+  constexpr std::uint8_t kRemoteMode = 0;
+  const bool base = !deviceMode_ || deviceMode_() != kRemoteMode;
+  PageControl1->setTabVisible(0, base);
+  PageControl1->setTabVisible(1, !base);
+  PageControl1->setCurrentIndex(base ? 0 : 1);
   QDialog::showEvent(event);
 }
 

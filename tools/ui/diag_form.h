@@ -7,6 +7,8 @@
 
 #include <QDialog>
 #include <array>
+#include <cstdint>
+#include <functional>
 
 #include "tools/diag_log.h"
 #include "tools/diag_measure.h"
@@ -38,9 +40,10 @@ class TDiagForm : public QDialog {
   TDiagForm(RadioLink& link, Prompter& prompter, DiagLog& log, QWidget* parent = nullptr);
   ~TDiagForm() override;
 
-  // The local radio's role, read by the next show: a base shows "Base RF
-  // Diag", a remote "Remote RF Diag".
-  void SetLocalIsBase(bool base) { localIsBase_ = base; }
+  // Where each show asks the local radio's device mode (bank 0 register 0):
+  // a remote (0) shows "Remote RF Diag", a base "Base RF Diag", as does any
+  // other code, the way the status panel names it. None: a base.
+  void SetDeviceModeSource(std::function<std::uint8_t()> mode) { deviceMode_ = std::move(mode); }
   // The note window that "Insert Note" shows.
   void SetNoteForm(TInsertNoteForm* note) { note_ = note; }
 
@@ -129,7 +132,7 @@ class TDiagForm : public QDialog {
   Prompter& prompter_;
   DiagLog& log_;
   TInsertNoteForm* note_ = nullptr;
-  bool localIsBase_ = true;
+  std::function<std::uint8_t()> deviceMode_;
 
   diag::ScanTable table_;
   diag::ScanCounters counters_{};

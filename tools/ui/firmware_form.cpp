@@ -15,7 +15,7 @@
 
 #include "link/prompter.h"
 #include "link/ui/busy_cursor.h"
-#include "link/ui/comm_port_form.h"
+#include "tools/ui/firmware_info_form.h"
 #include "link/workdir.h"
 #include "tools/firmware_upgrade.h"
 #include "widgets/palette_colour.h"

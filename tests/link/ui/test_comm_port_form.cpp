@@ -274,6 +274,10 @@ TEST_F(CommPortFormTest, TheSettingsChosenAreTheOnesTried) {
   ExpectConnected();
   ASSERT_EQ(form->Attempts().size(), 1u);
   EXPECT_EQ(form->Attempts()[0].second, Line(115200, parity::Even, stopbits::One));
+  // The dialog hands out what it connected to, without its texts parsed back.
+  EXPECT_EQ(form->Choice().path, "sim");
+  EXPECT_EQ(form->Choice().line, Line(115200, parity::Even, stopbits::One));
+  EXPECT_EQ(form->Choice().label, "SIM");
 }
 
 TEST_F(CommPortFormTest, OkAtAWrongBaudRateKeepsTheDialogOpen) {
@@ -380,6 +384,9 @@ TEST_F(CommPortFormTest, AutoDetectTriesEveryLineOfEverySystemPortInOrder) {
   EXPECT_EQ(form->BaudText(), "1200");
   EXPECT_EQ(form->ParityComboBox->currentText(), "ODD");
   EXPECT_EQ(form->StopBitsComboBox->currentText(), "2");
+  EXPECT_EQ(form->Choice().path, kRadioPath);
+  EXPECT_EQ(form->Choice().line, Line(1200, parity::Odd, stopbits::Two));
+  EXPECT_EQ(form->Choice().label, "ttyS11");
   // Only the two ports that cannot be opened said so.
   EXPECT_EQ(prompter.All(), (std::vector<Shown>{kOpenFailedBox, kOpenFailedBox}));
 }
@@ -519,14 +526,6 @@ TEST_F(CommPortFormTest, OkInsideExecAcceptsTheDialog) {
   EXPECT_EQ(form->exec(), QDialog::Accepted);
   EXPECT_TRUE(link->transport.IsOpen());
   EXPECT_TRUE(module->InProtocolMode());
-}
-
-TEST(InformationFormTest, DesignedTexts) {
-  test::QtApp();
-  TForm2 info;
-  EXPECT_EQ(info.windowTitle(), "OrvaneProg Information");
-  EXPECT_EQ(info.Label1->text(), "Detecting Radio");
-  EXPECT_EQ(info.Label2->text(), "Please power cycle radio");
 }
 
 }  // namespace

@@ -37,6 +37,7 @@
 #include "tools/ui/diag_form.h"
 #include "tools/ui/note_form.h"
 #include "tools/ui/firmware_form.h"
+#include "tools/ui/firmware_info_form.h"
 
 namespace qmx::test {
 

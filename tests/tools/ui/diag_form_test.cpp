@@ -92,7 +92,7 @@ class DiagFormTest : public ::testing::Test {
 
 TEST_F(DiagFormTest, ScanOfFiveAddresses) {
   sim.module->SetRemoteLoss(3, 100);
-  form.SetLocalIsBase(true);
+  form.SetDeviceModeSource([] { return std::uint8_t{2}; });
   form.show();
   EXPECT_TRUE(form.PageControl1->isTabVisible(0));
   EXPECT_FALSE(form.PageControl1->isTabVisible(1));
@@ -152,7 +152,7 @@ TEST_F(DiagFormTest, ScanOfFiveAddresses) {
 TEST_F(DiagFormTest, PollOfTheBase) {
   // The local radio is a remote; its base answers at 0x0000.
   sim.module->PokeRegisters(sim::kLocal, 0, 0, std::vector<std::uint8_t>{0});
-  form.SetLocalIsBase(false);
+  form.SetDeviceModeSource([] { return std::uint8_t{0}; });
   form.show();
   EXPECT_FALSE(form.PageControl1->isTabVisible(0));
   EXPECT_TRUE(form.PageControl1->isTabVisible(1));

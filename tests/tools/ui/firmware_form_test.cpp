@@ -1,6 +1,7 @@
 // The upgrade window over a simulated module held in its boot code, on a
 // fake clock, driven as a user would.
 #include "tools/ui/firmware_form.h"
+#include "tools/ui/firmware_info_form.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,6 @@
 #include <QWindow>
 #include <fstream>
 
-#include "link/ui/comm_port_form.h"
 #include "link/workdir.h"
 #include "tests/fixtures/fake_prompter.h"
 #include "tests/fixtures/temp_dir.h"
@@ -140,6 +140,14 @@ TEST_F(FirmwareFormTest, TheProgressGaugeDrawsFromThePalette) {
   const QColor base = form.palette().color(QPalette::Base);
   EXPECT_EQ(img.pixelColor(190, 10), base);
   test::ExpectShownOn(img.pixelColor(10, 10), QColor(0x00, 0xA0, 0x00), base);
+}
+
+TEST(InformationFormTest, DesignedTexts) {
+  test::QtApp();
+  TForm2 info;
+  EXPECT_EQ(info.windowTitle(), "OrvaneProg Information");
+  EXPECT_EQ(info.Label1->text(), "Detecting Radio");
+  EXPECT_EQ(info.Label2->text(), "Please power cycle radio");
 }
 
 }  // namespace

@@ -1,0 +1,69 @@
+// qmxctl's command line: the options, the table of commands (their
+// arguments, the options each takes, their help) and the checks that turn
+// the words into what a command needs, all before any port is opened.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/packet.h"
+#include "link/serial_port.h"
+#include "qmxctl_config.h"
+#include "qmxctl_diag.h"
+#include "qmxctl_firmware.h"
+
+namespace qmx::ctl {
+
+constexpr int kExitOk = 0;
+constexpr int kExitRadio = 1;
+constexpr int kExitUsage = 2;
+constexpr std::uint32_t kDefaultTimeoutMs = 1000;
+
+struct UsageError {
+  std::string text;
+  // The arguments were right, what a file holds is not: no pointer to --help.
+  bool content = false;
+};
+
+struct Options {
+  std::string port = "sim";
+  LineSettings line{9600, 8, parity::None, stopbits::One, false};
+  bool log = false;
+  bool reconnect = false;  // monitor: wait for a lost device to return
+  double timeoutMs = kDefaultTimeoutMs;
+  std::string command;
+  std::vector<std::string> args;
+  std::optional<std::uint16_t> remote;
+  std::optional<std::string> text;
+  bool help = false;
+  bool reset = false;
+  bool timeoutGiven = false;
+  bool json = false;        // results as JSON
+  bool quiet = false;       // traffic that is not the result goes nowhere
+  bool timestamps = false;  // monitor: ISO 8601 time before each data line
+  // Filled from the command's arguments before anything is opened.
+  PacketRecord rec;       // get, set, send
+  double seconds = 0;     // monitor
+  FirmwareRequest firmware;
+  std::vector<Assignment> assignments;  // config set
+  int fccMode = 0;                      // fcc
+  // diag: the option texts, then what they mean.
+  std::optional<std::string> sweeps, count, length, delay;
+  DiagRequest diag;
+};
+
+// The words of the command line, options anywhere among them. --version
+// prints the version and ends the program. Throws UsageError.
+Options ParseArgs(int argc, char** argv);
+
+// Checks every argument of the command and keeps what it means in `o`, so
+// that a mistake ends the program before the port is touched. Throws
+// UsageError.
+void ValidateArgs(Options& o);
+
+// The help of `command`, or the program's help for no or an unknown command.
+const char* HelpText(const std::string& command);
+
+}  // namespace qmx::ctl
