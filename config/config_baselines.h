@@ -1,7 +1,8 @@
-// The configuration dialog's side of a setting, without the widgets: which
-// controls show it, what a fill from a radio's image puts into them, the
-// baseline each control keeps, and what Apply decides from them: whether the
-// setting changed, the bytes to write and the baseline after a good write.
+// The configuration dialog's side of a setting, without the widgets: one
+// binder per kind of control (the settings table names the kind) says what a
+// fill from a radio's image puts into the controls, the baseline they keep,
+// and what Apply decides from them: whether the setting changed, the bytes to
+// write and the baseline after a good write.
 #pragma once
 
 #include <cstdint>
@@ -14,36 +15,19 @@
 
 namespace qmx {
 
-// How a setting's controls hold its value.
-enum class ControlKind {
-  List,          // one combo box: the item index
-  Edit,          // one hexadecimal edit
-  Text,          // user tag or security key edit; the baseline is its edited marker
-  Check,         // one check box (or a pin's "1" button) for a whole byte
-  Channels,      // the channel check list: 16-bit mask
-  Buttons,       // one box or "Output" button per bit, a baseline each
-  ByteOfBoxes,   // one box per bit, one baseline for the whole byte (alternate functions)
-  Levels,        // one one-character edit per pin, "0" or "1"
-  ReportMode,    // "Event Messaging" (bit 0) and "Enable Local  Reporting" (bit 1)
-  SerialFormat,  // the parity and stop-bits lists, one byte
-};
-
 // The edited marker of the user tag and key edits.
 inline constexpr std::int32_t kNotEdited = 1;
 inline constexpr std::int32_t kEdited = -1;
-// A combo box without a selection.
+// A list without a selection.
 inline constexpr std::int32_t kNoItem = -1;
 
-ControlKind KindOf(const Setting& setting);
-// The object names of the setting's controls, in bit order.
-std::vector<std::string> ControlNames(const Setting& setting);
-// The settings the dialog shows, in write order; parity and stop bits are one
-// (the "serial-parity" setting with both lists).
+// The settings the dialog shows, in write order: all but the Shared ones
+// (stop bits are the parity row's second list).
 std::span<const Setting* const> DialogSettings();
 
-// What the controls of one setting hold: per control an item index, a checked
-// state (0 or 1) or a channel mask in `states`, or the text of an edit in
-// `texts` (Edit, Text, Levels).
+// What the controls of one setting hold: per control the code of the item a
+// list shows (kNoItem without one), a checked state (0 or 1) or a channel
+// mask in `states`, or the text of an edit in `texts` (Edit, Text, Levels).
 struct ControlValues {
   std::vector<std::int32_t> states;
   std::vector<std::string> texts;

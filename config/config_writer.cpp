@@ -166,11 +166,7 @@ std::optional<std::vector<ConfigWrite>> WritesFor(std::span<const std::uint8_t> 
   return writes;
 }
 
-bool TakesEffectAtStart(const Setting& setting) {
-  static constexpr std::string_view kAtStart[] = {"device-mode",  "initial-pan-id", "sleep-mode",   "security-mode",
-                                                  "security-key", "channel-list",   "protocol-mode"};
-  return std::find(std::begin(kAtStart), std::end(kAtStart), std::string_view(setting.key)) != std::end(kAtStart);
-}
+bool TakesEffectAtStart(const Setting& setting) { return setting.atStart; }
 
 ApplyResult SendConfiguration(CommandLayer& link, Prompter& prompter, LinePort& line, ConfigTarget target,
                               std::span<const ConfigWrite> writes,

@@ -25,30 +25,49 @@ constexpr SettingItem kAdcModes[] = {
 
 constexpr Setting Hex(const char* key, std::uint8_t bank, std::uint8_t reg, std::uint8_t span, const char* control,
                       const char* failure, const char* caption) {
-  return {key, {bank, reg, span}, Encoding::Hex, span * 2, {}, 0xFF, control, failure, caption};
+  return {key, {bank, reg, span}, Encoding::Hex, span * 2, {}, 0xFF, ControlKind::Edit, control, failure, caption};
 }
 constexpr Setting List(const char* key, std::uint8_t bank, std::uint8_t reg, std::span<const SettingItem> items,
-                       const char* control, const char* failure, const char* caption, std::uint8_t mask = 0xFF) {
-  return {key, {bank, reg, 1}, Encoding::Items, 0, items, mask, control, failure, caption};
+                       const char* control, const char* failure, const char* caption, std::uint8_t mask = 0xFF,
+                       ControlKind kind = ControlKind::List) {
+  return {key, {bank, reg, 1}, Encoding::Items, 0, items, mask, kind, control, failure, caption};
 }
-constexpr Setting Of(Encoding encoding, const char* key, std::uint8_t bank, std::uint8_t reg, std::uint8_t span,
-                     const char* control, const char* failure, const char* caption, int digits = 0) {
-  return {key, {bank, reg, span}, encoding, digits, {}, 0xFF, control, failure, caption};
+constexpr Setting Of(Encoding encoding, ControlKind kind, const char* key, std::uint8_t bank, std::uint8_t reg,
+                     std::uint8_t span, const char* control, const char* failure, const char* caption) {
+  return {key, {bank, reg, span}, encoding, 0, {}, 0xFF, kind, control, failure, caption};
 }
+// One bit per control; `bits` of the byte are used.
+constexpr Setting Pins(const char* key, std::uint8_t bank, std::uint8_t reg, ControlKind kind, int bits,
+                       const char* controls, const char* failure, const char* caption) {
+  return {key, {bank, reg, 1}, Encoding::Bits, bits, {}, 0xFF, kind, controls, failure, caption};
+}
+constexpr Setting AtStart(Setting s) {
+  s.atStart = true;
+  return s;
+}
+constexpr Setting KeepsSelection(Setting s) {
+  s.keepsSelection = true;
+  return s;
+}
+
+constexpr auto kCheck = ControlKind::Check;
 
 // Write order of Apply.
 const Setting kSettings[] = {
-    List("device-mode", 0, 0, kDeviceModes, "DeviceModeComboBox", "Could not set Device Mode", "Device Mode Failed"),
-    Hex("initial-pan-id", 0, 1, 2, "InitialPanIDEdit", "Could not set Initial PAN ID", "Initial PAN ID Failed"),
-    List("sleep-mode", 0, 3, kSleepModes, "SleepModeComboBox", "Could not set Sleep Mode", "Sleep Mode Failed"),
+    AtStart(List("device-mode", 0, 0, kDeviceModes, "DeviceModeComboBox", "Could not set Device Mode",
+                 "Device Mode Failed")),
+    AtStart(Hex("initial-pan-id", 0, 1, 2, "InitialPanIDEdit", "Could not set Initial PAN ID", "Initial PAN ID Failed")),
+    AtStart(List("sleep-mode", 0, 3, kSleepModes, "SleepModeComboBox", "Could not set Sleep Mode", "Sleep Mode Failed")),
     Hex("wake-duration", 0, 6, 2, "WakeDurationEdit", "Could not set Wake Duration", "Wake Duration Failed"),
     Hex("tx-power", 0, 10, 1, "TXPowerEdit", "Could not set TX Power", "TX Power Failed"),
-    Of(Encoding::Text, "user-tag", 0, 28, 16, "UserTagEdit", "Could not set User Tag", "User Tag Failed"),
-    Of(Encoding::OnOff, "security-mode", 1, 0, 1, "SecurityModeCheckBox", "Could not set Security Mode",
-       "Security Mode Failed"),
-    Of(Encoding::Key, "security-key", 1, 1, 16, "SecurityKeyEdit", "Could not set Security Key", "Security Key Failed"),
-    Of(Encoding::Channels, "channel-list", 1, 17, 2, "ChannelCheckListBox", "Could not set Channel List",
-       "Channel List Failed"),
+    Of(Encoding::Text, ControlKind::Text, "user-tag", 0, 28, 16, "UserTagEdit", "Could not set User Tag",
+       "User Tag Failed"),
+    AtStart(Of(Encoding::OnOff, kCheck, "security-mode", 1, 0, 1, "SecurityModeCheckBox", "Could not set Security Mode",
+               "Security Mode Failed")),
+    AtStart(Of(Encoding::Key, ControlKind::Text, "security-key", 1, 1, 16, "SecurityKeyEdit",
+               "Could not set Security Key", "Security Key Failed")),
+    AtStart(Of(Encoding::Channels, ControlKind::Channels, "channel-list", 1, 17, 2, "ChannelCheckListBox",
+               "Could not set Channel List", "Channel List Failed")),
     Hex("arq-attempt-limit", 1, 19, 1, "ARQAttemptLimitEdit", "Could not set ARQ Attempt Limit",
         "ARQ Attempt Limit Failed"),
     Hex("broadcast-attempts", 1, 23, 1, "BroadcastAttemptsEdit", "Could not set Broadcast Attempts",
@@ -58,47 +77,48 @@ const Setting kSettings[] = {
         "Relay Scan Rate Normal Failed"),
     Hex("relay-scan-rate-fast", 1, 32, 2, "RelayScanRateFastEdit", "Could not set Relay Scan Rate Fast",
         "Relay Scan Rate Fast Failed"),
-    List("serial-baud-rate", 3, 0, kBaudRates, "BaudrateComboBox", "Could not set Serial Baudrate",
-         "Serial Baudrate Failed"),
-    List("serial-parity", 3, 1, kParities, "ParityComboBox", "Could not set Serial Params", "Serial Params Failed",
-         0x30),
-    List("serial-stop-bits", 3, 1, kStopBits, "StopBitsComboBox", "Could not set Serial Params",
-         "Serial Params Failed", 0x08),
-    List("protocol-mode", 4, 0, kProtocolModes, "ProtocolModeComboBox", "Could not set Protocol Mode",
-         "Protocol Mode Failed"),
+    KeepsSelection(List("serial-baud-rate", 3, 0, kBaudRates, "BaudrateComboBox", "Could not set Serial Baudrate",
+                        "Serial Baudrate Failed")),
+    // Parity and stop bits share one byte: the parity row's controls are both lists.
+    KeepsSelection(List("serial-parity", 3, 1, kParities, "ParityComboBox StopBitsComboBox",
+                        "Could not set Serial Params", "Serial Params Failed", 0x30, ControlKind::SerialFormat)),
+    KeepsSelection(List("serial-stop-bits", 3, 1, kStopBits, "StopBitsComboBox", "Could not set Serial Params",
+                        "Serial Params Failed", 0x08, ControlKind::Shared)),
+    AtStart(List("protocol-mode", 4, 0, kProtocolModes, "ProtocolModeComboBox", "Could not set Protocol Mode",
+                 "Protocol Mode Failed")),
     Hex("tx-timeout", 4, 2, 1, "TXTimeoutEdit", "Could not set TX Timeout", "TX Timeout Failed"),
     Hex("minimum-packet-length", 4, 3, 1, "MinimumPacketLengthEdit", "Could not set Minimum Packet Length",
         "Minimum Packet Length Failed"),
     // Shown by the dialog, never written by Apply.
-    Of(Encoding::OnOff, "startup-announce", 4, 4, 1, "StartupAnnounceCheckBox", nullptr, nullptr),
+    Of(Encoding::OnOff, kCheck, "startup-announce", 4, 4, 1, "StartupAnnounceCheckBox", nullptr, nullptr),
     List("escape-sequence", 4, 6, kEscapeSequences, "EscapeSequenceComboBox", "Could not set Escape Sequence",
          "Escape Sequence Failed"),
     Hex("transparent-default-address", 4, 7, 2, "TransparentDefaultAddrEdit",
         "Could not set Transparent Default Addr", "Transparent Default Addr Failed"),
-    Of(Encoding::OnOff, "gpio0-level", 5, 0, 1, "GPIO01RadioButton", "Could not set GPIO0", "GPIO0 Failed"),
-    Of(Encoding::OnOff, "gpio1-level", 5, 1, 1, "GPIO11RadioButton", "Could not set GPIO1", "GPIO1 Failed"),
-    Of(Encoding::OnOff, "gpio2-level", 5, 2, 1, "GPIO21RadioButton", "Could not set GPIO2", "GPIO2 Failed"),
-    Of(Encoding::OnOff, "gpio3-level", 5, 3, 1, "GPIO31RadioButton", "Could not set GPIO3", "GPIO3 Failed"),
-    Of(Encoding::OnOff, "gpio4-level", 5, 4, 1, "GPIO41RadioButton", "Could not set GPIO4", "GPIO4 Failed"),
-    Of(Encoding::OnOff, "gpio5-level", 5, 5, 1, "GPIO51RadioButton", "Could not set GPIO5", "GPIO5 Failed"),
+    Of(Encoding::OnOff, kCheck, "gpio0-level", 5, 0, 1, "GPIO01RadioButton", "Could not set GPIO0", "GPIO0 Failed"),
+    Of(Encoding::OnOff, kCheck, "gpio1-level", 5, 1, 1, "GPIO11RadioButton", "Could not set GPIO1", "GPIO1 Failed"),
+    Of(Encoding::OnOff, kCheck, "gpio2-level", 5, 2, 1, "GPIO21RadioButton", "Could not set GPIO2", "GPIO2 Failed"),
+    Of(Encoding::OnOff, kCheck, "gpio3-level", 5, 3, 1, "GPIO31RadioButton", "Could not set GPIO3", "GPIO3 Failed"),
+    Of(Encoding::OnOff, kCheck, "gpio4-level", 5, 4, 1, "GPIO41RadioButton", "Could not set GPIO4", "GPIO4 Failed"),
+    Of(Encoding::OnOff, kCheck, "gpio5-level", 5, 5, 1, "GPIO51RadioButton", "Could not set GPIO5", "GPIO5 Failed"),
     Hex("pwm0-value", 5, 17, 2, "PWM0ValueEdit", "Could not set PWM0", "PWM0 Failed"),
     Hex("pwm1-value", 5, 19, 2, "PWM1ValueEdit", "Could not set PWM1", "PWM1 Failed"),
-    Of(Encoding::Bits, "gpio-direction", 6, 0, 1, "GPIO0OutputRadioButton", "Could not set GPIO Direction.",
-       "GPIO Direction Failed", 6),
-    Of(Encoding::Bits, "gpio-init", 6, 1, 1, "GPIO0Edit", "Could not set GPIO Init", "GPIO Init Failed", 6),
-    Of(Encoding::Bits, "gpio-alternate-functions", 6, 2, 1, "GPIOAlt0CheckBox", "Could not set GPIO Alt",
-       "GPIO Alt Failed", 6),
-    Of(Encoding::Bits, "gpio-edge-trigger", 6, 3, 1, "GPIOInt0CheckBox", "Could not set GPIO Edge Trigger",
-       "GPIOEdge Trigger Failed", 4),
-    Of(Encoding::OnOff, "use-sleep-io-states", 6, 4, 1, "SleepIOStateCheckBox", "Could not set GPIO Sleep Mode",
+    Pins("gpio-direction", 6, 0, ControlKind::Buttons, 6, "GPIO#OutputRadioButton", "Could not set GPIO Direction.",
+         "GPIO Direction Failed"),
+    Pins("gpio-init", 6, 1, ControlKind::Levels, 6, "GPIO#Edit", "Could not set GPIO Init", "GPIO Init Failed"),
+    Pins("gpio-alternate-functions", 6, 2, ControlKind::ByteOfBoxes, 6, "GPIOAlt#CheckBox", "Could not set GPIO Alt",
+         "GPIO Alt Failed"),
+    Pins("gpio-edge-trigger", 6, 3, ControlKind::Buttons, 4, "GPIOInt#CheckBox", "Could not set GPIO Edge Trigger",
+         "GPIOEdge Trigger Failed"),
+    Of(Encoding::OnOff, kCheck, "use-sleep-io-states", 6, 4, 1, "SleepIOStateCheckBox", "Could not set GPIO Sleep Mode",
        "GPIO Sleep Mode Failed"),
-    Of(Encoding::Bits, "gpio-sleep-direction", 6, 5, 1, "GPIOSleepOutputRadioButton0", "Could not set Sleep Direction",
-       "Sleep Direction Failed", 6),
-    Of(Encoding::Bits, "sleep-io-state", 6, 6, 1, "SleepIOStateEdit0", "Could not set GPIO Sleep State",
-       "GPIO Sleep State Failed", 6),
+    Pins("gpio-sleep-direction", 6, 5, ControlKind::Buttons, 6, "GPIOSleepOutputRadioButton#",
+         "Could not set Sleep Direction", "Sleep Direction Failed"),
+    Pins("sleep-io-state", 6, 6, ControlKind::Levels, 6, "SleepIOStateEdit#", "Could not set GPIO Sleep State",
+         "GPIO Sleep State Failed"),
     Hex("pwm0-init", 6, 7, 2, "PWM0InitEdit", "Could not set PWM0 Init", "PWM0 Init Failed"),
     Hex("pwm1-init", 6, 9, 2, "PWM1InitEdit", "Could not set PWM1 Init", "PWM1 Init Failed"),
-    List("adc-mode", 6, 11, kAdcModes, "ADCModeComboBox", "Could not set ADC Mode", "ADC Mode Failed"),
+    KeepsSelection(List("adc-mode", 6, 11, kAdcModes, "ADCModeComboBox", "Could not set ADC Mode", "ADC Mode Failed")),
     Hex("adc-sample-interval", 6, 12, 2, "ADCReportIntervalEdit", "Could not set ADC Report Interval",
         "ADC Report Interval Failed"),
     Hex("adc0-threshold-low", 6, 14, 2, "ADC0ThresholdLowEdit", "Could not set ADC0 Threshold Low",
@@ -115,13 +135,15 @@ const Setting kSettings[] = {
         "ADC2 Threshold High Failed"),
     Hex("io-reporting-interval", 6, 26, 4, "IOReportIntervalEdit", "Could not set I/O Reporting Interval",
         "I/O Reporting Interval Failed"),
-    Of(Encoding::Bits, "io-report-trigger", 6, 30, 1, "PeriodicReportTimerCheckBox", "Could not set I/O Report Trigger",
-       "I/O Report Trigger Failed", 8),
+    Pins("io-report-trigger", 6, 30, ControlKind::Buttons, 8,
+         "GPIO0EdgeCheckBox1 GPIO1EdgeCheckBox1 GPIO2EdgeCheckBox1 GPIO3EdgeCheckBox1 PeriodicReportTimerCheckBox "
+         "ADC0ThresholdCheckBox ADC1ThresholdCheckBox ADC2ThresholdCheckBox",
+         "Could not set I/O Report Trigger", "I/O Report Trigger Failed"),
     Hex("io-report-address", 6, 31, 2, "IOReportAddressEdit", "Could not set I/O Report Address",
         "I/O Report Address Failed"),
-    Of(Encoding::Bits, "io-report-mode", 6, 33, 1, "EventRadioButton", "Could not set I/O Report Mode",
-       "I/O Report Mode Failed", 2),
-    Of(Encoding::OnOff, "binding-enable", 6, 34, 1, "BindingCheckBox", "Could not set I/O Binding Enable",
+    Pins("io-report-mode", 6, 33, ControlKind::ReportMode, 2, "EventRadioButton EnableLocalReportingCheckBox",
+         "Could not set I/O Report Mode", "I/O Report Mode Failed"),
+    Of(Encoding::OnOff, kCheck, "binding-enable", 6, 34, 1, "BindingCheckBox", "Could not set I/O Binding Enable",
        "I/O Binding Enable Failed"),
 };
 
@@ -202,6 +224,22 @@ const Setting* FindSetting(std::string_view key) {
   for (const Setting& s : kSettings)
     if (key == s.key) return &s;
   return nullptr;
+}
+
+std::vector<std::string> ControlNames(const Setting& s) {
+  std::vector<std::string> out;
+  const std::string_view all = s.controls;
+  for (std::size_t at = 0; at < all.size();) {
+    const std::size_t end = std::min(all.find(' ', at), all.size());
+    const std::string name(all.substr(at, end - at));
+    if (const auto hash = name.find('#'); hash != std::string::npos) {
+      for (int n = 0; n < s.digits; ++n) out.push_back(std::string(name).replace(hash, 1, std::to_string(n)));
+    } else {
+      out.push_back(name);
+    }
+    at = end + 1;
+  }
+  return out;
 }
 
 std::string FormatSetting(const Setting& s, std::span<const std::uint8_t> slot) {

@@ -117,7 +117,7 @@ TDeviceConfigForm::TDeviceConfigForm(QWidget* parent) : QDialog(parent) {
   // Any change of the user tag or key text, by the user or by a fill, marks
   // it edited; a fill marks it not edited afterwards.
   for (std::size_t i = 0; i < controls_.size(); ++i)
-    if (KindOf(*DialogSettings()[i]) == ControlKind::Text)
+    if (DialogSettings()[i]->kind == ControlKind::Text)
       connect(static_cast<QLineEdit*>(controls_[i][0]), &QLineEdit::textChanged, this,
               [this, i] { baselines_[i] = {kEdited}; });
 
@@ -166,7 +166,7 @@ ControlValues TDeviceConfigForm::Gather(std::size_t setting) const {
   ControlValues v;
   for (QWidget* w : controls_[setting]) {
     if (auto* combo = qobject_cast<QComboBox*>(w)) {
-      v.states.push_back(combo->currentIndex());
+      v.states.push_back(combo->currentIndex() < 0 ? kNoItem : combo->currentData().toInt());
     } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
       v.texts.push_back(ToBytes(edit->text()));
     } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
@@ -185,8 +185,8 @@ void TDeviceConfigForm::Show(std::size_t setting, const ControlValues& values) {
   std::size_t state = 0, text = 0;
   for (QWidget* w : controls_[setting]) {
     if (auto* combo = qobject_cast<QComboBox*>(w)) {
-      const int index = values.states.at(state++);
-      combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
+      const std::int32_t code = values.states.at(state++);
+      combo->setCurrentIndex(code == kNoItem ? -1 : combo->findData(code));
     } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
       edit->setText(FromBytes(values.texts.at(text++)));
     } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
@@ -393,7 +393,7 @@ void TDeviceConfigForm::LoadProfileButtonClick() {
       const std::vector<std::int32_t> baseline = baselines_[i];
       Show(i, FillControls(s, after, before).shown);
       baselines_[i] = baseline;
-      if (KindOf(s) == ControlKind::Text) baselines_[i] = {kEdited};
+      if (s.kind == ControlKind::Text) baselines_[i] = {kEdited};
     }
     Mark(i, true);
   }

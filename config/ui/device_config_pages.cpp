@@ -89,16 +89,17 @@ QLineEdit* HexEdit(QWidget* parent, const char* key) {
   return Edit(parent, Name(s), "0x" + QString(s.digits, 'D'));
 }
 
-QComboBox* Combo(QWidget* parent, const Setting& s, int n = 0) {
+// A list whose items carry their codes.
+QComboBox* Combo(QWidget* parent, const QString& name, std::span<const SettingItem> items) {
   auto* c = new QComboBox(parent);
-  c->setObjectName(Name(s, n));
-  const Setting& listed = n == 0 ? s : Find("serial-stop-bits");
-  for (const auto& item : listed.items) c->addItem(item.text);
+  c->setObjectName(name);
+  for (const auto& item : items) c->addItem(item.text, item.code);
   c->setPlaceholderText("N/A");
   c->setCurrentIndex(-1);
   c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   return c;
 }
+QComboBox* Combo(QWidget* parent, const Setting& s) { return Combo(parent, Name(s), s.items); }
 
 QCheckBox* Check(QWidget* parent, const QString& name, const QString& caption) {
   auto* c = new QCheckBox(caption, parent);
@@ -240,8 +241,9 @@ QWidget* SerialPage(QWidget* parent) {
   auto* page = new QWidget(parent);
   auto* g = Grid(page);
   Row(g, 0, "Baud Rate", Combo(page, Find("serial-baud-rate")));
-  Row(g, 1, "Parity", Combo(page, Find("serial-parity")));
-  Row(g, 2, "Stop Bits", Combo(page, Find("serial-parity"), 1));
+  const Setting& format = Find("serial-parity");
+  Row(g, 1, "Parity", Combo(page, format));
+  Row(g, 2, "Stop Bits", Combo(page, Name(format, 1), Find("serial-stop-bits").items));
   Settle(g);
   return page;
 }

@@ -36,7 +36,7 @@ TEST(ConfigBaselinesTest, FillShowsTheByteAndKeepsTheRawBaseline) {
       {"io-report-mode", 3, {{1, 1}, {}}, {1, 1}},
       {"gpio-alternate-functions", 0x20, {{0, 0, 0, 0, 0, 1}, {}}, {0x20}},
       {"gpio-init", 0x05, {{}, {"1", "0", "1", "0", "0", "0"}}, {1, 0, 1, 0, 0, 0}},
-      {"serial-parity", 0x38, {{2, 1}, {}}, {2, 1}},     // Odd, 2
+      {"serial-parity", 0x38, {{0x30, 0x08}, {}}, {0x30, 0x08}},  // Odd, 2: the lists' codes
       {"device-mode", 5, {{kNoItem}, {}}, {5}},          // beyond the list: no selection
   };
   for (const Case& c : cases) {
@@ -64,7 +64,7 @@ TEST(ConfigBaselinesTest, ChangeTestAndWrittenBytes) {
       {"gpio-init", {{}, {"2", "0", "0", "0", "0", "0"}}, {0, 0, 0, 0, 0, 0}, true, {0x02}},  // "2" is bit 1
       {"gpio-init", {{}, {"", "0", "0", "0", "0", "0"}}, {0, 0, 0, 0, 0, 0}, true, {0x00}},  // empty is -1 here
       {"gpio-alternate-functions", {{0, 0, 0, 0, 0, 0}, {}}, {0xC0}, true, {0}},  // unused bits count too
-      {"serial-parity", {{1, 1}, {}}, {1, 0}, true, {0x28}},             // stop bits alone: Even, 2
+      {"serial-parity", {{0x20, 0x08}, {}}, {0x20, 0x00}, true, {0x28}},  // stop bits alone: Even, 2
       {"device-mode", {{kNoItem}, {}}, {5}, false, {}},                   // nothing selected, nothing to write
       {"startup-announce", {{0}, {}}, {1}, false, {}},                   // shown only
       {"user-tag", {{}, {std::string(20, 'x')}}, {kEdited}, true, Data(16, 'x')},
