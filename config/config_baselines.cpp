@@ -63,8 +63,8 @@ bool NoneMissing(const ControlValues& v) {
   return !v.states.empty() && std::find(v.states.begin(), v.states.end(), kNoItem) == v.states.end();
 }
 
-// What a fill shows and sets as baseline from the raw field `raw` (`field`
-// its bytes); `before` is what the controls show now.
+// What a fill shows from the raw field `raw` (`field` its bytes); `before`
+// is what the controls show now.
 struct Fill {
   const Setting& s;
   std::uint32_t raw;
@@ -72,144 +72,128 @@ struct Fill {
   const ControlValues& before;
 };
 
-// One binder per kind of control.
+struct Binder;
+const Binder& BinderOf(const Setting& s);
+
+// One binder per kind of control: what a fill shows, whether the controls
+// differ from the radio's slot, and the bytes they write.
 struct Binder {
-  FilledControls (*show)(const Fill& f);
-  bool (*changed)(const ControlValues& shown, std::span<const std::int32_t> baseline);
+  ControlValues (*show)(const Fill& f);
+  bool (*changed)(const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> slot);
   std::vector<std::uint8_t> (*bytes)(const Setting& s, const ControlValues& shown);
-  std::vector<std::int32_t> (*settle)(const ControlValues& shown);  // the baseline after a good write
 };
 
-std::vector<std::int32_t> States(const ControlValues& shown) { return shown.states; }
-bool StatesDiffer(const ControlValues& shown, std::span<const std::int32_t> baseline) {
-  return Differs(shown.states, baseline);
+ControlValues Shows(std::vector<std::int32_t> states) { return {std::move(states), {}}; }
+
+std::uint32_t Raw(const Setting& s, std::span<const std::uint8_t> slot) { return LittleEndian(FieldBytes(s, slot)); }
+
+// The comparison of profiles and qmxctl: the value as FormatSetting shows it,
+// once the controls' bytes are written into the slot, differs from the slot's.
+bool ShownDiffers(const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> slot) {
+  std::vector<std::uint8_t> after(slot.begin(), slot.end());
+  const auto data = BinderOf(s).bytes(s, shown);
+  std::copy(data.begin(), data.end(), after.begin() + static_cast<std::ptrdiff_t>(ImageOffset(s.address.bank, s.address.reg)));
+  return FormatSetting(s, after) != FormatSetting(s, slot);
 }
+
+// Controls of single bits compare bit by bit: bits the radio holds beyond
+// them are not the controls' to change.
+bool BitsDiffer(const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> slot) {
+  return Differs(shown.states, Bits(Raw(s, slot), s.digits));
+}
+
 std::vector<std::uint8_t> BitBytes(const Setting&, const ControlValues& shown) {
   return {static_cast<std::uint8_t>(BitsValue(shown.states))};
 }
 
 // A list shows the code's item. A code without one shows no selection, or
-// keeps the selection where the table says so; the baseline is then the code
-// shown, so Apply does not write it.
+// keeps the selection where the table says so; a kept selection or none is
+// no value to write.
 const Binder kList = {
     [](const Fill& f) {
       const std::uint32_t code = f.raw & f.s.mask;
-      std::int32_t shown = Named(f.s, code) ? static_cast<std::int32_t>(code) : kNoItem;
-      if (shown == kNoItem && f.s.keepsSelection && !f.before.states.empty()) shown = f.before.states[0];
-      return FilledControls{{{shown}, {}}, {f.s.keepsSelection ? shown : static_cast<std::int32_t>(f.raw)}};
+      ControlValues v = Shows({Named(f.s, code) ? static_cast<std::int32_t>(code) : kNoItem});
+      if (v.states[0] == kNoItem && f.s.keepsSelection && !f.before.states.empty()) v = {f.before.states, {}, true};
+      return v;
     },
-    [](const ControlValues& shown, std::span<const std::int32_t> baseline) {
-      return NoneMissing(shown) && Differs(shown.states, baseline);  // no selection: no value to write
+    [](const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> slot) {
+      return !shown.kept && NoneMissing(shown) && ShownDiffers(s, shown, slot);
     },
     [](const Setting&, const ControlValues& shown) {
       return std::vector<std::uint8_t>{static_cast<std::uint8_t>(shown.states.at(0))};
-    },
-    States};
+    }};
 
 // The parity list and the stop-bits list: only a byte of their codes alone
 // selects; any other keeps both lists.
 const Binder kSerialFormat = {
     [](const Fill& f) {
       const Setting& stop = PartnerOf(f.s);
-      std::vector<std::int32_t> shown{kNoItem, kNoItem};
-      if (f.before.states.size() == 2) shown = f.before.states;
       const std::uint32_t parity = f.raw & f.s.mask, stopBits = f.raw & stop.mask;
       if ((f.raw & ~(f.s.mask | stop.mask)) == 0 && Named(f.s, parity) && Named(stop, stopBits))
-        shown = {static_cast<std::int32_t>(parity), static_cast<std::int32_t>(stopBits)};
-      return FilledControls{{shown, {}}, shown};
+        return Shows({static_cast<std::int32_t>(parity), static_cast<std::int32_t>(stopBits)});
+      return f.before.states.size() == 2 ? ControlValues{f.before.states, {}, true} : Shows({kNoItem, kNoItem});
     },
-    [](const ControlValues& shown, std::span<const std::int32_t> baseline) {
-      return NoneMissing(shown) && Differs(shown.states, baseline);
+    [](const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> slot) {
+      return !shown.kept && NoneMissing(shown) && BinderOf(s).bytes(s, shown)[0] != Raw(s, slot);
     },
     [](const Setting&, const ControlValues& shown) {
       return std::vector<std::uint8_t>{static_cast<std::uint8_t>(shown.states.at(0) | shown.states.at(1))};
-    },
-    States};
+    }};
 
-// The edit's baseline is the number typed, not cut to the span; an edit that
-// is not a number is 0.
+// An edit that is not a number is 0; its low span bytes are written.
 const Binder kEdit = {
-    [](const Fill& f) {
-      return FilledControls{{{}, {HexText(f.raw, f.s.digits)}}, {static_cast<std::int32_t>(f.raw)}};
-    },
-    [](const ControlValues& shown, std::span<const std::int32_t> baseline) {
-      return Differs(std::vector<std::int32_t>{TextToInt(shown.texts.at(0), 0)}, baseline);
-    },
+    [](const Fill& f) { return ControlValues{{}, {HexText(f.raw, f.s.digits)}}; }, ShownDiffers,
     [](const Setting& s, const ControlValues& shown) {
       return LowBytes(static_cast<std::uint32_t>(TextToInt(shown.texts.at(0), 0)), s.address.span);
-    },
-    [](const ControlValues& shown) { return std::vector<std::int32_t>{TextToInt(shown.texts.at(0), 0)}; }};
+    }};
 
-// The user tag up to its first zero byte, the key always as asterisks; the
-// baseline is the edited marker.
+// The user tag up to its first zero byte, the key always as asterisks; either
+// is written when edited.
 const Binder kText = {
     [](const Fill& f) {
       const std::string text = f.s.encoding == Encoding::Key
                                    ? std::string(16, '*')
                                    : std::string(f.field.begin(), std::find(f.field.begin(), f.field.end(), 0));
-      return FilledControls{{{}, {text}}, {kNotEdited}};
+      return ControlValues{{}, {text}};
     },
-    [](const ControlValues&, std::span<const std::int32_t> baseline) {
-      return baseline.empty() || baseline[0] != kNotEdited;
-    },
+    [](const Setting&, const ControlValues& shown, std::span<const std::uint8_t>) { return shown.edited; },
     [](const Setting& s, const ControlValues& shown) {
       std::vector<std::uint8_t> out(s.address.span, 0);
       const std::string& text = shown.texts.at(0);
       std::copy_n(text.begin(), std::min(text.size(), out.size()), out.begin());
       return out;
-    },
-    [](const ControlValues&) { return std::vector<std::int32_t>{kNotEdited}; }};
+    }};
 
-// A byte of 2 is "on" as much as 1 is: the baseline is what the box shows,
-// so an untouched box is never written (as profiles compare).
-const Binder kCheck = {
-    [](const Fill& f) {
-      const std::int32_t on = f.raw != 0 ? 1 : 0;
-      return FilledControls{{{on}, {}}, {on}};
-    },
-    StatesDiffer,
-    [](const Setting&, const ControlValues& shown) {
-      return std::vector<std::uint8_t>{static_cast<std::uint8_t>(shown.states.at(0) != 0 ? 1 : 0)};
-    },
-    [](const ControlValues& shown) { return std::vector<std::int32_t>{shown.states.at(0) != 0 ? 1 : 0}; }};
+// A byte of 2 is "on" as much as 1 is: an untouched box is never written.
+const Binder kCheck = {[](const Fill& f) { return Shows({f.raw != 0 ? 1 : 0}); }, ShownDiffers,
+                       [](const Setting&, const ControlValues& shown) {
+                         return std::vector<std::uint8_t>{static_cast<std::uint8_t>(shown.states.at(0) != 0 ? 1 : 0)};
+                       }};
 
-const Binder kChannels = {
-    [](const Fill& f) {
-      const auto mask = static_cast<std::int32_t>(f.raw);
-      return FilledControls{{{mask}, {}}, {mask}};
-    },
-    StatesDiffer,
-    [](const Setting& s, const ControlValues& shown) {
-      return LowBytes(static_cast<std::uint32_t>(shown.states.at(0)), s.address.span);
-    },
-    States};
+const Binder kChannels = {[](const Fill& f) { return Shows({static_cast<std::int32_t>(f.raw)}); }, ShownDiffers,
+                          [](const Setting& s, const ControlValues& shown) {
+                            return LowBytes(static_cast<std::uint32_t>(shown.states.at(0)), s.address.span);
+                          }};
 
-const Binder kButtons = {
-    [](const Fill& f) {
-      const auto bits = Bits(f.raw, f.s.digits);
-      return FilledControls{{bits, {}}, bits};
-    },
-    StatesDiffer, BitBytes, States};
+const Binder kButtons = {[](const Fill& f) { return Shows(Bits(f.raw, f.s.digits)); }, BitsDiffer, BitBytes};
 
-// One baseline for the whole byte: bits beyond the boxes count too.
+// Compared as the whole byte: bits beyond the boxes count too.
 const Binder kByteOfBoxes = {
-    [](const Fill& f) {
-      return FilledControls{{Bits(f.raw, f.s.digits), {}}, {static_cast<std::int32_t>(f.raw)}};
+    [](const Fill& f) { return Shows(Bits(f.raw, f.s.digits)); },
+    [](const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> slot) {
+      return static_cast<std::uint32_t>(BitsValue(shown.states)) != Raw(s, slot);
     },
-    [](const ControlValues& shown, std::span<const std::int32_t> baseline) {
-      return Differs(std::vector<std::int32_t>{BitsValue(shown.states)}, baseline);
-    },
-    BitBytes, [](const ControlValues& shown) { return std::vector<std::int32_t>{BitsValue(shown.states)}; }};
+    BitBytes};
 
-// An empty level edit differs from any baseline; written, it counts as 0.
+// An empty level edit differs from any bit; written, it counts as 0.
 const Binder kLevels = {
     [](const Fill& f) {
-      FilledControls filled{{}, Bits(f.raw, f.s.digits)};
-      for (std::int32_t bit : filled.baseline) filled.shown.texts.push_back(bit != 0 ? "1" : "0");
-      return filled;
+      ControlValues v;
+      for (std::int32_t bit : Bits(f.raw, f.s.digits)) v.texts.push_back(bit != 0 ? "1" : "0");
+      return v;
     },
-    [](const ControlValues& shown, std::span<const std::int32_t> baseline) {
-      return Differs(Levels(shown, -1), baseline);
+    [](const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> slot) {
+      return Differs(Levels(shown, -1), Bits(Raw(s, slot), s.digits));
     },
     [](const Setting&, const ControlValues& shown) {
       // Each pin's number shifted to its bit, unmasked: "2" for pin 0 sets bit 1.
@@ -217,26 +201,26 @@ const Binder kLevels = {
       const auto levels = Levels(shown, 0);
       for (std::size_t n = 0; n < levels.size(); ++n) byte += static_cast<std::uint32_t>(levels[n]) << n;
       return std::vector<std::uint8_t>{static_cast<std::uint8_t>(byte)};
-    },
-    [](const ControlValues& shown) { return Levels(shown, 0); }};
+    }};
 
 // "Event Messaging" is bit 0; any higher bit checks "Enable Local  Reporting".
+ControlValues ReportModeOf(std::uint32_t raw) {
+  return Shows({static_cast<std::int32_t>(raw & 1), (raw & ~1u) != 0 ? 1 : 0});
+}
 const Binder kReportMode = {
-    [](const Fill& f) {
-      const std::vector<std::int32_t> shown{static_cast<std::int32_t>(f.raw & 1), (f.raw & ~1u) != 0 ? 1 : 0};
-      return FilledControls{{shown, {}}, shown};
+    [](const Fill& f) { return ReportModeOf(f.raw); },
+    [](const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> slot) {
+      return shown.states != ReportModeOf(Raw(s, slot)).states;
     },
-    StatesDiffer,
     [](const Setting&, const ControlValues& shown) {
       return std::vector<std::uint8_t>{
           static_cast<std::uint8_t>((shown.states.at(0) != 0 ? 1 : 0) + (shown.states.at(1) != 0 ? 2 : 0))};
-    },
-    States};
+    }};
 
 // Shown by another row's controls: holds nothing of its own.
-const Binder kShared = {[](const Fill&) { return FilledControls{}; },
-                        [](const ControlValues&, std::span<const std::int32_t>) { return false; },
-                        [](const Setting&, const ControlValues&) { return std::vector<std::uint8_t>{}; }, States};
+const Binder kShared = {[](const Fill&) { return ControlValues{}; },
+                        [](const Setting&, const ControlValues&, std::span<const std::uint8_t>) { return false; },
+                        [](const Setting&, const ControlValues&) { return std::vector<std::uint8_t>{}; }};
 
 const Binder& BinderOf(const Setting& s) {
   switch (s.kind) {
@@ -269,30 +253,30 @@ std::span<const Setting* const> DialogSettings() {
   return settings;
 }
 
-FilledControls FillControls(const Setting& s, std::span<const std::uint8_t> slot, const ControlValues& before) {
+ControlValues FillControls(const Setting& s, std::span<const std::uint8_t> slot, const ControlValues& before) {
   const auto field = FieldBytes(s, slot);
   return BinderOf(s).show({s, LittleEndian(field), field, before});
 }
 
-bool Changed(const Setting& s, const ControlValues& shown, std::span<const std::int32_t> baseline) {
-  return s.failure && BinderOf(s).changed(shown, baseline);  // shown only: never written
+bool Changed(const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> baseline) {
+  return s.failure && BinderOf(s).changed(s, shown, baseline);  // shown only: never written
 }
 
 std::vector<std::uint8_t> WriteData(const Setting& s, const ControlValues& shown) {
   return BinderOf(s).bytes(s, shown);
 }
 
-std::vector<std::int32_t> BaselineAfterWrite(const Setting& s, const ControlValues& shown) {
-  return BinderOf(s).settle(shown);
-}
-
-std::vector<ConfigWrite> ChangedSettings(std::span<const ControlValues> shown,
-                                            std::span<const std::vector<std::int32_t>> baselines) {
+std::vector<ConfigWrite> ChangedSettings(std::span<const ControlValues> shown, std::span<const std::uint8_t> baseline) {
   std::vector<ConfigWrite> out;
   const auto settings = DialogSettings();
-  for (std::size_t i = 0; i < settings.size() && i < shown.size() && i < baselines.size(); ++i)
-    if (Changed(*settings[i], shown[i], baselines[i])) out.push_back({settings[i], WriteData(*settings[i], shown[i])});
+  for (std::size_t i = 0; i < settings.size() && i < shown.size(); ++i)
+    if (Changed(*settings[i], shown[i], baseline)) out.push_back({settings[i], WriteData(*settings[i], shown[i])});
   return out;
+}
+
+void Settle(std::span<std::uint8_t> baseline, const ConfigWrite& write) {
+  const RegisterAddress at = write.setting->address;
+  std::copy(write.data.begin(), write.data.end(), baseline.begin() + static_cast<std::ptrdiff_t>(ImageOffset(at.bank, at.reg)));
 }
 
 }  // namespace qmx

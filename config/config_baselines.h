@@ -1,8 +1,8 @@
 // The configuration dialog's side of a setting, without the widgets: one
 // binder per kind of control (the settings table names the kind) says what a
-// fill from a radio's image puts into the controls, the baseline they keep,
-// and what Apply decides from them: whether the setting changed, the bytes to
-// write and the baseline after a good write.
+// fill from a radio's image slot puts into the controls, and what Apply
+// decides from them: whether the setting differs from the slot and the bytes
+// to write.
 #pragma once
 
 #include <cstdint>
@@ -15,9 +15,6 @@
 
 namespace qmx {
 
-// The edited marker of the user tag and key edits.
-inline constexpr std::int32_t kNotEdited = 1;
-inline constexpr std::int32_t kEdited = -1;
 // A list without a selection.
 inline constexpr std::int32_t kNoItem = -1;
 
@@ -31,29 +28,32 @@ std::span<const Setting* const> DialogSettings();
 struct ControlValues {
   std::vector<std::int32_t> states;
   std::vector<std::string> texts;
+  // Lists: the selection was kept over a code that no item names, and the
+  // user has not picked an item since; it is not the radio's value.
+  bool kept = false;
+  // Text: edited since the last fill or write (any change of the text).
+  bool edited = false;
   bool operator==(const ControlValues&) const = default;
 };
 
-struct FilledControls {
-  ControlValues shown;
-  std::vector<std::int32_t> baseline;
-};
+// What a fill from one radio's image slot shows. `before` is what the
+// controls show now: a list that keeps its selection keeps it for a code
+// that no item names.
+ControlValues FillControls(const Setting& setting, std::span<const std::uint8_t> slot, const ControlValues& before);
 
-// What a fill from one radio's image slot shows and the baselines it sets.
-// `before` is what the controls show now: a list whose code has no item keeps
-// its selection.
-FilledControls FillControls(const Setting& setting, std::span<const std::uint8_t> slot, const ControlValues& before);
-
-// Whether Apply writes the setting: its controls differ from the baseline.
-bool Changed(const Setting& setting, const ControlValues& shown, std::span<const std::int32_t> baseline);
+// The baseline of the change test is the radio's image slot as the dialog
+// last filled or wrote it. Whether Apply writes the setting: the value its
+// controls show differs from the slot's (as FormatSetting shows both, for
+// controls that hold the whole value; per bit, for controls of single bits;
+// the user tag and key when edited).
+bool Changed(const Setting& setting, const ControlValues& shown, std::span<const std::uint8_t> baseline);
 // The bytes Apply writes for what the controls show.
 std::vector<std::uint8_t> WriteData(const Setting& setting, const ControlValues& shown);
-// The baseline once that write took effect.
-std::vector<std::int32_t> BaselineAfterWrite(const Setting& setting, const ControlValues& shown);
 
-// The changed settings among DialogSettings(), in write order; `shown` and
-// `baselines` run parallel to DialogSettings().
-std::vector<ConfigWrite> ChangedSettings(std::span<const ControlValues> shown,
-                                            std::span<const std::vector<std::int32_t>> baselines);
+// The changed settings among DialogSettings(), in write order; `shown` runs
+// parallel to DialogSettings().
+std::vector<ConfigWrite> ChangedSettings(std::span<const ControlValues> shown, std::span<const std::uint8_t> baseline);
+// The baseline once `write` took effect: its bytes in the slot.
+void Settle(std::span<std::uint8_t> baseline, const ConfigWrite& write);
 
 }  // namespace qmx
