@@ -118,7 +118,7 @@ std::string FormatProfile(std::span<const std::uint8_t> slot, const std::string&
   const std::uint8_t build[] = {At(slot, 2, 16), At(slot, 2, 17)};
   std::string out = "# qmxdemo configuration profile\n";
   out += std::string(kModelHeader) + kModelName + "\n";
-  out += "# firmware: " + FirmwareText(At(slot, 2, 15)) + " build " +
+  out += "# firmware: " + FirmwareOf(slot) + " build " +
          HexText(static_cast<std::uint32_t>(build[0] | build[1] << 8), 4) + ", hardware " +
          HexText(At(slot, 2, 14), 2) + "\n";
   out += "# MAC: " + MacText(slot.subspan(ImageOffset(2, 0), 8)) + "\n";
