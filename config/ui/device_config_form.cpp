@@ -106,15 +106,13 @@ TDeviceConfigForm::TDeviceConfigForm(QWidget* parent) : QDialog(parent) {
   // Enter in an edit presses no button: the first one would be "Reset".
   for (QPushButton* b : findChildren<QPushButton*>()) b->setAutoDefault(false);
 
-  // Every setting's controls, found by the names the settings model gives.
+  // Every setting's controls, as the pages made them.
   for (const Setting* s : DialogSettings()) {
-    std::vector<QWidget*> widgets;
-    for (const std::string& name : ControlNames(*s)) {
-      auto* w = PageControl1->findChild<QWidget*>(QString::fromStdString(name));
-      if (!w) throw std::logic_error("configuration dialog lacks " + name);
-      widgets.push_back(w);
-    }
-    controls_.push_back(std::move(widgets));
+    const auto made = pages.controls.find(s);
+    if (made == pages.controls.end() || made->second.size() != ControlNames(*s).size() ||
+        std::find(made->second.begin(), made->second.end(), nullptr) != made->second.end())
+      throw std::logic_error(std::string("configuration dialog lacks controls of ") + s->key);
+    controls_.push_back(made->second);
   }
   for (std::size_t i = 0; i < controls_.size(); ++i) {
     // Any change of the user tag or key text, by the user or by a fill,

@@ -70,8 +70,15 @@ const Setting& Find(const char* key) {
   return *s;
 }
 
-QString Name(const Setting& s, int n = 0) {
-  return QString::fromStdString(ControlNames(s).at(static_cast<std::size_t>(n)));
+// Control `n` of a setting: named as the settings table names it, and
+// handed to the form.
+template <class W>
+W* Bind(ConfigPages& pages, const Setting& s, int n, W* w) {
+  w->setObjectName(QString::fromStdString(ControlNames(s).at(static_cast<std::size_t>(n))));
+  auto& controls = pages.controls[&s];
+  if (controls.size() <= static_cast<std::size_t>(n)) controls.resize(static_cast<std::size_t>(n) + 1);
+  controls[static_cast<std::size_t>(n)] = w;
+  return w;
 }
 
 // Width of `text` in the widget's font plus the frame and margins of an edit.
@@ -84,22 +91,23 @@ QLineEdit* Edit(QWidget* parent, const QString& name, const QString& widest) {
   return e;
 }
 
-QLineEdit* HexEdit(QWidget* parent, const char* key) {
+QLineEdit* HexEdit(QWidget* parent, ConfigPages& pages, const char* key) {
   const Setting& s = Find(key);
-  return Edit(parent, Name(s), "0x" + QString(s.digits, 'D'));
+  return Bind(pages, s, 0, Edit(parent, {}, "0x" + QString(s.digits, 'D')));
 }
 
 // A list whose items carry their codes.
-QComboBox* Combo(QWidget* parent, const QString& name, std::span<const SettingItem> items) {
+QComboBox* Combo(QWidget* parent, std::span<const SettingItem> items) {
   auto* c = new QComboBox(parent);
-  c->setObjectName(name);
   for (const auto& item : items) c->addItem(item.text, item.code);
   c->setPlaceholderText("N/A");
   c->setCurrentIndex(-1);
   c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   return c;
 }
-QComboBox* Combo(QWidget* parent, const Setting& s) { return Combo(parent, Name(s), s.items); }
+QComboBox* Combo(QWidget* parent, ConfigPages& pages, const Setting& s) {
+  return Bind(pages, s, 0, Combo(parent, s.items));
+}
 
 QCheckBox* Check(QWidget* parent, const QString& name, const QString& caption) {
   auto* c = new QCheckBox(caption, parent);
@@ -162,14 +170,13 @@ void StatusRows(QGridLayout* grid, std::uint8_t bank, int firstReg, int lastReg,
 
 // A pair of exclusive radio buttons in a row of their own; `on` is the second.
 QRadioButton* Pair(QWidget* parent, ConfigPages& pages, const QString& offName, const QString& offText,
-                   const QString& onName, const QString& onText) {
+                   const Setting& s, int n, const QString& onText) {
   auto* box = new QWidget(parent);
   auto* row = new QHBoxLayout(box);
   row->setContentsMargins(0, 0, 0, 0);
   auto* off = new QRadioButton(offText, box);
   off->setObjectName(offName);
-  auto* on = new QRadioButton(onText, box);
-  on->setObjectName(onName);
+  auto* on = Bind(pages, s, n, new QRadioButton(onText, box));
   row->addWidget(off);
   row->addWidget(on);
   pages.partners.insert(on, off);
@@ -179,12 +186,12 @@ QRadioButton* Pair(QWidget* parent, ConfigPages& pages, const QString& offName, 
 QWidget* TransceiverPage(QWidget* parent, ConfigPages& pages) {
   auto* page = new QWidget(parent);
   auto* g = Grid(page);
-  Row(g, 0, "Device Mode", Combo(page, Find("device-mode")));
-  Row(g, 1, "Initial PAN ID", HexEdit(page, "initial-pan-id"));
-  Row(g, 2, "Sleep Mode", Combo(page, Find("sleep-mode")));
-  Row(g, 3, "Wake Duration", HexEdit(page, "wake-duration"));
-  Row(g, 4, "TX Power", HexEdit(page, "tx-power"));
-  Row(g, 5, "User Tag", Edit(page, Name(Find("user-tag")), QString(20, 'D')));
+  Row(g, 0, "Device Mode", Combo(page, pages, Find("device-mode")));
+  Row(g, 1, "Initial PAN ID", HexEdit(page, pages, "initial-pan-id"));
+  Row(g, 2, "Sleep Mode", Combo(page, pages, Find("sleep-mode")));
+  Row(g, 3, "Wake Duration", HexEdit(page, pages, "wake-duration"));
+  Row(g, 4, "TX Power", HexEdit(page, pages, "tx-power"));
+  Row(g, 5, "User Tag", Bind(pages, Find("user-tag"), 0, Edit(page, {}, QString(20, 'D'))));
   pages.reset = new QPushButton("Reset", page);
   pages.reset->setObjectName("ResetButton");
   pages.defaults = new QPushButton("Defaults", page);
@@ -199,23 +206,22 @@ QWidget* TransceiverPage(QWidget* parent, ConfigPages& pages) {
   return page;
 }
 
-QWidget* SystemPage(QWidget* parent) {
+QWidget* SystemPage(QWidget* parent, ConfigPages& pages) {
   auto* page = new QWidget(parent);
   auto* g = Grid(page);
-  g->addWidget(Check(page, Name(Find("security-mode")), "Enable Encryption"), 0, 0, 1, 2);
-  auto* key = Edit(page, Name(Find("security-key")), QString(18, 'D'));
+  g->addWidget(Bind(pages, Find("security-mode"), 0, Check(page, {}, "Enable Encryption")), 0, 0, 1, 2);
+  auto* key = Bind(pages, Find("security-key"), 0, Edit(page, {}, QString(18, 'D')));
   key->setMaxLength(16);
   key->setEchoMode(QLineEdit::Password);  // typed, loaded from a profile or not: never in clear
   Row(g, 1, "Security Key", key);
-  Row(g, 2, "ARQ Attempt Limit", HexEdit(page, "arq-attempt-limit"));
-  Row(g, 3, "Broadcast Attempts", HexEdit(page, "broadcast-attempts"));
-  Row(g, 4, "Lease Period", HexEdit(page, "lease-period"));
-  Row(g, 5, "Relay Scan Rate Normal", HexEdit(page, "relay-scan-rate-normal"));
-  Row(g, 6, "Relay Scan Rate Fast", HexEdit(page, "relay-scan-rate-fast"));
+  Row(g, 2, "ARQ Attempt Limit", HexEdit(page, pages, "arq-attempt-limit"));
+  Row(g, 3, "Broadcast Attempts", HexEdit(page, pages, "broadcast-attempts"));
+  Row(g, 4, "Lease Period", HexEdit(page, pages, "lease-period"));
+  Row(g, 5, "Relay Scan Rate Normal", HexEdit(page, pages, "relay-scan-rate-normal"));
+  Row(g, 6, "Relay Scan Rate Fast", HexEdit(page, pages, "relay-scan-rate-fast"));
   g->setRowStretch(7, 1);
   auto* group = new QGroupBox("Channel List", page);
-  auto* list = new QListWidget(group);
-  list->setObjectName(Name(Find("channel-list")));
+  auto* list = Bind(pages, Find("channel-list"), 0, new QListWidget(group));
   for (int c = 11; c <= 26; ++c) {
     auto* item = new QListWidgetItem(QString("Channel %1   (%2 MHz)").arg(c).arg(2350 + 5 * c), list);
     item->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled);
@@ -237,29 +243,29 @@ QWidget* StatusPage(QWidget* parent) {
   return page;
 }
 
-QWidget* SerialPage(QWidget* parent) {
+QWidget* SerialPage(QWidget* parent, ConfigPages& pages) {
   auto* page = new QWidget(parent);
   auto* g = Grid(page);
-  Row(g, 0, "Baud Rate", Combo(page, Find("serial-baud-rate")));
+  Row(g, 0, "Baud Rate", Combo(page, pages, Find("serial-baud-rate")));
   const Setting& format = Find("serial-parity");
-  Row(g, 1, "Parity", Combo(page, format));
-  Row(g, 2, "Stop Bits", Combo(page, Name(format, 1), Find("serial-stop-bits").items));
+  Row(g, 1, "Parity", Combo(page, pages, format));
+  Row(g, 2, "Stop Bits", Bind(pages, format, 1, Combo(page, Find("serial-stop-bits").items)));
   Settle(g);
   return page;
 }
 
-QWidget* ProtocolPage(QWidget* parent) {
+QWidget* ProtocolPage(QWidget* parent, ConfigPages& pages) {
   auto* page = new QWidget(parent);
   auto* g = Grid(page);
-  Row(g, 0, "Protocol Mode", Combo(page, Find("protocol-mode")));
-  Row(g, 1, "TX Timeout", HexEdit(page, "tx-timeout"));
-  Row(g, 2, "Minimum Packet Length", HexEdit(page, "minimum-packet-length"));
+  Row(g, 0, "Protocol Mode", Combo(page, pages, Find("protocol-mode")));
+  Row(g, 1, "TX Timeout", HexEdit(page, pages, "tx-timeout"));
+  Row(g, 2, "Minimum Packet Length", HexEdit(page, pages, "minimum-packet-length"));
   // Shown as the radio holds it; Apply never writes it.
-  auto* announce = Check(page, Name(Find("startup-announce")), "Startup Announce Enable");
+  auto* announce = Bind(pages, Find("startup-announce"), 0, Check(page, {}, "Startup Announce Enable"));
   announce->setEnabled(false);
   g->addWidget(announce, 3, 0, 1, 2);
-  Row(g, 4, "Escape Sequence", Combo(page, Find("escape-sequence")));
-  Row(g, 5, "Transparent Default Addr", HexEdit(page, "transparent-default-address"));
+  Row(g, 4, "Escape Sequence", Combo(page, pages, Find("escape-sequence")));
+  Row(g, 5, "Transparent Default Addr", HexEdit(page, pages, "transparent-default-address"));
   Settle(g);
   return page;
 }
@@ -276,7 +282,7 @@ QWidget* PeripheralsPage(QWidget* parent, ConfigPages& pages) {
     direction->setMinimumWidth(direction->fontMetrics().horizontalAdvance("Output") + 4);
     g->addWidget(direction, n, 1);
     const Setting& pin = Find(("gpio" + std::to_string(n) + "-level").c_str());
-    auto* on = Pair(gpio, pages, QString("GPIO%10RadioButton").arg(n), "0", Name(pin), "1");
+    auto* on = Pair(gpio, pages, QString("GPIO%10RadioButton").arg(n), "0", pin, 0, "1");
     on->parentWidget()->setObjectName(QString("GPIO%1Panel").arg(n));
     g->addWidget(on->parentWidget(), n, 2);
     pages.levelPanels[static_cast<std::size_t>(n)] = on->parentWidget();
@@ -291,8 +297,8 @@ QWidget* PeripheralsPage(QWidget* parent, ConfigPages& pages) {
   right->addWidget(analog);
   auto* pwm = new QGroupBox("PWM Outputs", page);
   auto* p = Grid(pwm);
-  Row(p, 0, "PWM0", HexEdit(pwm, "pwm0-value"));
-  Row(p, 1, "PWM1", HexEdit(pwm, "pwm1-value"));
+  Row(p, 0, "PWM0", HexEdit(pwm, pages, "pwm0-value"));
+  Row(p, 1, "PWM1", HexEdit(pwm, pages, "pwm1-value"));
   right->addWidget(pwm);
   right->addStretch(1);
   outer->addLayout(right);
@@ -316,22 +322,23 @@ QWidget* GpioSetupPage(QWidget* parent, ConfigPages& pages) {
   for (int n = 0; n < kPinCount; ++n) {
     const int row = n + 1;
     g->addWidget(Label(pins, QString("GPIO%1").arg(n)), row, 0);
-    g->addWidget(Pair(pins, pages, QString("GPIO%1InputRadioButton").arg(n), "Input", Name(direction, n), "Output")
+    g->addWidget(Pair(pins, pages, QString("GPIO%1InputRadioButton").arg(n), "Input", direction, n, "Output")
                      ->parentWidget(),
                  row, 1);
-    auto* level = Edit(pins, Name(init, n), "DD");
+    auto* level = Bind(pages, init, n, Edit(pins, {}, "DD"));
     level->setMaxLength(1);
     g->addWidget(level, row, 2);
-    if (n < edge.digits) g->addWidget(Check(pins, Name(edge, n), "Enabled"), row, 3);
-    g->addWidget(Pair(pins, pages, QString("GPIOSleepInputRadioButton%1").arg(n), "Input", Name(sleepDirection, n),
+    if (n < edge.digits) g->addWidget(Bind(pages, edge, n, Check(pins, {}, "Enabled")), row, 3);
+    g->addWidget(Pair(pins, pages, QString("GPIOSleepInputRadioButton%1").arg(n), "Input", sleepDirection, n,
                       "Output")
                      ->parentWidget(),
                  row, 4);
-    auto* state = Edit(pins, Name(sleepState, n), "DD");
+    auto* state = Bind(pages, sleepState, n, Edit(pins, {}, "DD"));
     state->setMaxLength(1);
     g->addWidget(state, row, 5);
   }
-  g->addWidget(Check(pins, Name(Find("use-sleep-io-states")), "Use Sleep I/O States"), kPinCount + 1, 4, 1, 2);
+  g->addWidget(Bind(pages, Find("use-sleep-io-states"), 0, Check(pins, {}, "Use Sleep I/O States")), kPinCount + 1, 4,
+               1, 2);
   g->setColumnStretch(6, 1);
   outer->addWidget(pins);
   auto* alt = new QGroupBox("GPIO Alt Function", page);
@@ -339,27 +346,28 @@ QWidget* GpioSetupPage(QWidget* parent, ConfigPages& pages) {
   const Setting& alternate = Find("gpio-alternate-functions");
   const char* captions[] = {"Enable ADC_REF (GPIO0)", "Reserved (GPIO01)",   "Enable PWM1 (GPIO2)",
                             "Enable RS-485 (GPIO3)",  "Enable CTS (GPIO4)", "Enable RTS (GPIO5)"};
-  for (int n = 0; n < kPinCount; ++n) a->addWidget(Check(alt, Name(alternate, n), captions[n]), n / 3, n % 3);
+  for (int n = 0; n < kPinCount; ++n)
+    a->addWidget(Bind(pages, alternate, n, Check(alt, {}, captions[n])), n / 3, n % 3);
   a->setColumnStretch(3, 1);
   outer->addWidget(alt);
   outer->addStretch(1);
   return page;
 }
 
-QWidget* ReportingPage(QWidget* parent) {
+QWidget* ReportingPage(QWidget* parent, ConfigPages& pages) {
   auto* page = new QWidget(parent);
   auto* outer = new QHBoxLayout(page);
   auto* left = new QVBoxLayout;
   auto* values = new QWidget(page);
   auto* g = Grid(values);
   g->setContentsMargins(0, 0, 0, 0);
-  Row(g, 0, "PWM0 Init", HexEdit(values, "pwm0-init"));
-  Row(g, 1, "PWM1 Init", HexEdit(values, "pwm1-init"));
-  Row(g, 2, "ADC Mode", Combo(values, Find("adc-mode")));
-  Row(g, 3, "ADC Sample Interval", HexEdit(values, "adc-sample-interval"));
-  Row(g, 4, "I/O Reporting Interval", HexEdit(values, "io-reporting-interval"));
-  Row(g, 5, "I/O Report Address", HexEdit(values, "io-report-address"));
-  g->addWidget(Check(values, Name(Find("binding-enable")), "Enable Binding"), 6, 0, 1, 2);
+  Row(g, 0, "PWM0 Init", HexEdit(values, pages, "pwm0-init"));
+  Row(g, 1, "PWM1 Init", HexEdit(values, pages, "pwm1-init"));
+  Row(g, 2, "ADC Mode", Combo(values, pages, Find("adc-mode")));
+  Row(g, 3, "ADC Sample Interval", HexEdit(values, pages, "adc-sample-interval"));
+  Row(g, 4, "I/O Reporting Interval", HexEdit(values, pages, "io-reporting-interval"));
+  Row(g, 5, "I/O Report Address", HexEdit(values, pages, "io-report-address"));
+  g->addWidget(Bind(pages, Find("binding-enable"), 0, Check(values, {}, "Enable Binding")), 6, 0, 1, 2);
   left->addWidget(values);
 
   auto* thresholds = new QGroupBox("ADC Thresholds", page);
@@ -369,8 +377,8 @@ QWidget* ReportingPage(QWidget* parent) {
   for (int n = 0; n < 3; ++n) {
     t->addWidget(Label(thresholds, QString("ADC%1").arg(n)), n + 1, 0);
     const std::string adc = "adc" + std::to_string(n);
-    t->addWidget(HexEdit(thresholds, (adc + "-threshold-low").c_str()), n + 1, 1);
-    t->addWidget(HexEdit(thresholds, (adc + "-threshold-high").c_str()), n + 1, 2);
+    t->addWidget(HexEdit(thresholds, pages, (adc + "-threshold-low").c_str()), n + 1, 1);
+    t->addWidget(HexEdit(thresholds, pages, (adc + "-threshold-high").c_str()), n + 1, 2);
   }
   left->addWidget(thresholds);
   left->addStretch(1);
@@ -382,19 +390,18 @@ QWidget* ReportingPage(QWidget* parent) {
   const Setting& triggers = Find("io-report-trigger");
   const char* captions[] = {"GPIO0 Edge",       "GPIO1 Edge",     "GPIO2 Edge",     "GPIO3 Edge",
                             "Periodic Report Timer", "ADC0 Threshold", "ADC1 Threshold", "ADC2 Threshold"};
-  for (int n = 0; n < triggers.digits; ++n) tr->addWidget(Check(trigger, Name(triggers, n), captions[n]));
+  for (int n = 0; n < triggers.digits; ++n) tr->addWidget(Bind(pages, triggers, n, Check(trigger, {}, captions[n])));
   right->addWidget(trigger);
 
   auto* mode = new QGroupBox("I/O Report Mode", page);
   auto* m = new QVBoxLayout(mode);
   const Setting& reportMode = Find("io-report-mode");
-  auto* event = new QRadioButton("Event Messaging", mode);
-  event->setObjectName(Name(reportMode, 0));
+  auto* event = Bind(pages, reportMode, 0, new QRadioButton("Event Messaging", mode));
   auto* registration = new QRadioButton("Registration Messaging", mode);
   registration->setObjectName("RegistrationRadioButton");
   m->addWidget(event);
   m->addWidget(registration);
-  m->addWidget(Check(mode, Name(reportMode, 1), "Enable Local  Reporting"));
+  m->addWidget(Bind(pages, reportMode, 1, Check(mode, {}, "Enable Local  Reporting")));
   right->addWidget(mode);
   right->addStretch(1);
   outer->addLayout(right);
@@ -439,9 +446,9 @@ ConfigPages BuildConfigPages(QWidget* parent) {
   ConfigPages p;
   p.titles = {"Transceiver Setup", "System", "Status", "Serial", "Protocol", "I/O Peripherals",
               "I/O Setup", "I/O Setup", "Diag", "Debug"};
-  p.pages = {TransceiverPage(parent, p), SystemPage(parent),         StatusPage(parent),
-             SerialPage(parent),         ProtocolPage(parent),       PeripheralsPage(parent, p),
-             GpioSetupPage(parent, p),   ReportingPage(parent),   DiagPage(parent),
+  p.pages = {TransceiverPage(parent, p), SystemPage(parent, p),   StatusPage(parent),
+             SerialPage(parent, p),      ProtocolPage(parent, p), PeripheralsPage(parent, p),
+             GpioSetupPage(parent, p),   ReportingPage(parent, p), DiagPage(parent),
              DebugPage(parent, p)};
   return p;
 }
