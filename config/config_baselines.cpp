@@ -9,16 +9,6 @@
 namespace qmx {
 namespace {
 
-std::span<const std::uint8_t> FieldBytes(const Setting& s, std::span<const std::uint8_t> slot) {
-  return slot.subspan(ImageOffset(s.address.bank, s.address.reg), s.address.span);
-}
-
-std::uint32_t LittleEndian(std::span<const std::uint8_t> bytes) {
-  std::uint32_t v = 0;
-  for (std::size_t i = std::min<std::size_t>(bytes.size(), 4); i-- > 0;) v = (v << 8) | bytes[i];
-  return v;
-}
-
 std::vector<std::uint8_t> LowBytes(std::uint32_t value, std::size_t span) {
   std::vector<std::uint8_t> out(span, 0);
   for (std::size_t i = 0; i < span && i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -85,15 +75,14 @@ struct Binder {
 
 ControlValues Shows(std::vector<std::int32_t> states) { return {std::move(states), {}}; }
 
-std::uint32_t Raw(const Setting& s, std::span<const std::uint8_t> slot) { return LittleEndian(FieldBytes(s, slot)); }
+std::uint32_t Raw(const Setting& s, std::span<const std::uint8_t> slot) { return LittleEndian(SettingField(s, slot)); }
 
-// The comparison of profiles and qmxctl: the value as FormatSetting shows it,
-// once the controls' bytes are written into the slot, differs from the slot's.
+// The comparison of profiles and qmxctl (SettingDiffers), with the
+// controls' bytes written into the slot.
 bool ShownDiffers(const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> slot) {
   std::vector<std::uint8_t> after(slot.begin(), slot.end());
-  const auto data = BinderOf(s).bytes(s, shown);
-  std::copy(data.begin(), data.end(), after.begin() + static_cast<std::ptrdiff_t>(ImageOffset(s.address.bank, s.address.reg)));
-  return FormatSetting(s, after) != FormatSetting(s, slot);
+  PutSetting(s, after, BinderOf(s).bytes(s, shown));
+  return SettingDiffers(s, after, slot);
 }
 
 // Controls of single bits compare bit by bit: bits the radio holds beyond
@@ -254,7 +243,7 @@ std::span<const Setting* const> DialogSettings() {
 }
 
 ControlValues FillControls(const Setting& s, std::span<const std::uint8_t> slot, const ControlValues& before) {
-  const auto field = FieldBytes(s, slot);
+  const auto field = SettingField(s, slot);
   return BinderOf(s).show({s, LittleEndian(field), field, before});
 }
 
@@ -274,9 +263,6 @@ std::vector<ConfigWrite> ChangedSettings(std::span<const ControlValues> shown, s
   return out;
 }
 
-void Settle(std::span<std::uint8_t> baseline, const ConfigWrite& write) {
-  const RegisterAddress at = write.setting->address;
-  std::copy(write.data.begin(), write.data.end(), baseline.begin() + static_cast<std::ptrdiff_t>(ImageOffset(at.bank, at.reg)));
-}
+void Settle(std::span<std::uint8_t> baseline, const ConfigWrite& write) { PutSetting(*write.setting, baseline, write.data); }
 
 }  // namespace qmx

@@ -190,9 +190,7 @@ namespace {
 // `slot` as it stands once `writes` took effect.
 std::vector<std::uint8_t> Written(std::span<const std::uint8_t> slot, std::span<const ConfigWrite> writes) {
   std::vector<std::uint8_t> after(slot.begin(), slot.end());
-  for (const ConfigWrite& w : writes)
-    std::copy(w.data.begin(), w.data.end(),
-              after.begin() + static_cast<std::ptrdiff_t>(ImageOffset(w.setting->address.bank, w.setting->address.reg)));
+  for (const ConfigWrite& w : writes) PutSetting(*w.setting, after, w.data);
   return after;
 }
 

@@ -14,16 +14,16 @@ std::size_t ImageOffset(std::uint8_t bank, std::uint8_t reg) {
   return static_cast<std::size_t>(info->offset) + reg;
 }
 
+std::uint32_t LittleEndian(std::span<const std::uint8_t> bytes) {
+  std::uint32_t value = 0;
+  for (std::size_t i = std::min<std::size_t>(bytes.size(), 4); i-- > 0;) value = (value << 8) | bytes[i];
+  return value;
+}
+
 std::uint32_t RadioImage::Value(RadioIndex index, std::uint8_t bank, std::uint8_t reg, std::uint8_t span) const {
   const auto slot = Slot(index);
-  const std::size_t offset = ImageOffset(bank, reg);
-  const std::size_t count = std::min<std::size_t>(span, 4);
-  std::uint32_t value = 0;
-  for (std::size_t i = count; i-- > 0;) {
-    const std::size_t at = offset + i;
-    value = (value << 8) | (at < slot.size() ? slot[at] : 0u);
-  }
-  return value;
+  const std::size_t offset = std::min(ImageOffset(bank, reg), slot.size());
+  return LittleEndian(slot.subspan(offset, std::min<std::size_t>(span, slot.size() - offset)));  // bytes beyond are 0
 }
 
 BankMask ReadBanks(CommandLayer& link, RadioImage& image, BankMask mask, std::uint16_t address, RadioIndex slot,

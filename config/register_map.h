@@ -44,6 +44,9 @@ class RadioImage {
 // Offset in a radio's image of register `reg` of `bank`.
 std::size_t ImageOffset(std::uint8_t bank, std::uint8_t reg);
 
+// The value of up to four bytes, least significant first.
+std::uint32_t LittleEndian(std::span<const std::uint8_t> bytes);
+
 // Per-bank hooks of a read (strength and success-rate display of remote
 // radios); both optional.
 struct ReadBanksHooks {

@@ -150,16 +150,6 @@ const Setting kSettings[] = {
 constexpr int kFirstChannel = 11;
 constexpr int kLastChannel = 26;
 
-std::span<const std::uint8_t> Field(const Setting& s, std::span<const std::uint8_t> slot) {
-  return slot.subspan(ImageOffset(s.address.bank, s.address.reg), s.address.span);
-}
-
-std::uint32_t LittleEndian(std::span<const std::uint8_t> bytes) {
-  std::uint32_t v = 0;
-  for (std::size_t i = std::min<std::size_t>(bytes.size(), 4); i-- > 0;) v = (v << 8) | bytes[i];
-  return v;
-}
-
 std::vector<std::uint8_t> Bytes(std::uint32_t value, std::size_t span) {
   std::vector<std::uint8_t> out(span, 0);
   for (std::size_t i = 0; i < span && i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -242,8 +232,16 @@ std::vector<std::string> ControlNames(const Setting& s) {
   return out;
 }
 
+std::span<const std::uint8_t> SettingField(const Setting& s, std::span<const std::uint8_t> slot) {
+  return slot.subspan(ImageOffset(s.address.bank, s.address.reg), s.address.span);
+}
+
+void PutSetting(const Setting& s, std::span<std::uint8_t> slot, std::span<const std::uint8_t> data) {
+  std::copy(data.begin(), data.end(), slot.begin() + static_cast<std::ptrdiff_t>(ImageOffset(s.address.bank, s.address.reg)));
+}
+
 std::string FormatSetting(const Setting& s, std::span<const std::uint8_t> slot) {
-  const auto field = Field(s, slot);
+  const auto field = SettingField(s, slot);
   switch (s.encoding) {
     case Encoding::Items: {
       const std::uint8_t code = field[0] & s.mask;
@@ -269,13 +267,17 @@ std::string FormatSetting(const Setting& s, std::span<const std::uint8_t> slot) 
   return {};
 }
 
+bool SettingDiffers(const Setting& s, std::span<const std::uint8_t> after, std::span<const std::uint8_t> before) {
+  return FormatSetting(s, after) != FormatSetting(s, before);
+}
+
 std::optional<std::vector<std::uint8_t>> ParseSetting(const Setting& s, std::string_view text,
                                                       std::span<const std::uint8_t> slot, std::string& error) {
   const std::size_t span = s.address.span;
   switch (s.encoding) {
     case Encoding::Items: {
       const std::string wanted = Lower(Trim(text));
-      const std::uint8_t other = Field(s, slot)[0] & static_cast<std::uint8_t>(~s.mask);
+      const std::uint8_t other = SettingField(s, slot)[0] & static_cast<std::uint8_t>(~s.mask);
       auto code = [&](std::uint8_t c) {
         return std::vector<std::uint8_t>{static_cast<std::uint8_t>(s.mask == 0xFF ? c : other | c)};
       };

@@ -72,8 +72,18 @@ const Setting* FindSetting(std::string_view key);
 // The object names of the setting's controls, in bit order.
 std::vector<std::string> ControlNames(const Setting& setting);
 
+// The setting's bytes in one radio's image slot, and `data` put there.
+std::span<const std::uint8_t> SettingField(const Setting& setting, std::span<const std::uint8_t> slot);
+void PutSetting(const Setting& setting, std::span<std::uint8_t> slot, std::span<const std::uint8_t> data);
+
 // The setting as the dialog shows it, from one radio's image slot.
 std::string FormatSetting(const Setting& setting, std::span<const std::uint8_t> slot);
+
+// Whether the setting's value as FormatSetting shows it differs between two
+// image slots: the one comparison of `config set`, `config diff`, profiles
+// and the configuration dialog (a radio holding 2 for an on/off setting
+// already is "on").
+bool SettingDiffers(const Setting& setting, std::span<const std::uint8_t> after, std::span<const std::uint8_t> before);
 
 // The `span` bytes to write for `text`, or nothing with the reason in
 // `error`. Settings that share a byte with another (parity and stop bits)

@@ -42,8 +42,7 @@ std::string ToBytes(const QString& text) { return text.toLatin1().toStdString();
 
 QString StatusText(const StatusValue& v, std::span<const std::uint8_t> slot) {
   const auto bytes = slot.subspan(ImageOffset(v.bank, v.reg), v.span);
-  std::uint32_t value = 0;
-  for (std::size_t i = std::min<std::size_t>(bytes.size(), 4); i-- > 0;) value = (value << 8) | bytes[i];
+  const std::uint32_t value = LittleEndian(bytes);
   switch (v.format) {
     case StatusValue::Format::Hex:
       return QString::fromStdString(HexText(value, v.span * 2));
