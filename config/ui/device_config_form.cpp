@@ -105,6 +105,22 @@ TDeviceConfigForm::TDeviceConfigForm(QWidget* parent) : QDialog(parent) {
   // Enter in an edit presses no button: the first one would be "Reset".
   for (QPushButton* b : findChildren<QPushButton*>()) b->setAutoDefault(false);
 
+  TakeControls(pages);
+
+  connect(OKButton, &QPushButton::clicked, this, &TDeviceConfigForm::SendConfiguration);
+  connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+  connect(RefreshButton, &QPushButton::clicked, this, &TDeviceConfigForm::RefreshButtonClick);
+  connect(SaveProfileButton, &QPushButton::clicked, this, &TDeviceConfigForm::SaveProfileButtonClick);
+  connect(LoadProfileButton, &QPushButton::clicked, this, &TDeviceConfigForm::LoadProfileButtonClick);
+  connect(ResetButton, &QPushButton::clicked, this, &TDeviceConfigForm::ResetButtonClick);
+  connect(DefaultButton, &QPushButton::clicked, this, &TDeviceConfigForm::DefaultButtonClick);
+  connect(FCC1Button, &QPushButton::clicked, this, [this] { FccButtonClick(1); });
+  connect(FCC2Button, &QPushButton::clicked, this, [this] { FccButtonClick(2); });
+  connect(Button1, &QPushButton::clicked, this, [this] { FccButtonClick(4); });
+  connect(PageControl1, &QTabWidget::currentChanged, this, &TDeviceConfigForm::PageControl1Change);
+}
+
+void TDeviceConfigForm::TakeControls(const ConfigPages& pages) {
   // Every setting's controls, as the pages made them.
   for (const Setting* s : DialogSettings()) {
     const auto made = pages.controls.find(s);
@@ -127,18 +143,6 @@ TDeviceConfigForm::TDeviceConfigForm(QWidget* parent) : QDialog(parent) {
           for (QWidget* c : controls_[i]) c->setProperty(kKeptProperty, false);
         });
   }
-
-  connect(OKButton, &QPushButton::clicked, this, &TDeviceConfigForm::SendConfiguration);
-  connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(RefreshButton, &QPushButton::clicked, this, &TDeviceConfigForm::RefreshButtonClick);
-  connect(SaveProfileButton, &QPushButton::clicked, this, &TDeviceConfigForm::SaveProfileButtonClick);
-  connect(LoadProfileButton, &QPushButton::clicked, this, &TDeviceConfigForm::LoadProfileButtonClick);
-  connect(ResetButton, &QPushButton::clicked, this, &TDeviceConfigForm::ResetButtonClick);
-  connect(DefaultButton, &QPushButton::clicked, this, &TDeviceConfigForm::DefaultButtonClick);
-  connect(FCC1Button, &QPushButton::clicked, this, [this] { FccButtonClick(1); });
-  connect(FCC2Button, &QPushButton::clicked, this, [this] { FccButtonClick(2); });
-  connect(Button1, &QPushButton::clicked, this, [this] { FccButtonClick(4); });
-  connect(PageControl1, &QTabWidget::currentChanged, this, &TDeviceConfigForm::PageControl1Change);
 }
 
 TDeviceConfigForm::~TDeviceConfigForm() = default;

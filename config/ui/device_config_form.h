@@ -25,6 +25,7 @@ namespace qmx {
 
 class CommandLayer;
 class Prompter;
+struct ConfigPages;
 class RadioLink;
 
 class TDeviceConfigForm : public QDialog {
@@ -86,6 +87,8 @@ class TDeviceConfigForm : public QDialog {
   void done(int result) override;
 
  private:
+  // Each setting's controls as the pages made them, and their signals.
+  void TakeControls(const ConfigPages& pages);
   ControlValues Gather(std::size_t setting) const;
   std::vector<ControlValues> GatherAll() const;
   void Show(std::size_t setting, const ControlValues& values);

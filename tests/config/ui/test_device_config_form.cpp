@@ -131,6 +131,10 @@ TEST_F(ConfigDialogTest, CodesOutsideAListLeaveTheSelection) {
   image.Slot(0)[ImageOffset(3, 1)] = 0x00;
   form.FillFromImage(kAllBanks);
   EXPECT_TRUE(form.Changes().empty());
+  // Until the user picks an item: then it is written.
+  QTest::keyClick(baud, Qt::Key_Down);
+  ASSERT_EQ(form.Changes().size(), 1u);
+  EXPECT_EQ(form.Changes()[0].data, std::vector<std::uint8_t>{7}) << "19200";
 }
 
 // The controls filled from a radio's slot write back the bytes they were
