@@ -64,6 +64,8 @@ struct Setting {
   const char* caption = nullptr;      // null for a value that is shown only
   bool atStart = false;               // the radio takes it up only when it starts
   bool keepsSelection = false;        // List: a code without an item keeps the selection
+  // Its caption on the dialog's page: a row's label, a check box's text.
+  const char* label = nullptr;
 };
 
 // The settings in write order.

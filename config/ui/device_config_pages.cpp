@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -91,9 +92,20 @@ QLineEdit* Edit(QWidget* parent, const QString& name, const QString& widest) {
   return e;
 }
 
-QLineEdit* HexEdit(QWidget* parent, ConfigPages& pages, const char* key) {
-  const Setting& s = Find(key);
+QLineEdit* HexEdit(QWidget* parent, ConfigPages& pages, const Setting& s) {
   return Bind(pages, s, 0, Edit(parent, {}, "0x" + QString(s.digits, 'D')));
+}
+QLineEdit* HexEdit(QWidget* parent, ConfigPages& pages, const char* key) { return HexEdit(parent, pages, Find(key)); }
+
+// The user tag, or the key: typed, loaded from a profile or not, never in clear.
+QLineEdit* TextEdit(QWidget* parent, ConfigPages& pages, const Setting& s) {
+  const bool key = s.encoding == Encoding::Key;
+  auto* e = Bind(pages, s, 0, Edit(parent, {}, QString(key ? 18 : 20, 'D')));
+  if (key) {
+    e->setMaxLength(16);
+    e->setEchoMode(QLineEdit::Password);
+  }
+  return e;
 }
 
 // A list whose items carry their codes.
@@ -183,15 +195,61 @@ QRadioButton* Pair(QWidget* parent, ConfigPages& pages, const QString& offName, 
   return on;
 }
 
+// The settings in the order given, a row each: label and control; a check
+// box spans both columns with the label as its text (disabled when it is
+// shown only). Other kinds of control are left to their page.
+void SettingRows(QGridLayout* g, ConfigPages& pages, const std::vector<const Setting*>& settings) {
+  QWidget* page = g->parentWidget();
+  int row = 0;
+  const Setting* format = nullptr;  // the lists of a Shared row belong to it
+  for (const Setting* setting : settings) {
+    const Setting& s = *setting;
+    switch (s.kind) {
+      case ControlKind::Edit:
+        Row(g, row++, s.label, HexEdit(page, pages, s));
+        break;
+      case ControlKind::SerialFormat:
+        format = &s;
+        [[fallthrough]];
+      case ControlKind::List:
+        Row(g, row++, s.label, Combo(page, pages, s));
+        break;
+      case ControlKind::Shared:
+        Row(g, row++, s.label, Bind(pages, *format, 1, Combo(page, s.items)));
+        break;
+      case ControlKind::Text:
+        Row(g, row++, s.label, TextEdit(page, pages, s));
+        break;
+      case ControlKind::Check: {
+        auto* check = Bind(pages, s, 0, Check(page, {}, s.label));
+        if (!s.failure) check->setEnabled(false);  // shown as the radio holds it; Apply never writes it
+        g->addWidget(check, row++, 0, 1, 2);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+}
+
+// The settings of `bank`, in table order.
+std::vector<const Setting*> OfBank(std::uint8_t bank) {
+  std::vector<const Setting*> out;
+  for (const Setting& s : Settings())
+    if (s.address.bank == bank) out.push_back(&s);
+  return out;
+}
+
+std::vector<const Setting*> Named(std::initializer_list<const char*> keys) {
+  std::vector<const Setting*> out;
+  for (const char* key : keys) out.push_back(&Find(key));
+  return out;
+}
+
 QWidget* TransceiverPage(QWidget* parent, ConfigPages& pages) {
   auto* page = new QWidget(parent);
   auto* g = Grid(page);
-  Row(g, 0, "Device Mode", Combo(page, pages, Find("device-mode")));
-  Row(g, 1, "Initial PAN ID", HexEdit(page, pages, "initial-pan-id"));
-  Row(g, 2, "Sleep Mode", Combo(page, pages, Find("sleep-mode")));
-  Row(g, 3, "Wake Duration", HexEdit(page, pages, "wake-duration"));
-  Row(g, 4, "TX Power", HexEdit(page, pages, "tx-power"));
-  Row(g, 5, "User Tag", Bind(pages, Find("user-tag"), 0, Edit(page, {}, QString(20, 'D'))));
+  SettingRows(g, pages, OfBank(0));
   pages.reset = new QPushButton("Reset", page);
   pages.reset->setObjectName("ResetButton");
   pages.defaults = new QPushButton("Defaults", page);
@@ -209,19 +267,11 @@ QWidget* TransceiverPage(QWidget* parent, ConfigPages& pages) {
 QWidget* SystemPage(QWidget* parent, ConfigPages& pages) {
   auto* page = new QWidget(parent);
   auto* g = Grid(page);
-  g->addWidget(Bind(pages, Find("security-mode"), 0, Check(page, {}, "Enable Encryption")), 0, 0, 1, 2);
-  auto* key = Bind(pages, Find("security-key"), 0, Edit(page, {}, QString(18, 'D')));
-  key->setMaxLength(16);
-  key->setEchoMode(QLineEdit::Password);  // typed, loaded from a profile or not: never in clear
-  Row(g, 1, "Security Key", key);
-  Row(g, 2, "ARQ Attempt Limit", HexEdit(page, pages, "arq-attempt-limit"));
-  Row(g, 3, "Broadcast Attempts", HexEdit(page, pages, "broadcast-attempts"));
-  Row(g, 4, "Lease Period", HexEdit(page, pages, "lease-period"));
-  Row(g, 5, "Relay Scan Rate Normal", HexEdit(page, pages, "relay-scan-rate-normal"));
-  Row(g, 6, "Relay Scan Rate Fast", HexEdit(page, pages, "relay-scan-rate-fast"));
+  SettingRows(g, pages, OfBank(1));
   g->setRowStretch(7, 1);
-  auto* group = new QGroupBox("Channel List", page);
-  auto* list = Bind(pages, Find("channel-list"), 0, new QListWidget(group));
+  const Setting& channels = Find("channel-list");
+  auto* group = new QGroupBox(channels.label, page);
+  auto* list = Bind(pages, channels, 0, new QListWidget(group));
   for (int c = 11; c <= 26; ++c) {
     auto* item = new QListWidgetItem(QString("Channel %1   (%2 MHz)").arg(c).arg(2350 + 5 * c), list);
     item->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled);
@@ -246,10 +296,7 @@ QWidget* StatusPage(QWidget* parent) {
 QWidget* SerialPage(QWidget* parent, ConfigPages& pages) {
   auto* page = new QWidget(parent);
   auto* g = Grid(page);
-  Row(g, 0, "Baud Rate", Combo(page, pages, Find("serial-baud-rate")));
-  const Setting& format = Find("serial-parity");
-  Row(g, 1, "Parity", Combo(page, pages, format));
-  Row(g, 2, "Stop Bits", Bind(pages, format, 1, Combo(page, Find("serial-stop-bits").items)));
+  SettingRows(g, pages, OfBank(3));
   Settle(g);
   return page;
 }
@@ -257,15 +304,7 @@ QWidget* SerialPage(QWidget* parent, ConfigPages& pages) {
 QWidget* ProtocolPage(QWidget* parent, ConfigPages& pages) {
   auto* page = new QWidget(parent);
   auto* g = Grid(page);
-  Row(g, 0, "Protocol Mode", Combo(page, pages, Find("protocol-mode")));
-  Row(g, 1, "TX Timeout", HexEdit(page, pages, "tx-timeout"));
-  Row(g, 2, "Minimum Packet Length", HexEdit(page, pages, "minimum-packet-length"));
-  // Shown as the radio holds it; Apply never writes it.
-  auto* announce = Bind(pages, Find("startup-announce"), 0, Check(page, {}, "Startup Announce Enable"));
-  announce->setEnabled(false);
-  g->addWidget(announce, 3, 0, 1, 2);
-  Row(g, 4, "Escape Sequence", Combo(page, pages, Find("escape-sequence")));
-  Row(g, 5, "Transparent Default Addr", HexEdit(page, pages, "transparent-default-address"));
+  SettingRows(g, pages, OfBank(4));
   Settle(g);
   return page;
 }
@@ -297,8 +336,7 @@ QWidget* PeripheralsPage(QWidget* parent, ConfigPages& pages) {
   right->addWidget(analog);
   auto* pwm = new QGroupBox("PWM Outputs", page);
   auto* p = Grid(pwm);
-  Row(p, 0, "PWM0", HexEdit(pwm, pages, "pwm0-value"));
-  Row(p, 1, "PWM1", HexEdit(pwm, pages, "pwm1-value"));
+  SettingRows(p, pages, Named({"pwm0-value", "pwm1-value"}));
   right->addWidget(pwm);
   right->addStretch(1);
   outer->addLayout(right);
@@ -337,8 +375,8 @@ QWidget* GpioSetupPage(QWidget* parent, ConfigPages& pages) {
     state->setMaxLength(1);
     g->addWidget(state, row, 5);
   }
-  g->addWidget(Bind(pages, Find("use-sleep-io-states"), 0, Check(pins, {}, "Use Sleep I/O States")), kPinCount + 1, 4,
-               1, 2);
+  const Setting& useSleepStates = Find("use-sleep-io-states");
+  g->addWidget(Bind(pages, useSleepStates, 0, Check(pins, {}, useSleepStates.label)), kPinCount + 1, 4, 1, 2);
   g->setColumnStretch(6, 1);
   outer->addWidget(pins);
   auto* alt = new QGroupBox("GPIO Alt Function", page);
@@ -361,13 +399,9 @@ QWidget* ReportingPage(QWidget* parent, ConfigPages& pages) {
   auto* values = new QWidget(page);
   auto* g = Grid(values);
   g->setContentsMargins(0, 0, 0, 0);
-  Row(g, 0, "PWM0 Init", HexEdit(values, pages, "pwm0-init"));
-  Row(g, 1, "PWM1 Init", HexEdit(values, pages, "pwm1-init"));
-  Row(g, 2, "ADC Mode", Combo(values, pages, Find("adc-mode")));
-  Row(g, 3, "ADC Sample Interval", HexEdit(values, pages, "adc-sample-interval"));
-  Row(g, 4, "I/O Reporting Interval", HexEdit(values, pages, "io-reporting-interval"));
-  Row(g, 5, "I/O Report Address", HexEdit(values, pages, "io-report-address"));
-  g->addWidget(Bind(pages, Find("binding-enable"), 0, Check(values, {}, "Enable Binding")), 6, 0, 1, 2);
+  SettingRows(g, pages,
+              Named({"pwm0-init", "pwm1-init", "adc-mode", "adc-sample-interval", "io-reporting-interval",
+                     "io-report-address", "binding-enable"}));
   left->addWidget(values);
 
   auto* thresholds = new QGroupBox("ADC Thresholds", page);
