@@ -97,7 +97,8 @@ QLineEdit* HexEdit(QWidget* parent, ConfigPages& pages, const Setting& s) {
 }
 QLineEdit* HexEdit(QWidget* parent, ConfigPages& pages, const char* key) { return HexEdit(parent, pages, Find(key)); }
 
-// The user tag, or the key: typed, loaded from a profile or not, never in clear.
+// The user tag's edit, or the key's: the key, typed or loaded from a profile,
+// never shows in clear.
 QLineEdit* TextEdit(QWidget* parent, ConfigPages& pages, const Setting& s) {
   const bool key = s.encoding == Encoding::Key;
   auto* e = Bind(pages, s, 0, Edit(parent, {}, QString(key ? 18 : 20, 'D')));
