@@ -9,38 +9,22 @@
 namespace qmx {
 namespace {
 
-bool Is(const Setting& s, std::string_view key) { return key == s.key; }
-
-std::uint32_t Field(const Setting& s, std::span<const std::uint8_t> slot) {
-  return LittleEndian(slot.subspan(ImageOffset(s.address.bank, s.address.reg), s.address.span));
-}
-
 std::vector<std::uint8_t> LowBytes(std::uint32_t value, std::size_t span) {
   std::vector<std::uint8_t> out(span, 0);
   for (std::size_t i = 0; i < span && i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
   return out;
 }
 
-// Item index of `code`, or -1.
-std::int32_t ItemOf(const Setting& s, std::uint8_t code) {
-  for (std::size_t i = 0; i < s.items.size(); ++i)
-    if (s.items[i].code == code) return static_cast<std::int32_t>(i);
-  return kNoItem;
+bool Named(const Setting& s, std::uint32_t code) {
+  return std::any_of(s.items.begin(), s.items.end(), [code](const SettingItem& i) { return i.code == code; });
 }
 
-std::uint8_t CodeOf(const Setting& s, std::int32_t index) {
-  return index >= 0 && static_cast<std::size_t>(index) < s.items.size() ? s.items[static_cast<std::size_t>(index)].code
-                                                                         : static_cast<std::uint8_t>(index);
-}
-
-// Lists shown through a code table: a code without an item keeps the
-// selection, and the baseline is the index shown. The others show the raw
-// value as the item index.
-bool KeepsSelection(const Setting& s) { return Is(s, "serial-baud-rate") || Is(s, "adc-mode"); }
-
-const Setting& StopBits() {
-  static const Setting* s = FindSetting("serial-stop-bits");
-  return *s;
+// The row whose list the SerialFormat row shows as its second.
+const Setting& PartnerOf(const Setting& s) {
+  for (const Setting& other : Settings())
+    if (other.kind == ControlKind::Shared && other.address.bank == s.address.bank && other.address.reg == s.address.reg)
+      return other;
+  return s;
 }
 
 std::int32_t BitsValue(std::span<const std::int32_t> checked) {
@@ -55,229 +39,230 @@ std::vector<std::int32_t> Levels(const ControlValues& shown, std::int32_t fallba
   return out;
 }
 
-std::vector<std::int32_t> Bits(std::uint32_t byte, std::size_t count) {
+std::vector<std::int32_t> Bits(std::uint32_t byte, int count) {
   std::vector<std::int32_t> out;
-  for (std::size_t n = 0; n < count; ++n) out.push_back((byte >> n) & 1);
+  for (int n = 0; n < count; ++n) out.push_back((byte >> n) & 1);
   return out;
+}
+
+bool Differs(std::span<const std::int32_t> now, std::span<const std::int32_t> baseline) {
+  return !std::equal(now.begin(), now.end(), baseline.begin(), baseline.end());
+}
+
+bool NoneMissing(const ControlValues& v) {
+  return !v.states.empty() && std::find(v.states.begin(), v.states.end(), kNoItem) == v.states.end();
+}
+
+// What a fill shows from the raw field `raw` (`field` its bytes); `before`
+// is what the controls show now.
+struct Fill {
+  const Setting& s;
+  std::uint32_t raw;
+  std::span<const std::uint8_t> field;
+  const ControlValues& before;
+};
+
+struct Binder;
+const Binder& BinderOf(const Setting& s);
+
+// One binder per kind of control: what a fill shows, whether the controls
+// differ from the radio's slot, and the bytes they write.
+struct Binder {
+  ControlValues (*show)(const Fill& f);
+  bool (*changed)(const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> slot);
+  std::vector<std::uint8_t> (*bytes)(const Setting& s, const ControlValues& shown);
+};
+
+ControlValues Shows(std::vector<std::int32_t> states) { return {std::move(states), {}}; }
+
+std::uint32_t Raw(const Setting& s, std::span<const std::uint8_t> slot) { return LittleEndian(SettingField(s, slot)); }
+
+// The comparison of profiles and qmxctl (SettingDiffers), with the
+// controls' bytes written into the slot.
+bool ShownDiffers(const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> slot) {
+  std::vector<std::uint8_t> after(slot.begin(), slot.end());
+  PutSetting(s, after, BinderOf(s).bytes(s, shown));
+  return SettingDiffers(s, after, slot);
+}
+
+// Controls of single bits compare bit by bit: bits the radio holds beyond
+// them are not the controls' to change.
+bool BitsDiffer(const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> slot) {
+  return Differs(shown.states, Bits(Raw(s, slot), s.digits));
+}
+
+std::vector<std::uint8_t> BitBytes(const Setting&, const ControlValues& shown) {
+  return {static_cast<std::uint8_t>(BitsValue(shown.states))};
+}
+
+// A list shows the code's item. A code without one shows no selection, or
+// keeps the selection where the table says so; a kept selection or none is
+// no value to write.
+const Binder kList = {
+    [](const Fill& f) {
+      const std::uint32_t code = f.raw & f.s.mask;
+      ControlValues v = Shows({Named(f.s, code) ? static_cast<std::int32_t>(code) : kNoItem});
+      if (v.states[0] == kNoItem && f.s.keepsSelection && !f.before.states.empty()) v = {f.before.states, {}, true};
+      return v;
+    },
+    [](const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> slot) {
+      return !shown.kept && NoneMissing(shown) && ShownDiffers(s, shown, slot);
+    },
+    [](const Setting&, const ControlValues& shown) {
+      return std::vector<std::uint8_t>{static_cast<std::uint8_t>(shown.states.at(0))};
+    }};
+
+// The parity list and the stop-bits list: only a byte of their codes alone
+// selects; any other keeps both lists.
+const Binder kSerialFormat = {
+    [](const Fill& f) {
+      const Setting& stop = PartnerOf(f.s);
+      const std::uint32_t parity = f.raw & f.s.mask, stopBits = f.raw & stop.mask;
+      if ((f.raw & ~(f.s.mask | stop.mask)) == 0 && Named(f.s, parity) && Named(stop, stopBits))
+        return Shows({static_cast<std::int32_t>(parity), static_cast<std::int32_t>(stopBits)});
+      return f.before.states.size() == 2 ? ControlValues{f.before.states, {}, true} : Shows({kNoItem, kNoItem});
+    },
+    [](const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> slot) {
+      return !shown.kept && NoneMissing(shown) && BinderOf(s).bytes(s, shown)[0] != Raw(s, slot);
+    },
+    [](const Setting&, const ControlValues& shown) {
+      return std::vector<std::uint8_t>{static_cast<std::uint8_t>(shown.states.at(0) | shown.states.at(1))};
+    }};
+
+// An edit that is not a number is 0; its low span bytes are written.
+const Binder kEdit = {
+    [](const Fill& f) { return ControlValues{{}, {HexText(f.raw, f.s.digits)}}; }, ShownDiffers,
+    [](const Setting& s, const ControlValues& shown) {
+      return LowBytes(static_cast<std::uint32_t>(TextToInt(shown.texts.at(0), 0)), s.address.span);
+    }};
+
+// The user tag up to its first zero byte, the key always as asterisks; either
+// is written when edited.
+const Binder kText = {
+    [](const Fill& f) {
+      const std::string text = f.s.encoding == Encoding::Key
+                                   ? std::string(16, '*')
+                                   : std::string(f.field.begin(), std::find(f.field.begin(), f.field.end(), 0));
+      return ControlValues{{}, {text}};
+    },
+    [](const Setting&, const ControlValues& shown, std::span<const std::uint8_t>) { return shown.edited; },
+    [](const Setting& s, const ControlValues& shown) {
+      std::vector<std::uint8_t> out(s.address.span, 0);
+      const std::string& text = shown.texts.at(0);
+      std::copy_n(text.begin(), std::min(text.size(), out.size()), out.begin());
+      return out;
+    }};
+
+// A byte of 2 is "on" as much as 1 is: an untouched box is never written.
+const Binder kCheck = {[](const Fill& f) { return Shows({f.raw != 0 ? 1 : 0}); }, ShownDiffers,
+                       [](const Setting&, const ControlValues& shown) {
+                         return std::vector<std::uint8_t>{static_cast<std::uint8_t>(shown.states.at(0) != 0 ? 1 : 0)};
+                       }};
+
+const Binder kChannels = {[](const Fill& f) { return Shows({static_cast<std::int32_t>(f.raw)}); }, ShownDiffers,
+                          [](const Setting& s, const ControlValues& shown) {
+                            return LowBytes(static_cast<std::uint32_t>(shown.states.at(0)), s.address.span);
+                          }};
+
+const Binder kButtons = {[](const Fill& f) { return Shows(Bits(f.raw, f.s.digits)); }, BitsDiffer, BitBytes};
+
+// Compared as the whole byte: bits beyond the boxes count too.
+const Binder kByteOfBoxes = {
+    [](const Fill& f) { return Shows(Bits(f.raw, f.s.digits)); },
+    [](const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> slot) {
+      return static_cast<std::uint32_t>(BitsValue(shown.states)) != Raw(s, slot);
+    },
+    BitBytes};
+
+// An empty level edit differs from any bit; written, it counts as 0.
+const Binder kLevels = {
+    [](const Fill& f) {
+      ControlValues v;
+      for (std::int32_t bit : Bits(f.raw, f.s.digits)) v.texts.push_back(bit != 0 ? "1" : "0");
+      return v;
+    },
+    [](const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> slot) {
+      return Differs(Levels(shown, -1), Bits(Raw(s, slot), s.digits));
+    },
+    [](const Setting&, const ControlValues& shown) {
+      // Each pin's number shifted to its bit, unmasked: "2" for pin 0 sets bit 1.
+      std::uint32_t byte = 0;
+      const auto levels = Levels(shown, 0);
+      for (std::size_t n = 0; n < levels.size(); ++n) byte += static_cast<std::uint32_t>(levels[n]) << n;
+      return std::vector<std::uint8_t>{static_cast<std::uint8_t>(byte)};
+    }};
+
+// "Event Messaging" is bit 0; any higher bit checks "Enable Local  Reporting".
+ControlValues ReportModeOf(std::uint32_t raw) {
+  return Shows({static_cast<std::int32_t>(raw & 1), (raw & ~1u) != 0 ? 1 : 0});
+}
+const Binder kReportMode = {
+    [](const Fill& f) { return ReportModeOf(f.raw); },
+    [](const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> slot) {
+      return shown.states != ReportModeOf(Raw(s, slot)).states;
+    },
+    [](const Setting&, const ControlValues& shown) {
+      return std::vector<std::uint8_t>{
+          static_cast<std::uint8_t>((shown.states.at(0) != 0 ? 1 : 0) + (shown.states.at(1) != 0 ? 2 : 0))};
+    }};
+
+// Shown by another row's controls: holds nothing of its own.
+const Binder kShared = {[](const Fill&) { return ControlValues{}; },
+                        [](const Setting&, const ControlValues&, std::span<const std::uint8_t>) { return false; },
+                        [](const Setting&, const ControlValues&) { return std::vector<std::uint8_t>{}; }};
+
+const Binder& BinderOf(const Setting& s) {
+  switch (s.kind) {
+    case ControlKind::List: return kList;
+    case ControlKind::Edit: return kEdit;
+    case ControlKind::Text: return kText;
+    case ControlKind::Check: return kCheck;
+    case ControlKind::Channels: return kChannels;
+    case ControlKind::Buttons: return kButtons;
+    case ControlKind::ByteOfBoxes: return kByteOfBoxes;
+    case ControlKind::Levels: return kLevels;
+    case ControlKind::ReportMode: return kReportMode;
+    case ControlKind::SerialFormat: return kSerialFormat;
+    case ControlKind::Shared: return kShared;
+  }
+  return kShared;
 }
 
 std::vector<const Setting*> MakeDialogSettings() {
   std::vector<const Setting*> out;
   for (const Setting& s : Settings())
-    if (!Is(s, "serial-stop-bits")) out.push_back(&s);
+    if (s.kind != ControlKind::Shared) out.push_back(&s);
   return out;
 }
 
 }  // namespace
-
-ControlKind KindOf(const Setting& s) {
-  switch (s.encoding) {
-    case Encoding::Items:
-      return Is(s, "serial-parity") ? ControlKind::SerialFormat : ControlKind::List;
-    case Encoding::Hex:
-      return ControlKind::Edit;
-    case Encoding::Text:
-    case Encoding::Key:
-      return ControlKind::Text;
-    case Encoding::OnOff:
-      return ControlKind::Check;
-    case Encoding::Channels:
-      return ControlKind::Channels;
-    case Encoding::Bits:
-      if (Is(s, "gpio-alternate-functions")) return ControlKind::ByteOfBoxes;
-      if (Is(s, "gpio-init") || Is(s, "sleep-io-state")) return ControlKind::Levels;
-      if (Is(s, "io-report-mode")) return ControlKind::ReportMode;
-      return ControlKind::Buttons;
-  }
-  return ControlKind::Edit;
-}
-
-std::vector<std::string> ControlNames(const Setting& s) {
-  auto perPin = [&s](const std::string& before, const std::string& after) {
-    std::vector<std::string> out;
-    for (int n = 0; n < s.digits; ++n) out.push_back(before + std::to_string(n) + after);
-    return out;
-  };
-  if (Is(s, "serial-parity")) return {"ParityComboBox", "StopBitsComboBox"};
-  if (Is(s, "gpio-direction")) return perPin("GPIO", "OutputRadioButton");
-  if (Is(s, "gpio-init")) return perPin("GPIO", "Edit");
-  if (Is(s, "gpio-alternate-functions")) return perPin("GPIOAlt", "CheckBox");
-  if (Is(s, "gpio-edge-trigger")) return perPin("GPIOInt", "CheckBox");
-  if (Is(s, "gpio-sleep-direction")) return perPin("GPIOSleepOutputRadioButton", "");
-  if (Is(s, "sleep-io-state")) return perPin("SleepIOStateEdit", "");
-  if (Is(s, "io-report-mode")) return {"EventRadioButton", "EnableLocalReportingCheckBox"};
-  if (Is(s, "io-report-trigger"))
-    return {"GPIO0EdgeCheckBox1",          "GPIO1EdgeCheckBox1",    "GPIO2EdgeCheckBox1",
-            "GPIO3EdgeCheckBox1",          "PeriodicReportTimerCheckBox", "ADC0ThresholdCheckBox",
-            "ADC1ThresholdCheckBox",       "ADC2ThresholdCheckBox"};
-  return {s.control};
-}
 
 std::span<const Setting* const> DialogSettings() {
   static const std::vector<const Setting*> settings = MakeDialogSettings();
   return settings;
 }
 
-FilledControls FillControls(const Setting& s, std::span<const std::uint8_t> slot, const ControlValues& before) {
-  const std::uint32_t raw = Field(s, slot);
-  const auto rawInt = static_cast<std::int32_t>(raw);
-  const std::size_t count = ControlNames(s).size();
-  FilledControls f;
-  switch (KindOf(s)) {
-    case ControlKind::List: {
-      std::int32_t index = ItemOf(s, static_cast<std::uint8_t>(raw));
-      if (KeepsSelection(s)) {
-        if (index == kNoItem && !before.states.empty()) index = before.states[0];
-        f.baseline = {index};
-      } else {
-        f.baseline = {rawInt};
-      }
-      f.shown.states = {index};
-      break;
-    }
-    case ControlKind::SerialFormat: {
-      // Only the six codes of the table select; any other keeps both lists.
-      std::array<std::int32_t, 2> shown{kNoItem, kNoItem};
-      if (before.states.size() == 2) shown = {before.states[0], before.states[1]};
-      const auto parity = ItemOf(s, static_cast<std::uint8_t>(raw & 0x30));
-      if ((raw & ~0x38u) == 0 && parity != kNoItem)
-        shown = {parity, ItemOf(StopBits(), static_cast<std::uint8_t>(raw & 0x08))};
-      f.shown.states = {shown[0], shown[1]};
-      f.baseline = f.shown.states;
-      break;
-    }
-    case ControlKind::Edit:
-      f.shown.texts = {HexText(raw, s.digits)};
-      f.baseline = {rawInt};
-      break;
-    case ControlKind::Text: {
-      if (s.encoding == Encoding::Key) {
-        f.shown.texts = {std::string(16, '*')};
-      } else {
-        const auto bytes = slot.subspan(ImageOffset(s.address.bank, s.address.reg), s.address.span);
-        f.shown.texts = {std::string(bytes.begin(), std::find(bytes.begin(), bytes.end(), std::uint8_t{0}))};
-      }
-      f.baseline = {kNotEdited};
-      break;
-    }
-    case ControlKind::Check:
-      // A byte of 2 is "on" as much as 1 is: the baseline is what the box
-      // shows, so an untouched box is never written (as profiles compare).
-      f.shown.states = {raw != 0 ? 1 : 0};
-      f.baseline = f.shown.states;
-      break;
-    case ControlKind::Channels:
-      f.shown.states = {rawInt};
-      f.baseline = {rawInt};
-      break;
-    case ControlKind::Buttons:
-      f.shown.states = Bits(raw, count);
-      f.baseline = f.shown.states;
-      break;
-    case ControlKind::ByteOfBoxes:
-      f.shown.states = Bits(raw, count);
-      f.baseline = {rawInt};
-      break;
-    case ControlKind::Levels:
-      f.baseline = Bits(raw, count);
-      for (std::int32_t bit : f.baseline) f.shown.texts.push_back(bit != 0 ? "1" : "0");
-      break;
-    case ControlKind::ReportMode:
-      f.shown.states = {static_cast<std::int32_t>(raw & 1), (raw & ~1u) != 0 ? 1 : 0};
-      f.baseline = f.shown.states;
-      break;
-  }
-  return f;
+ControlValues FillControls(const Setting& s, std::span<const std::uint8_t> slot, const ControlValues& before) {
+  const auto field = SettingField(s, slot);
+  return BinderOf(s).show({s, LittleEndian(field), field, before});
 }
 
-bool Changed(const Setting& s, const ControlValues& shown, std::span<const std::int32_t> baseline) {
-  if (!s.failure) return false;  // shown only, never written
-  auto differs = [&baseline](std::span<const std::int32_t> now) {
-    return !std::equal(now.begin(), now.end(), baseline.begin(), baseline.end());
-  };
-  switch (KindOf(s)) {
-    case ControlKind::List:
-      // A list without a selection holds no value to write.
-      return !shown.states.empty() && shown.states[0] != kNoItem && differs(shown.states);
-    case ControlKind::SerialFormat:
-      return std::find(shown.states.begin(), shown.states.end(), kNoItem) == shown.states.end() &&
-             differs(shown.states);
-    case ControlKind::Edit:
-      return differs(std::vector<std::int32_t>{TextToInt(shown.texts.at(0), 0)});
-    case ControlKind::Text:
-      return baseline.empty() || baseline[0] != kNotEdited;
-    case ControlKind::ByteOfBoxes:
-      return differs(std::vector<std::int32_t>{BitsValue(shown.states)});
-    case ControlKind::Levels:
-      return differs(Levels(shown, -1));
-    case ControlKind::Check:
-    case ControlKind::Channels:
-    case ControlKind::Buttons:
-    case ControlKind::ReportMode:
-      return differs(shown.states);
-  }
-  return false;
+bool Changed(const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> baseline) {
+  return s.failure && BinderOf(s).changed(s, shown, baseline);  // shown only: never written
 }
 
 std::vector<std::uint8_t> WriteData(const Setting& s, const ControlValues& shown) {
-  const std::size_t span = s.address.span;
-  switch (KindOf(s)) {
-    case ControlKind::List:
-      return {CodeOf(s, shown.states.at(0))};
-    case ControlKind::SerialFormat:
-      return {static_cast<std::uint8_t>(CodeOf(s, shown.states.at(0)) | CodeOf(StopBits(), shown.states.at(1)))};
-    case ControlKind::Edit:
-      return LowBytes(static_cast<std::uint32_t>(TextToInt(shown.texts.at(0), 0)), span);
-    case ControlKind::Text: {
-      std::vector<std::uint8_t> out(span, 0);
-      const std::string& text = shown.texts.at(0);
-      std::copy_n(text.begin(), std::min(text.size(), span), out.begin());
-      return out;
-    }
-    case ControlKind::Check:
-      return {static_cast<std::uint8_t>(shown.states.at(0) != 0 ? 1 : 0)};
-    case ControlKind::Channels:
-      return LowBytes(static_cast<std::uint32_t>(shown.states.at(0)), span);
-    case ControlKind::Buttons:
-    case ControlKind::ByteOfBoxes:
-      return {static_cast<std::uint8_t>(BitsValue(shown.states))};
-    case ControlKind::Levels: {
-      // Each pin's number shifted to its bit, unmasked: "2" for pin 0 sets bit 1.
-      std::uint32_t byte = 0;
-      const auto levels = Levels(shown, 0);
-      for (std::size_t n = 0; n < levels.size(); ++n) byte += static_cast<std::uint32_t>(levels[n]) << n;
-      return {static_cast<std::uint8_t>(byte)};
-    }
-    case ControlKind::ReportMode:
-      return {static_cast<std::uint8_t>((shown.states.at(0) != 0 ? 1 : 0) + (shown.states.at(1) != 0 ? 2 : 0))};
-  }
-  return {};
+  return BinderOf(s).bytes(s, shown);
 }
 
-std::vector<std::int32_t> BaselineAfterWrite(const Setting& s, const ControlValues& shown) {
-  switch (KindOf(s)) {
-    case ControlKind::Edit:
-      return {TextToInt(shown.texts.at(0), 0)};
-    case ControlKind::Text:
-      return {kNotEdited};
-    case ControlKind::ByteOfBoxes:
-      return {BitsValue(shown.states)};
-    case ControlKind::Levels:
-      return Levels(shown, 0);
-    case ControlKind::Check:
-      return {shown.states.at(0) != 0 ? 1 : 0};
-    default:
-      return shown.states;
-  }
-}
-
-std::vector<ConfigWrite> ChangedSettings(std::span<const ControlValues> shown,
-                                            std::span<const std::vector<std::int32_t>> baselines) {
+std::vector<ConfigWrite> ChangedSettings(std::span<const ControlValues> shown, std::span<const std::uint8_t> baseline) {
   std::vector<ConfigWrite> out;
   const auto settings = DialogSettings();
-  for (std::size_t i = 0; i < settings.size() && i < shown.size() && i < baselines.size(); ++i)
-    if (Changed(*settings[i], shown[i], baselines[i])) out.push_back({settings[i], WriteData(*settings[i], shown[i])});
+  for (std::size_t i = 0; i < settings.size() && i < shown.size(); ++i)
+    if (Changed(*settings[i], shown[i], baseline)) out.push_back({settings[i], WriteData(*settings[i], shown[i])});
   return out;
 }
+
+void Settle(std::span<std::uint8_t> baseline, const ConfigWrite& write) { PutSetting(*write.setting, baseline, write.data); }
 
 }  // namespace qmx

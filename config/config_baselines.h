@@ -1,7 +1,8 @@
-// The configuration dialog's side of a setting, without the widgets: which
-// controls show it, what a fill from a radio's image puts into them, the
-// baseline each control keeps, and what Apply decides from them: whether the
-// setting changed, the bytes to write and the baseline after a good write.
+// The configuration dialog's side of a setting, without the widgets: one
+// binder per kind of control (the settings table names the kind) says what a
+// fill from a radio's image slot puts into the controls, and what Apply
+// decides from them: whether the setting differs from the slot and the bytes
+// to write.
 #pragma once
 
 #include <cstdint>
@@ -14,62 +15,45 @@
 
 namespace qmx {
 
-// How a setting's controls hold its value.
-enum class ControlKind {
-  List,          // one combo box: the item index
-  Edit,          // one hexadecimal edit
-  Text,          // user tag or security key edit; the baseline is its edited marker
-  Check,         // one check box (or a pin's "1" button) for a whole byte
-  Channels,      // the channel check list: 16-bit mask
-  Buttons,       // one box or "Output" button per bit, a baseline each
-  ByteOfBoxes,   // one box per bit, one baseline for the whole byte (alternate functions)
-  Levels,        // one one-character edit per pin, "0" or "1"
-  ReportMode,    // "Event Messaging" (bit 0) and "Enable Local  Reporting" (bit 1)
-  SerialFormat,  // the parity and stop-bits lists, one byte
-};
-
-// The edited marker of the user tag and key edits.
-inline constexpr std::int32_t kNotEdited = 1;
-inline constexpr std::int32_t kEdited = -1;
-// A combo box without a selection.
+// A list without a selection.
 inline constexpr std::int32_t kNoItem = -1;
 
-ControlKind KindOf(const Setting& setting);
-// The object names of the setting's controls, in bit order.
-std::vector<std::string> ControlNames(const Setting& setting);
-// The settings the dialog shows, in write order; parity and stop bits are one
-// (the "serial-parity" setting with both lists).
+// The settings the dialog shows, in write order: all but the Shared ones
+// (stop bits are the parity row's second list).
 std::span<const Setting* const> DialogSettings();
 
-// What the controls of one setting hold: per control an item index, a checked
-// state (0 or 1) or a channel mask in `states`, or the text of an edit in
-// `texts` (Edit, Text, Levels).
+// What the controls of one setting hold: per control the code of the item a
+// list shows (kNoItem without one), a checked state (0 or 1) or a channel
+// mask in `states`, or the text of an edit in `texts` (Edit, Text, Levels).
 struct ControlValues {
   std::vector<std::int32_t> states;
   std::vector<std::string> texts;
+  // Lists: the selection was kept over a code that no item names, and the
+  // user has not picked an item since; it is not the radio's value.
+  bool kept = false;
+  // Text: edited since the last fill or write (any change of the text).
+  bool edited = false;
   bool operator==(const ControlValues&) const = default;
 };
 
-struct FilledControls {
-  ControlValues shown;
-  std::vector<std::int32_t> baseline;
-};
+// What a fill from one radio's image slot shows. `before` is what the
+// controls show now: a list that keeps its selection keeps it for a code
+// that no item names.
+ControlValues FillControls(const Setting& setting, std::span<const std::uint8_t> slot, const ControlValues& before);
 
-// What a fill from one radio's image slot shows and the baselines it sets.
-// `before` is what the controls show now: a list whose code has no item keeps
-// its selection.
-FilledControls FillControls(const Setting& setting, std::span<const std::uint8_t> slot, const ControlValues& before);
-
-// Whether Apply writes the setting: its controls differ from the baseline.
-bool Changed(const Setting& setting, const ControlValues& shown, std::span<const std::int32_t> baseline);
+// The baseline of the change test is the radio's image slot as the dialog
+// last filled or wrote it. Whether Apply writes the setting: the value its
+// controls show differs from the slot's (as FormatSetting shows both, for
+// controls that hold the whole value; per bit, for controls of single bits;
+// the user tag and key when edited).
+bool Changed(const Setting& setting, const ControlValues& shown, std::span<const std::uint8_t> baseline);
 // The bytes Apply writes for what the controls show.
 std::vector<std::uint8_t> WriteData(const Setting& setting, const ControlValues& shown);
-// The baseline once that write took effect.
-std::vector<std::int32_t> BaselineAfterWrite(const Setting& setting, const ControlValues& shown);
 
-// The changed settings among DialogSettings(), in write order; `shown` and
-// `baselines` run parallel to DialogSettings().
-std::vector<ConfigWrite> ChangedSettings(std::span<const ControlValues> shown,
-                                            std::span<const std::vector<std::int32_t>> baselines);
+// The changed settings among DialogSettings(), in write order; `shown` runs
+// parallel to DialogSettings().
+std::vector<ConfigWrite> ChangedSettings(std::span<const ControlValues> shown, std::span<const std::uint8_t> baseline);
+// The baseline once `write` took effect: its bytes in the slot.
+void Settle(std::span<std::uint8_t> baseline, const ConfigWrite& write);
 
 }  // namespace qmx

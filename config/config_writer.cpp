@@ -147,7 +147,7 @@ std::optional<std::vector<ConfigWrite>> WritesFor(std::span<const std::uint8_t> 
         error = std::string(s.key) + ": " + why;
         return std::nullopt;
       }
-      std::copy(data->begin(), data->end(), after.begin() + static_cast<std::ptrdiff_t>(ImageOffset(s.address.bank, s.address.reg)));
+      PutSetting(s, after, *data);
       if (std::find(named.begin(), named.end(), &s) == named.end()) named.push_back(&s);
     }
   }
@@ -158,7 +158,7 @@ std::optional<std::vector<ConfigWrite>> WritesFor(std::span<const std::uint8_t> 
   for (const Setting* s : named) {
     const auto at = static_cast<std::ptrdiff_t>(ImageOffset(s->address.bank, s->address.reg));
     const auto first = after.begin() + at, last = first + s->address.span;
-    const bool differs = FormatSetting(*s, after) != FormatSetting(*s, slot);
+    const bool differs = SettingDiffers(*s, after, slot);
     const bool sameByte = !writes.empty() && writes.back().setting->address.bank == s->address.bank &&
                           writes.back().setting->address.reg == s->address.reg;
     if ((differs || s->encoding == Encoding::Key) && !sameByte) writes.push_back({s, {first, last}});
@@ -166,11 +166,7 @@ std::optional<std::vector<ConfigWrite>> WritesFor(std::span<const std::uint8_t> 
   return writes;
 }
 
-bool TakesEffectAtStart(const Setting& setting) {
-  static constexpr std::string_view kAtStart[] = {"device-mode",  "initial-pan-id", "sleep-mode",   "security-mode",
-                                                  "security-key", "channel-list",   "protocol-mode"};
-  return std::find(std::begin(kAtStart), std::end(kAtStart), std::string_view(setting.key)) != std::end(kAtStart);
-}
+bool TakesEffectAtStart(const Setting& setting) { return setting.atStart; }
 
 ApplyResult SendConfiguration(CommandLayer& link, Prompter& prompter, LinePort& line, ConfigTarget target,
                               std::span<const ConfigWrite> writes,

@@ -6,9 +6,9 @@
 // busy cursor around these calls; they show their own message boxes.
 //
 // Which settings ask for a reset after Apply: those the module takes up only
-// when it starts — device mode, initial PAN ID, sleep mode, security mode,
-// security key, channel list and protocol mode (the mode it starts in). The
-// serial line does not: the module switches its line at once and the read-
+// when it starts (the settings table's `atStart`) — device mode, initial PAN
+// ID, sleep mode, security mode, security key, channel list and protocol mode
+// (the mode it starts in). The serial line does not: the module switches its line at once and the read-
 // back over the switched port confirms it. Everything else acts at once.
 //
 // A remote radio (target index 1 … 4) is written with Set Remote Register to
@@ -90,7 +90,8 @@ struct SettingText {
 std::optional<std::vector<ConfigWrite>> WritesFor(std::span<const std::uint8_t> slot,
                                                   std::span<const SettingText> wanted, std::string& error);
 
-// True for the settings that make Apply ask whether to reset (see the top).
+// True for the settings that make Apply ask whether to reset (the table's
+// `atStart`, see the top).
 bool TakesEffectAtStart(const Setting& setting);
 
 enum class ApplyOutcome {

@@ -26,6 +26,8 @@ std::string FirmwareText(std::uint8_t version) {
   return digits.substr(0, 1) + "." + digits.substr(1);
 }
 
+std::string FirmwareOf(std::span<const std::uint8_t> slot) { return FirmwareText(slot[ImageOffset(2, 15)]); }
+
 LocalStatusTexts FormatLocalStatus(const RadioImage& image, RadioIndex slot) {
   LocalStatusTexts t;
   t.deviceMode = image.Value(slot, 0, 0, 1) != 0 ? "Base" : "Remote";
@@ -33,7 +35,7 @@ LocalStatusTexts FormatLocalStatus(const RadioImage& image, RadioIndex slot) {
   t.channel = ChannelText(static_cast<std::uint8_t>(image.Value(slot, 2, 12, 1)));
   t.network = HexText(image.Value(slot, 2, 8, 2), 4);
   t.mac = MacText(image.Slot(slot).subspan(ImageOffset(2, 0), 8));
-  t.firmware = FirmwareText(static_cast<std::uint8_t>(image.Value(slot, 2, 15, 1)));
+  t.firmware = FirmwareOf(image.Slot(slot));
   t.linkStatus = image.Value(slot, 2, 13, 1) != 0 ? "Linked" : "Unlinked";
   t.encryption = image.Value(slot, 1, 0, 1) != 0 ? "Enabled" : "Disabled";
   return t;

@@ -34,5 +34,8 @@ std::string ChannelText(std::uint8_t channel);
 std::string MacText(std::span<const std::uint8_t> eightBytes);
 // 0x21 -> "2.1".
 std::string FirmwareText(std::uint8_t version);
+// The firmware version of a radio's image slot, as the status panel and a
+// profile's header name it.
+std::string FirmwareOf(std::span<const std::uint8_t> slot);
 
 }  // namespace qmx

@@ -118,7 +118,7 @@ std::string FormatProfile(std::span<const std::uint8_t> slot, const std::string&
   const std::uint8_t build[] = {At(slot, 2, 16), At(slot, 2, 17)};
   std::string out = "# qmxdemo configuration profile\n";
   out += std::string(kModelHeader) + kModelName + "\n";
-  out += "# firmware: " + FirmwareText(At(slot, 2, 15)) + " build " +
+  out += "# firmware: " + FirmwareOf(slot) + " build " +
          HexText(static_cast<std::uint32_t>(build[0] | build[1] << 8), 4) + ", hardware " +
          HexText(At(slot, 2, 14), 2) + "\n";
   out += "# MAC: " + MacText(slot.subspan(ImageOffset(2, 0), 8)) + "\n";
@@ -190,9 +190,7 @@ namespace {
 // `slot` as it stands once `writes` took effect.
 std::vector<std::uint8_t> Written(std::span<const std::uint8_t> slot, std::span<const ConfigWrite> writes) {
   std::vector<std::uint8_t> after(slot.begin(), slot.end());
-  for (const ConfigWrite& w : writes)
-    std::copy(w.data.begin(), w.data.end(),
-              after.begin() + static_cast<std::ptrdiff_t>(ImageOffset(w.setting->address.bank, w.setting->address.reg)));
+  for (const ConfigWrite& w : writes) PutSetting(*w.setting, after, w.data);
   return after;
 }
 

@@ -25,82 +25,116 @@ constexpr SettingItem kAdcModes[] = {
 
 constexpr Setting Hex(const char* key, std::uint8_t bank, std::uint8_t reg, std::uint8_t span, const char* control,
                       const char* failure, const char* caption) {
-  return {key, {bank, reg, span}, Encoding::Hex, span * 2, {}, 0xFF, control, failure, caption};
+  return {key, {bank, reg, span}, Encoding::Hex, span * 2, {}, 0xFF, ControlKind::Edit, control, failure, caption};
 }
 constexpr Setting List(const char* key, std::uint8_t bank, std::uint8_t reg, std::span<const SettingItem> items,
-                       const char* control, const char* failure, const char* caption, std::uint8_t mask = 0xFF) {
-  return {key, {bank, reg, 1}, Encoding::Items, 0, items, mask, control, failure, caption};
+                       const char* control, const char* failure, const char* caption, std::uint8_t mask = 0xFF,
+                       ControlKind kind = ControlKind::List) {
+  return {key, {bank, reg, 1}, Encoding::Items, 0, items, mask, kind, control, failure, caption};
 }
-constexpr Setting Of(Encoding encoding, const char* key, std::uint8_t bank, std::uint8_t reg, std::uint8_t span,
-                     const char* control, const char* failure, const char* caption, int digits = 0) {
-  return {key, {bank, reg, span}, encoding, digits, {}, 0xFF, control, failure, caption};
+constexpr Setting Of(Encoding encoding, ControlKind kind, const char* key, std::uint8_t bank, std::uint8_t reg,
+                     std::uint8_t span, const char* control, const char* failure, const char* caption) {
+  return {key, {bank, reg, span}, encoding, 0, {}, 0xFF, kind, control, failure, caption};
 }
+// One bit per control; `bits` of the byte are used.
+constexpr Setting Pins(const char* key, std::uint8_t bank, std::uint8_t reg, ControlKind kind, int bits,
+                       const char* controls, const char* failure, const char* caption) {
+  return {key, {bank, reg, 1}, Encoding::Bits, bits, {}, 0xFF, kind, controls, failure, caption};
+}
+constexpr Setting AtStart(Setting s) {
+  s.atStart = true;
+  return s;
+}
+constexpr Setting KeepsSelection(Setting s) {
+  s.keepsSelection = true;
+  return s;
+}
+constexpr Setting Labelled(const char* label, Setting s) {
+  s.label = label;
+  return s;
+}
+
+constexpr auto kCheck = ControlKind::Check;
 
 // Write order of Apply.
 const Setting kSettings[] = {
-    List("device-mode", 0, 0, kDeviceModes, "DeviceModeComboBox", "Could not set Device Mode", "Device Mode Failed"),
-    Hex("initial-pan-id", 0, 1, 2, "InitialPanIDEdit", "Could not set Initial PAN ID", "Initial PAN ID Failed"),
-    List("sleep-mode", 0, 3, kSleepModes, "SleepModeComboBox", "Could not set Sleep Mode", "Sleep Mode Failed"),
-    Hex("wake-duration", 0, 6, 2, "WakeDurationEdit", "Could not set Wake Duration", "Wake Duration Failed"),
-    Hex("tx-power", 0, 10, 1, "TXPowerEdit", "Could not set TX Power", "TX Power Failed"),
-    Of(Encoding::Text, "user-tag", 0, 28, 16, "UserTagEdit", "Could not set User Tag", "User Tag Failed"),
-    Of(Encoding::OnOff, "security-mode", 1, 0, 1, "SecurityModeCheckBox", "Could not set Security Mode",
-       "Security Mode Failed"),
-    Of(Encoding::Key, "security-key", 1, 1, 16, "SecurityKeyEdit", "Could not set Security Key", "Security Key Failed"),
-    Of(Encoding::Channels, "channel-list", 1, 17, 2, "ChannelCheckListBox", "Could not set Channel List",
-       "Channel List Failed"),
-    Hex("arq-attempt-limit", 1, 19, 1, "ARQAttemptLimitEdit", "Could not set ARQ Attempt Limit",
-        "ARQ Attempt Limit Failed"),
-    Hex("broadcast-attempts", 1, 23, 1, "BroadcastAttemptsEdit", "Could not set Broadcast Attempts",
-        "Broadcast Attempts Failed"),
-    Hex("lease-period", 1, 25, 4, "LeasePeriodEdit", "Could not set Lease Period", "Lease Period Failed"),
-    Hex("relay-scan-rate-normal", 1, 30, 2, "RelayScanRateNormalEdit", "Could not set Relay Scan Rate Normal",
-        "Relay Scan Rate Normal Failed"),
-    Hex("relay-scan-rate-fast", 1, 32, 2, "RelayScanRateFastEdit", "Could not set Relay Scan Rate Fast",
-        "Relay Scan Rate Fast Failed"),
-    List("serial-baud-rate", 3, 0, kBaudRates, "BaudrateComboBox", "Could not set Serial Baudrate",
-         "Serial Baudrate Failed"),
-    List("serial-parity", 3, 1, kParities, "ParityComboBox", "Could not set Serial Params", "Serial Params Failed",
-         0x30),
-    List("serial-stop-bits", 3, 1, kStopBits, "StopBitsComboBox", "Could not set Serial Params",
-         "Serial Params Failed", 0x08),
-    List("protocol-mode", 4, 0, kProtocolModes, "ProtocolModeComboBox", "Could not set Protocol Mode",
-         "Protocol Mode Failed"),
-    Hex("tx-timeout", 4, 2, 1, "TXTimeoutEdit", "Could not set TX Timeout", "TX Timeout Failed"),
-    Hex("minimum-packet-length", 4, 3, 1, "MinimumPacketLengthEdit", "Could not set Minimum Packet Length",
-        "Minimum Packet Length Failed"),
+    Labelled("Device Mode", AtStart(List("device-mode", 0, 0, kDeviceModes, "DeviceModeComboBox",
+                                         "Could not set Device Mode", "Device Mode Failed"))),
+    Labelled("Initial PAN ID", AtStart(Hex("initial-pan-id", 0, 1, 2, "InitialPanIDEdit",
+                                           "Could not set Initial PAN ID", "Initial PAN ID Failed"))),
+    Labelled("Sleep Mode", AtStart(List("sleep-mode", 0, 3, kSleepModes, "SleepModeComboBox",
+                                        "Could not set Sleep Mode", "Sleep Mode Failed"))),
+    Labelled("Wake Duration",
+             Hex("wake-duration", 0, 6, 2, "WakeDurationEdit", "Could not set Wake Duration", "Wake Duration Failed")),
+    Labelled("TX Power", Hex("tx-power", 0, 10, 1, "TXPowerEdit", "Could not set TX Power", "TX Power Failed")),
+    Labelled("User Tag", Of(Encoding::Text, ControlKind::Text, "user-tag", 0, 28, 16, "UserTagEdit",
+                            "Could not set User Tag", "User Tag Failed")),
+    Labelled("Enable Encryption", AtStart(Of(Encoding::OnOff, kCheck, "security-mode", 1, 0, 1, "SecurityModeCheckBox",
+                                             "Could not set Security Mode", "Security Mode Failed"))),
+    Labelled("Security Key", AtStart(Of(Encoding::Key, ControlKind::Text, "security-key", 1, 1, 16, "SecurityKeyEdit",
+                                        "Could not set Security Key", "Security Key Failed"))),
+    Labelled("Channel List", AtStart(Of(Encoding::Channels, ControlKind::Channels, "channel-list", 1, 17, 2,
+                                        "ChannelCheckListBox", "Could not set Channel List", "Channel List Failed"))),
+    Labelled("ARQ Attempt Limit", Hex("arq-attempt-limit", 1, 19, 1, "ARQAttemptLimitEdit",
+                                      "Could not set ARQ Attempt Limit", "ARQ Attempt Limit Failed")),
+    Labelled("Broadcast Attempts", Hex("broadcast-attempts", 1, 23, 1, "BroadcastAttemptsEdit",
+                                       "Could not set Broadcast Attempts", "Broadcast Attempts Failed")),
+    Labelled("Lease Period",
+             Hex("lease-period", 1, 25, 4, "LeasePeriodEdit", "Could not set Lease Period", "Lease Period Failed")),
+    Labelled("Relay Scan Rate Normal", Hex("relay-scan-rate-normal", 1, 30, 2, "RelayScanRateNormalEdit",
+                                           "Could not set Relay Scan Rate Normal", "Relay Scan Rate Normal Failed")),
+    Labelled("Relay Scan Rate Fast", Hex("relay-scan-rate-fast", 1, 32, 2, "RelayScanRateFastEdit",
+                                         "Could not set Relay Scan Rate Fast", "Relay Scan Rate Fast Failed")),
+    Labelled("Baud Rate", KeepsSelection(List("serial-baud-rate", 3, 0, kBaudRates, "BaudrateComboBox",
+                                              "Could not set Serial Baudrate", "Serial Baudrate Failed"))),
+    // Parity and stop bits share one byte: the parity row's controls are both lists.
+    Labelled("Parity", KeepsSelection(List("serial-parity", 3, 1, kParities, "ParityComboBox StopBitsComboBox",
+                                           "Could not set Serial Params", "Serial Params Failed", 0x30,
+                                           ControlKind::SerialFormat))),
+    Labelled("Stop Bits",
+             KeepsSelection(List("serial-stop-bits", 3, 1, kStopBits, "StopBitsComboBox", "Could not set Serial Params",
+                                 "Serial Params Failed", 0x08, ControlKind::Shared))),
+    Labelled("Protocol Mode", AtStart(List("protocol-mode", 4, 0, kProtocolModes, "ProtocolModeComboBox",
+                                           "Could not set Protocol Mode", "Protocol Mode Failed"))),
+    Labelled("TX Timeout",
+             Hex("tx-timeout", 4, 2, 1, "TXTimeoutEdit", "Could not set TX Timeout", "TX Timeout Failed")),
+    Labelled("Minimum Packet Length", Hex("minimum-packet-length", 4, 3, 1, "MinimumPacketLengthEdit",
+                                          "Could not set Minimum Packet Length", "Minimum Packet Length Failed")),
     // Shown by the dialog, never written by Apply.
-    Of(Encoding::OnOff, "startup-announce", 4, 4, 1, "StartupAnnounceCheckBox", nullptr, nullptr),
-    List("escape-sequence", 4, 6, kEscapeSequences, "EscapeSequenceComboBox", "Could not set Escape Sequence",
-         "Escape Sequence Failed"),
-    Hex("transparent-default-address", 4, 7, 2, "TransparentDefaultAddrEdit",
-        "Could not set Transparent Default Addr", "Transparent Default Addr Failed"),
-    Of(Encoding::OnOff, "gpio0-level", 5, 0, 1, "GPIO01RadioButton", "Could not set GPIO0", "GPIO0 Failed"),
-    Of(Encoding::OnOff, "gpio1-level", 5, 1, 1, "GPIO11RadioButton", "Could not set GPIO1", "GPIO1 Failed"),
-    Of(Encoding::OnOff, "gpio2-level", 5, 2, 1, "GPIO21RadioButton", "Could not set GPIO2", "GPIO2 Failed"),
-    Of(Encoding::OnOff, "gpio3-level", 5, 3, 1, "GPIO31RadioButton", "Could not set GPIO3", "GPIO3 Failed"),
-    Of(Encoding::OnOff, "gpio4-level", 5, 4, 1, "GPIO41RadioButton", "Could not set GPIO4", "GPIO4 Failed"),
-    Of(Encoding::OnOff, "gpio5-level", 5, 5, 1, "GPIO51RadioButton", "Could not set GPIO5", "GPIO5 Failed"),
-    Hex("pwm0-value", 5, 17, 2, "PWM0ValueEdit", "Could not set PWM0", "PWM0 Failed"),
-    Hex("pwm1-value", 5, 19, 2, "PWM1ValueEdit", "Could not set PWM1", "PWM1 Failed"),
-    Of(Encoding::Bits, "gpio-direction", 6, 0, 1, "GPIO0OutputRadioButton", "Could not set GPIO Direction.",
-       "GPIO Direction Failed", 6),
-    Of(Encoding::Bits, "gpio-init", 6, 1, 1, "GPIO0Edit", "Could not set GPIO Init", "GPIO Init Failed", 6),
-    Of(Encoding::Bits, "gpio-alternate-functions", 6, 2, 1, "GPIOAlt0CheckBox", "Could not set GPIO Alt",
-       "GPIO Alt Failed", 6),
-    Of(Encoding::Bits, "gpio-edge-trigger", 6, 3, 1, "GPIOInt0CheckBox", "Could not set GPIO Edge Trigger",
-       "GPIOEdge Trigger Failed", 4),
-    Of(Encoding::OnOff, "use-sleep-io-states", 6, 4, 1, "SleepIOStateCheckBox", "Could not set GPIO Sleep Mode",
-       "GPIO Sleep Mode Failed"),
-    Of(Encoding::Bits, "gpio-sleep-direction", 6, 5, 1, "GPIOSleepOutputRadioButton0", "Could not set Sleep Direction",
-       "Sleep Direction Failed", 6),
-    Of(Encoding::Bits, "sleep-io-state", 6, 6, 1, "SleepIOStateEdit0", "Could not set GPIO Sleep State",
-       "GPIO Sleep State Failed", 6),
-    Hex("pwm0-init", 6, 7, 2, "PWM0InitEdit", "Could not set PWM0 Init", "PWM0 Init Failed"),
-    Hex("pwm1-init", 6, 9, 2, "PWM1InitEdit", "Could not set PWM1 Init", "PWM1 Init Failed"),
-    List("adc-mode", 6, 11, kAdcModes, "ADCModeComboBox", "Could not set ADC Mode", "ADC Mode Failed"),
-    Hex("adc-sample-interval", 6, 12, 2, "ADCReportIntervalEdit", "Could not set ADC Report Interval",
-        "ADC Report Interval Failed"),
+    Labelled("Startup Announce Enable",
+             Of(Encoding::OnOff, kCheck, "startup-announce", 4, 4, 1, "StartupAnnounceCheckBox", nullptr, nullptr)),
+    Labelled("Escape Sequence", List("escape-sequence", 4, 6, kEscapeSequences, "EscapeSequenceComboBox",
+                                     "Could not set Escape Sequence", "Escape Sequence Failed")),
+    Labelled("Transparent Default Addr",
+             Hex("transparent-default-address", 4, 7, 2, "TransparentDefaultAddrEdit",
+                 "Could not set Transparent Default Addr", "Transparent Default Addr Failed")),
+    Of(Encoding::OnOff, kCheck, "gpio0-level", 5, 0, 1, "GPIO01RadioButton", "Could not set GPIO0", "GPIO0 Failed"),
+    Of(Encoding::OnOff, kCheck, "gpio1-level", 5, 1, 1, "GPIO11RadioButton", "Could not set GPIO1", "GPIO1 Failed"),
+    Of(Encoding::OnOff, kCheck, "gpio2-level", 5, 2, 1, "GPIO21RadioButton", "Could not set GPIO2", "GPIO2 Failed"),
+    Of(Encoding::OnOff, kCheck, "gpio3-level", 5, 3, 1, "GPIO31RadioButton", "Could not set GPIO3", "GPIO3 Failed"),
+    Of(Encoding::OnOff, kCheck, "gpio4-level", 5, 4, 1, "GPIO41RadioButton", "Could not set GPIO4", "GPIO4 Failed"),
+    Of(Encoding::OnOff, kCheck, "gpio5-level", 5, 5, 1, "GPIO51RadioButton", "Could not set GPIO5", "GPIO5 Failed"),
+    Labelled("PWM0", Hex("pwm0-value", 5, 17, 2, "PWM0ValueEdit", "Could not set PWM0", "PWM0 Failed")),
+    Labelled("PWM1", Hex("pwm1-value", 5, 19, 2, "PWM1ValueEdit", "Could not set PWM1", "PWM1 Failed")),
+    Pins("gpio-direction", 6, 0, ControlKind::Buttons, 6, "GPIO#OutputRadioButton", "Could not set GPIO Direction.",
+         "GPIO Direction Failed"),
+    Pins("gpio-init", 6, 1, ControlKind::Levels, 6, "GPIO#Edit", "Could not set GPIO Init", "GPIO Init Failed"),
+    Pins("gpio-alternate-functions", 6, 2, ControlKind::ByteOfBoxes, 6, "GPIOAlt#CheckBox", "Could not set GPIO Alt",
+         "GPIO Alt Failed"),
+    Pins("gpio-edge-trigger", 6, 3, ControlKind::Buttons, 4, "GPIOInt#CheckBox", "Could not set GPIO Edge Trigger",
+         "GPIOEdge Trigger Failed"),
+    Labelled("Use Sleep I/O States", Of(Encoding::OnOff, kCheck, "use-sleep-io-states", 6, 4, 1, "SleepIOStateCheckBox",
+                                        "Could not set GPIO Sleep Mode", "GPIO Sleep Mode Failed")),
+    Pins("gpio-sleep-direction", 6, 5, ControlKind::Buttons, 6, "GPIOSleepOutputRadioButton#",
+         "Could not set Sleep Direction", "Sleep Direction Failed"),
+    Pins("sleep-io-state", 6, 6, ControlKind::Levels, 6, "SleepIOStateEdit#", "Could not set GPIO Sleep State",
+         "GPIO Sleep State Failed"),
+    Labelled("PWM0 Init", Hex("pwm0-init", 6, 7, 2, "PWM0InitEdit", "Could not set PWM0 Init", "PWM0 Init Failed")),
+    Labelled("PWM1 Init", Hex("pwm1-init", 6, 9, 2, "PWM1InitEdit", "Could not set PWM1 Init", "PWM1 Init Failed")),
+    Labelled("ADC Mode", KeepsSelection(List("adc-mode", 6, 11, kAdcModes, "ADCModeComboBox", "Could not set ADC Mode",
+                                             "ADC Mode Failed"))),
+    Labelled("ADC Sample Interval", Hex("adc-sample-interval", 6, 12, 2, "ADCReportIntervalEdit",
+                                        "Could not set ADC Report Interval", "ADC Report Interval Failed")),
     Hex("adc0-threshold-low", 6, 14, 2, "ADC0ThresholdLowEdit", "Could not set ADC0 Threshold Low",
         "ADC0 Threshold Low Failed"),
     Hex("adc0-threshold-high", 6, 16, 2, "ADC0ThresholdHighEdit", "Could not set ADC0 Threshold High",
@@ -113,24 +147,22 @@ const Setting kSettings[] = {
         "ADC2 Threshold Low Failed"),
     Hex("adc2-threshold-high", 6, 24, 2, "ADC2ThresholdHighEdit", "Could not set ADC2 Threshold High",
         "ADC2 Threshold High Failed"),
-    Hex("io-reporting-interval", 6, 26, 4, "IOReportIntervalEdit", "Could not set I/O Reporting Interval",
-        "I/O Reporting Interval Failed"),
-    Of(Encoding::Bits, "io-report-trigger", 6, 30, 1, "PeriodicReportTimerCheckBox", "Could not set I/O Report Trigger",
-       "I/O Report Trigger Failed", 8),
-    Hex("io-report-address", 6, 31, 2, "IOReportAddressEdit", "Could not set I/O Report Address",
-        "I/O Report Address Failed"),
-    Of(Encoding::Bits, "io-report-mode", 6, 33, 1, "EventRadioButton", "Could not set I/O Report Mode",
-       "I/O Report Mode Failed", 2),
-    Of(Encoding::OnOff, "binding-enable", 6, 34, 1, "BindingCheckBox", "Could not set I/O Binding Enable",
-       "I/O Binding Enable Failed"),
+    Labelled("I/O Reporting Interval", Hex("io-reporting-interval", 6, 26, 4, "IOReportIntervalEdit",
+                                           "Could not set I/O Reporting Interval", "I/O Reporting Interval Failed")),
+    Pins("io-report-trigger", 6, 30, ControlKind::Buttons, 8,
+         "GPIO0EdgeCheckBox1 GPIO1EdgeCheckBox1 GPIO2EdgeCheckBox1 GPIO3EdgeCheckBox1 PeriodicReportTimerCheckBox "
+         "ADC0ThresholdCheckBox ADC1ThresholdCheckBox ADC2ThresholdCheckBox",
+         "Could not set I/O Report Trigger", "I/O Report Trigger Failed"),
+    Labelled("I/O Report Address", Hex("io-report-address", 6, 31, 2, "IOReportAddressEdit",
+                                       "Could not set I/O Report Address", "I/O Report Address Failed")),
+    Pins("io-report-mode", 6, 33, ControlKind::ReportMode, 2, "EventRadioButton EnableLocalReportingCheckBox",
+         "Could not set I/O Report Mode", "I/O Report Mode Failed"),
+    Labelled("Enable Binding", Of(Encoding::OnOff, kCheck, "binding-enable", 6, 34, 1, "BindingCheckBox",
+                                  "Could not set I/O Binding Enable", "I/O Binding Enable Failed")),
 };
 
 constexpr int kFirstChannel = 11;
 constexpr int kLastChannel = 26;
-
-std::span<const std::uint8_t> Field(const Setting& s, std::span<const std::uint8_t> slot) {
-  return slot.subspan(ImageOffset(s.address.bank, s.address.reg), s.address.span);
-}
 
 std::vector<std::uint8_t> Bytes(std::uint32_t value, std::size_t span) {
   std::vector<std::uint8_t> out(span, 0);
@@ -198,8 +230,32 @@ const Setting* FindSetting(std::string_view key) {
   return nullptr;
 }
 
+std::vector<std::string> ControlNames(const Setting& s) {
+  std::vector<std::string> out;
+  const std::string_view all = s.controls;
+  for (std::size_t at = 0; at < all.size();) {
+    const std::size_t end = std::min(all.find(' ', at), all.size());
+    const std::string name(all.substr(at, end - at));
+    if (const auto hash = name.find('#'); hash != std::string::npos) {
+      for (int n = 0; n < s.digits; ++n) out.push_back(std::string(name).replace(hash, 1, std::to_string(n)));
+    } else {
+      out.push_back(name);
+    }
+    at = end + 1;
+  }
+  return out;
+}
+
+std::span<const std::uint8_t> SettingField(const Setting& s, std::span<const std::uint8_t> slot) {
+  return slot.subspan(ImageOffset(s.address.bank, s.address.reg), s.address.span);
+}
+
+void PutSetting(const Setting& s, std::span<std::uint8_t> slot, std::span<const std::uint8_t> data) {
+  std::copy(data.begin(), data.end(), slot.begin() + static_cast<std::ptrdiff_t>(ImageOffset(s.address.bank, s.address.reg)));
+}
+
 std::string FormatSetting(const Setting& s, std::span<const std::uint8_t> slot) {
-  const auto field = Field(s, slot);
+  const auto field = SettingField(s, slot);
   switch (s.encoding) {
     case Encoding::Items: {
       const std::uint8_t code = field[0] & s.mask;
@@ -225,13 +281,17 @@ std::string FormatSetting(const Setting& s, std::span<const std::uint8_t> slot) 
   return {};
 }
 
+bool SettingDiffers(const Setting& s, std::span<const std::uint8_t> after, std::span<const std::uint8_t> before) {
+  return FormatSetting(s, after) != FormatSetting(s, before);
+}
+
 std::optional<std::vector<std::uint8_t>> ParseSetting(const Setting& s, std::string_view text,
                                                       std::span<const std::uint8_t> slot, std::string& error) {
   const std::size_t span = s.address.span;
   switch (s.encoding) {
     case Encoding::Items: {
       const std::string wanted = Lower(Trim(text));
-      const std::uint8_t other = Field(s, slot)[0] & static_cast<std::uint8_t>(~s.mask);
+      const std::uint8_t other = SettingField(s, slot)[0] & static_cast<std::uint8_t>(~s.mask);
       auto code = [&](std::uint8_t c) {
         return std::vector<std::uint8_t>{static_cast<std::uint8_t>(s.mask == 0xFF ? c : other | c)};
       };

@@ -1,8 +1,11 @@
-// Every writable setting of the radio, named once: where it lives in the
-// register banks, how its bytes read as text, the dialog control that shows
-// it, the texts of a failed write and its command-line key. The table is in
-// the order Apply writes. Format and parse turn a radio image's bytes into the
-// text the dialog shows and text back into the bytes to write.
+// Every writable setting of the radio, described whole in one row: its
+// command-line key, where it lives in the register banks, how its bytes read
+// as text, the kind and names of the dialog controls that show it, whether
+// the radio takes it up only at start (Apply then asks to reset), whether its
+// list keeps the selection for a code no item names, and the texts of a
+// failed write. The table is in the order Apply writes. Format and parse turn
+// a radio image's bytes into the text the dialog and qmxctl show and text
+// back into the bytes to write.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +29,21 @@ enum class Encoding {
   Key,       // write-only text, always shown as 16 asterisks
 };
 
+// How the configuration dialog's controls hold a setting.
+enum class ControlKind {
+  List,          // one list; its items carry their codes
+  Edit,          // one hexadecimal edit
+  Text,          // user tag or security key edit, written when edited
+  Check,         // one check box (or a pin's "1" button) for a whole byte
+  Channels,      // the channel check list: 16-bit mask
+  Buttons,       // one box or "Output" button per bit
+  ByteOfBoxes,   // one box per bit, compared as the whole byte (alternate functions)
+  Levels,        // one one-character edit per pin, "0" or "1"
+  ReportMode,    // "Event Messaging" (bit 0) and "Enable Local  Reporting" (bit 1)
+  SerialFormat,  // the parity list and the stop-bits list of the next row: one byte
+  Shared,        // shown by the controls of the row before it (stop bits)
+};
+
 struct SettingItem {
   std::uint8_t code;
   const char* text;
@@ -38,17 +56,36 @@ struct Setting {
   int digits = 0;                     // Hex: shown digits; Bits: bits used
   std::span<const SettingItem> items;  // Items
   std::uint8_t mask = 0xFF;           // Items: the bits of the byte this setting owns
-  const char* control = "";           // the configuration dialog's control
+  ControlKind kind = ControlKind::Edit;
+  // The dialog's controls in bit order, separated by blanks; a '#' in a name
+  // stands for each bit number from 0 to digits - 1.
+  const char* controls = "";
   const char* failure = nullptr;      // message and caption of a failed write;
   const char* caption = nullptr;      // null for a value that is shown only
+  bool atStart = false;               // the radio takes it up only when it starts
+  bool keepsSelection = false;        // List: a code without an item keeps the selection
+  // Its caption on the dialog's page: a row's label, a check box's text.
+  const char* label = nullptr;
 };
 
 // The settings in write order.
 std::span<const Setting> Settings();
 const Setting* FindSetting(std::string_view key);
+// The object names of the setting's controls, in bit order.
+std::vector<std::string> ControlNames(const Setting& setting);
+
+// The setting's bytes in one radio's image slot, and `data` put there.
+std::span<const std::uint8_t> SettingField(const Setting& setting, std::span<const std::uint8_t> slot);
+void PutSetting(const Setting& setting, std::span<std::uint8_t> slot, std::span<const std::uint8_t> data);
 
 // The setting as the dialog shows it, from one radio's image slot.
 std::string FormatSetting(const Setting& setting, std::span<const std::uint8_t> slot);
+
+// Whether the setting's value as FormatSetting shows it differs between two
+// image slots: the one comparison of `config set`, `config diff`, profiles
+// and the configuration dialog (a radio holding 2 for an on/off setting
+// already is "on").
+bool SettingDiffers(const Setting& setting, std::span<const std::uint8_t> after, std::span<const std::uint8_t> before);
 
 // The `span` bytes to write for `text`, or nothing with the reason in
 // `error`. Settings that share a byte with another (parity and stop bits)

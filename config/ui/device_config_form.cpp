@@ -28,6 +28,9 @@
 namespace qmx {
 namespace {
 
+// A list's selection kept over a code that no item names (ControlValues::kept).
+constexpr char kKeptProperty[] = "keptSelection";
+
 BankMask BankBit(std::uint8_t bank) {
   const auto info = FindBank(bank);
   return info ? info->maskBit : 0;
@@ -102,23 +105,7 @@ TDeviceConfigForm::TDeviceConfigForm(QWidget* parent) : QDialog(parent) {
   // Enter in an edit presses no button: the first one would be "Reset".
   for (QPushButton* b : findChildren<QPushButton*>()) b->setAutoDefault(false);
 
-  // Every setting's controls, found by the names the settings model gives.
-  for (const Setting* s : DialogSettings()) {
-    std::vector<QWidget*> widgets;
-    for (const std::string& name : ControlNames(*s)) {
-      auto* w = PageControl1->findChild<QWidget*>(QString::fromStdString(name));
-      if (!w) throw std::logic_error("configuration dialog lacks " + name);
-      widgets.push_back(w);
-    }
-    controls_.push_back(std::move(widgets));
-    baselines_.emplace_back();
-  }
-  // Any change of the user tag or key text, by the user or by a fill, marks
-  // it edited; a fill marks it not edited afterwards.
-  for (std::size_t i = 0; i < controls_.size(); ++i)
-    if (KindOf(*DialogSettings()[i]) == ControlKind::Text)
-      connect(static_cast<QLineEdit*>(controls_[i][0]), &QLineEdit::textChanged, this,
-              [this, i] { baselines_[i] = {kEdited}; });
+  TakeControls(pages);
 
   connect(OKButton, &QPushButton::clicked, this, &TDeviceConfigForm::SendConfiguration);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -131,6 +118,31 @@ TDeviceConfigForm::TDeviceConfigForm(QWidget* parent) : QDialog(parent) {
   connect(FCC2Button, &QPushButton::clicked, this, [this] { FccButtonClick(2); });
   connect(Button1, &QPushButton::clicked, this, [this] { FccButtonClick(4); });
   connect(PageControl1, &QTabWidget::currentChanged, this, &TDeviceConfigForm::PageControl1Change);
+}
+
+void TDeviceConfigForm::TakeControls(const ConfigPages& pages) {
+  // Every setting's controls, as the pages made them.
+  for (const Setting* s : DialogSettings()) {
+    const auto made = pages.controls.find(s);
+    if (made == pages.controls.end() || made->second.size() != ControlNames(*s).size() ||
+        std::find(made->second.begin(), made->second.end(), nullptr) != made->second.end())
+      throw std::logic_error(std::string("configuration dialog lacks controls of ") + s->key);
+    controls_.push_back(made->second);
+  }
+  for (std::size_t i = 0; i < controls_.size(); ++i) {
+    // Any change of the user tag or key text, by the user or by a fill,
+    // marks it edited; a fill marks it not edited afterwards.
+    if (DialogSettings()[i]->kind == ControlKind::Text) {
+      auto* edit = static_cast<QLineEdit*>(controls_[i][0]);
+      connect(edit, &QLineEdit::textChanged, edit, [edit] { edit->setModified(true); });
+    }
+    // An item the user picks is a value of the setting's lists again.
+    for (QWidget* w : controls_[i])
+      if (auto* combo = qobject_cast<QComboBox*>(w))
+        connect(combo, &QComboBox::activated, this, [this, i] {
+          for (QWidget* c : controls_[i]) c->setProperty(kKeptProperty, false);
+        });
+  }
 }
 
 TDeviceConfigForm::~TDeviceConfigForm() = default;
@@ -165,9 +177,11 @@ ControlValues TDeviceConfigForm::Gather(std::size_t setting) const {
   ControlValues v;
   for (QWidget* w : controls_[setting]) {
     if (auto* combo = qobject_cast<QComboBox*>(w)) {
-      v.states.push_back(combo->currentIndex());
+      v.states.push_back(combo->currentIndex() < 0 ? kNoItem : combo->currentData().toInt());
+      v.kept = v.kept || combo->property(kKeptProperty).toBool();
     } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
       v.texts.push_back(ToBytes(edit->text()));
+      v.edited = v.edited || edit->isModified();
     } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
       v.states.push_back(button->isChecked() ? 1 : 0);
     } else if (auto* list = qobject_cast<QListWidget*>(w)) {
@@ -184,10 +198,12 @@ void TDeviceConfigForm::Show(std::size_t setting, const ControlValues& values) {
   std::size_t state = 0, text = 0;
   for (QWidget* w : controls_[setting]) {
     if (auto* combo = qobject_cast<QComboBox*>(w)) {
-      const int index = values.states.at(state++);
-      combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
+      const std::int32_t code = values.states.at(state++);
+      combo->setCurrentIndex(code == kNoItem ? -1 : combo->findData(code));
+      combo->setProperty(kKeptProperty, values.kept);
     } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
       edit->setText(FromBytes(values.texts.at(text++)));
+      edit->setModified(values.edited);  // after the text: setting it marked it edited
     } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
       SetChecked(button, values.states.at(state++) != 0);
     } else if (auto* list = qobject_cast<QListWidget*>(w)) {
@@ -215,12 +231,14 @@ void TDeviceConfigForm::SetChecked(QAbstractButton* button, bool on) {
 int TDeviceConfigForm::FillFromImage(BankMask mask) {
   if (!image_) return 1;
   const auto slot = image_->Slot(RadioIndex);
+  for (const BankInfo& bank : kBanks)
+    if (mask & bank.maskBit)
+      std::copy_n(slot.begin() + static_cast<std::ptrdiff_t>(bank.offset), bank.length,
+                  baseline_.begin() + static_cast<std::ptrdiff_t>(bank.offset));
   const auto settings = DialogSettings();
   for (std::size_t i = 0; i < settings.size(); ++i) {
     if (!(mask & BankBit(settings[i]->address.bank))) continue;
-    const FilledControls filled = FillControls(*settings[i], slot, Gather(i));
-    Show(i, filled.shown);
-    baselines_[i] = filled.baseline;  // after the text: setting it marked it edited
+    Show(i, FillControls(*settings[i], slot, Gather(i)));
     Mark(i, false);
   }
   FillStatus(mask);
@@ -277,25 +295,34 @@ void TDeviceConfigForm::RefreshButtonClick() {
   });
 }
 
-std::vector<ConfigWrite> TDeviceConfigForm::Changes() const {
+std::vector<ControlValues> TDeviceConfigForm::GatherAll() const {
   std::vector<ControlValues> shown;
   for (std::size_t i = 0; i < controls_.size(); ++i) shown.push_back(Gather(i));
-  return ChangedSettings(shown, baselines_);
+  return shown;
+}
+
+std::vector<ConfigWrite> TDeviceConfigForm::Changes() const { return ChangedSettings(GatherAll(), baseline_); }
+
+std::vector<ConfigWrite> TDeviceConfigForm::ShownWrites() const {
+  std::vector<ConfigWrite> out;
+  const auto shown = GatherAll();
+  for (std::size_t i = 0; i < shown.size(); ++i)
+    out.push_back({DialogSettings()[i], WriteData(*DialogSettings()[i], shown[i])});
+  return out;
 }
 
 void TDeviceConfigForm::SendConfiguration() {
   if (!Ready()) return;
   guard_.Run([this] {
     BusyCursor busy;
-    std::vector<ControlValues> shown;
-    for (std::size_t i = 0; i < controls_.size(); ++i) shown.push_back(Gather(i));
-    const auto writes = ChangedSettings(shown, baselines_);
     const auto settings = DialogSettings();
-    qmx::SendConfiguration(link_->commands, *prompter_, *line_, Target(), writes, [&](const ConfigWrite& done) {
+    qmx::SendConfiguration(link_->commands, *prompter_, *line_, Target(), Changes(), [&](const ConfigWrite& done) {
+      Settle(baseline_, done);
       const auto at = std::find(settings.begin(), settings.end(), done.setting);
       if (at == settings.end()) return;
       const auto i = static_cast<std::size_t>(at - settings.begin());
-      baselines_[i] = BaselineAfterWrite(*done.setting, shown[i]);
+      for (QWidget* w : controls_[i])
+        if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->setModified(false);
       Mark(i, false);
     });
     if (profileLoaded_ && MarkedControls() == 0) {
@@ -372,8 +399,8 @@ void TDeviceConfigForm::LoadProfileButtonClick() {
                        "Load Profile");
     return;
   }
-  // The controls show the profile where it differs from the radio and keep
-  // their baselines, so Apply writes exactly those settings.
+  // The controls show the profile where it differs from the radio, so Apply
+  // writes exactly those settings.
   const auto slot = image_->Slot(RadioIndex);
   const std::vector<std::uint8_t> after = ProfileImage(slot, *profile);
   const auto differences = DiffProfile(slot, *profile);
@@ -384,17 +411,14 @@ void TDeviceConfigForm::LoadProfileButtonClick() {
       return d.setting->address.bank == s.address.bank && d.setting->address.reg == s.address.reg;
     });
     if (!differs) continue;
+    ControlValues values = FillControls(s, after, Gather(i));
     if (s.encoding == Encoding::Key) {
       const auto key = std::find_if(profile->begin(), profile->end(),
                                     [&](const SettingText& v) { return v.setting == &s; });
-      static_cast<QLineEdit*>(controls_[i][0])->setText(QString::fromStdString(key->text));  // marks it edited
-    } else {
-      const ControlValues before = Gather(i);
-      const std::vector<std::int32_t> baseline = baselines_[i];
-      Show(i, FillControls(s, after, before).shown);
-      baselines_[i] = baseline;
-      if (KindOf(s) == ControlKind::Text) baselines_[i] = {kEdited};
+      values.texts = {key->text};
     }
+    values.edited = true;  // the user tag and key are written when edited
+    Show(i, values);
     Mark(i, true);
   }
   profileLoaded_ = !differences.empty();

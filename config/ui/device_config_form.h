@@ -25,6 +25,7 @@ namespace qmx {
 
 class CommandLayer;
 class Prompter;
+struct ConfigPages;
 class RadioLink;
 
 class TDeviceConfigForm : public QDialog {
@@ -63,6 +64,9 @@ class TDeviceConfigForm : public QDialog {
 
   // The changes Apply would write now, in write order.
   std::vector<ConfigWrite> Changes() const;
+  // Every setting's bytes as its controls show them, in write order: what
+  // Apply writes for those that changed.
+  std::vector<ConfigWrite> ShownWrites() const;
 
   QTabWidget* PageControl1;
   QPushButton* OKButton;  // "Apply"
@@ -83,7 +87,10 @@ class TDeviceConfigForm : public QDialog {
   void done(int result) override;
 
  private:
+  // Each setting's controls as the pages made them, and their signals.
+  void TakeControls(const ConfigPages& pages);
   ControlValues Gather(std::size_t setting) const;
+  std::vector<ControlValues> GatherAll() const;
   void Show(std::size_t setting, const ControlValues& values);
   void SetChecked(QAbstractButton* button, bool on);
   void FillStatus(BankMask mask);
@@ -100,9 +107,12 @@ class TDeviceConfigForm : public QDialog {
   Prompter* prompter_ = nullptr;
   std::unique_ptr<LinePort> line_;
   std::function<void()> localStatus_;
-  // Per entry of DialogSettings(): its controls and their baselines.
+  // Per entry of DialogSettings(): its controls.
   std::vector<std::vector<QWidget*>> controls_;
-  std::vector<std::vector<std::int32_t>> baselines_;
+  // The radio's image slot as last filled or written: what Apply compares
+  // the controls with. A copy, since the receive side may rewrite the image
+  // under the open dialog.
+  std::vector<std::uint8_t> baseline_ = std::vector<std::uint8_t>(kImageSize, 0);
   // The other button of each "1" / "Output" button.
   QHash<QAbstractButton*, QAbstractButton*> partner_;
   QWidget* peripherals_ = nullptr;

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -70,8 +71,15 @@ const Setting& Find(const char* key) {
   return *s;
 }
 
-QString Name(const Setting& s, int n = 0) {
-  return QString::fromStdString(ControlNames(s).at(static_cast<std::size_t>(n)));
+// Control `n` of a setting: named as the settings table names it, and
+// handed to the form.
+template <class W>
+W* Bind(ConfigPages& pages, const Setting& s, int n, W* w) {
+  w->setObjectName(QString::fromStdString(ControlNames(s).at(static_cast<std::size_t>(n))));
+  auto& controls = pages.controls[&s];
+  if (controls.size() <= static_cast<std::size_t>(n)) controls.resize(static_cast<std::size_t>(n) + 1);
+  controls[static_cast<std::size_t>(n)] = w;
+  return w;
 }
 
 // Width of `text` in the widget's font plus the frame and margins of an edit.
@@ -84,20 +92,34 @@ QLineEdit* Edit(QWidget* parent, const QString& name, const QString& widest) {
   return e;
 }
 
-QLineEdit* HexEdit(QWidget* parent, const char* key) {
-  const Setting& s = Find(key);
-  return Edit(parent, Name(s), "0x" + QString(s.digits, 'D'));
+QLineEdit* HexEdit(QWidget* parent, ConfigPages& pages, const Setting& s) {
+  return Bind(pages, s, 0, Edit(parent, {}, "0x" + QString(s.digits, 'D')));
+}
+QLineEdit* HexEdit(QWidget* parent, ConfigPages& pages, const char* key) { return HexEdit(parent, pages, Find(key)); }
+
+// The user tag's edit, or the key's: the key, typed or loaded from a profile,
+// never shows in clear.
+QLineEdit* TextEdit(QWidget* parent, ConfigPages& pages, const Setting& s) {
+  const bool key = s.encoding == Encoding::Key;
+  auto* e = Bind(pages, s, 0, Edit(parent, {}, QString(key ? 18 : 20, 'D')));
+  if (key) {
+    e->setMaxLength(16);
+    e->setEchoMode(QLineEdit::Password);
+  }
+  return e;
 }
 
-QComboBox* Combo(QWidget* parent, const Setting& s, int n = 0) {
+// A list whose items carry their codes.
+QComboBox* Combo(QWidget* parent, std::span<const SettingItem> items) {
   auto* c = new QComboBox(parent);
-  c->setObjectName(Name(s, n));
-  const Setting& listed = n == 0 ? s : Find("serial-stop-bits");
-  for (const auto& item : listed.items) c->addItem(item.text);
+  for (const auto& item : items) c->addItem(item.text, item.code);
   c->setPlaceholderText("N/A");
   c->setCurrentIndex(-1);
   c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   return c;
+}
+QComboBox* Combo(QWidget* parent, ConfigPages& pages, const Setting& s) {
+  return Bind(pages, s, 0, Combo(parent, s.items));
 }
 
 QCheckBox* Check(QWidget* parent, const QString& name, const QString& caption) {
@@ -161,29 +183,74 @@ void StatusRows(QGridLayout* grid, std::uint8_t bank, int firstReg, int lastReg,
 
 // A pair of exclusive radio buttons in a row of their own; `on` is the second.
 QRadioButton* Pair(QWidget* parent, ConfigPages& pages, const QString& offName, const QString& offText,
-                   const QString& onName, const QString& onText) {
+                   const Setting& s, int n, const QString& onText) {
   auto* box = new QWidget(parent);
   auto* row = new QHBoxLayout(box);
   row->setContentsMargins(0, 0, 0, 0);
   auto* off = new QRadioButton(offText, box);
   off->setObjectName(offName);
-  auto* on = new QRadioButton(onText, box);
-  on->setObjectName(onName);
+  auto* on = Bind(pages, s, n, new QRadioButton(onText, box));
   row->addWidget(off);
   row->addWidget(on);
   pages.partners.insert(on, off);
   return on;
 }
 
+// The settings in the order given, a row each: label and control; a check
+// box spans both columns with the label as its text (disabled when it is
+// shown only). Other kinds of control are left to their page.
+void SettingRows(QGridLayout* g, ConfigPages& pages, const std::vector<const Setting*>& settings) {
+  QWidget* page = g->parentWidget();
+  int row = 0;
+  const Setting* format = nullptr;  // the lists of a Shared row belong to it
+  for (const Setting* setting : settings) {
+    const Setting& s = *setting;
+    switch (s.kind) {
+      case ControlKind::Edit:
+        Row(g, row++, s.label, HexEdit(page, pages, s));
+        break;
+      case ControlKind::SerialFormat:
+        format = &s;
+        [[fallthrough]];
+      case ControlKind::List:
+        Row(g, row++, s.label, Combo(page, pages, s));
+        break;
+      case ControlKind::Shared:
+        Row(g, row++, s.label, Bind(pages, *format, 1, Combo(page, s.items)));
+        break;
+      case ControlKind::Text:
+        Row(g, row++, s.label, TextEdit(page, pages, s));
+        break;
+      case ControlKind::Check: {
+        auto* check = Bind(pages, s, 0, Check(page, {}, s.label));
+        if (!s.failure) check->setEnabled(false);  // shown as the radio holds it; Apply never writes it
+        g->addWidget(check, row++, 0, 1, 2);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+}
+
+// The settings of `bank`, in table order.
+std::vector<const Setting*> OfBank(std::uint8_t bank) {
+  std::vector<const Setting*> out;
+  for (const Setting& s : Settings())
+    if (s.address.bank == bank) out.push_back(&s);
+  return out;
+}
+
+std::vector<const Setting*> Named(std::initializer_list<const char*> keys) {
+  std::vector<const Setting*> out;
+  for (const char* key : keys) out.push_back(&Find(key));
+  return out;
+}
+
 QWidget* TransceiverPage(QWidget* parent, ConfigPages& pages) {
   auto* page = new QWidget(parent);
   auto* g = Grid(page);
-  Row(g, 0, "Device Mode", Combo(page, Find("device-mode")));
-  Row(g, 1, "Initial PAN ID", HexEdit(page, "initial-pan-id"));
-  Row(g, 2, "Sleep Mode", Combo(page, Find("sleep-mode")));
-  Row(g, 3, "Wake Duration", HexEdit(page, "wake-duration"));
-  Row(g, 4, "TX Power", HexEdit(page, "tx-power"));
-  Row(g, 5, "User Tag", Edit(page, Name(Find("user-tag")), QString(20, 'D')));
+  SettingRows(g, pages, OfBank(0));
   pages.reset = new QPushButton("Reset", page);
   pages.reset->setObjectName("ResetButton");
   pages.defaults = new QPushButton("Defaults", page);
@@ -198,23 +265,14 @@ QWidget* TransceiverPage(QWidget* parent, ConfigPages& pages) {
   return page;
 }
 
-QWidget* SystemPage(QWidget* parent) {
+QWidget* SystemPage(QWidget* parent, ConfigPages& pages) {
   auto* page = new QWidget(parent);
   auto* g = Grid(page);
-  g->addWidget(Check(page, Name(Find("security-mode")), "Enable Encryption"), 0, 0, 1, 2);
-  auto* key = Edit(page, Name(Find("security-key")), QString(18, 'D'));
-  key->setMaxLength(16);
-  key->setEchoMode(QLineEdit::Password);  // typed, loaded from a profile or not: never in clear
-  Row(g, 1, "Security Key", key);
-  Row(g, 2, "ARQ Attempt Limit", HexEdit(page, "arq-attempt-limit"));
-  Row(g, 3, "Broadcast Attempts", HexEdit(page, "broadcast-attempts"));
-  Row(g, 4, "Lease Period", HexEdit(page, "lease-period"));
-  Row(g, 5, "Relay Scan Rate Normal", HexEdit(page, "relay-scan-rate-normal"));
-  Row(g, 6, "Relay Scan Rate Fast", HexEdit(page, "relay-scan-rate-fast"));
+  SettingRows(g, pages, OfBank(1));
   g->setRowStretch(7, 1);
-  auto* group = new QGroupBox("Channel List", page);
-  auto* list = new QListWidget(group);
-  list->setObjectName(Name(Find("channel-list")));
+  const Setting& channels = Find("channel-list");
+  auto* group = new QGroupBox(channels.label, page);
+  auto* list = Bind(pages, channels, 0, new QListWidget(group));
   for (int c = 11; c <= 26; ++c) {
     auto* item = new QListWidgetItem(QString("Channel %1   (%2 MHz)").arg(c).arg(2350 + 5 * c), list);
     item->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled);
@@ -236,28 +294,18 @@ QWidget* StatusPage(QWidget* parent) {
   return page;
 }
 
-QWidget* SerialPage(QWidget* parent) {
+QWidget* SerialPage(QWidget* parent, ConfigPages& pages) {
   auto* page = new QWidget(parent);
   auto* g = Grid(page);
-  Row(g, 0, "Baud Rate", Combo(page, Find("serial-baud-rate")));
-  Row(g, 1, "Parity", Combo(page, Find("serial-parity")));
-  Row(g, 2, "Stop Bits", Combo(page, Find("serial-parity"), 1));
+  SettingRows(g, pages, OfBank(3));
   Settle(g);
   return page;
 }
 
-QWidget* ProtocolPage(QWidget* parent) {
+QWidget* ProtocolPage(QWidget* parent, ConfigPages& pages) {
   auto* page = new QWidget(parent);
   auto* g = Grid(page);
-  Row(g, 0, "Protocol Mode", Combo(page, Find("protocol-mode")));
-  Row(g, 1, "TX Timeout", HexEdit(page, "tx-timeout"));
-  Row(g, 2, "Minimum Packet Length", HexEdit(page, "minimum-packet-length"));
-  // Shown as the radio holds it; Apply never writes it.
-  auto* announce = Check(page, Name(Find("startup-announce")), "Startup Announce Enable");
-  announce->setEnabled(false);
-  g->addWidget(announce, 3, 0, 1, 2);
-  Row(g, 4, "Escape Sequence", Combo(page, Find("escape-sequence")));
-  Row(g, 5, "Transparent Default Addr", HexEdit(page, "transparent-default-address"));
+  SettingRows(g, pages, OfBank(4));
   Settle(g);
   return page;
 }
@@ -274,7 +322,7 @@ QWidget* PeripheralsPage(QWidget* parent, ConfigPages& pages) {
     direction->setMinimumWidth(direction->fontMetrics().horizontalAdvance("Output") + 4);
     g->addWidget(direction, n, 1);
     const Setting& pin = Find(("gpio" + std::to_string(n) + "-level").c_str());
-    auto* on = Pair(gpio, pages, QString("GPIO%10RadioButton").arg(n), "0", Name(pin), "1");
+    auto* on = Pair(gpio, pages, QString("GPIO%10RadioButton").arg(n), "0", pin, 0, "1");
     on->parentWidget()->setObjectName(QString("GPIO%1Panel").arg(n));
     g->addWidget(on->parentWidget(), n, 2);
     pages.levelPanels[static_cast<std::size_t>(n)] = on->parentWidget();
@@ -289,8 +337,7 @@ QWidget* PeripheralsPage(QWidget* parent, ConfigPages& pages) {
   right->addWidget(analog);
   auto* pwm = new QGroupBox("PWM Outputs", page);
   auto* p = Grid(pwm);
-  Row(p, 0, "PWM0", HexEdit(pwm, "pwm0-value"));
-  Row(p, 1, "PWM1", HexEdit(pwm, "pwm1-value"));
+  SettingRows(p, pages, Named({"pwm0-value", "pwm1-value"}));
   right->addWidget(pwm);
   right->addStretch(1);
   outer->addLayout(right);
@@ -314,22 +361,23 @@ QWidget* GpioSetupPage(QWidget* parent, ConfigPages& pages) {
   for (int n = 0; n < kPinCount; ++n) {
     const int row = n + 1;
     g->addWidget(Label(pins, QString("GPIO%1").arg(n)), row, 0);
-    g->addWidget(Pair(pins, pages, QString("GPIO%1InputRadioButton").arg(n), "Input", Name(direction, n), "Output")
+    g->addWidget(Pair(pins, pages, QString("GPIO%1InputRadioButton").arg(n), "Input", direction, n, "Output")
                      ->parentWidget(),
                  row, 1);
-    auto* level = Edit(pins, Name(init, n), "DD");
+    auto* level = Bind(pages, init, n, Edit(pins, {}, "DD"));
     level->setMaxLength(1);
     g->addWidget(level, row, 2);
-    if (n < edge.digits) g->addWidget(Check(pins, Name(edge, n), "Enabled"), row, 3);
-    g->addWidget(Pair(pins, pages, QString("GPIOSleepInputRadioButton%1").arg(n), "Input", Name(sleepDirection, n),
+    if (n < edge.digits) g->addWidget(Bind(pages, edge, n, Check(pins, {}, "Enabled")), row, 3);
+    g->addWidget(Pair(pins, pages, QString("GPIOSleepInputRadioButton%1").arg(n), "Input", sleepDirection, n,
                       "Output")
                      ->parentWidget(),
                  row, 4);
-    auto* state = Edit(pins, Name(sleepState, n), "DD");
+    auto* state = Bind(pages, sleepState, n, Edit(pins, {}, "DD"));
     state->setMaxLength(1);
     g->addWidget(state, row, 5);
   }
-  g->addWidget(Check(pins, Name(Find("use-sleep-io-states")), "Use Sleep I/O States"), kPinCount + 1, 4, 1, 2);
+  const Setting& useSleepStates = Find("use-sleep-io-states");
+  g->addWidget(Bind(pages, useSleepStates, 0, Check(pins, {}, useSleepStates.label)), kPinCount + 1, 4, 1, 2);
   g->setColumnStretch(6, 1);
   outer->addWidget(pins);
   auto* alt = new QGroupBox("GPIO Alt Function", page);
@@ -337,27 +385,24 @@ QWidget* GpioSetupPage(QWidget* parent, ConfigPages& pages) {
   const Setting& alternate = Find("gpio-alternate-functions");
   const char* captions[] = {"Enable ADC_REF (GPIO0)", "Reserved (GPIO01)",   "Enable PWM1 (GPIO2)",
                             "Enable RS-485 (GPIO3)",  "Enable CTS (GPIO4)", "Enable RTS (GPIO5)"};
-  for (int n = 0; n < kPinCount; ++n) a->addWidget(Check(alt, Name(alternate, n), captions[n]), n / 3, n % 3);
+  for (int n = 0; n < kPinCount; ++n)
+    a->addWidget(Bind(pages, alternate, n, Check(alt, {}, captions[n])), n / 3, n % 3);
   a->setColumnStretch(3, 1);
   outer->addWidget(alt);
   outer->addStretch(1);
   return page;
 }
 
-QWidget* ReportingPage(QWidget* parent) {
+QWidget* ReportingPage(QWidget* parent, ConfigPages& pages) {
   auto* page = new QWidget(parent);
   auto* outer = new QHBoxLayout(page);
   auto* left = new QVBoxLayout;
   auto* values = new QWidget(page);
   auto* g = Grid(values);
   g->setContentsMargins(0, 0, 0, 0);
-  Row(g, 0, "PWM0 Init", HexEdit(values, "pwm0-init"));
-  Row(g, 1, "PWM1 Init", HexEdit(values, "pwm1-init"));
-  Row(g, 2, "ADC Mode", Combo(values, Find("adc-mode")));
-  Row(g, 3, "ADC Sample Interval", HexEdit(values, "adc-sample-interval"));
-  Row(g, 4, "I/O Reporting Interval", HexEdit(values, "io-reporting-interval"));
-  Row(g, 5, "I/O Report Address", HexEdit(values, "io-report-address"));
-  g->addWidget(Check(values, Name(Find("binding-enable")), "Enable Binding"), 6, 0, 1, 2);
+  SettingRows(g, pages,
+              Named({"pwm0-init", "pwm1-init", "adc-mode", "adc-sample-interval", "io-reporting-interval",
+                     "io-report-address", "binding-enable"}));
   left->addWidget(values);
 
   auto* thresholds = new QGroupBox("ADC Thresholds", page);
@@ -367,8 +412,8 @@ QWidget* ReportingPage(QWidget* parent) {
   for (int n = 0; n < 3; ++n) {
     t->addWidget(Label(thresholds, QString("ADC%1").arg(n)), n + 1, 0);
     const std::string adc = "adc" + std::to_string(n);
-    t->addWidget(HexEdit(thresholds, (adc + "-threshold-low").c_str()), n + 1, 1);
-    t->addWidget(HexEdit(thresholds, (adc + "-threshold-high").c_str()), n + 1, 2);
+    t->addWidget(HexEdit(thresholds, pages, (adc + "-threshold-low").c_str()), n + 1, 1);
+    t->addWidget(HexEdit(thresholds, pages, (adc + "-threshold-high").c_str()), n + 1, 2);
   }
   left->addWidget(thresholds);
   left->addStretch(1);
@@ -380,19 +425,18 @@ QWidget* ReportingPage(QWidget* parent) {
   const Setting& triggers = Find("io-report-trigger");
   const char* captions[] = {"GPIO0 Edge",       "GPIO1 Edge",     "GPIO2 Edge",     "GPIO3 Edge",
                             "Periodic Report Timer", "ADC0 Threshold", "ADC1 Threshold", "ADC2 Threshold"};
-  for (int n = 0; n < triggers.digits; ++n) tr->addWidget(Check(trigger, Name(triggers, n), captions[n]));
+  for (int n = 0; n < triggers.digits; ++n) tr->addWidget(Bind(pages, triggers, n, Check(trigger, {}, captions[n])));
   right->addWidget(trigger);
 
   auto* mode = new QGroupBox("I/O Report Mode", page);
   auto* m = new QVBoxLayout(mode);
   const Setting& reportMode = Find("io-report-mode");
-  auto* event = new QRadioButton("Event Messaging", mode);
-  event->setObjectName(Name(reportMode, 0));
+  auto* event = Bind(pages, reportMode, 0, new QRadioButton("Event Messaging", mode));
   auto* registration = new QRadioButton("Registration Messaging", mode);
   registration->setObjectName("RegistrationRadioButton");
   m->addWidget(event);
   m->addWidget(registration);
-  m->addWidget(Check(mode, Name(reportMode, 1), "Enable Local  Reporting"));
+  m->addWidget(Bind(pages, reportMode, 1, Check(mode, {}, "Enable Local  Reporting")));
   right->addWidget(mode);
   right->addStretch(1);
   outer->addLayout(right);
@@ -437,9 +481,9 @@ ConfigPages BuildConfigPages(QWidget* parent) {
   ConfigPages p;
   p.titles = {"Transceiver Setup", "System", "Status", "Serial", "Protocol", "I/O Peripherals",
               "I/O Setup", "I/O Setup", "Diag", "Debug"};
-  p.pages = {TransceiverPage(parent, p), SystemPage(parent),         StatusPage(parent),
-             SerialPage(parent),         ProtocolPage(parent),       PeripheralsPage(parent, p),
-             GpioSetupPage(parent, p),   ReportingPage(parent),   DiagPage(parent),
+  p.pages = {TransceiverPage(parent, p), SystemPage(parent, p),   StatusPage(parent),
+             SerialPage(parent, p),      ProtocolPage(parent, p), PeripheralsPage(parent, p),
+             GpioSetupPage(parent, p),   ReportingPage(parent, p), DiagPage(parent),
              DebugPage(parent, p)};
   return p;
 }

@@ -1,19 +1,23 @@
 // The ten pages of the configuration dialog, built and laid out: every
-// control named as the settings model names it (lists get their items from
-// there too), the shown-only values named after the table below. The form
-// finds the controls by name.
+// setting's control named as the settings table names it (lists get their
+// items, with their codes, from there too) and handed to the form; the
+// shown-only values named after the table below.
 #pragma once
 
 #include <QHash>
 #include <array>
 #include <cstdint>
+#include <map>
 #include <span>
+#include <vector>
 
 class QAbstractButton;
 class QPushButton;
 class QWidget;
 
 namespace qmx {
+
+struct Setting;
 
 // A value the dialog only shows (Status, Diag and Debug pages, the live ADC
 // readings).
@@ -33,6 +37,8 @@ struct ConfigPages {
   // "I/O Peripherals", "I/O Setup", "I/O Setup", "Diag", "Debug".
   std::array<QWidget*, 10> pages{};
   std::array<const char*, 10> titles{};
+  // Each setting's controls, in bit order.
+  std::map<const Setting*, std::vector<QWidget*>> controls;
   // Each "1" and "Output" button with the other button of its pair.
   QHash<QAbstractButton*, QAbstractButton*> partners;
   // The panels of the "0" / "1" buttons of each pin on "I/O Peripherals",

@@ -1,6 +1,6 @@
 // What the configuration dialog decides per kind of control: the fill of a
-// raw byte, whether the shown value differs from the baseline, and the bytes
-// Apply writes for it.
+// raw byte, whether the shown value differs from the radio's slot, and the
+// bytes Apply writes for it.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,7 +10,6 @@
 namespace qmx {
 namespace {
 
-using States = std::vector<std::int32_t>;
 using Texts = std::vector<std::string>;
 using Data = std::vector<std::uint8_t>;
 
@@ -23,60 +22,62 @@ std::array<std::uint8_t, kImageSize> Slot(const char* key, std::uint8_t byte) {
   return slot;
 }
 
-TEST(ConfigBaselinesTest, FillShowsTheByteAndKeepsTheRawBaseline) {
+TEST(ConfigBaselinesTest, FillShowsTheByte) {
   struct Case {
     const char* key;
     std::uint8_t raw;
     ControlValues shown;
-    States baseline;
+    ControlValues before = {};
   };
   const Case cases[] = {
-      {"security-mode", 2, {{1}, {}}, {1}},                // 2 is on: checked, and so is the baseline
-      {"io-report-mode", 2, {{0, 1}, {}}, {0, 1}},         // local reporting only
-      {"io-report-mode", 3, {{1, 1}, {}}, {1, 1}},
-      {"gpio-alternate-functions", 0x20, {{0, 0, 0, 0, 0, 1}, {}}, {0x20}},
-      {"gpio-init", 0x05, {{}, {"1", "0", "1", "0", "0", "0"}}, {1, 0, 1, 0, 0, 0}},
-      {"serial-parity", 0x38, {{2, 1}, {}}, {2, 1}},     // Odd, 2
-      {"device-mode", 5, {{kNoItem}, {}}, {5}},          // beyond the list: no selection
+      {"security-mode", 2, {{1}, {}}},  // 2 is on: checked
+      {"io-report-mode", 2, {{0, 1}, {}}},  // local reporting only
+      {"io-report-mode", 3, {{1, 1}, {}}},
+      {"gpio-alternate-functions", 0x20, {{0, 0, 0, 0, 0, 1}, {}}},
+      {"gpio-init", 0x05, {{}, {"1", "0", "1", "0", "0", "0"}}},
+      {"serial-parity", 0x38, {{0x30, 0x08}, {}}},  // Odd, 2: the lists' codes
+      {"device-mode", 5, {{kNoItem}, {}}, {{2}, {}}},  // beyond the list: no selection
+      {"serial-baud-rate", 10, {{6}, {}, true}, {{6}, {}}},  // no item: 9600 kept, not the radio's value
+      {"serial-parity", 0x18, {{0x20, 0}, {}, true}, {{0x20, 0}, {}}},  // parity 0x10: both lists kept
   };
-  for (const Case& c : cases) {
-    const auto slot = Slot(c.key, c.raw);
-    const FilledControls f = FillControls(S(c.key), slot, {});
-    EXPECT_EQ(f.shown, c.shown) << c.key << " " << int{c.raw};
-    EXPECT_EQ(f.baseline, c.baseline) << c.key << " " << int{c.raw};
-  }
+  for (const Case& c : cases)
+    EXPECT_EQ(FillControls(S(c.key), Slot(c.key, c.raw), c.before), c.shown) << c.key << " " << int{c.raw};
 }
 
+// The change test compares the controls with the radio's slot.
 TEST(ConfigBaselinesTest, ChangeTestAndWrittenBytes) {
   struct Case {
     const char* key;
     ControlValues shown;
-    States baseline;
+    std::uint8_t raw;
     bool changed;
     Data data;
   };
   const Case cases[] = {
-      {"security-mode", {{1}, {}}, {1}, false, {}},                       // raw 2 left checked: nothing
-      {"security-mode", {{0}, {}}, {1}, true, {0}},
-      {"tx-power", {{}, {"0x1FF"}}, {0xFF}, true, {0xFF}},               // low span bytes
-      {"initial-pan-id", {{}, {""}}, {0x1234}, true, {0, 0}},            // emptied edit writes 0
-      {"tx-power", {{}, {"junk"}}, {0}, false, {0}},                      // not a number is 0
-      {"gpio-init", {{}, {"2", "0", "0", "0", "0", "0"}}, {0, 0, 0, 0, 0, 0}, true, {0x02}},  // "2" is bit 1
-      {"gpio-init", {{}, {"", "0", "0", "0", "0", "0"}}, {0, 0, 0, 0, 0, 0}, true, {0x00}},  // empty is -1 here
-      {"gpio-alternate-functions", {{0, 0, 0, 0, 0, 0}, {}}, {0xC0}, true, {0}},  // unused bits count too
-      {"serial-parity", {{1, 1}, {}}, {1, 0}, true, {0x28}},             // stop bits alone: Even, 2
-      {"device-mode", {{kNoItem}, {}}, {5}, false, {}},                   // nothing selected, nothing to write
-      {"startup-announce", {{0}, {}}, {1}, false, {}},                   // shown only
-      {"user-tag", {{}, {std::string(20, 'x')}}, {kEdited}, true, Data(16, 'x')},
+      {"security-mode", {{1}, {}}, 2, false, {}},  // raw 2 left checked: nothing
+      {"security-mode", {{0}, {}}, 2, true, {0}},
+      {"tx-power", {{}, {"0x1FF"}}, 0x12, true, {0xFF}},  // low span bytes
+      {"tx-power", {{}, {"0x1FF"}}, 0xFF, false, {}},  // which the radio holds after that write
+      {"initial-pan-id", {{}, {""}}, 0x34, true, {0, 0}},  // emptied edit writes 0
+      {"tx-power", {{}, {"junk"}}, 0, false, {}},  // not a number is 0
+      {"gpio-init", {{}, {"2", "0", "0", "0", "0", "0"}}, 0, true, {0x02}},  // "2" is bit 1
+      {"gpio-init", {{}, {"", "0", "0", "0", "0", "0"}}, 0, true, {0x00}},  // empty differs
+      {"gpio-direction", {{0, 0, 0, 0, 0, 0}, {}}, 0xC0, false, {}},  // bits beyond the buttons
+      {"gpio-alternate-functions", {{0, 0, 0, 0, 0, 0}, {}}, 0xC0, true, {0}},  // unused bits count too
+      {"serial-parity", {{0x20, 0x08}, {}}, 0x20, true, {0x28}},  // stop bits alone: Even, 2
+      {"serial-baud-rate", {{6}, {}, true}, 10, false, {}},  // a kept selection is no value
+      {"device-mode", {{kNoItem}, {}}, 5, false, {}},  // nothing selected, nothing to write
+      {"device-mode", {{0}, {}}, 5, true, {0}},
+      {"startup-announce", {{0}, {}}, 1, false, {}},  // shown only
+      {"user-tag", {{}, {"x"}}, 'x', false, {}},  // not edited
+      {"user-tag", {{}, {std::string(20, 'x')}, false, true}, 0, true, Data(16, 'x')},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Changed(S(c.key), c.shown, c.baseline), c.changed) << c.key;
+    EXPECT_EQ(Changed(S(c.key), c.shown, Slot(c.key, c.raw)), c.changed) << c.key;
     if (c.changed) {
       EXPECT_EQ(WriteData(S(c.key), c.shown), c.data) << c.key;
     }
   }
-  // The edit's baseline after a write is the number typed, not cut to the span.
-  EXPECT_EQ(BaselineAfterWrite(S("tx-power"), {{}, {"0x1FF"}}), States{0x1FF});
 }
 
 }  // namespace

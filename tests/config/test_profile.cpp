@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "config/local_status.h"
 #include "config/profile.h"
 #include "sim/sim_module.h"
 
@@ -49,6 +50,19 @@ TEST(Profile, ASavedProfileLoadsBackWithoutDifferencesAndAnEditShowsAsOne) {
   ASSERT_EQ(diff.size(), 2u);
   EXPECT_EQ(std::string(diff[0].setting->key) + ": " + diff[0].radio + " -> " + diff[0].file, "tx-power: 0x12 -> 0x07");
   EXPECT_EQ(std::string(diff[1].setting->key) + ": " + diff[1].radio + " -> " + diff[1].file, "serial-stop-bits: 1 -> 2");
+}
+
+// The header names the firmware the status panel shows, with its build.
+TEST(Profile, TheFirmwareLineNamesWhatTheStatusPanelShows) {
+  RadioImage image;
+  const auto slot = image.Slot(0);
+  slot[ImageOffset(2, 14)] = 0x03;  // hardware
+  slot[ImageOffset(2, 15)] = 0x4B;  // firmware version
+  slot[ImageOffset(2, 16)] = 0x34;  // build, low byte first
+  slot[ImageOffset(2, 17)] = 0x12;
+  const std::string text = FormatProfile(slot, "2026-12-07 10:00:00");
+  const std::string line = "\n# firmware: " + FormatLocalStatus(image, 0).firmware + " build 0x1234, hardware 0x03\n";
+  EXPECT_NE(text.find(line), std::string::npos) << text;
 }
 
 // Whatever a radio holds survives a save and a load: a code that no item

@@ -131,6 +131,47 @@ TEST_F(ConfigDialogTest, CodesOutsideAListLeaveTheSelection) {
   image.Slot(0)[ImageOffset(3, 1)] = 0x00;
   form.FillFromImage(kAllBanks);
   EXPECT_TRUE(form.Changes().empty());
+  // Until the user picks an item: then it is written.
+  QTest::keyClick(baud, Qt::Key_Down);
+  ASSERT_EQ(form.Changes().size(), 1u);
+  EXPECT_EQ(form.Changes()[0].data, std::vector<std::uint8_t>{7}) << "19200";
+}
+
+// The controls filled from a radio's slot write back the bytes they were
+// filled from: every setting, each bit both ways (the key is never read
+// back). Raw bytes the controls cannot show are not written at all.
+TEST_F(ConfigDialogTest, WhatTheControlsShowWritesBackTheRadiosBytes) {
+  const auto slot = image.Slot(0);
+  for (const std::uint8_t pattern : {0xA5, 0x5A}) {
+    const bool first = pattern == 0xA5;
+    for (const Setting& s : Settings()) {
+      const auto at = slot.begin() + static_cast<std::ptrdiff_t>(ImageOffset(s.address.bank, s.address.reg));
+      std::string text, why;
+      if (s.encoding == Encoding::Items) text = (first ? s.items.back() : s.items.front()).text;
+      if (s.encoding == Encoding::Text) text = first ? "Node \xE9" "7" : "";
+      if (s.encoding == Encoding::OnOff) text = first ? "on" : "off";
+      if (s.encoding == Encoding::Bits) text = std::to_string((first ? 0xAA : 0x55) & ((1 << s.digits) - 1));
+      if (s.encoding == Encoding::Hex || s.encoding == Encoding::Channels)
+        for (int i = 0; i < s.address.span; ++i) at[i] = static_cast<std::uint8_t>(pattern + i);
+      else if (s.encoding != Encoding::Key)
+        std::ranges::copy(ParseSetting(s, text, slot, why).value(), at);
+    }
+    form.FillFromImage(kAllBanks);
+    for (const ConfigWrite& w : form.ShownWrites()) {
+      const RegisterAddress a = w.setting->address;
+      const auto field = slot.subspan(ImageOffset(a.bank, a.reg), a.span);
+      if (w.setting->encoding != Encoding::Key) {
+        EXPECT_EQ(w.data, std::vector<std::uint8_t>(field.begin(), field.end())) << w.setting->key << " " << int{pattern};
+      }
+    }
+    EXPECT_TRUE(form.Changes().empty());
+  }
+  const std::pair<const char*, std::uint8_t> odd[] = {
+      {"security-mode", 2}, {"device-mode", 5}, {"serial-baud-rate", 10}, {"serial-parity", 0x18},
+      {"io-report-mode", 6}, {"gpio-direction", 0xC1}, {"gpio-init", 0x41}, {"gpio-edge-trigger", 0xF1}};
+  for (const auto& [key, byte] : odd) slot[ImageOffset(FindSetting(key)->address.bank, FindSetting(key)->address.reg)] = byte;
+  form.FillFromImage(kAllBanks);
+  EXPECT_TRUE(form.Changes().empty());
 }
 
 TEST_F(ConfigDialogTest, PeripheralsFollowTheDirectionsTheRadioReported) {
