@@ -7,6 +7,8 @@
 
 #include "config/local_status.h"
 #include "config/register_map.h"
+#include "link/failure_text.h"
+#include "link/prompter.h"
 #include "link/radio_link.h"
 #include "tools/byte_channel.h"
 #include "tools/firmware_upgrade.h"
@@ -70,13 +72,16 @@ std::string PrepareFirmware(FirmwareRequest& r) {
 }
 
 int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
-  LineSettings saved;
-  if (link.transport.GetPortSettings(saved) != 1) return 1;
-  if (!r.recover && link.commands.SoftwareReset(0) < 0) return Fail("Software Reset: the radio did not answer");
+  StderrPrompter messages;
+  const Result<LineSettings> line = link.transport.GetPortSettings();
+  if (!ShowPortFailure(messages, line)) return 1;
+  const LineSettings saved = *line;
+  if (!r.recover && !link.commands.SoftwareReset()) return Fail("Software Reset: the radio did not answer");
   link.parser.Stop();
-  if (link.transport.OpenCommPort(kBootLine, link.transport.PortName(), false) != 1) return 1;
+  if (!ShowPortFailure(messages, link.transport.OpenCommPort(kBootLine, link.transport.PortName(), false))) return 1;
 
-  RingChannel channel(link.ring, [&link](std::span<const std::uint8_t> bytes) { return link.transport.WritePort(bytes); });
+  RingChannel channel(link.ring,
+                      [&link](std::span<const std::uint8_t> bytes) { return link.transport.WritePort(bytes).ok(); });
   ProgressBar bar;
   FirmwareUpgrade::Hooks hooks;
   hooks.gaugeMaximum = [&bar](std::size_t m) { bar.Maximum(m); };
@@ -111,10 +116,10 @@ int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
   // The boot code starts the application; then the radio's own line and
   // protocol mode again.
   std::this_thread::sleep_for(std::chrono::seconds(1));
-  if (link.transport.OpenCommPort(saved, link.transport.PortName(), false) != 1) return 1;
+  if (!ShowPortFailure(messages, link.transport.OpenCommPort(saved, link.transport.PortName(), false))) return 1;
   link.transport.ResetReceiveRing();
   link.parser.Start();
-  if (link.commands.EnterProtocolMode(1000, 3) < 0) return Fail("Could not enter protocol mode.");
+  if (!link.commands.EnterProtocolMode(1000, 3)) return Fail("Could not enter protocol mode.");
   if (!r.recover || status != 0) return status;
   RadioImage image;
   if (ReadBanks(link.commands, image, kAllBanks, 0, 0) != kAllBanks)

@@ -81,11 +81,11 @@ void BM_ProgramAtLineRate(benchmark::State& state) {
     });
     qmx::RadioLink link(qmx::sim::MakeSimPortFactory(module), dir, prompter, waiter, sink);
     link.transport.SetSettleTime(0ms);
-    if (link.transport.OpenCommPort(qmx::sim::SimBootloader::Line(), qmx::sim::kSimPortName, true) != 1) {
+    if (!link.transport.OpenCommPort(qmx::sim::SimBootloader::Line(), qmx::sim::kSimPortName, true)) {
       state.SkipWithError("cannot open the simulated port");
       break;
     }
-    qmx::RingChannel ring(link.ring, [&link](std::span<const std::uint8_t> b) { return link.transport.WritePort(b); });
+    qmx::RingChannel ring(link.ring, [&link](std::span<const std::uint8_t> b) { return link.transport.WritePort(b).ok(); });
     module->PowerCycle();
     qmx::FirmwareUpgrade upgrade(ring, qmx::SteadyTime());
     if (!upgrade.FindBootPrompt()) {

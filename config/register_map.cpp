@@ -39,10 +39,10 @@ BankMask ReadBanks(CommandLayer& link, RadioImage& image, BankMask mask, std::ui
     rec.Bank = bank.bank;
     rec.Span = bank.length;
     if (remote) rec.NetworkAddress = address;
-    const int result =
-        remote ? link.GetRemoteRegister(kTimeoutMs, rec, kRetries, slot) : link.GetRegister(kTimeoutMs, rec, kRetries, 0);
+    const Result<int> result = remote ? link.GetRemoteRegister(kTimeoutMs, rec, kRetries, hooks.tally)
+                                      : link.GetRegister(kTimeoutMs, rec, kRetries);
     auto place = image.Bank(slot, bank);
-    if (result >= 0) {
+    if (result) {
       // The reply's span, never more than the bank holds; a shorter reply
       // leaves the rest of the bank as it was.
       const std::size_t n = std::min<std::size_t>({rec.Span, bank.length, rec.Data.size()});

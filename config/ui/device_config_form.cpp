@@ -262,7 +262,7 @@ void TDeviceConfigForm::RefreshButtonClick() {
   guard_.Run([this] {
     {
       BusyCursor busy;
-      if (link_->commands.EnterProtocolMode(1000, 3) < 0) {
+      if (!link_->commands.EnterProtocolMode(1000, 3)) {
         prompter_->Message("Could not enter protocol mode.", "EnterProtocolMode Error");
         return;
       }
@@ -408,7 +408,7 @@ void TDeviceConfigForm::ResetButtonClick() {
   if (!Ready()) return;
   guard_.Run([this] {
     BusyCursor busy;
-    ResetRadio(link_->commands, Target());
+    (void)ResetRadio(link_->commands, Target());
   });
 }
 

@@ -41,6 +41,7 @@
 #include "config/ui/device_config_form.h"
 #include "config/ui/mac_form.h"
 #include "link/number_text.h"
+#include "link/failure_text.h"
 #include "link/prompter.h"
 #include "link/ui/busy_cursor.h"
 #include "link/radio_link.h"
@@ -527,7 +528,8 @@ void TForm1::ReadLocalRadio() {
 }
 
 void TForm1::ShowConnectedFromDialog() {
-  link_.transport.GetPortSettings(lastLine_);
+  if (const Result<LineSettings> line = link_.transport.GetPortSettings(); ShowPortFailure(prompter_, line))
+    lastLine_ = *line;
   lastPortText_ = QString::fromStdString(EntryPortName(forms_.port->PortText().toStdString()));
   lastBaudText_ = forms_.port->BaudText();
   ShowConnected("Connected to");
@@ -644,12 +646,13 @@ void TForm1::DeviceReturned() {
   bool ok = false;
   {
     BusyCursor busy;
-    link_.transport.SetOpenFailureBoxes(false);
     // Opened by the name waited for: a USB adapter may return as another
-    // ttyUSBn, its by-id name follows it.
-    ok = link_.transport.OpenCommPort(lastLine_, name, true) == 1;
-    link_.transport.SetOpenFailureBoxes(true);
-    ok = ok && link_.commands.EnterProtocolMode(1000, 3) >= 0 &&
+    // ttyUSBn, its by-id name follows it. A port that cannot be opened is
+    // not shown: the device is waited for again.
+    const Done opened = link_.transport.OpenCommPort(lastLine_, name, true);
+    if (opened.status() != Status::CannotOpen) ShowPortFailure(prompter_, opened);
+    ok = opened.ok();
+    ok = ok && link_.commands.EnterProtocolMode(1000, 3) &&
          ReadBanks(link_.commands, image_, kAllBanks, 0, 0) == kAllBanks;
   }
   if (!ok) {
@@ -666,7 +669,7 @@ void TForm1::RefreshButtonClick() {
   LinkBusy guard(linkBusy_);
   if (!guard.Taken()) return;
   std::optional<BusyCursor> busy(std::in_place);
-  if (link_.commands.EnterProtocolMode(1000, 3) < 0) {
+  if (!link_.commands.EnterProtocolMode(1000, 3)) {
     prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
     return;
   }
@@ -710,17 +713,18 @@ bool TForm1::UpgradeInBootCode(bool reset) {
   if (!upgrade) return false;
   std::optional<BusyCursor> busy(std::in_place);
   LineSettings saved;
-  link_.transport.GetPortSettings(saved);
-  if (reset) link_.commands.SoftwareReset(0);
+  if (const Result<LineSettings> line = link_.transport.GetPortSettings(); ShowPortFailure(prompter_, line))
+    saved = *line;
+  if (reset) (void)link_.commands.SoftwareReset();
   link_.parser.Stop();
-  if (link_.transport.OpenCommPort(kBootLine, link_.transport.PortName(), false) != 1) {
+  if (!ShowPortFailure(prompter_, link_.transport.OpenCommPort(kBootLine, link_.transport.PortName(), false))) {
     // The line is as it was: the frame parser takes the ring back.
     link_.parser.Start();
     return false;
   }
 
   // The boot code's dialogue reads the ring itself while the parser rests.
-  RingChannel channel(link_.ring, [this](std::span<const std::uint8_t> bytes) { return link_.transport.WritePort(bytes); });
+  RingChannel channel(link_.ring, [this](std::span<const std::uint8_t> bytes) { return link_.transport.WritePort(bytes).ok(); });
   bool found = false;
   {
     // Nothing else may use the link (or take the ring) meanwhile.
@@ -753,14 +757,14 @@ bool TForm1::ReturnFromBootCode(const LineSettings& saved) {
     const ControlsHeld held(this);
     Pause(1000);
   }
-  if (link_.transport.OpenCommPort(saved, link_.transport.PortName(), false) != 1) {
+  if (!ShowPortFailure(prompter_, link_.transport.OpenCommPort(saved, link_.transport.PortName(), false))) {
     link_.parser.Start();
     return false;
   }
   link_.transport.ResetReceiveRing();
   link_.parser.Start();
   std::optional<BusyCursor> busy(std::in_place);
-  if (link_.commands.EnterProtocolMode(1000, 3) < 0) {
+  if (!link_.commands.EnterProtocolMode(1000, 3)) {
     busy.reset();
     prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
     return false;
@@ -965,7 +969,7 @@ bool TForm1::PageControl1Changing(const TabChange& change) {
   Zavedo->ReturnRing();
   {
     BusyCursor busy;
-    if (link_.commands.EnterProtocolMode(1000, 3) >= 0) {
+    if (link_.commands.EnterProtocolMode(1000, 3)) {
       if (ReadBanks(link_.commands, image_, kAllBanks, 0, 0) != kAllBanks)
         prompter_.Message("Could not communicate with radio.  Cycle power and try again.", "No communication");
       ShowLocalStatus();
@@ -1003,7 +1007,7 @@ void TForm1::PeriodicCommandEnded() {
 }
 
 void TForm1::EnterTerminal() {
-  if (link_.commands.ExitProtocolMode(1000, 3) < 0)
+  if (!link_.commands.ExitProtocolMode(1000, 3))
     prompter_.Message("Could not exit config mode", "ExitConfigMode Error");
   Zavedo->TakeRing();
   PageControl1->tabBar()->setEnabled(true);

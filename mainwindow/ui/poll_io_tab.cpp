@@ -118,15 +118,9 @@ PollIoTab::PollIoTab(CommandLayer& commands, RadioImage& image, Prompter& prompt
   connect(RefreshTimer, &QTimer::timeout, this, &PollIoTab::RefreshTimerTimer);
   connect(RefreshPollButton, &QPushButton::clicked, this, &PollIoTab::RefreshButton1Click);
   AlignCaptions();
-
-  // The command layer asks for a row's address while a command of its own
-  // runs: it gets the number kept here.
-  commands_.SetRowAddressSource([this](int n) {
-    return n >= 1 && n <= kRemoteRadios ? Address(n) : std::uint16_t{0};
-  });
 }
 
-PollIoTab::~PollIoTab() { commands_.SetRowAddressSource(nullptr); }
+PollIoTab::~PollIoTab() = default;
 
 QWidget* PollIoTab::BuildCaptions() {
   captions_ = new QWidget(this);
@@ -314,6 +308,7 @@ BankMask PollIoTab::Read(int n, BankMask mask) {
   ReadBanksHooks hooks;
   hooks.replyStrength = [this](RadioIndex slot, std::uint8_t lqi) { ShowReplyStrength(slot, lqi); };
   hooks.successRate = [this](RadioIndex slot) { ShowSuccessRate(slot); };
+  hooks.tally = &stats_[static_cast<std::size_t>(n - 1)];
   return ReadBanks(commands_, image_, mask, Address(n), n, hooks);
 }
 
@@ -347,7 +342,7 @@ void PollIoTab::WriteRemote(int n, const RemoteWrite& write) {
   rec.NetworkAddress = Address(n);
   std::copy(write.data.begin(), write.data.end(), rec.Data.begin());
   const CommandMark mark(*this);
-  if (commands_.SetRemoteRegister(kTimeoutMs, rec, kRetries) >= 0) ShowReplyStrength(n, rec.Lqi);
+  if (commands_.SetRemoteRegister(kTimeoutMs, rec, kRetries)) ShowReplyStrength(n, rec.Lqi);
 }
 
 void PollIoTab::PWM0EditWrite(int n) {
@@ -385,7 +380,7 @@ void PollIoTab::ShowReplyStrength(int n, std::uint8_t strength) {
 
 void PollIoTab::ShowSuccessRate(int n) {
   if (n < 1 || n > kRemoteRadios) return;
-  const RemoteLinkStats& stats = commands_.Stats(n);
+  const RemoteLinkStats& stats = stats_[static_cast<std::size_t>(n - 1)];
   const std::optional<int> rate = SuccessRate(stats.attempts, stats.successes);
   if (!rate) return;
   Row(n).percentGauge->SetValue(*rate);

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "config/register_map.h"
+#include "link/command_layer.h"
 #include "mainwindow/poll_io_logic.h"
 
 class QCheckBox;
@@ -142,6 +143,8 @@ class PollIoTab : public QWidget {
   std::array<std::string, kRemoteRadios> addressText_;
   // The selection each address box last handled; -1: none.
   std::array<int, kRemoteRadios> remembered_{-1, -1, -1, -1};
+  // Transmissions and good replies of each row's register reads.
+  std::array<RemoteLinkStats, kRemoteRadios> stats_{};
   // The direction bits each group shows.
   std::array<std::array<bool, 6>, kRemoteRadios> output_{};
   bool enabled_ = false;  // connected

@@ -376,7 +376,7 @@ std::optional<std::uint8_t> TDiagForm::PacketLength(const QLineEdit* edit) {
 }
 
 bool TDiagForm::EnterProtocolMode() {
-  if (link_.commands.EnterProtocolMode(1000, 3) == 1) return true;
+  if (link_.commands.EnterProtocolMode(1000, 3)) return true;
   prompter_.Message("Could not enter protocol mode.  Please try again.", "EnterProtocol Mode Error");
   return false;
 }
