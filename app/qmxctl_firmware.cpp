@@ -80,8 +80,7 @@ int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
   link.parser.Stop();
   if (!ShowPortFailure(messages, link.transport.OpenCommPort(kBootLine, link.transport.PortName(), false))) return 1;
 
-  RingChannel channel(link.ring,
-                      [&link](std::span<const std::uint8_t> bytes) { return link.transport.WritePort(bytes).ok(); });
+  RingChannel channel(link.ring, [&link](std::span<const std::uint8_t> bytes) { return link.transport.WritePort(bytes); });
   ProgressBar bar;
   FirmwareUpgrade::Hooks hooks;
   hooks.gaugeMaximum = [&bar](std::size_t m) { bar.Maximum(m); };

@@ -85,7 +85,7 @@ void BM_ProgramAtLineRate(benchmark::State& state) {
       state.SkipWithError("cannot open the simulated port");
       break;
     }
-    qmx::RingChannel ring(link.ring, [&link](std::span<const std::uint8_t> b) { return link.transport.WritePort(b).ok(); });
+    qmx::RingChannel ring(link.ring, [&link](std::span<const std::uint8_t> b) { return link.transport.WritePort(b); });
     module->PowerCycle();
     qmx::FirmwareUpgrade upgrade(ring, qmx::SteadyTime());
     if (!upgrade.FindBootPrompt()) {

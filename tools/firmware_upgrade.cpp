@@ -198,7 +198,7 @@ bool LookForBootCode(RadioLink& link, TimeSource& clock, Clock::duration interva
   boot.ctsFlow = saved.ctsFlow;
   bool found = false;
   if (link.transport.ApplyLine(boot)) {
-    RingChannel channel(link.ring, [&link](std::span<const std::uint8_t> bytes) { return link.transport.WritePort(bytes).ok(); },
+    RingChannel channel(link.ring, [&link](std::span<const std::uint8_t> bytes) { return link.transport.WritePort(bytes); },
                         clock);
     FirmwareUpgrade search(channel, clock);
     search.SetPromptInterval(interval);

@@ -724,7 +724,7 @@ bool TForm1::UpgradeInBootCode(bool reset) {
   }
 
   // The boot code's dialogue reads the ring itself while the parser rests.
-  RingChannel channel(link_.ring, [this](std::span<const std::uint8_t> bytes) { return link_.transport.WritePort(bytes).ok(); });
+  RingChannel channel(link_.ring, [this](std::span<const std::uint8_t> bytes) { return link_.transport.WritePort(bytes); });
   bool found = false;
   {
     // Nothing else may use the link (or take the ring) meanwhile.

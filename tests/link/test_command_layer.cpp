@@ -241,7 +241,7 @@ TEST_F(CommandLayerTest, LoggedLines) {
             "Sent Data : FB 06 07 04 6A FF 01 6A (Factory Override)\r\n");
 }
 
-TEST_F(CommandLayerTest, RemoteActionsGoToTheRowAddress) {
+TEST_F(CommandLayerTest, RemoteActionsGoToTheAddressGiven) {
   ASSERT_TRUE(s.commands().EnterProtocolMode(kShort, 3));
   s.module->ClearReceivedFrames();
   EXPECT_TRUE(s.commands().MemorySave(kShort, 3, RadioAddress::Remote(0x0002)));
