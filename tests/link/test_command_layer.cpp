@@ -252,6 +252,22 @@ TEST_F(CommandLayerTest, RemoteActionsGoToTheAddressGiven) {
   EXPECT_EQ(payload, (std::vector<std::uint8_t>{0x02, 0x00, 0xFF, 0xFF, 0x01, 0x01}));
 }
 
+// Defaults and reset of a remote radio: the same action-bank writes as the
+// local forms, as Set Remote Register to the address given.
+TEST_F(CommandLayerTest, RemoteDefaultsAndResetAreActionWritesAtTheAddress) {
+  ASSERT_TRUE(s.commands().EnterProtocolMode(kShort, 3));
+  s.module->ClearReceivedFrames();
+  EXPECT_TRUE(s.commands().LoadFactoryDefaults(RadioAddress::Remote(0x0002)));
+  EXPECT_TRUE(s.commands().SoftwareReset(RadioAddress::Remote(0x0002)));
+  std::vector<std::vector<std::uint8_t>> sent;
+  for (const Frame& f : s.module->ReceivedFrames()) {
+    EXPECT_EQ(f.type(), ptype::SetRemoteRegister);
+    sent.emplace_back(f.payload(), f.payload() + f.payloadSize());
+  }
+  EXPECT_EQ(sent, (std::vector<std::vector<std::uint8_t>>{{0x02, 0x00, 0xFF, 0xFF, 0x01, 0x00},
+                                                          {0x02, 0x00, 0x00, 0xFF, 0x01, 0x00}}));
+}
+
 TEST_F(CommandLayerTest, LostDeviceFailsAWaitingCommandAtOnce) {
   ASSERT_TRUE(s.commands().EnterProtocolMode(kShort, 3));
   // Unplugged as the command arrives, never answered. The clock stands
