@@ -34,6 +34,8 @@ std::optional<FailureText> LineErrorFailureText(unsigned flags) {
   return FailureText{text.message, text.caption, {}};
 }
 
+FailureText LogFileFailureText() { return {"Erroring opening logfile.dat", "LogFile Error", {}}; }
+
 void ShowFailure(Prompter& prompter, const FailureText& text) {
   if (text.detail.empty()) prompter.Message(text.message, text.caption);
   else prompter.MessageWithDetail(text.message, text.caption, text.detail);

@@ -27,6 +27,9 @@ std::optional<FailureText> PortFailureText(Status status, const std::string& rea
 // none is set.
 std::optional<FailureText> LineErrorFailureText(unsigned flags);
 
+// The data log's file could not be opened.
+FailureText LogFileFailureText();
+
 // One box: with its detail line when there is one.
 void ShowFailure(Prompter& prompter, const FailureText& text);
 

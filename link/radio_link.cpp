@@ -5,6 +5,10 @@
 
 namespace qmx {
 
+void ConnectLogFailureBox(DataLog& log, Prompter& prompter) {
+  log.SetOpenFailureListener([&prompter] { ShowFailure(prompter, LogFileFailureText()); });
+}
+
 void ConnectFaultBoxes(SerialTransport& transport, const LinkOptions& options, Prompter& prompter) {
   transport.SetLineErrorListener([&options, &prompter](unsigned flags) {
     if (!options.showCommErrors.load()) return;
@@ -14,7 +18,7 @@ void ConnectFaultBoxes(SerialTransport& transport, const LinkOptions& options, P
 }
 
 RadioLink::RadioLink(PortFactory factory, WorkDir& dir, Prompter& prompter, Waiter& waiter, ViewSink& sink)
-    : log(dir, options, prompter),
+    : log(dir, options),
       transport(std::move(factory), options, ring),
       decoder(queue, sink),
       parser(ring, log, decoder, sink),
@@ -22,6 +26,7 @@ RadioLink::RadioLink(PortFactory factory, WorkDir& dir, Prompter& prompter, Wait
       waiter_(waiter) {
   queue.SetStoreListener([this] { waiter_.Notify(); });
   ConnectFaultBoxes(transport, options, prompter);
+  ConnectLogFailureBox(log, prompter);
   transport.SetOpenFailureListener([this](const std::string& why) { log.LogOpenFailure(why); });
   // Settling times pass through the waiter too, so a waiting window stays
   // alive.

@@ -7,9 +7,10 @@
 // there is one (a Get Register's Span, the line settings read), and the
 // system's reason where it gave one. Nothing in the link shows a message:
 // the caller that decides a failure is worth a box turns the result into the
-// user's texts with link/failure_text.h. Faults found on the port's own
-// threads (line errors, a block written in part) go to listeners, which this
-// object connects to the same texts (ConnectFaultBoxes).
+// user's texts with link/failure_text.h. Faults found on the link's own
+// threads (line errors, a block written in part, a log file that cannot be
+// opened) go to listeners, which this object connects to the same texts
+// (ConnectFaultBoxes, ConnectLogFailureBox).
 //
 // Threads, what each owns, and who may call what:
 //
@@ -57,6 +58,9 @@ class WorkDir;
 // Comm Errors" is on, a block written in part) through `prompter`, with the
 // texts of link/failure_text.h. Set before the port opens.
 void ConnectFaultBoxes(SerialTransport& transport, const LinkOptions& options, Prompter& prompter);
+// Shows a data log file that cannot be opened through `prompter`. Set before
+// anything is logged.
+void ConnectLogFailureBox(DataLog& log, Prompter& prompter);
 
 class RadioLink {
  public:
