@@ -34,7 +34,9 @@ std::optional<FailureText> LineErrorFailureText(unsigned flags) {
   return FailureText{text.message, text.caption, {}};
 }
 
-FailureText LogFileFailureText() { return {"Erroring opening logfile.dat", "LogFile Error", {}}; }
+FailureText LogFileFailureText(std::string_view fileName) {
+  return {"Erroring opening " + std::string(fileName), "LogFile Error", {}};
+}
 
 void ShowFailure(Prompter& prompter, const FailureText& text) {
   if (text.detail.empty()) prompter.Message(text.message, text.caption);

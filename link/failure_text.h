@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "link/result.h"
 
@@ -27,8 +28,8 @@ std::optional<FailureText> PortFailureText(Status status, const std::string& rea
 // none is set.
 std::optional<FailureText> LineErrorFailureText(unsigned flags);
 
-// The data log's file could not be opened.
-FailureText LogFileFailureText();
+// A log file ("logfile.dat", "diagfile.dat") could not be opened.
+FailureText LogFileFailureText(std::string_view fileName);
 
 // One box: with its detail line when there is one.
 void ShowFailure(Prompter& prompter, const FailureText& text);

@@ -6,7 +6,7 @@
 namespace qmx {
 
 void ConnectLogFailureBox(DataLog& log, Prompter& prompter) {
-  log.SetOpenFailureListener([&prompter] { ShowFailure(prompter, LogFileFailureText()); });
+  log.SetOpenFailureListener([&prompter] { ShowFailure(prompter, LogFileFailureText(DataLog::kFileName)); });
 }
 
 void ConnectFaultBoxes(SerialTransport& transport, const LinkOptions& options, Prompter& prompter) {
