@@ -405,7 +405,8 @@ class Session {
 
   int Run() {
     if (options_.log) link_->log.LogHeader();
-    if (!ShowPortFailure(prompter_, link_->transport.OpenCommPort(options_.line, options_.port, true))) return NoRadio();
+    if (!ShowPortFailure(prompter_, link_->transport.OpenCommPort(options_.line, options_.port, true)))
+      return NoRadio();
     node_ = NodeOf(options_.port);
     link_->parser.Start();
     const std::string& c = options_.command;
@@ -618,8 +619,8 @@ class Session {
     // Whatever happens, this node has had its chance: a failure waits for
     // the next one.
     node_ = NodeOf(watchName_);
-    if (!ShowPortFailure(prompter_, link_->transport.OpenCommPort(options_.line, watchName_, true)) || Enter() != kExitOk)
-      return false;
+    const Done opened = link_->transport.OpenCommPort(options_.line, watchName_, true);
+    if (!ShowPortFailure(prompter_, opened) || Enter() != kExitOk) return false;
     std::fprintf(stderr, "qmxctl: reconnected to %s\n", watchName_.c_str());
     return true;
   }

@@ -267,7 +267,8 @@ bool TCommPortForm::AutoDetectRadio() {
   steps.stopPort = [this] { StopPort(); };
   steps.bootCode = [this](const std::string& path) {
     // A port closed by a line it could not take is opened again for it.
-    if (!link_.transport.IsOpen() && !ShowPortFailure(prompter_, link_.transport.OpenCommPort(kFactoryLine, path, true)))
+    if (!link_.transport.IsOpen() &&
+        !ShowPortFailure(prompter_, link_.transport.OpenCommPort(kFactoryLine, path, true)))
       return false;
     return BootCodeAnswers();
   };

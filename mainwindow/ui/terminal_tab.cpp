@@ -111,7 +111,8 @@ bool TerminalTab::eventFilter(QObject* watched, QEvent* event) {
   // typed keys are dropped.
   if (!HasRing()) return true;
   // One byte per character, nothing echoed: the far end's answer shows.
-  for (QChar c : text) (void)link_.transport.WriteByte(static_cast<std::uint8_t>(c.unicode() <= 0xFF ? c.unicode() : '?'));
+  for (QChar c : text)
+    (void)link_.transport.WriteByte(static_cast<std::uint8_t>(c.unicode() <= 0xFF ? c.unicode() : '?'));
   return true;
 }
 
