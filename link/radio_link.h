@@ -2,10 +2,10 @@
 // receive ring, one reply queue, one sequence counter, the frame parser
 // thread, the data log and the command layer, wired together.
 //
-// Results. Every operation of the link (and of the tools built on it) that
-// can fail returns qmx::Result<T> (link/result.h): a Status, the value when
-// there is one (a Get Register's Span, the line settings read), and the
-// system's reason where it gave one. Nothing in the link shows a message:
+// Results. The port's open, line and write and every command return
+// qmx::Result<T> (link/result.h), as the tools' operations that succeed or
+// fail do: a Status, the value when there is one (a Get Register's Span, the
+// line settings read), and the system's reason where it gave one. Nothing in the link shows a message:
 // the caller that decides a failure is worth a box turns the result into the
 // user's texts with link/failure_text.h. Faults found on the link's own
 // threads (line errors, a block written in part, a log file that cannot be
