@@ -26,6 +26,7 @@
 #include "config/settings_model.h"
 #include "link/device_watch.h"
 #include "link/number_text.h"
+#include "link/failure_text.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
 #include "link/workdir.h"
@@ -81,7 +82,8 @@ class Session {
 
   int Run() {
     if (options_.log) link_->log.LogHeader();
-    if (link_->transport.OpenCommPort(options_.line, options_.port, true) != 1) return NoRadio();
+    if (!ShowPortFailure(prompter_, link_->transport.OpenCommPort(options_.line, options_.port, true)))
+      return NoRadio();
     node_ = NodeOf(options_.port);
     link_->parser.Start();
     const std::string& c = options_.command;
@@ -89,7 +91,7 @@ class Session {
     if (c == "exit") return Check(link_->commands.ExitProtocolMode(options_.timeoutMs, kRetries), "Exit Protocol Mode");
     if (c == "firmware" && options_.firmware.recover) return RunFirmware(*link_, options_.firmware);
     if (Enter() == kExitOk) {
-      if (c == "reset") return Check(link_->commands.SoftwareReset(0), "Software Reset");
+      if (c == "reset") return Check(link_->commands.SoftwareReset(), "Software Reset");
       if (c == "get") return Get();
       if (c == "set") return Set();
       if (c == "read-all") return ReadAll();
@@ -125,18 +127,16 @@ class Session {
     return options_.command == "config" && options_.args[0] == "diff" ? kExitUsage : kExitRadio;
   }
 
-  int Check(int result, const char* what) {
-    if (result < 0) {
-      std::fprintf(stderr, "qmxctl: %s: the radio did not answer\n", what);
-      return kExitRadio;
-    }
-    return kExitOk;
+  int Check(const Done& result, const char* what) { return result ? kExitOk : NoAnswer(what); }
+  int NoAnswer(const char* what) {
+    std::fprintf(stderr, "qmxctl: %s: the radio did not answer\n", what);
+    return kExitRadio;
   }
   // Protocol mode; a radio that does not answer may be in its boot code.
   int Enter() {
-    if (link_->commands.EnterProtocolMode(options_.timeoutMs, kRetries) >= 0) return kExitOk;
+    if (link_->commands.EnterProtocolMode(options_.timeoutMs, kRetries)) return kExitOk;
     bootCode_ = LookForBootCode(*link_);
-    if (!bootCode_) return Check(-1, "Enter Protocol Mode");
+    if (!bootCode_) return NoAnswer("Enter Protocol Mode");
     std::fprintf(stderr, "qmxctl: %s Program a firmware image with 'qmxctl --port %s firmware program FILE --recover'.\n",
                  BootCodeNotice(options_.port).c_str(), options_.port.c_str());
     return kExitRadio;
@@ -144,11 +144,10 @@ class Session {
 
   int Get() {
     PacketRecord rec = options_.rec;
-    int n = options_.remote ? (rec.NetworkAddress = *options_.remote,
-                               link_->commands.GetRemoteRegister(options_.timeoutMs, rec, kRetries, 0))
-                            : link_->commands.GetRegister(options_.timeoutMs, rec, kRetries, 0);
-    if (n < 0) return Refused("Get Register", rec);
-    std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(n), rec.Data.size());
+    const Result<int> n =
+        link_->commands.GetRegister(options_.timeoutMs, rec, kRetries, RadioAddress::Of(options_.remote));
+    if (!n) return Refused("Get Register", rec);
+    std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(*n), rec.Data.size());
     if (options_.json) {
       ctl::Json j{{"bank", rec.Bank}, {"register", rec.Register}, {"data", ctl::HexString({rec.Data.data(), count})}};
       if (options_.remote) j["lqi"] = rec.Lqi;
@@ -162,10 +161,8 @@ class Session {
 
   int Set() {
     PacketRecord rec = options_.rec;
-    int r = options_.remote ? (rec.NetworkAddress = *options_.remote,
-                               link_->commands.SetRemoteRegister(options_.timeoutMs, rec, kRetries))
-                            : link_->commands.SetRegister(options_.timeoutMs, rec, kRetries, 0);
-    if (r < 0) return Refused("Set Register", rec);
+    if (!link_->commands.SetRegister(options_.timeoutMs, rec, kRetries, RadioAddress::Of(options_.remote)))
+      return Refused("Set Register", rec);
     return kExitOk;
   }
 
@@ -176,13 +173,12 @@ class Session {
                    meaning.empty() ? "no acknowledgement" : std::string(meaning).c_str());
       return kExitRadio;
     }
-    return Check(-1, what);
+    return NoAnswer(what);
   }
 
   int ReadAll() {
     RadioIndex slot = options_.remote ? 1 : 0;
     std::uint16_t address = options_.remote.value_or(0);
-    link_->commands.SetRowAddressSource([address](int) { return address; });
     BankMask got = ReadBanks(link_->commands, image_, kAllBanks, address, slot);
     if (options_.json) {
       ctl::Json banks = ctl::Json::array();
@@ -224,7 +220,6 @@ class Session {
   int ConfigShow() {
     const RadioIndex slot = options_.remote ? 1 : 0;
     const std::uint16_t address = options_.remote.value_or(0);
-    link_->commands.SetRowAddressSource([address](int) { return address; });
     if (ReadBanks(link_->commands, image_, kAllBanks, address, slot) != kAllBanks) {
       std::fprintf(stderr, "qmxctl: Could not read data.  Please try again.\n");
       return kExitRadio;
@@ -244,7 +239,7 @@ class Session {
 
   int Send() {
     PacketRecord rec = options_.rec;
-    if (link_->commands.TxData(options_.timeoutMs, rec, kRetries) < 0) return Check(-1, "TX Data");
+    if (!link_->commands.TxData(options_.timeoutMs, rec, kRetries)) return NoAnswer("TX Data");
     const std::string meaning(txstatus::Meaning(rec.TxStatus));
     std::printf("TX Status %s (%s)  LQI %s\n", HexText(rec.TxStatus, 2).c_str(),
                 meaning.empty() ? "unknown" : meaning.c_str(), HexText(rec.Lqi, 2).c_str());
@@ -301,7 +296,8 @@ class Session {
     // Whatever happens, this node has had its chance: a failure waits for
     // the next one.
     node_ = NodeOf(watchName_);
-    if (link_->transport.OpenCommPort(options_.line, watchName_, true) != 1 || Enter() != kExitOk) return false;
+    const Done opened = link_->transport.OpenCommPort(options_.line, watchName_, true);
+    if (!ShowPortFailure(prompter_, opened) || Enter() != kExitOk) return false;
     std::fprintf(stderr, "qmxctl: reconnected to %s\n", watchName_.c_str());
     return true;
   }

@@ -88,7 +88,8 @@ bool RunPoll(CommandLayer& commands, const diag::TestSender& send, const bool& a
   mode.Bank = 0;
   mode.Register = 0;
   mode.Span = 1;
-  if (commands.GetRegister(1000, mode, 3, 0) >= 1 && mode.Data[0] != 0)  // as the status panel reads it
+  // As the status panel reads it.
+  if (const Result<int> span = commands.GetRegister(1000, mode, 3); span && *span >= 1 && mode.Data[0] != 0)
     std::fprintf(stderr, "qmxctl: diag: the local radio is a base; a poll measures a remote's link to its base "
                          "(for a base, use diag scan)\n");
   diag::Poll poll(send, kNoLog);
@@ -113,8 +114,8 @@ int RunDiag(CommandLayer& commands, TimeSource& time, const DiagRequest& request
   bool answered = false;
   const diag::TestSender txData = diag::CommandSender(commands);
   const diag::TestSender send = [&](PacketRecord& rec) {
-    const int result = txData(rec);
-    answered = answered || result != -1;
+    Done result = txData(rec);
+    answered = answered || result.ok();
     return result;
   };
   if (request.scan)

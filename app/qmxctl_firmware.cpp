@@ -6,6 +6,8 @@
 
 #include "config/local_status.h"
 #include "config/register_map.h"
+#include "link/failure_text.h"
+#include "link/prompter.h"
 #include "link/radio_link.h"
 #include "tools/boot_session.h"
 #include "tools/firmware_upgrade.h"
@@ -69,8 +71,9 @@ std::string PrepareFirmware(FirmwareRequest& r) {
 }
 
 int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
+  StderrPrompter messages;
   BootSession session(link, SteadyTime());
-  if (!session.Enter(!r.recover)) return 1;
+  if (!ShowPortFailure(messages, session.Enter(!r.recover))) return 1;
 
   ProgressBar bar;
   FirmwareUpgrade::Hooks hooks;
@@ -109,8 +112,8 @@ int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
   // protocol mode again.
   session.AwaitApplication();
   const Done back = session.Return();
-  if (back.status() == Status::CannotOpen) return 1;
-  if (!back) return Fail("Could not enter protocol mode.");
+  if (back.status() == Status::NoReply) return Fail("Could not enter protocol mode.");
+  if (!ShowPortFailure(messages, back)) return 1;
   if (!r.recover || status != 0) return status;
   RadioImage image;
   if (ReadBanks(link.commands, image, kAllBanks, 0, 0) != kAllBanks)

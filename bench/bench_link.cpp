@@ -76,7 +76,7 @@ struct BenchLink {
     link->transport.SetSettleTime(0ms);
   }
   ~BenchLink() { link.reset(); }
-  bool Open(const std::string& port) { return link->transport.OpenCommPort(FactoryLine(), port, true) == 1; }
+  bool Open(const std::string& port) { return link->transport.OpenCommPort(FactoryLine(), port, true).ok(); }
 
   ScratchDir scratch;
   qmx::WorkDir dir;
@@ -149,9 +149,9 @@ void BM_ReplyHandOff(benchmark::State& state) {
     }
     cv.notify_one();
     qmx::PacketRecord out;
-    const int r = b.link->commands.WaitForReply(s, qmx::ptype::GetRegisterReply, 1000.0, out);
+    const qmx::Result<int> r = b.link->commands.WaitForReply(s, qmx::ptype::GetRegisterReply, 1000.0, out);
     const auto done = Clock::now().time_since_epoch().count();
-    if (r < 0) {
+    if (!r) {
       state.SkipWithError("no reply within 1000 ms");
       break;
     }
@@ -187,7 +187,7 @@ void BM_ReadAllBanks(benchmark::State& state) {
     return;
   }
   b.link->parser.Start();
-  if (b.link->commands.EnterProtocolMode(1000.0, 3) != 1) {
+  if (!b.link->commands.EnterProtocolMode(1000.0, 3)) {
     state.SkipWithError("Enter Protocol Mode failed");
     return;
   }

@@ -81,7 +81,7 @@ void BM_ProgramAtLineRate(benchmark::State& state) {
     });
     qmx::RadioLink link(qmx::sim::MakeSimPortFactory(module), dir, prompter, waiter, sink);
     link.transport.SetSettleTime(0ms);
-    if (link.transport.OpenCommPort(qmx::sim::SimBootloader::Line(), qmx::sim::kSimPortName, true) != 1) {
+    if (!link.transport.OpenCommPort(qmx::sim::SimBootloader::Line(), qmx::sim::kSimPortName, true)) {
       state.SkipWithError("cannot open the simulated port");
       break;
     }

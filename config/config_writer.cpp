@@ -15,16 +15,17 @@ bool TransportLinePort::SetLine(const LineSettings& line) { return transport_.Ap
 
 namespace {
 
+// The radio a target names for the command layer: local, or remote at its
+// address.
+RadioAddress RadioOf(ConfigTarget target) {
+  return target.Remote() ? RadioAddress::Remote(target.address) : RadioAddress::Local();
+}
+
 constexpr double kTimeoutMs = 1000.0;
 constexpr int kRetries = 3;
-constexpr double kRemoteActionTimeoutMs = 2500.0;
 
 // Action registers of bank 255.
-constexpr std::uint8_t kResetRegister = 0x00;
 constexpr std::uint8_t kFccRegister = 0x06;
-constexpr std::uint8_t kMemoryRegister = 0xFF;
-constexpr std::uint8_t kLoadDefaults = 0x00;
-constexpr std::uint8_t kSave = 0x01;
 
 // Bank 3, register 1.
 constexpr std::uint8_t kParityOn = 0x20;
@@ -53,32 +54,22 @@ PacketRecord Record(ConfigTarget target, RegisterAddress at, std::span<const std
 
 // One register write to the target: Set Register locally, Set Remote
 // Register to the target's address for a remote radio.
-int Write(CommandLayer& link, ConfigTarget target, RegisterAddress at, std::span<const std::uint8_t> data,
+Done Write(CommandLayer& link, ConfigTarget target, RegisterAddress at, std::span<const std::uint8_t> data,
           double timeoutMs, int retries) {
   PacketRecord rec = Record(target, at, data);
-  return target.Remote() ? link.SetRemoteRegister(timeoutMs, rec, retries)
-                         : link.SetRegister(timeoutMs, rec, retries, 0);
+  return link.SetRegister(timeoutMs, rec, retries, RadioOf(target));
 }
 
 // The first byte of one register of the target, or nothing.
 std::optional<std::uint8_t> ReadByte(CommandLayer& link, ConfigTarget target, RegisterAddress at, int retries) {
   PacketRecord rec = Record(target, {at.bank, at.reg, 1}, {});
   rec.Span = 1;
-  if (link.GetRegister(kTimeoutMs, rec, retries, target.index) < 1) return std::nullopt;
+  const Result<int> span = link.GetRegister(kTimeoutMs, rec, retries, RadioOf(target));
+  if (!span || *span < 1) return std::nullopt;
   return rec.Data[0];
 }
 
-// A one-byte write to the action bank of a remote radio, as the command
-// layer's remote forms send it, at the target's address.
-int RemoteAction(CommandLayer& link, ConfigTarget target, std::uint8_t reg, std::uint8_t value, int retries) {
-  const std::uint8_t data[] = {value};
-  return Write(link, target, {kActionBank, reg, 1}, data, kRemoteActionTimeoutMs, retries);
-}
-
-int Save(CommandLayer& link, ConfigTarget target) {
-  return target.Remote() ? RemoteAction(link, target, kMemoryRegister, kSave, kRetries)
-                         : link.MemorySave(kTimeoutMs, kRetries, 0);
-}
+Done Save(CommandLayer& link, ConfigTarget target) { return link.MemorySave(kTimeoutMs, kRetries, RadioOf(target)); }
 
 bool IsSerial(const Setting& s) { return s.address.bank == 3; }
 
@@ -107,7 +98,7 @@ bool WriteSerial(CommandLayer& link, Prompter& prompter, LinePort& port, ConfigT
   const bool baud = s.address.reg == 0;
   const std::uint8_t code = w.data.empty() ? 0 : w.data[0];
   const std::uint8_t data[] = {code};
-  Write(link, target, {3, s.address.reg, 1}, data, kTimeoutMs, 0);
+  (void)Write(link, target, {3, s.address.reg, 1}, data, kTimeoutMs, 0);
   if (!target.Remote()) {
     SwitchLine(port, prompter, [&](LineSettings& line) {
       if (baud) {
@@ -172,7 +163,7 @@ ApplyResult SendConfiguration(CommandLayer& link, Prompter& prompter, LinePort& 
                               std::span<const ConfigWrite> writes,
                               const std::function<void(const ConfigWrite&)>& succeeded) {
   ApplyResult result;
-  if (link.EnterProtocolMode(kTimeoutMs, kRetries) < 0) {
+  if (!link.EnterProtocolMode(kTimeoutMs, kRetries)) {
     Show(prompter, "Could not talk to radio.", "Could not enter config mode.");
     return result;
   }
@@ -183,7 +174,7 @@ ApplyResult SendConfiguration(CommandLayer& link, Prompter& prompter, LinePort& 
     if (IsSerial(*w.setting)) {
       ok = WriteSerial(link, prompter, line, target, w);
     } else {
-      ok = Write(link, target, w.setting->address, w.data, kTimeoutMs, kRetries) >= 0;
+      ok = Write(link, target, w.setting->address, w.data, kTimeoutMs, kRetries).ok();
       if (!ok) Show(prompter, w.setting->failure, w.setting->caption);
     }
     if (!ok) {
@@ -199,7 +190,7 @@ ApplyResult SendConfiguration(CommandLayer& link, Prompter& prompter, LinePort& 
     result.outcome = ApplyOutcome::NoChanges;
     return result;
   }
-  if (Save(link, target) < 0) {
+  if (!Save(link, target)) {
     Show(prompter, "Could not save data to memory.  Please try again.", "Memory Save Error");
     result.outcome = ApplyOutcome::SaveFailed;
     return result;
@@ -211,29 +202,25 @@ ApplyResult SendConfiguration(CommandLayer& link, Prompter& prompter, LinePort& 
   if (prompter.Question("Some settings require the radio to be reset.  Do you wish to reset the radio?",
                         "Radio Reset")) {
     result.reset = true;
-    ResetRadio(link, target);
+    (void)ResetRadio(link, target);
   }
-  if (link.EnterProtocolMode(kTimeoutMs, kRetries) < 0) {
+  if (!link.EnterProtocolMode(kTimeoutMs, kRetries)) {
     Show(prompter, "Could not reset unit.  Please try again.", "EnterProtocolModeError");
     result.outcome = ApplyOutcome::ReenterFailed;
   }
   return result;
 }
 
-int ResetRadio(CommandLayer& link, ConfigTarget target) {
-  return target.Remote() ? RemoteAction(link, target, kResetRegister, 0, 0) : link.SoftwareReset(0);
-}
+Done ResetRadio(CommandLayer& link, ConfigTarget target) { return link.SoftwareReset(RadioOf(target)); }
 
 DefaultsOutcome LoadDefaults(CommandLayer& link, Prompter& prompter, LinePort& line, ConfigTarget target) {
-  const int loaded =
-      target.Remote() ? RemoteAction(link, target, kMemoryRegister, kLoadDefaults, kRetries) : link.LoadFactoryDefaults(0);
-  if (loaded < 0) {
+  if (!link.LoadFactoryDefaults(RadioOf(target))) {
     Show(prompter, "Could not default radio.  Please try again.", "DefaultRadio Error");
     return DefaultsOutcome::Failed;
   }
   if (!prompter.Question("Do you want to reset the radio to have the changes take effect.", "Reset Radio"))
     return DefaultsOutcome::NotReset;
-  ResetRadio(link, target);
+  (void)ResetRadio(link, target);
   if (!target.Remote()) {
     LineSettings settings;
     bool ok = line.GetLine(settings);
@@ -248,7 +235,7 @@ DefaultsOutcome LoadDefaults(CommandLayer& link, Prompter& prompter, LinePort& l
       return DefaultsOutcome::LineFailed;
     }
   }
-  if (link.EnterProtocolMode(kTimeoutMs, kRetries) < 0) {
+  if (!link.EnterProtocolMode(kTimeoutMs, kRetries)) {
     Show(prompter, "Could not enter protocol mode.  Please try again.", kEnterCaption);
     return DefaultsOutcome::NotReentered;
   }
@@ -256,16 +243,16 @@ DefaultsOutcome LoadDefaults(CommandLayer& link, Prompter& prompter, LinePort& l
 }
 
 bool SetFccMode(CommandLayer& link, Prompter& prompter, ConfigTarget target, int mode) {
-  if (link.EnterProtocolMode(kTimeoutMs, kRetries) < 0) {
+  if (!link.EnterProtocolMode(kTimeoutMs, kRetries)) {
     Show(prompter, kEnterFailed, kEnterCaption);
     return false;
   }
-  if (link.FactoryOverride(kTimeoutMs, kRetries) < 0) {
+  if (!link.FactoryOverride(kTimeoutMs, kRetries)) {
     Show(prompter, kOverrideFailed, kOverrideCaption);
     return false;
   }
   const std::uint8_t data[] = {static_cast<std::uint8_t>(mode)};
-  if (Write(link, target, {kActionBank, kFccRegister, 1}, data, kTimeoutMs, kRetries) < 0) {
+  if (!Write(link, target, {kActionBank, kFccRegister, 1}, data, kTimeoutMs, kRetries)) {
     const std::string n = std::to_string(mode);
     Show(prompter, "Could not set FCC " + n, "FCC " + n + " Error");
     return false;
@@ -296,19 +283,19 @@ MacWriteOutcome WriteMacAddress(CommandLayer& link, Prompter& prompter, std::str
     Show(prompter, "MAC Address invalid.  Please try again.", "MAC Address Error");
     return MacWriteOutcome::Invalid;
   }
-  if (link.EnterProtocolMode(kTimeoutMs, kRetries) < 0) {
+  if (!link.EnterProtocolMode(kTimeoutMs, kRetries)) {
     Show(prompter, kEnterFailed, kEnterCaption);
     return MacWriteOutcome::NotEntered;
   }
-  if (link.FactoryOverride(kTimeoutMs, kRetries) < 0) {
+  if (!link.FactoryOverride(kTimeoutMs, kRetries)) {
     Show(prompter, kOverrideFailed, kOverrideCaption);
     return MacWriteOutcome::OverrideFailed;
   }
-  if (Write(link, {}, {2, 0, 8}, *bytes, kTimeoutMs, kRetries) < 0) {
+  if (!Write(link, {}, {2, 0, 8}, *bytes, kTimeoutMs, kRetries)) {
     Show(prompter, "Could not set MAC Address", "SetField Error");
     return MacWriteOutcome::SetFailed;
   }
-  if (link.MemorySave(kTimeoutMs, kRetries, 0) < 0) {
+  if (!link.MemorySave(kTimeoutMs, kRetries)) {
     Show(prompter, "Could not save MAC Address.", "MemorySave Error");
     return MacWriteOutcome::SaveFailed;
   }

@@ -32,6 +32,7 @@
 
 #include "config/register_map.h"
 #include "config/settings_model.h"
+#include "link/result.h"
 #include "link/serial_port.h"
 
 namespace qmx {
@@ -123,8 +124,8 @@ ApplyResult SendConfiguration(CommandLayer& link, Prompter& prompter, LinePort& 
                               const std::function<void(const ConfigWrite&)>& succeeded);
 
 // "Reset": Software Reset of the target; the result is not reported.
-// Returns the command's result (1 or -1).
-int ResetRadio(CommandLayer& link, ConfigTarget target);
+// Returns the command's result.
+Done ResetRadio(CommandLayer& link, ConfigTarget target);
 
 enum class DefaultsOutcome {
   Failed,        // "Could not default radio.  Please try again."

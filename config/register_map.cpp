@@ -35,11 +35,11 @@ BankMask ReadBanks(CommandLayer& link, RadioImage& image, BankMask mask, std::ui
     rec.Bank = bank.bank;
     rec.Span = bank.length;
     if (remote) rec.NetworkAddress = address;
-    const int result =
-        remote ? link.GetRemoteRegister(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries, slot)
-               : link.GetRegister(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries, 0);
+    const Result<int> result =
+        remote ? link.GetRemoteRegister(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries, hooks.tally)
+               : link.GetRegister(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries);
     auto place = image.Bank(slot, bank);
-    if (result >= 0) {
+    if (result) {
       // The reply's span, never more than the bank holds; a shorter reply
       // leaves the rest of the bank as it was.
       const std::size_t n = std::min<std::size_t>({rec.Span, bank.length, rec.Data.size()});
@@ -56,8 +56,8 @@ BankMask ReadBanks(CommandLayer& link, RadioImage& image, BankMask mask, std::ui
 
 Result<BankMask> EnterProtocolModeAndReadAll(CommandLayer& link, RadioImage& image, std::uint16_t address,
                                              RadioIndex slot) {
-  if (link.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries) < 0)
-    return Result<BankMask>::Fail(Status::NoReply);
+  if (const Done entered = link.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries); !entered)
+    return Result<BankMask>::From(entered);
   return ReadBanks(link, image, kAllBanks, address, slot);
 }
 

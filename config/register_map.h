@@ -14,6 +14,7 @@
 namespace qmx {
 
 class CommandLayer;
+struct RemoteLinkStats;
 
 struct RegisterAddress {
   std::uint8_t bank = 0;
@@ -46,10 +47,13 @@ class RadioImage {
 std::size_t ImageOffset(std::uint8_t bank, std::uint8_t reg);
 
 // Per-bank hooks of a read (strength and success-rate display of remote
-// radios); both optional.
+// radios); all optional.
 struct ReadBanksHooks {
   std::function<void(RadioIndex, std::uint8_t lqi)> replyStrength;
   std::function<void(RadioIndex)> successRate;
+  // Counts the remote reads' transmissions and good replies, for the caller's
+  // success rate.
+  RemoteLinkStats* tally = nullptr;
 };
 
 // Reads each bank of `mask` (in bank order) of one radio into its slot:

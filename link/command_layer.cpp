@@ -16,7 +16,7 @@ constexpr std::string_view kOverridePrefix = "Factory Override : ";
 constexpr double kRemoteActionTimeoutMs = 2500.0;
 constexpr double kResetTimeoutMs = 1000.0;
 
-bool IsRemoteRow(int index) { return index >= 1 && index <= CommandLayer::kRemoteRows; }
+Done Outcome(const Result<int>& r) { return r ? Done{} : Done::From(r); }
 }  // namespace
 
 // What one operation sends and awaits.
@@ -33,10 +33,8 @@ CommandLayer::CommandLayer(SerialTransport& transport, PacketQueue& queue, Seque
                            Waiter& waiter)
     : transport_(transport), queue_(queue), seq_(seq), log_(log), waiter_(waiter) {}
 
-std::uint16_t CommandLayer::RowAddress(int row) const { return rowAddress_ ? rowAddress_(row) : 0; }
-
-int CommandLayer::WaitForReply(std::uint8_t seq, std::uint8_t type, double timeoutMs, PacketRecord& out) {
-  if (!(timeoutMs > 0)) return -1;
+Result<int> CommandLayer::WaitForReply(std::uint8_t seq, std::uint8_t type, double timeoutMs, PacketRecord& out) {
+  if (!(timeoutMs > 0)) return Result<int>::Fail(Status::NoReply);
   TimeSource& time = waiter_.Time();
   const auto deadline =
       time.Now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(timeoutMs));
@@ -46,18 +44,21 @@ int CommandLayer::WaitForReply(std::uint8_t seq, std::uint8_t type, double timeo
     const std::uint64_t seen = waiter_.Generation();
     if (auto reply = queue_.Take(seq, type)) {
       out = *reply;
-      return reply->Length;
+      return static_cast<int>(reply->Length);
     }
-    if (!transport_.IsOpen() || time.Now() >= deadline) return -1;
+    if (!transport_.IsOpen()) return Result<int>::Fail(Status::PortClosed);
+    if (time.Now() >= deadline) return Result<int>::Fail(Status::NoReply);
     waiter_.WaitUntil(seen, deadline);
   }
 }
 
-int CommandLayer::Transact(const Spec& spec, PacketRecord& rec, double timeoutMs, int retries, int statsRow) {
+Result<int> CommandLayer::Transact(const Spec& spec, PacketRecord& rec, double timeoutMs, int retries,
+                                   RemoteLinkStats* tally) {
   if (replyTimeoutMs_ > 0) timeoutMs = replyTimeoutMs_;
   std::uint8_t seq = seq_.NextSequenceNumber();
   std::optional<Frame> frame = BuildCommandFrame(spec.type, rec, seq);
-  if (!frame) return -1;  // would exceed the largest frame: never built, nothing written
+  // Would exceed the largest frame: never built, nothing written.
+  if (!frame) return Result<int>::Fail(Status::BadInput);
   const std::uint8_t replyType = static_cast<std::uint8_t>(spec.type + ptype::ReplyOffset);
   std::string_view prefix = spec.firstPrefix;
   for (;;) {
@@ -65,131 +66,119 @@ int CommandLayer::Transact(const Spec& spec, PacketRecord& rec, double timeoutMs
     queue_.DiscardSequence(seq);
     log_.LogFrame(prefix, {frame->data(), frame->size}, spec.name, spec.nameOnOwnLine);
     prefix = kSentPrefix;
-    if (IsRemoteRow(statsRow)) ++Stats(statsRow).attempts;
-    if (!transport_.WritePort({frame->data(), frame->size})) return -1;
+    if (tally) ++tally->attempts;
+    if (Done written = transport_.WritePort({frame->data(), frame->size}); !written) return Result<int>::From(written);
 
     PacketRecord reply;
-    if (WaitForReply(seq, replyType, timeoutMs, reply) >= 0) {
+    Result<int> got = WaitForReply(seq, replyType, timeoutMs, reply);
+    if (got) {
       if (spec.copyReply) rec = reply;
       if (spec.remote && reply.TxStatus != txstatus::Acknowledged) {
         rec.Span = 0;
-        return -1;
+        return Result<int>::Fail(Status::Refused);
       }
-      if (IsRemoteRow(statsRow)) ++Stats(statsRow).successes;
+      if (tally) ++tally->successes;
       switch (spec.type) {
         case ptype::GetRegister:
         case ptype::GetRemoteRegister:
-          return reply.Span;
+          return static_cast<int>(reply.Span);
         default:
           return 1;
       }
     }
-    if (retries <= 0) return -1;
+    if (retries <= 0) return got;
     --retries;
     seq = seq_.NextSequenceNumber();
     frame->bytes[2] = seq;
   }
 }
 
-int CommandLayer::EnterProtocolMode(double timeoutMs, int retries) {
+Done CommandLayer::EnterProtocolMode(double timeoutMs, int retries) {
   static const Spec spec{ptype::EnterProtocolMode, "(Enter Protocol Mode)"};
   PacketRecord rec;
-  return Transact(spec, rec, timeoutMs, retries, 0);
+  return Outcome(Transact(spec, rec, timeoutMs, retries));
 }
 
-int CommandLayer::ExitProtocolMode(double timeoutMs, int retries) {
+Done CommandLayer::ExitProtocolMode(double timeoutMs, int retries) {
   static const Spec spec{ptype::ExitProtocolMode, "(Exit Protocol Mode)", false, false, true};
   PacketRecord rec;
-  return Transact(spec, rec, timeoutMs, retries, 0);
+  return Outcome(Transact(spec, rec, timeoutMs, retries));
 }
 
-int CommandLayer::SoftwareReset(int remoteIndex) {
-  if (IsRemoteRow(remoteIndex)) {
-    PacketRecord rec;
-    rec.NetworkAddress = RowAddress(remoteIndex);
-    rec.Register = 0x00;
-    rec.Bank = 0xFF;
-    rec.Span = 1;
-    rec.Data[0] = 0x00;
-    static const Spec spec{ptype::SetRemoteRegister, "(Set Remote Register)", false, true};
-    return Transact(spec, rec, kRemoteActionTimeoutMs, 0, 0);
-  }
-  if (remoteIndex != 0) return -1;
-  static const Spec spec{ptype::SoftwareReset, "(Software Reset)"};
+// A one-byte write to the action bank: the local form as `local` names it,
+// or Set Remote Register at the remote radio's address (which waits longer,
+// for the trip through the air).
+Done CommandLayer::Action(const Spec& local, std::uint8_t reg, std::uint8_t value, RadioAddress radio,
+                          double timeoutMs, int retries) {
+  static const Spec remote{ptype::SetRemoteRegister, "(Set Remote Register)", false, true};
   PacketRecord rec;
-  return Transact(spec, rec, kResetTimeoutMs, 0, 0);
-}
-
-int CommandLayer::GetRegister(double timeoutMs, PacketRecord& rec, int retries, int remoteIndex) {
-  if (IsRemoteRow(remoteIndex)) return GetRemoteRegister(timeoutMs, rec, retries, remoteIndex);
-  if (remoteIndex != 0) return -1;
-  static const Spec spec{ptype::GetRegister, "(Get Register)", true};
-  return Transact(spec, rec, timeoutMs, retries, 0);
-}
-
-int CommandLayer::SetRegister(double timeoutMs, PacketRecord& rec, int retries, int remoteIndex) {
-  if (IsRemoteRow(remoteIndex)) return SetRemoteRegister(timeoutMs, rec, retries);
-  if (remoteIndex != 0) return -1;
-  static const Spec spec{ptype::SetRegister, "(Set Register)", true};
-  return Transact(spec, rec, timeoutMs, retries, 0);
-}
-
-int CommandLayer::TxData(double timeoutMs, PacketRecord& rec, int retries) {
-  static const Spec spec{ptype::TxData, "(TX Data)", true};
-  return Transact(spec, rec, timeoutMs, retries, 0);
-}
-
-namespace {
-// A one-byte write to the action bank.
-PacketRecord ActionRecord(std::uint8_t reg, std::uint8_t value, std::uint16_t address = 0) {
-  PacketRecord rec;
-  rec.NetworkAddress = address;
+  rec.NetworkAddress = radio.remote.value_or(0);
   rec.Register = reg;
   rec.Bank = 0xFF;
   rec.Span = 1;
   rec.Data[0] = value;
-  return rec;
+  if (radio.remote) return Outcome(Transact(remote, rec, kRemoteActionTimeoutMs, retries));
+  return Outcome(Transact(local, rec, timeoutMs, retries));
 }
-}  // namespace
 
-int CommandLayer::LoadFactoryDefaults(int remoteIndex) {
-  if (IsRemoteRow(remoteIndex)) {
-    PacketRecord rec = ActionRecord(0xFF, 0x00, RowAddress(remoteIndex));
-    static const Spec spec{ptype::SetRemoteRegister, "(Set Remote Register)", false, true};
-    return Transact(spec, rec, kRemoteActionTimeoutMs, 3, 0);
-  }
-  if (remoteIndex != 0) return -1;
-  PacketRecord rec = ActionRecord(0xFF, 0x00);
+Done CommandLayer::SoftwareReset(RadioAddress radio) {
+  static const Spec spec{ptype::SoftwareReset, "(Software Reset)"};
+  return Action(spec, 0x00, 0x00, radio, kResetTimeoutMs, 0);
+}
+
+Done CommandLayer::LoadFactoryDefaults(RadioAddress radio) {
   static const Spec spec{ptype::SetRegister, "(Load Factory Defaults)"};
-  return Transact(spec, rec, kRemoteActionTimeoutMs, 3, 0);
+  return Action(spec, 0xFF, 0x00, radio, kRemoteActionTimeoutMs, 3);
 }
 
-int CommandLayer::MemorySave(double timeoutMs, int retries, int remoteIndex) {
-  if (IsRemoteRow(remoteIndex)) {
-    PacketRecord rec = ActionRecord(0xFF, 0x01, RowAddress(remoteIndex));
-    static const Spec spec{ptype::SetRemoteRegister, "(Set Remote Register)", false, true};
-    return Transact(spec, rec, kRemoteActionTimeoutMs, retries, 0);
-  }
-  if (remoteIndex != 0) return -1;
-  PacketRecord rec = ActionRecord(0xFF, 0x01);
+Done CommandLayer::MemorySave(double timeoutMs, int retries, RadioAddress radio) {
   static const Spec spec{ptype::SetRegister, "(Memory Save)"};
-  return Transact(spec, rec, timeoutMs, retries, 0);
+  return Action(spec, 0xFF, 0x01, radio, timeoutMs, retries);
 }
 
-int CommandLayer::FactoryOverride(double timeoutMs, int retries) {
-  PacketRecord rec = ActionRecord(0x6A, 0x6A);
+Result<int> CommandLayer::GetRegister(double timeoutMs, PacketRecord& rec, int retries, RadioAddress radio,
+                                      RemoteLinkStats* tally) {
+  if (radio.remote) {
+    rec.NetworkAddress = *radio.remote;
+    return GetRemoteRegister(timeoutMs, rec, retries, tally);
+  }
+  static const Spec spec{ptype::GetRegister, "(Get Register)", true};
+  return Transact(spec, rec, timeoutMs, retries);
+}
+
+Done CommandLayer::SetRegister(double timeoutMs, PacketRecord& rec, int retries, RadioAddress radio) {
+  if (radio.remote) {
+    rec.NetworkAddress = *radio.remote;
+    return SetRemoteRegister(timeoutMs, rec, retries);
+  }
+  static const Spec spec{ptype::SetRegister, "(Set Register)", true};
+  return Outcome(Transact(spec, rec, timeoutMs, retries));
+}
+
+Done CommandLayer::TxData(double timeoutMs, PacketRecord& rec, int retries) {
+  static const Spec spec{ptype::TxData, "(TX Data)", true};
+  return Outcome(Transact(spec, rec, timeoutMs, retries));
+}
+
+Done CommandLayer::FactoryOverride(double timeoutMs, int retries) {
+  PacketRecord rec;
+  rec.Register = 0x6A;
+  rec.Bank = 0xFF;
+  rec.Span = 1;
+  rec.Data[0] = 0x6A;
   static const Spec spec{ptype::SetRegister, "(Factory Override)", false, false, false, kOverridePrefix};
-  return Transact(spec, rec, timeoutMs, retries, 0);
+  return Outcome(Transact(spec, rec, timeoutMs, retries));
 }
 
-int CommandLayer::GetRemoteRegister(double timeoutMs, PacketRecord& rec, int retries, int remoteIndex) {
+Result<int> CommandLayer::GetRemoteRegister(double timeoutMs, PacketRecord& rec, int retries,
+                                            RemoteLinkStats* tally) {
   static const Spec spec{ptype::GetRemoteRegister, "(Get Remote Register)", true, true};
-  return Transact(spec, rec, timeoutMs, retries, remoteIndex);
+  return Transact(spec, rec, timeoutMs, retries, tally);
 }
 
-int CommandLayer::SetRemoteRegister(double timeoutMs, PacketRecord& rec, int retries) {
+Done CommandLayer::SetRemoteRegister(double timeoutMs, PacketRecord& rec, int retries) {
   static const Spec spec{ptype::SetRemoteRegister, "(Set Remote Register)", true, true};
-  return Transact(spec, rec, timeoutMs, retries, 0);
+  return Outcome(Transact(spec, rec, timeoutMs, retries));
 }
 
 }  // namespace qmx

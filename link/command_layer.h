@@ -1,17 +1,17 @@
 // The commands of protocol mode: each builds its frame with a fresh sequence
 // number, logs it, writes it, waits for the matching reply and retransmits
-// with a new sequence number when none comes in time. Results: -1 for
-// failure, otherwise as documented per operation. Nothing is shown here; each
-// caller shows its own message.
+// with a new sequence number when none comes in time. Every operation returns
+// a Result (link/result.h): NoReply after the last retry, PortClosed when the
+// port is gone, Refused when a remote radio's TX Status is not an
+// acknowledgement, BadInput for a frame too large to build. Nothing is shown
+// here; each caller shows its own message.
 #pragma once
 
-#include <array>
-#include <atomic>
 #include <cstdint>
-#include <functional>
-#include <string_view>
+#include <optional>
 
 #include "link/packet.h"
+#include "link/result.h"
 #include "link/waiter.h"
 
 namespace qmx {
@@ -21,7 +21,20 @@ class PacketQueue;
 class SequenceCounter;
 class DataLog;
 
-// Attempts and successes of remote register reads, per Poll I/O row 1 … 4.
+// The radio a command is for: the local one, or a remote radio at its
+// network address. Never made from a bare number, so that no row number or
+// index can pass for an address.
+struct RadioAddress {
+  std::optional<std::uint16_t> remote;  // absent: the local radio
+  static RadioAddress Local() { return {}; }
+  static RadioAddress Remote(std::uint16_t address) { return {address}; }
+  // Remote at `address` when there is one, else local.
+  static RadioAddress Of(std::optional<std::uint16_t> address) { return {address}; }
+};
+
+// Transmissions and good replies of remote register reads, kept by whoever
+// wants a success rate (one per remote radio) and counted by the reads it is
+// handed to: every retransmission is an attempt.
 struct RemoteLinkStats {
   std::uint32_t attempts = 0;
   std::uint32_t successes = 0;
@@ -29,49 +42,49 @@ struct RemoteLinkStats {
 
 class CommandLayer {
  public:
-  static constexpr int kRemoteRows = 4;
-
   CommandLayer(SerialTransport& transport, PacketQueue& queue, SequenceCounter& seq, DataLog& log, Waiter& waiter);
 
-  // Network address of Poll I/O row 1 … 4 (the row's address field as a
-  // number). Unset: 0.
-  void SetRowAddressSource(std::function<std::uint16_t(int row)> source) { rowAddress_ = std::move(source); }
-  RemoteLinkStats& Stats(int row) { return stats_.at(static_cast<std::size_t>(row)); }
   // One time-out for every reply, in place of each caller's own (qmxctl's
   // --timeout, for a slow link); 0 leaves the callers' time-outs. Retries
   // stay as each caller asks.
   void SetReplyTimeoutMs(double ms) { replyTimeoutMs_ = ms; }
 
-  int EnterProtocolMode(double timeoutMs, int retries);
-  int ExitProtocolMode(double timeoutMs, int retries);
-  int SoftwareReset(int remoteIndex);
-  // Returns the reply's Span.
-  int GetRegister(double timeoutMs, PacketRecord& rec, int retries, int remoteIndex);
-  int SetRegister(double timeoutMs, PacketRecord& rec, int retries, int remoteIndex);
-  // Returns 1 whatever the reply's TxStatus; rec gets TxStatus and Lqi.
-  int TxData(double timeoutMs, PacketRecord& rec, int retries);
-  int LoadFactoryDefaults(int remoteIndex);
-  int MemorySave(double timeoutMs, int retries, int remoteIndex);
-  int FactoryOverride(double timeoutMs, int retries);
-  int GetRemoteRegister(double timeoutMs, PacketRecord& rec, int retries, int remoteIndex);
-  int SetRemoteRegister(double timeoutMs, PacketRecord& rec, int retries);
+  Done EnterProtocolMode(double timeoutMs, int retries);
+  Done ExitProtocolMode(double timeoutMs, int retries);
+  // The action-bank writes: Software Reset, Load Factory Defaults and Memory
+  // Save of the local radio, or the same register written to a remote one
+  // with Set Remote Register.
+  Done SoftwareReset(RadioAddress radio = {});
+  Done LoadFactoryDefaults(RadioAddress radio = {});
+  Done MemorySave(double timeoutMs, int retries, RadioAddress radio = {});
+  // The reply's Span. A remote radio is asked with Get Remote Register at its
+  // address (the record's NetworkAddress is set to it).
+  Result<int> GetRegister(double timeoutMs, PacketRecord& rec, int retries, RadioAddress radio = {},
+                          RemoteLinkStats* tally = nullptr);
+  Done SetRegister(double timeoutMs, PacketRecord& rec, int retries, RadioAddress radio = {});
+  // Succeeds whatever the reply's TxStatus; rec gets TxStatus and Lqi.
+  Done TxData(double timeoutMs, PacketRecord& rec, int retries);
+  Done FactoryOverride(double timeoutMs, int retries);
+  // At the record's NetworkAddress; the reply's Span.
+  Result<int> GetRemoteRegister(double timeoutMs, PacketRecord& rec, int retries, RemoteLinkStats* tally = nullptr);
+  Done SetRemoteRegister(double timeoutMs, PacketRecord& rec, int retries);
 
-  // Waits for the reply (seq, type): its Length and the record, or -1 after
-  // the time-out, or at once when the port is gone.
-  int WaitForReply(std::uint8_t seq, std::uint8_t type, double timeoutMs, PacketRecord& out);
+  // Waits for the reply (seq, type): its Length and the record, or NoReply
+  // after the time-out, PortClosed at once when the port is gone.
+  Result<int> WaitForReply(std::uint8_t seq, std::uint8_t type, double timeoutMs, PacketRecord& out);
 
  private:
   struct Spec;
-  int Transact(const Spec& spec, PacketRecord& rec, double timeoutMs, int retries, int statsRow);
-  std::uint16_t RowAddress(int row) const;
+  Result<int> Transact(const Spec& spec, PacketRecord& rec, double timeoutMs, int retries,
+                       RemoteLinkStats* tally = nullptr);
+  Done Action(const Spec& local, std::uint8_t reg, std::uint8_t value, RadioAddress radio, double timeoutMs,
+              int retries);
 
   SerialTransport& transport_;
   PacketQueue& queue_;
   SequenceCounter& seq_;
   DataLog& log_;
   Waiter& waiter_;
-  std::function<std::uint16_t(int)> rowAddress_;
-  std::array<RemoteLinkStats, kRemoteRows + 1> stats_{};
   double replyTimeoutMs_ = 0;
 };
 

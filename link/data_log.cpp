@@ -12,7 +12,6 @@
 #include "link/decoder.h"
 #include "link/number_text.h"
 #include "link/options.h"
-#include "link/prompter.h"
 #include "link/workdir.h"
 
 namespace qmx {
@@ -100,8 +99,8 @@ void RotatingLogFile::Write(const void* data, std::size_t length) {
   }
 }
 
-DataLog::DataLog(WorkDir& dir, LinkOptions& options, Prompter& prompter)
-    : dir_(dir), options_(options), prompter_(prompter), timestamp_(TimestampText), renamer_(RenameNoReplace) {}
+DataLog::DataLog(WorkDir& dir, LinkOptions& options)
+    : dir_(dir), options_(options), timestamp_(TimestampText), renamer_(RenameNoReplace) {}
 
 DataLog::~DataLog() {
   {
@@ -171,7 +170,7 @@ void DataLog::LogWrite(const void* data, std::size_t length, bool endLine, bool 
     auto file = std::make_unique<RotatingLogFile>(dir_, kStem, renamer_);
     if (!file->IsOpen()) {
       lock.unlock();
-      prompter_.Message("Erroring opening logfile.dat", "LogFile Error");
+      if (openFailure_) openFailure_();
       return;
     }
     size_ = file->Size();

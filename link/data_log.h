@@ -23,7 +23,6 @@
 namespace qmx {
 
 class WorkDir;
-class Prompter;
 struct LinkOptions;
 
 // A log that has grown past this many bytes is moved to a backup name.
@@ -68,7 +67,7 @@ class DataLog {
   static constexpr auto kFlushAfter = std::chrono::seconds(1);
   static constexpr std::size_t kFlushAbove = 64 * 1024;
 
-  DataLog(WorkDir& dir, LinkOptions& options, Prompter& prompter);
+  DataLog(WorkDir& dir, LinkOptions& options);
   // Writes what is buffered.
   ~DataLog();
   DataLog(const DataLog&) = delete;
@@ -108,10 +107,14 @@ class DataLog {
   bool Enabled() const;
   std::mutex LogLock;
 
+  // Called, on the thread that logs, whenever the log file cannot be opened
+  // (the entry is then dropped). Set before anything is logged.
+  void SetOpenFailureListener(std::function<void()> listener) { openFailure_ = std::move(listener); }
+
  private:
   WorkDir& dir_;
   LinkOptions& options_;
-  Prompter& prompter_;
+  std::function<void()> openFailure_;
   std::string headerTitle_ = "QMXDemo 2.0 Version " QMX_VERSION_TEXT;
   std::function<std::string()> timestamp_;
   Renamer renamer_;

@@ -1,15 +1,32 @@
 #include "link/radio_link.h"
 
+#include "link/failure_text.h"
+#include "link/prompter.h"
+
 namespace qmx {
 
+void ConnectLogFailureBox(DataLog& log, Prompter& prompter) {
+  log.SetOpenFailureListener([&prompter] { ShowFailure(prompter, LogFileFailureText(DataLog::kFileName)); });
+}
+
+void ConnectFaultBoxes(SerialTransport& transport, const LinkOptions& options, Prompter& prompter) {
+  transport.SetLineErrorListener([&options, &prompter](unsigned flags) {
+    if (!options.showCommErrors.load()) return;
+    if (auto text = LineErrorFailureText(flags)) ShowFailure(prompter, *text);
+  });
+  transport.SetWriteFailureListener([&prompter](const Done& failure) { ShowPortFailure(prompter, failure); });
+}
+
 RadioLink::RadioLink(PortFactory factory, WorkDir& dir, Prompter& prompter, Waiter& waiter, ViewSink& sink)
-    : log(dir, options, prompter),
-      transport(std::move(factory), options, prompter, ring),
+    : log(dir, options),
+      transport(std::move(factory), options, ring),
       decoder(queue, sink),
       parser(ring, log, decoder, sink),
       commands(transport, queue, sequence, log, waiter),
       waiter_(waiter) {
   queue.SetStoreListener([this] { waiter_.Notify(); });
+  ConnectFaultBoxes(transport, options, prompter);
+  ConnectLogFailureBox(log, prompter);
   transport.SetOpenFailureListener([this](const std::string& why) { log.LogOpenFailure(why); });
   // Settling times pass through the waiter too, so a waiting window stays
   // alive.

@@ -1,6 +1,36 @@
 // The process-wide radio link: one serial port with its reading thread, one
 // receive ring, one reply queue, one sequence counter, the frame parser
 // thread, the data log and the command layer, wired together.
+//
+// Results. The port's open, line and write and every command return
+// qmx::Result<T> (link/result.h), as the tools' operations that succeed or
+// fail do: a Status, the value when there is one (a Get Register's Span, the
+// line settings read), and the system's reason where it gave one. Nothing in the link shows a message:
+// the caller that decides a failure is worth a box turns the result into the
+// user's texts with link/failure_text.h. Faults found on the link's own
+// threads (line errors, a block written in part, a log file that cannot be
+// opened) go to listeners, which this object connects to the same texts
+// (ConnectFaultBoxes, ConnectLogFailureBox).
+//
+// Threads, what each owns, and who may call what:
+//
+//   thread                  owns                          may call
+//   ----------------------  ----------------------------  -------------------------------
+//   user interface (or      the port's opening, closing   everything of `transport` but
+//   qmxctl's main thread)   and line; `commands` (one     the listeners; `commands` (one
+//                           command at a time); the       caller at a time, it waits in
+//                           parser's start and stop       the Waiter); `parser` Start/Stop
+//   the port's reading      the port's reads; writes      ring.Write; the port-lost, line-
+//   thread (transport)      into `ring`                   error and state listeners, which
+//                                                         may StopComm() but never open
+//   the parser thread       reads from `ring`; the frame  queue.Store, log entries, the
+//                           assembler; the decoder        ViewSink (the windows' events)
+//   the data-log thread     the log file                  nothing of the link; it writes
+//                                                         what log entries collected
+//
+// Any thread may write (transport.WritePort is serialised with the port's
+// closing), read the options, wait on or notify the Waiter, and show a
+// message through a Prompter (which hands it to the user-interface thread).
 #pragma once
 
 #include <functional>
@@ -23,6 +53,14 @@ namespace qmx {
 
 class Prompter;
 class WorkDir;
+
+// Shows the faults the transport finds on its own (line errors when "Show
+// Comm Errors" is on, a block written in part) through `prompter`, with the
+// texts of link/failure_text.h. Set before the port opens.
+void ConnectFaultBoxes(SerialTransport& transport, const LinkOptions& options, Prompter& prompter);
+// Shows a data log file that cannot be opened through `prompter`. Set before
+// anything is logged.
+void ConnectLogFailureBox(DataLog& log, Prompter& prompter);
 
 class RadioLink {
  public:

@@ -23,8 +23,11 @@ enum class Status : std::uint8_t {
   LineNotRead,
   // The line settings could not be applied.
   LineNotApplied,
-  // A block was not written whole in time.
+  // A block was written only in part.
   WriteFailed,
+  // Nothing could be done in the time allowed (a write held back by flow
+  // control).
+  TimedOut,
   // A thread could not be started.
   ThreadFailed,
   // The radio answered, but refused (an error status in its reply).

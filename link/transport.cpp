@@ -9,18 +9,11 @@
 
 #include "link/clock.h"
 #include "link/options.h"
-#include "link/prompter.h"
 #include "link/ring.h"
 
 namespace qmx {
 
 namespace {
-
-constexpr char kOpenFailedText[] = "Could not open selected CommPort.  Please close all programs and try again.";
-constexpr char kOpenFailedCaption[] = "Invalid Comm Port";
-constexpr char kSetupFailedText[] = "Could not setup comm port.  Please try again.";
-constexpr char kWriteFailedText[] = "Could not write data to comm port please check cable and radio power.";
-constexpr char kWriteFailedCaption[] = "Comm Port Write Problem";
 
 constexpr std::chrono::milliseconds kWriteTimeout{2000};
 // Largest block taken from the driver per wake-up.
@@ -30,10 +23,14 @@ constexpr std::size_t kReadChunk = 4096;
 // that thread can stop it without joining itself.
 thread_local const SerialTransport* tlCommThreadOf = nullptr;
 
+// What the system said about the call that just failed; empty when it set
+// no error (a simulated port).
+std::string SystemReason() { return errno != 0 ? std::generic_category().message(errno) : std::string(); }
+
 }  // namespace
 
-SerialTransport::SerialTransport(PortFactory factory, LinkOptions& options, Prompter& prompter, ReceiveRing& ring)
-    : factory_(std::move(factory)), options_(options), prompter_(prompter), ring_(ring) {}
+SerialTransport::SerialTransport(PortFactory factory, LinkOptions& options, ReceiveRing& ring)
+    : factory_(std::move(factory)), options_(options), ring_(ring) {}
 
 SerialTransport::~SerialTransport() { StopComm(); }
 
@@ -51,14 +48,11 @@ void SerialTransport::SignalCommStop() {
   if (stop) stop->set();
 }
 
-int SerialTransport::OpenCommPort(const LineSettings& settings, const std::string& portName, bool open) {
+Done SerialTransport::OpenCommPort(const LineSettings& settings, const std::string& portName, bool open) {
   std::shared_ptr<SerialPort> port;
   if (open) {
-    if (tlCommThreadOf == this) {
-      // The reading thread cannot replace itself.
-      prompter_.Message(kOpenFailedText, kOpenFailedCaption);
-      return -1;
-    }
+    // The reading thread cannot replace itself.
+    if (tlCommThreadOf == this) return Done::Fail(Status::CannotOpen);
     // A port left open by an earlier attempt is stopped first; its thread
     // would otherwise go on feeding the ring alongside the new one.
     StopComm();
@@ -68,8 +62,7 @@ int SerialTransport::OpenCommPort(const LineSettings& settings, const std::strin
       if (!made) why = "Not present: no port named " + portName;
       if (why.empty()) why = portName + ": cannot be opened";
       if (openFailure_) openFailure_(why);
-      if (openFailureBoxes_.load()) prompter_.MessageWithDetail(kOpenFailedText, kOpenFailedCaption, why);
-      return -1;
+      return Done::Fail(Status::CannotOpen, why);
     }
     port = std::move(made);
     auto stop = std::make_shared<Event>();
@@ -83,9 +76,11 @@ int SerialTransport::OpenCommPort(const LineSettings& settings, const std::strin
     threadRunning_.store(true);
     try {
       thread_ = std::thread([this, port, stop] { CommThread(port, stop); });
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& e) {
+      // Without its reading thread the port would never hear a reply.
       threadRunning_.store(false);
-      prompter_.Message("Thread Creation Failed", "Thread Error");
+      StopComm();
+      return Done::Fail(Status::ThreadFailed, e.what());
     }
   } else {
     port = Port();
@@ -104,12 +99,13 @@ int SerialTransport::OpenCommPort(const LineSettings& settings, const std::strin
   bool ok;
   {
     std::lock_guard io(ioMutex_);
+    errno = 0;
     ok = port && port->GetSettings(current);
   }
   if (!ok) {
+    const std::string why = SystemReason();
     SignalCommStop();
-    prompter_.Message(kSetupFailedText, "Get DCB Error");
-    return -2;
+    return Done::Fail(Status::LineNotRead, why);
   }
 
   LineSettings wanted;  // base: 38,400 baud, 8 data bits, no parity, one stop bit
@@ -122,46 +118,64 @@ int SerialTransport::OpenCommPort(const LineSettings& settings, const std::strin
   bool changed = false;
   {
     std::lock_guard io(ioMutex_);
+    errno = 0;
     ok = port->ApplySettings(wanted);
     if (ok) raised = port->RaiseDtrRts(changed);
   }
   if (!ok) {
+    const std::string why = SystemReason();
     SignalCommStop();
-    prompter_.Message(kSetupFailedText, "Set DCB Error");
-    return -3;
+    return Done::Fail(Status::LineNotApplied, why);
   }
   if (raised && changed) settleWait();
-  return 1;
+  return {};
 }
 
-bool SerialTransport::WritePort(std::span<const std::uint8_t> bytes) {
+Done SerialTransport::WriteFailure(Done failure) {
+  if (writeFailure_) writeFailure_(failure);
+  return failure;
+}
+
+Done SerialTransport::WritePort(std::span<const std::uint8_t> bytes) {
   std::shared_ptr<SerialPort> port = Port();
-  if (!port || !open_.load()) return false;
+  if (!port || !open_.load()) return WriteFailure(Done::Fail(Status::PortClosed));
   WriteResult result;
+  std::string why;
   {
     std::lock_guard io(ioMutex_);
-    if (!port->IsOpen()) return false;
+    if (!port->IsOpen()) return WriteFailure(Done::Fail(Status::PortClosed));
+    errno = 0;
     result = port->Write(bytes, kWriteTimeout);
+    if (result != WriteResult::Ok) why = SystemReason();
   }
-  if (result == WriteResult::Partial) prompter_.Message(kWriteFailedText, kWriteFailedCaption);
-  return result == WriteResult::Ok;
+  switch (result) {
+    case WriteResult::Ok:
+      return {};
+    case WriteResult::Partial:
+      return WriteFailure(Done::Fail(Status::WriteFailed, why));
+    case WriteResult::TimedOut:
+      return WriteFailure(Done::Fail(Status::TimedOut, why));
+    case WriteResult::Failed:
+      break;
+  }
+  return WriteFailure(Done::Fail(Status::PortClosed, why));
 }
 
-int SerialTransport::GetPortSettings(LineSettings& out) {
+Result<LineSettings> SerialTransport::GetPortSettings() {
   std::shared_ptr<SerialPort> port = Port();
   LineSettings s;
   bool ok;
   {
     std::lock_guard io(ioMutex_);
+    errno = 0;
     ok = port && port->GetSettings(s);
   }
   if (!ok) {
+    const std::string why = port ? SystemReason() : std::string();
     SignalCommStop();
-    prompter_.Message(kSetupFailedText, "Get DCB Error");
-    return -1;
+    return Result<LineSettings>::Fail(Status::LineNotRead, why);
   }
-  out = s;
-  return 1;
+  return s;
 }
 
 bool SerialTransport::ReadLine(LineSettings& out) {
@@ -219,11 +233,10 @@ void SerialTransport::SetOpen(bool open) {
 }
 
 void SerialTransport::ReportCommErrors(SerialPort& port) {
-  // Flags are read (and so cleared) on every wake-up, shown only on request.
+  // Flags are read (and so cleared) on every wake-up; the listener decides
+  // whether they are shown.
   unsigned flags = 0;
-  if (!port.TakeLineErrors(flags) || !options_.showCommErrors.load()) return;
-  const LineErrorText text = FirstLineError(flags);
-  if (text.message) prompter_.Message(text.message, text.caption);
+  if (port.TakeLineErrors(flags) && flags != 0 && lineErrors_) lineErrors_(flags);
 }
 
 void SerialTransport::CommThread(std::shared_ptr<SerialPort> port, std::shared_ptr<Event> stop) {

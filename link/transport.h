@@ -1,6 +1,9 @@
 // The process's one serial port with its reading thread: open and configure,
 // write blocks, copy every received byte into the receive ring, report line
-// errors, notice a vanished device.
+// errors, notice a vanished device. It never talks to the user: results carry
+// a status and the system's reason, and faults found on the way (line
+// errors, a block written in part) go to listeners; link/failure_text.h
+// turns either into the user's texts.
 #pragma once
 
 #include <atomic>
@@ -14,32 +17,33 @@
 #include <thread>
 
 #include "link/event.h"
+#include "link/result.h"
 #include "link/serial_port.h"
 
 namespace qmx {
 
-class Prompter;
 class ReceiveRing;
 struct LinkOptions;
 
 class SerialTransport {
  public:
-  SerialTransport(PortFactory factory, LinkOptions& options, Prompter& prompter, ReceiveRing& ring);
+  SerialTransport(PortFactory factory, LinkOptions& options, ReceiveRing& ring);
   ~SerialTransport();
 
   // With `open` set, opens `portName` and starts the reading thread; without
   // it only re-configures the open port. Base settings: 8N1, DTR and RTS on,
   // CTS flow from "Obey CTS"; baud, byte size, parity and stop bits from
-  // `settings`. Returns 1, or -1 (cannot open), -2 (settings not read),
-  // -3 (settings not applied), after showing the matching message; the
-  // message of -1 carries the reason (busy, missing, not permitted) as its
-  // detail.
-  int OpenCommPort(const LineSettings& settings, const std::string& portName, bool open);
-  // True when the whole block was written within 2000 ms.
-  bool WritePort(std::span<const std::uint8_t> bytes);
-  bool WriteByte(std::uint8_t byte) { return WritePort({&byte, 1}); }
-  // 1 and the current line settings, or -1 after the "Get DCB Error" message.
-  int GetPortSettings(LineSettings& out);
+  // `settings`. Fails with CannotOpen (the reason: busy, missing, not
+  // permitted), ThreadFailed, LineNotRead or LineNotApplied; a port whose
+  // line could not be set up is stopped.
+  Done OpenCommPort(const LineSettings& settings, const std::string& portName, bool open);
+  // The whole block within 2000 ms. Fails with PortClosed, TimedOut (nothing
+  // written) or WriteFailed (written in part); every failure also goes to
+  // the write-failure listener.
+  Done WritePort(std::span<const std::uint8_t> bytes);
+  Done WriteByte(std::uint8_t byte) { return WritePort({&byte, 1}); }
+  // The open port's line settings; LineNotRead (the port is then stopped).
+  Result<LineSettings> GetPortSettings();
   // The open port's line settings read or changed as they are, without a
   // message and without stopping the port on failure (false: no port, or
   // the call failed). Configuration writes switch the line with these.
@@ -53,11 +57,6 @@ class SerialTransport {
   bool IsOpen() const { return open_.load(); }
   std::string PortName() const;
 
-  // Whether a port that cannot be opened is also reported in a message box
-  // (default) or only to the open-failure listener, as an automatic reopen
-  // wants.
-  void SetOpenFailureBoxes(bool show) { openFailureBoxes_.store(show); }
-
   // Called once, from the reading thread, when the device vanished. It may
   // call StopComm() but must not open a port.
   void SetPortLostListener(std::function<void()> listener);
@@ -66,6 +65,14 @@ class SerialTransport {
   // Called with the reason whenever a port could not be opened.
   void SetOpenFailureListener(std::function<void(const std::string& why)> listener) {
     openFailure_ = std::move(listener);
+  }
+  // Called on the reading thread with the line error flags (lineerror bits)
+  // whenever some were set. Set before the port opens.
+  void SetLineErrorListener(std::function<void(unsigned flags)> listener) { lineErrors_ = std::move(listener); }
+  // Called on the writer's thread with every failed write. Set before the
+  // port opens.
+  void SetWriteFailureListener(std::function<void(const Done& failure)> listener) {
+    writeFailure_ = std::move(listener);
   }
 
   ReceiveRing& Ring() { return ring_; }
@@ -85,11 +92,11 @@ class SerialTransport {
   void ReportCommErrors(SerialPort& port);
   void SetOpen(bool open);
   void SignalCommStop();
+  Done WriteFailure(Done failure);
   std::shared_ptr<SerialPort> Port() const;
 
   PortFactory factory_;
   LinkOptions& options_;
-  Prompter& prompter_;
   ReceiveRing& ring_;
   mutable std::mutex mutex_;
   // Serialises the user-interface thread's use of the port (writes, line
@@ -103,7 +110,8 @@ class SerialTransport {
   std::function<void()> portLost_;
   std::function<void(bool)> stateListener_;
   std::function<void(const std::string&)> openFailure_;
-  std::atomic<bool> openFailureBoxes_{true};
+  std::function<void(unsigned)> lineErrors_;
+  std::function<void(const Done&)> writeFailure_;
   std::atomic<std::chrono::milliseconds> settleTime_{std::chrono::milliseconds(100)};
   std::function<void(std::chrono::milliseconds)> sleeper_;
   std::atomic<bool> threadRunning_{false};

@@ -29,6 +29,7 @@ BankMask RemoteRequests::Read(int n, std::uint16_t address, BankMask mask) {
   ReadBanksHooks read;
   if (hooks_.replyStrength) read.replyStrength = hooks_.replyStrength;
   if (hooks_.successRate) read.successRate = hooks_.successRate;
+  read.tally = &stats_.at(static_cast<std::size_t>(n - 1));
   return ReadBanks(commands_, image_, mask, address, n, read);
 }
 
@@ -40,7 +41,7 @@ bool RemoteRequests::Write(int n, std::uint16_t address, const RemoteWrite& writ
   rec.NetworkAddress = address;
   std::copy(write.data.begin(), write.data.end(), rec.Data.begin());
   const Mark mark(hooks_);
-  if (commands_.SetRemoteRegister(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries) < 0) return false;
+  if (!commands_.SetRemoteRegister(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries)) return false;
   if (hooks_.replyStrength) hooks_.replyStrength(n, rec.Lqi);
   return true;
 }

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "config/register_map.h"
+#include "link/command_layer.h"
 #include "mainwindow/poll_io_logic.h"
 
 namespace qmx {
@@ -40,12 +41,15 @@ class RemoteRequests {
   BankMask Read(int n, std::uint16_t address, BankMask mask);
   // One write to radio n's bank 5 at `address`; true when it was answered.
   bool Write(int n, std::uint16_t address, const RemoteWrite& write);
+  // Transmissions and good replies of radio n's register reads so far.
+  const RemoteLinkStats& Stats(int n) const { return stats_.at(static_cast<std::size_t>(n - 1)); }
 
  private:
   class Mark;
   CommandLayer& commands_;
   RadioImage& image_;
   Hooks hooks_;
+  std::array<RemoteLinkStats, kRemoteRadios> stats_{};
 };
 
 // What a cycle asks of the tab, each time at the moment it needs it (the

@@ -9,15 +9,17 @@ namespace qmx {
 BootSession::BootSession(RadioLink& link, TimeSource& clock) : link_(link), clock_(clock) {}
 
 Done BootSession::Enter(bool reset) {
-  if (link_.transport.GetPortSettings(saved_) != 1) return Done::Fail(Status::LineNotRead);
-  resetUnanswered_ = reset && link_.commands.SoftwareReset(0) < 0;
+  const Result<LineSettings> line = link_.transport.GetPortSettings();
+  if (!line) return Done::From(line);
+  saved_ = *line;
+  resetUnanswered_ = reset && !link_.commands.SoftwareReset();
   link_.parser.Stop();
   // Nothing the boot code says is part of a frame.
   (void)link_.parser.TakeUnfinished();
-  if (link_.transport.OpenCommPort(kBootLine, link_.transport.PortName(), false) != 1) {
+  if (Done opened = link_.transport.OpenCommPort(kBootLine, link_.transport.PortName(), false); !opened) {
     // The line is as it was: the frame parser takes the ring back.
     link_.parser.Start();
-    return Done::Fail(Status::CannotOpen);
+    return opened;
   }
   // The boot code's dialogue reads the ring itself while the parser rests.
   channel_.emplace(
@@ -33,13 +35,13 @@ void BootSession::Abandon() {
 void BootSession::AwaitApplication() { clock_.Sleep(kApplicationStart); }
 
 Done BootSession::Return() {
-  if (link_.transport.OpenCommPort(saved_, link_.transport.PortName(), false) != 1) {
+  if (Done opened = link_.transport.OpenCommPort(saved_, link_.transport.PortName(), false); !opened) {
     link_.parser.Start();
-    return Done::Fail(Status::CannotOpen);
+    return opened;
   }
   link_.transport.ResetReceiveRing();
   link_.parser.Start();
-  if (link_.commands.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries) < 0)
+  if (!link_.commands.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries))
     return Done::Fail(Status::NoReply);
   return {};
 }

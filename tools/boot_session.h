@@ -34,9 +34,9 @@ class BootSession {
   // code's line. A reset that goes unanswered does not end the way in: the
   // radio may have restarted before it could answer, or sit in its boot
   // code already, and the prompt search that follows decides.
-  // Fails with LineNotRead when the line could not be read (nothing was
-  // sent), or CannotOpen when the port did not take the boot line (the
-  // frame parser then takes the ring back).
+  // Fails with the port's result when its line could not be read (nothing
+  // was sent) or the port did not take the boot line (the frame parser then
+  // takes the ring back); the caller shows it.
   Done Enter(bool reset);
   // A reset was sent and no answer came.
   bool ResetUnanswered() const { return resetUnanswered_; }
@@ -52,9 +52,9 @@ class BootSession {
   // The application started after "E" CR: kApplicationStart on the clock.
   void AwaitApplication();
   // The saved line, the received bytes dropped, the frame parser running
-  // and protocol mode entered. Fails with CannotOpen when the port did not
-  // take the line (the parser runs again all the same) or NoReply when the
-  // radio did not enter protocol mode.
+  // and protocol mode entered. Fails with the port's result when the port
+  // did not take the line (the parser runs again all the same), or with
+  // NoReply when the radio did not enter protocol mode.
   Done Return();
 
  private:

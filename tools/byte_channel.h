@@ -13,6 +13,7 @@
 
 #include "link/clock.h"
 #include "link/event.h"
+#include "link/result.h"
 #include "link/ring.h"
 
 namespace qmx {
@@ -56,15 +57,15 @@ class FdChannel final : public ByteChannel {
 };
 
 // Over the receive ring, as its consumer while the frame parser is stopped;
-// writes go to `write` (the serial port). Reads wait in poll() on the
+// writes go to `write` (the serial port's WritePort). Reads wait in poll() on the
 // ring's data event and a stop event; deadlines come from `clock`, which
 // must pass by itself.
 class RingChannel final : public ByteChannel {
  public:
-  using Writer = std::function<bool(std::span<const std::uint8_t>)>;
+  using Writer = std::function<Done(std::span<const std::uint8_t>)>;
   RingChannel(ReceiveRing& ring, Writer write, TimeSource& clock = SteadyTime())
       : ring_(ring), write_(std::move(write)), clock_(clock) {}
-  bool Write(std::span<const std::uint8_t> bytes) override { return write_(bytes); }
+  bool Write(std::span<const std::uint8_t> bytes) override { return write_(bytes).ok(); }
   int ReadByte(Clock::time_point deadline) override;
   void DropInput() override { ring_.Reset(); }
   void Stop() { stop_.set(); }

@@ -1,6 +1,7 @@
 #include "tools/diag_log.h"
 
 #include "link/decoder.h"
+#include "link/failure_text.h"
 #include "link/prompter.h"
 #include "link/workdir.h"
 
@@ -17,7 +18,7 @@ void DiagLog::Write(std::string_view text, bool endLine) {
   if (!logToFile_) return;
   RotatingLogFile file(dir_, kStem, renamer_);
   if (!file.IsOpen()) {
-    prompter_.Message("Erroring opening diagfile.dat", "LogFile Error");
+    ShowFailure(prompter_, LogFileFailureText(kFileName));
     return;
   }
   if (!headerWritten_) {

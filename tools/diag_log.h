@@ -19,6 +19,7 @@ class Prompter;
 class DiagLog {
  public:
   static constexpr std::string_view kStem = "diagfile";
+  static constexpr std::string_view kFileName = "diagfile.dat";
 
   DiagLog(const WorkDir& dir, Prompter& prompter);
 

@@ -102,7 +102,7 @@ Scan::StepResult Scan::Step(std::uint8_t length, int delayMs, LogPeriod period) 
     rec.Length = length;
     for (std::size_t i = 0; i < length && i < rec.Data.size(); ++i) rec.Data[i] = '.';
     const std::uint64_t start = starts_;
-    const int sent = send_(rec);
+    const Done sent = send_(rec);
     // The window goes on while the packet waits for its answer: counters
     // reset meanwhile count this packet afresh; a scan started anew
     // meanwhile begins at its first row.
@@ -112,7 +112,7 @@ Scan::StepResult Scan::Step(std::uint8_t length, int delayMs, LogPeriod period) 
     }
     ScanCounter& count = counters_[index];
     ++count.attempts;
-    if (sent == -1) {
+    if (!sent) {
       row.addr = "--";
       row.lqi = "--";
     } else {
@@ -172,11 +172,11 @@ Poll::TickResult Poll::Tick(std::uint8_t length, int delayMs, LogPeriod period) 
     attempts_ = 0;
     successes_ = 0;
   }
-  const int sent = send_(rec);
+  const Done sent = send_(rec);
   // Counted once answered, so that a start or reset while the packet waits
   // leaves attempts and successes matched.
   ++attempts_;
-  if (sent != -1) {
+  if (sent) {
     if (rec.TxStatus == txstatus::Acknowledged) ++successes_;
     lqi_ = rec.Lqi;
   } else {

@@ -24,6 +24,7 @@
 #include <string_view>
 
 #include "link/packet.h"
+#include "link/result.h"
 
 namespace qmx {
 
@@ -72,9 +73,9 @@ int ReadPollingDelay(std::string_view text);
 // ---------------------------------------------------------------------------
 // Sending
 
-// Sends one test packet; -1 when the local radio did not answer, otherwise
-// the reply's TxStatus and Lqi are in the record.
-using TestSender = std::function<int(PacketRecord& rec)>;
+// Sends one test packet; a failure when the local radio did not answer,
+// otherwise the reply's TxStatus and Lqi are in the record.
+using TestSender = std::function<Done(PacketRecord& rec)>;
 // TX Data through the command layer: 1000 ms, no retries.
 TestSender CommandSender(CommandLayer& commands);
 // Takes one finished log line (poll or scan).

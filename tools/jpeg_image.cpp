@@ -103,12 +103,8 @@ bool DecodeInto(jpeg_decompress_struct* cinfo, ErrorManager* err, ProgressGuard*
 
 }  // namespace
 
-std::optional<RgbImage> DecodeJpeg(std::span<const std::uint8_t> jpeg, std::string* error,
-                                   const JpegLimits& limits) {
-  auto fail = [error](const char* why) -> std::optional<RgbImage> {
-    if (error) *error = why;
-    return std::nullopt;
-  };
+Result<RgbImage> DecodeJpeg(std::span<const std::uint8_t> jpeg, const JpegLimits& limits) {
+  auto fail = [](const char* why) { return Result<RgbImage>::Fail(Status::BadInput, why); };
   if (jpeg.empty()) return fail("no data");
   if (jpeg.size() > std::numeric_limits<unsigned long>::max()) return fail("too much data");
 
@@ -128,10 +124,7 @@ std::optional<RgbImage> DecodeJpeg(std::span<const std::uint8_t> jpeg, std::stri
   RgbImage image;
   const bool ok = DecodeInto(&cinfo, &err, &progress, jpeg.data(), jpeg.size(), &limits, &image);
   jpeg_destroy_decompress(&cinfo);
-  if (!ok) {
-    if (error) *error = err.message[0] ? err.message : "corrupt picture";
-    return std::nullopt;
-  }
+  if (!ok) return fail(err.message[0] ? err.message : "corrupt picture");
   return image;
 }
 

@@ -5,10 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "link/result.h"
 
 namespace qmx {
 
@@ -30,9 +31,7 @@ struct JpegLimits {
 
 // Decodes `jpeg`. Any libjpeg warning (premature end of data, corrupt
 // entropy data, ...) counts as an error too: the result would be a partly
-// made-up picture. On failure returns nullopt and, when `error` is given,
-// stores a short reason there.
-std::optional<RgbImage> DecodeJpeg(std::span<const std::uint8_t> jpeg, std::string* error = nullptr,
-                                   const JpegLimits& limits = {});
+// made-up picture. A failure is BadInput with a short reason.
+Result<RgbImage> DecodeJpeg(std::span<const std::uint8_t> jpeg, const JpegLimits& limits = {});
 
 }  // namespace qmx

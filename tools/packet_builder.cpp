@@ -265,18 +265,18 @@ std::variant<PacketRecord, PacketMessage> PrepareTransmit(int choice, const Pack
 TransmitResult CallPacketCommand(CommandLayer& commands, int choice, PacketRecord rec) {
   if (!Listed(choice)) return {};
   const Choice& c = ChoiceAt(choice);
-  int result = -1;
+  bool ok = false;
   switch (choice) {
-    case 0: result = commands.EnterProtocolMode(kTimeoutMs, kRetries); break;
-    case 1: result = commands.ExitProtocolMode(kTimeoutMs, kRetries); break;
-    case 2: result = commands.SoftwareReset(0); break;
-    case 3: result = commands.GetRegister(kTimeoutMs, rec, kRetries, 0); break;
-    case 4: result = commands.SetRegister(kTimeoutMs, rec, kRetries, 0); break;
-    case 5: result = commands.TxData(kTimeoutMs, rec, kRetries); break;
-    case 6: result = commands.GetRemoteRegister(kTimeoutMs, rec, kRetries, 0); break;
-    case 7: result = commands.SetRemoteRegister(kTimeoutMs, rec, kRetries); break;
+    case 0: ok = commands.EnterProtocolMode(kTimeoutMs, kRetries).ok(); break;
+    case 1: ok = commands.ExitProtocolMode(kTimeoutMs, kRetries).ok(); break;
+    case 2: ok = commands.SoftwareReset().ok(); break;
+    case 3: ok = commands.GetRegister(kTimeoutMs, rec, kRetries).ok(); break;
+    case 4: ok = commands.SetRegister(kTimeoutMs, rec, kRetries).ok(); break;
+    case 5: ok = commands.TxData(kTimeoutMs, rec, kRetries).ok(); break;
+    case 6: ok = commands.GetRemoteRegister(kTimeoutMs, rec, kRetries).ok(); break;
+    case 7: ok = commands.SetRemoteRegister(kTimeoutMs, rec, kRetries).ok(); break;
   }
-  if (result == -1) {
+  if (!ok) {
     TransmitResult r;
     r.failure = c.failure;
     return r;

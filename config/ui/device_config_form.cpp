@@ -432,7 +432,7 @@ void TDeviceConfigForm::ResetButtonClick() {
   if (!Ready()) return;
   guard_.Run([this] {
     BusyCursor busy;
-    ResetRadio(link_->commands, Target());
+    (void)ResetRadio(link_->commands, Target());
   });
 }
 

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "link/failure_text.h"
 #include "link/prompter.h"
 #include "link/ui/busy_cursor.h"
 #include "link/radio_link.h"
@@ -229,10 +230,10 @@ void TCommPortForm::Choose(const std::string& path, const LineSettings& line) {
 
 int TCommPortForm::TryPortSettings(const std::string& path, const LineSettings& line, bool open) {
   attempts_.emplace_back(path, line);
-  // A port that cannot be opened or set up has been explained by the
-  // transport (busy, missing, not permitted); there is no radio to ask.
-  if (link_.transport.OpenCommPort(line, path, open) != 1) return 2;
-  return link_.commands.EnterProtocolMode(attemptTimeoutMs_, 0) == 1 ? 0 : 1;
+  // A port that cannot be opened or set up is explained to the user (busy,
+  // missing, not permitted); there is no radio to ask.
+  if (!ShowPortFailure(prompter_, link_.transport.OpenCommPort(line, path, open))) return 2;
+  return link_.commands.EnterProtocolMode(attemptTimeoutMs_, 0) ? 0 : 1;
 }
 
 void TCommPortForm::StopPort() { link_.transport.StopComm(); }
@@ -275,7 +276,9 @@ bool TCommPortForm::AutoDetectRadio() {
   steps.stopPort = [this] { StopPort(); };
   steps.bootCode = [this](const std::string& path) {
     // A port closed by a line it could not take is opened again for it.
-    if (!link_.transport.IsOpen() && link_.transport.OpenCommPort(kFactoryLine, path, true) != 1) return false;
+    if (!link_.transport.IsOpen() &&
+        !ShowPortFailure(prompter_, link_.transport.OpenCommPort(kFactoryLine, path, true)))
+      return false;
     return BootCodeAnswers();
   };
   int bootEntry = -1;
@@ -297,7 +300,7 @@ bool TCommPortForm::ReopenInBootCode(const PortEntry& entry, int listIndex) {
   ParityComboBox->setCurrentIndex(0);
   StopBitsComboBox->setCurrentIndex(0);
   Choose(entry.path, kFactoryLine);
-  return link_.transport.OpenCommPort(kFactoryLine, entry.path, true) == 1;
+  return ShowPortFailure(prompter_, link_.transport.OpenCommPort(kFactoryLine, entry.path, true));
 }
 
 void TCommPortForm::OKButtonClick() {

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "config/register_map.h"
+#include "link/failure_text.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
 #include "link/ui/busy_cursor.h"
@@ -59,7 +60,8 @@ void TForm1::ReadLocalRadio() {
 }
 
 void TForm1::ShowConnectedFromDialog() {
-  link_.transport.GetPortSettings(lastLine_);
+  if (const Result<LineSettings> line = link_.transport.GetPortSettings(); ShowPortFailure(prompter_, line))
+    lastLine_ = *line;
   const PortChoice& choice = forms_.port->Choice();
   lastPortText_ = QString::fromStdString(choice.label);
   lastBaudText_ = QString::number(choice.line.baudRate);
@@ -162,11 +164,12 @@ void TForm1::DeviceReturned() {
   bool ok = false;
   {
     BusyCursor busy;
-    link_.transport.SetOpenFailureBoxes(false);
     // Opened by the name waited for: a USB adapter may return as another
-    // ttyUSBn, its by-id name follows it.
-    ok = link_.transport.OpenCommPort(lastLine_, name, true) == 1;
-    link_.transport.SetOpenFailureBoxes(true);
+    // ttyUSBn, its by-id name follows it. A port that cannot be opened is
+    // not shown: the device is waited for again.
+    const Done opened = link_.transport.OpenCommPort(lastLine_, name, true);
+    if (opened.status() != Status::CannotOpen) ShowPortFailure(prompter_, opened);
+    ok = opened.ok();
     if (ok) {
       const Result<BankMask> read = EnterProtocolModeAndReadAll(link_.commands, image_);
       ok = read && *read == kAllBanks;

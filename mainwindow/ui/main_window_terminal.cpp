@@ -78,7 +78,7 @@ void TForm1::PeriodicCommandEnded() {
 }
 
 void TForm1::EnterTerminal() {
-  if (link_.commands.ExitProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries) < 0)
+  if (!link_.commands.ExitProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries))
     prompter_.Message("Could not exit config mode", "ExitConfigMode Error");
   Zavedo->TakeRing();
   PageControl1->tabBar()->setEnabled(true);

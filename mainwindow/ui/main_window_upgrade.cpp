@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "config/register_map.h"
+#include "link/failure_text.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
 #include "link/ui/busy_cursor.h"
@@ -60,7 +61,7 @@ bool TForm1::UpgradeInBootCode(bool reset) {
   if (!upgrade) return false;
   std::optional<BusyCursor> busy(std::in_place);
   BootSession session(link_, SteadyTime());
-  if (!session.Enter(reset)) return false;
+  if (!ShowPortFailure(prompter_, session.Enter(reset))) return false;
 
   bool found = false;
   {
@@ -95,7 +96,7 @@ bool TForm1::ReturnFromBootCode(BootSession& session) {
     RunOffThread([&] { session.AwaitApplication(); });
   }
   const Done back = session.Return();
-  if (back.status() == Status::CannotOpen) return false;
+  if (back.status() != Status::NoReply && !ShowPortFailure(prompter_, back)) return false;
   std::optional<BusyCursor> busy(std::in_place);
   if (!back) {
     busy.reset();

@@ -125,15 +125,9 @@ PollIoTab::PollIoTab(CommandLayer& commands, RadioImage& image, Prompter& prompt
   connect(RefreshTimer, &QTimer::timeout, this, &PollIoTab::RefreshTimerTimer);
   connect(RefreshPollButton, &QPushButton::clicked, this, &PollIoTab::RefreshButton1Click);
   AlignCaptions();
-
-  // The command layer asks for a row's address while a command of its own
-  // runs: it gets the number kept here.
-  commands_.SetRowAddressSource([this](int n) {
-    return n >= 1 && n <= kRemoteRadios ? Address(n) : std::uint16_t{0};
-  });
 }
 
-PollIoTab::~PollIoTab() { commands_.SetRowAddressSource(nullptr); }
+PollIoTab::~PollIoTab() = default;
 
 QWidget* PollIoTab::BuildCaptions() {
   captions_ = new QWidget(this);
@@ -363,7 +357,7 @@ void PollIoTab::ShowReplyStrength(int n, std::uint8_t strength) {
 
 void PollIoTab::ShowSuccessRate(int n) {
   if (n < 1 || n > kRemoteRadios) return;
-  const RemoteLinkStats& stats = commands_.Stats(n);
+  const RemoteLinkStats& stats = requests_.Stats(n);
   const std::optional<int> rate = SuccessRate(stats.attempts, stats.successes);
   if (!rate) return;
   Row(n).percentGauge->SetValue(*rate);

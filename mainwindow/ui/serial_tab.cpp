@@ -440,16 +440,16 @@ QStringList SerialTab::Destinations() const {
 void SerialTab::ShowTransmitState() { TransmitButton->setText(schedule_.ShowsStop() ? "Stop" : "Transmit"); }
 
 template <typename Command>
-int SerialTab::Run(Command command) {
+Done SerialTab::Run(Command command) {
   commandUnderWay_ = true;
-  const int result = command();
+  Done result = command();
   commandUnderWay_ = false;
   emit CommandsEnded();
   return result;
 }
 
 void SerialTab::TransmitButtonClick() {
-  if (Run([this] { return commands_.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries); }) < 0) {
+  if (!Run([this] { return commands_.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries); })) {
     prompter_.Message("Could not enter protocol mode.  Please try again.", "EnterProtocol Mode Error");
     return;
   }
@@ -472,7 +472,7 @@ void SerialTab::Timer1Timer() {
   const std::size_t count = std::min(data->size(), rec.Data.size());
   std::copy_n(data->begin(), count, rec.Data.begin());
   rec.Length = static_cast<std::uint8_t>(count);
-  if (Run([&] { return commands_.TxData(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries); }) < 0) {
+  if (!Run([&] { return commands_.TxData(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries); })) {
     prompter_.Message("Could not send data", "Send Data Failed");
     return;
   }

@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "link/result.h"
 #include "mainwindow/received_rows.h"
 #include "mainwindow/serial_tab_logic.h"
 
@@ -142,7 +143,7 @@ class SerialTab : public QWidget {
   Prompter& prompter_;
   // Runs one command of this tab, marked as under way.
   template <typename Command>
-  int Run(Command command);
+  Done Run(Command command);
 
   TransmitSchedule schedule_;
   bool commandUnderWay_ = false;

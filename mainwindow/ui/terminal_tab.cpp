@@ -28,7 +28,7 @@ TerminalTab::TerminalTab(RadioLink& link, Prompter& prompter, QAction* hexOption
                     Qt::QueuedConnection);
               }),
       handOver_(link.parser, reader_),
-      transmit_([&link](std::span<const std::uint8_t> bytes) { return link.transport.WritePort(bytes); },
+      transmit_([&link](std::span<const std::uint8_t> bytes) { return link.transport.WritePort(bytes).ok(); },
                 [&link, &prompter] {
                   if (!link.options.showCommErrors.load()) return true;
                   return prompter.Confirm("Transmit Failed.  Please check cable and try again.",
@@ -111,7 +111,8 @@ bool TerminalTab::eventFilter(QObject* watched, QEvent* event) {
   // typed keys are dropped.
   if (!HasRing()) return true;
   // One byte per character, nothing echoed: the far end's answer shows.
-  for (QChar c : text) link_.transport.WriteByte(static_cast<std::uint8_t>(c.unicode() <= 0xFF ? c.unicode() : '?'));
+  for (QChar c : text)
+    (void)link_.transport.WriteByte(static_cast<std::uint8_t>(c.unicode() <= 0xFF ? c.unicode() : '?'));
   return true;
 }
 

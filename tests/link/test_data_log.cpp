@@ -9,6 +9,7 @@
 
 #include "link/data_log.h"
 #include "link/options.h"
+#include "link/radio_link.h"
 #include "link/workdir.h"
 #include "tests/fixtures/fake_prompter.h"
 #include "tests/fixtures/temp_dir.h"
@@ -32,6 +33,7 @@ void WriteFile(const fs::path& p, const std::string& text) {
 class DataLogTest : public ::testing::Test {
  protected:
   DataLogTest() {
+    ConnectLogFailureBox(log, prompter);
     options.logData = true;
     log.SetClock([] { return std::string("02/03/24  |  10:11:12"); });
   }
@@ -51,7 +53,7 @@ class DataLogTest : public ::testing::Test {
   WorkDir dir{tmp.path()};
   LinkOptions options;
   test::FakePrompter prompter;
-  DataLog log{dir, options, prompter};
+  DataLog log{dir, options};
 };
 
 const std::string kHeader =
@@ -178,7 +180,7 @@ TEST_F(DataLogTest, BufferedEntriesReachTheFileWithoutAFlush) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(ReadFile(file), entry);
   {
-    DataLog other{dir, options, prompter};
+    DataLog other{dir, options};
     other.LogWrite("last", true);
   }
   EXPECT_EQ(ReadFile(file), entry + "last\r\n");

@@ -13,7 +13,6 @@
 #include "link/parser_thread.h"
 #include "link/ring.h"
 #include "link/workdir.h"
-#include "tests/fixtures/fake_prompter.h"
 #include "tests/fixtures/temp_dir.h"
 
 namespace qmx {
@@ -67,8 +66,7 @@ class ParserThreadTest : public ::testing::Test {
   test::TempDir tmp;
   WorkDir dir{tmp.path()};
   LinkOptions options;
-  test::FakePrompter prompter;
-  DataLog log{dir, options, prompter};
+  DataLog log{dir, options};
   std::unique_ptr<ReceiveRing> ring = std::make_unique<ReceiveRing>();
   PacketQueue queue;
   WaitingSink sink;

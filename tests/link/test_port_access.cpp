@@ -6,8 +6,14 @@
 #include <fstream>
 #include <future>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "link/device_watch.h"
 #include "link/port_access.h"
+#include "tests/fixtures/pty_pair.h"
 #include "tests/fixtures/temp_dir.h"
 
 namespace qmx {
@@ -24,6 +30,7 @@ TEST(PermissionHint, NamesTheGroupAndTheFixOnlyWhenAMembershipWouldHelp) {
   const DeviceAccess denied{"/dev/ttyUSB0", false, kDialout, 0660};
   const DeviceAccess usable{"/dev/ttyS0", true, kDialout, 0660};
   const DeviceAccess rootOnly{"/dev/ttyS1", false, 0, 0600};
+  const DeviceAccess groupReadsOnly{"/dev/ttyUSB1", false, kDialout, 0640};
 
   EXPECT_EQ(PermissionHint({denied}, User({1000}, false)),
             "You may not open the serial ports (/dev/ttyUSB0 belongs to the group dialout). "
@@ -36,6 +43,7 @@ TEST(PermissionHint, NamesTheGroupAndTheFixOnlyWhenAMembershipWouldHelp) {
   EXPECT_EQ(PermissionHint({denied, usable}, User({1000}, false)), "") << "one usable port: nothing to fix";
   EXPECT_EQ(PermissionHint({denied}, User({1000, kDialout}, false)), "") << "already in the group";
   EXPECT_EQ(PermissionHint({rootOnly}, User({1000}, false)), "") << "no group may use it";
+  EXPECT_EQ(PermissionHint({groupReadsOnly}, User({1000}, false)), "") << "the group may read, not write";
 }
 
 }  // namespace
@@ -57,6 +65,27 @@ TEST(IdentifyDevice, FindsTheStableNameOfADeviceOrIsItsOwn) {
   const std::string named = (byId / "usb-Maker_Adapter_A1-if00-port0").string();
   EXPECT_EQ(IdentifyDevice(named, byId.string()).stableName, named);
   EXPECT_EQ(IdentifyDevice("/dev/zero", byId.string()).WatchName(), "/dev/zero");
+}
+
+// Root may open any device, so the judgement is made by an unprivileged
+// user, in a child process that gives up root for good.
+TEST(CheckDevice, ADeviceOnlyRootMayReadIsNotUsable) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
+  test::PtyPair pty;
+  ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0400), 0);
+  ASSERT_EQ(CheckDevice(pty.SlavePath()), DeviceState::Usable) << "root itself may";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    constexpr unsigned kNobody = 65534;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(2);
+    const bool right = CheckDevice(pty.SlavePath()) == DeviceState::NoAccess && !DeviceUsable(pty.SlavePath());
+    ::_exit(right ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: judged usable; 2: could not drop root";
 }
 
 // A device behind a link that udev replaces in one step, as a replugged

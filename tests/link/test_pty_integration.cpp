@@ -28,7 +28,7 @@ class PtyIntegration : public ::testing::Test {
                                        waiter, sink);
     link->SetPortLostListener([this] { ++lost; });
     link->parser.Start();
-    ASSERT_EQ(link->transport.OpenCommPort(FactoryLine(), sim.Path(), true), 1);
+    ASSERT_TRUE(link->transport.OpenCommPort(FactoryLine(), sim.Path(), true));
   }
 
   QmxsimProcess sim;
@@ -42,11 +42,10 @@ class PtyIntegration : public ::testing::Test {
 };
 
 TEST_F(PtyIntegration, ReadsEveryBankOfTheLocalAndARemoteRadio) {
-  ASSERT_EQ(link->commands.EnterProtocolMode(1000, 3), 1);
+  ASSERT_TRUE(link->commands.EnterProtocolMode(1000, 3));
   RadioImage image;
   EXPECT_EQ(ReadBanks(link->commands, image, kAllBanks, 0, 0), kAllBanks);
   EXPECT_EQ(image.Value(0, 2, 15, 1), 0x21u);  // firmware 2.1
-  link->commands.SetRowAddressSource([](int) { return std::uint16_t{2}; });
   EXPECT_EQ(ReadBanks(link->commands, image, kAllBanks, 2, 1), kAllBanks);
   EXPECT_EQ(image.Value(1, 2, 8, 2), 2u);  // the remote's own network address
   EXPECT_TRUE(prompter.All().empty());
@@ -55,18 +54,18 @@ TEST_F(PtyIntegration, ReadsEveryBankOfTheLocalAndARemoteRadio) {
 TEST_F(PtyIntegration, ARadioAtAnotherBaudRateIsSilent) {
   LineSettings other = FactoryLine();
   other.baudRate = 19200;
-  ASSERT_EQ(link->transport.OpenCommPort(other, "", false), 1);
-  EXPECT_EQ(link->commands.EnterProtocolMode(150, 1), -1);
-  ASSERT_EQ(link->transport.OpenCommPort(FactoryLine(), "", false), 1);
-  EXPECT_EQ(link->commands.EnterProtocolMode(1000, 3), 1);
+  ASSERT_TRUE(link->transport.OpenCommPort(other, "", false));
+  EXPECT_FALSE(link->commands.EnterProtocolMode(150, 1));
+  ASSERT_TRUE(link->transport.OpenCommPort(FactoryLine(), "", false));
+  EXPECT_TRUE(link->commands.EnterProtocolMode(1000, 3));
 }
 
 TEST_F(PtyIntegration, UnplugWhileACommandWaitsFailsItAtOnceAndIsReportedOnce) {
-  ASSERT_EQ(link->commands.EnterProtocolMode(1000, 3), 1);
+  ASSERT_TRUE(link->commands.EnterProtocolMode(1000, 3));
   // At another baud rate the module ignores the command, so it waits.
   LineSettings other = FactoryLine();
   other.baudRate = 19200;
-  ASSERT_EQ(link->transport.OpenCommPort(other, "", false), 1);
+  ASSERT_TRUE(link->transport.OpenCommPort(other, "", false));
   std::thread unplug([this] {
     std::this_thread::sleep_for(200ms);
     sim.Kill();
@@ -75,13 +74,13 @@ TEST_F(PtyIntegration, UnplugWhileACommandWaitsFailsItAtOnceAndIsReportedOnce) {
   PacketRecord rec;
   rec.Bank = 0;
   rec.Span = 44;
-  EXPECT_EQ(link->commands.GetRegister(10000, rec, 3, 0), -1);
+  EXPECT_FALSE(link->commands.GetRegister(10000, rec, 3));
   const auto took = std::chrono::steady_clock::now() - start;
   unplug.join();
   EXPECT_LT(took, 2s);
   EXPECT_FALSE(link->transport.IsOpen());
   EXPECT_EQ(lost.load(), 1);
-  EXPECT_EQ(link->commands.EnterProtocolMode(1000, 3), -1);
+  EXPECT_FALSE(link->commands.EnterProtocolMode(1000, 3));
   EXPECT_EQ(lost.load(), 1);
 }
 

@@ -11,7 +11,9 @@
 #include <thread>
 
 #include "link/event.h"
+#include "link/failure_text.h"
 #include "link/options.h"
+#include "link/radio_link.h"
 #include "link/ring.h"
 #include "link/serial_port.h"
 #include "link/transport.h"
@@ -73,8 +75,11 @@ struct PtyLink {
   LinkOptions options;
   FakePrompter prompter;
   ReceiveRing ring;
-  SerialTransport transport{[](const std::string&) { return MakePosixSerialPort(); }, options, prompter, ring};
-  PtyLink() { transport.SetSettleTime(0ms); }
+  SerialTransport transport{[](const std::string&) { return MakePosixSerialPort(); }, options, ring};
+  PtyLink() {
+    transport.SetSettleTime(0ms);
+    ConnectFaultBoxes(transport, options, prompter);
+  }
 };
 
 const LineSettings k9600{9600, 8, parity::None, stopbits::One, false};
@@ -83,13 +88,13 @@ TEST(TransportOnPty, OpenIsExclusiveAndAFailedOpenSaysSo) {
   PtyPair pty;
   PtyLink a, b;
   a.transport.SetSettleTime(100ms);  // the real line settling time
-  ASSERT_EQ(a.transport.OpenCommPort(k9600, pty.SlavePath(), true), 1);
+  ASSERT_TRUE(a.transport.OpenCommPort(k9600, pty.SlavePath(), true));
   EXPECT_TRUE(a.transport.IsOpen());
   EXPECT_EQ(a.transport.PortName(), pty.SlavePath());
   EXPECT_EQ(a.prompter.Count(), 0u);
 
-  EXPECT_EQ(b.transport.OpenCommPort(k9600, pty.SlavePath(), true), -1);
-  EXPECT_EQ(b.transport.OpenCommPort(k9600, "/dev/qmx-no-such-port", true), -1);
+  EXPECT_FALSE(ShowPortFailure(b.prompter, b.transport.OpenCommPort(k9600, pty.SlavePath(), true)));
+  EXPECT_FALSE(ShowPortFailure(b.prompter, b.transport.OpenCommPort(k9600, "/dev/qmx-no-such-port", true)));
   EXPECT_EQ(b.prompter.All(), (std::vector<Shown>{kOpenFailed, kOpenFailed}));
   // The box says why below the message.
   EXPECT_EQ(b.prompter.Details(), (std::vector<std::string>{"Busy: " + pty.SlavePath() + " is in use by another program",
@@ -99,7 +104,7 @@ TEST(TransportOnPty, OpenIsExclusiveAndAFailedOpenSaysSo) {
   EXPECT_FALSE(b.transport.WritePort(std::vector<std::uint8_t>{1, 2}));
 
   a.transport.StopComm();
-  EXPECT_EQ(b.transport.OpenCommPort(k9600, pty.SlavePath(), true), 1);
+  EXPECT_TRUE(b.transport.OpenCommPort(k9600, pty.SlavePath(), true));
 }
 
 // A pseudo-terminal has no modem lines: opening it never waits for a line
@@ -110,15 +115,15 @@ TEST(TransportOnPty, OpeningAPseudoTerminalWaitsForNothing) {
   l.transport.SetSettleTime(100ms);
   std::vector<std::chrono::milliseconds> waits;
   l.transport.SetSleeper([&waits](std::chrono::milliseconds d) { waits.push_back(d); });
-  ASSERT_EQ(l.transport.OpenCommPort(k9600, pty.SlavePath(), true), 1);
-  ASSERT_EQ(l.transport.OpenCommPort(k9600, pty.SlavePath(), false), 1);
+  ASSERT_TRUE(l.transport.OpenCommPort(k9600, pty.SlavePath(), true));
+  ASSERT_TRUE(l.transport.OpenCommPort(k9600, pty.SlavePath(), false));
   EXPECT_TRUE(waits.empty()) << waits.size() << " waits";
 }
 
 TEST(TransportOnPty, TheReasonAPortDidNotOpenIsLogged) {
   test::SimLink l;
   l.link->options.logData = true;
-  EXPECT_EQ(l.link->transport.OpenCommPort(k9600, "/dev/qmx-no-such-port", true), -1);
+  EXPECT_FALSE(l.link->transport.OpenCommPort(k9600, "/dev/qmx-no-such-port", true));
   EXPECT_NE(l.LogText().find("Port Open Failed : Not present: no port named /dev/qmx-no-such-port\r\n"),
             std::string::npos)
       << l.LogText();
@@ -127,7 +132,7 @@ TEST(TransportOnPty, TheReasonAPortDidNotOpenIsLogged) {
 TEST(TransportOnPty, BytesTravelUnchangedBothWays) {
   PtyPair pty;
   PtyLink l;
-  ASSERT_EQ(l.transport.OpenCommPort(k9600, pty.SlavePath(), true), 1);
+  ASSERT_TRUE(l.transport.OpenCommPort(k9600, pty.SlavePath(), true));
   std::vector<std::uint8_t> bytes = {0x00, 0xFF, 0x0D, 0x0A, 0x11, 0x13, 0x03, 0x7F};
   for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<std::uint8_t>(i));
   const auto more = Pattern(5000);
@@ -146,7 +151,7 @@ TEST(TransportOnPty, BytesTravelUnchangedBothWays) {
 TEST(TransportOnPty, BurstLargerThanTheRingWaitsInsteadOfOverwriting) {
   PtyPair pty;
   PtyLink l;
-  ASSERT_EQ(l.transport.OpenCommPort(k9600, pty.SlavePath(), true), 1);
+  ASSERT_TRUE(l.transport.OpenCommPort(k9600, pty.SlavePath(), true));
   const auto burst = Pattern(3 * ReceiveRing::kSize + 1234);
   std::size_t written = 0;
   std::thread device([&] { written = pty.WriteMaster(burst, 10s); });
@@ -180,15 +185,14 @@ TEST(TransportOnPty, UnplugEndsTheThreadAndIsReportedOnce) {
     ++lost;
     l.transport.StopComm();
   });
-  ASSERT_EQ(l.transport.OpenCommPort(k9600, pty.SlavePath(), true), 1);
+  ASSERT_TRUE(l.transport.OpenCommPort(k9600, pty.SlavePath(), true));
   pty.CloseMaster();
 
   ASSERT_TRUE(Eventually([&] { return !l.transport.CommThreadRunning(); }));
   EXPECT_EQ(lost.load(), 1);
   EXPECT_FALSE(l.transport.IsOpen());
   EXPECT_FALSE(l.transport.WritePort(std::vector<std::uint8_t>{0xFB, 0x02, 0x01, 0x10}));
-  LineSettings s;
-  EXPECT_EQ(l.transport.GetPortSettings(s), -1);
+  EXPECT_FALSE(ShowPortFailure(l.prompter, l.transport.GetPortSettings()));
   EXPECT_EQ(l.prompter.All(), std::vector<Shown>{kGetFailed});
 
   l.transport.StopComm();
@@ -206,7 +210,7 @@ TEST(TransportOnPty, StopCommIsImmediateAndReleasesThePort) {
   l.transport.SetStateListener([&](bool open) { closes += open ? 0 : 1; });
   l.transport.SetPortLostListener([&] { ++lost; });
   l.transport.StopComm();  // nothing open: nothing happens
-  ASSERT_EQ(l.transport.OpenCommPort(k9600, pty.SlavePath(), true), 1);
+  ASSERT_TRUE(l.transport.OpenCommPort(k9600, pty.SlavePath(), true));
   std::this_thread::sleep_for(10ms);  // let the thread settle into its wait
 
   const auto start = std::chrono::steady_clock::now();
@@ -220,7 +224,7 @@ TEST(TransportOnPty, StopCommIsImmediateAndReleasesThePort) {
   EXPECT_EQ(lost.load(), 0);
 
   // And the port opens again.
-  ASSERT_EQ(l.transport.OpenCommPort(k9600, pty.SlavePath(), true), 1);
+  ASSERT_TRUE(l.transport.OpenCommPort(k9600, pty.SlavePath(), true));
   ASSERT_EQ(pty.WriteMaster(std::vector<std::uint8_t>{7, 8, 9}), 3u);
   EXPECT_EQ(Consume(l.ring, 3), (std::vector<std::uint8_t>{7, 8, 9}));
 }
@@ -228,10 +232,10 @@ TEST(TransportOnPty, StopCommIsImmediateAndReleasesThePort) {
 TEST(TransportOnPty, ReconfiguringTheOpenPortChangesItsLine) {
   PtyPair pty;
   PtyLink l;
-  ASSERT_EQ(l.transport.OpenCommPort(k9600, pty.SlavePath(), true), 1);
-  LineSettings got;
-  ASSERT_EQ(l.transport.GetPortSettings(got), 1);
-  EXPECT_EQ(got, k9600);
+  ASSERT_TRUE(l.transport.OpenCommPort(k9600, pty.SlavePath(), true));
+  Result<LineSettings> got = l.transport.GetPortSettings();
+  ASSERT_TRUE(got);
+  EXPECT_EQ(*got, k9600);
 
   l.options.obeyCts = true;
   const LineSettings cases[] = {
@@ -240,9 +244,10 @@ TEST(TransportOnPty, ReconfiguringTheOpenPortChangesItsLine) {
       {28800, 8, parity::None, stopbits::Two, true},
   };
   for (const auto& want : cases) {
-    ASSERT_EQ(l.transport.OpenCommPort(want, "ignored", false), 1);
-    ASSERT_EQ(l.transport.GetPortSettings(got), 1);
-    EXPECT_EQ(got, want) << want.baudRate;
+    ASSERT_TRUE(l.transport.OpenCommPort(want, "ignored", false));
+    got = l.transport.GetPortSettings();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(*got, want) << want.baudRate;
   }
   EXPECT_EQ(l.transport.PortName(), pty.SlavePath());
   // The thread kept reading throughout.
@@ -330,8 +335,11 @@ struct ScriptedLink {
                               ++made;
                               return std::make_unique<ScriptedPort>(script);
                             },
-                            options, prompter, ring};
-  ScriptedLink() { transport.SetSettleTime(0ms); }
+                            options, ring};
+  ScriptedLink() {
+    transport.SetSettleTime(0ms);
+    ConnectFaultBoxes(transport, options, prompter);
+  }
   std::vector<std::string> Calls() {
     std::lock_guard lock(script->m);
     return script->calls;
@@ -344,7 +352,7 @@ TEST(TransportScripted, OpenSetsTheCallersLineWithCtsFromTheOptionThenRaisesDtrA
     l.options.obeyCts = obeyCts;
     std::vector<bool> states;
     l.transport.SetStateListener([&](bool open) { states.push_back(open); });
-    ASSERT_EQ(l.transport.OpenCommPort({115200, 7, parity::Even, stopbits::Two, !obeyCts}, "COM7", true), 1);
+    ASSERT_TRUE(l.transport.OpenCommPort({115200, 7, parity::Even, stopbits::Two, !obeyCts}, "COM7", true));
     EXPECT_EQ(l.script->line, (LineSettings{115200, 7, parity::Even, stopbits::Two, obeyCts}));
     EXPECT_EQ(l.Calls(), (std::vector<std::string>{"apply", "dtr on", "rts on"}));
     EXPECT_TRUE(l.transport.IsOpen());
@@ -359,20 +367,22 @@ TEST(TransportScripted, EachOpenFailureShowsItsMessageAndStopsThePort) {
   struct Case {
     const char* what;
     bool openOk, getOk, applyOk;
-    int result;
+    Status result;
     Shown shown;
   };
   const Case cases[] = {
-      {"open", false, true, true, -1, kOpenFailed},
-      {"get", true, false, true, -2, kGetFailed},
-      {"apply", true, true, false, -3, kSetFailed},
+      {"open", false, true, true, Status::CannotOpen, kOpenFailed},
+      {"get", true, false, true, Status::LineNotRead, kGetFailed},
+      {"apply", true, true, false, Status::LineNotApplied, kSetFailed},
   };
   for (const auto& c : cases) {
     ScriptedLink l;
     l.script->openOk = c.openOk;
     l.script->getOk = c.getOk;
     l.script->applyOk = c.applyOk;
-    EXPECT_EQ(l.transport.OpenCommPort(k9600, "COM3", true), c.result) << c.what;
+    const Done opened = l.transport.OpenCommPort(k9600, "COM3", true);
+    ShowPortFailure(l.prompter, opened);
+    EXPECT_EQ(opened.status(), c.result) << c.what;
     EXPECT_EQ(l.prompter.All(), std::vector<Shown>{c.shown}) << c.what;
     if (c.openOk) {
       // The comm stop was signalled: the thread closes the port by itself.
@@ -384,19 +394,21 @@ TEST(TransportScripted, EachOpenFailureShowsItsMessageAndStopsThePort) {
 
 TEST(TransportScripted, ReconfigureUsesTheOpenPortAndFailsWithoutOne) {
   ScriptedLink l;
-  EXPECT_EQ(l.transport.OpenCommPort(k9600, "", false), -2);
-  LineSettings got;
-  EXPECT_EQ(l.transport.GetPortSettings(got), -1);
+  const Done reconfigured = l.transport.OpenCommPort(k9600, "", false);
+  ShowPortFailure(l.prompter, reconfigured);
+  EXPECT_EQ(reconfigured.status(), Status::LineNotRead);
+  EXPECT_FALSE(ShowPortFailure(l.prompter, l.transport.GetPortSettings()));
   EXPECT_EQ(l.prompter.All(), (std::vector<Shown>{kGetFailed, kGetFailed}));
   EXPECT_EQ(l.made.load(), 0);
 
   l.prompter.Clear();
-  ASSERT_EQ(l.transport.OpenCommPort(k9600, "COM1", true), 1);
-  ASSERT_EQ(l.transport.OpenCommPort({57600, 8, parity::Odd, stopbits::One, false}, "COM2", false), 1);
+  ASSERT_TRUE(l.transport.OpenCommPort(k9600, "COM1", true));
+  ASSERT_TRUE(l.transport.OpenCommPort({57600, 8, parity::Odd, stopbits::One, false}, "COM2", false));
   EXPECT_EQ(l.made.load(), 1);
   EXPECT_EQ(l.transport.PortName(), "COM1");
-  ASSERT_EQ(l.transport.GetPortSettings(got), 1);
-  EXPECT_EQ(got, (LineSettings{57600, 8, parity::Odd, stopbits::One, false}));
+  const Result<LineSettings> got = l.transport.GetPortSettings();
+  ASSERT_TRUE(got);
+  EXPECT_EQ(*got, (LineSettings{57600, 8, parity::Odd, stopbits::One, false}));
   EXPECT_EQ(l.prompter.Count(), 0u);
 }
 
@@ -413,9 +425,9 @@ TEST(TransportScripted, WriteOutcomes) {
   };
   for (const auto& c : cases) {
     ScriptedLink l;
-    ASSERT_EQ(l.transport.OpenCommPort(k9600, "COM1", true), 1);
+    ASSERT_TRUE(l.transport.OpenCommPort(k9600, "COM1", true));
     l.script->writeResult = c.port;
-    EXPECT_EQ(l.transport.WritePort(std::vector<std::uint8_t>{0xFB, 0x02, 0x05, 0x10}), c.ok);
+    EXPECT_EQ(l.transport.WritePort(std::vector<std::uint8_t>{0xFB, 0x02, 0x05, 0x10}).ok(), c.ok);
     EXPECT_EQ(l.prompter.All(), c.shown);
     EXPECT_EQ(l.script->writeTimeout, 2000ms);
   }
@@ -425,7 +437,7 @@ TEST(TransportScripted, LineErrorsAreAlwaysClearedAndShownOnlyWhenAsked) {
   for (const bool show : {false, true}) {
     ScriptedLink l;
     l.options.showCommErrors = show;
-    ASSERT_EQ(l.transport.OpenCommPort(k9600, "COM1", true), 1);
+    ASSERT_TRUE(l.transport.OpenCommPort(k9600, "COM1", true));
     l.script->pendingErrors = lineerror::Parity | lineerror::Framing | lineerror::Overrun;
     l.script->wake.set();
     ASSERT_TRUE(Eventually([&] { return l.script->takes.load() >= 1; }));

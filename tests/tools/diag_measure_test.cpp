@@ -46,7 +46,7 @@ struct FakeRadio {
       }
       rec.TxStatus = a.status;
       rec.Lqi = a.lqi;
-      return a.result;
+      return a.result < 0 ? Done::Fail(Status::NoReply) : Done{};
     };
   }
 };
@@ -246,7 +246,7 @@ TEST(DiagNumbers, TypedLengthAndDelay) {
 TEST(DiagOnSimulatedNetwork, ScanAndPoll) {
   test::SimLink sim(sim::SimOptions{.remoteLatency = milliseconds(0), .remotes = 5});
   ASSERT_TRUE(sim.Open());
-  ASSERT_EQ(sim.commands().EnterProtocolMode(1000, 3), 1);
+  ASSERT_TRUE(sim.commands().EnterProtocolMode(1000, 3));
   ScanTable table;
   table.Fill();
   ScanCounters counters{};

@@ -57,9 +57,8 @@ const std::uint8_t* Pixel(const RgbImage& img, int x, int y) {
 
 TEST(DecodeJpeg, ColourPicture) {
   const auto jpeg = Encode(48, 32);
-  std::string error;
-  const auto img = DecodeJpeg(jpeg, &error);
-  ASSERT_TRUE(img) << error;
+  const auto img = DecodeJpeg(jpeg);
+  ASSERT_TRUE(img) << img.reason();
   EXPECT_EQ(img->width, 48);
   EXPECT_EQ(img->height, 32);
   ASSERT_EQ(img->pixels.size(), 48u * 32 * 3);
@@ -86,10 +85,9 @@ TEST(DecodeJpeg, GreyPictureComesOutAsRgb) {
 TEST(DecodeJpeg, EveryTruncationIsAnError) {
   const auto jpeg = Encode(24, 24);
   for (std::size_t n = 0; n < jpeg.size(); ++n) {
-    std::string error;
-    const auto img = DecodeJpeg(std::span(jpeg.data(), n), &error);
+    const auto img = DecodeJpeg(std::span(jpeg.data(), n));
     EXPECT_FALSE(img) << "cut at " << n;
-    EXPECT_FALSE(error.empty()) << "cut at " << n;
+    EXPECT_FALSE(img.reason().empty()) << "cut at " << n;
   }
 }
 
@@ -97,9 +95,9 @@ TEST(DecodeJpeg, GarbageIsAnError) {
   std::mt19937 rng(7);
   std::vector<std::uint8_t> noise(4096);
   for (auto& b : noise) b = static_cast<std::uint8_t>(rng());
-  std::string error;
-  EXPECT_FALSE(DecodeJpeg(noise, &error));
-  EXPECT_FALSE(error.empty());
+  const auto img = DecodeJpeg(noise);
+  EXPECT_FALSE(img);
+  EXPECT_FALSE(img.reason().empty());
 
   // A JPEG start marker followed by noise.
   noise[0] = 0xFF;
@@ -124,19 +122,19 @@ TEST(DecodeJpeg, SizeLimits) {
   const auto jpeg = Encode(100, 50);
   JpegLimits narrow;
   narrow.maxWidth = 99;
-  std::string error;
-  EXPECT_FALSE(DecodeJpeg(jpeg, &error, narrow));
-  EXPECT_NE(error.find("too large"), std::string::npos) << error;
+  const auto wide = DecodeJpeg(jpeg, narrow);
+  EXPECT_FALSE(wide);
+  EXPECT_NE(wide.reason().find("too large"), std::string::npos) << wide.reason();
 
   JpegLimits few;
   few.maxPixels = 100 * 50 - 1;
-  EXPECT_FALSE(DecodeJpeg(jpeg, nullptr, few));
+  EXPECT_FALSE(DecodeJpeg(jpeg, few));
 
   JpegLimits exact;
   exact.maxWidth = 100;
   exact.maxHeight = 50;
   exact.maxPixels = 100 * 50;
-  EXPECT_TRUE(DecodeJpeg(jpeg, nullptr, exact));
+  EXPECT_TRUE(DecodeJpeg(jpeg, exact));
 }
 
 TEST(DecodeJpeg, ProgressiveScanLimit) {
@@ -144,9 +142,9 @@ TEST(DecodeJpeg, ProgressiveScanLimit) {
   EXPECT_TRUE(DecodeJpeg(jpeg));
   JpegLimits tight;
   tight.maxScans = 2;
-  std::string error;
-  EXPECT_FALSE(DecodeJpeg(jpeg, &error, tight));
-  EXPECT_EQ(error, "too many scans");
+  const auto scans = DecodeJpeg(jpeg, tight);
+  EXPECT_FALSE(scans);
+  EXPECT_EQ(scans.reason(), "too many scans");
 }
 
 }  // namespace

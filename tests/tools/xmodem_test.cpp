@@ -116,7 +116,7 @@ TEST(RingChannel, ReadEndsOnAByteAndOnStopAndDropEmptiesTheRing) {
   Bytes sent;
   RingChannel channel(*ring, [&](std::span<const std::uint8_t> b) {
     sent.insert(sent.end(), b.begin(), b.end());
-    return true;
+    return Done{};
   });
   const auto never = Clock::now() + std::chrono::hours(1);
   std::thread producer([&] { ring->Write(Bytes{0x15, 0x43}); });

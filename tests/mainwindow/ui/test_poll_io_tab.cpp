@@ -128,8 +128,8 @@ TEST_F(PollIoTabTest, WritesPutTheirBytesOnTheWire) {
   EXPECT_EQ(row(2).rssiValue->text(), QString::number(row(2).rssiGauge->Value()));
   EXPECT_NE(row(2).rssiGauge->Value(), 0);
 
-  // The command layer takes a row's address from the row.
-  ASSERT_GE(set.link.commands.MemorySave(1000, 0, 2), 0);
+  // A remote action goes to the address its caller names.
+  ASSERT_TRUE(set.link.commands.MemorySave(1000, 0, RadioAddress::Remote(0x0002)));
   const Frame save = set.module->ReceivedFrames().back();
   EXPECT_EQ(save.payload()[0] | save.payload()[1] << 8, 0x0002);
 }
