@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <thread>
 
 #include "link/banks.h"
 #include "tests/sim/sim_harness.h"
@@ -376,14 +375,14 @@ TEST(SimReset, ResetRepliesThenAnnouncesStartupAndPan) {
 }
 
 TEST(SimReset, StartupAnnounceOffAndProtocolModeSettingAreObeyed) {
-  Harness h;
+  ClockedHarness timed;
+  Harness& h = timed.h;
   h.Enter();
   h.Ask(ptype::SetRegister, Reg(4, 4, 1, {0}));
   h.Ask(ptype::SetRegister, Reg(4, 0, 1, {2}));
   h.out.Clear();
   h.Send(ptype::SoftwareReset);
-  ASSERT_TRUE(h.out.WaitFrames(2));
-  std::this_thread::sleep_for(60ms);
+  timed.Pass(1s);  // the boot and the PAN, and no 0xA0 after them
   auto f = h.out.Frames();
   ASSERT_EQ(f.size(), 2u);
   EXPECT_TRUE(IsAnnounce(f[1], 0xA1));
