@@ -190,6 +190,12 @@ class Harness {
   SequenceCounter seq_;
 };
 
+// `o` with the module's timers on `clock`.
+inline SimOptions OnClock(SimOptions o, qmx::test::FakeClock& clock) {
+  o.time = &clock;
+  return o;
+}
+
 // A Harness whose module runs on a fake clock: its delays (late replies,
 // boot, over-the-air latency) pass only in Pass(), so a test sees at once
 // everything a span of time brings, and nothing more.
@@ -203,12 +209,6 @@ struct ClockedHarness {
 
   qmx::test::FakeClock clock;  // outlives the module
   Harness h;
-
- private:
-  static SimOptions OnClock(SimOptions o, qmx::test::FakeClock& clock) {
-    o.time = &clock;
-    return o;
-  }
 };
 
 inline bool IsAnnounce(const Frame& f, std::uint8_t code) {

@@ -13,7 +13,8 @@ namespace qmx::sim::test {
 namespace {
 
 struct PortFixture : ::testing::Test {
-  std::shared_ptr<SimModule> module = std::make_shared<SimModule>(SlowBoot());
+  qmx::test::FakeClock clock;  // the module's delays pass only when it moves
+  std::shared_ptr<SimModule> module = std::make_shared<SimModule>(OnClock(SlowBoot(), clock));
   std::unique_ptr<SerialPort> port = MakeSimSerialPort(module);
   Event stop;
 
@@ -87,6 +88,7 @@ TEST_F(PortFixture, DeliversRepliesAndWakesTheReader) {
   auto reader = std::async(std::launch::async, [this] { return ReadFrames(1); });
   std::this_thread::sleep_for(10ms);  // real time: the reader is to be blocked before the reply comes
   Send(ptype::GetRegister, Reg(3, 0, 2), 8);
+  clock.Advance(50ms);
   auto late = reader.get();
   ASSERT_EQ(late.size(), 1u);
   EXPECT_EQ(late[0].sequence(), 8);
@@ -163,6 +165,7 @@ TEST_F(PortFixture, UnplugHangsUpAfterTheBufferedBytes) {
 
   module->Plug();
   OpenAt9600();
+  clock.Advance(1s);
   auto boot = ReadFrames(2);
   ASSERT_EQ(boot.size(), 2u);
   EXPECT_TRUE(IsAnnounce(boot[0], 0xA0));
