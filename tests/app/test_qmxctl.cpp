@@ -193,7 +193,7 @@ TEST_F(QmxctlTest, ProfileSavedEditedDiffedAndLoadedOverQmxsimsTerminal) {
 TEST_F(QmxctlTest, TrafficGoesToStandardErrorAndTheResultAloneToStandardOutput) {
   QmxsimProcess sim({"--traffic-interval", "1"}, QmxsimProcess::Network::Live);
   if (sim.Path().empty()) GTEST_SKIP() << "qmxsim did not start";
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // announcements wait in the port
+  ASSERT_TRUE(sim.WaitForOutput(std::chrono::seconds(10)));  // announcements wait in the port
   const std::string port = "--port " + sim.Path() + " ";
   const Outcome got = Qmxctl(port + "get 0 28 3");
   EXPECT_EQ(got.status, 0) << got.err;
@@ -281,6 +281,8 @@ TEST_F(QmxctlTest, MonitorEndsAtOnceWhenTheDeviceVanishes) {
   FILE* pipe = ::popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   const auto start = std::chrono::steady_clock::now();
+  // Real time: monitor must be under way before the device goes, and nothing
+  // outside its process shows when it is.
   std::this_thread::sleep_for(std::chrono::milliseconds(700));
   sim.Kill();
   std::array<char, 4096> buf{};
@@ -314,7 +316,7 @@ TEST_F(QmxctlTest, MonitorReconnectsToADeviceThatReturns) {
     while (out.find(text) == std::string::npos && std::fgets(line.data(), line.size(), pipe)) out += line.data();
     return out.find(text) != std::string::npos;
   };
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // real time: monitor is to be under way first
   first->Kill();
   EXPECT_TRUE(readUntil("waiting for " + link.string() + " to return")) << out;
   QmxsimProcess second;

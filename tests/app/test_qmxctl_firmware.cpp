@@ -6,7 +6,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <thread>
 
 #include <cstdlib>
 #include <filesystem>
@@ -124,11 +123,22 @@ void CutAnUpgradeShort(const std::string& path) {
       if (b == byte) return true;
     return false;
   };
+  // True when a frame of `type` arrives within a second.
+  auto awaitFrame = [fd](std::uint8_t type) {
+    FrameAssembler assembler;
+    pollfd p{fd, POLLIN, 0};
+    std::uint8_t b = 0;
+    while (::poll(&p, 1, 1000) > 0 && ::read(fd, &b, 1) == 1)
+      if (assembler.Push(b) && assembler.frame().type() == type) return true;
+    return false;
+  };
   line(B9600);
-  for (std::uint8_t type : {std::uint8_t{0x00}, std::uint8_t{0x02}}) {  // Enter Protocol Mode, Software Reset
+  const std::pair<std::uint8_t, std::uint8_t> commands[] = {{ptype::EnterProtocolMode, ptype::EnterProtocolModeReply},
+                                                            {ptype::SoftwareReset, ptype::SoftwareResetReply}};
+  for (const auto& [type, reply] : commands) {
     const auto frame = BuildCommandFrame(type, PacketRecord{}, type);
     send({frame->data(), frame->size});
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(awaitFrame(reply));
   }
   line(B38400);
   const std::uint8_t key = 0x03;

@@ -16,6 +16,7 @@
 #include "link/frame.h"
 #include "link/packet.h"
 #include "sim/sim_module.h"
+#include "tests/fixtures/fake_clock.h"
 
 namespace qmx::sim::test {
 
@@ -187,6 +188,27 @@ class Harness {
 
  private:
   SequenceCounter seq_;
+};
+
+// `o` with the module's timers on `clock`.
+inline SimOptions OnClock(SimOptions o, qmx::test::FakeClock& clock) {
+  o.time = &clock;
+  return o;
+}
+
+// A Harness whose module runs on a fake clock: its delays (late replies,
+// boot, over-the-air latency) pass only in Pass(), so a test sees at once
+// everything a span of time brings, and nothing more.
+struct ClockedHarness {
+  explicit ClockedHarness(SimOptions options = FastOptions()) : h(OnClock(options, clock)) {}
+  // Lets `span` pass and returns once all that was due by then has been sent.
+  void Pass(Clock::duration span) {
+    clock.Advance(span);
+    h.module->WaitUntilIdle();
+  }
+
+  qmx::test::FakeClock clock;  // outlives the module
+  Harness h;
 };
 
 inline bool IsAnnounce(const Frame& f, std::uint8_t code) {

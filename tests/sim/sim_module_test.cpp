@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <thread>
 
 #include "link/banks.h"
 #include "tests/sim/sim_harness.h"
@@ -357,13 +356,14 @@ TEST(SimFactory, FccModeNeedsTheOverrideLocallyAndForRemotes) {
 // --- defaults, save, reset ---------------------------------------------------
 
 TEST(SimReset, ResetRepliesThenAnnouncesStartupAndPan) {
-  Harness h(SlowBoot());
+  ClockedHarness timed(SlowBoot());
+  Harness& h = timed.h;
   h.Enter();
   const auto seq = h.Send(ptype::SoftwareReset);
   EXPECT_TRUE(h.module->Booting());
   // Deaf while booting.
   h.Send(ptype::EnterProtocolMode);
-  ASSERT_TRUE(h.out.WaitFrames(3));
+  timed.Pass(1s);
   auto f = h.out.Frames();
   ASSERT_EQ(f.size(), 3u);
   EXPECT_EQ(f[0].type(), ptype::SoftwareResetReply);
@@ -376,14 +376,14 @@ TEST(SimReset, ResetRepliesThenAnnouncesStartupAndPan) {
 }
 
 TEST(SimReset, StartupAnnounceOffAndProtocolModeSettingAreObeyed) {
-  Harness h;
+  ClockedHarness timed;
+  Harness& h = timed.h;
   h.Enter();
   h.Ask(ptype::SetRegister, Reg(4, 4, 1, {0}));
   h.Ask(ptype::SetRegister, Reg(4, 0, 1, {2}));
   h.out.Clear();
   h.Send(ptype::SoftwareReset);
-  ASSERT_TRUE(h.out.WaitFrames(2));
-  std::this_thread::sleep_for(60ms);
+  timed.Pass(1s);  // the boot and the PAN, and no 0xA0 after them
   auto f = h.out.Frames();
   ASSERT_EQ(f.size(), 2u);
   EXPECT_TRUE(IsAnnounce(f[1], 0xA1));
@@ -413,7 +413,8 @@ void Reenter(Harness& h) {
 }
 
 TEST(SimReset, DefaultsThenResetBringTheFactoryLineWithoutASave) {
-  Harness h(SlowBoot());
+  ClockedHarness timed(SlowBoot());
+  Harness& h = timed.h;
   h.Enter();
   // Move to 115200 and save that.
   h.Ask(ptype::SetRegister, Reg(3, 0, 1, {11}));
@@ -434,7 +435,8 @@ TEST(SimReset, DefaultsThenResetBringTheFactoryLineWithoutASave) {
   // Inside the boot window: the announcements come at 9600.
   h.out.Clear();
   h.out.SetHost(LineOf(9600));
-  ASSERT_TRUE(h.out.WaitFrames(2));
+  timed.Pass(1s);
+  ASSERT_GE(h.out.Frames().size(), 2u);
   h.out.Clear();
   h.Enter();
   EXPECT_TRUE(h.module->InProtocolMode());

@@ -13,7 +13,8 @@ namespace qmx::sim::test {
 namespace {
 
 struct PortFixture : ::testing::Test {
-  std::shared_ptr<SimModule> module = std::make_shared<SimModule>(SlowBoot());
+  qmx::test::FakeClock clock;  // the module's delays pass only when it moves
+  std::shared_ptr<SimModule> module = std::make_shared<SimModule>(OnClock(SlowBoot(), clock));
   std::unique_ptr<SerialPort> port = MakeSimSerialPort(module);
   Event stop;
 
@@ -45,7 +46,8 @@ struct PortFixture : ::testing::Test {
     watchdog.join();
     return frames;
   }
-  // Stops a wait that would otherwise never end.
+  // Stops a wait that would otherwise never end. Real time on purpose: the
+  // wait must be blocked before the stop comes, and nothing shows it is.
   std::thread StopLater(std::chrono::milliseconds after) {
     return std::thread([this, after] {
       std::this_thread::sleep_for(after);
@@ -84,8 +86,9 @@ TEST_F(PortFixture, DeliversRepliesAndWakesTheReader) {
   // A reader already waiting is woken by a reply that comes later.
   module->SetFault(Fault::LateReply, 1, 50);
   auto reader = std::async(std::launch::async, [this] { return ReadFrames(1); });
-  std::this_thread::sleep_for(10ms);
+  std::this_thread::sleep_for(10ms);  // real time: the reader is to be blocked before the reply comes
   Send(ptype::GetRegister, Reg(3, 0, 2), 8);
+  clock.Advance(50ms);
   auto late = reader.get();
   ASSERT_EQ(late.size(), 1u);
   EXPECT_EQ(late[0].sequence(), 8);
@@ -162,6 +165,7 @@ TEST_F(PortFixture, UnplugHangsUpAfterTheBufferedBytes) {
 
   module->Plug();
   OpenAt9600();
+  clock.Advance(1s);
   auto boot = ReadFrames(2);
   ASSERT_EQ(boot.size(), 2u);
   EXPECT_TRUE(IsAnnounce(boot[0], 0xA0));
@@ -170,7 +174,7 @@ TEST_F(PortFixture, UnplugHangsUpAfterTheBufferedBytes) {
 TEST_F(PortFixture, UnplugWakesAWaitingReader) {
   OpenAt9600();
   auto waiter = std::async(std::launch::async, [this] { return port->WaitReadable(stop); });
-  std::this_thread::sleep_for(20ms);
+  std::this_thread::sleep_for(20ms);  // real time: the reader is to be blocked before the unplug
   module->SetFault(Fault::Unplug);
   Send(ptype::EnterProtocolMode);
   EXPECT_EQ(waiter.get(), WaitResult::Hangup);
@@ -179,7 +183,7 @@ TEST_F(PortFixture, UnplugWakesAWaitingReader) {
 TEST_F(PortFixture, CloseWakesAWaitingReader) {
   OpenAt9600();
   auto waiter = std::async(std::launch::async, [this] { return port->WaitReadable(stop); });
-  std::this_thread::sleep_for(20ms);
+  std::this_thread::sleep_for(20ms);  // real time: the reader is to be blocked before the close
   port->Close();
   EXPECT_EQ(waiter.get(), WaitResult::Error);
 }

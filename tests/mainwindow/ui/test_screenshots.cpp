@@ -105,7 +105,7 @@ TEST_F(ScreenshotTest, MainWindowDisconnectedAndConnected) {
   Save(&w, "main_disconnected.png");
 
   ASSERT_TRUE(ConnectToSimulator());
-  QTest::qWait(20);
+  QCoreApplication::processEvents();  // the layout settles
   ExpectTidy(&w);
   Save(&w, "main_connected.png");
 }
@@ -132,7 +132,7 @@ TEST_F(ScreenshotTest, SerialTabWithReceivedData) {
   tab.AddNetworkAddress(0x8001);
   tab.TXStatusEdit->setText("0x00");
   tab.LQIEdit->setText("0xC8");
-  QTest::qWait(20);
+  QCoreApplication::processEvents();  // the layout settles
   ExpectTidy(&w);
   // A line of 76 characters fits its column.
   EXPECT_GE(tab.ReceivedDataRichEdit->contentsRect().width() - 2 * ReceivedColumn::kMargin,
@@ -142,7 +142,7 @@ TEST_F(ScreenshotTest, SerialTabWithReceivedData) {
   // Larger: the columns fill the view, side by side, header above them.
   const int rowsBefore = tab.ReceivedDataRichEdit->height();
   w.resize(w.size() + QSize(300, 250));
-  QTest::qWait(20);
+  QCoreApplication::processEvents();  // the layout settles
   ExpectTidy(&w);
   EXPECT_GT(tab.ReceivedDataRichEdit->width(), 535 + 250);
   EXPECT_GE(tab.ReceivedDataRichEdit->height(), rowsBefore);
@@ -162,7 +162,8 @@ TEST_F(ScreenshotTest, EventsAndTerminalTabsWithLiveData) {
   set.module->SendAnnounce(0xE5);
   set.module->SendRxEvent(0x0002);
   w.PageControl1->setCurrentIndex(2);
-  QTest::qWait(50);
+  // The parser thread hands them over; the event comes last.
+  ASSERT_TRUE(QTest::qWaitFor([&w] { return w.EventRichEdit->toPlainText().contains("Received Event from"); }, 10000));
   ExpectTidy(&w);
   Save(&w, "events_tab.png");
 
@@ -179,7 +180,7 @@ TEST_F(ScreenshotTest, EventsAndTerminalTabsWithLiveData) {
   }
   w.ShowSettingsInHex1->setChecked(false);
   QTest::keyClicks(w.ZavedoRichEdit, "Hello radio\r");
-  QTest::qWait(50);
+  ASSERT_TRUE(QTest::qWaitFor([&w] { return w.ZavedoRichEdit->toPlainText().endsWith("Hello radio\n"); }, 10000));
   ExpectTidy(&w);
   Save(&w, "terminal_tab.png");
 }
@@ -198,7 +199,7 @@ TEST_F(ScreenshotTest, PollIoTabWithLiveData) {
   w.PageControl1->setCurrentWidget(w.PollIO);
   for (int n = 1; n <= 3; ++n) w.RadioNetworkAddressComboBox[static_cast<std::size_t>(n - 1)]->setCurrentIndex(n - 1);
   w.RadioNetworkAddressComboBox[3]->setEditText("0x0004");
-  QTest::qWait(20);
+  QCoreApplication::processEvents();  // the layout settles
   EXPECT_EQ(w.PollIO->RemoteRadioControls[0].mac->text(), "02:51:4D:58:24:00:00:02");
   ExpectTidy(&w);
   Save(&w, "poll_io_tab.png");
@@ -209,7 +210,7 @@ TEST_F(ScreenshotTest, PollIoTabWithLiveData) {
   EXPECT_GE(first.mac->width(), QFontMetrics(first.mac->font()).horizontalAdvance(first.mac->text()) + 4);
 
   w.CloseCheckBox->setChecked(true);
-  QTest::qWait(20);
+  QCoreApplication::processEvents();  // the layout settles
   // All four groups in view.
   const QRect group4(w.PollIO->RadioGroupBox[3]->mapTo(&w, QPoint(0, 0)), w.PollIO->RadioGroupBox[3]->size());
   EXPECT_TRUE(w.rect().contains(group4));
@@ -253,7 +254,7 @@ TEST_F(ScreenshotTest, ConfigDialogEveryTabAndMacDialog) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
   for (int i = 0; i < d.PageControl1->count(); ++i) {
     d.PageControl1->setCurrentIndex(i);
-    QTest::qWait(10);
+    QCoreApplication::processEvents();  // the layout settles
     ExpectTidy(&d);
     Save(&d, ("config_tab" + std::to_string(i) + ".png").c_str());
   }

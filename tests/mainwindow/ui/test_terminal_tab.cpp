@@ -178,10 +178,19 @@ TEST_F(TerminalTabTest, ThePollAndTheRepeatedTransmissionPauseWhileTheTerminalHo
   ClearWrites();
   f.PollIO->RefreshButton1Click();
   ASSERT_TRUE(QTest::qWaitFor([&] { return f.Zavedo->HasRing(); }, 3000));
-  QTest::qWait(300);
+  QTest::qWait(300);  // real time on purpose: a frame sent while the terminal holds the port would show
   EXPECT_TRUE(f.StatusText().contains("paused")) << f.StatusText().toStdString();
   f.PageControl1->setCurrentIndex(0);
-  QTest::qWait(1500);  // the next repeated send is a second away
+
+  auto sentAfterExit = [this](std::uint8_t type) {
+    std::vector<std::uint8_t> types;
+    for (const auto& frames : WrittenFrames()) types.insert(types.end(), frames.begin(), frames.end());
+    const auto exit = std::find(types.begin(), types.end(), ptype::ExitProtocolMode);
+    return exit != types.end() && std::find(exit + 1, types.end(), type) != types.end();
+  };
+  // The next repeated send is a second away.
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return sentAfterExit(ptype::GetRemoteRegister) && sentAfterExit(ptype::TxData); }, 5000));
 
   std::vector<std::uint8_t> types;
   for (const auto& frames : WrittenFrames()) {
