@@ -145,7 +145,7 @@ TEST_F(PollIoTabTest, Pwm1ShowsItsValueOnlyWhenItsAlternateFunctionIsOn) {
     rec.Register = reg;
     rec.Span = static_cast<std::uint8_t>(data.size());
     std::copy(data.begin(), data.end(), rec.Data.begin());
-    ASSERT_GE(set.link.commands.SetRemoteRegister(1000, rec, 3), 0);
+    ASSERT_TRUE(set.link.commands.SetRemoteRegister(1000, rec, 3));
   };
   set_remote(6, 2, {0x04});
   set_remote(5, 19, {0x34, 0x12});
