@@ -59,7 +59,7 @@ int Fail(const std::string& text) {
 std::string PrepareFirmware(FirmwareRequest& r) {
   if (r.action != "program" && r.action != "verify" && r.action != "save")
     return "unknown firmware action '" + r.action + "' (program, verify, save)";
-  if (r.action == "save") return SaveTargetProblem(r.file).reason();
+  if (r.action == "save") return CheckSaveTarget(r.file).reason();
   auto contents = ReadFirmwareFile(r.file);
   if (!contents) return "cannot read " + r.file.string();
   if (r.action == "program" && RefuseToProgram(contents->size()))

@@ -51,7 +51,7 @@ std::optional<UpgradeOutcome> RefuseToProgram(std::size_t size) {
   return std::nullopt;
 }
 
-Done SaveTargetProblem(const std::filesystem::path& target) {
+Done CheckSaveTarget(const std::filesystem::path& target) {
   std::error_code ec;
   if (std::filesystem::is_directory(target, ec)) return Done::Fail(Status::FileError, target.string() + " is a folder");
   const auto folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
@@ -183,7 +183,7 @@ UpgradeOutcome FirmwareUpgrade::Verify(std::span<const std::uint8_t> file, bool 
 
 UpgradeOutcome FirmwareUpgrade::Save(const std::filesystem::path& target) {
   constexpr const char* kFailed = "Save Image Failed";
-  if (const Done why = SaveTargetProblem(target); !why)
+  if (const Done why = CheckSaveTarget(target); !why)
     return Failed(why, "Could not create file: " + why.reason() + ".  Check filename and try again",
                   "Invalid Filename", kFailed);
   const std::filesystem::path temp = SavePart(target);

@@ -33,7 +33,7 @@ inline constexpr std::size_t kFirmwareHeader = 128;
 // What an operation ended with: its result, and what the user is told of
 // it. `message` and `caption` are empty when no message box is to be shown;
 // `status` is the status bar's text. A failed result is BadInput for a file
-// refused before anything is sent, FileError for a file that could not be
+// that cannot be programmed or holds nothing to verify, FileError for a file that could not be
 // read or written, Mismatch for an image that is not the file's, or the
 // dialogue's failure (NoReply for a boot code that did not answer, the
 // transfer's Cancelled, the channel's WriteFailed or PortClosed).
@@ -55,7 +55,7 @@ std::optional<UpgradeOutcome> RefuseToProgram(std::size_t size);
 // anything is sent: FileError with the reason when it is a folder, its
 // folder is missing, or no file can be created there (tried, and removed
 // again).
-Done SaveTargetProblem(const std::filesystem::path& target);
+Done CheckSaveTarget(const std::filesystem::path& target);
 
 // The whole file, or FileError with the reason.
 Result<std::vector<std::uint8_t>> ReadFirmwareFile(const std::filesystem::path& path);
@@ -118,8 +118,8 @@ class FirmwareUpgrade {
 
   // The module's image into `target`: written to a temporary file beside it
   // and renamed over it only when the whole image arrived and was written,
-  // so a failure never touches an existing file. SaveTargetProblem's
-  // complaint is reported before anything is sent.
+  // so a failure never touches an existing file. CheckSaveTarget's
+  // failure is reported before anything is sent.
   UpgradeOutcome Save(const std::filesystem::path& target);
 
   // "E" CR: the boot code starts the application.

@@ -286,12 +286,12 @@ TEST(FirmwareUpgrade, SaveRefusesATargetThatCannotBeWrittenBeforeAnythingIsSent)
     EXPECT_NE(out.message.find(why), std::string::npos) << out.message;
     EXPECT_EQ(out.caption, "Invalid Filename");
     EXPECT_EQ(out.status, "Save Image Failed");
-    EXPECT_FALSE(SaveTargetProblem(target).ok());
+    EXPECT_FALSE(CheckSaveTarget(target).ok());
   }
   EXPECT_EQ(counting.written, 0u);
   EXPECT_TRUE(std::filesystem::is_empty(locked));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(f.temp.path()), {}), 1);  // only "locked"
-  EXPECT_TRUE(SaveTargetProblem(f.temp.path() / "new.bin").ok());
+  EXPECT_TRUE(CheckSaveTarget(f.temp.path() / "new.bin").ok());
   std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
 }
 
