@@ -59,14 +59,14 @@ int Fail(const std::string& text) {
 std::string PrepareFirmware(FirmwareRequest& r) {
   if (r.action != "program" && r.action != "verify" && r.action != "save")
     return "unknown firmware action '" + r.action + "' (program, verify, save)";
-  if (r.action == "save") return SaveTargetProblem(r.file);
+  if (r.action == "save") return CheckSaveTarget(r.file).reason();
   auto contents = ReadFirmwareFile(r.file);
   if (!contents) return "cannot read " + r.file.string();
   if (r.action == "program" && RefuseToProgram(contents->size()))
     return r.file.string() + ": " + std::to_string(contents->size()) + " bytes; an image to program holds " +
            (contents->size() >= kFirmwareLimit ? "fewer than " + std::to_string(kFirmwareLimit)
                                                : "more than its " + std::to_string(kFirmwareHeader) + "-byte header");
-  r.contents = std::move(*contents);
+  r.contents = std::move(contents.value());
   return {};
 }
 
@@ -100,7 +100,7 @@ int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
     else outcome = upgrade.Save(r.file);
     bar.End();
     upgrade.Leave();
-    if (outcome.ok) {
+    if (outcome.ok()) {
       std::printf("%s\n", outcome.status.c_str());
       status = 0;
     } else {

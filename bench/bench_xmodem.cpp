@@ -36,7 +36,7 @@ constexpr double kBaud = 38400;
 class CountingChannel final : public qmx::ByteChannel {
  public:
   explicit CountingChannel(qmx::ByteChannel& inner) : inner_(inner) {}
-  bool Write(std::span<const std::uint8_t> bytes) override {
+  qmx::Done Write(std::span<const std::uint8_t> bytes) override {
     written += bytes.size();
     return inner_.Write(bytes);
   }
@@ -93,7 +93,10 @@ void BM_ProgramAtLineRate(benchmark::State& state) {
       break;
     }
     const std::uint8_t download[] = {'D', '\r', '\n'};
-    ring.Write(download);
+    if (!ring.Write(download)) {
+      state.SkipWithError("cannot write D CR LF");
+      break;
+    }
     qmx::Xmodem prompt(ring, qmx::SteadyTime());
     if (prompt.AwaitPrompt("DL:", 1000, 1000) != 3) {
       state.SkipWithError("no DL: prompt");
@@ -103,8 +106,8 @@ void BM_ProgramAtLineRate(benchmark::State& state) {
     CountingChannel counted(ring);
     qmx::Xmodem xmodem(counted, qmx::SteadyTime());
     const auto start = Clock::now();
-    const int sent = xmodem.Send(image);
-    if (sent < static_cast<int>(kImageSize)) {
+    const auto sent = xmodem.Send(image);
+    if (!sent || *sent < kImageSize) {
       state.SkipWithError("transfer failed");
       break;
     }

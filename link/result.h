@@ -38,6 +38,9 @@ enum class Status : std::uint8_t {
   FileError,
   // The user or the program stopped the operation.
   Cancelled,
+  // What came back differs from what it was checked against (an image
+  // read back from the module against its file).
+  Mismatch,
 };
 
 template <class T = std::monostate>

@@ -46,91 +46,123 @@ constexpr std::size_t kProductTypeMax = 80;
 
 }  // namespace
 
+namespace {
+
+// The Windows 9x releases, by minor version (major 4): the name, and the
+// word added when the second character of the service-pack code is one of
+// `markers`.
+struct Win9xRelease {
+  std::uint32_t minor;
+  const char* name;
+  std::string_view markers;
+  const char* marked;
+};
+constexpr Win9xRelease kWin9xReleases[] = {
+    {0, "Microsoft Windows 95 ", "CB", "OSR2 "},
+    {10, "Microsoft Windows 98 ", "A", "SE "},
+    {90, "Microsoft Windows Millennium Edition\n", "", ""},
+};
+
+std::string Win9xText(const WindowsVersionQuery& q) {
+  for (const Win9xRelease& r : kWin9xReleases) {
+    if (q.major != 4 || q.minor != r.minor) continue;
+    std::string text = r.name;
+    if (r.markers.find(SecondChar(q.servicePack)) != std::string_view::npos) text += r.marked;
+    return text;
+  }
+  return {};
+}
+
+// The NT family's names by version; versions up to 4 are "NT".
+struct NtRelease {
+  std::uint32_t major;
+  std::uint32_t minor;
+  const char* name;
+};
+constexpr NtRelease kNtReleases[] = {
+    {5, 2, "Microsoft Windows Server 2003 family,"},
+    {5, 1, "Microsoft Windows XP "},
+    {5, 0, "Microsoft Windows 2000 "},
+};
+
+const char* NtName(const WindowsVersionQuery& q) {
+  for (const NtRelease& r : kNtReleases)
+    if (q.major == r.major && q.minor == r.minor) return r.name;
+  return q.major <= 4 ? "Microsoft Windows NT " : "";
+}
+
+// A server's edition from its suite mask; a null name is not asked for.
+struct ServerEditions {
+  const char* datacenter;
+  const char* enterprise;
+  const char* web;  // the suite mask is exactly the blade bit
+  const char* standard;
+};
+constexpr ServerEditions kServer2003{"Datacenter Edition ", "Enterprise Edition ", "Web Edition ", "Standard Edition "};
+constexpr ServerEditions kServer2000{"Datacenter Server ", "Advanced Server ", nullptr, "Server "};
+constexpr ServerEditions kServerNt4{nullptr, "Server 4.0, Enterprise Edition ", nullptr, "Server 4.0 "};
+
+const char* ServerEdition(const WindowsVersionQuery& q) {
+  const ServerEditions& e = q.major == 5 && q.minor == 2 ? kServer2003
+                            : q.major == 5 && q.minor == 0 ? kServer2000
+                                                           : kServerNt4;
+  if (e.datacenter && (q.suiteMask & kSuiteDatacenter)) return e.datacenter;
+  if (q.suiteMask & kSuiteEnterprise) return e.enterprise;
+  if (e.web && q.suiteMask == kSuiteBlade) return e.web;
+  return e.standard;
+}
+
+// The edition from the extended record.
+const char* NtEdition(const WindowsVersionQuery& q) {
+  if (q.productType == kProductWorkstation) {
+    if (q.major == 4) return "Workstation 4.0 ";
+    return (q.suiteMask & kSuitePersonal) ? "Home Edition " : "Professional ";
+  }
+  if (q.productType == kProductServer || q.productType == kProductDomainController) return ServerEdition(q);
+  return "";
+}
+
+// The edition and version from the registry's product type (the basic
+// record); nothing when it could not be read or is too long.
+std::optional<std::string> NtRegistryEdition(const WindowsVersionQuery& q) {
+  if (!q.registryProductType || q.registryProductType->size() > kProductTypeMax) return std::nullopt;
+  const std::string& type = *q.registryProductType;
+  std::string text;
+  if (EqualNoCase("WINNT", type)) text += "Workstation ";
+  if (EqualNoCase("LANMANNT", type)) text += "Server ";
+  if (EqualNoCase("SERVERNT", type)) text += "Advanced Server ";
+  return text + Printf("%d.%d ", static_cast<int>(q.major), static_cast<int>(q.minor));
+}
+
+std::optional<std::string> NtText(const WindowsVersionQuery& q) {
+  std::string text = NtName(q);
+  if (q.extended) {
+    text += NtEdition(q);
+  } else if (auto edition = NtRegistryEdition(q)) {
+    text += *edition;
+  } else {
+    return std::nullopt;
+  }
+  const int build = static_cast<int>(q.build & 0xFFFF);
+  if (q.major == 4 && EqualNoCase(q.servicePack, "Service Pack 6") && q.hotfixQ246009)
+    return text + Printf("Service Pack 6a (Build %d)\n", build);
+  return text + Printf("%s (Build %d)\n", q.servicePack.c_str(), build);
+}
+
+}  // namespace
+
 std::string OperatingSystemText(const WindowsVersionQuery& q) {
   if (!q.available) return std::string(kOsInfoError);
-  std::string text;
   switch (q.platformId) {
     case kPlatformWin32s:
-      text += "Microsoft Win32s\n";
-      break;
-
+      return "Microsoft Win32s\n";
     case kPlatformWin9x:
-      if (q.major == 4 && q.minor == 0) {
-        text += "Microsoft Windows 95 ";
-        const char c = SecondChar(q.servicePack);
-        if (c == 'C' || c == 'B') text += "OSR2 ";
-      }
-      if (q.major == 4 && q.minor == 10) {
-        text += "Microsoft Windows 98 ";
-        if (SecondChar(q.servicePack) == 'A') text += "SE ";
-      }
-      if (q.major == 4 && q.minor == 90) text += "Microsoft Windows Millennium Edition\n";
-      break;
-
-    case kPlatformNt: {
-      if (q.major == 5 && q.minor == 2)
-        text += "Microsoft Windows Server 2003 family,";
-      else if (q.major == 5 && q.minor == 1)
-        text += "Microsoft Windows XP ";
-      else if (q.major == 5 && q.minor == 0)
-        text += "Microsoft Windows 2000 ";
-      else if (q.major <= 4)
-        text += "Microsoft Windows NT ";
-
-      if (q.extended) {
-        if (q.productType == kProductWorkstation) {
-          if (q.major == 4)
-            text += "Workstation 4.0 ";
-          else if (q.suiteMask & kSuitePersonal)
-            text += "Home Edition ";
-          else
-            text += "Professional ";
-        } else if (q.productType == kProductServer || q.productType == kProductDomainController) {
-          if (q.major == 5 && q.minor == 2) {
-            if (q.suiteMask & kSuiteDatacenter)
-              text += "Datacenter Edition ";
-            else if (q.suiteMask & kSuiteEnterprise)
-              text += "Enterprise Edition ";
-            else if (q.suiteMask == kSuiteBlade)
-              text += "Web Edition ";
-            else
-              text += "Standard Edition ";
-          } else if (q.major == 5 && q.minor == 0) {
-            if (q.suiteMask & kSuiteDatacenter)
-              text += "Datacenter Server ";
-            else if (q.suiteMask & kSuiteEnterprise)
-              text += "Advanced Server ";
-            else
-              text += "Server ";
-          } else {
-            if (q.suiteMask & kSuiteEnterprise)
-              text += "Server 4.0, Enterprise Edition ";
-            else
-              text += "Server 4.0 ";
-          }
-        }
-      } else {
-        if (!q.registryProductType || q.registryProductType->size() > kProductTypeMax)
-          return std::string(kOsInfoError);
-        const std::string& type = *q.registryProductType;
-        if (EqualNoCase("WINNT", type)) text += "Workstation ";
-        if (EqualNoCase("LANMANNT", type)) text += "Server ";
-        if (EqualNoCase("SERVERNT", type)) text += "Advanced Server ";
-        text += Printf("%d.%d ", static_cast<int>(q.major), static_cast<int>(q.minor));
-      }
-
-      const int build = static_cast<int>(q.build & 0xFFFF);
-      if (q.major == 4 && EqualNoCase(q.servicePack, "Service Pack 6") && q.hotfixQ246009)
-        text += Printf("Service Pack 6a (Build %d)\n", build);
-      else
-        text += Printf("%s (Build %d)\n", q.servicePack.c_str(), build);
-      break;
-    }
-
+      return Win9xText(q);
+    case kPlatformNt:
+      return NtText(q).value_or(std::string(kOsInfoError));
     default:
-      break;
+      return {};
   }
-  return text;
 }
 
 std::vector<std::string> HardwareLines(const HardwareFacts& f) {

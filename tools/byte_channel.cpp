@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace qmx {
 
@@ -36,7 +37,7 @@ bool WaitReadable(int fd, const Event& stop, TimeSource& clock, Clock::time_poin
 FdChannel::FdChannel(int readFd, int writeFd, TimeSource& clock)
     : readFd_(readFd), writeFd_(writeFd), clock_(clock) {}
 
-bool FdChannel::Write(std::span<const std::uint8_t> bytes) {
+Done FdChannel::Write(std::span<const std::uint8_t> bytes) {
   while (!bytes.empty()) {
     const ssize_t n = ::write(writeFd_, bytes.data(), bytes.size());
     if (n > 0) {
@@ -47,13 +48,14 @@ bool FdChannel::Write(std::span<const std::uint8_t> bytes) {
     if (n < 0 && errno == EAGAIN) {
       // A non-blocking descriptor that is full: wait for room or stop.
       pollfd fds[2] = {{writeFd_, POLLOUT, 0}, {stop_.fd(), POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0 && errno != EINTR) return false;
-      if (fds[1].revents != 0) return false;
+      if (::poll(fds, 2, -1) < 0 && errno != EINTR) return Done::Fail(Status::WriteFailed, std::strerror(errno));
+      if (fds[1].revents != 0) return Done::Fail(Status::Cancelled);
       continue;
     }
-    return false;
+    if (n < 0) return Done::Fail(errno == EPIPE ? Status::PortClosed : Status::WriteFailed, std::strerror(errno));
+    return Done::Fail(Status::WriteFailed);
   }
-  return true;
+  return {};
 }
 
 bool FdChannel::Fill(Clock::time_point deadline) {
@@ -90,10 +92,10 @@ int RingChannel::ReadByte(Clock::time_point deadline) {
   return -1;
 }
 
-bool MemoryChannel::Write(std::span<const std::uint8_t> bytes) {
+Done MemoryChannel::Write(std::span<const std::uint8_t> bytes) {
   written_.insert(written_.end(), bytes.begin(), bytes.end());
   if (answer_) answer_(bytes, *this);
-  return true;
+  return {};
 }
 
 int MemoryChannel::ReadByte(Clock::time_point deadline) {

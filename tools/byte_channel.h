@@ -21,8 +21,10 @@ namespace qmx {
 class ByteChannel {
  public:
   virtual ~ByteChannel() = default;
-  // False when the bytes could not all be written.
-  virtual bool Write(std::span<const std::uint8_t> bytes) = 0;
+  // Fails when the bytes could not all be written: WriteFailed (or
+  // PortClosed, for a peer or port that went away) with the system's
+  // reason, Cancelled when the channel was stopped.
+  virtual Done Write(std::span<const std::uint8_t> bytes) = 0;
   // The next received byte (0 … 255), or -1 when none came before
   // `deadline` of the channel's clock (or the channel was stopped).
   virtual int ReadByte(Clock::time_point deadline) = 0;
@@ -37,7 +39,7 @@ class ByteChannel {
 class FdChannel final : public ByteChannel {
  public:
   FdChannel(int readFd, int writeFd, TimeSource& clock = SteadyTime());
-  bool Write(std::span<const std::uint8_t> bytes) override;
+  Done Write(std::span<const std::uint8_t> bytes) override;
   int ReadByte(Clock::time_point deadline) override;
   void DropInput() override;
   // From any thread: a waiting read returns -1 at once, and so do all later
@@ -65,7 +67,7 @@ class RingChannel final : public ByteChannel {
   using Writer = std::function<Done(std::span<const std::uint8_t>)>;
   RingChannel(ReceiveRing& ring, Writer write, TimeSource& clock = SteadyTime())
       : ring_(ring), write_(std::move(write)), clock_(clock) {}
-  bool Write(std::span<const std::uint8_t> bytes) override { return write_(bytes).ok(); }
+  Done Write(std::span<const std::uint8_t> bytes) override { return write_(bytes); }
   int ReadByte(Clock::time_point deadline) override;
   void DropInput() override { ring_.Reset(); }
   void Stop() { stop_.set(); }
@@ -86,7 +88,7 @@ class MemoryChannel final : public ByteChannel {
   using Answer = std::function<void(std::span<const std::uint8_t> written, MemoryChannel& self)>;
   explicit MemoryChannel(TimeSource& clock, Answer answer = {})
       : clock_(clock), answer_(std::move(answer)) {}
-  bool Write(std::span<const std::uint8_t> bytes) override;
+  Done Write(std::span<const std::uint8_t> bytes) override;
   int ReadByte(Clock::time_point deadline) override;
   void DropInput() override { input_.clear(); }
 

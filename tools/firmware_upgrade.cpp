@@ -19,9 +19,16 @@ constexpr const char* kProgrammingFailed = "Programming Failed";
 constexpr const char* kNoImage = "Could not get image.  Please try again.";
 constexpr const char* kNoImageCaption = "No Save Image Reply";
 
-UpgradeOutcome Failed(std::string message, std::string caption, std::string status) {
-  return UpgradeOutcome{false, std::move(message), std::move(caption), std::move(status)};
+UpgradeOutcome Failed(Status why, std::string message, std::string caption, std::string status) {
+  return UpgradeOutcome{Done::Fail(why), std::move(message), std::move(caption), std::move(status)};
 }
+
+UpgradeOutcome Failed(const Done& why, std::string message, std::string caption, std::string status) {
+  return UpgradeOutcome{why, std::move(message), std::move(caption), std::move(status)};
+}
+
+// NoReply for a request that went unanswered, or the failure of its write.
+Done Unanswered(const Done& write) { return write ? Done::Fail(Status::NoReply) : write; }
 
 // The temporary file a save writes before it renames it over the target.
 std::filesystem::path SavePart(const std::filesystem::path& target) {
@@ -35,34 +42,38 @@ std::filesystem::path SavePart(const std::filesystem::path& target) {
 std::optional<UpgradeOutcome> RefuseToProgram(std::size_t size) {
   const std::string caption = "File size " + std::to_string(size);
   if (size >= kFirmwareLimit)
-    return Failed("File size is to large.  Please check file and try again.", caption, kProgrammingFailed);
+    return Failed(Status::BadInput, "File size is to large.  Please check file and try again.", caption,
+                  kProgrammingFailed);
   if (size <= kFirmwareHeader)
-    return Failed("File holds no firmware: " + std::to_string(size) + " bytes, no more than its " +
+    return Failed(Status::BadInput, "File holds no firmware: " + std::to_string(size) + " bytes, no more than its " +
                       std::to_string(kFirmwareHeader) + "-byte header.  Please check file and try again.",
                   caption, kProgrammingFailed);
   return std::nullopt;
 }
 
-std::string SaveTargetProblem(const std::filesystem::path& target) {
+Done CheckSaveTarget(const std::filesystem::path& target) {
   std::error_code ec;
-  if (std::filesystem::is_directory(target, ec)) return target.string() + " is a folder";
+  if (std::filesystem::is_directory(target, ec)) return Done::Fail(Status::FileError, target.string() + " is a folder");
   const auto folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-  if (!std::filesystem::is_directory(folder, ec)) return "no folder " + folder.string() + " for " + target.string();
+  if (!std::filesystem::is_directory(folder, ec))
+    return Done::Fail(Status::FileError, "no folder " + folder.string() + " for " + target.string());
   const std::filesystem::path part = SavePart(target);
   std::FILE* probe = std::fopen(part.c_str(), "wb");
-  if (probe == nullptr) return "cannot create " + target.string() + ": " + std::strerror(errno);
+  if (probe == nullptr)
+    return Done::Fail(Status::FileError, "cannot create " + target.string() + ": " + std::strerror(errno));
   std::fclose(probe);
   std::filesystem::remove(part, ec);
   return {};
 }
 
-std::optional<std::vector<std::uint8_t>> ReadFirmwareFile(const std::filesystem::path& path) {
+Result<std::vector<std::uint8_t>> ReadFirmwareFile(const std::filesystem::path& path) {
+  using Bytes = Result<std::vector<std::uint8_t>>;
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return std::nullopt;
+  if (std::filesystem::is_directory(path, ec)) return Bytes::Fail(Status::FileError, path.string() + " is a folder");
   std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
+  if (!in) return Bytes::Fail(Status::FileError, "cannot open " + path.string());
   std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
+  if (in.bad()) return Bytes::Fail(Status::FileError, "cannot read " + path.string());
   return bytes;
 }
 
@@ -82,32 +93,35 @@ FirmwareUpgrade::FirmwareUpgrade(ByteChannel& channel, TimeSource& clock, Hooks 
       hooks_(std::move(hooks)),
       xmodem_(channel, clock, [this](std::size_t bytes) { Gauge(bytes); }) {}
 
-void FirmwareUpgrade::WriteText(std::string_view text) {
-  channel_.Write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+Done FirmwareUpgrade::WriteText(std::string_view text) {
+  return channel_.Write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
-bool FirmwareUpgrade::FindBootPrompt(int attempts) {
+Done FirmwareUpgrade::FindBootPrompt(int attempts) {
   channel_.DropInput();
   const std::uint8_t key = 0x03;
   for (int attempt = 0; attempt < attempts; ++attempt) {
-    channel_.Write(std::span(&key, 1));
+    // A write that failed shows as the prompt's absence.
+    (void)channel_.Write(std::span(&key, 1));
     // The bytes that arrive within the interval, each taken as it comes.
     const auto deadline = clock_.Now() + promptInterval_;
     for (int b = channel_.ReadByte(deadline); b >= 0; b = channel_.ReadByte(deadline))
-      if (b == '>') return true;
+      if (b == '>') return {};
   }
-  return false;
+  return Done::Fail(Status::NoReply);
 }
 
 UpgradeOutcome FirmwareUpgrade::Program(std::span<const std::uint8_t> file) {
   if (auto refused = RefuseToProgram(file.size())) return *refused;
-  if (!FindBootPrompt()) return Failed(kNoRadio, "Could enter boot code", kProgrammingFailed);
+  if (Done found = FindBootPrompt(); !found) return Failed(found, kNoRadio, "Could enter boot code", kProgrammingFailed);
   GaugeMaximum(file.size());
-  WriteText("D\r\n");
-  if (xmodem_.AwaitPrompt("DL:", 1000, 1000) != 3) return Failed(kNoRadio, "No prompt", kProgrammingFailed);
-  const int sent = xmodem_.Send(file);
-  if (sent < 0 || static_cast<std::size_t>(sent) < file.size())
-    return Failed("Programming unsuccessful.  Please cycle power and try again.", "File transfer unsuccessful",
+  const Done asked = WriteText("D\r\n");
+  if (xmodem_.AwaitPrompt("DL:", 1000, 1000) != 3)
+    return Failed(Unanswered(asked), kNoRadio, "No prompt", kProgrammingFailed);
+  const Result<std::size_t> sent = xmodem_.Send(file);
+  if (!sent || *sent < file.size())
+    return Failed(sent ? Done::Fail(Status::NoReply) : Done::From(sent),
+                  "Programming unsuccessful.  Please cycle power and try again.", "File transfer unsuccessful",
                   kProgrammingFailed);
   Gauge(file.size());
 
@@ -130,58 +144,74 @@ UpgradeOutcome FirmwareUpgrade::Program(std::span<const std::uint8_t> file) {
     programmed = xmodem_.AwaitPrompt(kProgrammed, 1000, 1000) == static_cast<int>(kProgrammed.size());
     Call(hooks_.verifyingEnds);
   }
-  if (!programmed) return Failed("Programming failed.  Please try again", "No prompt", kProgrammingFailed);
-  WriteText("E\r\n");
-  return UpgradeOutcome{true, "Programming Successfully", "Success", "Programming Successful"};
+  if (!programmed)
+    return Failed(Status::NoReply, "Programming failed.  Please try again", "No prompt", kProgrammingFailed);
+  // Programmed all the same when "E" is lost: the boot code starts the
+  // application at its next start.
+  (void)WriteText("E\r\n");
+  return UpgradeOutcome{{}, "Programming Successfully", "Success", "Programming Successful"};
 }
 
-int FirmwareUpgrade::Upload(std::vector<std::uint8_t>& image) {
+Done FirmwareUpgrade::RequestUpload() {
   GaugeMaximum(kFirmwareLimit);
-  WriteText("U\r\n");
-  if (xmodem_.AwaitPrompt("UL:", 2000, 1000) != 3) return kNoUploadPrompt;
-  image.assign(kFirmwareLimit, 0);
-  const int n = xmodem_.Receive(image);
-  image.resize(static_cast<std::size_t>(std::max(n, 0)));
+  const Done asked = WriteText("U\r\n");
+  if (xmodem_.AwaitPrompt("UL:", 2000, 1000) != 3) return Unanswered(asked);
+  return {};
+}
+
+Result<std::vector<std::uint8_t>> FirmwareUpgrade::ReceiveImage() {
+  std::vector<std::uint8_t> image(kFirmwareLimit, 0);
+  const Result<std::size_t> n = xmodem_.Receive(image);
   Gauge(kFirmwareLimit);
-  return n;
+  if (!n) return Result<std::vector<std::uint8_t>>::From(n);
+  image.resize(*n);
+  return image;
 }
 
 UpgradeOutcome FirmwareUpgrade::Verify(std::span<const std::uint8_t> file, bool raw) {
-  std::vector<std::uint8_t> image;
-  const int n = Upload(image);
-  if (n == kNoUploadPrompt) return Failed(kNoImage, kNoImageCaption, "Downloading Image Failed");
+  if (Done asked = RequestUpload(); !asked)
+    return Failed(asked, kNoImage, kNoImageCaption, "Downloading Image Failed");
+  const Result<std::vector<std::uint8_t>> image = ReceiveImage();
+  if (!image) return Failed(Done::From(image), "", "", "Verification Failed");
   const std::size_t header = raw ? 0 : kFirmwareHeader;
   const std::size_t program = file.size() > header ? file.size() - header : 0;
-  const bool same = n >= 0 && program > 0 && image.size() >= program &&
-                    std::equal(file.begin() + static_cast<std::ptrdiff_t>(header), file.end(), image.begin());
-  if (!same) return Failed("", "", "Verification Failed");
-  return UpgradeOutcome{true, "", "", "Verification Successful"};
+  const bool same = program > 0 && image->size() >= program &&
+                    std::equal(file.begin() + static_cast<std::ptrdiff_t>(header), file.end(), image->begin());
+  if (!same) return Failed(program > 0 ? Status::Mismatch : Status::BadInput, "", "", "Verification Failed");
+  return UpgradeOutcome{{}, "", "", "Verification Successful"};
 }
 
 UpgradeOutcome FirmwareUpgrade::Save(const std::filesystem::path& target) {
   constexpr const char* kFailed = "Save Image Failed";
-  if (const std::string why = SaveTargetProblem(target); !why.empty())
-    return Failed("Could not create file: " + why + ".  Check filename and try again", "Invalid Filename", kFailed);
+  if (const Done why = CheckSaveTarget(target); !why)
+    return Failed(why, "Could not create file: " + why.reason() + ".  Check filename and try again",
+                  "Invalid Filename", kFailed);
   const std::filesystem::path temp = SavePart(target);
   std::FILE* out = std::fopen(temp.c_str(), "wb");
   if (out == nullptr)
-    return Failed("Could not create file.  Check filename and try again", "Invalid Filename", kFailed);
+    return Failed(Status::FileError, "Could not create file.  Check filename and try again", "Invalid Filename",
+                  kFailed);
 
-  std::vector<std::uint8_t> image;
-  const int n = Upload(image);
-  bool written = n >= 0 && std::fwrite(image.data(), 1, image.size(), out) == image.size();
+  const Done asked = RequestUpload();
+  const auto image = asked ? ReceiveImage() : Result<std::vector<std::uint8_t>>::From(asked);
+  bool written = image && std::fwrite(image->data(), 1, image->size(), out) == image->size();
   written = std::fclose(out) == 0 && written;
   std::error_code ec;
   if (written) std::filesystem::rename(temp, target, ec);
   const bool saved = written && !ec;
   if (!saved) std::filesystem::remove(temp, ec);
-  if (n == kNoUploadPrompt) return Failed(kNoImage, kNoImageCaption, kFailed);
-  if (n < 0) return Failed("", "", kFailed);
-  if (!saved) return Failed("Could not write file.  Check disk space and try again", "Save Image Failed", kFailed);
-  return UpgradeOutcome{true, "", "", "Save Image Successful"};
+  if (!asked) return Failed(asked, kNoImage, kNoImageCaption, kFailed);
+  if (!image) return Failed(Done::From(image), "", "", kFailed);
+  if (!saved)
+    return Failed(Status::FileError, "Could not write file.  Check disk space and try again", "Save Image Failed",
+                  kFailed);
+  return UpgradeOutcome{{}, "", "", "Save Image Successful"};
 }
 
-void FirmwareUpgrade::Leave() { WriteText("E\r"); }
+void FirmwareUpgrade::Leave() {
+  // The boot code that misses it stays where it is; nothing to report.
+  (void)WriteText("E\r");
+}
 
 std::string BootCodeNotice(std::string_view port) {
   return "The radio on " + std::string(port) + " is in its boot code (no working firmware).";
@@ -202,7 +232,7 @@ bool LookForBootCode(RadioLink& link, TimeSource& clock, Clock::duration interva
                         clock);
     FirmwareUpgrade search(channel, clock);
     search.SetPromptInterval(interval);
-    found = search.FindBootPrompt(kBootProbeAttempts);
+    found = search.FindBootPrompt(kBootProbeAttempts).ok();
     link.transport.ApplyLine(saved);
   }
   // Nothing the boot code said at its line is a frame.

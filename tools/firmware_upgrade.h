@@ -30,27 +30,35 @@ inline constexpr std::size_t kFirmwareLimit = 132000;
 // The image file's header block, which takes no part in the verification.
 inline constexpr std::size_t kFirmwareHeader = 128;
 
-// What an operation ended with. `message` and `caption` are empty when no
-// message box is to be shown; `status` is the status bar's text.
+// What an operation ended with: its result, and what the user is told of
+// it. `message` and `caption` are empty when no message box is to be shown;
+// `status` is the status bar's text. A failed result is BadInput for a file
+// that cannot be programmed or holds nothing to verify, FileError for a file that could not be
+// read or written, Mismatch for an image that is not the file's, or the
+// dialogue's failure (NoReply for a boot code that did not answer, the
+// transfer's Cancelled, the channel's WriteFailed or PortClosed).
 struct UpgradeOutcome {
-  bool ok = false;
+  Done result;
   std::string message;
   std::string caption;
   std::string status;
+  bool ok() const { return result.ok(); }
 };
 
-// A file of `size` bytes that cannot be programmed, refused before anything
-// is sent: nothing past its header (an empty file included), or
-// kFirmwareLimit bytes or more. Nothing when it can be programmed.
+// A file of `size` bytes that cannot be programmed, refused (BadInput)
+// before anything is sent: nothing past its header (an empty file
+// included), or kFirmwareLimit bytes or more. Nothing when it can be
+// programmed.
 std::optional<UpgradeOutcome> RefuseToProgram(std::size_t size);
 
-// Why the module's image cannot be saved to `target`, found before anything
-// is sent: it is a folder, its folder is missing, or no file can be created
-// there (tried, and removed again). Empty when it can be saved.
-std::string SaveTargetProblem(const std::filesystem::path& target);
+// Whether the module's image can be saved to `target`, found before
+// anything is sent: FileError with the reason when it is a folder, its
+// folder is missing, or no file can be created there (tried, and removed
+// again).
+Done CheckSaveTarget(const std::filesystem::path& target);
 
-// The whole file, or nothing when it cannot be opened or read.
-std::optional<std::vector<std::uint8_t>> ReadFirmwareFile(const std::filesystem::path& path);
+// The whole file, or FileError with the reason.
+Result<std::vector<std::uint8_t>> ReadFirmwareFile(const std::filesystem::path& path);
 
 // "Please Wait" with a dot added every fourth 100 ms step, starting over
 // after four dots.
@@ -84,8 +92,8 @@ class FirmwareUpgrade {
   FirmwareUpgrade(ByteChannel& channel, TimeSource& clock, Hooks hooks = {});
 
   // Writes 0x03 up to `attempts` times (100), 50 ms apart, until a ">"
-  // arrives (left unread); true when it did.
-  bool FindBootPrompt(int attempts = 100);
+  // arrives (left unread); NoReply when none did.
+  Done FindBootPrompt(int attempts = 100);
   // The wait after each 0x03 of the prompt search (50 ms).
   void SetPromptInterval(Clock::duration interval) { promptInterval_ = interval; }
   // After the transfer, wait for the boot code's "OK" CR LF and go on as
@@ -110,20 +118,21 @@ class FirmwareUpgrade {
 
   // The module's image into `target`: written to a temporary file beside it
   // and renamed over it only when the whole image arrived and was written,
-  // so a failure never touches an existing file. SaveTargetProblem's
-  // complaint is reported before anything is sent.
+  // so a failure never touches an existing file. CheckSaveTarget's
+  // failure is reported before anything is sent.
   UpgradeOutcome Save(const std::filesystem::path& target);
 
   // "E" CR: the boot code starts the application.
   void Leave();
 
-  // The module's image as received ("U" CR LF, "UL:", XMODEM), or the
-  // Xmodem failure code; -10 when "UL:" did not come.
-  static constexpr int kNoUploadPrompt = -10;
-  int Upload(std::vector<std::uint8_t>& image);
+  // "U" CR LF and the boot code's "UL:" (NoReply when it did not come).
+  Done RequestUpload();
+  // After RequestUpload(): the module's image as received by XMODEM, or
+  // the transfer's failure.
+  Result<std::vector<std::uint8_t>> ReceiveImage();
 
  private:
-  void WriteText(std::string_view text);
+  Done WriteText(std::string_view text);
   void GaugeMaximum(std::size_t m) {
     if (hooks_.gaugeMaximum) hooks_.gaugeMaximum(m);
   }

@@ -165,6 +165,64 @@ std::size_t MaxSpan(int choice) {
   return kMaxPacketLength - ChoiceAt(choice).spanFrameLength;
 }
 
+namespace {
+
+// The first refusal of a plan stands.
+void Refuse(PacketPlan& plan, PacketMessage message) {
+  if (!plan.refusal) plan.refusal = std::move(message);
+}
+
+// The typed Value bytes: the record's data, its length and the frame's
+// data count; too many or unreadable bytes are refused.
+void PlanValue(PacketPlan& plan, int choice, const std::vector<std::string_view>& tokens) {
+  PacketRecord& rec = plan.record;
+  bool readable = true;
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    std::int32_t number = 0;
+    readable = TryTextToInt("0x" + std::string(tokens[i]), number) && readable;
+    if (i < rec.Data.size()) rec.Data[i] = static_cast<std::uint8_t>(number);
+  }
+  const std::size_t most = MaxValueBytes(choice);
+  if (!readable) Refuse(plan, {"Invalid data.  Please check data and try again.", "Invalid Data"});
+  if (tokens.size() > most)
+    Refuse(plan,
+           {"Too much data.  This packet carries at most " + std::to_string(most) + " data bytes.", "Invalid Data"});
+  rec.Length = static_cast<std::uint8_t>(std::min(tokens.size(), most));
+  plan.dataCount = ChoiceAt(choice).spanFrameLength != 0 ? std::min<std::size_t>(rec.Span, rec.Data.size())
+                                                          : rec.Length;
+}
+
+// Register, Bank and Span, each refused with its own message; a Span that
+// no frame carries is refused, and one that differs from the `typed` value
+// bytes noted.
+void PlanRegister(PacketPlan& plan, int choice, const PacketFields& fields, std::size_t typed) {
+  for (const auto& [text, name] : {std::pair{&fields.registerText, "Register"}, std::pair{&fields.bankText, "Bank"},
+                                   std::pair{&fields.spanText, "Span"}}) {
+    std::int32_t number = 0;
+    if (!TryTextToInt(*text, number))
+      Refuse(plan, {std::string("Please check ") + name + " value and try again.", std::string(name) + "Edit Invalid"});
+  }
+  // A Span is taken as typed here, not cut to a byte: 300 is not 44.
+  std::int32_t span = 0;
+  if (!TryTextToInt(fields.spanText, span)) return;
+  const bool sendsValue = ChoiceAt(choice).sendsValue;
+  const std::size_t most = MaxSpan(choice);
+  if (span < 0 || static_cast<std::size_t>(span) > most) {
+    Refuse(plan, {"Span too large.  " + std::string(sendsValue ? "This packet" : "The reply") + " carries at most " +
+                      std::to_string(most) + " data bytes.",
+                  "Span Too Large"});
+    plan.note = "Span " + std::to_string(span) + " is too large: " + (sendsValue ? "a frame" : "the reply") +
+                " carries at most " + std::to_string(most) + " bytes.";
+  } else if (sendsValue && typed != static_cast<std::size_t>(span)) {
+    const auto wanted = static_cast<std::size_t>(span);
+    plan.note = "Span " + std::to_string(span) + ": " + Bytes(typed) + " typed, " +
+                (typed > wanted ? "only the first " + std::to_string(span) + " sent."
+                                : Bytes(wanted - typed, "zero byte") + " added.");
+  }
+}
+
+}  // namespace
+
 PacketPlan PlanPacket(int choice, const PacketFields& fields) {
   PacketPlan plan;
   PacketRecord& rec = plan.record;
@@ -174,58 +232,12 @@ PacketPlan PlanPacket(int choice, const PacketFields& fields) {
   rec.NetworkAddress = static_cast<std::uint16_t>(TextToInt(fields.networkAddressText));
   if (!Listed(choice)) return plan;
   const Choice& c = ChoiceAt(choice);
-  auto refuse = [&plan](PacketMessage message) {
-    if (!plan.refusal) plan.refusal = std::move(message);
-  };
-
   const auto tokens = ValueTokens(fields.value);
-  if (c.sendsValue) {
-    bool readable = true;
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
-      std::int32_t number = 0;
-      readable = TryTextToInt("0x" + std::string(tokens[i]), number) && readable;
-      if (i < rec.Data.size()) rec.Data[i] = static_cast<std::uint8_t>(number);
-    }
-    const std::size_t most = MaxValueBytes(choice);
-    if (!readable) refuse({"Invalid data.  Please check data and try again.", "Invalid Data"});
-    if (tokens.size() > most)
-      refuse({"Too much data.  This packet carries at most " + std::to_string(most) + " data bytes.", "Invalid Data"});
-    rec.Length = static_cast<std::uint8_t>(std::min(tokens.size(), most));
-    plan.dataCount = c.spanFrameLength != 0 ? std::min<std::size_t>(rec.Span, rec.Data.size()) : rec.Length;
-  }
-
-  if (c.sendsRegister) {
-    // Register, Bank and Span, each refused with its own message.
-    for (const auto& [text, name] : {std::pair{&fields.registerText, "Register"}, std::pair{&fields.bankText, "Bank"},
-                                     std::pair{&fields.spanText, "Span"}}) {
-      std::int32_t number = 0;
-      if (!TryTextToInt(*text, number))
-        refuse({std::string("Please check ") + name + " value and try again.", std::string(name) + "Edit Invalid"});
-    }
-    // A Span is taken as typed here, not cut to a byte: 300 is not 44.
-    std::int32_t span = 0;
-    const std::size_t most = MaxSpan(choice);
-    if (TryTextToInt(fields.spanText, span)) {
-      if (span < 0 || static_cast<std::size_t>(span) > most) {
-        refuse({"Span too large.  " + std::string(c.sendsValue ? "This packet" : "The reply") + " carries at most " +
-                    std::to_string(most) + " data bytes.",
-                "Span Too Large"});
-        plan.note = "Span " + std::to_string(span) + " is too large: " + (c.sendsValue ? "a frame" : "the reply") +
-                    " carries at most " + std::to_string(most) + " bytes.";
-      } else if (c.sendsValue && tokens.size() != static_cast<std::size_t>(span)) {
-        const auto wanted = static_cast<std::size_t>(span);
-        plan.note = "Span " + std::to_string(span) + ": " + Bytes(tokens.size()) + " typed, " +
-                    (tokens.size() > wanted ? "only the first " + std::to_string(span) + " sent."
-                                            : Bytes(wanted - tokens.size(), "zero byte") + " added.");
-      }
-    }
-  }
-
-  if (c.sendsAddress) {
-    std::int32_t number = 0;
-    if (!TryTextToInt(fields.networkAddressText, number))
-      refuse({"Please check Network Address value and try again.", "NetworkAddressEdit Invalid"});
-  }
+  if (c.sendsValue) PlanValue(plan, choice, tokens);
+  if (c.sendsRegister) PlanRegister(plan, choice, fields, tokens.size());
+  std::int32_t address = 0;
+  if (c.sendsAddress && !TryTextToInt(fields.networkAddressText, address))
+    Refuse(plan, {"Please check Network Address value and try again.", "NetworkAddressEdit Invalid"});
   return plan;
 }
 

@@ -57,90 +57,156 @@ int Xmodem::AwaitPrompt(std::string_view expected, int firstMs, int nextMs) {
   return static_cast<int>(matched);
 }
 
+void Xmodem::Write(std::span<const std::uint8_t> bytes) {
+  Done written = channel_.Write(bytes);
+  if (!written && writeFailure_) writeFailure_ = std::move(written);
+}
+
 void Xmodem::WriteCans() {
   const std::uint8_t cans[3] = {kCan, kCan, kCan};
   Write(cans);
 }
 
-int Xmodem::Send(std::span<const std::uint8_t> data) {
-  afterEot_.clear();
-  bool crc = false;
-  bool started = false;
-  for (int attempt = 0; attempt < 16 && !started; ++attempt) {
-    const int b = ReadByteTimed(2000);
-    if (b == kNak) {
-      started = true;
-    } else if (b == kCrcRequest) {
-      started = crc = true;
-    } else if (b == kCan && SecondCan()) {
-      return AcceptCancel();
-    }
-  }
-  if (!started) return GiveUp(kNoStart);
+Result<std::size_t> Xmodem::Failure(Status status) const {
+  if (status == Status::NoReply && !writeFailure_) return Result<std::size_t>::From(writeFailure_);
+  return Result<std::size_t>::Fail(status);
+}
 
-  // SOH, number, complement, 128 data bytes, checksum or CRC (two bytes).
-  std::array<std::uint8_t, 3 + 128 + 2> block{};
-  const std::size_t blockSize = crc ? 133 : 132;
+namespace {
+
+// SOH, number, complement, 128 data bytes, checksum or CRC (two bytes).
+using SendBuffer = std::array<std::uint8_t, 3 + 128 + 2>;
+
+// Block `number` of the sender, from the first 128 bytes of `rest` (the
+// last block ends in the pad byte and zeros): its bytes in `block`.
+std::span<const std::uint8_t> FillBlock(SendBuffer& block, std::span<const std::uint8_t> rest,
+                                        std::uint8_t number, bool crc) {
+  const std::size_t n = std::min<std::size_t>(128, rest.size());
+  std::uint8_t* payload = block.data() + 3;
+  std::memset(payload, 0, 128);
+  std::copy_n(rest.begin(), n, payload);
+  if (n < 128) payload[n] = Xmodem::kPad;
+  block[0] = Xmodem::kSoh;
+  block[1] = number;
+  block[2] = static_cast<std::uint8_t>(~number);
+  const std::span<const std::uint8_t> body(payload, 128);
+  if (crc) {
+    const std::uint16_t c = Crc16Xmodem(body);
+    block[131] = static_cast<std::uint8_t>(c >> 8);
+    block[132] = static_cast<std::uint8_t>(c);
+  } else {
+    block[131] = Sum(body);
+  }
+  return std::span(block.data(), crc ? 133 : 132);
+}
+
+}  // namespace
+
+int Xmodem::AwaitSendStart() {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const int b = ReadByteTimed(2000);
+    if (b == kNak || b == kCrcRequest) return b;
+    if (b == kCan && SecondCan()) return kCan;
+  }
+  return -1;
+}
+
+int Xmodem::SendBlock(std::span<const std::uint8_t> block) {
+  for (int write = 0; write < 25; ++write) {
+    Write(block);
+    const int b = ReadByteTimed(1000);
+    if (b == kAck) return kAck;
+    if (b == kCan && SecondCan()) return kCan;
+  }
+  return -1;
+}
+
+Result<std::size_t> Xmodem::Send(std::span<const std::uint8_t> data) {
+  afterEot_.clear();
+  writeFailure_ = {};
+  const int start = AwaitSendStart();
+  if (start == kCan) return AcceptCancel();
+  if (start < 0) return GiveUp();
+
+  SendBuffer block{};
   std::size_t acked = 0;
   std::uint8_t number = 1;
   // "While not yet acknowledged >= 0": a size that is a multiple of 128
   // still ends with a block of padding.
   while (acked <= data.size()) {
-    const std::size_t n = std::min<std::size_t>(128, data.size() - acked);
-    std::uint8_t* payload = block.data() + 3;
-    std::memset(payload, 0, 128);
-    std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(acked), n, payload);
-    if (n < 128) payload[n] = kPad;
-    block[0] = kSoh;
-    block[1] = number;
-    block[2] = static_cast<std::uint8_t>(~number);
-    const std::span<const std::uint8_t> body(payload, 128);
-    if (crc) {
-      const std::uint16_t c = Crc16Xmodem(body);
-      block[131] = static_cast<std::uint8_t>(c >> 8);
-      block[132] = static_cast<std::uint8_t>(c);
-    } else {
-      block[131] = Sum(body);
-    }
+    const auto bytes = FillBlock(block, data.subspan(acked), number, start == kCrcRequest);
     Report(acked);
-
-    bool done = false;
-    for (int write = 0; write < 25 && !done; ++write) {
-      Write(std::span(block.data(), blockSize));
-      const int b = ReadByteTimed(1000);
-      if (b == kAck) {
-        done = true;
-      } else if (b == kCan && SecondCan()) {
-        return AcceptCancel();
-      }
-    }
-    if (!done) return GiveUp(kBlockFailed);
+    const int answer = SendBlock(bytes);
+    if (answer == kCan) return AcceptCancel();
+    if (answer != kAck) return GiveUp();
     acked += 128;
     ++number;
   }
+  return FinishSend(acked);
+}
 
+Result<std::size_t> Xmodem::FinishSend(std::size_t acked) {
   int last = -1;
   for (int attempt = 0; attempt < 10 && last != kAck; ++attempt) {
     WriteByte(kEot);
     last = ReadByteTimed(2000);
   }
   DrainInput(&afterEot_);
-  return last == kAck ? static_cast<int>(acked) : kNoEotAck;
+  if (last != kAck) return Failure(Status::NoReply);
+  return acked;
 }
 
-int Xmodem::AcceptCancel() {
+Result<std::size_t> Xmodem::AcceptCancel() {
   WriteByte(kAck);
   DrainInput();
-  return kCancelled;
+  return Failure(Status::Cancelled);
 }
 
-int Xmodem::GiveUp(int code) {
+Result<std::size_t> Xmodem::GiveUp() {
   WriteCans();
   DrainInput();
-  return code;
+  return Failure(Status::NoReply);
 }
 
-int Xmodem::Receive(std::span<std::uint8_t> buffer) {
+Result<std::size_t> Xmodem::AwaitBlockStart(std::uint8_t request) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    if (request != 0) WriteByte(request);
+    const int b = ReadByteTimed(2000);
+    if (b == kSoh) return std::size_t{128};
+    if (b == kStx) return std::size_t{1024};
+    const bool cancelled = b == kCan && SecondCan();
+    if (b == kEot || cancelled) {
+      DrainInput();
+      WriteByte(kAck);
+      if (cancelled) return Failure(Status::Cancelled);
+      return std::size_t{0};
+    }
+  }
+  DrainInput();
+  WriteCans();
+  return Failure(Status::NoReply);
+}
+
+Xmodem::BlockRead Xmodem::ReadBlock(std::span<std::uint8_t> data, std::uint8_t expected) {
+  // Number, complement, data, checksum.
+  const int num = ReadByteTimed(1000);
+  const int comp = num < 0 ? -1 : ReadByteTimed(1000);
+  bool complete = comp >= 0;
+  for (std::size_t i = 0; complete && i < data.size(); ++i) {
+    const int b = ReadByteTimed(1000);
+    complete = b >= 0;
+    data[i] = static_cast<std::uint8_t>(b);
+  }
+  const int sum = complete ? ReadByteTimed(1000) : -1;
+  const bool isNew = num == expected;
+  const bool isRepeat = num == static_cast<std::uint8_t>(expected - 1);
+  if (sum < 0 || comp != static_cast<std::uint8_t>(~num) || !(isNew || isRepeat) || sum != Sum(data))
+    return BlockRead::Bad;
+  return isNew ? BlockRead::New : BlockRead::Repeat;
+}
+
+Result<std::size_t> Xmodem::Receive(std::span<std::uint8_t> buffer) {
+  writeFailure_ = {};
   std::uint8_t request = kNak;
   std::uint8_t expected = 1;
   std::size_t stored = 0;
@@ -148,63 +214,30 @@ int Xmodem::Receive(std::span<std::uint8_t> buffer) {
   std::vector<std::uint8_t> data(1024);
 
   for (;;) {
-    // Wait for a block start.
-    std::size_t size = 0;
-    for (int attempt = 0; attempt < 16 && size == 0; ++attempt) {
-      if (request != 0) WriteByte(request);
-      const int b = ReadByteTimed(2000);
-      if (b == kSoh) {
-        size = 128;
-      } else if (b == kStx) {
-        size = 1024;
-      } else if (b == kEot) {
-        DrainInput();
-        WriteByte(kAck);
-        return static_cast<int>(stored);
-      } else if (b == kCan && SecondCan()) {
-        DrainInput();
-        WriteByte(kAck);
-        return kCancelled;
-      }
-    }
-    if (size == 0) {
-      DrainInput();
-      WriteCans();
-      return kNoStart;
-    }
+    const Result<std::size_t> size = AwaitBlockStart(request);
+    if (!size) return size;
+    if (*size == 0) return stored;
     request = 0;
-
-    // Number, complement, data, checksum; any time-out rejects the block.
-    const int num = ReadByteTimed(1000);
-    int comp = num < 0 ? -1 : ReadByteTimed(1000);
-    bool complete = comp >= 0;
-    for (std::size_t i = 0; complete && i < size; ++i) {
-      const int b = ReadByteTimed(1000);
-      complete = b >= 0;
-      data[i] = static_cast<std::uint8_t>(b);
-    }
-    const int sum = complete ? ReadByteTimed(1000) : -1;
-    const std::span<const std::uint8_t> body(data.data(), size);
-    const bool isNew = num == expected;
-    const bool isRepeat = num == static_cast<std::uint8_t>(expected - 1);
-    if (sum < 0 || comp != static_cast<std::uint8_t>(~num) || !(isNew || isRepeat) ||
-        sum != Sum(body)) {
-      DrainInput();
-      WriteByte(kNak);
-      continue;
-    }
-
-    if (isNew) {
-      const std::size_t take = std::min(size, buffer.size() - stored);
-      std::copy_n(body.begin(), take, buffer.begin() + static_cast<std::ptrdiff_t>(stored));
-      stored += take;
-      Report(stored);
-      ++expected;
-      repeatsLeft = 25;
-    } else if (--repeatsLeft == 0) {
-      DrainInput();
-      WriteCans();
-      return kTooManyRepeats;
+    const std::span<std::uint8_t> body(data.data(), *size);
+    switch (ReadBlock(body, expected)) {
+      case BlockRead::Bad:
+        DrainInput();
+        WriteByte(kNak);
+        continue;
+      case BlockRead::New: {
+        const std::size_t take = std::min(body.size(), buffer.size() - stored);
+        std::copy_n(body.begin(), take, buffer.begin() + static_cast<std::ptrdiff_t>(stored));
+        stored += take;
+        Report(stored);
+        ++expected;
+        repeatsLeft = 25;
+        break;
+      }
+      case BlockRead::Repeat:
+        if (--repeatsLeft > 0) break;
+        DrainInput();
+        WriteCans();
+        return Failure(Status::NoReply);
     }
     WriteByte(kAck);
   }

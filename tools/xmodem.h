@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "link/clock.h"
+#include "link/result.h"
 #include "tools/byte_channel.h"
 
 namespace qmx {
@@ -33,13 +34,6 @@ class Xmodem {
   static constexpr std::uint8_t kCrcRequest = 'C';
   static constexpr std::uint8_t kPad = 0x1A;
 
-  // Failure codes of Send() and Receive().
-  static constexpr int kCancelled = -1;      // the peer sent CAN CAN
-  static constexpr int kNoStart = -2;        // no transfer start or block start
-  static constexpr int kTooManyRepeats = -3;  // receiver: 25 repeats of one block
-  static constexpr int kBlockFailed = -4;    // sender: 25 writes of one block unanswered
-  static constexpr int kNoEotAck = -5;       // sender: EOT never acknowledged
-
   using Progress = std::function<void(std::size_t bytes)>;
 
   Xmodem(ByteChannel& channel, TimeSource& clock, Progress progress = {})
@@ -57,26 +51,56 @@ class Xmodem {
   // complete match are left unread.
   int AwaitPrompt(std::string_view expected, int firstMs, int nextMs);
 
-  // The number of bytes acknowledged (a multiple of 128), or a failure code.
-  int Send(std::span<const std::uint8_t> data);
+  // How Send() and Receive() fail: Cancelled when the peer sent CAN CAN;
+  // NoReply when the transfer never started (16 waits), when one block was
+  // written 25 times unacknowledged or EOT never acknowledged (sender), or
+  // when the same block came 25 times over (receiver). A write that failed
+  // on the way turns NoReply into the channel's failure (WriteFailed,
+  // PortClosed) and its reason.
+
+  // The number of bytes acknowledged (a multiple of 128).
+  Result<std::size_t> Send(std::span<const std::uint8_t> data);
   // What the drain after Send()'s final EOT read: a receiver may answer the
   // transfer (the boot code's "OK" CR LF) before the line falls silent.
   const std::vector<std::uint8_t>& AfterEot() const { return afterEot_; }
   // The number of bytes stored in `buffer` (whole blocks, padding included,
-  // up to its size), or a failure code.
-  int Receive(std::span<std::uint8_t> buffer);
+  // up to its size).
+  Result<std::size_t> Receive(std::span<std::uint8_t> buffer);
 
  private:
-  bool Write(std::span<const std::uint8_t> bytes) { return channel_.Write(bytes); }
+  // What a received block turned out to be.
+  enum class BlockRead { New, Repeat, Bad };
+
+  // The first failed write of the transfer is kept.
+  void Write(std::span<const std::uint8_t> bytes);
   void WriteByte(std::uint8_t b) { Write(std::span(&b, 1)); }
   void WriteCans();
   // After a CAN: true when a second CAN follows within 1,000 ms.
   bool SecondCan() { return ReadByteTimed(1000) == kCan; }
+  // A failure with `status`, unless a write failed: then the write's.
+  Result<std::size_t> Failure(Status status) const;
+
+  // Sender: the receiver's NAK or "C" (returned), a CAN CAN (kCan), or -1
+  // after 16 waits.
+  int AwaitSendStart();
+  // Sender: writes `block` until it is acknowledged (kAck), the receiver
+  // cancels (kCan) or 25 writes went unanswered (-1).
+  int SendBlock(std::span<const std::uint8_t> block);
+  // Sender: EOT until acknowledged (10 times at most), then the drain.
+  Result<std::size_t> FinishSend(std::size_t acked);
   // The sender's two ways out: the receiver cancelled (acknowledged, then
-  // its input dropped), or the sender gives up with `code` (CAN CAN, then
-  // the input dropped).
-  int AcceptCancel();
-  int GiveUp(int code);
+  // its input dropped), or the sender gives up (CAN CAN, then the input
+  // dropped).
+  Result<std::size_t> AcceptCancel();
+  Result<std::size_t> GiveUp();
+
+  // Receiver: asks with `request` (when not 0) and waits for a block start;
+  // the block's size, or 0 for an EOT (acknowledged); Cancelled (CAN CAN,
+  // acknowledged) or NoReply (16 waits, then CAN CAN).
+  Result<std::size_t> AwaitBlockStart(std::uint8_t request);
+  // Receiver: the rest of a block of `data.size()` bytes, checked against
+  // the number `expected`; any time-out rejects it.
+  BlockRead ReadBlock(std::span<std::uint8_t> data, std::uint8_t expected);
   void Report(std::size_t bytes) {
     if (progress_) progress_(bytes);
   }
@@ -85,6 +109,7 @@ class Xmodem {
   TimeSource& clock_;
   Progress progress_;
   std::vector<std::uint8_t> afterEot_;
+  Done writeFailure_;
 };
 
 // How many bytes of `expected` occur in order in `bytes`, other bytes in

@@ -69,7 +69,7 @@ bool TForm1::UpgradeInBootCode(bool reset) {
     const ControlsHeld held(this);
     FirmwareUpgrade search(session.Channel(), session.Time());
     search.SetPromptInterval(std::chrono::milliseconds(bootPromptIntervalMs_));
-    RunOffThread([&] { found = search.FindBootPrompt(); });
+    RunOffThread([&] { found = search.FindBootPrompt().ok(); });
   }
   if (!found) {
     SetStatus("No Radio Detected");

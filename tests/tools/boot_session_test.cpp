@@ -21,7 +21,7 @@ struct BootSessionFixture : ::testing::Test {
 // session's clock for the application to start, then the radio's own line,
 // the frame parser and protocol mode again.
 TEST_F(BootSessionFixture, IntoTheBootCodeAndBackOnTheInjectedClock) {
-  ASSERT_GE(s.commands().EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries), 0);
+  ASSERT_TRUE(s.commands().EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries));
   BootSession session(*s.link, s.clock);
   ASSERT_TRUE(session.Enter(true));
   EXPECT_FALSE(session.ResetUnanswered());

@@ -76,7 +76,7 @@ TEST(FirmwareUpgrade, ProgramThenVerifyAndSaveGiveTheProgrammedImage) {
       BootFixture f(crc);
       const Bytes file = Image(size);
       const UpgradeOutcome programmed = f.upgrade->Program(file);
-      EXPECT_TRUE(programmed.ok) << programmed.caption;
+      EXPECT_TRUE(programmed.ok()) << programmed.caption;
       EXPECT_EQ(programmed.status, "Programming Successful");
       // Programming ends with "E" CR LF: the application runs again.
       EXPECT_FALSE(f.module->InBootCode());
@@ -107,7 +107,7 @@ TEST(FirmwareUpgrade, AnOkArrivingDuringTheDrainAfterEotCounts) {
     f.module->WithBootloader([ms](sim::SimBootloader& b) { b.Options().programTime = std::chrono::milliseconds(ms); });
     const Bytes file = Image(700);
     const UpgradeOutcome out = f.upgrade->Program(file);
-    EXPECT_TRUE(out.ok) << out.message;
+    EXPECT_TRUE(out.ok()) << out.message;
     EXPECT_EQ(out.caption, "Success");
     EXPECT_EQ(out.status, "Programming Successful");
     EXPECT_FALSE(f.module->InBootCode());  // "E" CR LF followed
@@ -130,7 +130,7 @@ TEST(FirmwareUpgrade, EndingOnTheAnswerWaitsOnlyForIt) {
     upgrade.SetEndOnAnswer(true);
     const UpgradeOutcome out = upgrade.Program(Image(700));
     const auto after = f.clock.Now() - transferred;
-    EXPECT_EQ(out.ok, ms < 8000) << out.message;
+    EXPECT_EQ(out.ok(), ms < 8000) << out.message;
     EXPECT_LE(after, std::chrono::milliseconds(ms < 8000 ? ms + 500 : 8500));
   }
 }
@@ -167,7 +167,7 @@ TEST(FirmwareUpgrade, BootCodeFaults) {
     const UpgradeOutcome out = c.program ? f.upgrade->Program(file) : f.upgrade->Verify(file);
     EXPECT_EQ(out.status, c.status);
     EXPECT_EQ(out.caption, c.caption);
-    if (c.program && out.ok) {
+    if (c.program && out.ok()) {
       EXPECT_EQ(f.ModuleImage(), Stored(file));
     }
   }
@@ -189,7 +189,7 @@ TEST(FirmwareUpgrade, FilesThatCannotBeProgrammedAreRefusedBeforeAnythingIsSent)
     SCOPED_TRACE(c.size);
     BootFixture f;
     const UpgradeOutcome out = f.upgrade->Program(Bytes(c.size));
-    EXPECT_FALSE(out.ok);
+    EXPECT_FALSE(out.ok());
     EXPECT_EQ(out.caption, "File size " + std::to_string(c.size));
     EXPECT_EQ(out.message, c.message);
     EXPECT_EQ(out.status, "Programming Failed");
@@ -222,7 +222,7 @@ TEST(FirmwareUpgrade, FailedSaveLeavesAnExistingFileIntact) {
 // a link that was cut.
 struct CountingChannel final : ByteChannel {
   explicit CountingChannel(ByteChannel& to, std::size_t limit = SIZE_MAX) : to(to), limit(limit) {}
-  bool Write(std::span<const std::uint8_t> bytes) override {
+  Done Write(std::span<const std::uint8_t> bytes) override {
     const std::size_t room = limit > written ? limit - written : 0;
     written += bytes.size();
     return to.Write(bytes.first(std::min(room, bytes.size())));
@@ -282,16 +282,16 @@ TEST(FirmwareUpgrade, SaveRefusesATargetThatCannotBeWrittenBeforeAnythingIsSent)
   for (const auto& [target, why] : cases) {
     SCOPED_TRACE(target);
     const UpgradeOutcome out = upgrade.Save(target);
-    EXPECT_FALSE(out.ok);
+    EXPECT_FALSE(out.ok());
     EXPECT_NE(out.message.find(why), std::string::npos) << out.message;
     EXPECT_EQ(out.caption, "Invalid Filename");
     EXPECT_EQ(out.status, "Save Image Failed");
-    EXPECT_EQ(SaveTargetProblem(target).empty(), false);
+    EXPECT_FALSE(CheckSaveTarget(target).ok());
   }
   EXPECT_EQ(counting.written, 0u);
   EXPECT_TRUE(std::filesystem::is_empty(locked));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(f.temp.path()), {}), 1);  // only "locked"
-  EXPECT_EQ(SaveTargetProblem(f.temp.path() / "new.bin"), "");
+  EXPECT_TRUE(CheckSaveTarget(f.temp.path() / "new.bin").ok());
   std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
 }
 

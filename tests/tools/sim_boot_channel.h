@@ -24,9 +24,9 @@ class SimBootChannel final : public ByteChannel, private sim::SimSink {
   }
   ~SimBootChannel() override { module_->Detach(this); }
 
-  bool Write(std::span<const std::uint8_t> bytes) override {
+  Done Write(std::span<const std::uint8_t> bytes) override {
     module_->FromHost(bytes, line_);
-    return true;
+    return {};
   }
 
   int ReadByte(Clock::time_point deadline) override {

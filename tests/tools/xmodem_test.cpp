@@ -156,7 +156,7 @@ TEST(XmodemWithLrzsz, OurSenderToRx) {
       Xmodem xm(channel, SteadyTime());
       const Bytes data = RandomBytes(size, static_cast<unsigned>(size));
       const Bytes image = SentImage(data);
-      EXPECT_EQ(xm.Send(data), static_cast<int>(image.size()));
+      EXPECT_EQ(xm.Send(data).value(), image.size());
       EXPECT_EQ(peer.Wait(), 0);
       EXPECT_EQ(ReadFile(dir.path() / "image.bin"), image);
     }
@@ -182,7 +182,7 @@ TEST(XmodemWithLrzsz, OurReceiverFromSx) {
       last = stored;
     });
     Bytes buffer(132000);
-    const int n = xm.Receive(buffer);
+    const int n = static_cast<int>(xm.Receive(buffer).value());
     EXPECT_EQ(peer.Wait(), 0);
     ASSERT_GE(n, static_cast<int>(data.size()));
     EXPECT_EQ(n % 128, 0);
@@ -217,7 +217,7 @@ class XmodemPeer : public testing::Test {
 };
 
 TEST_F(XmodemPeer, SilenceEndsEachSideWithCansAfterSixteenWaitsAndADrain) {
-  EXPECT_EQ(xm.Send(Bytes(10, 1)), Xmodem::kNoStart);
+  EXPECT_EQ(xm.Send(Bytes(10, 1)).status(), Status::NoReply);
   EXPECT_EQ(channel.Written(), Bytes(3, Xmodem::kCan));
   EXPECT_EQ(Elapsed(), Ms(16 * 2000 + 1500));
 
@@ -225,7 +225,7 @@ TEST_F(XmodemPeer, SilenceEndsEachSideWithCansAfterSixteenWaitsAndADrain) {
   MemoryChannel silent(clock2);
   Xmodem rx(silent, clock2);
   Bytes buffer(256);
-  EXPECT_EQ(rx.Receive(buffer), Xmodem::kNoStart);
+  EXPECT_EQ(rx.Receive(buffer).status(), Status::NoReply);
   Bytes expected(16, Xmodem::kNak);
   expected.insert(expected.end(), 3, Xmodem::kCan);
   EXPECT_EQ(silent.Written(), expected);
@@ -240,7 +240,7 @@ TEST_F(XmodemPeer, SenderPadsAWholeBlockAndResendsANakedEot) {
   };
   channel.Queue(Xmodem::kNak);
   const Bytes data = RandomBytes(128, 3);
-  EXPECT_EQ(xm.Send(data), 256);
+  EXPECT_EQ(xm.Send(data).value(), 256u);
   Bytes pad(128, 0);
   pad[0] = Xmodem::kPad;
   Bytes expected = Block(1, data);
@@ -260,7 +260,7 @@ TEST_F(XmodemPeer, SenderGivesUpOnABlockAfterTwentyFiveWritesAndHonoursCanCan) {
     }
   };
   channel.Queue(Xmodem::kNak);
-  EXPECT_EQ(xm.Send(Bytes(5, 9)), Xmodem::kBlockFailed);
+  EXPECT_EQ(xm.Send(Bytes(5, 9)).status(), Status::NoReply);
   EXPECT_EQ(blocks, 25);
   EXPECT_EQ(channel.Written().size(), 25u * 132 + 3);
   EXPECT_EQ(channel.Written().back(), Xmodem::kCan);
@@ -271,7 +271,7 @@ TEST_F(XmodemPeer, SenderGivesUpOnABlockAfterTwentyFiveWritesAndHonoursCanCan) {
   });
   cancelling.Queue(Xmodem::kCrcRequest);
   Xmodem tx(cancelling, clock2);
-  EXPECT_EQ(tx.Send(Bytes(5, 9)), Xmodem::kCancelled);
+  EXPECT_EQ(tx.Send(Bytes(5, 9)).status(), Status::Cancelled);
   EXPECT_EQ(cancelling.Written().size(), 133u + 1);  // one CRC block, then ACK
   EXPECT_EQ(cancelling.Written().back(), Xmodem::kAck);
 }
@@ -293,7 +293,7 @@ TEST_F(XmodemPeer, ReceiverNaksAFlippedByteAfterDrainingAndTakesTheResend) {
     }
   };
   Bytes buffer(1000);
-  EXPECT_EQ(xm.Receive(buffer), 128);
+  EXPECT_EQ(xm.Receive(buffer).value(), 128u);
   EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer.begin()));
   EXPECT_EQ(channel.Written(), (Bytes{Xmodem::kNak, Xmodem::kNak, Xmodem::kAck, Xmodem::kAck}));
   // The drain before the NAK and the one after EOT.
@@ -304,7 +304,7 @@ TEST_F(XmodemPeer, ReceiverCancelsOnTheTwentyFifthRepeatAndStopsAtCapacity) {
   const Bytes data = RandomBytes(1024, 6);
   for (int i = 0; i < 26; ++i) channel.Queue(Block(1, data));
   Bytes buffer(200);
-  EXPECT_EQ(xm.Receive(buffer), Xmodem::kTooManyRepeats);
+  EXPECT_EQ(xm.Receive(buffer).status(), Status::NoReply);
   EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), data.begin()));
   Bytes expected{Xmodem::kNak};
   expected.insert(expected.end(), 25, Xmodem::kAck);

@@ -212,7 +212,8 @@ void TForm3::LoadButtonClick() {
   SetStatus("Programming Device...");
   const auto file = ReadFirmwareFile(FilenameEdit->text().toStdString());
   if (!file) {
-    Report({false, "Filename invalid.  Check filename and try again", "Invalid Filename", "Programming Failed"},
+    Report({Done::From(file), "Filename invalid.  Check filename and try again", "Invalid Filename",
+            "Programming Failed"},
            false);
     return;
   }
@@ -232,7 +233,8 @@ void TForm3::VerifyButtonClick() {
   BusyCursor busy;
   const auto file = ReadFirmwareFile(FilenameEdit->text().toStdString());
   if (!file) {
-    Report({false, "Filename invalid.  Check filename and try again", "Invalid Filename", "Verification Failed"});
+    Report({Done::From(file), "Filename invalid.  Check filename and try again", "Invalid Filename",
+            "Verification Failed"});
     return;
   }
   RunOperation([&file](FirmwareUpgrade& u) { return u.Verify(*file); });
