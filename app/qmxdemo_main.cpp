@@ -95,6 +95,32 @@ void AnswerHelpAndVersion(int argc, char** argv, const Options& options) {
   if (cli.isSet("version")) cli.showVersion();
 }
 
+// The values of the program's own options; false after saying on stderr
+// what is wrong.
+bool ArgumentsValid(const QCommandLineParser& cli, const Options& options) {
+  const QString workdir = cli.value(options.workdir);
+  if (!QDir(workdir).exists()) {
+    std::fprintf(stderr, "qmxdemo: no such directory: %s\n", qPrintable(workdir));
+    return false;
+  }
+  bool demoOk = false;
+  const int demoSeconds = cli.value(options.demo).toInt(&demoOk);
+  if (!demoOk || demoSeconds < 0) {
+    std::fprintf(stderr, "qmxdemo: bad --demo-interval: %s\n", qPrintable(cli.value(options.demo)));
+    return false;
+  }
+  const QString baud = cli.value(options.baud);
+  if (cli.isSet(options.baud) && !cli.isSet(options.port)) {
+    std::fprintf(stderr, "qmxdemo: --baud needs --port\n");
+    return false;
+  }
+  if (cli.isSet(options.baud) && !ListedBaud(baud)) {
+    std::fprintf(stderr, "qmxdemo: bad --baud: %s (one of %s)\n", qPrintable(baud), qPrintable(BaudRatesText()));
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -107,32 +133,11 @@ int main(int argc, char** argv) {
   QCommandLineParser cli;
   DescribeOptions(cli, options);
   cli.process(app);
-  const QCommandLineOption& simOption = options.sim;
-  const QCommandLineOption& dirOption = options.workdir;
-  const QCommandLineOption& demoOption = options.demo;
-
-  const QString workdir = cli.value(dirOption);
-  if (!QDir(workdir).exists()) {
-    std::fprintf(stderr, "qmxdemo: no such directory: %s\n", qPrintable(workdir));
-    return 2;
-  }
-  bool demoOk = false;
-  const int demoSeconds = cli.value(demoOption).toInt(&demoOk);
-  if (!demoOk || demoSeconds < 0) {
-    std::fprintf(stderr, "qmxdemo: bad --demo-interval: %s\n", qPrintable(cli.value(demoOption)));
-    return 2;
-  }
-
+  if (!ArgumentsValid(cli, options)) return 2;
+  const QString workdir = cli.value(options.workdir);
+  const int demoSeconds = cli.value(options.demo).toInt();
   const QString portName = cli.value(options.port);
   const QString baud = cli.value(options.baud);
-  if (cli.isSet(options.baud) && !cli.isSet(options.port)) {
-    std::fprintf(stderr, "qmxdemo: --baud needs --port\n");
-    return 2;
-  }
-  if (cli.isSet(options.baud) && !ListedBaud(baud)) {
-    std::fprintf(stderr, "qmxdemo: bad --baud: %s (one of %s)\n", qPrintable(baud), qPrintable(BaudRatesText()));
-    return 2;
-  }
 
   qmx::WorkDir dir(workdir.toStdString());
   qmx::QtPrompter prompter;
@@ -150,7 +155,7 @@ int main(int argc, char** argv) {
   qmx::TAboutForm about(&form1);
   link.log.SetHeaderTitle((about.TitleText() + " " + about.VersionText()).toStdString());
   qmx::TCommPortForm port(link, prompter, &form1);
-  port.SetPreferSim(cli.isSet(simOption));
+  port.SetPreferSim(cli.isSet(options.sim));
   port.SetBootCodeProbe(qmx::BootCodeProbe(link));
   qmx::TDeviceConfigForm config(&form1);
   qmx::TMACForm mac(&form1);

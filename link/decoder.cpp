@@ -52,15 +52,34 @@ std::string DataText(std::span<const std::uint8_t> data) {
   return text;
 }
 
+// The module's error announcements, shown in red.
+struct ErrorText {
+  std::uint8_t code;
+  const char* text;
+};
+constexpr ErrorText kErrorTexts[] = {
+    {0xE0, "Protocol Error -- invalid packet type"},
+    {0xE1, "Protocol Error -- invalid argument"},
+    {0xE2, "Protocol Error -- general error"},
+    {0xE3, "Protocol Error -- parser timeout"},
+    {0xE4, "Protocol Error -- register is read-only"},
+    {0xE5, "Routing Error -- unknown destination address"},
+    {0xE8, "UART receive buffer overflow"},
+    {0xE9, "UART receive overrun"},
+    {0xEA, "UART framing error"},
+};
+
+const char* ErrorAnnouncement(std::uint8_t code) {
+  for (const ErrorText& e : kErrorTexts)
+    if (e.code == code) return e.text;
+  return "Unknown Packet.";
+}
+
 }  // namespace
 
 EventBlock PacketDecoder::AnnounceText(std::span<const std::uint8_t> payload) {
   const PayloadBytes p{payload};
   EventBlock b;
-  auto red = [&](const char* line) {
-    b.colour = TextColour::Red;
-    b.lines.emplace_back(line);
-  };
   switch (p[0]) {
     case 0xA0:
       b.colour = TextColour::Green;
@@ -91,35 +110,9 @@ EventBlock PacketDecoder::AnnounceText(std::span<const std::uint8_t> payload) {
       b.lines.emplace_back("Base: A PANID conflict was detected");
       b.lines.push_back("PANID is : " + HexText(p.Word(3), 4) + ".  " + "Channel is : " + HexText(p[5], 2));
       break;
-    case 0xE0:
-      red("Protocol Error -- invalid packet type");
-      break;
-    case 0xE1:
-      red("Protocol Error -- invalid argument");
-      break;
-    case 0xE2:
-      red("Protocol Error -- general error");
-      break;
-    case 0xE3:
-      red("Protocol Error -- parser timeout");
-      break;
-    case 0xE4:
-      red("Protocol Error -- register is read-only");
-      break;
-    case 0xE5:
-      red("Routing Error -- unknown destination address");
-      break;
-    case 0xE8:
-      red("UART receive buffer overflow");
-      break;
-    case 0xE9:
-      red("UART receive overrun");
-      break;
-    case 0xEA:
-      red("UART framing error");
-      break;
     default:
-      red("Unknown Packet.");
+      b.colour = TextColour::Red;
+      b.lines.emplace_back(ErrorAnnouncement(p[0]));
       break;
   }
   return b;
