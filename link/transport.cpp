@@ -53,48 +53,49 @@ Done SerialTransport::OpenCommPort(const LineSettings& settings, const std::stri
   if (open) {
     // The reading thread cannot replace itself.
     if (tlCommThreadOf == this) return Done::Fail(Status::CannotOpen);
-    // A port left open by an earlier attempt is stopped first; its thread
-    // would otherwise go on feeding the ring alongside the new one.
-    StopComm();
-    std::unique_ptr<SerialPort> made = factory_ ? factory_(portName) : nullptr;
-    std::string why;
-    if (!made || !made->Open(portName, &why)) {
-      if (!made) why = "Not present: no port named " + portName;
-      if (why.empty()) why = portName + ": cannot be opened";
-      if (openFailure_) openFailure_(why);
-      return Done::Fail(Status::CannotOpen, why);
-    }
-    port = std::move(made);
-    auto stop = std::make_shared<Event>();
-    {
-      std::lock_guard lock(mutex_);
-      port_ = port;
-      commStop_ = stop;
-      portName_ = portName;
-    }
-    SetOpen(true);
-    threadRunning_.store(true);
-    try {
-      thread_ = std::thread([this, port, stop] { CommThread(port, stop); });
-    } catch (const std::system_error& e) {
-      // Without its reading thread the port would never hear a reply.
-      threadRunning_.store(false);
-      StopComm();
-      return Done::Fail(Status::ThreadFailed, e.what());
-    }
+    Result<std::shared_ptr<SerialPort>> started = StartPort(portName);
+    if (!started) return Done::From(started);
+    port = std::move(started.value());
   } else {
     port = Port();
   }
+  return SetUpLine(port.get(), settings);
+}
 
-  const auto settle = settleTime_.load();
-  // The line needs time to settle only after DTR or RTS went up, and only
-  // on a port that has them (never a pseudo-terminal): then once.
-  auto settleWait = [this, settle] {
-    if (settle.count() <= 0) return;
-    if (sleeper_) sleeper_(settle);
-    else SteadyTime().Sleep(settle);
-  };
+Result<std::shared_ptr<SerialPort>> SerialTransport::StartPort(const std::string& portName) {
+  // A port left open by an earlier attempt is stopped first; its thread
+  // would otherwise go on feeding the ring alongside the new one.
+  StopComm();
+  std::unique_ptr<SerialPort> made = factory_ ? factory_(portName) : nullptr;
+  std::string why;
+  if (!made || !made->Open(portName, &why)) {
+    if (!made) why = "Not present: no port named " + portName;
+    if (why.empty()) why = portName + ": cannot be opened";
+    if (openFailure_) openFailure_(why);
+    return Result<std::shared_ptr<SerialPort>>::Fail(Status::CannotOpen, why);
+  }
+  std::shared_ptr<SerialPort> port = std::move(made);
+  auto stop = std::make_shared<Event>();
+  {
+    std::lock_guard lock(mutex_);
+    port_ = port;
+    commStop_ = stop;
+    portName_ = portName;
+  }
+  SetOpen(true);
+  threadRunning_.store(true);
+  try {
+    thread_ = std::thread([this, port, stop] { CommThread(port, stop); });
+  } catch (const std::system_error& e) {
+    // Without its reading thread the port would never hear a reply.
+    threadRunning_.store(false);
+    StopComm();
+    return Result<std::shared_ptr<SerialPort>>::Fail(Status::ThreadFailed, e.what());
+  }
+  return port;
+}
 
+Done SerialTransport::SetUpLine(SerialPort* port, const LineSettings& settings) {
   LineSettings current;
   bool ok;
   {
@@ -102,11 +103,7 @@ Done SerialTransport::OpenCommPort(const LineSettings& settings, const std::stri
     errno = 0;
     ok = port && port->GetSettings(current);
   }
-  if (!ok) {
-    const std::string why = SystemReason();
-    SignalCommStop();
-    return Done::Fail(Status::LineNotRead, why);
-  }
+  if (!ok) return StopWith(Status::LineNotRead);
 
   LineSettings wanted;  // base: 38,400 baud, 8 data bits, no parity, one stop bit
   wanted.baudRate = settings.baudRate;
@@ -122,13 +119,24 @@ Done SerialTransport::OpenCommPort(const LineSettings& settings, const std::stri
     ok = port->ApplySettings(wanted);
     if (ok) raised = port->RaiseDtrRts(changed);
   }
-  if (!ok) {
-    const std::string why = SystemReason();
-    SignalCommStop();
-    return Done::Fail(Status::LineNotApplied, why);
-  }
-  if (raised && changed) settleWait();
+  if (!ok) return StopWith(Status::LineNotApplied);
+  // The line needs time to settle only after DTR or RTS went up, and only
+  // on a port that has them (never a pseudo-terminal): then once.
+  if (raised && changed) SettleWait();
   return {};
+}
+
+Done SerialTransport::StopWith(Status status) {
+  const std::string why = SystemReason();
+  SignalCommStop();
+  return Done::Fail(status, why);
+}
+
+void SerialTransport::SettleWait() {
+  const auto settle = settleTime_.load();
+  if (settle.count() <= 0) return;
+  if (sleeper_) sleeper_(settle);
+  else SteadyTime().Sleep(settle);
 }
 
 Done SerialTransport::WriteFailure(Done failure) {

@@ -88,6 +88,15 @@ class SerialTransport {
   bool CommThreadRunning() const { return threadRunning_.load(); }
 
  private:
+  // Opens `portName` (after stopping the port open now) and starts its
+  // reading thread; OpenCommPort's first half.
+  Result<std::shared_ptr<SerialPort>> StartPort(const std::string& portName);
+  // Sets the line of `port` (null: none open) up from `settings` and the
+  // options, raises DTR and RTS and waits for the line to settle.
+  Done SetUpLine(SerialPort* port, const LineSettings& settings);
+  // Fails with `status` and the system's reason, and stops the port.
+  Done StopWith(Status status);
+  void SettleWait();
   void CommThread(std::shared_ptr<SerialPort> port, std::shared_ptr<Event> stop);
   void ReportCommErrors(SerialPort& port);
   void SetOpen(bool open);
