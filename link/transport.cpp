@@ -76,8 +76,10 @@ Result<std::shared_ptr<SerialPort>> SerialTransport::StartPort(const std::string
   }
   std::shared_ptr<SerialPort> port = std::move(made);
   auto stop = std::make_shared<Event>();
+  RingConsumer* consumer;
   {
     std::lock_guard lock(mutex_);
+    consumer = consumer_;
     port_ = port;
     commStop_ = stop;
     portName_ = portName;
@@ -85,7 +87,7 @@ Result<std::shared_ptr<SerialPort>> SerialTransport::StartPort(const std::string
   SetOpen(true);
   threadRunning_.store(true);
   try {
-    thread_ = std::thread([this, port, stop] { CommThread(port, stop); });
+    thread_ = std::thread([this, port, stop, consumer] { CommThread(port, stop, consumer); });
   } catch (const std::system_error& e) {
     // Without its reading thread the port would never hear a reply.
     threadRunning_.store(false);
@@ -223,6 +225,11 @@ void SerialTransport::SetPortLostListener(std::function<void()> listener) {
   portLost_ = std::move(listener);
 }
 
+void SerialTransport::SetRingConsumer(RingConsumer* consumer) {
+  std::lock_guard lock(mutex_);
+  consumer_ = consumer;
+}
+
 void SerialTransport::SetStateListener(std::function<void(bool open)> listener) {
   std::lock_guard lock(mutex_);
   stateListener_ = std::move(listener);
@@ -247,10 +254,12 @@ void SerialTransport::ReportCommErrors(SerialPort& port) {
   if (port.TakeLineErrors(flags) && flags != 0 && lineErrors_) lineErrors_(flags);
 }
 
-void SerialTransport::CommThread(std::shared_ptr<SerialPort> port, std::shared_ptr<Event> stop) {
+void SerialTransport::CommThread(std::shared_ptr<SerialPort> port, std::shared_ptr<Event> stop,
+                                 RingConsumer* consumer) {
   tlCommThreadOf = this;
   std::array<std::uint8_t, kReadChunk> buffer;
   bool lost = false;
+  if (consumer) consumer->ReaderStarted();
   for (;;) {
     const std::size_t room = ring_.FreeSpace();
     if (room == 0) {
@@ -272,9 +281,13 @@ void SerialTransport::CommThread(std::shared_ptr<SerialPort> port, std::shared_p
       lost = true;
       break;
     }
-    if (n > 0) ring_.Write({buffer.data(), static_cast<std::size_t>(n)});
+    if (n > 0) {
+      ring_.Write({buffer.data(), static_cast<std::size_t>(n)});
+      if (consumer) consumer->BytesWritten();
+    }
     ReportCommErrors(*port);
   }
+  if (consumer) consumer->ReaderEnded();
 
   // A device that vanishes while the owner stops the port is just stopped.
   // The loss is reported before the port shows as closed: whoever sees a

@@ -23,6 +23,7 @@
 namespace qmx {
 
 class ReceiveRing;
+class RingConsumer;
 struct LinkOptions;
 
 class SerialTransport {
@@ -75,6 +76,11 @@ class SerialTransport {
     writeFailure_ = std::move(listener);
   }
 
+  // The ring's consumer that the reading thread drives (link/ring.h): it
+  // hears, on that thread, of the thread's start and end and of every block
+  // put into the ring. Taken up by the next open.
+  void SetRingConsumer(RingConsumer* consumer);
+
   ReceiveRing& Ring() { return ring_; }
   void ResetReceiveRing();
 
@@ -97,7 +103,7 @@ class SerialTransport {
   // Fails with `status` and the system's reason, and stops the port.
   Done StopWith(Status status);
   void SettleWait();
-  void CommThread(std::shared_ptr<SerialPort> port, std::shared_ptr<Event> stop);
+  void CommThread(std::shared_ptr<SerialPort> port, std::shared_ptr<Event> stop, RingConsumer* consumer);
   void ReportCommErrors(SerialPort& port);
   void SetOpen(bool open);
   void SignalCommStop();
@@ -113,6 +119,7 @@ class SerialTransport {
   std::mutex ioMutex_;
   std::shared_ptr<SerialPort> port_;
   std::shared_ptr<Event> commStop_;
+  RingConsumer* consumer_ = nullptr;
   std::thread thread_;
   std::string portName_;
   std::atomic<bool> open_{false};
