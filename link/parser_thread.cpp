@@ -28,7 +28,14 @@ void ParserThread::Start() {
   // A new, unsignalled stop event for every run; the thread keeps its own
   // reference, so a later Start never hands it a signalled one.
   ParserStopEvent = std::make_shared<Event>();
-  thread_ = std::thread(&ParserThread::Run, this, ParserStopEvent);
+  try {
+    thread_ = std::thread(&ParserThread::Run, this, ParserStopEvent);
+  } catch (...) {
+    // Without its thread the parser does not run at all.
+    std::lock_guard lock(mutex_);
+    parsing_ = false;
+    throw;
+  }
 }
 
 void ParserThread::Stop() {

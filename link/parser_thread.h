@@ -34,7 +34,7 @@ class ParserThread : public RingConsumer {
   // Starts parsing with a fresh assembler state (and a new thread with a
   // fresh stop event).
   void Start();
-  // Ends parsing and returns once no parse is under way, on any thread.
+  // Ends parsing; returns once no parse is under way on either thread.
   // Bytes it took from the ring stay taken: the frames among them are
   // decoded, and the start of a frame not yet complete is kept for
   // TakeUnfinished(). What is still in the ring stays there.
