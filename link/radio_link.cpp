@@ -24,6 +24,8 @@ RadioLink::RadioLink(PortFactory factory, WorkDir& dir, Prompter& prompter, Wait
       parser(ring, log, decoder, sink),
       commands(transport, queue, sequence, log, waiter),
       waiter_(waiter) {
+  // The port's reading thread parses what it receives.
+  transport.SetRingConsumer(&parser);
   queue.SetStoreListener([this] { waiter_.Notify(); });
   ConnectFaultBoxes(transport, options, prompter);
   ConnectLogFailureBox(log, prompter);

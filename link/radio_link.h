@@ -1,6 +1,6 @@
 // The process-wide radio link: one serial port with its reading thread, one
-// receive ring, one reply queue, one sequence counter, the frame parser
-// thread, the data log and the command layer, wired together.
+// receive ring, one reply queue, one sequence counter, the frame parser,
+// the data log and the command layer, wired together.
 //
 // Results. The port's open, line and write and every command return
 // qmx::Result<T> (link/result.h), as the tools' operations that succeed or
@@ -21,12 +21,24 @@
 //                           command at a time); the       caller at a time, it waits in
 //                           parser's start and stop       the Waiter); `parser` Start/Stop
 //   the port's reading      the port's reads; writes      ring.Write; the port-lost, line-
-//   thread (transport)      into `ring`                   error and state listeners, which
-//                                                         may StopComm() but never open
-//   the parser thread       reads from `ring`; the frame  queue.Store, log entries, the
-//                           assembler; the decoder        ViewSink (the windows' events)
+//   thread (transport)      into `ring`; while `parser`   error and state listeners, which
+//                           runs, parses what it wrote:   may StopComm() but never open;
+//                           reads from `ring`, the frame  while parsing: queue.Store, log
+//                           assembler, the decoder        entries, the ViewSink (the
+//                                                         windows' events)
+//   the parser thread       the same parsing, one at a    the same as parsing on the
+//                           time with the reading thread  reading thread
+//                           (parser's lock): what the
+//                           ring holds when `parser`
+//                           starts, and all of it while
+//                           no reading thread runs
 //   the data-log thread     the log file                  nothing of the link; it writes
 //                                                         what log entries collected
+//
+// So a received frame is normally parsed, logged and decoded on the port's
+// reading thread, and a reply wakes its command from there. View events and
+// waiter notifications never block, and nothing on the parsing path may stop
+// the parser or wait for the user-interface thread.
 //
 // Any thread may write (transport.WritePort is serialised with the port's
 // closing), read the options, wait on or notify the Waiter, and show a
@@ -64,7 +76,8 @@ void ConnectLogFailureBox(DataLog& log, Prompter& prompter);
 
 class RadioLink {
  public:
-  // The sink receives view events on the parser thread; the waiter is woken
+  // The sink receives view events on the thread that parses (the port's
+  // reading thread, or the parser thread); the waiter is woken
   // by every stored reply and whenever the port closes, lost or stopped.
   RadioLink(PortFactory factory, WorkDir& dir, Prompter& prompter, Waiter& waiter, ViewSink& sink);
   ~RadioLink();

@@ -57,4 +57,18 @@ class ReceiveRing {
   void UpdateEvents();
 };
 
+// A consumer of the ring that the producer's thread drives: the port's
+// reading thread tells it, on that thread, when it starts, after every block
+// it put into the ring (the consumer may take it there and then), and when
+// it ends.
+class RingConsumer {
+ public:
+  virtual void ReaderStarted() = 0;
+  virtual void BytesWritten() = 0;
+  virtual void ReaderEnded() = 0;
+
+ protected:
+  ~RingConsumer() = default;
+};
+
 }  // namespace qmx

@@ -53,48 +53,51 @@ Done SerialTransport::OpenCommPort(const LineSettings& settings, const std::stri
   if (open) {
     // The reading thread cannot replace itself.
     if (tlCommThreadOf == this) return Done::Fail(Status::CannotOpen);
-    // A port left open by an earlier attempt is stopped first; its thread
-    // would otherwise go on feeding the ring alongside the new one.
-    StopComm();
-    std::unique_ptr<SerialPort> made = factory_ ? factory_(portName) : nullptr;
-    std::string why;
-    if (!made || !made->Open(portName, &why)) {
-      if (!made) why = "Not present: no port named " + portName;
-      if (why.empty()) why = portName + ": cannot be opened";
-      if (openFailure_) openFailure_(why);
-      return Done::Fail(Status::CannotOpen, why);
-    }
-    port = std::move(made);
-    auto stop = std::make_shared<Event>();
-    {
-      std::lock_guard lock(mutex_);
-      port_ = port;
-      commStop_ = stop;
-      portName_ = portName;
-    }
-    SetOpen(true);
-    threadRunning_.store(true);
-    try {
-      thread_ = std::thread([this, port, stop] { CommThread(port, stop); });
-    } catch (const std::system_error& e) {
-      // Without its reading thread the port would never hear a reply.
-      threadRunning_.store(false);
-      StopComm();
-      return Done::Fail(Status::ThreadFailed, e.what());
-    }
+    Result<std::shared_ptr<SerialPort>> started = StartPort(portName);
+    if (!started) return Done::From(started);
+    port = std::move(started.value());
   } else {
     port = Port();
   }
+  return SetUpLine(port.get(), settings);
+}
 
-  const auto settle = settleTime_.load();
-  // The line needs time to settle only after DTR or RTS went up, and only
-  // on a port that has them (never a pseudo-terminal): then once.
-  auto settleWait = [this, settle] {
-    if (settle.count() <= 0) return;
-    if (sleeper_) sleeper_(settle);
-    else SteadyTime().Sleep(settle);
-  };
+Result<std::shared_ptr<SerialPort>> SerialTransport::StartPort(const std::string& portName) {
+  // A port left open by an earlier attempt is stopped first; its thread
+  // would otherwise go on feeding the ring alongside the new one.
+  StopComm();
+  std::unique_ptr<SerialPort> made = factory_ ? factory_(portName) : nullptr;
+  std::string why;
+  if (!made || !made->Open(portName, &why)) {
+    if (!made) why = "Not present: no port named " + portName;
+    if (why.empty()) why = portName + ": cannot be opened";
+    if (openFailure_) openFailure_(why);
+    return Result<std::shared_ptr<SerialPort>>::Fail(Status::CannotOpen, why);
+  }
+  std::shared_ptr<SerialPort> port = std::move(made);
+  auto stop = std::make_shared<Event>();
+  RingConsumer* consumer;
+  {
+    std::lock_guard lock(mutex_);
+    consumer = consumer_;
+    port_ = port;
+    commStop_ = stop;
+    portName_ = portName;
+  }
+  SetOpen(true);
+  threadRunning_.store(true);
+  try {
+    thread_ = std::thread([this, port, stop, consumer] { CommThread(port, stop, consumer); });
+  } catch (const std::system_error& e) {
+    // Without its reading thread the port would never hear a reply.
+    threadRunning_.store(false);
+    StopComm();
+    return Result<std::shared_ptr<SerialPort>>::Fail(Status::ThreadFailed, e.what());
+  }
+  return port;
+}
 
+Done SerialTransport::SetUpLine(SerialPort* port, const LineSettings& settings) {
   LineSettings current;
   bool ok;
   {
@@ -102,11 +105,7 @@ Done SerialTransport::OpenCommPort(const LineSettings& settings, const std::stri
     errno = 0;
     ok = port && port->GetSettings(current);
   }
-  if (!ok) {
-    const std::string why = SystemReason();
-    SignalCommStop();
-    return Done::Fail(Status::LineNotRead, why);
-  }
+  if (!ok) return StopWith(Status::LineNotRead);
 
   LineSettings wanted;  // base: 38,400 baud, 8 data bits, no parity, one stop bit
   wanted.baudRate = settings.baudRate;
@@ -122,13 +121,24 @@ Done SerialTransport::OpenCommPort(const LineSettings& settings, const std::stri
     ok = port->ApplySettings(wanted);
     if (ok) raised = port->RaiseDtrRts(changed);
   }
-  if (!ok) {
-    const std::string why = SystemReason();
-    SignalCommStop();
-    return Done::Fail(Status::LineNotApplied, why);
-  }
-  if (raised && changed) settleWait();
+  if (!ok) return StopWith(Status::LineNotApplied);
+  // The line needs time to settle only after DTR or RTS went up, and only
+  // on a port that has them (never a pseudo-terminal): then once.
+  if (raised && changed) SettleWait();
   return {};
+}
+
+Done SerialTransport::StopWith(Status status) {
+  const std::string why = SystemReason();
+  SignalCommStop();
+  return Done::Fail(status, why);
+}
+
+void SerialTransport::SettleWait() {
+  const auto settle = settleTime_.load();
+  if (settle.count() <= 0) return;
+  if (sleeper_) sleeper_(settle);
+  else SteadyTime().Sleep(settle);
 }
 
 Done SerialTransport::WriteFailure(Done failure) {
@@ -215,6 +225,11 @@ void SerialTransport::SetPortLostListener(std::function<void()> listener) {
   portLost_ = std::move(listener);
 }
 
+void SerialTransport::SetRingConsumer(RingConsumer* consumer) {
+  std::lock_guard lock(mutex_);
+  consumer_ = consumer;
+}
+
 void SerialTransport::SetStateListener(std::function<void(bool open)> listener) {
   std::lock_guard lock(mutex_);
   stateListener_ = std::move(listener);
@@ -239,10 +254,12 @@ void SerialTransport::ReportCommErrors(SerialPort& port) {
   if (port.TakeLineErrors(flags) && flags != 0 && lineErrors_) lineErrors_(flags);
 }
 
-void SerialTransport::CommThread(std::shared_ptr<SerialPort> port, std::shared_ptr<Event> stop) {
+void SerialTransport::CommThread(std::shared_ptr<SerialPort> port, std::shared_ptr<Event> stop,
+                                 RingConsumer* consumer) {
   tlCommThreadOf = this;
   std::array<std::uint8_t, kReadChunk> buffer;
   bool lost = false;
+  if (consumer) consumer->ReaderStarted();
   for (;;) {
     const std::size_t room = ring_.FreeSpace();
     if (room == 0) {
@@ -264,9 +281,13 @@ void SerialTransport::CommThread(std::shared_ptr<SerialPort> port, std::shared_p
       lost = true;
       break;
     }
-    if (n > 0) ring_.Write({buffer.data(), static_cast<std::size_t>(n)});
+    if (n > 0) {
+      ring_.Write({buffer.data(), static_cast<std::size_t>(n)});
+      if (consumer) consumer->BytesWritten();
+    }
     ReportCommErrors(*port);
   }
+  if (consumer) consumer->ReaderEnded();
 
   // A device that vanishes while the owner stops the port is just stopped.
   // The loss is reported before the port shows as closed: whoever sees a

@@ -23,6 +23,7 @@
 namespace qmx {
 
 class ReceiveRing;
+class RingConsumer;
 struct LinkOptions;
 
 class SerialTransport {
@@ -75,6 +76,11 @@ class SerialTransport {
     writeFailure_ = std::move(listener);
   }
 
+  // The ring's consumer that the reading thread drives (link/ring.h): it
+  // hears, on that thread, of the thread's start and end and of every block
+  // put into the ring. Taken up by the next open.
+  void SetRingConsumer(RingConsumer* consumer);
+
   ReceiveRing& Ring() { return ring_; }
   void ResetReceiveRing();
 
@@ -88,7 +94,16 @@ class SerialTransport {
   bool CommThreadRunning() const { return threadRunning_.load(); }
 
  private:
-  void CommThread(std::shared_ptr<SerialPort> port, std::shared_ptr<Event> stop);
+  // Opens `portName` (after stopping the port open now) and starts its
+  // reading thread; OpenCommPort's first half.
+  Result<std::shared_ptr<SerialPort>> StartPort(const std::string& portName);
+  // Sets the line of `port` (null: none open) up from `settings` and the
+  // options, raises DTR and RTS and waits for the line to settle.
+  Done SetUpLine(SerialPort* port, const LineSettings& settings);
+  // Fails with `status` and the system's reason, and stops the port.
+  Done StopWith(Status status);
+  void SettleWait();
+  void CommThread(std::shared_ptr<SerialPort> port, std::shared_ptr<Event> stop, RingConsumer* consumer);
   void ReportCommErrors(SerialPort& port);
   void SetOpen(bool open);
   void SignalCommStop();
@@ -104,6 +119,7 @@ class SerialTransport {
   std::mutex ioMutex_;
   std::shared_ptr<SerialPort> port_;
   std::shared_ptr<Event> commStop_;
+  RingConsumer* consumer_ = nullptr;
   std::thread thread_;
   std::string portName_;
   std::atomic<bool> open_{false};

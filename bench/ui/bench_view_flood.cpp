@@ -1,7 +1,8 @@
 // The main window under a flood of received data: the simulated module sends
 // RX Data frames at a steady rate from its own thread, whatever the window
 // does, for a given time, with "Log Data" on. The real window (offscreen)
-// shows them through the parser thread and its view channel.
+// shows them through the frame parser (on the port's reading thread) and its
+// view channel.
 //
 // Reported:
 // - frames sent, shown by the Serial tab and logged, and whether the log and

@@ -1,10 +1,13 @@
-// The parser thread between the receive ring and the decoder.
+// The parser between the receive ring and the decoder: on its own thread
+// for bytes any producer puts into the ring, on the port's reading thread
+// for what that thread receives.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <thread>
 
 #include "link/data_log.h"
 #include "link/decoder.h"
@@ -12,7 +15,10 @@
 #include "link/packet_queue.h"
 #include "link/parser_thread.h"
 #include "link/ring.h"
+#include "link/serial_port.h"
+#include "link/transport.h"
 #include "link/workdir.h"
+#include "tests/fixtures/pty_pair.h"
 #include "tests/fixtures/temp_dir.h"
 
 namespace qmx {
@@ -27,6 +33,7 @@ class WaitingSink : public ViewSink {
   void FrameReceived() override {
     std::lock_guard lock(mutex_);
     ++frames_;
+    threads_.push_back(std::this_thread::get_id());
     cv_.notify_all();
   }
   void EventText(const EventBlock&) override {}
@@ -45,11 +52,17 @@ class WaitingSink : public ViewSink {
     std::lock_guard lock(mutex_);
     return data_;
   }
+  // The thread each frame was parsed on.
+  std::vector<std::thread::id> Threads() {
+    std::lock_guard lock(mutex_);
+    return threads_;
+  }
 
  private:
   std::mutex mutex_;
   std::condition_variable cv_;
   int frames_ = 0;
+  std::vector<std::thread::id> threads_;
   std::vector<std::pair<std::uint16_t, Bytes>> data_;
 };
 
@@ -131,6 +144,60 @@ TEST_F(ParserThreadTest, ManyFramesUnderLoad) {
   const auto data = sink.Data();
   ASSERT_EQ(data.size(), static_cast<std::size_t>(kFrames));
   for (int i = 0; i < kFrames; ++i) EXPECT_EQ(data[static_cast<std::size_t>(i)].first, i);
+}
+
+// With a port open, its reading thread parses what it received. While the
+// parser rests the bytes stay in the ring, and a restart parses them at
+// once, although nothing more arrives; once the reading thread has ended,
+// the parser's own thread again parses what any producer puts into the ring.
+TEST_F(ParserThreadTest, TheReadingThreadParsesWhileItRunsAndTheParserThreadOtherwise) {
+  test::PtyPair pty;
+  SerialTransport transport([](const std::string&) { return MakePosixSerialPort(); }, options, *ring);
+  transport.SetSettleTime(0ms);
+  transport.SetRingConsumer(&parser);
+  std::mutex lostMutex;
+  std::thread::id readingThread;
+  transport.SetPortLostListener([&] {
+    std::lock_guard lock(lostMutex);
+    readingThread = std::this_thread::get_id();
+  });
+  ASSERT_TRUE(transport.OpenCommPort({9600, 8, parity::None, stopbits::One, false}, pty.SlavePath(), true));
+  parser.Start();
+  // The parser's thread may take the first frame while it starts; the
+  // second comes when it sleeps.
+  const Bytes frames[4] = {
+      {0xFB, 0x02, 0x01, 0x10}, {0xFB, 0x02, 0x02, 0x11}, {0xFB, 0x02, 0x03, 0x12}, {0xFB, 0x02, 0x04, 0x10}};
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(pty.WriteMaster(frames[i]), frames[i].size());
+    ASSERT_TRUE(sink.WaitFrames(i + 1));
+  }
+
+  parser.Stop();
+  ASSERT_EQ(pty.WriteMaster(frames[2]), frames[2].size());
+  for (int i = 0; i < 2000 && ring->Available() < frames[2].size(); ++i) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(ring->Available(), frames[2].size());
+  parser.Start();
+  ASSERT_TRUE(sink.WaitFrames(3));
+
+  pty.CloseMaster();
+  for (int i = 0; i < 2000 && transport.CommThreadRunning(); ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_FALSE(transport.CommThreadRunning());
+  Send(frames[3]);
+  ASSERT_TRUE(sink.WaitFrames(4));
+  parser.Stop();
+
+  const auto threads = sink.Threads();
+  {
+    std::lock_guard lock(lostMutex);
+    EXPECT_EQ(threads[1], readingThread);
+  }
+  EXPECT_NE(threads[2], threads[1]) << "the frame that waited in the ring was parsed by the parser thread";
+  EXPECT_NE(threads[3], threads[1]);
+  EXPECT_EQ(Log(),
+            "Recv Data : FB 02 01 10 (Enter Protocol Mode Reply)\r\n"
+            "Recv Data : FB 02 02 11 (Exit Protocol Mode Reply)\r\n"
+            "Recv Data : FB 02 03 12 (Software Reset Reply)\r\n"
+            "Recv Data : FB 02 04 10 (Enter Protocol Mode Reply)\r\n");
 }
 
 }  // namespace
