@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -115,6 +117,18 @@ std::optional<long> Number(std::string_view text) {
   long v = std::strtol(s.c_str(), &end, 10);
   if (errno != 0 || *end != '\0' || v < 0) return std::nullopt;
   return v;
+}
+
+// Seconds, with a fraction if wanted, as whole milliseconds: at least 1 ms,
+// at most a day.
+std::optional<std::chrono::milliseconds> Interval(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  std::string s(text);
+  char* end = nullptr;
+  errno = 0;
+  const double seconds = std::strtod(s.c_str(), &end);
+  if (errno != 0 || *end != '\0' || !(seconds >= 0.001 && seconds <= 86400)) return std::nullopt;
+  return std::chrono::milliseconds(std::llround(seconds * 1000));
 }
 
 bool ApplyFaults(SimModule& module, std::string_view list) {
@@ -223,7 +237,7 @@ struct SimArgs {
   LineSettings line{9600, 8, qmx::parity::None, qmx::stopbits::One, false};
   std::string faults;
   bool quiet = false;
-  long trafficSeconds = 5;
+  std::chrono::milliseconds trafficInterval{5000};
   long seed = 1;
   bool echo = false;
   bool strictStopBits = false;
@@ -274,9 +288,10 @@ std::optional<int> ParseSimArgs(int argc, char** argv, SimArgs& o) {
     } else if (a == "--quiet" || a == "--no-traffic") {
       o.quiet = true;
     } else if (a == "--traffic-interval") {
-      auto n = number();
-      if (!n || *n == 0 || *n > 86400) return Usage("--traffic-interval needs a number of seconds");
-      o.trafficSeconds = *n;
+      auto v = value();
+      auto t = v ? Interval(*v) : std::nullopt;
+      if (!t) return Usage("--traffic-interval needs a number of seconds");
+      o.trafficInterval = *t;
     } else if (a == "--seed") {
       auto n = number();
       if (!n || *n > 0xFFFFFFFFL) return Usage("--seed needs a number");
@@ -380,7 +395,7 @@ int main(int argc, char** argv) {
   }
 
   qmx::sim::SimOptions options =
-      qmx::sim::LiveNetwork(args.quiet ? std::chrono::seconds(0) : std::chrono::seconds(args.trafficSeconds),
+      qmx::sim::LiveNetwork(args.quiet ? std::chrono::milliseconds(0) : args.trafficInterval,
                             static_cast<std::uint32_t>(args.seed));
   options.match = args.strictStopBits ? qmx::sim::MatchMode::BaudAndStopBits : qmx::sim::MatchMode::BaudRate;
   options.remoteDataEcho = args.echo;

@@ -161,11 +161,15 @@ TEST(QmxSim, UnplugFaultEndsTheToolAndHangsUpTheHost) {
 TEST(QmxSim, RejectsBadArguments) {
   SKIP_WITHOUT_BINARY();
   for (auto args : {std::vector<std::string>{"--baud", "14400"}, {"--parity", "mark"}, {"--faults", "wobble"},
-                    {"--stop", "3"}, {"--bogus"}}) {
+                    {"--stop", "3"}, {"--bogus"}, {"--traffic-interval", "0"}, {"--traffic-interval", "1e9"}}) {
     Tool tool(args);
     EXPECT_TRUE(tool.Path().empty());
     EXPECT_EQ(tool.Wait(), 2);
   }
+  // A flood for a benchmark or a trial: a remote's report every 10 ms.
+  Tool fast({"--traffic-interval", "0.01"});
+  EXPECT_FALSE(fast.Path().empty());
+  EXPECT_EQ(fast.Terminate(), 0);
 }
 
 }  // namespace
