@@ -17,6 +17,17 @@ constexpr double kRemoteActionTimeoutMs = 2500.0;
 constexpr double kResetTimeoutMs = 1000.0;
 
 Done Outcome(const Result<int>& r) { return r ? Done{} : Done::From(r); }
+
+// A one-byte write to the action bank.
+PacketRecord ActionRecord(std::uint8_t reg, std::uint8_t value, std::uint16_t address = 0) {
+  PacketRecord rec;
+  rec.NetworkAddress = address;
+  rec.Register = reg;
+  rec.Bank = 0xFF;
+  rec.Span = 1;
+  rec.Data[0] = value;
+  return rec;
+}
 }  // namespace
 
 // What one operation sends and awaits.
@@ -111,12 +122,7 @@ Done CommandLayer::ExitProtocolMode(double timeoutMs, int retries) {
 Done CommandLayer::Action(const Spec& local, std::uint8_t reg, std::uint8_t value, RadioAddress radio,
                           double timeoutMs, int retries) {
   static const Spec remote{ptype::SetRemoteRegister, "(Set Remote Register)", false, true};
-  PacketRecord rec;
-  rec.NetworkAddress = radio.remote.value_or(0);
-  rec.Register = reg;
-  rec.Bank = 0xFF;
-  rec.Span = 1;
-  rec.Data[0] = value;
+  PacketRecord rec = ActionRecord(reg, value, radio.remote.value_or(0));
   if (radio.remote) return Outcome(Transact(remote, rec, kRemoteActionTimeoutMs, retries));
   return Outcome(Transact(local, rec, timeoutMs, retries));
 }
@@ -161,11 +167,7 @@ Done CommandLayer::TxData(double timeoutMs, PacketRecord& rec, int retries) {
 }
 
 Done CommandLayer::FactoryOverride(double timeoutMs, int retries) {
-  PacketRecord rec;
-  rec.Register = 0x6A;
-  rec.Bank = 0xFF;
-  rec.Span = 1;
-  rec.Data[0] = 0x6A;
+  PacketRecord rec = ActionRecord(0x6A, 0x6A);
   static const Spec spec{ptype::SetRegister, "(Factory Override)", false, false, false, kOverridePrefix};
   return Outcome(Transact(spec, rec, timeoutMs, retries));
 }
