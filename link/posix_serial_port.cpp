@@ -191,6 +191,7 @@ class PosixSerialPort final : public SerialPort {
     framingParity_ = ParityOf(t.c_cflag);
     // Errors counted before the port was ours are not reported.
     haveCounts_ = ReadCounts(lastCounts_);
+    noCounters_ = !haveCounts_ && (errno == ENOTTY || errno == EINVAL);
     return true;
   }
 
@@ -361,6 +362,8 @@ class PosixSerialPort final : public SerialPort {
     flags = 0;
     const int fd = fd_.load();
     if (fd < 0) return false;
+    // Asked once at opening: a pty answers no on every wake-up otherwise.
+    if (noCounters_) return true;
 #ifdef TIOCGICOUNT
     serial_icounter_struct now{};
     if (::ioctl(fd, TIOCGICOUNT, &now) != 0) {
@@ -530,6 +533,7 @@ class PosixSerialPort final : public SerialPort {
   // Only the thread that reads the port takes line errors.
   Counts lastCounts_{};
   bool haveCounts_ = false;
+  bool noCounters_ = false;  // the driver keeps no error counters
 };
 
 }  // namespace

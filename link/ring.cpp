@@ -5,17 +5,34 @@
 
 namespace qmx {
 
-// The two events follow the ring's state without a lock. Each side only ever
-// moves its own event towards "not set" (the consumer clears dataEvent when
-// it found the ring empty, the producer clears spaceEvent when it found the
-// ring full) and then looks at the ring again, setting the event back when
-// the other side changed it in between; so a wake-up is never lost. The
-// signalled flags spare a system call per byte when the event is already set.
+// The two events follow the ring's state. Each side only ever moves its own
+// event towards "not set" (the consumer clears dataEvent when it found the
+// ring empty, the producer clears spaceEvent when it found the ring full) and
+// then looks at the ring again, setting the event back when the other side
+// changed it in between; so a wake-up is never lost. The signalled flags
+// spare a system call when the event already is as it should be; the data
+// event's flag and the event change together under a lock taken only when
+// one of them changes, so a consumer that finds the flag clear knows the
+// event is clear too.
 namespace {
 constexpr std::uint64_t kSize64 = ReceiveRing::kSize;
 }
 
 std::size_t ReceiveRing::Write(std::span<const std::uint8_t> bytes) {
+  const std::size_t n = Put(bytes);
+  if (n > 0) SignalIfUnread();
+  return n;
+}
+
+void ReceiveRing::SignalIfUnread() {
+  if (Available() == 0 || dataSignalled_.load()) return;
+  std::lock_guard lock(signalMutex_);
+  if (dataSignalled_.load() || Available() == 0) return;
+  dataSignalled_.store(true);
+  data_.set();
+}
+
+std::size_t ReceiveRing::Put(std::span<const std::uint8_t> bytes) {
   const std::uint64_t w = write_.load(std::memory_order_relaxed);
   const std::uint64_t r = read_.load(std::memory_order_acquire);
   const std::size_t free = static_cast<std::size_t>(kSize64 - (w - r));
@@ -26,10 +43,6 @@ std::size_t ReceiveRing::Write(std::span<const std::uint8_t> bytes) {
     std::memcpy(buffer_ + pos, bytes.data(), first);
     if (n > first) std::memcpy(buffer_, bytes.data() + first, n - first);
     write_.store(w + n, std::memory_order_seq_cst);
-    if (!dataSignalled_.load()) {
-      dataSignalled_.store(true);
-      data_.set();
-    }
   }
   if (n == free) {
     // Full (or nothing could be taken): clear the space event, then look
@@ -88,13 +101,13 @@ bool ReceiveRing::Pop(std::uint8_t& byte) { return Read({&byte, 1}) == 1; }
 void ReceiveRing::UpdateEvents() {
   // Consumer side: once the ring is empty, clear the data event and look
   // again, since the producer may have added bytes just before the reset.
-  if (Available() != 0) return;
-  dataSignalled_.store(false);
-  data_.reset();
-  if (Available() != 0) {
-    dataSignalled_.store(true);
-    data_.set();
+  if (Available() != 0 || !dataSignalled_.load()) return;
+  {
+    std::lock_guard lock(signalMutex_);
+    dataSignalled_.store(false);
+    data_.reset();
   }
+  SignalIfUnread();
 }
 
 void ReceiveRing::Reset() {

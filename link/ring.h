@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <span>
 
 #include "link/event.h"
@@ -25,6 +26,12 @@ class ReceiveRing {
 
   // Producer side. Copies as many bytes as fit; returns how many.
   std::size_t Write(std::span<const std::uint8_t> bytes);
+  // The same without setting the data event, for a producer that hands the
+  // block to a consumer on its own thread first and then calls
+  // SignalIfUnread(): a consumer that took everything costs no system call.
+  std::size_t Put(std::span<const std::uint8_t> bytes);
+  // Sets the data event while bytes wait unread.
+  void SignalIfUnread();
   std::size_t FreeSpace() const;
 
   // Consumer side.
@@ -52,6 +59,9 @@ class ReceiveRing {
   Event data_;
   Event space_;
   // Whether data_ / space_ were last set (spares a system call per byte).
+  // dataSignalled_ changes together with data_ under signalMutex_, so that
+  // the consumer may trust it and skip clearing an event that is not set.
+  std::mutex signalMutex_;
   std::atomic<bool> dataSignalled_{false};
   std::atomic<bool> spaceSignalled_{true};
   void UpdateEvents();

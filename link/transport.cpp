@@ -282,8 +282,11 @@ void SerialTransport::CommThread(std::shared_ptr<SerialPort> port, std::shared_p
       break;
     }
     if (n > 0) {
-      ring_.Write({buffer.data(), static_cast<std::size_t>(n)});
+      // The consumer on this thread takes the block first; the data event
+      // wakes another thread only for what it left.
+      ring_.Put({buffer.data(), static_cast<std::size_t>(n)});
       if (consumer) consumer->BytesWritten();
+      ring_.SignalIfUnread();
     }
     ReportCommErrors(*port);
   }

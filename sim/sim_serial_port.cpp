@@ -25,7 +25,7 @@ bool SimSerialPort::Open(const std::string& name, std::string* error) {
     hungUp_ = false;
     buffer_.clear();
     lineErrors_ = 0;
-    ready_.reset();
+    ClearReady();
   }
   // Outside our lock: the module calls back into this port with its own
   // lock held.
@@ -72,18 +72,21 @@ WriteResult SimSerialPort::Write(std::span<const std::uint8_t> bytes, std::chron
 }
 
 WaitResult SimSerialPort::WaitReadable(const Event& stop) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!open_) return WaitResult::Error;
+  }
   for (;;) {
-    // Stopping wins over data, so that a flood cannot keep a reader from
-    // ending.
-    if (stop.isSet()) return WaitResult::Stopped;
-    {
-      std::lock_guard lock(mutex_);
-      if (!open_) return WaitResult::Error;
-      if (!buffer_.empty()) return WaitResult::Readable;
-      if (hungUp_) return WaitResult::Hangup;
-    }
-    pollfd fds[2] = {{ready_.fd(), POLLIN, 0}, {stop.fd(), POLLIN, 0}};
+    // The ready event is set whenever there is something to report, so one
+    // poll both waits and, with bytes waiting, returns at once. Stopping
+    // wins over data, so that a flood cannot keep a reader from ending.
+    pollfd fds[2] = {{stop.fd(), POLLIN, 0}, {ready_.fd(), POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0 && errno != EINTR) return WaitResult::Error;
+    if (fds[0].revents & POLLIN) return WaitResult::Stopped;
+    std::lock_guard lock(mutex_);
+    if (!open_) return WaitResult::Error;
+    if (!buffer_.empty()) return WaitResult::Readable;
+    if (hungUp_) return WaitResult::Hangup;
   }
 }
 
@@ -94,7 +97,7 @@ long SimSerialPort::Read(std::span<std::uint8_t> out) {
     const std::size_t n = std::min(out.size(), buffer_.size());
     std::copy_n(buffer_.begin(), n, out.begin());
     buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(n));
-    if (buffer_.empty() && !hungUp_) ready_.reset();
+    if (buffer_.empty() && !hungUp_) ClearReady();
     return static_cast<long>(n);
   }
   return hungUp_ ? -1 : 0;
@@ -115,7 +118,7 @@ void SimSerialPort::Close() {
     open_ = false;
     buffer_.clear();
     // Wakes a reader still waiting; it then sees the port closed.
-    ready_.set();
+    SetReady();
   }
   module_->Detach(this);
 }
@@ -132,13 +135,27 @@ void SimSerialPort::OnOutput(std::span<const std::uint8_t> bytes, const SimLine&
   const std::size_t room = kBufferLimit - std::min(kBufferLimit, buffer_.size());
   if (bytes.size() > room) lineErrors_ |= lineerror::InputOverflow;
   buffer_.insert(buffer_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(room, bytes.size())));
-  if (!buffer_.empty()) ready_.set();
+  if (!buffer_.empty()) SetReady();
 }
 
 void SimSerialPort::OnUnplug() {
   std::lock_guard lock(mutex_);
   hungUp_ = true;
+  SetReady();
+}
+
+// The event follows readySet_, which the lock guards: a flood of small
+// writes costs one system call when the reader drains, not one per write.
+void SimSerialPort::SetReady() {
+  if (readySet_) return;
+  readySet_ = true;
   ready_.set();
+}
+
+void SimSerialPort::ClearReady() {
+  if (!readySet_) return;
+  readySet_ = false;
+  ready_.reset();
 }
 
 std::unique_ptr<SerialPort> MakeSimSerialPort(std::shared_ptr<SimModule> module) {

@@ -66,6 +66,10 @@ class SimSerialPort final : public SerialPort, private SimSink {
   std::deque<std::uint8_t> buffer_;
   unsigned lineErrors_ = 0;
   Event ready_;  // set while bytes are buffered, the device is gone, or the port closed
+  bool readySet_ = false;
+  // With mutex_ held.
+  void SetReady();
+  void ClearReady();
 };
 
 std::unique_ptr<SerialPort> MakeSimSerialPort(std::shared_ptr<SimModule> module);

@@ -15,14 +15,16 @@
 //   the most it reached after that (sampled every 2 s).
 //
 // Options before Google Benchmark's own: --flood_seconds=N (60),
-// --flood_rate=FRAMES_PER_SECOND (1000) and --flood_screenshot=FILE.png (the
-// window after the flood).
+// --flood_rate=FRAMES_PER_SECOND (1000), --flood_screenshot=FILE.png (the
+// window after the flood) and --flood_paints (how often each widget was
+// painted, and how many pixels, on stderr).
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QPaintEvent>
 #include <QPixmap>
 #include <QTimer>
 #include <algorithm>
@@ -36,12 +38,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/ui/qt_bench_main.h"
 #include "config/register_map.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
@@ -62,6 +66,7 @@ using SteadyClock = std::chrono::steady_clock;
 int g_seconds = 60;
 int g_rate = 1000;
 std::string g_screenshot;
+bool g_paints = false;
 // One 48-character row per frame; every 16th frame takes two rows.
 constexpr std::size_t kDataBytes = 16;
 constexpr std::size_t kLongDataBytes = 40;
@@ -79,6 +84,32 @@ class CountingPrompter : public qmx::Prompter {
     return false;
   }
   std::atomic<int> count{0};
+};
+
+// Counts paint events by widget (class and object name) and the pixels they
+// covered.
+class PaintCensus : public QObject {
+ public:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      const QRect r = static_cast<QPaintEvent*>(event)->rect();
+      Entry& e = counts_[QString("%1:%2").arg(watched->metaObject()->className(), watched->objectName()).toStdString()];
+      ++e.paints;
+      e.pixels += static_cast<double>(r.width()) * r.height();
+    }
+    return false;
+  }
+  void Print() const {
+    std::fprintf(stderr, "paints (widget: count, megapixels):\n");
+    for (const auto& [name, e] : counts_) std::fprintf(stderr, "  %s: %llu, %.1f\n", name.c_str(), e.paints, e.pixels / 1e6);
+  }
+
+ private:
+  struct Entry {
+    unsigned long long paints = 0;
+    double pixels = 0;
+  };
+  std::map<std::string, Entry> counts_;
 };
 
 // CPU time of the calling thread so far, in seconds.
@@ -225,6 +256,8 @@ void BM_ReceivedViewFlood(benchmark::State& state) {
       // The flood, paced by the clock alone.
       std::atomic<bool> sent{false};
       std::atomic<double> peerCpuSeconds{0};
+      PaintCensus census;
+      if (g_paints) qApp->installEventFilter(&census);
       const double cpuStart = ProcessCpuSeconds();
       const double uiCpuStart = ThreadCpuSeconds();
       const auto start = SteadyClock::now();
@@ -276,6 +309,10 @@ void BM_ReceivedViewFlood(benchmark::State& state) {
       const double uiCpuSeconds = ThreadCpuSeconds() - uiCpuStart;
       const double rssEnd = RssMiB();
       PrintThreadCpu();
+      if (g_paints) {
+        qApp->removeEventFilter(&census);
+        census.Print();
+      }
 
       // The parser has logged every frame the window has shown (it logs
       // before decoding); the log holds the last of them in its buffer
@@ -329,6 +366,8 @@ void TakeOwnOptions(int& argc, char** argv) {
       g_seconds = std::max(1, std::atoi(argv[i] + 16));
     else if (std::strncmp(argv[i], "--flood_rate=", 13) == 0)
       g_rate = std::max(1, std::atoi(argv[i] + 13));
+    else if (std::strcmp(argv[i], "--flood_paints") == 0)
+      g_paints = true;
     else if (std::strncmp(argv[i], "--flood_screenshot=", 19) == 0)
       g_screenshot = argv[i] + 19;
     else
@@ -341,11 +380,5 @@ void TakeOwnOptions(int& argc, char** argv) {
 
 int main(int argc, char** argv) {
   TakeOwnOptions(argc, argv);
-  if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return qmx::bench::RunWidgetBenchmarks(argc, argv);
 }

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -16,7 +15,11 @@
 namespace qmx {
 
 ReceivedColumn::ReceivedColumn(ReceivedRowsModel& rows, Field field, Qt::Alignment alignment, QWidget* parent)
-    : QFrame(parent), rows_(rows), field_(field), alignment_(alignment) {
+    : QFrame(parent),
+      rows_(rows),
+      field_(field),
+      alignment_(alignment),
+      cells_(field == Field::Data ? GlyphCells::Words::HexBytes : GlyphCells::Words::OneShortWord) {
   setBackgroundRole(QPalette::Base);
   // The column paints all of itself, background included: nothing behind
   // it is painted first.
@@ -35,43 +38,31 @@ void ReceivedColumn::changeEvent(QEvent* event) {
 }
 
 void ReceivedColumn::BuildGlyphTable() {
-  glyphs_.fill(0);
-  rawFont_ = QRawFont::fromFont(font());
+  glyphs_ = MonoGlyphs();
+  glyphs_.font = QRawFont::fromFont(font());
   const QFontMetricsF metrics(font());
   // As text centred in a row is placed.
-  baseline_ = (kRowHeight - metrics.height()) / 2 + metrics.ascent();
-  advance_ = metrics.horizontalAdvance(QChar('0'));
-  if (!rawFont_.isValid()) return;
+  glyphs_.baseline = (kRowHeight - metrics.height()) / 2 + metrics.ascent();
+  glyphs_.advance = metrics.horizontalAdvance(QChar('0'));
+  // The cells are made again with the next paint.
+  cellText_ = cellBackground_ = QColor();
+  if (!glyphs_.font.isValid()) return;
   for (char c = ' '; c < 127; ++c) {
-    const QList<quint32> index = rawFont_.glyphIndexesForString(QString(QChar(c)));
+    const QList<quint32> index = glyphs_.font.glyphIndexesForString(QString(QChar(c)));
     // Only a font whose every character has the same width lines up.
     if (index.size() == 1 && index[0] != 0 &&
-        std::abs(rawFont_.advancesForGlyphIndexes(index).value(0).x() - advance_) < 0.01)
-      glyphs_[static_cast<std::size_t>(c)] = index[0];
+        std::abs(glyphs_.font.advancesForGlyphIndexes(index).value(0).x() - glyphs_.advance) < 0.01)
+      glyphs_.index[static_cast<std::size_t>(c)] = index[0];
   }
 }
 
+int ReceivedColumn::TextLeft(const QRect& line, std::size_t length) const {
+  const qreal width = glyphs_.advance * static_cast<qreal>(length);
+  return line.left() + ((alignment_ & Qt::AlignHCenter) ? static_cast<int>(std::floor((line.width() - width) / 2)) : 0);
+}
+
 bool ReceivedColumn::DrawGlyphs(QPainter& painter, const QRect& line, const std::string& text) const {
-  if (text.empty()) return true;
-  QList<quint32> indexes(static_cast<qsizetype>(text.size()));
-  QList<QPointF> positions(static_cast<qsizetype>(text.size()));
-  const qreal width = advance_ * static_cast<qreal>(text.size());
-  qreal x = line.left();
-  if (alignment_ & Qt::AlignHCenter) x += std::floor((line.width() - width) / 2);
-  const qreal y = line.top() + baseline_;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const quint32 glyph = c < glyphs_.size() ? glyphs_[c] : 0;
-    if (glyph == 0) return false;
-    indexes[static_cast<qsizetype>(i)] = glyph;
-    positions[static_cast<qsizetype>(i)] = QPointF(x + advance_ * static_cast<qreal>(i), y);
-  }
-  QGlyphRun run;
-  run.setRawFont(rawFont_);
-  run.setGlyphIndexes(indexes);
-  run.setPositions(positions);
-  painter.drawGlyphRun(QPointF(0, 0), run);
-  return true;
+  return glyphs_.Draw(painter, TextLeft(line, text.size()), line.top(), text);
 }
 
 const std::string& ReceivedColumn::FieldText(std::size_t row) const {
@@ -106,28 +97,95 @@ std::size_t ReceivedColumn::RowAt(int y) const {
   return std::min(static_cast<std::size_t>(row), rows_.Size() - 1);
 }
 
+// Qt's raster engine hands a plain fill of more than about a hundred lines
+// to its thread pool, which costs thread wake-ups that outweigh the fill
+// itself; strips of fewer lines are filled on this thread.
+void ReceivedColumn::FillInStrips(QPainter& painter, const QRect& area, const QBrush& brush) {
+  constexpr int kStrip = 64;
+  for (int top = area.top(); top <= area.bottom(); top += kStrip)
+    painter.fillRect(QRect(area.left(), top, area.width(), std::min(kStrip, area.bottom() + 1 - top)), brush);
+}
+
+void ReceivedColumn::FillCanvas(const QRect& area, QColor background) {
+  // An image over a buffer kept from paint to paint: no allocation, and
+  // nothing else ever shares (and so copies) its pixels.
+  const auto pixels = static_cast<std::size_t>(area.width()) * static_cast<std::size_t>(area.height());
+  if (canvasPixels_.size() < pixels) canvasPixels_.resize(pixels);
+  std::fill_n(canvasPixels_.begin(), pixels, background.rgb());
+  canvas_ = QImage(reinterpret_cast<uchar*>(canvasPixels_.data()), area.width(), area.height(),
+                   static_cast<qsizetype>(area.width()) * 4, QImage::Format_RGB32);
+}
+
 void ReceivedColumn::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   const QRect area = event->rect();
   const int left = frameWidth() + kMargin;
   const int width = this->width() - 2 * left;
-  painter.fillRect(area, palette().brush(QPalette::Base));
+  const QPalette& p = palette();
+  // Cells hold device pixels on an opaque background: on a scaled screen or
+  // a see-through base every row is drawn by the painter.
+  const bool useCells = useCells_ && devicePixelRatioF() == 1.0 && p.color(QPalette::Base).alpha() == 255;
+  if (useCells && (p.color(QPalette::Text) != cellText_ || p.color(QPalette::Base) != cellBackground_)) {
+    cellText_ = p.color(QPalette::Text);
+    cellBackground_ = p.color(QPalette::Base);
+    cells_.SetLook(glyphs_, cellText_, cellBackground_, kRowHeight);
+  }
+  // Which rows come from cells, and how far their texts reach across.
+  painterRows_.clear();
+  cellRows_.clear();
+  int spanLeft = area.right() + 1, spanRight = area.left();
   if (rows_.Size() > 0 && area.bottom() >= RowTop(0)) {
-    const std::size_t first = RowAt(area.top());
     const std::size_t last = RowAt(area.bottom());
-    const QPalette& p = palette();
-    painter.setFont(font());
-    for (std::size_t row = first; row <= last; ++row) {
-      const QRect line(left, RowTop(row), width, kRowHeight);
-      const bool selected = rows_.Selected(row);
-      if (selected) painter.fillRect(line, p.brush(QPalette::Highlight));
-      painter.setPen(p.color(selected ? QPalette::HighlightedText : QPalette::Text));
-      if (!DrawGlyphs(painter, line, FieldText(row)))
-        painter.drawText(line, static_cast<int>(alignment_ | Qt::AlignVCenter), Text(row));
+    for (std::size_t row = RowAt(area.top()); row <= last; ++row) {
+      const std::string& text = FieldText(row);
+      if (!useCells || rows_.Selected(row) || !cells_.Drawable(text)) {
+        painterRows_.push_back(row);
+        continue;
+      }
+      const int x = TextLeft(QRect(left, 0, width, kRowHeight), text.size());
+      cellRows_.push_back({row, x});
+      // A pixel either side for ink past the glyphs' boxes.
+      spanLeft = std::min(spanLeft, x - 1);
+      spanRight = std::max(spanRight, x + static_cast<int>(std::ceil(glyphs_.advance * static_cast<qreal>(text.size()))) + 1);
     }
   }
-  painter.end();
-  QFrame::paintEvent(event);
+  const QRect span = QRect(QPoint(spanLeft, area.top()), QPoint(spanRight, area.bottom())) & area &
+                     QRect(left, area.top(), width, area.height());
+  if (cellRows_.empty() || span.isEmpty()) {
+    FillInStrips(painter, area, p.brush(QPalette::Base));
+  } else {
+    // The background beside the texts straight to the screen; the texts'
+    // span as one image of cells.
+    FillInStrips(painter, QRect(QPoint(area.left(), area.top()), QPoint(span.left() - 1, area.bottom())),
+                 p.brush(QPalette::Base));
+    FillInStrips(painter, QRect(QPoint(span.right() + 1, area.top()), QPoint(area.right(), area.bottom())),
+                 p.brush(QPalette::Base));
+    FillCanvas(span, cellBackground_);
+    const QRect clip(QPoint(0, 0), span.size());
+    for (const CellRow& r : cellRows_)
+      cells_.Draw(canvas_, r.x - span.left(), RowTop(r.row) - span.top(), clip, FieldText(r.row));
+    painter.drawImage(span.topLeft(), canvas_);
+    canvas_ = QImage();
+  }
+  painter.setFont(font());
+  for (std::size_t row : painterRows_) {
+    const QRect line(left, RowTop(row), width, kRowHeight);
+    const bool selected = rows_.Selected(row);
+    if (selected) painter.fillRect(line, p.brush(QPalette::Highlight));
+    painter.setPen(p.color(selected ? QPalette::HighlightedText : QPalette::Text));
+    if (!DrawGlyphs(painter, line, FieldText(row)))
+      painter.drawText(line, static_cast<int>(alignment_ | Qt::AlignVCenter), Text(row));
+  }
+  // The frame, a plain box, drawn here for the same reason: its sides are
+  // as tall as the view.
+  const QRect r = rect();
+  const int w = frameWidth();
+  const QBrush& frameBrush = palette().brush(QPalette::WindowText);
+  if (w > 0) {
+    for (const QRect& side : {QRect(r.left(), r.top(), r.width(), w), QRect(r.left(), r.bottom() + 1 - w, r.width(), w),
+                              QRect(r.left(), r.top(), w, r.height()), QRect(r.right() + 1 - w, r.top(), w, r.height())})
+      FillInStrips(painter, side.intersected(area), frameBrush);
+  }
 }
 
 void ReceivedColumn::mousePressEvent(QMouseEvent* event) {

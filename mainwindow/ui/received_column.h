@@ -7,11 +7,13 @@
 #pragma once
 
 #include <QFrame>
-#include <QRawFont>
+#include <QImage>
 #include <QString>
-#include <array>
 #include <cstddef>
 #include <string>
+#include <vector>
+
+#include "mainwindow/ui/glyph_cells.h"
 
 namespace qmx {
 
@@ -37,6 +39,12 @@ class ReceivedColumn : public QFrame {
   std::size_t RowAt(int y) const;
   // The top of a row in this column.
   int RowTop(std::size_t row) const;
+  // Rows of short words come from cells (the default) or glyph runs; both
+  // give the same pixels.
+  void UseCells(bool on) {
+    useCells_ = on;
+    update();
+  }
 
  signals:
   // The selection changed: every column shows it.
@@ -53,20 +61,35 @@ class ReceivedColumn : public QFrame {
   QString Text(std::size_t row) const;
   const std::string& FieldText(std::size_t row) const;
   // Looks up the glyphs of the printable ASCII characters in the column's
-  // font. Rows are drawn from this table as glyph runs: no text is shaped
-  // or laid out while painting.
+  // font. Rows are drawn from this table as glyph runs, or from cells made
+  // with it: no text is shaped or laid out while painting.
   void BuildGlyphTable();
+  // Where a row's text of `length` characters starts in `line`.
+  int TextLeft(const QRect& line, std::size_t length) const;
   // Draws one row's text in `line` from the table; false when the text has
   // a character the table lacks (it is then drawn as text).
   bool DrawGlyphs(QPainter& painter, const QRect& line, const std::string& text) const;
+  static void FillInStrips(QPainter& painter, const QRect& area, const QBrush& brush);
+  // The background of `area` in canvas_, as the view shows it.
+  void FillCanvas(const QRect& area, QColor background);
 
   ReceivedRowsModel& rows_;
   Field field_;
   Qt::Alignment alignment_;
-  QRawFont rawFont_;
-  std::array<quint32, 128> glyphs_{};  // 0: not in the table
-  qreal advance_ = 0;                  // every character's width
-  qreal baseline_ = 0;                 // below the top of a row
+  MonoGlyphs glyphs_;
+  // Unselected rows of short words come from cells, copied into canvas_,
+  // which then goes to the screen in one piece.
+  GlyphCells cells_;
+  bool useCells_ = true;
+  QColor cellText_, cellBackground_;  // the colours cells_ was made with
+  std::vector<quint32> canvasPixels_;
+  QImage canvas_;  // over canvasPixels_ while painting
+  struct CellRow {
+    std::size_t row;
+    int x;  // where its text starts
+  };
+  std::vector<CellRow> cellRows_;
+  std::vector<std::size_t> painterRows_;  // rows the painter draws instead
 };
 
 }  // namespace qmx

@@ -365,12 +365,16 @@ void SerialTab::FitColumns() {
 void SerialTab::SetColumnHeight(int needed) {
   neededHeight_ = needed;
   const int height = std::max(needed, ScrollBox1->viewport()->height());
+  QScrollBar* bar = ScrollBox1->verticalScrollBar();
+  const int range = std::max(0, height - ScrollBox1->viewport()->height());
+  // Under a flood most batches leave the height as it was: no new geometry,
+  // no layout.
+  if (height == columns_->height() && bar->maximum() == range) return;
   for (ReceivedColumn* column : {MACAddressRichEdit, ReceivedDataRichEdit, LQIRichEdit}) column->setFixedHeight(height);
   columns_->setFixedHeight(height);
   // The scroll box learns the new size from a resize event, which a hidden
   // tab only gets when shown: set its range now.
-  QScrollBar* bar = ScrollBox1->verticalScrollBar();
-  bar->setRange(0, std::max(0, height - ScrollBox1->viewport()->height()));
+  bar->setRange(0, range);
 }
 
 void SerialTab::ScrollBy(int delta) {

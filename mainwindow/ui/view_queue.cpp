@@ -30,6 +30,8 @@ void ViewQueue::Drain() {
   }
   lastDrain_ = now;
   std::vector<Item> items;
+  // Cleared first: a frame from now on marks the next pass.
+  frameMarked_.store(false);
   {
     std::lock_guard lock(mutex_);
     items.swap(queue_);

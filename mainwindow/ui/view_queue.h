@@ -5,12 +5,13 @@
 // wake-up instead of one per frame. Under a flood (kFloodItems view events
 // or more within kDrainGap), a wake-up that comes less than kDrainGap after
 // the last pass waits for the rest of that gap: the views then change about
-// 25 times a second, each time by many rows, which costs far less than a
+// 20 times a second, each time by many rows, which costs far less than a
 // row or two a thousand times a second. Sparse events still show at once.
 #pragma once
 
 #include <QPointer>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -29,7 +30,7 @@ class PollIoTab;
 
 class ViewQueue : public ViewSink {
  public:
-  static constexpr std::chrono::milliseconds kDrainGap{40};
+  static constexpr std::chrono::milliseconds kDrainGap{50};
   static constexpr std::size_t kFloodItems = 16;
 
   // Wake-ups are handled in `context`'s thread while it lives.
@@ -38,7 +39,10 @@ class ViewQueue : public ViewSink {
   ViewQueue(const ViewQueue&) = delete;
   ViewQueue& operator=(const ViewQueue&) = delete;
 
-  void FrameReceived() override { Push(FrameMark{}); }
+  // One mark per pass is enough, however many frames came.
+  void FrameReceived() override {
+    if (!frameMarked_.exchange(true)) Push(FrameMark{});
+  }
   void EventText(const EventBlock& block) override { Push(block); }
   void ReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) override {
     Push(SerialTab::ReceivedPacket{address, lqi, std::vector<std::uint8_t>(data.begin(), data.end())});
@@ -77,6 +81,7 @@ class ViewQueue : public ViewSink {
   std::size_t recentItems_ = 0;  // view events drained since windowStart_
   std::mutex mutex_;
   std::vector<Item> queue_;
+  std::atomic<bool> frameMarked_{false};  // a FrameMark waits in queue_
   // Tells posted wake-ups that this queue is gone.
   std::shared_ptr<ViewQueue*> self_;
 };

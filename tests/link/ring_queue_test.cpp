@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <numeric>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -73,6 +74,25 @@ TEST(ReceiveRing, DataEventFollowsContents) {
   EXPECT_EQ(ring->Read(out), 2u);
   EXPECT_EQ(out[0], 2);
   EXPECT_EQ(out[1], 3);
+  EXPECT_FALSE(ring->dataEvent().isSet());
+}
+
+// The reading thread puts a block in quietly and hands it to the parser on
+// its own thread; only bytes the parser left wake another consumer.
+TEST(ReceiveRing, AQuietBlockWakesNobodyUnlessBytesAreLeft) {
+  auto ring = std::make_unique<ReceiveRing>();
+  Bytes out(10);
+  ASSERT_EQ(ring->Put(Bytes{1, 2}), 2u);
+  EXPECT_FALSE(ring->dataEvent().isSet());
+  ASSERT_EQ(ring->Read(out), 2u);
+  ring->SignalIfUnread();
+  EXPECT_FALSE(ring->dataEvent().isSet());
+
+  ASSERT_EQ(ring->Put(Bytes{3, 4, 5}), 3u);
+  ASSERT_EQ(ring->Read(std::span(out).first(1)), 1u);
+  ring->SignalIfUnread();
+  EXPECT_TRUE(ring->dataEvent().isSet());
+  ASSERT_EQ(ring->Read(out), 2u);
   EXPECT_FALSE(ring->dataEvent().isSet());
 }
 

@@ -19,8 +19,10 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -173,6 +175,29 @@ TEST_F(SerialTabTest, AFullViewDropsItsOldestPacketsWithTheColumnsAligned) {
   // The view is as high as its rows need, no more.
   const int grown = static_cast<int>(tab().Rows()) - 19;
   EXPECT_EQ(tab().ReceivedDataRichEdit->height(), SerialTab::kColumnHeight + SerialTab::kGrowStep * grown);
+}
+
+// Rows of hex bytes, addresses and link qualities are copied from cells made
+// once per word; a selected row and text rows are drawn by the painter. The
+// columns look the same either way, to the pixel.
+TEST_F(SerialTabTest, RowsCopiedFromCellsLookAsThePainterDrawsThem) {
+  ShowActive();
+  Bytes data(256);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
+  for (std::size_t at = 0; at < data.size(); at += 40)
+    set.form1.Sink().ReceivedData(static_cast<std::uint16_t>(at * 97), static_cast<std::uint8_t>(at),
+                                  std::span(data).subspan(at, std::min<std::size_t>(40, data.size() - at)));
+  tab().HexCheckBox->setChecked(false);
+  set.form1.Sink().ReceivedData(0xFFFE, 0xFF, Bytes{'H', 'i', ' ', 'y', 'o', 'u', '!'});
+  QCoreApplication::processEvents();
+  QTest::mouseClick(tab().ReceivedDataRichEdit, Qt::LeftButton, {}, QPoint(20, tab().ReceivedDataRichEdit->RowTop(1) + 5));
+  ASSERT_TRUE(tab().ReceivedDataRichEdit->HasSelection());
+  for (ReceivedColumn* column : {tab().MACAddressRichEdit, tab().ReceivedDataRichEdit, tab().LQIRichEdit}) {
+    const QImage cells = column->grab().toImage();
+    column->UseCells(false);
+    EXPECT_EQ(column->grab().toImage(), cells) << column->objectName().toStdString();
+    column->UseCells(true);
+  }
 }
 
 TEST_F(SerialTabTest, ScrollRealTimeFollowsTheDataWithoutTakingTheFocus) {

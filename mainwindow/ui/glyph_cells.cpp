@@ -1,0 +1,119 @@
+#include "mainwindow/ui/glyph_cells.h"
+
+#include <QGlyphRun>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+namespace qmx {
+
+bool MonoGlyphs::Covers(std::string_view text) const {
+  return std::all_of(text.begin(), text.end(), [this](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u < index.size() && index[u] != 0;
+  });
+}
+
+bool MonoGlyphs::Draw(QPainter& painter, qreal x, qreal top, std::string_view text) const {
+  if (!Covers(text)) return false;
+  if (text.empty()) return true;
+  const auto n = static_cast<qsizetype>(text.size());
+  QList<quint32> indexes(n);
+  QList<QPointF> positions(n);
+  for (qsizetype i = 0; i < n; ++i) {
+    indexes[i] = index[static_cast<unsigned char>(text[static_cast<std::size_t>(i)])];
+    positions[i] = QPointF(x + advance * static_cast<qreal>(i), top + baseline);
+  }
+  QGlyphRun run;
+  run.setRawFont(font);
+  run.setGlyphIndexes(indexes);
+  run.setPositions(positions);
+  painter.drawGlyphRun(QPointF(0, 0), run);
+  return true;
+}
+
+void GlyphCells::SetLook(const MonoGlyphs& glyphs, QColor text, QColor background, int rowHeight) {
+  glyphs_ = glyphs;
+  text_ = text;
+  background_ = background;
+  rowHeight_ = rowHeight;
+  cells_.clear();
+}
+
+namespace {
+
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+
+}  // namespace
+
+bool GlyphCells::Drawable(const std::string& text) const {
+  if (glyphs_.advance <= 0 || !glyphs_.font.isValid()) return false;
+  if (words_ == Words::OneShortWord)
+    return text.size() <= kShortWord && text.find(' ') == std::string::npos && glyphs_.Covers(text);
+  // "XX XX XX", maybe with a space after the last byte.
+  if (text.size() % 3 == 1) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i % 3 == 2 ? text[i] != ' ' : !IsHexDigit(text[i])) return false;
+  }
+  return glyphs_.Covers(text);
+}
+
+std::uint64_t GlyphCells::Key(std::string_view word, int sixtyFourths) {
+  std::uint64_t key = static_cast<std::uint64_t>(sixtyFourths);
+  for (char c : word) key = key << 8 | static_cast<unsigned char>(c);
+  return key;
+}
+
+const GlyphCells::Cell& GlyphCells::CellFor(std::string_view word, int sixtyFourths) {
+  const std::uint64_t key = Key(word, sixtyFourths);
+  if (auto found = cells_.find(key); found != cells_.end()) return found->second;
+  if (cells_.size() >= kMaxCells) cells_.clear();
+  // A pixel of room on either side for ink past the glyphs' boxes.
+  constexpr int kPad = 1;
+  const qreal origin = kPad + sixtyFourths / 64.0;
+  const int width = static_cast<int>(std::ceil(origin + glyphs_.advance * static_cast<qreal>(word.size()))) + kPad + 1;
+  Cell cell;
+  cell.left = -kPad;
+  cell.image = QImage(width, rowHeight_, QImage::Format_RGB32);
+  cell.image.fill(background_);
+  QPainter painter(&cell.image);
+  painter.setPen(text_);
+  glyphs_.Draw(painter, origin, 0, word);
+  painter.end();
+  return cells_.emplace(key, std::move(cell)).first->second;
+}
+
+void GlyphCells::Copy(QImage& canvas, const Cell& cell, int x, int top, const QRect& clip) const {
+  const QRect target = QRect(x + cell.left, top, cell.image.width(), cell.image.height()) & clip & canvas.rect();
+  if (target.isEmpty()) return;
+  // A few dozen pixels a line: a plain loop beats memcpy's set-up.
+  const int width = target.width();
+  const auto toStride = canvas.bytesPerLine() / 4, fromStride = cell.image.bytesPerLine() / 4;
+  // bits(), not scanLine(): one check for sharing per cell, not per line.
+  auto* to = reinterpret_cast<quint32*>(canvas.bits()) + target.top() * toStride + target.left();
+  const auto* from = reinterpret_cast<const quint32*>(cell.image.constBits()) + (target.top() - top) * fromStride +
+                     (target.left() - (x + cell.left));
+  for (int y = target.top(); y <= target.bottom(); ++y, to += toStride, from += fromStride)
+    for (int i = 0; i < width; ++i) to[i] = from[i];
+}
+
+bool GlyphCells::Draw(QImage& canvas, int x, int top, const QRect& clip, const std::string& text) {
+  if (!Drawable(text)) return false;
+  const std::size_t step = words_ == Words::HexBytes ? 3 : text.size() + 1;
+  for (std::size_t at = 0; at < text.size(); at += step) {
+    const std::string_view word = std::string_view(text).substr(at, words_ == Words::HexBytes ? 2 : text.size());
+    // The word's origin, as the glyph run places it: whole pixels and
+    // sixty-fourths of a pixel.
+    const qreal origin = glyphs_.advance * static_cast<qreal>(at);
+    int whole = static_cast<int>(std::floor(origin));
+    int sixtyFourths = static_cast<int>((origin - whole) * 64 + 0.5);
+    if (sixtyFourths == 64) {
+      ++whole;
+      sixtyFourths = 0;
+    }
+    Copy(canvas, CellFor(word, sixtyFourths), x + whole, top, clip);
+  }
+  return true;
+}
+
+}  // namespace qmx
