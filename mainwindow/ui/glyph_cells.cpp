@@ -38,6 +38,8 @@ void GlyphCells::SetLook(const MonoGlyphs& glyphs, QColor text, QColor backgroun
   background_ = background;
   rowHeight_ = rowHeight;
   cells_.clear();
+  colours_.clear();
+  colourIndex_.clear();
 }
 
 namespace {
@@ -64,44 +66,66 @@ std::uint64_t GlyphCells::Key(std::string_view word, int sixtyFourths) {
   return key;
 }
 
-const GlyphCells::Cell& GlyphCells::CellFor(std::string_view word, int sixtyFourths) {
+const GlyphCells::Cell* GlyphCells::CellFor(std::string_view word, int sixtyFourths) {
   const std::uint64_t key = Key(word, sixtyFourths);
-  if (auto found = cells_.find(key); found != cells_.end()) return found->second;
-  if (cells_.size() >= kMaxCells) cells_.clear();
+  if (auto found = cells_.find(key); found != cells_.end()) return &found->second;
   // A pixel of room on either side for ink past the glyphs' boxes.
   constexpr int kPad = 1;
   const qreal origin = kPad + sixtyFourths / 64.0;
   const int width = static_cast<int>(std::ceil(origin + glyphs_.advance * static_cast<qreal>(word.size()))) + kPad + 1;
-  Cell cell;
-  cell.left = -kPad;
-  cell.image = QImage(width, rowHeight_, QImage::Format_RGB32);
-  cell.image.fill(background_);
-  QPainter painter(&cell.image);
+  if (scratch_.width() < width || scratch_.height() != rowHeight_)
+    scratch_ = QImage(std::max(width, scratch_.width()), rowHeight_, QImage::Format_RGB32);
+  scratch_.fill(background_);
+  QPainter painter(&scratch_);
   painter.setPen(text_);
   glyphs_.Draw(painter, origin, 0, word);
   painter.end();
-  return cells_.emplace(key, std::move(cell)).first->second;
+  Cell cell;
+  cell.left = -kPad;
+  cell.width = width;
+  cell.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(rowHeight_));
+  auto out = cell.pixels.begin();
+  for (int y = 0; y < rowHeight_; ++y) {
+    const auto* line = reinterpret_cast<const quint32*>(scratch_.constScanLine(y));
+    for (int x = 0; x < width; ++x) {
+      auto [at, added] = colourIndex_.try_emplace(line[x], static_cast<std::uint8_t>(colours_.size()));
+      if (added) {
+        if (colours_.size() == 256) {
+          colourIndex_.erase(at);
+          return nullptr;
+        }
+        colours_.push_back(line[x]);
+      }
+      *out++ = at->second;
+    }
+  }
+  return &cells_.emplace(key, std::move(cell)).first->second;
 }
 
 void GlyphCells::Copy(QImage& canvas, const Cell& cell, int x, int top, const QRect& clip) const {
-  const QRect target = QRect(x + cell.left, top, cell.image.width(), cell.image.height()) & clip & canvas.rect();
+  const QRect target = QRect(x + cell.left, top, cell.width, rowHeight_) & clip & canvas.rect();
   if (target.isEmpty()) return;
-  // A few dozen pixels a line: a plain loop beats memcpy's set-up.
   const int width = target.width();
-  const auto toStride = canvas.bytesPerLine() / 4, fromStride = cell.image.bytesPerLine() / 4;
+  const auto stride = canvas.bytesPerLine() / 4;
   // bits(), not scanLine(): one check for sharing per cell, not per line.
-  auto* to = reinterpret_cast<quint32*>(canvas.bits()) + target.top() * toStride + target.left();
-  const auto* from = reinterpret_cast<const quint32*>(cell.image.constBits()) + (target.top() - top) * fromStride +
-                     (target.left() - (x + cell.left));
-  for (int y = target.top(); y <= target.bottom(); ++y, to += toStride, from += fromStride)
-    for (int i = 0; i < width; ++i) to[i] = from[i];
+  auto* to = reinterpret_cast<quint32*>(canvas.bits()) + target.top() * stride + target.left();
+  const std::uint8_t* from = cell.pixels.data() + (target.top() - top) * cell.width + (target.left() - (x + cell.left));
+  const quint32* colour = colours_.data();
+  for (int y = target.top(); y <= target.bottom(); ++y, to += stride, from += cell.width)
+    for (int i = 0; i < width; ++i) to[i] = colour[from[i]];
 }
 
 bool GlyphCells::Draw(QImage& canvas, int x, int top, const QRect& clip, const std::string& text) {
   if (!Drawable(text)) return false;
-  const std::size_t step = words_ == Words::HexBytes ? 3 : text.size() + 1;
+  const bool bytes = words_ == Words::HexBytes;
+  const std::size_t step = bytes ? 3 : text.size() + 1;
+  // The row's cells are all found before any is copied: a word that cannot
+  // have one leaves the whole row to the painter. A full cache starts again
+  // before the row, never in its middle.
+  if (cells_.size() + text.size() / step + 1 > kMaxCells) cells_.clear();
+  placed_.clear();
   for (std::size_t at = 0; at < text.size(); at += step) {
-    const std::string_view word = std::string_view(text).substr(at, words_ == Words::HexBytes ? 2 : text.size());
+    const std::string_view word = std::string_view(text).substr(at, bytes ? 2 : text.size());
     // The word's origin, as the glyph run places it: whole pixels and
     // sixty-fourths of a pixel.
     const qreal origin = glyphs_.advance * static_cast<qreal>(at);
@@ -111,8 +135,11 @@ bool GlyphCells::Draw(QImage& canvas, int x, int top, const QRect& clip, const s
       ++whole;
       sixtyFourths = 0;
     }
-    Copy(canvas, CellFor(word, sixtyFourths), x + whole, top, clip);
+    const Cell* cell = CellFor(word, sixtyFourths);
+    if (cell == nullptr) return false;
+    placed_.push_back({cell, x + whole});
   }
+  for (const Placed& p : placed_) Copy(canvas, *p.cell, p.x, top, clip);
   return true;
 }
 

@@ -9,7 +9,9 @@
 // from then on copied line by line into the row. A copy costs a fraction of
 // blending the glyphs again, and gives the same pixels: the word is drawn by
 // the same glyph run at the same fraction of a pixel. Words are at least one
-// space apart, so no word's ink reaches another word's image.
+// space apart, so no word's ink reaches another word's image. A cell keeps
+// one byte a pixel, an index into the few colours that text of one colour
+// on one background takes.
 #pragma once
 
 #include <QColor>
@@ -21,6 +23,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 class QPainter;
 class QPointF;
@@ -46,7 +49,7 @@ class GlyphCells {
   // rows of one short word (addresses, link qualities).
   enum class Words { HexBytes, OneShortWord };
   static constexpr std::size_t kShortWord = 7;
-  // Past this many cells the cache starts again (a few MiB at most).
+  // Past this many cells (a few hundred bytes each) the cache starts again.
   static constexpr std::size_t kMaxCells = 8192;
 
   explicit GlyphCells(Words words) : words_(words) {}
@@ -65,12 +68,18 @@ class GlyphCells {
 
  private:
   struct Cell {
-    QImage image;
+    std::vector<std::uint8_t> pixels;  // indexes into colours_, row by row
+    int width = 0;
     int left = 0;  // from the whole pixel left of the word's origin
+  };
+  struct Placed {
+    const Cell* cell;
+    int x;
   };
   // Up to seven characters and the sixty-fourths, one byte each.
   static std::uint64_t Key(std::string_view word, int sixtyFourths);
-  const Cell& CellFor(std::string_view word, int sixtyFourths);
+  // Null when the word's colours do not fit in the table.
+  const Cell* CellFor(std::string_view word, int sixtyFourths);
   void Copy(QImage& canvas, const Cell& cell, int x, int top, const QRect& clip) const;
 
   Words words_;
@@ -78,6 +87,10 @@ class GlyphCells {
   QColor text_, background_;
   int rowHeight_ = 0;
   std::unordered_map<std::uint64_t, Cell> cells_;
+  std::vector<quint32> colours_;  // at most 256
+  std::unordered_map<quint32, std::uint8_t> colourIndex_;
+  QImage scratch_;               // where a new cell is drawn
+  std::vector<Placed> placed_;  // the cells of the row being drawn
 };
 
 }  // namespace qmx
