@@ -144,9 +144,9 @@ void ReceivedColumn::paintEvent(QPaintEvent* event) {
       }
       const int x = TextLeft(QRect(left, 0, width, kRowHeight), text.size());
       cellRows_.push_back({row, x});
-      // A pixel either side for ink past the glyphs' boxes.
+      // Room either side for ink past the glyphs' boxes, as in a cell.
       spanLeft = std::min(spanLeft, x - 1);
-      spanRight = std::max(spanRight, x + static_cast<int>(std::ceil(glyphs_.advance * static_cast<qreal>(text.size()))) + 1);
+      spanRight = std::max(spanRight, x + static_cast<int>(std::ceil(glyphs_.advance * static_cast<qreal>(text.size()))) + 2);
     }
   }
   const QRect span = QRect(QPoint(spanLeft, area.top()), QPoint(spanRight, area.bottom())) & area &
