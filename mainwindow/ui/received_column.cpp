@@ -116,11 +116,68 @@ void ReceivedColumn::FillCanvas(const QRect& area, QColor background) {
                    static_cast<qsizetype>(area.width()) * 4, QImage::Format_RGB32);
 }
 
+QRect ReceivedColumn::TextLine(std::size_t row) const {
+  const int left = frameWidth() + kMargin;
+  return QRect(left, RowTop(row), width() - 2 * left, kRowHeight);
+}
+
+QRect ReceivedColumn::SortRows(const QRect& area, bool useCells) {
+  painterRows_.clear();
+  cellRows_.clear();
+  if (rows_.Size() == 0 || area.bottom() < RowTop(0)) return {};
+  int spanLeft = area.right() + 1, spanRight = area.left();
+  const std::size_t last = RowAt(area.bottom());
+  for (std::size_t row = RowAt(area.top()); row <= last; ++row) {
+    const std::string& text = FieldText(row);
+    if (!useCells || rows_.Selected(row) || !cells_.Drawable(text)) {
+      painterRows_.push_back(row);
+      continue;
+    }
+    const int x = TextLeft(TextLine(row), text.size());
+    cellRows_.push_back({row, x});
+    // Room either side for ink past the glyphs' boxes, as in a cell.
+    spanLeft = std::min(spanLeft, x - 1);
+    spanRight = std::max(spanRight, x + static_cast<int>(std::ceil(glyphs_.advance * static_cast<qreal>(text.size()))) + 2);
+  }
+  const QRect lines = TextLine(0);
+  return QRect(QPoint(spanLeft, area.top()), QPoint(spanRight, area.bottom())) & area &
+         QRect(lines.left(), area.top(), lines.width(), area.height());
+}
+
+void ReceivedColumn::PaintCellRows(QPainter& painter, const QRect& area, const QRect& span) {
+  const QBrush& base = palette().brush(QPalette::Base);
+  if (cellRows_.empty() || span.isEmpty()) {
+    FillInStrips(painter, area, base);
+    return;
+  }
+  // The background beside the texts straight to the screen; the texts'
+  // span as one image of cells.
+  FillInStrips(painter, QRect(QPoint(area.left(), area.top()), QPoint(span.left() - 1, area.bottom())), base);
+  FillInStrips(painter, QRect(QPoint(span.right() + 1, area.top()), QPoint(area.right(), area.bottom())), base);
+  FillCanvas(span, cellBackground_);
+  const QRect clip(QPoint(0, 0), span.size());
+  for (const CellRow& r : cellRows_)
+    cells_.Draw(canvas_, r.x - span.left(), RowTop(r.row) - span.top(), clip, FieldText(r.row));
+  painter.drawImage(span.topLeft(), canvas_);
+  canvas_ = QImage();
+}
+
+void ReceivedColumn::PaintPainterRows(QPainter& painter) {
+  const QPalette& p = palette();
+  painter.setFont(font());
+  for (std::size_t row : painterRows_) {
+    const QRect line = TextLine(row);
+    const bool selected = rows_.Selected(row);
+    if (selected) painter.fillRect(line, p.brush(QPalette::Highlight));
+    painter.setPen(p.color(selected ? QPalette::HighlightedText : QPalette::Text));
+    if (!DrawGlyphs(painter, line, FieldText(row)))
+      painter.drawText(line, static_cast<int>(alignment_ | Qt::AlignVCenter), Text(row));
+  }
+}
+
 void ReceivedColumn::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   const QRect area = event->rect();
-  const int left = frameWidth() + kMargin;
-  const int width = this->width() - 2 * left;
   const QPalette& p = palette();
   // Cells hold device pixels on an opaque background: on a scaled screen or
   // a see-through base every row is drawn by the painter.
@@ -130,61 +187,16 @@ void ReceivedColumn::paintEvent(QPaintEvent* event) {
     cellBackground_ = p.color(QPalette::Base);
     cells_.SetLook(glyphs_, cellText_, cellBackground_, kRowHeight);
   }
-  // Which rows come from cells, and how far their texts reach across.
-  painterRows_.clear();
-  cellRows_.clear();
-  int spanLeft = area.right() + 1, spanRight = area.left();
-  if (rows_.Size() > 0 && area.bottom() >= RowTop(0)) {
-    const std::size_t last = RowAt(area.bottom());
-    for (std::size_t row = RowAt(area.top()); row <= last; ++row) {
-      const std::string& text = FieldText(row);
-      if (!useCells || rows_.Selected(row) || !cells_.Drawable(text)) {
-        painterRows_.push_back(row);
-        continue;
-      }
-      const int x = TextLeft(QRect(left, 0, width, kRowHeight), text.size());
-      cellRows_.push_back({row, x});
-      // Room either side for ink past the glyphs' boxes, as in a cell.
-      spanLeft = std::min(spanLeft, x - 1);
-      spanRight = std::max(spanRight, x + static_cast<int>(std::ceil(glyphs_.advance * static_cast<qreal>(text.size()))) + 2);
-    }
-  }
-  const QRect span = QRect(QPoint(spanLeft, area.top()), QPoint(spanRight, area.bottom())) & area &
-                     QRect(left, area.top(), width, area.height());
-  if (cellRows_.empty() || span.isEmpty()) {
-    FillInStrips(painter, area, p.brush(QPalette::Base));
-  } else {
-    // The background beside the texts straight to the screen; the texts'
-    // span as one image of cells.
-    FillInStrips(painter, QRect(QPoint(area.left(), area.top()), QPoint(span.left() - 1, area.bottom())),
-                 p.brush(QPalette::Base));
-    FillInStrips(painter, QRect(QPoint(span.right() + 1, area.top()), QPoint(area.right(), area.bottom())),
-                 p.brush(QPalette::Base));
-    FillCanvas(span, cellBackground_);
-    const QRect clip(QPoint(0, 0), span.size());
-    for (const CellRow& r : cellRows_)
-      cells_.Draw(canvas_, r.x - span.left(), RowTop(r.row) - span.top(), clip, FieldText(r.row));
-    painter.drawImage(span.topLeft(), canvas_);
-    canvas_ = QImage();
-  }
-  painter.setFont(font());
-  for (std::size_t row : painterRows_) {
-    const QRect line(left, RowTop(row), width, kRowHeight);
-    const bool selected = rows_.Selected(row);
-    if (selected) painter.fillRect(line, p.brush(QPalette::Highlight));
-    painter.setPen(p.color(selected ? QPalette::HighlightedText : QPalette::Text));
-    if (!DrawGlyphs(painter, line, FieldText(row)))
-      painter.drawText(line, static_cast<int>(alignment_ | Qt::AlignVCenter), Text(row));
-  }
-  // The frame, a plain box, drawn here for the same reason: its sides are
-  // as tall as the view.
+  PaintCellRows(painter, area, SortRows(area, useCells));
+  PaintPainterRows(painter);
+  // The frame, a plain box, in strips too: its sides are as tall as the
+  // view.
   const QRect r = rect();
   const int w = frameWidth();
-  const QBrush& frameBrush = palette().brush(QPalette::WindowText);
   if (w > 0) {
     for (const QRect& side : {QRect(r.left(), r.top(), r.width(), w), QRect(r.left(), r.bottom() + 1 - w, r.width(), w),
                               QRect(r.left(), r.top(), w, r.height()), QRect(r.right() + 1 - w, r.top(), w, r.height())})
-      FillInStrips(painter, side.intersected(area), frameBrush);
+      FillInStrips(painter, side.intersected(area), p.brush(QPalette::WindowText));
   }
 }
 

@@ -72,6 +72,15 @@ class ReceivedColumn : public QFrame {
   static void FillInStrips(QPainter& painter, const QRect& area, const QBrush& brush);
   // The background of `area` in canvas_, as the view shows it.
   void FillCanvas(const QRect& area, QColor background);
+  // Where a row's text goes.
+  QRect TextLine(std::size_t row) const;
+  // Sorts the rows in `area` into cellRows_ and painterRows_; returns the
+  // span the cell rows' texts take across it.
+  QRect SortRows(const QRect& area, bool useCells);
+  // The background of `area`, with the cell rows copied into `span`.
+  void PaintCellRows(QPainter& painter, const QRect& area, const QRect& span);
+  // The selected rows and those cells do not draw.
+  void PaintPainterRows(QPainter& painter);
 
   ReceivedRowsModel& rows_;
   Field field_;
