@@ -192,11 +192,15 @@ TEST_F(SerialTabTest, RowsCopiedFromCellsLookAsThePainterDrawsThem) {
   QCoreApplication::processEvents();
   QTest::mouseClick(tab().ReceivedDataRichEdit, Qt::LeftButton, {}, QPoint(20, tab().ReceivedDataRichEdit->RowTop(1) + 5));
   ASSERT_TRUE(tab().ReceivedDataRichEdit->HasSelection());
-  for (ReceivedColumn* column : {tab().MACAddressRichEdit, tab().ReceivedDataRichEdit, tab().LQIRichEdit}) {
-    const QImage cells = column->grab().toImage();
-    column->UseCells(false);
-    EXPECT_EQ(column->grab().toImage(), cells) << column->objectName().toStdString();
-    column->UseCells(true);
+  // Enabled, then disabled (other colours: the cells are made again).
+  for (bool enabled : {true, false}) {
+    set.form1.PageControl1->setEnabled(enabled);
+    for (ReceivedColumn* column : {tab().MACAddressRichEdit, tab().ReceivedDataRichEdit, tab().LQIRichEdit}) {
+      const QImage cells = column->grab().toImage();
+      column->UseCells(false);
+      EXPECT_EQ(column->grab().toImage(), cells) << column->objectName().toStdString() << " enabled " << enabled;
+      column->UseCells(true);
+    }
   }
 }
 
