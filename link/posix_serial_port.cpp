@@ -191,7 +191,7 @@ class PosixSerialPort final : public SerialPort {
     framingParity_ = ParityOf(t.c_cflag);
     // Errors counted before the port was ours are not reported.
     haveCounts_ = ReadCounts(lastCounts_);
-    noCounters_ = !haveCounts_ && (errno == ENOTTY || errno == EINVAL);
+    noCounters_ = false;
     return true;
   }
 
@@ -362,13 +362,15 @@ class PosixSerialPort final : public SerialPort {
     flags = 0;
     const int fd = fd_.load();
     if (fd < 0) return false;
-    // Asked once at opening: a pty answers no on every wake-up otherwise.
+    // A driver that said it keeps no counters is not asked again on every
+    // wake-up.
     if (noCounters_) return true;
 #ifdef TIOCGICOUNT
     serial_icounter_struct now{};
     if (::ioctl(fd, TIOCGICOUNT, &now) != 0) {
       // ptys and some drivers keep no counters: nothing to report.
-      return errno == ENOTTY || errno == EINVAL;
+      noCounters_ = errno == ENOTTY || errno == EINVAL;
+      return noCounters_;
     }
     if (haveCounts_) {
       if (now.brk != lastCounts_.brk) flags |= lineerror::Break;

@@ -3,6 +3,7 @@
 #include <QGlyphRun>
 #include <QPainter>
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 namespace qmx {
@@ -32,21 +33,24 @@ bool MonoGlyphs::Draw(QPainter& painter, qreal x, qreal top, std::string_view te
   return true;
 }
 
-void GlyphCells::SetLook(const MonoGlyphs& glyphs, QColor text, QColor background, int rowHeight) {
+void GlyphCells::SetGlyphs(const MonoGlyphs& glyphs, int rowHeight) {
   glyphs_ = glyphs;
+  rowHeight_ = rowHeight;
+  Forget();
+}
+
+void GlyphCells::SetColours(QColor text, QColor background) {
+  if (text == text_ && background == background_) return;
   text_ = text;
   background_ = background;
-  rowHeight_ = rowHeight;
+  Forget();
+}
+
+void GlyphCells::Forget() {
   cells_.clear();
   colours_.clear();
   colourIndex_.clear();
 }
-
-namespace {
-
-bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
-
-}  // namespace
 
 bool GlyphCells::Drawable(const std::string& text) const {
   if (glyphs_.advance <= 0 || !glyphs_.font.isValid()) return false;
@@ -55,7 +59,7 @@ bool GlyphCells::Drawable(const std::string& text) const {
   // "XX XX XX", maybe with a space after the last byte.
   if (text.size() % 3 == 1) return false;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (i % 3 == 2 ? text[i] != ' ' : !IsHexDigit(text[i])) return false;
+    if (i % 3 == 2 ? text[i] != ' ' : !std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
   }
   return glyphs_.Covers(text);
 }

@@ -54,17 +54,20 @@ class GlyphCells {
 
   explicit GlyphCells(Words words) : words_(words) {}
 
-  // The font, colours and row height the cells are drawn with; forgets the
-  // cells drawn before.
-  void SetLook(const MonoGlyphs& glyphs, QColor text, QColor background, int rowHeight);
+  // The glyphs and row height the cells are drawn with; forgets the cells
+  // drawn before.
+  void SetGlyphs(const MonoGlyphs& glyphs, int rowHeight);
+  // The colours of the text and its background; the cells drawn before are
+  // forgotten when they change.
+  void SetColours(QColor text, QColor background);
   // Copies the row's words into `canvas` (Format_RGB32, already showing the
   // background), the text starting at x (whole pixels) on a row whose top is
   // at `top`, clipped to `clip`. False, copying nothing, for a row these
   // cells do not draw.
   bool Draw(QImage& canvas, int x, int top, const QRect& clip, const std::string& text);
-  // Whether Draw() draws this row.
+  // Whether Draw() draws this row (it may still refuse it when the row's
+  // colours do not fit in the table).
   bool Drawable(const std::string& text) const;
-  std::size_t Size() const { return cells_.size(); }
 
  private:
   struct Cell {
@@ -81,6 +84,7 @@ class GlyphCells {
   // Null when the word's colours do not fit in the table.
   const Cell* CellFor(std::string_view word, int sixtyFourths);
   void Copy(QImage& canvas, const Cell& cell, int x, int top, const QRect& clip) const;
+  void Forget();
 
   Words words_;
   MonoGlyphs glyphs_;

@@ -44,16 +44,16 @@ void ReceivedColumn::BuildGlyphTable() {
   // As text centred in a row is placed.
   glyphs_.baseline = (kRowHeight - metrics.height()) / 2 + metrics.ascent();
   glyphs_.advance = metrics.horizontalAdvance(QChar('0'));
-  // The cells are made again with the next paint.
-  cellText_ = cellBackground_ = QColor();
-  if (!glyphs_.font.isValid()) return;
-  for (char c = ' '; c < 127; ++c) {
-    const QList<quint32> index = glyphs_.font.glyphIndexesForString(QString(QChar(c)));
-    // Only a font whose every character has the same width lines up.
-    if (index.size() == 1 && index[0] != 0 &&
-        std::abs(glyphs_.font.advancesForGlyphIndexes(index).value(0).x() - glyphs_.advance) < 0.01)
-      glyphs_.index[static_cast<std::size_t>(c)] = index[0];
+  if (glyphs_.font.isValid()) {
+    for (char c = ' '; c < 127; ++c) {
+      const QList<quint32> index = glyphs_.font.glyphIndexesForString(QString(QChar(c)));
+      // Only a font whose every character has the same width lines up.
+      if (index.size() == 1 && index[0] != 0 &&
+          std::abs(glyphs_.font.advancesForGlyphIndexes(index).value(0).x() - glyphs_.advance) < 0.01)
+        glyphs_.index[static_cast<std::size_t>(c)] = index[0];
+    }
   }
+  cells_.SetGlyphs(glyphs_, kRowHeight);
 }
 
 int ReceivedColumn::TextLeft(const QRect& line, std::size_t length) const {
@@ -106,14 +106,12 @@ void ReceivedColumn::FillInStrips(QPainter& painter, const QRect& area, const QB
     painter.fillRect(QRect(area.left(), top, area.width(), std::min(kStrip, area.bottom() + 1 - top)), brush);
 }
 
-void ReceivedColumn::FillCanvas(const QRect& area, QColor background) {
-  // An image over a buffer kept from paint to paint: no allocation, and
-  // nothing else ever shares (and so copies) its pixels.
+QImage ReceivedColumn::FillCanvas(const QRect& area, QColor background) {
   const auto pixels = static_cast<std::size_t>(area.width()) * static_cast<std::size_t>(area.height());
   if (canvasPixels_.size() < pixels) canvasPixels_.resize(pixels);
   std::fill_n(canvasPixels_.begin(), pixels, background.rgb());
-  canvas_ = QImage(reinterpret_cast<uchar*>(canvasPixels_.data()), area.width(), area.height(),
-                   static_cast<qsizetype>(area.width()) * 4, QImage::Format_RGB32);
+  return QImage(reinterpret_cast<uchar*>(canvasPixels_.data()), area.width(), area.height(),
+                static_cast<qsizetype>(area.width()) * 4, QImage::Format_RGB32);
 }
 
 QRect ReceivedColumn::TextLine(std::size_t row) const {
@@ -154,12 +152,11 @@ void ReceivedColumn::PaintCellRows(QPainter& painter, const QRect& area, const Q
   // span as one image of cells.
   FillInStrips(painter, QRect(QPoint(area.left(), area.top()), QPoint(span.left() - 1, area.bottom())), base);
   FillInStrips(painter, QRect(QPoint(span.right() + 1, area.top()), QPoint(area.right(), area.bottom())), base);
-  FillCanvas(span, cellBackground_);
+  QImage canvas = FillCanvas(span, base.color());
   const QRect clip(QPoint(0, 0), span.size());
   for (const CellRow& r : cellRows_)
-    cells_.Draw(canvas_, r.x - span.left(), RowTop(r.row) - span.top(), clip, FieldText(r.row));
-  painter.drawImage(span.topLeft(), canvas_);
-  canvas_ = QImage();
+    cells_.Draw(canvas, r.x - span.left(), RowTop(r.row) - span.top(), clip, FieldText(r.row));
+  painter.drawImage(span.topLeft(), canvas);
 }
 
 void ReceivedColumn::PaintPainterRows(QPainter& painter) {
@@ -182,11 +179,7 @@ void ReceivedColumn::paintEvent(QPaintEvent* event) {
   // Cells hold device pixels on an opaque background: on a scaled screen or
   // a see-through base every row is drawn by the painter.
   const bool useCells = useCells_ && devicePixelRatioF() == 1.0 && p.color(QPalette::Base).alpha() == 255;
-  if (useCells && (p.color(QPalette::Text) != cellText_ || p.color(QPalette::Base) != cellBackground_)) {
-    cellText_ = p.color(QPalette::Text);
-    cellBackground_ = p.color(QPalette::Base);
-    cells_.SetLook(glyphs_, cellText_, cellBackground_, kRowHeight);
-  }
+  if (useCells) cells_.SetColours(p.color(QPalette::Text), p.color(QPalette::Base));
   PaintCellRows(painter, area, SortRows(area, useCells));
   PaintPainterRows(painter);
   // The frame, a plain box, in strips too: its sides are as tall as the

@@ -70,8 +70,10 @@ class ReceivedColumn : public QFrame {
   // a character the table lacks (it is then drawn as text).
   bool DrawGlyphs(QPainter& painter, const QRect& line, const std::string& text) const;
   static void FillInStrips(QPainter& painter, const QRect& area, const QBrush& brush);
-  // The background of `area` in canvas_, as the view shows it.
-  void FillCanvas(const QRect& area, QColor background);
+  // An image of `area`'s size showing `background`, over canvasPixels_:
+  // no allocation from paint to paint, and nothing else ever shares (and so
+  // copies) its pixels.
+  QImage FillCanvas(const QRect& area, QColor background);
   // Where a row's text goes.
   QRect TextLine(std::size_t row) const;
   // Sorts the rows in `area` into cellRows_ and painterRows_; returns the
@@ -86,13 +88,11 @@ class ReceivedColumn : public QFrame {
   Field field_;
   Qt::Alignment alignment_;
   MonoGlyphs glyphs_;
-  // Unselected rows of short words come from cells, copied into canvas_,
+  // Unselected rows of short words come from cells, copied into a canvas
   // which then goes to the screen in one piece.
   GlyphCells cells_;
   bool useCells_ = true;
-  QColor cellText_, cellBackground_;  // the colours cells_ was made with
   std::vector<quint32> canvasPixels_;
-  QImage canvas_;  // over canvasPixels_ while painting
   struct CellRow {
     std::size_t row;
     int x;  // where its text starts
