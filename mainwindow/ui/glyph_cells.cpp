@@ -94,7 +94,7 @@ const GlyphCells::Cell* GlyphCells::CellFor(std::string_view word, int sixtyFour
     for (int x = 0; x < width; ++x) {
       auto [at, added] = colourIndex_.try_emplace(line[x], static_cast<std::uint8_t>(colours_.size()));
       if (added) {
-        if (colours_.size() == 256) {
+        if (colours_.size() == colourLimit_) {
           colourIndex_.erase(at);
           return nullptr;
         }

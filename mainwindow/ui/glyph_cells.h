@@ -17,6 +17,7 @@
 #include <QColor>
 #include <QImage>
 #include <QRawFont>
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -65,6 +66,12 @@ class GlyphCells {
   // at `top`, clipped to `clip`. False, copying nothing, for a row these
   // cells do not draw.
   bool Draw(QImage& canvas, int x, int top, const QRect& clip, const std::string& text);
+  // How many colours the cells may take (at most 256, the default); a word
+  // that needs more is left to the painter.
+  void LimitColours(std::size_t colours) {
+    colourLimit_ = std::min<std::size_t>(colours, 256);
+    Forget();
+  }
   // Whether Draw() draws this row (it may still refuse it when the row's
   // colours do not fit in the table).
   bool Drawable(const std::string& text) const;
@@ -91,7 +98,8 @@ class GlyphCells {
   QColor text_, background_;
   int rowHeight_ = 0;
   std::unordered_map<std::uint64_t, Cell> cells_;
-  std::vector<quint32> colours_;  // at most 256
+  std::vector<quint32> colours_;  // at most colourLimit_
+  std::size_t colourLimit_ = 256;
   std::unordered_map<quint32, std::uint8_t> colourIndex_;
   QImage scratch_;               // where a new cell is drawn
   std::vector<Placed> placed_;  // the cells of the row being drawn

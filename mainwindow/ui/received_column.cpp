@@ -154,8 +154,12 @@ void ReceivedColumn::PaintCellRows(QPainter& painter, const QRect& area, const Q
   FillInStrips(painter, QRect(QPoint(span.right() + 1, area.top()), QPoint(area.right(), area.bottom())), base);
   QImage canvas = FillCanvas(span, base.color());
   const QRect clip(QPoint(0, 0), span.size());
-  for (const CellRow& r : cellRows_)
-    cells_.Draw(canvas, r.x - span.left(), RowTop(r.row) - span.top(), clip, FieldText(r.row));
+  for (const CellRow& r : cellRows_) {
+    // A row whose colours no longer fit in the cells' table is the
+    // painter's, drawn over the canvas's background.
+    if (!cells_.Draw(canvas, r.x - span.left(), RowTop(r.row) - span.top(), clip, FieldText(r.row)))
+      painterRows_.push_back(r.row);
+  }
   painter.drawImage(span.topLeft(), canvas);
 }
 

@@ -45,6 +45,11 @@ class ReceivedColumn : public QFrame {
     useCells_ = on;
     update();
   }
+  // Fewer colours for the cells, so that some rows go back to the painter.
+  void LimitCellColours(std::size_t colours) {
+    cells_.LimitColours(colours);
+    update();
+  }
 
  signals:
   // The selection changed: every column shows it.
@@ -79,7 +84,8 @@ class ReceivedColumn : public QFrame {
   // Sorts the rows in `area` into cellRows_ and painterRows_; returns the
   // span the cell rows' texts take across it.
   QRect SortRows(const QRect& area, bool useCells);
-  // The background of `area`, with the cell rows copied into `span`.
+  // The background of `area`, with the cell rows copied into `span`; a row
+  // the cells refuse goes to painterRows_.
   void PaintCellRows(QPainter& painter, const QRect& area, const QRect& span);
   // The selected rows and those cells do not draw.
   void PaintPainterRows(QPainter& painter);
