@@ -40,4 +40,11 @@ std::string PeriodicWorkText(PeriodicWork work, std::string_view state) {
   return what + " " + std::string(state);
 }
 
+std::string LeftTerminalText(bool terminalRepeatStopped, PeriodicWork work, bool protocolMode) {
+  std::string text = terminalRepeatStopped ? "Zavedo's repeated transmit stopped on leaving the terminal." : "";
+  const std::string rest = PeriodicWorkText(work, protocolMode ? "resumed." : "stopped.");
+  if (!text.empty() && !rest.empty()) text += "  ";
+  return text + rest;
+}
+
 }  // namespace qmx

@@ -51,6 +51,10 @@ struct PeriodicWork {
 // there is no work.
 std::string PeriodicWorkText(PeriodicWork work, std::string_view state);
 inline constexpr std::string_view kPausedForTerminal = "paused while Zavedo is open.";
+// The status line on leaving the terminal: the terminal's own repeated
+// transmit, stopped there (raw text would reach a radio in protocol mode),
+// then the paused work, resumed or stopped; empty when there is neither.
+std::string LeftTerminalText(bool terminalRepeatStopped, PeriodicWork work, bool protocolMode);
 
 // Entering the terminal waits for the command under way (a poll's request,
 // a transmission) to end: protocol mode is left only after it, never in the

@@ -148,7 +148,7 @@ UpgradeOutcome FirmwareUpgrade::Program(std::span<const std::uint8_t> file) {
     return Failed(Status::NoReply, "Programming failed.  Please try again", "No prompt", kProgrammingFailed);
   // Programmed all the same when "E" is lost: the boot code starts the
   // application at its next start.
-  (void)WriteText("E\r\n");
+  if (leaveAfterProgram_) (void)WriteText("E\r\n");
   return UpgradeOutcome{{}, "Programming Successfully", "Success", "Programming Successful"};
 }
 

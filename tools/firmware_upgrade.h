@@ -100,10 +100,14 @@ class FirmwareUpgrade {
   // soon as it comes (at most 8 s after the transfer), instead of the
   // window's fixed 7-second wait with its dots and one second more.
   void SetEndOnAnswer(bool on) { endOnAnswer_ = on; }
+  // After a successful programming "E" CR LF starts the new firmware (on by
+  // default). Off, the boot code stays at its prompt, so that a Verify or
+  // Save can follow, and the caller leaves it later (Leave()).
+  void SetLeaveAfterProgram(bool on) { leaveAfterProgram_ = on; }
 
   // RefuseToProgram's refusal without sending anything; then the prompt
   // search, "D" CR LF, "DL:", the transfer, the 7-second wait, "OK" CR LF
-  // and "E" CR LF. An "OK" CR LF read by the drain after the transfer's
+  // and (unless SetLeaveAfterProgram(false)) "E" CR LF. An "OK" CR LF read by the drain after the transfer's
   // final EOT counts, and the wait is left out.
   UpgradeOutcome Program(std::span<const std::uint8_t> file);
 
@@ -149,6 +153,7 @@ class FirmwareUpgrade {
   Xmodem xmodem_;
   Clock::duration promptInterval_ = std::chrono::milliseconds(50);
   bool endOnAnswer_ = false;
+  bool leaveAfterProgram_ = true;
 };
 
 // On the open port of `link`, whose radio did not answer protocol mode:

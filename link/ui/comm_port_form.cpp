@@ -165,13 +165,28 @@ int TCommPortForm::PortIndexToShow(const std::vector<PortEntry>& entries) const 
 
 void TCommPortForm::showEvent(QShowEvent* event) {
   ApplySelections();
+  // Whatever the last showing ended with is over.
+  SetStatus("Select Settings");
   QDialog::showEvent(event);
+}
+
+std::array<QComboBox*, TCommPortForm::ListCount> TCommPortForm::Lists() const {
+  return {CommPortComboBox, BaudrateComboBox, ParityComboBox, StopBitsComboBox, AutoDetectComboBox};
+}
+
+void TCommPortForm::accept() {
+  // Shown again, the dialog shows the connection as it was made (the line
+  // a search found, Auto Detect as chosen).
+  const auto lists = Lists();
+  for (int i = 0; i < ListCount; ++i)
+    if (lists[i]->currentIndex() >= 0) tags_[i] = lists[i]->currentIndex();
+  if (CommPortComboBox->currentIndex() >= 0) portRemembered_ = true;
+  QDialog::accept();
 }
 
 void TCommPortForm::ApplySelections() {
   FillPortList();
-  QComboBox* lists[ListCount] = {CommPortComboBox, BaudrateComboBox, ParityComboBox, StopBitsComboBox,
-                                 AutoDetectComboBox};
+  const auto lists = Lists();
   for (int i = 0; i < ListCount; ++i) {
     const int tag = i == PortList ? PortIndexToShow(entries_) : tags_[i];
     lists[i]->setCurrentIndex(tag >= 0 && tag < lists[i]->count() ? tag : -1);

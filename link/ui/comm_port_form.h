@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <array>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -119,8 +120,10 @@ class TCommPortForm : public QDialog {
  protected:
   void showEvent(QShowEvent* event) override;
   void reject() override;
+  void accept() override;
 
  private:
+  std::array<QComboBox*, ListCount> Lists() const;
   void SetStatus(const QString& text);
   // Fills the port list and selects in each list what it remembers.
   void ApplySelections();

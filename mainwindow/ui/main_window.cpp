@@ -30,6 +30,7 @@
 #include "mainwindow/ui/view_queue.h"
 #include "tools/ui/about_form.h"
 #include "tools/ui/diag_form.h"
+#include "tools/ui/firmware_form.h"
 
 namespace qmx {
 
@@ -117,6 +118,7 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
   ResetPollControls(false);
   SetConnectedControls(false);
 
+  bootCodeProbe_ = BootCodeProbe(link_);
   link_.SetPortLostListener([this, self = QPointer<TForm1>(this)] {
     QMetaObject::invokeMethod(
         this, [self] { if (self) self->PortLost(); }, Qt::QueuedConnection);

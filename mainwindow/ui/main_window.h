@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -93,6 +94,9 @@ class TForm1 : public QMainWindow {
   void SetDisconnectDelayMs(int ms) { disconnectDelayMs_ = ms; }
   // Milliseconds between two 0x03 of the boot prompt search (50).
   void SetBootPromptIntervalMs(int ms) { bootPromptIntervalMs_ = ms; }
+  // The short search for the boot code of a returned radio that did not
+  // take protocol mode (the port dialog's probe unless a test gives its own).
+  void SetBootCodeProbe(std::function<bool()> probe) { bootCodeProbe_ = std::move(probe); }
 
   // Menu items.
   QAction* Connect1;
@@ -224,7 +228,7 @@ class TForm1 : public QMainWindow {
   void EnterTerminal();
   bool PeriodicCommandUnderWay() const;
   void PeriodicCommandEnded();
-  void EndPause(bool protocolMode);
+  void EndPause(bool protocolMode, bool terminalRepeatStopped);
   void SetStatus(const QString& text);
   void SetConnectedControls(bool connected);
   // After the port dialog's OK: reads the local radio and shows it.
@@ -242,9 +246,10 @@ class TForm1 : public QMainWindow {
   // After the upgrade window: the saved line, the frame parser, protocol
   // mode and a fresh read of the local radio; true when all banks were read.
   bool ReturnFromBootCode(BootSession& session);
-  // The port dialog found the radio in its boot code: programming it is
-  // offered, and a radio read in full afterwards is connected.
-  void OfferBootCodeUpgrade();
+  // The radio on `port` was found in its boot code (by the port dialog, or
+  // on its return after a loss when `returned`): programming it is offered,
+  // and a radio read in full afterwards is connected.
+  void OfferBootCodeUpgrade(const std::string& port, bool returned = false);
   // The radio on the port dialog's port was read in full: connected.
   void ShowConnectedFromDialog();
   void PortLost();
@@ -253,6 +258,8 @@ class TForm1 : public QMainWindow {
   void StopWaitingForDevice();
   void DeviceReturned();
   void ShowConnected(const char* verb);
+  // "Connected to local radio on PORT at BAUD" with `verb` first.
+  QString ConnectedText(const char* verb) const;
   void MACAddressStaticTextMouseDown();
   void LoadSettingsFile();
   void RestoreGeometry();
@@ -287,6 +294,10 @@ class TForm1 : public QMainWindow {
   DeviceWatcher deviceWatcher_;
   int disconnectDelayMs_ = 750;
   int bootPromptIntervalMs_ = 50;
+  std::function<bool()> bootCodeProbe_;
+  // The upgrade window is open; the port went away meanwhile.
+  bool upgradeShown_ = false;
+  bool upgradePortLost_ = false;
   // The status panel as built, restored when it is expanded again.
   int panelWidth_ = 0;
   QMargins panelMargins_;

@@ -15,6 +15,7 @@
 #include "link/ui/comm_port_form.h"
 #include "mainwindow/ui/poll_io_tab.h"
 #include "mainwindow/ui/serial_tab.h"
+#include "tools/ui/firmware_form.h"
 
 namespace qmx {
 
@@ -28,7 +29,7 @@ void TForm1::ConnectButtonClick() {
   StopWaitingForDevice();
   if (!forms_.port) return;
   const int result = forms_.port->exec();
-  if (result == TCommPortForm::BootCode) OfferBootCodeUpgrade();
+  if (result == TCommPortForm::BootCode) OfferBootCodeUpgrade(forms_.port->Choice().label);
   if (result != QDialog::Accepted) return;
   ReadLocalRadio();
 }
@@ -37,7 +38,7 @@ bool TForm1::ConnectTo(const QString& port, const QString& baud) {
   LinkBusy guard(linkBusy_);
   if (!guard.Taken() || Connected() || !forms_.port) return false;
   if (!forms_.port->OpenNamed(port, baud)) {
-    if (forms_.port->result() == TCommPortForm::BootCode) OfferBootCodeUpgrade();
+    if (forms_.port->result() == TCommPortForm::BootCode) OfferBootCodeUpgrade(forms_.port->Choice().label);
     return Connected();
   }
   ReadLocalRadio();
@@ -102,10 +103,21 @@ void TForm1::ShowConnected(const char* verb) {
   // The disconnect emptied the Poll I/O lists; the addresses known so far
   // are offered again.
   CopyDestinationsToPollTab(Serial->Destinations());
-  SetStatus(QString("%1 local radio on %2 at %3").arg(verb, lastPortText_, lastBaudText_));
+  SetStatus(ConnectedText(verb));
+}
+
+QString TForm1::ConnectedText(const char* verb) const {
+  return QString("%1 local radio on %2 at %3").arg(verb, lastPortText_, lastBaudText_);
 }
 
 void TForm1::PortLost() {
+  if (upgradeShown_) {
+    // The upgrade window holds the port: it shows the loss and is closed
+    // by the user; the rest follows then.
+    upgradePortLost_ = true;
+    if (auto* upgrade = qobject_cast<TForm3*>(forms_.upgrade)) upgrade->PortLost();
+    return;
+  }
   if (!Connected()) return;  // a search or a failed attempt: the dialog reports it
   CloseLink();
   ResetPollControls(false);
@@ -153,7 +165,8 @@ void TForm1::StopWaitingForDevice() {
 }
 
 // The device is back: the same port at the same line, protocol mode, and a
-// fresh read of the radio, all without a message box; a device that does
+// fresh read of the radio, all without a message box; a radio back in its
+// boot code is offered an upgrade, as Connect offers it; a device that does
 // not answer is waited for again.
 void TForm1::DeviceReturned() {
   if (waitingFor_.empty() || Connected()) return;
@@ -162,6 +175,7 @@ void TForm1::DeviceReturned() {
   const std::string name = waitingFor_;
   waitingFor_.clear();
   bool ok = false;
+  bool bootCode = false;
   {
     BusyCursor busy;
     // Opened by the name waited for: a USB adapter may return as another
@@ -173,7 +187,12 @@ void TForm1::DeviceReturned() {
     if (ok) {
       const Result<BankMask> read = EnterProtocolModeAndReadAll(link_.commands, image_);
       ok = read && *read == kAllBanks;
+      bootCode = !read && bootCodeProbe_ && bootCodeProbe_();
     }
+  }
+  if (bootCode) {
+    OfferBootCodeUpgrade(name, true);
+    return;
   }
   if (!ok) {
     link_.transport.StopComm();

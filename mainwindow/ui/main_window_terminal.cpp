@@ -37,6 +37,10 @@ bool TForm1::PageControl1Changing(const TabChange& change) {
   if (!change.leaveTerminal) return true;
   // No other tab change while the radio is being brought back.
   PageControl1->tabBar()->setEnabled(false);
+  // The terminal's repeated transmit ends with the terminal: its text would
+  // reach a radio in protocol mode as broken frames.
+  const bool repeatStopped = Zavedo->Transmitting();
+  Zavedo->StopTransmitting();
   Zavedo->ReturnRing();
   {
     BusyCursor busy;
@@ -44,12 +48,12 @@ bool TForm1::PageControl1Changing(const TabChange& change) {
       if (*read != kAllBanks)
         prompter_.Message("Could not communicate with radio.  Cycle power and try again.", "No communication");
       ShowLocalStatus();
-      EndPause(true);
+      EndPause(true, repeatStopped);
       PageControl1->tabBar()->setEnabled(true);
       return true;
     }
   }
-  EndPause(false);
+  EndPause(false, repeatStopped);
   prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
   PageControl1->tabBar()->setEnabled(true);
   return true;  // the change still happens
@@ -87,7 +91,7 @@ void TForm1::EnterTerminal() {
 
 // Protocol mode is back (or could not be had): the paused work resumes (or
 // ends), the tools are offered again.
-void TForm1::EndPause(bool protocolMode) {
+void TForm1::EndPause(bool protocolMode, bool terminalRepeatStopped) {
   const PeriodicWork work = std::exchange(paused_, PeriodicWork{});
   inTerminal_ = false;
   SetConnectedControls(connected_);
@@ -99,7 +103,8 @@ void TForm1::EndPause(bool protocolMode) {
     Serial->ResumeTransmitting();
   else
     Serial->StopTransmitting();
-  if (work.Any()) SetStatus(QString::fromStdString(PeriodicWorkText(work, protocolMode ? "resumed." : "stopped.")));
+  const std::string text = LeftTerminalText(terminalRepeatStopped, work, protocolMode);
+  if (!text.empty()) SetStatus(QString::fromStdString(text));
 }
 
 void TForm1::LeaveTerminalQuietly() {

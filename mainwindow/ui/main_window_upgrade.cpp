@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <chrono>
 #include <optional>
+#include <utility>
 
 #include "config/register_map.h"
 #include "link/failure_text.h"
@@ -36,14 +37,17 @@ class ControlsHeld {
 
 }  // namespace
 
-void TForm1::OfferBootCodeUpgrade() {
-  const std::string& port = forms_.port->Choice().label;
+void TForm1::OfferBootCodeUpgrade(const std::string& port, bool returned) {
   if (!prompter_.Question(BootCodeNotice(port) + " Program a firmware image now?", "Radio in Boot Code")) {
     link_.transport.StopComm();  // the radio is left as it is
+    if (returned) SetStatus(QString::fromStdString(BootCodeNotice(port)));
     return;
   }
   if (UpgradeInBootCode(false)) {
-    ShowConnectedFromDialog();
+    if (returned)
+      ShowConnected("Reconnected to");
+    else
+      ShowConnectedFromDialog();
   } else if (link_.transport.IsOpen()) {
     CloseLink();
     ResetPollControls(false);
@@ -53,7 +57,11 @@ void TForm1::OfferBootCodeUpgrade() {
 
 void TForm1::UpgradeButtonClick() {
   LinkBusy guard(linkBusy_);
-  if (guard.Taken()) UpgradeInBootCode(true);
+  if (!guard.Taken()) return;
+  const bool read = UpgradeInBootCode(true);
+  // The boot code's words end with the window.
+  if (Connected())
+    SetStatus(read ? ConnectedText("Connected to") : QString("Radio not read after the upgrade.  Refresh tries again."));
 }
 
 bool TForm1::UpgradeInBootCode(bool reset) {
@@ -85,7 +93,22 @@ bool TForm1::UpgradeInBootCode(bool reset) {
   ConnectButton->setText("Disconnect");
   SetStatus("Radio Detected");
   busy.reset();
+  upgradeShown_ = true;
   upgrade->ShowFor(session.Channel(), prompter_, dir_);
+  upgradeShown_ = false;
+  if (std::exchange(upgradePortLost_, false)) {
+    // The port went while the window was open: nothing to bring back. The
+    // loss is handled now as at any other time.
+    session.Abandon();
+    if (Connected()) {
+      PortLost();
+    } else {
+      CloseLink();
+      ResetPollControls(false);
+      SetStatus("Disconnected.");
+    }
+    return false;
+  }
   busy.emplace();
   return ReturnFromBootCode(session);
 }

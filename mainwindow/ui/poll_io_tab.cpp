@@ -473,7 +473,9 @@ void PollIoTab::RefreshTimerTimer() {
   hooks.delayText = [this] { return RefreshEdit->text().toStdString(); };
   const std::optional<PollCycleEnd> end = RunPollCycle(schedule_, requests_, hooks);
   if (!end) return;  // the cycle in progress re-arms
-  if (end->complete) emit StatusChanged("Polling complete.");
+  // While the automatic refresh runs, the line says so rather than that
+  // polling is over.
+  if (end->complete) emit StatusChanged(end->rearmMs ? "Polling complete.  Automatic refresh running." : "Polling complete.");
   if (end->rearmMs) RefreshTimer->start(*end->rearmMs);
 }
 

@@ -28,7 +28,7 @@ TerminalTab::TerminalTab(RadioLink& link, Prompter& prompter, QAction* hexOption
                     Qt::QueuedConnection);
               }),
       handOver_(link.parser, reader_),
-      transmit_([&link](std::span<const std::uint8_t> bytes) { return link.transport.WritePort(bytes).ok(); },
+      transmit_([this](std::span<const std::uint8_t> bytes) { return WriteWhileHeld(bytes); },
                 [&link, &prompter] {
                   if (!link.options.showCommErrors.load()) return true;
                   return prompter.Confirm("Transmit Failed.  Please check cable and try again.",
@@ -68,8 +68,25 @@ void TerminalTab::StopThreads() {
   reader_.Stop();
 }
 
-void TerminalTab::TakeRing() { handOver_.ToTerminal(); }
-void TerminalTab::ReturnRing() { handOver_.ToParser(); }
+void TerminalTab::TakeRing() {
+  handOver_.ToTerminal();
+  const std::lock_guard lock(writeMutex_);
+  holdsPort_ = true;
+}
+
+void TerminalTab::ReturnRing() {
+  {
+    const std::lock_guard lock(writeMutex_);
+    holdsPort_ = false;
+  }
+  handOver_.ToParser();
+}
+
+bool TerminalTab::WriteWhileHeld(std::span<const std::uint8_t> bytes) {
+  const std::lock_guard lock(writeMutex_);
+  if (!holdsPort_) return true;
+  return link_.transport.WritePort(bytes).ok();
+}
 
 void TerminalTab::ZavedoTransmitButtonClick() {
   if (transmit_.On()) {
@@ -107,12 +124,13 @@ bool TerminalTab::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
   const QString text = key->text();
   if (text.isEmpty()) return QWidget::eventFilter(watched, event);  // scrolling keys
+  // One byte per character, nothing echoed: the far end's answer shows.
   // Until the terminal has the port (the radio is still in protocol mode)
   // typed keys are dropped.
-  if (!HasRing()) return true;
-  // One byte per character, nothing echoed: the far end's answer shows.
-  for (QChar c : text)
-    (void)link_.transport.WriteByte(static_cast<std::uint8_t>(c.unicode() <= 0xFF ? c.unicode() : '?'));
+  for (QChar c : text) {
+    const auto byte = static_cast<std::uint8_t>(c.unicode() <= 0xFF ? c.unicode() : '?');
+    (void)WriteWhileHeld({&byte, 1});
+  }
   return true;
 }
 

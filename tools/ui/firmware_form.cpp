@@ -24,6 +24,9 @@ namespace qmx {
 
 namespace {
 
+// The radio waits at its boot code's prompt: the first step is the file.
+constexpr const char* kStartText = "Click Select File";
+
 // Code loads, with "BIN" added to a name typed without an extension and
 // "*.bin" in the name field at first; the dialogs open in the working
 // directory.
@@ -79,7 +82,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   Gauge->setRange(0, 100);
   Gauge->setValue(0);
   StyleGauge();
-  StatusBar1 = new QLabel("Click Connect", this);
+  StatusBar1 = new QLabel(kStartText, this);
   StatusBar1->setAlignment(Qt::AlignCenter);
   StatusBar1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   SetButton->setObjectName("SetButton");
@@ -116,11 +119,13 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
 TForm3::~TForm3() = default;
 
 void TForm3::StyleGauge() {
-  // A green bar on the palette's base, the green lifted on a dark one.
+  // A green bar (red after a failure) on the palette's base, lifted on a
+  // dark one.
   const QColor base = palette().color(QPalette::Base);
+  const QColor bar = failed_ ? QColor(0xC0, 0x00, 0x00) : QColor(0x00, 0xA0, 0x00);
   Gauge->setStyleSheet(QString("QProgressBar { border: 1px solid gray; background: %1; height: 16px; }"
                                "QProgressBar::chunk { background: %2; }")
-                           .arg(base.name(), ShownOn(QColor(0x00, 0xA0, 0x00), base).name()));
+                           .arg(base.name(), ShownOn(bar, base).name()));
 }
 
 void TForm3::changeEvent(QEvent* event) {
@@ -153,7 +158,10 @@ int TForm3::ShowFor(ByteChannel& channel, Prompter& prompter, WorkDir& dir) {
   dir_ = &dir;
   FilenameEdit->clear();
   Gauge->setValue(0);
-  SetStatus("Click Connect");
+  failed_ = false;
+  StyleGauge();
+  lost_ = false;
+  SetStatus(kStartText);
   SetToolButtons(false);
   SetButton->setEnabled(true);
   closed_ = false;
@@ -163,8 +171,14 @@ int TForm3::ShowFor(ByteChannel& channel, Prompter& prompter, WorkDir& dir) {
 }
 
 void TForm3::SetToolButtons(bool on) {
-  for (QPushButton* b : {LoadButton, SaveButton, VerifyButton, SetButton}) b->setEnabled(on);
-  UpgradeFirmware1->setEnabled(!FilenameEdit->text().isEmpty());
+  for (QPushButton* b : {LoadButton, SaveButton, VerifyButton, SetButton}) b->setEnabled(on && !lost_);
+  UpgradeFirmware1->setEnabled(!FilenameEdit->text().isEmpty() && !lost_);
+}
+
+void TForm3::PortLost() {
+  lost_ = true;
+  SetToolButtons(false);
+  SetStatus("Port lost.  Close this window.");
 }
 
 void TForm3::SetStatus(const QString& text) { StatusBar1->setText(text); }
@@ -172,7 +186,11 @@ QString TForm3::StatusText() const { return StatusBar1->text(); }
 
 void TForm3::Report(const UpgradeOutcome& outcome, bool buttonsAfter) {
   if (!outcome.message.empty()) prompter_->Message(outcome.message, outcome.caption);
-  SetStatus(QString::fromStdString(outcome.status));
+  failed_ = !outcome.ok();
+  StyleGauge();
+  // A whole transfer shows as a full bar; a failure keeps what it reached.
+  if (outcome.ok()) Gauge->setValue(Gauge->maximum());
+  SetStatus(QString::fromStdString(lost_ ? "Port lost.  Close this window." : outcome.status));
   if (buttonsAfter) SetToolButtons(true);
 }
 
@@ -191,8 +209,13 @@ void TForm3::RunOperation(Op operation) {
   hooks.verifyingEnds = [this, post] { post([this] { Info().hide(); }); };
 
   busy_ = true;
+  failed_ = false;
+  StyleGauge();
   UpgradeOutcome outcome;
   FirmwareUpgrade upgrade(*channel_, *clock_, hooks);
+  // The boot code stays at its prompt after programming: a Verify or Save
+  // may follow; closing the window leaves it.
+  upgrade.SetLeaveAfterProgram(false);
   RunOffThread([&] { outcome = operation(upgrade); });
   // The hooks' last steps, before the result is shown.
   QCoreApplication::sendPostedEvents(this);
@@ -238,7 +261,6 @@ void TForm3::VerifyButtonClick() {
     return;
   }
   RunOperation([&file](FirmwareUpgrade& u) { return u.Verify(*file); });
-  Gauge->setValue(Gauge->maximum());
 }
 
 void TForm3::SaveButtonClick() {
@@ -251,7 +273,6 @@ void TForm3::SaveButtonClick() {
   SetStatus("Saving Image...");
   BusyCursor busy;
   RunOperation([&target](FirmwareUpgrade& u) { return u.Save(target); });
-  Gauge->setValue(Gauge->maximum());
 }
 
 void TForm3::closeEvent(QCloseEvent* event) {
@@ -267,7 +288,8 @@ void TForm3::done(int result) {
   if (busy_) return;
   if (!closed_ && channel_) {
     closed_ = true;
-    FirmwareUpgrade(*channel_, *clock_).Leave();
+    // A lost port has no radio behind it to leave.
+    if (!lost_) FirmwareUpgrade(*channel_, *clock_).Leave();
   }
   QDialog::done(result);
 }

@@ -52,9 +52,14 @@ class TForm3 : public QDialog {
   // Shows the window modally over the boot code's dialogue on `channel`
   // (the parser stopped, the line at 38400 8N1), in its starting state:
   // only "Select File" enabled, the gauge empty, the first status text.
-  // Closing it sends "E" CR.
+  // The radio stays in its boot code after programming, for a Verify or a
+  // Save; closing the window sends "E" CR.
   int ShowFor(ByteChannel& channel, Prompter& prompter, WorkDir& dir);
+  // The port went away: nothing can reach the radio any more. The window
+  // says so, offers only closing, and closes without a word to the radio.
+  void PortLost();
 
+  // Off, or on unless the port was lost.
   void SetToolButtons(bool on);
   QString StatusText() const;
 
@@ -82,7 +87,8 @@ class TForm3 : public QDialog {
 
  private:
   void SetStatus(const QString& text);
-  // The progress gauge's colours, from the palette.
+  // The progress gauge's colours, from the palette: green, or red after a
+  // failure.
   void StyleGauge();
   // Runs `operation` off the user-interface thread with the progress hooks
   // wired to the gauge and the information window.
@@ -101,6 +107,8 @@ class TForm3 : public QDialog {
   std::unique_ptr<TForm2> ownInfo_;
   bool busy_ = false;
   bool closed_ = true;  // "E" CR sent for this showing
+  bool lost_ = false;   // the port went away during this showing
+  bool failed_ = false;  // the last operation failed: the gauge shows it
 };
 
 }  // namespace qmx

@@ -391,6 +391,25 @@ TEST_F(CommPortFormTest, AutoDetectTriesEveryLineOfEverySystemPortInOrder) {
   EXPECT_EQ(prompter.All(), (std::vector<Shown>{kOpenFailedBox, kOpenFailedBox}));
 }
 
+// Shown again after a search connected, the dialog shows the connection:
+// the port and line found, Auto Detect as chosen, no stale status.
+TEST_F(CommPortFormTest, ReopenedAfterAutoDetectItShowsTheConnectionAsMade) {
+  std::vector<PortInfo> ports = SystemPorts();
+  ports.push_back({kRadioPath, "ttyS11", 11, "", ""});
+  openable.insert(kRadioPath);
+  UsePorts(ports);
+  form->SetAttemptTimeoutMs(5);
+  module->SetLine(Line(19200, parity::None, stopbits::One));
+  ShowWith("ttyUSB0-N/A", "9600", "NONE", "1", "TRUE");
+  form->OKButtonClick();
+  ExpectConnected();
+  form->show();
+  EXPECT_EQ(form->PortText(), "ttyS11-OK");
+  EXPECT_EQ(form->BaudText(), "19200");
+  EXPECT_EQ(form->AutoDetectComboBox->currentText(), "TRUE");
+  EXPECT_EQ(form->StatusText(), "Select Settings");
+}
+
 TEST_F(CommPortFormTest, AutoDetectWithOnlyTheSimulatedModuleFindsNothing) {
   UsePorts({});
   ShowWith("SIM-OK", "9600", "NONE", "1", "TRUE");

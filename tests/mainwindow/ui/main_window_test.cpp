@@ -539,6 +539,32 @@ TEST_F(MainWindowTest, ARadioThatComesBackIsReconnectedUntilConnectIsPressed) {
   EXPECT_FALSE(w().Connected());
 }
 
+// A radio that returns in its boot code (no working firmware) is found and
+// its upgrade offered, as Connect offers it; answered No, the window says
+// where the radio is instead of waiting for a device that is present.
+TEST_F(MainWindowTest, ARadioBackInItsBootCodeIsOfferedTheUpgrade) {
+  const std::filesystem::path link = temp.path() / "usb-radio-if00-port0";
+  auto first = std::make_unique<test::QmxsimProcess>();
+  if (first->Path().empty()) GTEST_SKIP() << "qmxsim did not start";
+  std::filesystem::create_symlink(first->Path(), link);
+  set.realPorts = true;
+  w().SetBootCodeProbe(BootCodeProbe(set.link, std::chrono::milliseconds(100)));
+  ASSERT_TRUE(w().ConnectTo(QString::fromStdString(link.string()), "9600"));
+
+  first->Kill();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !w().WaitingForDevice().empty(); }, 5000));
+  test::QmxsimProcess second({"--boot-only"});
+  const std::filesystem::path fresh = temp.path() / "link.new";
+  std::filesystem::create_symlink(second.Path(), fresh);
+  std::filesystem::rename(fresh, link);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return set.prompter.Count() > 0; }, 10000));
+  EXPECT_EQ(set.prompter.Captions(), std::vector<std::string>{"Radio in Boot Code"});
+  EXPECT_FALSE(w().Connected());
+  EXPECT_TRUE(w().WaitingForDevice().empty());
+  EXPECT_EQ(w().StatusText(), QString::fromStdString(BootCodeNotice(link.string())));
+  EXPECT_FALSE(set.link.transport.IsOpen());
+}
+
 TEST_F(MainWindowTest, AltClickOnTheMacAddressOpensTheMacDialog) {
   w().show();
   ASSERT_TRUE(set.Connect());

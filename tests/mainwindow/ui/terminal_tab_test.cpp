@@ -38,9 +38,11 @@ class TerminalTabTest : public ::testing::Test {
  protected:
   TerminalTabTest() : set(temp.path()) {
     set.loseWrite = [this](std::span<const std::uint8_t> bytes) {
+      const bool protocolMode = set.module->InProtocolMode();
       {
         std::lock_guard lock(mutex);
         writes.emplace_back(bytes.begin(), bytes.end());
+        inProtocolMode.push_back(protocolMode);
         cv.notify_all();
       }
       if (onWrite) onWrite(bytes);
@@ -57,6 +59,7 @@ class TerminalTabTest : public ::testing::Test {
   void ClearWrites() {
     std::lock_guard lock(mutex);
     writes.clear();
+    inProtocolMode.clear();
   }
   std::size_t CountWrites(const std::string& what) {
     std::lock_guard lock(mutex);
@@ -113,7 +116,20 @@ class TerminalTabTest : public ::testing::Test {
   std::mutex mutex;
   std::condition_variable cv;
   std::vector<std::string> writes;
+  // Whether the radio was in protocol mode as each write reached it.
+  std::vector<bool> inProtocolMode;
 };
+
+// A write made of whole command frames and nothing else.
+bool WholeFrames(const std::string& bytes) {
+  std::size_t at = 0;
+  while (at + 2 <= bytes.size()) {
+    const auto length = static_cast<std::uint8_t>(bytes[at + 1]);
+    if (static_cast<std::uint8_t>(bytes[at]) != kStartOfPacket || length < 2 || length > kMaxPacketLength) return false;
+    at += 2 + length;
+  }
+  return !bytes.empty() && at == bytes.size();
+}
 
 TEST_F(TerminalTabTest, KeysGoOutAsSingleBytesAndTheEchoShowsInHexOrText) {
   EnterTerminal();
@@ -156,6 +172,46 @@ TEST_F(TerminalTabTest, F6TwiceStartsAndStopsTheRepeatedTransmission) {
   w().Zavedo->WaitTransmitEnded();
   EXPECT_LE(CountWrites("This is a test"), atStop + 1);
   EXPECT_EQ(w().EventRichEdit->toPlainText(), "Transmit Started\nTransmit Stopped");
+}
+
+// The wire, judged from the radio's side: while it is in protocol mode
+// every byte written is part of a whole frame; while the terminal holds the
+// port only what the user typed or asked to send (and the frame that takes
+// the radio back). The terminal's repeated transmit ends with the terminal.
+TEST_F(TerminalTabTest, EveryByteWrittenBelongsToTheModeTheRadioIsIn) {
+  EnterTerminal();
+  QTextEdit* term = w().ZavedoRichEdit;
+  QTest::keyClick(term, Qt::Key_F6);
+  QTest::keyClicks(term, "hi");
+  WaitForWrite("This is a test");
+  w().PageControl1->setCurrentIndex(0);
+  EXPECT_FALSE(w().Zavedo->Transmitting());
+  EXPECT_EQ(w().EventRichEdit->toPlainText(), "Transmit Started\nTransmit Stopped");
+  EXPECT_TRUE(w().StatusText().contains("repeated transmit stopped")) << w().StatusText().toStdString();
+  QTest::qWait(1300);  // real time on purpose: one more repeat would show
+  w().RefreshButtonClick();
+
+  const std::vector<std::string> all = Writes();
+  std::vector<bool> modes;
+  {
+    std::lock_guard lock(mutex);
+    modes = inProtocolMode;
+  }
+  ASSERT_EQ(all.size(), modes.size());
+  bool typed = false;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (modes[i]) {
+      EXPECT_TRUE(WholeFrames(all[i])) << "raw bytes in protocol mode: " << all[i];
+    } else {
+      const bool asked = all[i] == "h" || all[i] == "i" || all[i] == "This is a test";
+      typed = typed || all[i] == "i";
+      const std::vector<std::vector<std::uint8_t>> frames = WrittenFrames();
+      const bool back = WholeFrames(all[i]) && frames[i] == std::vector<std::uint8_t>{ptype::EnterProtocolMode};
+      EXPECT_TRUE(asked || back) << "written in the terminal: " << all[i];
+    }
+  }
+  EXPECT_TRUE(typed);
+  EXPECT_TRUE(set.module->InProtocolMode());
 }
 
 // The terminal entered while a poll request waits for its reply, with a

@@ -6,6 +6,7 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <fstream>
 #include <iterator>
@@ -98,6 +99,74 @@ TEST_F(UpgradeTest, SaveImageThroughTheUpgradeWindowThenBackToProtocolMode) {
   EXPECT_TRUE(set.form1.Connected());
   EXPECT_TRUE(set.link.parser.Running());
   EXPECT_EQ(set.form1.StatusValues()[0], "Base");
+}
+
+// The radio stays in its boot code after programming, so that Verify works
+// in the same showing; closing the window brings it back to protocol mode
+// and the status line back to the connection.
+TEST_F(UpgradeTest, VerifyRightAfterProgramThenBackToTheConnection) {
+  ASSERT_TRUE(set.Connect());
+  set.module->WithBootloader([](sim::SimBootloader& b) { b.Options().programTime = std::chrono::milliseconds(0); });
+  const auto file = temp.path() / "fresh.bin";
+  std::ofstream(file, std::ios::binary) << std::string(3000, 'F');
+  set.prompter.AnswerFile(file.string());
+  QString first, programmed, verified;
+  WhenShown once(&set.upgrade, [&] {
+    TForm3& u = set.upgrade;
+    first = u.StatusText();
+    u.SetButtonClick();
+    u.LoadButtonClick();
+    programmed = u.StatusText();
+    u.VerifyButtonClick();
+    verified = u.StatusText();
+    u.Exit1->trigger();
+  });
+  set.form1.UpgradeButtonClick();
+  EXPECT_EQ(first, "Click Select File");
+  EXPECT_EQ(programmed, "Programming Successful");
+  EXPECT_EQ(verified, "Verification Successful");
+  EXPECT_EQ(set.prompter.All(), (std::vector<test::Shown>{{"Programming Successfully", "Success"}}));
+  EXPECT_TRUE(set.module->InProtocolMode());
+  EXPECT_EQ(set.form1.StatusText(), "Connected to local radio on SIM at 9600");
+}
+
+// Closed without doing anything, the window leaves the radio as it found
+// it: in protocol mode, the panel read again.
+TEST_F(UpgradeTest, LeavingWithoutProgrammingBringsTheRadioBack) {
+  ASSERT_TRUE(set.Connect());
+  WhenShown once(&set.upgrade, [&] { set.upgrade.Exit1->trigger(); });
+  set.form1.UpgradeButtonClick();
+  EXPECT_FALSE(set.module->InBootCode());
+  EXPECT_TRUE(set.module->InProtocolMode());
+  EXPECT_TRUE(set.form1.Connected());
+  EXPECT_EQ(set.form1.StatusText(), "Connected to local radio on SIM at 9600");
+  EXPECT_EQ(set.prompter.Count(), 0u);
+}
+
+// The port goes while the window is open: it says so and offers only
+// closing; closed, it says nothing to the radio that is gone, and the main
+// window reports the loss once.
+TEST_F(UpgradeTest, APortLostWhileTheWindowIsOpenIsShownThereAndClosesQuietly) {
+  ASSERT_TRUE(set.Connect());
+  bool offersNothing = false;
+  QString status;
+  WhenShown once(&set.upgrade, [&] {
+    TForm3& u = set.upgrade;
+    set.module->Unplug();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return u.StatusText().startsWith("Port lost"); }, 3000));
+    status = u.StatusText();
+    offersNothing = !u.SetButton->isEnabled() && !u.LoadButton->isEnabled() && !u.VerifyButton->isEnabled() &&
+                    !u.SaveButton->isEnabled();
+    u.Exit1->trigger();
+  });
+  set.form1.UpgradeButtonClick();
+  EXPECT_EQ(status, "Port lost.  Close this window.");
+  EXPECT_TRUE(offersNothing);
+  EXPECT_EQ(set.prompter.Captions(), std::vector<std::string>{"Port Lost"});
+  EXPECT_FALSE(set.form1.Connected());
+  EXPECT_EQ(set.form1.StatusText(), "Disconnected.");
+  EXPECT_FALSE(set.link.transport.IsOpen());
+  EXPECT_TRUE(set.link.parser.Running());
 }
 
 // A host that starts an upgrade on the module and goes away half-way: the

@@ -125,8 +125,42 @@ TEST_F(FirmwareFormTest, EachShowingStartsWithAnEmptyGaugeAndTheFirstStatus) {
     form.Exit1->trigger();
   });
   form.ShowFor(*channel, prompter, dir);
-  EXPECT_EQ(status, "Click Connect");
+  EXPECT_EQ(status, "Click Select File");
   EXPECT_EQ(value, 0);
+}
+
+// A failed verification does not end on a full green bar: the bar turns
+// red, as the status says; the next success is green again.
+TEST_F(FirmwareFormTest, AFailedVerifyShowsOnTheGauge) {
+  const auto file = temp.path() / "other.bin";
+  std::ofstream(file, std::ios::binary) << std::string(1000, 'o');
+  const auto same = temp.path() / "same.bin";
+  std::ofstream(same, std::ios::binary) << std::string(128, 'h') << std::string(20000, 'i');
+  module->WithBootloader([](sim::SimBootloader& b) { b.SetImage(std::vector<std::uint8_t>(20000, 'i')); });
+  // The bar's start, inside its frame.
+  auto barColour = [this] {
+    const QImage shot = form.Gauge->grab().toImage();
+    return shot.pixelColor(4, shot.height() / 2);
+  };
+  // At the boot code's prompt, as after the main window's search.
+  ASSERT_TRUE(FirmwareUpgrade(*channel, clock).FindBootPrompt().ok());
+  prompter.AnswerFile(file.string());
+  prompter.AnswerFile(same.string());
+  QTimer::singleShot(0, &form, [&, this] {
+    form.SetButtonClick();
+    form.VerifyButtonClick();
+    EXPECT_EQ(form.StatusText(), "Verification Failed");
+    const QColor bad = barColour();
+    EXPECT_GT(bad.red(), bad.green()) << bad.name().toStdString();
+    form.SetButtonClick();
+    form.VerifyButtonClick();
+    EXPECT_EQ(form.StatusText(), "Verification Successful");
+    const QColor good = barColour();
+    EXPECT_GT(good.green(), good.red()) << good.name().toStdString();
+    EXPECT_EQ(form.Gauge->value(), form.Gauge->maximum());
+    form.Exit1->trigger();
+  });
+  form.ShowFor(*channel, prompter, dir);
 }
 
 // On a dark palette the progress gauge is not a white bar: its empty part
