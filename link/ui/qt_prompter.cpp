@@ -2,13 +2,13 @@
 
 #include <QApplication>
 #include <QFileDialog>
-#include <QGridLayout>
 #include <QMessageBox>
-#include <QSpacerItem>
 #include <QThread>
 #include <QWidget>
 #include <algorithm>
 #include <condition_variable>
+
+#include "link/ui/window_fit.h"
 
 namespace qmx {
 
@@ -48,20 +48,6 @@ bool QtPrompter::Confirm(const std::string& text, const std::string& caption) {
 }
 
 namespace {
-
-// A message box sizes itself to its text; a short text under a long caption
-// would cut the caption in the title bar ("CheckPara…eters Failed"). A
-// spacer as wide as the caption plus the title bar's buttons keeps it whole.
-void KeepCaptionVisible(QMessageBox& box) {
-  constexpr int kTitleBarExtras = 160;  // icon, buttons and margins of a title bar
-  auto* grid = qobject_cast<QGridLayout*>(box.layout());
-  if (!grid) return;
-  QFont title = box.font();  // title bars often draw their caption in bold
-  title.setBold(true);
-  const int wanted = QFontMetrics(title).horizontalAdvance(box.windowTitle()) + kTitleBarExtras;
-  grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
-                grid->columnCount());
-}
 
 std::string AskFileName(const FileRequest& request, QFileDialog::AcceptMode mode) {
   QFileDialog d(QApplication::activeWindow());
@@ -207,7 +193,9 @@ bool QtPrompter::Show(Kind kind, const QString& text, const QString& caption, co
       box.setDefaultButton(QMessageBox::Ok);
       break;
   }
-  KeepCaptionVisible(box);
+  // A box sizes itself to its text: a short text under a long caption
+  // would cut the caption in the title bar.
+  KeepCaptionWhole(box);
   const int result = box.exec();
   switch (kind) {
     case Kind::Message:
