@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -24,6 +23,7 @@
 #include "link/prompter.h"
 #include "link/radio_link.h"
 #include "link/ui/busy_cursor.h"
+#include "link/ui/window_fit.h"
 
 namespace qmx {
 namespace {
@@ -166,10 +166,8 @@ void TDeviceConfigForm::showEvent(QShowEvent* event) {
   if (image_) FillFromImage(kAllBanks);
   PageControl1->setCurrentIndex(0);
   ShowRadioStatus();
-  if (const QScreen* screen = this->screen()) {
-    adjustSize();
-    move(screen->availableGeometry().center() - rect().center());
-  }
+  adjustSize();  // to the values just filled in
+  CentreOverParent(*this);
   QDialog::showEvent(event);
 }
 

@@ -1,7 +1,9 @@
 #include "link/ui/qt_prompter.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QThread>
 #include <QWidget>
@@ -9,6 +11,7 @@
 #include <condition_variable>
 
 #include "link/ui/window_fit.h"
+#include "link/workdir.h"
 
 namespace qmx {
 
@@ -27,7 +30,8 @@ struct QtPrompter::Request {
   }
 };
 
-QtPrompter::QtPrompter(QWidget* parentWindow) : parentWindow_(parentWindow) {}
+QtPrompter::QtPrompter(QWidget* parentWindow, const WorkDir* workDir)
+    : parentWindow_(parentWindow), workDir_(workDir) {}
 
 QtPrompter::~QtPrompter() { Shutdown(); }
 
@@ -47,29 +51,29 @@ bool QtPrompter::Confirm(const std::string& text, const std::string& caption) {
   return Ask(Kind::Confirm, text, caption);
 }
 
-namespace {
+std::string QtPrompter::OpenFileName(const FileRequest& request) { return AskFileName(request, false); }
 
-std::string AskFileName(const FileRequest& request, QFileDialog::AcceptMode mode) {
+std::string QtPrompter::SaveFileName(const FileRequest& request) { return AskFileName(request, true); }
+
+std::string QtPrompter::StartFolder(const FileRequest& request) const {
+  if (!lastFolder_.empty()) return lastFolder_;
+  if (!request.directory.empty()) return request.directory;
+  return workDir_ ? workDir_->Dir().string() : QDir::currentPath().toStdString();
+}
+
+std::string QtPrompter::AskFileName(const FileRequest& request, bool save) {
   QFileDialog d(QApplication::activeWindow());
   d.setWindowTitle(QString::fromStdString(request.caption));
-  d.setDirectory(QString::fromStdString(request.directory));
+  d.setDirectory(QString::fromStdString(StartFolder(request)));
   d.setNameFilter(QString::fromStdString(request.filter));
   d.setDefaultSuffix(QString::fromStdString(request.defaultSuffix));
   if (!request.initialName.empty()) d.selectFile(QString::fromStdString(request.initialName));
-  d.setAcceptMode(mode);
-  d.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  d.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  d.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return {};
-  return d.selectedFiles().first().toStdString();
-}
-
-}  // namespace
-
-std::string QtPrompter::OpenFileName(const FileRequest& request) {
-  return AskFileName(request, QFileDialog::AcceptOpen);
-}
-
-std::string QtPrompter::SaveFileName(const FileRequest& request) {
-  return AskFileName(request, QFileDialog::AcceptSave);
+  const QString chosen = d.selectedFiles().first();
+  lastFolder_ = QFileInfo(chosen).absolutePath().toStdString();
+  return chosen.toStdString();
 }
 
 bool QtPrompter::Ask(Kind kind, const std::string& text, const std::string& caption, const std::string& detail) {

@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QLayout>
+#include <QScreen>
 #include <QSpacerItem>
 #include <QWidget>
 #include <algorithm>
@@ -33,6 +34,22 @@ void KeepCaptionWhole(QWidget& window) {
     delete spacer;
     window.setMinimumWidth(std::max(window.minimumWidth(), wanted));
   }
+}
+
+void CentreOverParent(QWidget& window) {
+  const QWidget* parent = window.parentWidget() ? window.parentWidget()->window() : nullptr;
+  const QScreen* screen = parent ? parent->screen() : window.screen();
+  if (!screen) return;
+  const QRect free = screen->availableGeometry();
+  const QRect over = parent ? parent->frameGeometry() : free;
+  QRect placed = window.frameGeometry();
+  placed.moveCenter(over.center());
+  // Not past the screen's right or bottom edge, then not past its left or top.
+  placed.moveRight(std::min(placed.right(), free.right()));
+  placed.moveBottom(std::min(placed.bottom(), free.bottom()));
+  placed.moveLeft(std::max(placed.left(), free.left()));
+  placed.moveTop(std::max(placed.top(), free.top()));
+  window.move(placed.topLeft());
 }
 
 }  // namespace qmx

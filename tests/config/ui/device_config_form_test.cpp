@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -352,6 +353,19 @@ TEST(ConfigDialogSlowRadioTest, OneOperationAtATimeAndTheDialogStaysOpenMeanwhil
   // Once the operation has ended the dialog closes as before.
   QTest::keyClick(&form, Qt::Key_Escape);
   EXPECT_FALSE(form.isVisible());
+}
+
+// The dialog opens over the main window: with that window in the lower
+// half of the screen, as low as the screen lets it, not in the middle.
+TEST(ConfigDialogPlaceTest, OpensOverItsOwnerWindow) {
+  test::QtApp();
+  const QRect screen = QApplication::primaryScreen()->availableGeometry();
+  QWidget owner;
+  owner.setGeometry(screen.left(), screen.center().y(), screen.width(), screen.height() / 2);
+  owner.show();
+  TDeviceConfigForm form(&owner);
+  form.show();
+  EXPECT_EQ(form.frameGeometry().bottom(), screen.bottom()) << "top " << form.frameGeometry().top();
 }
 
 TEST(MacDialogTest, OneWriteAtATimeAndTheDialogStaysOpenMeanwhile) {
