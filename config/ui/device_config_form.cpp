@@ -272,24 +272,26 @@ void TDeviceConfigForm::ShowPinDirections() {
   }
 }
 
+bool TDeviceConfigForm::ReadRadio() {
+  BusyCursor busy;
+  const Result<BankMask> read = EnterProtocolModeAndReadAll(link_->commands, *image_, NetworkAddress, RadioIndex);
+  if (!read) {
+    prompter_->Message("Could not enter protocol mode.", "EnterProtocolMode Error");
+    return false;
+  }
+  if (*read != kAllBanks) {
+    prompter_->Message("Could not read data.  Please try again.", "Read Failed");
+    return false;
+  }
+  FillFromImage(kAllBanks);
+  if (localStatus_) localStatus_();
+  return true;
+}
+
 void TDeviceConfigForm::RefreshButtonClick() {
   if (!Ready()) return;
   guard_.Run([this] {
-    {
-      BusyCursor busy;
-      const Result<BankMask> read = EnterProtocolModeAndReadAll(link_->commands, *image_, NetworkAddress, RadioIndex);
-      if (!read) {
-        prompter_->Message("Could not enter protocol mode.", "EnterProtocolMode Error");
-        return;
-      }
-      if (*read != kAllBanks) {
-        prompter_->Message("Could not read data.  Please try again.", "Read Failed");
-        return;
-      }
-      FillFromImage(kAllBanks);
-      if (localStatus_) localStatus_();
-    }
-    prompter_->Message("Refresh Successful.", "Refresh Successful");
+    if (ReadRadio()) prompter_->Message("Refresh Successful.", "Refresh Successful");
   });
 }
 
@@ -437,8 +439,17 @@ void TDeviceConfigForm::ResetButtonClick() {
 void TDeviceConfigForm::DefaultButtonClick() {
   if (!Ready()) return;
   guard_.Run([this] {
-    BusyCursor busy;
-    LoadDefaults(link_->commands, *prompter_, *line_, Target());
+    // Every setting goes at once: nothing is sent unless the user agrees.
+    if (!prompter_->Question("Replace all settings of the radio with the factory defaults?", "Factory Defaults"))
+      return;
+    DefaultsOutcome outcome;
+    {
+      BusyCursor busy;
+      outcome = LoadDefaults(link_->commands, *prompter_, *line_, Target());
+    }
+    // The radio holds the defaults now, reset or not: the controls show
+    // them, not the values they replaced.
+    if (outcome == DefaultsOutcome::NotReset || outcome == DefaultsOutcome::Done) ReadRadio();
   });
 }
 

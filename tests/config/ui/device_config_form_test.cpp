@@ -206,6 +206,52 @@ TEST_F(ConfigDialogTest, RefreshShowsWhatTheRadioHolds) {
   EXPECT_TRUE(form.Changes().empty());  // the tag's new text is not an edit
 }
 
+// "Defaults" replaces every setting at once: it asks first (No sends
+// nothing), and afterwards the controls show what the radio holds, whatever
+// the answer to the reset question.
+TEST_F(ConfigDialogTest, DefaultsAsksFirstThenShowsWhatTheRadioHolds) {
+  auto* power = Control<QLineEdit>("TXPowerEdit");
+  auto* tag = Control<QLineEdit>("UserTagEdit");
+  const Shown replace{"Replace all settings of the radio with the factory defaults?", "Factory Defaults", true};
+  const Shown reset{"Do you want to reset the radio to have the changes take effect.", "Reset Radio", true};
+  const auto radioHolds = [&](std::uint8_t reg, std::uint8_t span) {
+    return *s.module->Registers(sim::kLocal, 0, reg, span);
+  };
+  for (const bool resetToo : {false, true}) {
+    SCOPED_TRACE(resetToo ? "reset" : "no reset");
+    const std::uint8_t customPower[] = {0x10}, customTag[] = {'A', 0};
+    ASSERT_TRUE(s.module->PokeRegisters(sim::kLocal, 0, 0x0A, customPower));
+    ASSERT_TRUE(s.module->PokeRegisters(sim::kLocal, 0, 28, customTag));
+    form.RefreshButtonClick();
+    ASSERT_EQ(power->text(), "0x10");
+    ASSERT_EQ(tag->text(), "A");
+    s.module->ClearReceivedFrames();
+
+    s.prompter.Clear();
+    QTest::mouseClick(form.DefaultButton, Qt::LeftButton);  // answered No
+    EXPECT_EQ(s.prompter.All(), std::vector<Shown>{replace});
+    EXPECT_TRUE(s.module->ReceivedFrames().empty());
+    EXPECT_EQ(power->text(), "0x10");
+
+    s.prompter.Clear();
+    s.prompter.AnswerNext(true);
+    s.prompter.AnswerNext(resetToo);
+    const int panelShown = localStatusShown;
+    QTest::mouseClick(form.DefaultButton, Qt::LeftButton);
+    EXPECT_EQ(s.prompter.All(), (std::vector<Shown>{replace, reset}));
+    const auto sent = Writes(*s.module);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent[0], "04 FF FF 01 00");
+    EXPECT_NE(radioHolds(0x0A, 1), std::vector<std::uint8_t>{0x10}) << "the radio holds its defaults";
+    EXPECT_EQ(power->text().toStdString(), HexText(radioHolds(0x0A, 1)[0], 2));
+    const auto factoryTag = radioHolds(28, 16);
+    EXPECT_EQ(tag->text().toLatin1().toStdString(),
+              std::string(factoryTag.begin(), std::ranges::find(factoryTag, std::uint8_t{0})));
+    EXPECT_TRUE(form.Changes().empty());
+    EXPECT_EQ(localStatusShown, panelShown + 1);
+  }
+}
+
 // The bottom buttons have keyboard accelerators and follow the pages in the
 // tab order.
 TEST_F(ConfigDialogTest, BottomButtonsHaveMnemonicsAndComeAfterThePages) {
@@ -342,6 +388,7 @@ TEST(ConfigDialogSlowRadioTest, OneOperationAtATimeAndTheDialogStaysOpenMeanwhil
        {form.OKButton, form.RefreshButton, form.DefaultButton, form.ResetButton, form.FCC1Button}) {
     SCOPED_TRACE(button->objectName().toStdString());
     radio.s.module->ClearReceivedFrames();
+    if (button == form.DefaultButton) radio.s.prompter.AnswerNext(true);  // replace every setting
     EXPECT_EQ(radio.PressTwiceAndClose(form, button, form.CancelButton), std::vector<std::string>{});
     EXPECT_TRUE(form.isVisible());
     EXPECT_TRUE(button->isEnabled() && form.CancelButton->isEnabled());
