@@ -24,6 +24,7 @@
 #include "link/packet.h"
 #include "tests/fixtures/sim_link.h"
 #include "tests/fixtures/temp_dir.h"
+#include "tests/fixtures/ui/palettes.h"
 #include "tests/fixtures/ui/qt_app.h"
 
 namespace qmx {
@@ -323,6 +324,35 @@ TEST_F(ConfigDialogTest, ProfileLoadsIntoTheControlsForApply) {
   EXPECT_NE(s.prompter.All()[0].text.find("line 3"), std::string::npos) << s.prompter.All()[0].text;
   EXPECT_EQ(Control<QLineEdit>("TXPowerEdit")->text(), "0x07");
   EXPECT_EQ(form.MarkedControls(), 0);
+}
+
+// A control a loaded profile marks reads well on light and dark palettes
+// alike: its text stands out from the mark by 4.5:1 at least, and the mark
+// stands out from an unmarked control.
+TEST_F(ConfigDialogTest, ProfileMarksAreReadableOnLightAndDarkPalettes) {
+  test::TempDir dir;
+  const std::string file = (dir.path() / "power.qmxprofile").string();
+  std::ofstream(file) << "tx-power = 0x07\n";
+  auto* power = Control<QLineEdit>("TXPowerEdit");
+  auto* unmarked = Control<QLineEdit>("InitialPanIDEdit");
+  for (const QPalette& palette : {QApplication::palette(), test::DarkPalette()}) {
+    SCOPED_TRACE(IsDark(Rgb(palette.color(QPalette::Base))) ? "dark" : "light");
+    form.setPalette(palette);
+    form.FillFromImage(kAllBanks);
+    s.prompter.AnswerFile(file);
+    form.LoadProfileButtonClick();
+    ASSERT_EQ(form.MarkedControls(), 1);
+    const QImage shot = power->grab().toImage();
+    // Right of the short text: the mark alone; its left half holds the text.
+    const QColor mark = shot.pixelColor(shot.width() - 6, shot.height() / 2);
+    const QColor text = test::Most(shot.copy(3, 3, shot.width() / 2, shot.height() - 6),
+                                   [&](const QColor& c) { return int(100 * ContrastRatio(Rgb(c), Rgb(mark))); });
+    EXPECT_GE(ContrastRatio(Rgb(text), Rgb(mark)), kReadableContrast)
+        << text.name().toStdString() << " on " << mark.name().toStdString();
+    const QImage plain = unmarked->grab().toImage();
+    EXPECT_GE(ContrastRatio(Rgb(mark), Rgb(plain.pixelColor(plain.width() - 6, plain.height() / 2))), 1.2)
+        << "the mark shows";
+  }
 }
 
 // A radio whose on/off bytes are 2 or 5 (on, as much as 1): a profile saved
