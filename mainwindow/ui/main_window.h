@@ -104,6 +104,9 @@ class TForm1 : public QMainWindow {
   QAction* PacketBuilder1;
   QAction* Diag1;
   QAction* ObeyCTS;
+  // Opens the MAC address dialog, as Alt + click on the MAC address does;
+  // also in the context menu of the MAC address.
+  QAction* WriteMACAddress1;
   QAction* About1;
 
   // Status panel.
@@ -254,6 +257,8 @@ class TForm1 : public QMainWindow {
   void DeviceReturned();
   void ShowConnected(const char* verb);
   void MACAddressStaticTextMouseDown();
+  // The MAC address's menu: Copy (when there is an address) and the write.
+  void MACAddressContextMenu(const QPoint& at);
   void LoadSettingsFile();
   void RestoreGeometry();
   void RememberPortSelections(const AppSettings& settings);
