@@ -327,15 +327,17 @@ TEST_F(ConfigDialogTest, ProfileLoadsIntoTheControlsForApply) {
 }
 
 // A control a loaded profile marks reads well on light and dark palettes
-// alike: its text stands out from the mark by 4.5:1 at least, and the mark
-// stands out from an unmarked control.
+// alike, also where the highlight colour is bright: its text stands out from
+// the mark by 4.5:1 at least, and the mark from an unmarked control.
 TEST_F(ConfigDialogTest, ProfileMarksAreReadableOnLightAndDarkPalettes) {
   test::TempDir dir;
   const std::string file = (dir.path() / "power.qmxprofile").string();
   std::ofstream(file) << "tx-power = 0x07\n";
   auto* power = Control<QLineEdit>("TXPowerEdit");
   auto* unmarked = Control<QLineEdit>("InitialPanIDEdit");
-  for (const QPalette& palette : {QApplication::palette(), test::DarkPalette()}) {
+  QPalette amber = test::DarkPalette();  // a bright highlight under light text
+  amber.setColor(QPalette::Highlight, QColor(0xFF, 0xC0, 0x00));
+  for (const QPalette& palette : {QApplication::palette(), test::DarkPalette(), amber}) {
     SCOPED_TRACE(IsDark(Rgb(palette.color(QPalette::Base))) ? "dark" : "light");
     form.setPalette(palette);
     form.FillFromImage(kAllBanks);
@@ -349,6 +351,7 @@ TEST_F(ConfigDialogTest, ProfileMarksAreReadableOnLightAndDarkPalettes) {
                                    [&](const QColor& c) { return int(100 * ContrastRatio(Rgb(c), Rgb(mark))); });
     EXPECT_GE(ContrastRatio(Rgb(text), Rgb(mark)), kReadableContrast)
         << text.name().toStdString() << " on " << mark.name().toStdString();
+    EXPECT_EQ(text, palette.color(QPalette::Text)) << "the text keeps the palette's colour";
     const QImage plain = unmarked->grab().toImage();
     EXPECT_GE(ContrastRatio(Rgb(mark), Rgb(plain.pixelColor(plain.width() - 6, plain.height() / 2))), 1.2)
         << "the mark shows";
