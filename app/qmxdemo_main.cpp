@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
   const QString baud = cli.value(options.baud);
 
   qmx::WorkDir dir(workdir.toStdString());
-  qmx::QtPrompter prompter;
+  qmx::QtPrompter prompter(nullptr, &dir);
   qmx::QtWaiter waiter;
   auto module = std::make_shared<qmx::sim::SimModule>(qmx::sim::LiveNetwork(std::chrono::seconds(demoSeconds)));
   qmx::ForwardingSink sink;

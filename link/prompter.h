@@ -12,7 +12,9 @@ namespace qmx {
 struct FileRequest {
   std::string caption;
   std::string filter;         // "Profiles (*.qmxprofile);;All files (*)"
-  std::string directory;      // where it opens; empty: the current directory
+  // Where it opens while the user has chosen no file in any file dialog
+  // yet (afterwards: that file's folder); empty: the work directory.
+  std::string directory;
   std::string defaultSuffix;  // added to a name typed without one; may be empty
   std::string initialName;    // the name field's text at first; may be empty
 };

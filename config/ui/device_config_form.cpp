@@ -6,12 +6,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPalette>
 #include <QPushButton>
-#include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -24,6 +25,7 @@
 #include "link/prompter.h"
 #include "link/radio_link.h"
 #include "link/ui/busy_cursor.h"
+#include "link/ui/window_fit.h"
 
 namespace qmx {
 namespace {
@@ -166,10 +168,8 @@ void TDeviceConfigForm::showEvent(QShowEvent* event) {
   if (image_) FillFromImage(kAllBanks);
   PageControl1->setCurrentIndex(0);
   ShowRadioStatus();
-  if (const QScreen* screen = this->screen()) {
-    adjustSize();
-    move(screen->availableGeometry().center() - rect().center());
-  }
+  adjustSize();  // to the values just filled in
+  CentreOverParent(*this);
   QDialog::showEvent(event);
 }
 
@@ -274,24 +274,26 @@ void TDeviceConfigForm::ShowPinDirections() {
   }
 }
 
+bool TDeviceConfigForm::ReadRadio() {
+  BusyCursor busy;
+  const Result<BankMask> read = EnterProtocolModeAndReadAll(link_->commands, *image_, NetworkAddress, RadioIndex);
+  if (!read) {
+    prompter_->Message("Could not enter protocol mode.", "EnterProtocolMode Error");
+    return false;
+  }
+  if (*read != kAllBanks) {
+    prompter_->Message("Could not read data.  Please try again.", "Read Failed");
+    return false;
+  }
+  FillFromImage(kAllBanks);
+  if (localStatus_) localStatus_();
+  return true;
+}
+
 void TDeviceConfigForm::RefreshButtonClick() {
   if (!Ready()) return;
   guard_.Run([this] {
-    {
-      BusyCursor busy;
-      const Result<BankMask> read = EnterProtocolModeAndReadAll(link_->commands, *image_, NetworkAddress, RadioIndex);
-      if (!read) {
-        prompter_->Message("Could not enter protocol mode.", "EnterProtocolMode Error");
-        return;
-      }
-      if (*read != kAllBanks) {
-        prompter_->Message("Could not read data.  Please try again.", "Read Failed");
-        return;
-      }
-      FillFromImage(kAllBanks);
-      if (localStatus_) localStatus_();
-    }
-    prompter_->Message("Refresh Successful.", "Refresh Successful");
+    if (ReadRadio()) prompter_->Message("Refresh Successful.", "Refresh Successful");
   });
 }
 
@@ -341,6 +343,39 @@ namespace {
 constexpr char kProfileFilter[] = "Profiles (*.qmxprofile *.txt);;All files (*)";
 constexpr char kMarkedProperty[] = "profileMarked";
 
+// Relative luminance of an sRGB colour, 0 (black) … 1 (white), and the
+// contrast ratio of two colours, 1 … 21.
+double Luminance(const QColor& c) {
+  const auto linear = [](float v) { return v <= 0.04045f ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+  return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
+double Contrast(const QColor& a, const QColor& b) {
+  const double la = Luminance(a), lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The look of a control whose value a loaded profile changed: the palette's
+// base tinted with its highlight colour as strongly as the palette's text
+// stays readable on it (4.5:1), on light and dark palettes alike. A palette
+// whose text is hard to read on its own base gets black or white text.
+QString MarkStyle(const QPalette& palette) {
+  constexpr double kReadable = 4.5;
+  const QColor base = palette.color(QPalette::Base);
+  const QColor tint = palette.color(QPalette::Highlight);
+  QColor text = palette.color(QPalette::Text);
+  const auto mixed = [&](int percent) {
+    const auto channel = [&](int from, int to) { return from + (to - from) * percent / 100; };
+    return QColor(channel(base.red(), tint.red()), channel(base.green(), tint.green()),
+                  channel(base.blue(), tint.blue()));
+  };
+  int percent = 50;
+  while (percent > 10 && Contrast(mixed(percent), text) < kReadable) percent -= 5;
+  const QColor background = mixed(percent);
+  if (Contrast(background, text) < kReadable)
+    text = Contrast(background, Qt::black) > Contrast(background, Qt::white) ? QColor(Qt::black) : QColor(Qt::white);
+  return QString("background-color: %1; color: %2;").arg(background.name(), text.name());
+}
+
 FileRequest ProfileFile(const char* caption) {
   FileRequest request;
   request.caption = caption;
@@ -357,10 +392,11 @@ void TDeviceConfigForm::ShowRadioStatus() {
 }
 
 void TDeviceConfigForm::Mark(std::size_t setting, bool on) {
+  const QString marked = on ? MarkStyle(palette()) : QString();
   for (QWidget* w : controls_[setting]) {
     if (w->property(kMarkedProperty).toBool() == on) continue;
     w->setProperty(kMarkedProperty, on);
-    w->setStyleSheet(on ? "background-color: #fff1a8;" : "");
+    w->setStyleSheet(marked);
   }
 }
 
@@ -439,8 +475,17 @@ void TDeviceConfigForm::ResetButtonClick() {
 void TDeviceConfigForm::DefaultButtonClick() {
   if (!Ready()) return;
   guard_.Run([this] {
-    BusyCursor busy;
-    LoadDefaults(link_->commands, *prompter_, *line_, Target());
+    // Every setting goes at once: nothing is sent unless the user agrees.
+    if (!prompter_->Question("Replace all settings of the radio with the factory defaults?", "Factory Defaults"))
+      return;
+    DefaultsOutcome outcome;
+    {
+      BusyCursor busy;
+      outcome = LoadDefaults(link_->commands, *prompter_, *line_, Target());
+    }
+    // The radio holds the defaults now, reset or not: the controls show
+    // them, not the values they replaced.
+    if (outcome == DefaultsOutcome::NotReset || outcome == DefaultsOutcome::Done) ReadRadio();
   });
 }
 

@@ -98,6 +98,9 @@ class TDeviceConfigForm : public QDialog {
   void ShowPinDirections();
   void Mark(std::size_t setting, bool on);
   void ShowRadioStatus();
+  // Reads every bank of the radio into its slot and the controls (the main
+  // window's panel too); false after saying what failed.
+  bool ReadRadio();
   ConfigTarget Target() const { return {RadioIndex, NetworkAddress}; }
   bool Ready() const { return link_ && image_ && prompter_; }
 

@@ -9,6 +9,7 @@
 #include "config/config_writer.h"
 #include "link/radio_link.h"
 #include "link/ui/busy_cursor.h"
+#include "link/ui/window_fit.h"
 
 namespace qmx {
 
@@ -30,6 +31,7 @@ TMACForm::TMACForm(QWidget* parent) : QDialog(parent) {
   layout->addWidget(WriteButton, 0, Qt::AlignHCenter);
   layout->addWidget(StatusBar1);
   layout->setSizeConstraint(QLayout::SetFixedSize);
+  KeepCaptionWhole(*this);
   connect(WriteButton, &QPushButton::clicked, this, &TMACForm::WriteButtonClick);
 }
 

@@ -14,6 +14,7 @@
 #include "link/prompter.h"
 #include "link/ui/busy_cursor.h"
 #include "link/radio_link.h"
+#include "link/ui/window_fit.h"
 
 namespace qmx {
 
@@ -104,6 +105,7 @@ TCommPortForm::TCommPortForm(RadioLink& link, Prompter& prompter, QWidget* paren
   outer->addSpacing(4);
   outer->addWidget(StatusBar1);
   outer->setSizeConstraint(QLayout::SetFixedSize);  // fixed border
+  KeepCaptionWhole(*this);
   SetStatus("Select Settings");
 
   connect(OKButton, &QPushButton::clicked, this, &TCommPortForm::OKButtonClick);

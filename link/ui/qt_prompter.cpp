@@ -1,14 +1,17 @@
 #include "link/ui/qt_prompter.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
-#include <QGridLayout>
+#include <QFileInfo>
 #include <QMessageBox>
-#include <QSpacerItem>
 #include <QThread>
 #include <QWidget>
 #include <algorithm>
 #include <condition_variable>
+
+#include "link/ui/window_fit.h"
+#include "link/workdir.h"
 
 namespace qmx {
 
@@ -27,7 +30,8 @@ struct QtPrompter::Request {
   }
 };
 
-QtPrompter::QtPrompter(QWidget* parentWindow) : parentWindow_(parentWindow) {}
+QtPrompter::QtPrompter(QWidget* parentWindow, const WorkDir* workDir)
+    : parentWindow_(parentWindow), workDir_(workDir) {}
 
 QtPrompter::~QtPrompter() { Shutdown(); }
 
@@ -47,43 +51,29 @@ bool QtPrompter::Confirm(const std::string& text, const std::string& caption) {
   return Ask(Kind::Confirm, text, caption);
 }
 
-namespace {
+std::string QtPrompter::OpenFileName(const FileRequest& request) { return AskFileName(request, false); }
 
-// A message box sizes itself to its text; a short text under a long caption
-// would cut the caption in the title bar ("CheckPara…eters Failed"). A
-// spacer as wide as the caption plus the title bar's buttons keeps it whole.
-void KeepCaptionVisible(QMessageBox& box) {
-  constexpr int kTitleBarExtras = 160;  // icon, buttons and margins of a title bar
-  auto* grid = qobject_cast<QGridLayout*>(box.layout());
-  if (!grid) return;
-  QFont title = box.font();  // title bars often draw their caption in bold
-  title.setBold(true);
-  const int wanted = QFontMetrics(title).horizontalAdvance(box.windowTitle()) + kTitleBarExtras;
-  grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
-                grid->columnCount());
+std::string QtPrompter::SaveFileName(const FileRequest& request) { return AskFileName(request, true); }
+
+std::string QtPrompter::StartFolder(const FileRequest& request) const {
+  if (!lastFolder_.empty()) return lastFolder_;
+  if (!request.directory.empty()) return request.directory;
+  return workDir_ ? workDir_->Dir().string() : QDir::currentPath().toStdString();
 }
 
-std::string AskFileName(const FileRequest& request, QFileDialog::AcceptMode mode) {
+std::string QtPrompter::AskFileName(const FileRequest& request, bool save) {
   QFileDialog d(QApplication::activeWindow());
   d.setWindowTitle(QString::fromStdString(request.caption));
-  d.setDirectory(QString::fromStdString(request.directory));
+  d.setDirectory(QString::fromStdString(StartFolder(request)));
   d.setNameFilter(QString::fromStdString(request.filter));
   d.setDefaultSuffix(QString::fromStdString(request.defaultSuffix));
   if (!request.initialName.empty()) d.selectFile(QString::fromStdString(request.initialName));
-  d.setAcceptMode(mode);
-  d.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  d.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  d.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return {};
-  return d.selectedFiles().first().toStdString();
-}
-
-}  // namespace
-
-std::string QtPrompter::OpenFileName(const FileRequest& request) {
-  return AskFileName(request, QFileDialog::AcceptOpen);
-}
-
-std::string QtPrompter::SaveFileName(const FileRequest& request) {
-  return AskFileName(request, QFileDialog::AcceptSave);
+  const QString chosen = d.selectedFiles().first();
+  lastFolder_ = QFileInfo(chosen).absolutePath().toStdString();
+  return chosen.toStdString();
 }
 
 bool QtPrompter::Ask(Kind kind, const std::string& text, const std::string& caption, const std::string& detail) {
@@ -207,7 +197,9 @@ bool QtPrompter::Show(Kind kind, const QString& text, const QString& caption, co
       box.setDefaultButton(QMessageBox::Ok);
       break;
   }
-  KeepCaptionVisible(box);
+  // A box sizes itself to its text: a short text under a long caption
+  // would cut the caption in the title bar.
+  KeepCaptionWhole(box);
   const int result = box.exec();
   switch (kind) {
     case Kind::Message:

@@ -29,6 +29,8 @@
 
 namespace qmx {
 
+class WorkDir;
+
 class QtPrompter : public QObject, public Prompter {
   Q_OBJECT
 
@@ -36,8 +38,9 @@ class QtPrompter : public QObject, public Prompter {
   enum class Kind { Message, Question, Confirm };
 
   // `parentWindow`: the window boxes are centred on; without one, the
-  // active window at the time.
-  explicit QtPrompter(QWidget* parentWindow = nullptr);
+  // active window at the time. `workDir`: where file dialogs open until the
+  // user has chosen a file in one.
+  explicit QtPrompter(QWidget* parentWindow = nullptr, const WorkDir* workDir = nullptr);
   ~QtPrompter() override;
 
   void Message(const std::string& text, const std::string& caption) override;
@@ -45,6 +48,8 @@ class QtPrompter : public QObject, public Prompter {
   void MessageWithDetail(const std::string& text, const std::string& caption, const std::string& detail) override;
   bool Question(const std::string& text, const std::string& caption) override;
   bool Confirm(const std::string& text, const std::string& caption) override;
+  // Each file dialog opens in the folder of the last file chosen in one;
+  // before any, in the request's directory, else in the work directory.
   std::string OpenFileName(const FileRequest& request) override;
   std::string SaveFileName(const FileRequest& request) override;
 
@@ -68,8 +73,14 @@ class QtPrompter : public QObject, public Prompter {
   bool NeedsPostLocked();
   void PostShowNext();
   void Finish(const std::shared_ptr<Request>& request, bool answer);
+  std::string StartFolder(const FileRequest& request) const;
+  std::string AskFileName(const FileRequest& request, bool save);
 
   QPointer<QWidget> parentWindow_;
+  const WorkDir* workDir_ = nullptr;
+  // The folder of the last file chosen in a file dialog (user-interface
+  // thread only); empty until then.
+  std::string lastFolder_;
   std::mutex mutex_;
   bool shutDown_ = false;
   bool posted_ = false;                               // a ShowNext is on its way

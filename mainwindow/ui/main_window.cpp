@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -173,6 +174,8 @@ void TForm1::BuildMenus() {
   options->addSeparator();
   Diag1 = item(options, "Diag1", "Diagnostics");
   Diag1->setEnabled(false);
+  WriteMACAddress1 = item(options, "WriteMACAddress1", "Write MAC Address...");
+  WriteMACAddress1->setEnabled(false);
   options->addSeparator();
   ObeyCTS = item(options, "ObeyCTS", "Obey CTS", true, false);
 
@@ -184,6 +187,7 @@ void TForm1::BuildMenus() {
   connect(Exit1, &QAction::triggered, this, &TForm1::CloseProgram);
   connect(PacketBuilder1, &QAction::triggered, this, &TForm1::PacketBuilder1Click);
   connect(Diag1, &QAction::triggered, this, &TForm1::Diag1Click);
+  connect(WriteMACAddress1, &QAction::triggered, this, &TForm1::MACAddressStaticTextMouseDown);
   connect(About1, &QAction::triggered, this, &TForm1::About1Click);
   connect(ShowCommErrors1, &QAction::toggled, this, [this](bool on) { link_.options.showCommErrors = on; });
   connect(LogData1, &QAction::toggled, this, [this](bool on) { link_.options.logData = on; });
@@ -223,6 +227,7 @@ void TForm1::SetConnectedControls(bool connected) {
     w->setEnabled(tools);
   Diag1->setEnabled(tools);
   PacketBuilder1->setEnabled(tools);
+  WriteMACAddress1->setEnabled(tools && forms_.mac);
 }
 
 // Marks a radio operation of this window as running; a second one started
@@ -286,6 +291,10 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
       MACAddressStaticTextMouseDown();
       return true;
     }
+  }
+  if (event->type() == QEvent::ContextMenu && (watched == MACAddressLabel || watched == MACAddressStaticText)) {
+    MACAddressContextMenu(static_cast<QContextMenuEvent*>(event)->globalPos());
+    return true;
   }
   return QMainWindow::eventFilter(watched, event);
 }

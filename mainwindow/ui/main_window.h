@@ -108,6 +108,9 @@ class TForm1 : public QMainWindow {
   QAction* PacketBuilder1;
   QAction* Diag1;
   QAction* ObeyCTS;
+  // Opens the MAC address dialog, as Alt + click on the MAC address does;
+  // also in the context menu of the MAC address.
+  QAction* WriteMACAddress1;
   QAction* About1;
 
   // Status panel.
@@ -261,6 +264,8 @@ class TForm1 : public QMainWindow {
   // "Connected to local radio on PORT at BAUD" with `verb` first.
   QString ConnectedText(const char* verb) const;
   void MACAddressStaticTextMouseDown();
+  // The MAC address's menu: Copy (when there is an address) and the write.
+  void MACAddressContextMenu(const QPoint& at);
   void LoadSettingsFile();
   void RestoreGeometry();
   void RememberPortSelections(const AppSettings& settings);

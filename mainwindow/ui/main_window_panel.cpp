@@ -2,10 +2,13 @@
 // and the collapse box.
 #include "mainwindow/ui/main_window.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -123,10 +126,23 @@ void TForm1::ClearLocalStatus() {
 
 
 void TForm1::MACAddressStaticTextMouseDown() {
-  MACAddressStaticText->clear();
   if (!forms_.mac) return;
+  const QString shown = MACAddressStaticText->text();
+  MACAddressStaticText->clear();
   forms_.mac->MACAddressEdit->clear();
-  forms_.mac->exec();
+  // A written address has been put in its place; otherwise the radio keeps
+  // the one shown before, unless the panel changed meanwhile (a lost port
+  // cleared it, a reconnect read it again).
+  if (forms_.mac->exec() != QDialog::Accepted && connected_ && MACAddressStaticText->text().isEmpty())
+    MACAddressStaticText->setText(shown);
+}
+
+void TForm1::MACAddressContextMenu(const QPoint& at) {
+  QMenu menu(this);
+  if (const QString mac = MACAddressStaticText->text(); !mac.isEmpty())
+    menu.addAction("&Copy", this, [mac] { QApplication::clipboard()->setText(mac); });
+  menu.addAction(WriteMACAddress1);
+  menu.exec(at);
 }
 
 

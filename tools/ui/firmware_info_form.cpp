@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "link/ui/window_fit.h"
+
 namespace qmx {
 
 TForm2::TForm2(QWidget* parent) : QDialog(parent) {
@@ -21,6 +23,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
   layout->addWidget(Label2);
   layout->setContentsMargins(30, 20, 30, 20);
   layout->setSizeConstraint(QLayout::SetFixedSize);
+  KeepCaptionWhole(*this);
 }
 
 }  // namespace qmx

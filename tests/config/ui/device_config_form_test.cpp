@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -23,6 +24,7 @@
 #include "link/packet.h"
 #include "tests/fixtures/sim_link.h"
 #include "tests/fixtures/temp_dir.h"
+#include "tests/fixtures/ui/palettes.h"
 #include "tests/fixtures/ui/qt_app.h"
 
 namespace qmx {
@@ -205,6 +207,52 @@ TEST_F(ConfigDialogTest, RefreshShowsWhatTheRadioHolds) {
   EXPECT_TRUE(form.Changes().empty());  // the tag's new text is not an edit
 }
 
+// "Defaults" replaces every setting at once: it asks first (No sends
+// nothing), and afterwards the controls show what the radio holds, whatever
+// the answer to the reset question.
+TEST_F(ConfigDialogTest, DefaultsAsksFirstThenShowsWhatTheRadioHolds) {
+  auto* power = Control<QLineEdit>("TXPowerEdit");
+  auto* tag = Control<QLineEdit>("UserTagEdit");
+  const Shown replace{"Replace all settings of the radio with the factory defaults?", "Factory Defaults", true};
+  const Shown reset{"Do you want to reset the radio to have the changes take effect.", "Reset Radio", true};
+  const auto radioHolds = [&](std::uint8_t reg, std::uint8_t span) {
+    return *s.module->Registers(sim::kLocal, 0, reg, span);
+  };
+  for (const bool resetToo : {false, true}) {
+    SCOPED_TRACE(resetToo ? "reset" : "no reset");
+    const std::uint8_t customPower[] = {0x10}, customTag[] = {'A', 0};
+    ASSERT_TRUE(s.module->PokeRegisters(sim::kLocal, 0, 0x0A, customPower));
+    ASSERT_TRUE(s.module->PokeRegisters(sim::kLocal, 0, 28, customTag));
+    form.RefreshButtonClick();
+    ASSERT_EQ(power->text(), "0x10");
+    ASSERT_EQ(tag->text(), "A");
+    s.module->ClearReceivedFrames();
+
+    s.prompter.Clear();
+    QTest::mouseClick(form.DefaultButton, Qt::LeftButton);  // answered No
+    EXPECT_EQ(s.prompter.All(), std::vector<Shown>{replace});
+    EXPECT_TRUE(s.module->ReceivedFrames().empty());
+    EXPECT_EQ(power->text(), "0x10");
+
+    s.prompter.Clear();
+    s.prompter.AnswerNext(true);
+    s.prompter.AnswerNext(resetToo);
+    const int panelShown = localStatusShown;
+    QTest::mouseClick(form.DefaultButton, Qt::LeftButton);
+    EXPECT_EQ(s.prompter.All(), (std::vector<Shown>{replace, reset}));
+    const auto sent = Writes(*s.module);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent[0], "04 FF FF 01 00");
+    EXPECT_NE(radioHolds(0x0A, 1), std::vector<std::uint8_t>{0x10}) << "the radio holds its defaults";
+    EXPECT_EQ(power->text().toStdString(), HexText(radioHolds(0x0A, 1)[0], 2));
+    const auto factoryTag = radioHolds(28, 16);
+    EXPECT_EQ(tag->text().toLatin1().toStdString(),
+              std::string(factoryTag.begin(), std::ranges::find(factoryTag, std::uint8_t{0})));
+    EXPECT_TRUE(form.Changes().empty());
+    EXPECT_EQ(localStatusShown, panelShown + 1);
+  }
+}
+
 // The bottom buttons have keyboard accelerators and follow the pages in the
 // tab order.
 TEST_F(ConfigDialogTest, BottomButtonsHaveMnemonicsAndComeAfterThePages) {
@@ -278,6 +326,38 @@ TEST_F(ConfigDialogTest, ProfileLoadsIntoTheControlsForApply) {
   EXPECT_EQ(form.MarkedControls(), 0);
 }
 
+// A control a loaded profile marks reads well on light and dark palettes
+// alike, also where the highlight colour is bright: its text stands out from
+// the mark by 4.5:1 at least, and the mark from an unmarked control.
+TEST_F(ConfigDialogTest, ProfileMarksAreReadableOnLightAndDarkPalettes) {
+  test::TempDir dir;
+  const std::string file = (dir.path() / "power.qmxprofile").string();
+  std::ofstream(file) << "tx-power = 0x07\n";
+  auto* power = Control<QLineEdit>("TXPowerEdit");
+  auto* unmarked = Control<QLineEdit>("InitialPanIDEdit");
+  QPalette amber = test::DarkPalette();  // a bright highlight under light text
+  amber.setColor(QPalette::Highlight, QColor(0xFF, 0xC0, 0x00));
+  for (const QPalette& palette : {QApplication::palette(), test::DarkPalette(), amber}) {
+    SCOPED_TRACE(IsDark(Rgb(palette.color(QPalette::Base))) ? "dark" : "light");
+    form.setPalette(palette);
+    form.FillFromImage(kAllBanks);
+    s.prompter.AnswerFile(file);
+    form.LoadProfileButtonClick();
+    ASSERT_EQ(form.MarkedControls(), 1);
+    const QImage shot = power->grab().toImage();
+    // Right of the short text: the mark alone; its left half holds the text.
+    const QColor mark = shot.pixelColor(shot.width() - 6, shot.height() / 2);
+    const QColor text = test::Most(shot.copy(3, 3, shot.width() / 2, shot.height() - 6),
+                                   [&](const QColor& c) { return int(100 * ContrastRatio(Rgb(c), Rgb(mark))); });
+    EXPECT_GE(ContrastRatio(Rgb(text), Rgb(mark)), kReadableContrast)
+        << text.name().toStdString() << " on " << mark.name().toStdString();
+    EXPECT_EQ(text, palette.color(QPalette::Text)) << "the text keeps the palette's colour";
+    const QImage plain = unmarked->grab().toImage();
+    EXPECT_GE(ContrastRatio(Rgb(mark), Rgb(plain.pixelColor(plain.width() - 6, plain.height() / 2))), 1.2)
+        << "the mark shows";
+  }
+}
+
 // A radio whose on/off bytes are 2 or 5 (on, as much as 1): a profile saved
 // from it loads back with nothing marked, and Apply writes nothing, as
 // qmxctl's config diff and load decide.
@@ -341,6 +421,7 @@ TEST(ConfigDialogSlowRadioTest, OneOperationAtATimeAndTheDialogStaysOpenMeanwhil
        {form.OKButton, form.RefreshButton, form.DefaultButton, form.ResetButton, form.FCC1Button}) {
     SCOPED_TRACE(button->objectName().toStdString());
     radio.s.module->ClearReceivedFrames();
+    if (button == form.DefaultButton) radio.s.prompter.AnswerNext(true);  // replace every setting
     EXPECT_EQ(radio.PressTwiceAndClose(form, button, form.CancelButton), std::vector<std::string>{});
     EXPECT_TRUE(form.isVisible());
     EXPECT_TRUE(button->isEnabled() && form.CancelButton->isEnabled());
@@ -352,6 +433,19 @@ TEST(ConfigDialogSlowRadioTest, OneOperationAtATimeAndTheDialogStaysOpenMeanwhil
   // Once the operation has ended the dialog closes as before.
   QTest::keyClick(&form, Qt::Key_Escape);
   EXPECT_FALSE(form.isVisible());
+}
+
+// The dialog opens over the main window: with that window in the lower
+// half of the screen, as low as the screen lets it, not in the middle.
+TEST(ConfigDialogPlaceTest, OpensOverItsOwnerWindow) {
+  test::QtApp();
+  const QRect screen = QApplication::primaryScreen()->availableGeometry();
+  QWidget owner;
+  owner.setGeometry(screen.left(), screen.center().y(), screen.width(), screen.height() / 2);
+  owner.show();
+  TDeviceConfigForm form(&owner);
+  form.show();
+  EXPECT_EQ(form.frameGeometry().bottom(), screen.bottom()) << "top " << form.frameGeometry().top();
 }
 
 TEST(MacDialogTest, OneWriteAtATimeAndTheDialogStaysOpenMeanwhile) {

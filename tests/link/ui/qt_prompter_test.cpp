@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QDialog>
+#include <QScreen>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QMessageBox>
 #include <QTest>
@@ -11,11 +15,13 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
 #include "link/radio_link.h"
 #include "link/ui/qt_waiter.h"
+#include "link/ui/window_fit.h"
 #include "link/workdir.h"
 #include "sim/sim_module.h"
 #include "sim/sim_serial_port.h"
@@ -300,6 +306,61 @@ TEST_F(QtPrompterTest, BoxesKeepTheirCaptionWholeAndQuestionsDefaultToNo) {
   inspect();
   EXPECT_FALSE(p.Question("Reset radio?", "Reset Radio"));
   EXPECT_EQ(defaultButton, noButton);
+}
+
+// A dialog opens centred over the window it belongs to, not in the middle
+// of the screen, and never past the screen's edges.
+TEST_F(QtPrompterTest, DialogsOpenOverTheirParentWithinTheScreen) {
+  const QRect screen = QApplication::primaryScreen()->availableGeometry();
+  QWidget owner;
+  owner.setGeometry(screen.left() + 20, screen.top() + 30, 400, 300);
+  owner.show();
+  QDialog dialog(&owner);
+  dialog.resize(200, 100);
+  CentreOverParent(dialog);
+  EXPECT_EQ(dialog.frameGeometry().center(), owner.frameGeometry().center());
+  owner.move(screen.right() - 150, screen.bottom() - 100);  // mostly off the screen
+  CentreOverParent(dialog);
+  EXPECT_TRUE(screen.contains(dialog.frameGeometry()));
+  EXPECT_EQ(dialog.frameGeometry().bottomRight(), screen.bottomRight());
+}
+
+// File dialogs open in the work directory at first (not at the computer's
+// top), afterwards in the folder of the last file chosen, whatever dialog
+// chose it; a cancelled dialog changes nothing.
+TEST_F(QtPrompterTest, FileDialogsOpenWhereTheLastFileWasChosen) {
+  test::TempDir temp;
+  const std::filesystem::path work = temp.path() / "work", other = temp.path() / "other";
+  std::filesystem::create_directories(work);
+  std::filesystem::create_directories(other);
+  std::ofstream(other / "radio.qmxprofile") << "tx-power = 0x07\n";
+  WorkDir dir(work);
+  QtPrompter p(nullptr, &dir);
+  QStringList openedIn;
+  // Answers the next file dialog with `file`, or cancels it.
+  const auto answer = [&](const std::filesystem::path& file) {
+    QTimer::singleShot(0, [&openedIn, file] {
+      auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(d, nullptr);
+      openedIn << QFileInfo(d->directory().absolutePath()).canonicalFilePath();
+      if (file.empty()) return d->reject();
+      d->selectFile(QString::fromStdString(file.string()));
+      static_cast<QDialog*>(d)->accept();  // the file dialog's own check of the name
+    });
+  };
+  const auto canonical = [](const std::filesystem::path& path) {
+    return QString::fromStdString(std::filesystem::canonical(path).string());
+  };
+  FileRequest request;
+  request.caption = "Load Profile";
+  answer(other / "radio.qmxprofile");
+  EXPECT_EQ(canonical(p.OpenFileName(request)), canonical(other / "radio.qmxprofile"));
+  answer({});
+  EXPECT_EQ(p.SaveFileName(request), "");
+  request.directory = work.string();  // only where nothing was chosen yet
+  answer({});
+  EXPECT_EQ(p.OpenFileName(request), "");
+  EXPECT_EQ(openedIn, (QStringList{canonical(work), canonical(other), canonical(other)}));
 }
 
 }  // namespace

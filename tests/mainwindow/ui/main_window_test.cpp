@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -178,7 +179,8 @@ TEST_F(MainWindowTest, StartUpState) {
   ASSERT_EQ(titles, (QStringList{"&File", "&View", "&Options", "&Help"}));
   EXPECT_EQ(items(menus[0]), (QStringList{"Connect", "-", "Save Settings", "-", "E&xit"}));
   EXPECT_EQ(items(menus[1]), (QStringList{"Show Comm Errors", "Show Settings In Hex", "Log Data"}));
-  EXPECT_EQ(items(menus[2]), (QStringList{"Packet Builder", "-", "Diagnostics", "-", "Obey CTS"}));
+  EXPECT_EQ(items(menus[2]),
+            (QStringList{"Packet Builder", "-", "Diagnostics", "Write MAC Address...", "-", "Obey CTS"}));
   EXPECT_EQ(items(menus[3]), (QStringList{"&About"}));
   EXPECT_EQ(w().Connect1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_C));
   EXPECT_EQ(w().SaveSettings1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
@@ -589,7 +591,7 @@ TEST_F(MainWindowTest, AltClickOnTheMacAddressOpensTheMacDialog) {
   expectDialog();
   QTest::mouseClick(w().MACAddressStaticText, Qt::LeftButton, Qt::AltModifier);
   EXPECT_EQ(opened, 1);
-  EXPECT_TRUE(w().MACAddressStaticText->text().isEmpty());
+  EXPECT_EQ(w().MACAddressStaticText->text(), mac) << "Cancel keeps the address shown";
   EXPECT_TRUE(set.mac.MACAddressEdit->text().isEmpty());
   EXPECT_FALSE(set.mac.isVisible());
 
@@ -602,6 +604,52 @@ TEST_F(MainWindowTest, AltClickOnTheMacAddressOpensTheMacDialog) {
     QTest::mouseClick(target, Qt::LeftButton, Qt::AltModifier);
   }
   EXPECT_EQ(opened, 4);
+}
+
+// Besides Alt + click, which window managers take for moving the window:
+// "Write MAC Address..." in the menus and in the MAC address's context menu,
+// usable while connected. A written address replaces the one shown.
+TEST_F(MainWindowTest, MacDialogOpensFromTheMenusToo) {
+  w().show();
+  QAction* write = w().WriteMACAddress1;  // in the Options menu (StartUpState)
+  EXPECT_FALSE(write->isEnabled());
+  ASSERT_TRUE(set.Connect());
+  EXPECT_TRUE(write->isEnabled());
+  const QString mac = w().MACAddressStaticText->text();
+
+  // The context menu of the address and of its caption: Copy where there is
+  // an address to copy, and the write.
+  for (QWidget* label : std::initializer_list<QWidget*>{w().MACAddressStaticText, w().MACAddressLabel}) {
+    QStringList items;
+    QTimer::singleShot(0, label, [&] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      ASSERT_NE(menu, nullptr);
+      for (QAction* a : menu->actions()) {
+        items << a->text();
+        if (a->text() == "&Copy") a->trigger();
+      }
+      EXPECT_TRUE(menu->actions().contains(write));
+      menu->close();
+    });
+    QApplication::clipboard()->clear();
+    QContextMenuEvent press(QContextMenuEvent::Mouse, QPoint(2, 2), label->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(label, &press);
+    EXPECT_EQ(items, (QStringList{"&Copy", "Write MAC Address..."}));
+    EXPECT_EQ(QApplication::clipboard()->text(), mac);
+  }
+
+  // From the menu: a written address is shown.
+  QTimer::singleShot(0, &set.mac, [&] {
+    EXPECT_TRUE(set.mac.isVisible());
+    set.mac.MACAddressEdit->setText("00:11:22:33:44:55:66:77");
+    set.mac.WriteButtonClick();
+  });
+  write->trigger();
+  EXPECT_FALSE(set.mac.isVisible());
+  EXPECT_EQ(w().MACAddressStaticText->text(), "00:11:22:33:44:55:66:77");
+
+  w().ConnectButtonClick();
+  EXPECT_FALSE(write->isEnabled());
 }
 
 TEST_F(MainWindowTest, ExitClosesTheWindowAndStopsTheParser) {

@@ -13,6 +13,7 @@
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QLabel>
+#include <QMainWindow>
 #include <QPixmap>
 #include <QTest>
 #include <QTimer>
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "link/ui/window_fit.h"
 #include "tests/fixtures/qmxsim_process.h"
 #include "tests/fixtures/temp_dir.h"
 #include "mainwindow/ui/poll_io_tab.h"
@@ -265,6 +267,22 @@ TEST_F(ScreenshotTest, ConfigDialogEveryTabAndMacDialog) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&set.mac));
   ExpectTidy(&set.mac);
   Save(&set.mac, "mac_form.png");
+}
+
+// A title bar cuts a caption that does not fit ("MAC A…Write"): every
+// window the program makes is wide enough for its caption and the bar's
+// buttons.
+TEST_F(ScreenshotTest, EveryWindowShowsItsCaptionWhole) {
+  int windows = 0;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (!qobject_cast<QDialog*>(w) && !qobject_cast<QMainWindow*>(w)) continue;
+    ++windows;
+    w->show();
+    QCoreApplication::processEvents();
+    EXPECT_GE(w->frameGeometry().width(), CaptionWidth(*w)) << w->windowTitle().toStdString();
+    w->hide();
+  }
+  EXPECT_GE(windows, 10);
 }
 
 }  // namespace
