@@ -13,16 +13,23 @@
 
 namespace qmx {
 
+// The data bytes of one transmission, or the token that stops it.
+struct TransmitBytes {
+  std::vector<std::uint8_t> bytes;
+  // The first hex token that is not one or two hex digits; empty when
+  // every token is a byte.
+  std::string notAByte;
+  bool ok() const { return notAByte.empty(); }
+};
+
 // Hex bytes separated by spaces; leading and repeated spaces are skipped.
-// Each token is read as a number after "0x" and its low byte is sent ("1FF"
-// sends FF). A token followed by a space that is not a number refuses the
-// whole text (nullopt); the last token, when not a number, is sent as 00.
-std::optional<std::vector<std::uint8_t>> ParseHexData(std::string_view text);
+// Every token must be one or two hex digits: "1FF" or "zz" is not sent
+// changed (FF, 00) but stops the whole text.
+TransmitBytes ParseHexData(std::string_view text);
 
 // The data bytes of one transmission: the text's characters one byte each
-// (ascii), or its hex bytes; then 0x0D when appendCr. nullopt for hex text
-// that ParseHexData refuses.
-std::optional<std::vector<std::uint8_t>> TransmitData(std::string_view text, bool ascii, bool appendCr);
+// (ascii), or its hex bytes; then 0x0D when appendCr.
+TransmitBytes TransmitData(std::string_view text, bool ascii, bool appendCr);
 
 // Rows one received packet adds to the three columns. Every data line has a
 // row in the address and LQI columns: the first carries the address and the
@@ -41,7 +48,8 @@ ReceivedRows LayOutReceived(std::uint16_t address, std::uint8_t lqi, std::span<c
 // The characters "Data to Transmit" holds.
 inline constexpr int kMaxTransmitChars = 80;
 // What one transmission of the text sends, for the field's side: "14 bytes",
-// "1 byte", or "invalid data" for hex text that ParseHexData refuses.
+// "1 byte", or for hex text that ParseHexData refuses the token that stops
+// it ("1FF is not a byte").
 std::string TransmitCountText(std::string_view text, bool ascii, bool appendCr);
 
 // One row of the received view: its address, data and link quality texts

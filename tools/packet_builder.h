@@ -84,8 +84,9 @@ struct PacketPlan {
   // followed by zeros.
   std::size_t dataCount = 0;
   std::optional<PacketMessage> refusal;
-  // Points out, beside the fields, a Span that differs from the number of
-  // bytes typed or that no frame can carry; empty when there is none.
+  // Points out, beside the fields, a Value token that is not a byte, or a
+  // Span that differs from the number of bytes typed or that no frame can
+  // carry; empty when there is none.
   std::string note;
 };
 // Checks the fields the choice sends in the order Value, Register, Bank,

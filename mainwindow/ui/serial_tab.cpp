@@ -452,7 +452,17 @@ Done SerialTab::Run(Command command) {
   return result;
 }
 
+std::optional<std::uint16_t> SerialTab::Destination() {
+  const std::string text = NetworkAddrComboBox->currentText().toStdString();
+  const std::optional<std::uint16_t> address = NetworkAddressFromText(text);
+  if (!address) prompter_.Message(NetworkAddressProblem(text), kNetworkAddressCaption);
+  return address;
+}
+
 void SerialTab::TransmitButtonClick() {
+  // A transmission to no address never starts: nothing is sent, not even
+  // the protocol-mode command. "Stop" always stops.
+  if (!schedule_.ShowsStop() && !Destination()) return;
   if (!Run([this] { return commands_.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries); })) {
     prompter_.Message("Could not enter protocol mode.  Please try again.", "EnterProtocol Mode Error");
     return;
@@ -464,17 +474,21 @@ void SerialTab::TransmitButtonClick() {
 void SerialTab::Timer1Timer() {
   Timer1->stop();
   schedule_.Fired();
+  // The address may have changed while repeating: a bad one ends the
+  // repetition as invalid data does.
+  const std::optional<std::uint16_t> destination = Destination();
+  if (!destination) return;
   PacketRecord rec;
-  rec.NetworkAddress = static_cast<std::uint16_t>(TextToInt(NetworkAddrComboBox->currentText().toStdString(), 0));
+  rec.NetworkAddress = *destination;
   // One byte per character, as the settings file stores the text.
   const auto data =
       TransmitData(TransmitEdit->text().toLatin1().toStdString(), DataCheckBox->isChecked(), CRCheckBox->isChecked());
-  if (!data) {
+  if (!data.ok()) {
     prompter_.Message("Invalid data.  Please check data and try again.", "Invalid Data");
     return;
   }
-  const std::size_t count = std::min(data->size(), rec.Data.size());
-  std::copy_n(data->begin(), count, rec.Data.begin());
+  const std::size_t count = std::min(data.bytes.size(), rec.Data.size());
+  std::copy_n(data.bytes.begin(), count, rec.Data.begin());
   rec.Length = static_cast<std::uint8_t>(count);
   if (!Run([&] { return commands_.TxData(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries); })) {
     prompter_.Message("Could not send data", "Send Data Failed");

@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -134,6 +135,9 @@ class SerialTab : public QWidget {
   void SetColumnHeight(int needed);
   void ScrollBy(int delta);
   void ScrollToEnd();
+  // The destination typed or chosen; nothing, with a message, when the
+  // text is no network address.
+  std::optional<std::uint16_t> Destination();
   void ShowTransmitState();
   void ShowTransmitCount();
   // A paste into "Data to Transmit" that would be cut was refused.

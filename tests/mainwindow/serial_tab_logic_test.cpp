@@ -128,10 +128,40 @@ TEST(TransmitScheduleTest, APauseHoldsWhatWasDueUntilItEnds) {
   EXPECT_EQ(failed.Resume("2"), std::nullopt);
 }
 
+// Hex text is sent as typed or not at all: every token is one or two hex
+// digits, and the count names the first that is not.
+TEST(SerialTabTextsTest, HexTextIsSentAsTypedOrRefusedByItsToken) {
+  using Bytes = std::vector<std::uint8_t>;
+  const struct {
+    const char* text;
+    Bytes sent;
+    const char* count;
+  } cases[] = {
+      {" 01  02 03 ", {1, 2, 3}, "3 bytes"},
+      {"a 0F ff", {0x0A, 0x0F, 0xFF}, "3 bytes"},
+      {"41 1FF zz", {}, "1FF is not a byte"},
+      {"zz", {}, "zz is not a byte"},
+      {"41 0x42", {}, "0x42 is not a byte"},
+      {"41 -1", {}, "-1 is not a byte"},
+      {"0123456789ABCDEF", {}, "0123456789... is not a byte"},
+      {"", {}, "0 bytes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const TransmitBytes data = TransmitData(c.text, false, false);
+    EXPECT_EQ(data.bytes, c.sent);
+    EXPECT_EQ(data.ok(), std::string(c.count).ends_with("bytes"));
+    EXPECT_EQ(TransmitCountText(c.text, false, false), c.count);
+  }
+  // A refused text gets no CR either; ASCII text is never refused.
+  EXPECT_TRUE(TransmitData("zz", false, true).bytes.empty());
+  EXPECT_EQ(TransmitData("zz", true, true).bytes, (Bytes{'z', 'z', 0x0D}));
+}
+
 TEST(SerialTabTextsTest, ByteCountAndRows) {
   EXPECT_EQ(TransmitCountText("01 02", false, true), "3 bytes");
   EXPECT_EQ(TransmitCountText("A", true, false), "1 byte");
-  EXPECT_EQ(TransmitCountText("01 zz 02", false, false), "invalid data");
+  EXPECT_EQ(TransmitCountText("01 zz 02", false, false), "zz is not a byte");
   const ViewRow rows[] = {{"0x0002", "41 42", "0x5A"}, {"", "43", ""}};
   EXPECT_EQ(CopiedRows(rows), "0x0002\t41 42\t0x5A\n\t43\t");
 }

@@ -77,6 +77,8 @@ TEST(PacketBuilderTransmit, ChecksTheFieldsTheCommandSendsInOrder) {
   };
   const auto badValue = with([](PacketFields& f) { f.value = "1 G2 3"; });
   const auto badLast = with([](PacketFields& f) { f.value = "1 A2 G"; });
+  // Not sent changed: 1FF is not FF.
+  const auto notAByte = with([](PacketFields& f) { f.value = "1 1FF 0x3"; });
   const auto badAll = PacketFields{"r", "b", "s", "a", "v v"};
   const struct {
     int choice;
@@ -86,6 +88,8 @@ TEST(PacketBuilderTransmit, ChecksTheFieldsTheCommandSendsInOrder) {
       {kSetRegister, badValue, invalidData},
       {kSetRegister, badLast, invalidData},
       {kTxData, badAll, invalidData},
+      {kTxData, notAByte, invalidData},
+      {kSetRemote, notAByte, invalidData},
       // A command that sends no data is not held up by a hidden value.
       {0, badAll, ""},
       {kGetRegister, badValue, ""},
@@ -100,6 +104,11 @@ TEST(PacketBuilderTransmit, ChecksTheFieldsTheCommandSendsInOrder) {
       {kGetRemote, with([](PacketFields& f) { f.networkAddressText = ""; }),
        "Please check Network Address value and try again."},
       {kSetRemote, with([](PacketFields& f) { f.spanText = "one"; }), "Please check Span value and try again."},
+      // Nor is an address beyond 16 bits sent as its low bits.
+      {kTxData, with([](PacketFields& f) { f.networkAddressText = "0x10001"; }),
+       "Please check Network Address value and try again."},
+      {kSetRemote, with([](PacketFields& f) { f.networkAddressText = "-1"; }),
+       "Please check Network Address value and try again."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.choice);
@@ -107,6 +116,10 @@ TEST(PacketBuilderTransmit, ChecksTheFieldsTheCommandSendsInOrder) {
   }
   EXPECT_EQ(std::get<PacketMessage>(PrepareTransmit(kSetRegister, badValue)).caption, "Invalid Data");
   EXPECT_EQ(std::get<PacketMessage>(PrepareTransmit(kTxData, badAll)).caption, "Invalid Data");
+  // The note beside the fields names the first token that is no byte, before
+  // any Span note.
+  EXPECT_EQ(PlanPacket(kSetRegister, with([](PacketFields& f) { f.value = "1 1FF 0x3"; f.spanText = "1"; })).note,
+            "1FF is not a byte");
 
   // The most data a frame carries: 100 bytes after the length byte.
   for (const auto& [choice, most] : {std::pair{kSetRegister, 95}, {kTxData, 96}, {kSetRemote, 93}}) {

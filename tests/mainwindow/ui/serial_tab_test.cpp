@@ -75,8 +75,10 @@ TEST_F(SerialTabTest, TransmittedBytesOnTheWire) {
   };
   const Case cases[] = {
       {" 01  02 03", false, false, Bytes{1, 2, 3}},
-      {"01 zz", false, false, Bytes{1, 0}},
-      {"1FF", false, false, Bytes{0xFF}},
+      // A token that is not one or two hex digits is refused, also the last
+      // one: never sent changed (as 00 or FF).
+      {"01 zz", false, false, std::nullopt},
+      {"1FF", false, false, std::nullopt},
       {"01 zz 02", false, false, std::nullopt},
       {"", true, true, Bytes{0x0D}},
   };
@@ -106,8 +108,49 @@ TEST_F(SerialTabTest, TransmittedBytesOnTheWire) {
   }
 }
 
+// No address, or text that is none, is never sent to 0x0000: the press is
+// refused before anything goes out, and a repeated transmission whose
+// address is emptied meanwhile ends at its next tick.
+TEST_F(SerialTabTest, AnEmptyOrMalformedAddressSendsNothing) {
+  ASSERT_TRUE(set.Connect());
+  for (const char* address : {"", "zz", "0x10000"}) {
+    SCOPED_TRACE(address);
+    set.module->ClearReceivedFrames();
+    set.prompter.Clear();
+    tab().NetworkAddrComboBox->setEditText(address);
+    tab().TransmitButtonClick();
+    EXPECT_FALSE(tab().Timer1->isActive());
+    EXPECT_TRUE(set.module->ReceivedFrames().empty());
+    ASSERT_EQ(set.prompter.Count(), 1u);
+    EXPECT_EQ(set.prompter.All()[0].caption, "Invalid Network Address");
+  }
+
+  tab().NetworkAddrComboBox->setEditText("$2");
+  tab().IntervalEdit->setText("5");
+  set.prompter.Clear();
+  set.module->ClearReceivedFrames();
+  tab().TransmitButtonClick();
+  tab().Timer1Timer();
+  ASSERT_EQ(SentData().size(), 1u);
+  EXPECT_EQ(set.module->ReceivedFrames().back().payload()[0], 0x02);
+  ASSERT_TRUE(tab().Timer1->isActive());
+  set.module->ClearReceivedFrames();
+  tab().NetworkAddrComboBox->setEditText("");
+  tab().Timer1Timer();
+  EXPECT_TRUE(set.module->ReceivedFrames().empty());
+  EXPECT_FALSE(tab().Timer1->isActive());
+  EXPECT_EQ(set.prompter.All(),
+            (std::vector<test::Shown>{{"No network address.  Please enter the radio's address, 0x0000 to 0xFFFF.",
+                                       "Invalid Network Address", false}}));
+  // "Stop" still stops without an address.
+  tab().TransmitButtonClick();
+  EXPECT_EQ(tab().TransmitButton->text(), "Transmit");
+  EXPECT_EQ(set.prompter.Count(), 1u);
+}
+
 TEST_F(SerialTabTest, DisconnectEndsARepeatedTransmission) {
   ASSERT_TRUE(set.Connect());
+  tab().NetworkAddrComboBox->setEditText("0x0002");
   tab().IntervalEdit->setText("5");
   tab().TransmitButtonClick();
   EXPECT_EQ(tab().TransmitButton->text(), "Stop");
