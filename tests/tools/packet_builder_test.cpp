@@ -7,6 +7,8 @@
 #include <variant>
 #include <vector>
 
+#include "link/frame.h"
+
 namespace qmx {
 namespace {
 
@@ -58,6 +60,15 @@ TEST(PacketBuilderRawView, FieldsShowAsTheFrameHoldsThem) {
   EXPECT_FALSE(View(2, fields).data);
   // Typed text in the OP Code list: length and data stay as shown.
   EXPECT_FALSE(View(-1, fields).length);
+}
+
+// The raw view's number follows the command layer's counter, wrap included.
+TEST(PacketBuilderRawView, SequenceAfterIsTheCountersNextNumber) {
+  for (int last = 0; last < 256; ++last) {
+    SequenceCounter counter;
+    counter.Reset(static_cast<std::uint8_t>(last));
+    EXPECT_EQ(SequenceAfter(static_cast<std::uint8_t>(last)), counter.NextSequenceNumber()) << last;
+  }
 }
 
 // The message a choice's Transmit shows for the fields, or "" when it sends.
