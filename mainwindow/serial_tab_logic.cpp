@@ -33,19 +33,16 @@ TransmitBytes TransmitData(std::string_view text, bool ascii, bool appendCr) {
   return out;
 }
 
-std::size_t ReceivedRows::Growths(std::size_t linesBefore) const {
-  // The view grows before a data line is appended to a column that already
-  // holds more than 18 lines.
-  constexpr std::size_t kLinesBeforeGrowing = 18;
-  std::size_t growths = 0;
-  for (std::size_t i = 0; i < data.size(); ++i)
-    if (linesBefore + i > kLinesBeforeGrowing) ++growths;
-  return growths;
+std::size_t ViewGrowths(std::size_t rows) {
+  // The view grows before a row is added to columns that already hold more
+  // than 18.
+  constexpr std::size_t kRowsBeforeGrowing = 19;
+  return rows > kRowsBeforeGrowing ? rows - kRowsBeforeGrowing : 0;
 }
 
-ReceivedRows LayOutReceived(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data,
-                            bool hexMode) {
-  return {NetworkAddressText(address), HexText(lqi, 2), ReceivedDataLines(data, hexMode)};
+ReceivedPacketText LayOutReceived(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data,
+                                  bool hexMode) {
+  return {NetworkAddressText(address), HexText(lqi, 2), ReceivedDataText(data, hexMode), hexMode};
 }
 
 std::string TransmitCountText(std::string_view text, bool ascii, bool appendCr) {
