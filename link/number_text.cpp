@@ -116,6 +116,44 @@ std::uint32_t LittleEndian(std::span<const std::uint8_t> bytes) {
   return v;
 }
 
+namespace {
+
+// Typed text quoted in a message: its first `shown` characters and "..."
+// when it is longer.
+std::string Shortened(std::string_view text, std::size_t shown) {
+  return text.size() > shown + 3 ? std::string(text.substr(0, shown)) + "..." : std::string(text);
+}
+
+}  // namespace
+
+std::optional<std::uint16_t> NetworkAddressFromText(std::string_view text) {
+  std::int32_t value = 0;
+  if (!TryTextToInt(text, value) || value < 0 || value > 0xFFFF) return std::nullopt;
+  return static_cast<std::uint16_t>(value);
+}
+
+std::string NetworkAddressProblem(std::string_view text) {
+  if (NetworkAddressFromText(text)) return {};
+  if (text.find_first_not_of(" \t") == std::string_view::npos)
+    return "No network address.  Please enter the radio's address, 0x0000 to 0xFFFF.";
+  return "\"" + Shortened(text, 20) + "\" is not a network address.  Please enter a number from 0x0000 to 0xFFFF.";
+}
+
+std::optional<std::uint8_t> HexByte(std::string_view token) {
+  if (token.empty() || token.size() > 2) return std::nullopt;
+  int value = 0;
+  for (char c : token) {
+    const int d = HexDigit(c);
+    if (d < 0) return std::nullopt;
+    value = value << 4 | d;
+  }
+  return static_cast<std::uint8_t>(value);
+}
+
+std::string NotAByteText(std::string_view token) {
+  return Shortened(token, 10) + " is not a byte";
+}
+
 std::int32_t TextToInt(std::string_view text, std::int32_t fallback) {
   std::int32_t value;
   return TryTextToInt(text, value) ? value : fallback;

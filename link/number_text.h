@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -32,5 +33,21 @@ std::uint32_t LittleEndian(std::span<const std::uint8_t> bytes);
 std::int32_t TextToInt(std::string_view text, std::int32_t fallback = 0);
 // Same, false when the text is not a number.
 bool TryTextToInt(std::string_view text, std::int32_t& out);
+
+// A network address typed by the user: number text as TextToInt reads it,
+// from 0 to 0xFFFF. Nothing for empty text, text that is not a number and
+// numbers outside that range: such text is never sent as 0x0000 or cut to
+// its low 16 bits.
+std::optional<std::uint16_t> NetworkAddressFromText(std::string_view text);
+// Why the text is no network address, for a message box; empty when it is
+// one.
+std::string NetworkAddressProblem(std::string_view text);
+inline constexpr const char* kNetworkAddressCaption = "Invalid Network Address";
+
+// A data byte typed in hex: one or two hex digits, nothing else ("1FF",
+// "zz" and "0x41" are no bytes).
+std::optional<std::uint8_t> HexByte(std::string_view token);
+// "1FF is not a byte", a long token cut short.
+std::string NotAByteText(std::string_view token);
 
 }  // namespace qmx

@@ -53,7 +53,16 @@ RemoteWrite OutputLineWrite(int line, std::int32_t value) {
   return {static_cast<std::uint8_t>(line), {static_cast<std::uint8_t>(value & 0xFF)}};
 }
 
-std::uint16_t RowAddress(std::string_view text) { return static_cast<std::uint16_t>(TextToInt(text, 0)); }
+std::optional<std::uint16_t> RowAddress(std::string_view text) { return NetworkAddressFromText(text); }
+
+std::optional<int> BadPolledAddress(const std::array<std::string, kRemoteRadios>& addressTexts,
+                                    const std::array<bool, kRemoteRadios>& pollTicked) {
+  for (int n = 1; n <= kRemoteRadios; ++n) {
+    const auto i = static_cast<std::size_t>(n - 1);
+    if (pollTicked[i] && !addressTexts[i].empty() && !RowAddress(addressTexts[i])) return n;
+  }
+  return std::nullopt;
+}
 
 std::optional<int> MatchIoEvent(const std::array<std::string, kRemoteRadios>& addressTexts, std::uint16_t address) {
   for (int n = 1; n <= kRemoteRadios; ++n) {

@@ -54,9 +54,14 @@ RemoteWrite Pwm1Write(std::int32_t value);
 // Output line `line`: register `line`, the value's low byte.
 RemoteWrite OutputLineWrite(int line, std::int32_t value);
 
-// The network address a group's address text stands for: the text as a
-// number (0 when it is not one), sent as its low 16 bits.
-std::uint16_t RowAddress(std::string_view text);
+// The network address a group's address text stands for; nothing when the
+// text is empty, not a number or beyond 0xFFFF (never 0x0000 instead).
+std::optional<std::uint16_t> RowAddress(std::string_view text);
+// The first group (1 … 4) whose "Poll Radio" is ticked and whose address
+// text is typed but no address: the automatic poll does not start with it.
+// A group with no text is simply not polled.
+std::optional<int> BadPolledAddress(const std::array<std::string, kRemoteRadios>& addressTexts,
+                                    const std::array<bool, kRemoteRadios>& pollTicked);
 
 // The group (1 … 4) an I/O event from `address` belongs to: the first whose
 // address text is a number equal to it; nothing when none is. A text that

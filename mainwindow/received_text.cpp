@@ -1,12 +1,12 @@
 #include "mainwindow/received_text.h"
 
+#include <algorithm>
+
 #include "link/number_text.h"
 
 namespace qmx {
 
-std::vector<std::string> ReceivedDataLines(std::span<const std::uint8_t> data, bool hexMode) {
-  constexpr std::size_t kLongest = 76;
-  constexpr std::size_t kCut = 75;
+std::string ReceivedDataText(std::span<const std::uint8_t> data, bool hexMode) {
   std::string text;
   if (hexMode) {
     text.resize(data.size() * 3);
@@ -15,18 +15,15 @@ std::vector<std::string> ReceivedDataLines(std::span<const std::uint8_t> data, b
     for (std::uint8_t b : data)
       if (b >= 32 && b <= 127) text += static_cast<char>(b);
   }
-  std::vector<std::string> lines;
-  if (text.size() <= kLongest) {
-    lines.push_back(std::move(text));
-    return lines;
-  }
-  std::size_t at = 0;
-  while (text.size() - at > kLongest) {
-    lines.push_back(text.substr(at, kCut));
-    at += kCut;
-  }
-  lines.push_back(text.substr(at));
-  return lines;
+  return text;
+}
+
+std::size_t ReceivedRowLength(std::size_t remaining, bool hexMode, std::size_t longest) {
+  longest = std::max<std::size_t>(longest, 3);
+  if (!hexMode) return remaining <= longest ? remaining : longest - 1;
+  // Each byte takes three characters, the last one's space may go unseen.
+  if (remaining <= longest + 1) return remaining;
+  return (longest + 1) / 3 * 3;
 }
 
 }  // namespace qmx

@@ -10,59 +10,45 @@
 
 namespace qmx {
 
-std::optional<std::vector<std::uint8_t>> ParseHexData(std::string_view text) {
-  std::vector<std::uint8_t> bytes;
-  while (!text.empty()) {
-    const std::size_t space = text.find(' ');
-    if (space == 0) {
-      text.remove_prefix(1);
+TransmitBytes ParseHexData(std::string_view text) {
+  TransmitBytes out;
+  for (std::size_t at = 0; at < text.size();) {
+    if (text[at] == ' ') {
+      ++at;
       continue;
     }
-    const bool endedBySpace = space != std::string_view::npos;
-    const std::string_view token = endedBySpace ? text.substr(0, space) : text;
-    text.remove_prefix(endedBySpace ? space + 1 : text.size());
-    std::int32_t value = 0;
-    if (!TryTextToInt("0x" + std::string(token), value)) {
-      if (endedBySpace) return std::nullopt;
-      value = 0;
-    }
-    bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
+    const std::size_t end = std::min(text.find(' ', at), text.size());
+    const std::string_view token = text.substr(at, end - at);
+    const std::optional<std::uint8_t> byte = HexByte(token);
+    if (!byte) return {{}, std::string(token)};
+    out.bytes.push_back(*byte);
+    at = end;
   }
-  return bytes;
+  return out;
 }
 
-std::optional<std::vector<std::uint8_t>> TransmitData(std::string_view text, bool ascii, bool appendCr) {
-  std::vector<std::uint8_t> bytes;
-  if (ascii) {
-    bytes.assign(text.begin(), text.end());
-  } else {
-    auto parsed = ParseHexData(text);
-    if (!parsed) return std::nullopt;
-    bytes = std::move(*parsed);
-  }
-  if (appendCr) bytes.push_back(0x0D);
-  return bytes;
+TransmitBytes TransmitData(std::string_view text, bool ascii, bool appendCr) {
+  TransmitBytes out = ascii ? TransmitBytes{{text.begin(), text.end()}, {}} : ParseHexData(text);
+  if (out.ok() && appendCr) out.bytes.push_back(0x0D);
+  return out;
 }
 
-std::size_t ReceivedRows::Growths(std::size_t linesBefore) const {
-  // The view grows before a data line is appended to a column that already
-  // holds more than 18 lines.
-  constexpr std::size_t kLinesBeforeGrowing = 18;
-  std::size_t growths = 0;
-  for (std::size_t i = 0; i < data.size(); ++i)
-    if (linesBefore + i > kLinesBeforeGrowing) ++growths;
-  return growths;
+std::size_t ViewGrowths(std::size_t rows) {
+  // The view grows before a row is added to columns that already hold more
+  // than 18.
+  constexpr std::size_t kRowsBeforeGrowing = 19;
+  return rows > kRowsBeforeGrowing ? rows - kRowsBeforeGrowing : 0;
 }
 
-ReceivedRows LayOutReceived(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data,
-                            bool hexMode) {
-  return {NetworkAddressText(address), HexText(lqi, 2), ReceivedDataLines(data, hexMode)};
+ReceivedPacketText LayOutReceived(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data,
+                                  bool hexMode) {
+  return {NetworkAddressText(address), HexText(lqi, 2), ReceivedDataText(data, hexMode), hexMode};
 }
 
 std::string TransmitCountText(std::string_view text, bool ascii, bool appendCr) {
-  const auto data = TransmitData(text, ascii, appendCr);
-  if (!data) return "invalid data";
-  return std::to_string(data->size()) + (data->size() == 1 ? " byte" : " bytes");
+  const TransmitBytes data = TransmitData(text, ascii, appendCr);
+  if (!data.ok()) return NotAByteText(data.notAByte);
+  return std::to_string(data.bytes.size()) + (data.bytes.size() == 1 ? " byte" : " bytes");
 }
 
 std::string CopiedRows(std::span<const ViewRow> rows) {

@@ -13,43 +13,52 @@
 
 namespace qmx {
 
+// The data bytes of one transmission, or the token that stops it.
+struct TransmitBytes {
+  std::vector<std::uint8_t> bytes;
+  // The first hex token that is not one or two hex digits; empty when
+  // every token is a byte.
+  std::string notAByte;
+  bool ok() const { return notAByte.empty(); }
+};
+
 // Hex bytes separated by spaces; leading and repeated spaces are skipped.
-// Each token is read as a number after "0x" and its low byte is sent ("1FF"
-// sends FF). A token followed by a space that is not a number refuses the
-// whole text (nullopt); the last token, when not a number, is sent as 00.
-std::optional<std::vector<std::uint8_t>> ParseHexData(std::string_view text);
+// Every token must be one or two hex digits: "1FF" or "zz" is not sent
+// changed (FF, 00) but stops the whole text.
+TransmitBytes ParseHexData(std::string_view text);
 
 // The data bytes of one transmission: the text's characters one byte each
-// (ascii), or its hex bytes; then 0x0D when appendCr. nullopt for hex text
-// that ParseHexData refuses.
-std::optional<std::vector<std::uint8_t>> TransmitData(std::string_view text, bool ascii, bool appendCr);
+// (ascii), or its hex bytes; then 0x0D when appendCr.
+TransmitBytes TransmitData(std::string_view text, bool ascii, bool appendCr);
 
-// Rows one received packet adds to the three columns. Every data line has a
-// row in the address and LQI columns: the first carries the address and the
-// link quality, the others are empty, so that the columns stay aligned.
-struct ReceivedRows {
+// One received packet as the view keeps it: its address and link quality
+// texts, and all its data as one text, which the view cuts into rows as
+// wide as it has room for (mainwindow/received_rows.h).
+struct ReceivedPacketText {
   std::string address;
   std::string lqi;
-  std::vector<std::string> data;
-  // How many times the view grows (15 pixels each) while the rows are
-  // appended to a data column that held `linesBefore` lines.
-  std::size_t Growths(std::size_t linesBefore) const;
+  std::string data;
+  bool hex = true;  // laid out in Hex Mode: cut between bytes
 };
-ReceivedRows LayOutReceived(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data,
-                            bool hexMode);
+ReceivedPacketText LayOutReceived(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data,
+                                  bool hexMode);
+// How often the view has grown (15 pixels each) beyond its first height
+// when it holds `rows` rows: once for every row past the 19th.
+std::size_t ViewGrowths(std::size_t rows);
 
 // The characters "Data to Transmit" holds.
 inline constexpr int kMaxTransmitChars = 80;
 // What one transmission of the text sends, for the field's side: "14 bytes",
-// "1 byte", or "invalid data" for hex text that ParseHexData refuses.
+// "1 byte", or for hex text that ParseHexData refuses the token that stops
+// it ("1FF is not a byte").
 std::string TransmitCountText(std::string_view text, bool ascii, bool appendCr);
 
-// One row of the received view: its address, data and link quality texts
-// (a packet's second and later rows have empty address and quality).
+// One line of a copy of the received view: a packet's address, data and
+// link quality texts.
 struct ViewRow {
   std::string address, data, lqi;
 };
-// Rows as Copy gives them: the three texts joined by tabs, one row a line.
+// Lines as Copy gives them: the three texts joined by tabs, one a line.
 std::string CopiedRows(std::span<const ViewRow> rows);
 
 // The transmit timer's rules. Idle: nothing armed. SingleArmed: one send is

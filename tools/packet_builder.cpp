@@ -172,18 +172,27 @@ void Refuse(PacketPlan& plan, PacketMessage message) {
   if (!plan.refusal) plan.refusal = std::move(message);
 }
 
+// The first note of a plan stands too: the Value's before the Span's.
+void Note(PacketPlan& plan, std::string text) {
+  if (plan.note.empty()) plan.note = std::move(text);
+}
+
 // The typed Value bytes: the record's data, its length and the frame's
 // data count; too many or unreadable bytes are refused.
 void PlanValue(PacketPlan& plan, int choice, const std::vector<std::string_view>& tokens) {
   PacketRecord& rec = plan.record;
-  bool readable = true;
+  std::optional<std::string_view> notAByte;
   for (std::size_t i = 0; i < tokens.size(); ++i) {
-    std::int32_t number = 0;
-    readable = TryTextToInt("0x" + std::string(tokens[i]), number) && readable;
-    if (i < rec.Data.size()) rec.Data[i] = static_cast<std::uint8_t>(number);
+    // One or two hex digits: "1FF" is not sent as FF, nor "zz" as 00.
+    const std::optional<std::uint8_t> byte = HexByte(tokens[i]);
+    if (!byte && !notAByte) notAByte = tokens[i];
+    if (i < rec.Data.size()) rec.Data[i] = byte.value_or(0);
   }
   const std::size_t most = MaxValueBytes(choice);
-  if (!readable) Refuse(plan, {"Invalid data.  Please check data and try again.", "Invalid Data"});
+  if (notAByte) {
+    Refuse(plan, {"Invalid data.  Please check data and try again.", "Invalid Data"});
+    Note(plan, NotAByteText(*notAByte));
+  }
   if (tokens.size() > most)
     Refuse(plan,
            {"Too much data.  This packet carries at most " + std::to_string(most) + " data bytes.", "Invalid Data"});
@@ -211,13 +220,13 @@ void PlanRegister(PacketPlan& plan, int choice, const PacketFields& fields, std:
     Refuse(plan, {"Span too large.  " + std::string(sendsValue ? "This packet" : "The reply") + " carries at most " +
                       std::to_string(most) + " data bytes.",
                   "Span Too Large"});
-    plan.note = "Span " + std::to_string(span) + " is too large: " + (sendsValue ? "a frame" : "the reply") +
-                " carries at most " + std::to_string(most) + " bytes.";
+    Note(plan, "Span " + std::to_string(span) + " is too large: " + (sendsValue ? "a frame" : "the reply") +
+                   " carries at most " + std::to_string(most) + " bytes.");
   } else if (sendsValue && typed != static_cast<std::size_t>(span)) {
     const auto wanted = static_cast<std::size_t>(span);
-    plan.note = "Span " + std::to_string(span) + ": " + Bytes(typed) + " typed, " +
-                (typed > wanted ? "only the first " + std::to_string(span) + " sent."
-                                : Bytes(wanted - typed, "zero byte") + " added.");
+    Note(plan, "Span " + std::to_string(span) + ": " + Bytes(typed) + " typed, " +
+                   (typed > wanted ? "only the first " + std::to_string(span) + " sent."
+                                   : Bytes(wanted - typed, "zero byte") + " added."));
   }
 }
 
@@ -235,11 +244,14 @@ PacketPlan PlanPacket(int choice, const PacketFields& fields) {
   const auto tokens = ValueTokens(fields.value);
   if (c.sendsValue) PlanValue(plan, choice, tokens);
   if (c.sendsRegister) PlanRegister(plan, choice, fields, tokens.size());
-  std::int32_t address = 0;
-  if (c.sendsAddress && !TryTextToInt(fields.networkAddressText, address))
+  // Empty text, no number or one beyond 0xFFFF: never sent as 0x0000 or cut
+  // to 16 bits.
+  if (c.sendsAddress && !NetworkAddressFromText(fields.networkAddressText))
     Refuse(plan, {"Please check Network Address value and try again.", "NetworkAddressEdit Invalid"});
   return plan;
 }
+
+std::uint8_t SequenceAfter(std::uint8_t last) { return last >= 127 ? 0 : static_cast<std::uint8_t>(last + 1); }
 
 RawPacketView ComputeRawView(int choice, const PacketPlan& plan, std::uint8_t sequence) {
   const PacketRecord& rec = plan.record;

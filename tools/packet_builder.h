@@ -84,8 +84,9 @@ struct PacketPlan {
   // followed by zeros.
   std::size_t dataCount = 0;
   std::optional<PacketMessage> refusal;
-  // Points out, beside the fields, a Span that differs from the number of
-  // bytes typed or that no frame can carry; empty when there is none.
+  // Points out, beside the fields, a Value token that is not a byte, or a
+  // Span that differs from the number of bytes typed or that no frame can
+  // carry; empty when there is none.
   std::string note;
 };
 // Checks the fields the choice sends in the order Value, Register, Bank,
@@ -104,9 +105,12 @@ struct RawPacketView {
   std::string bank;
   std::string span;
 };
-// The frame of `plan`; `sequence` is the number carried by the most recently
-// sent command.
+// The frame of `plan` as Transmit writes it; `sequence` is the number it
+// will carry (SequenceAfter the number of the most recently sent command).
 RawPacketView ComputeRawView(int choice, const PacketPlan& plan, std::uint8_t sequence);
+// The sequence number the command layer gives the next command after one
+// that carried `last`: 1 … 127, then 0 again.
+std::uint8_t SequenceAfter(std::uint8_t last);
 
 // The record of PlanPacket, or its refusal.
 std::variant<PacketRecord, PacketMessage> PrepareTransmit(int choice, const PacketFields& fields);

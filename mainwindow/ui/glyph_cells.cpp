@@ -52,10 +52,10 @@ void GlyphCells::Forget() {
   colourIndex_.clear();
 }
 
-bool GlyphCells::Drawable(const std::string& text) const {
+bool GlyphCells::Drawable(std::string_view text) const {
   if (glyphs_.advance <= 0 || !glyphs_.font.isValid()) return false;
   if (words_ == Words::OneShortWord)
-    return text.size() <= kShortWord && text.find(' ') == std::string::npos && glyphs_.Covers(text);
+    return text.size() <= kShortWord && text.find(' ') == std::string_view::npos && glyphs_.Covers(text);
   // "XX XX XX", maybe with a space after the last byte.
   if (text.size() % 3 == 1) return false;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -119,7 +119,7 @@ void GlyphCells::Copy(QImage& canvas, const Cell& cell, int x, int top, const QR
     for (int i = 0; i < width; ++i) to[i] = colour[from[i]];
 }
 
-bool GlyphCells::Draw(QImage& canvas, int x, int top, const QRect& clip, const std::string& text) {
+bool GlyphCells::Draw(QImage& canvas, int x, int top, const QRect& clip, std::string_view text) {
   if (!Drawable(text)) return false;
   const bool bytes = words_ == Words::HexBytes;
   const std::size_t step = bytes ? 3 : text.size() + 1;
@@ -129,7 +129,7 @@ bool GlyphCells::Draw(QImage& canvas, int x, int top, const QRect& clip, const s
   if (cells_.size() + text.size() / step + 1 > kMaxCells) cells_.clear();
   placed_.clear();
   for (std::size_t at = 0; at < text.size(); at += step) {
-    const std::string_view word = std::string_view(text).substr(at, bytes ? 2 : text.size());
+    const std::string_view word = text.substr(at, bytes ? 2 : text.size());
     // The word's origin, as the glyph run places it: whole pixels and
     // sixty-fourths of a pixel.
     const qreal origin = glyphs_.advance * static_cast<qreal>(at);

@@ -65,7 +65,7 @@ class GlyphCells {
   // background), the text starting at x (whole pixels) on a row whose top is
   // at `top`, clipped to `clip`. False, copying nothing, for a row these
   // cells do not draw.
-  bool Draw(QImage& canvas, int x, int top, const QRect& clip, const std::string& text);
+  bool Draw(QImage& canvas, int x, int top, const QRect& clip, std::string_view text);
   // How many colours the cells may take (at most 256, the default); a word
   // that needs more is left to the painter.
   void LimitColours(std::size_t colours) {
@@ -74,7 +74,7 @@ class GlyphCells {
   }
   // Whether Draw() draws this row (it may still refuse it when the row's
   // colours do not fit in the table).
-  bool Drawable(const std::string& text) const;
+  bool Drawable(std::string_view text) const;
 
  private:
   struct Cell {

@@ -276,7 +276,7 @@ bool PollIoTab::eventFilter(QObject* watched, QEvent* event) {
 
 void PollIoTab::NoteAddress(int n) {
   const std::string text = Row(n).networkAddress->currentText().toStdString();
-  address_[static_cast<std::size_t>(n - 1)] = RowAddress(text);
+  address_[static_cast<std::size_t>(n - 1)] = RowAddress(text).value_or(0);
   addressText_[static_cast<std::size_t>(n - 1)] = text;
 }
 
@@ -293,12 +293,23 @@ void PollIoTab::NetworkAddressComboBoxChange(int n) {
   const int index = SelectedIndex(n);
   if (index == remembered) return;
   remembered = index;
-  ReadRadio(n);
+  // Text half typed (or emptied) is no address: nothing is read, and no
+  // message interrupts the typing; Enter reads and says why not.
+  if (AddressUsable(n)) ReadRadio(n);
+}
+
+bool PollIoTab::AddressUsable(int n) const { return RowAddress(addressText_.at(static_cast<std::size_t>(n - 1))).has_value(); }
+
+bool PollIoTab::AddressOrSay(int n) {
+  if (AddressUsable(n)) return true;
+  prompter_.Message(NetworkAddressProblem(addressText_.at(static_cast<std::size_t>(n - 1))), kNetworkAddressCaption);
+  return false;
 }
 
 BankMask PollIoTab::Read(int n, BankMask mask) { return requests_.Read(n, Address(n), mask); }
 
 void PollIoTab::ReadRadio(int n) {
+  if (!AddressOrSay(n)) return;
   BusyCursor busy;
   if (Read(n, kReadOneMask) == kReadOneMask) {
     if (enabled_) ShowRemoteRadio(n);
@@ -308,6 +319,7 @@ void PollIoTab::ReadRadio(int n) {
 }
 
 void PollIoTab::ConfigButtonClick(int n) {
+  if (!AddressOrSay(n)) return;
   BankMask read = 0;
   {
     BusyCursor busy;
@@ -320,7 +332,9 @@ void PollIoTab::ConfigButtonClick(int n) {
   if (openConfig_) openConfig_(n, Address(n));
 }
 
-void PollIoTab::WriteRemote(int n, const RemoteWrite& write) { (void)requests_.Write(n, Address(n), write); }
+void PollIoTab::WriteRemote(int n, const RemoteWrite& write) {
+  if (AddressOrSay(n)) (void)requests_.Write(n, Address(n), write);
+}
 
 void PollIoTab::PWM0EditWrite(int n) {
   WriteRemote(n, Pwm0Write(TextToInt(Row(n).pwm0->text().toStdString(), 0)));
@@ -442,6 +456,14 @@ void PollIoTab::ResumePolling() {
 
 void PollIoTab::RefreshButton1Click() {
   if (!schedule_.Running()) {
+    std::array<bool, kRemoteRadios> ticked{};
+    for (int n = 1; n <= kRemoteRadios; ++n) ticked[static_cast<std::size_t>(n - 1)] = Row(n).pollRadio->isChecked();
+    if (const std::optional<int> bad = BadPolledAddress(addressText_, ticked)) {
+      prompter_.Message("Radio " + std::to_string(*bad) + ": " +
+                            NetworkAddressProblem(addressText_[static_cast<std::size_t>(*bad - 1)]),
+                        kNetworkAddressCaption);
+      return;
+    }
     SetConfigButtonsEnabled(false);
     RefreshTimer->setInterval(schedule_.Start(RefreshEdit->text().toStdString()));
     RefreshPollButton->setText("Stop");
@@ -460,7 +482,9 @@ void PollIoTab::RefreshTimerTimer() {
   RefreshTimer->stop();
   PollCycleHooks hooks;
   hooks.polled = [this](int n) {
-    return !addressText_[static_cast<std::size_t>(n - 1)].empty() && Row(n).pollRadio->isChecked();
+    // Empty text is not polled; text changed into no address meanwhile is
+    // skipped too.
+    return AddressUsable(n) && Row(n).pollRadio->isChecked();
   };
   hooks.address = [this](int n) { return Address(n); };
   hooks.outputValue = [this](int n, int line) -> std::optional<std::int32_t> {

@@ -126,6 +126,10 @@ class PollIoTab : public QWidget {
   // The row's network address as last typed or chosen.
   std::uint16_t Address(int n) const { return address_.at(static_cast<std::size_t>(n - 1)).load(); }
   void NoteAddress(int n);
+  // The row's text is a network address; AddressOrSay also tells the user
+  // when it is not.
+  bool AddressUsable(int n) const;
+  bool AddressOrSay(int n);
   int SelectedIndex(int n) const;
   BankMask Read(int n, BankMask mask);
   void WriteRemote(int n, const RemoteWrite& write);

@@ -61,17 +61,17 @@ int ReceivedColumn::TextLeft(const QRect& line, std::size_t length) const {
   return line.left() + ((alignment_ & Qt::AlignHCenter) ? static_cast<int>(std::floor((line.width() - width) / 2)) : 0);
 }
 
-bool ReceivedColumn::DrawGlyphs(QPainter& painter, const QRect& line, const std::string& text) const {
+bool ReceivedColumn::DrawGlyphs(QPainter& painter, const QRect& line, std::string_view text) const {
   return glyphs_.Draw(painter, TextLeft(line, text.size()), line.top(), text);
 }
 
-const std::string& ReceivedColumn::FieldText(std::size_t row) const {
-  const ViewRow& r = rows_.Row(row);
+std::string_view ReceivedColumn::FieldText(std::size_t row) const {
+  const RowView r = rows_.Row(row);
   return field_ == Field::Address ? r.address : field_ == Field::Data ? r.data : r.lqi;
 }
 
 QString ReceivedColumn::Text(std::size_t row) const {
-  const std::string& text = FieldText(row);
+  const std::string_view text = FieldText(row);
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
@@ -126,7 +126,7 @@ QRect ReceivedColumn::SortRows(const QRect& area, bool useCells) {
   int spanLeft = area.right() + 1, spanRight = area.left();
   const std::size_t last = RowAt(area.bottom());
   for (std::size_t row = RowAt(area.top()); row <= last; ++row) {
-    const std::string& text = FieldText(row);
+    const std::string_view text = FieldText(row);
     if (!useCells || rows_.Selected(row) || !cells_.Drawable(text)) {
       painterRows_.push_back(row);
       continue;

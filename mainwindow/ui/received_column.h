@@ -1,9 +1,10 @@
 // One column of the Serial tab's received view (addresses, data or link
 // qualities). The three columns share one row model and paint only the rows
 // in view, each 15 pixels high, so that appending or dropping rows costs the
-// same however many the view holds. A press picks a row, a drag or a
-// Shift+press extends the selection; the selection covers whole rows of all
-// three columns and Copy gives them as address TAB data TAB LQI lines.
+// same however many the view holds. A press picks a packet, a drag or a
+// Shift+press extends the selection; the selection covers every row of its
+// packets in all three columns, and Copy gives one address TAB data TAB LQI
+// line per packet, all its data however many rows it takes.
 #pragma once
 
 #include <QFrame>
@@ -11,6 +12,7 @@
 #include <QString>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mainwindow/ui/glyph_cells.h"
@@ -64,7 +66,7 @@ class ReceivedColumn : public QFrame {
 
  private:
   QString Text(std::size_t row) const;
-  const std::string& FieldText(std::size_t row) const;
+  std::string_view FieldText(std::size_t row) const;
   // Looks up the glyphs of the printable ASCII characters in the column's
   // font. Rows are drawn from this table as glyph runs, or from cells made
   // with it: no text is shaped or laid out while painting.
@@ -73,7 +75,7 @@ class ReceivedColumn : public QFrame {
   int TextLeft(const QRect& line, std::size_t length) const;
   // Draws one row's text in `line` from the table; false when the text has
   // a character the table lacks (it is then drawn as text).
-  bool DrawGlyphs(QPainter& painter, const QRect& line, const std::string& text) const;
+  bool DrawGlyphs(QPainter& painter, const QRect& line, std::string_view text) const;
   static void FillInStrips(QPainter& painter, const QRect& area, const QBrush& brush);
   // An image of `area`'s size showing `background`, over canvasPixels_:
   // no allocation from paint to paint, and nothing else ever shares (and so

@@ -33,8 +33,6 @@ namespace qmx {
 
 namespace {
 
-constexpr int kLongestLine = 76;  // characters the data column must show
-
 // Every character as wide as any other: what the font database calls fixed
 // pitch is not always so, and some monospace fonts are not flagged as such.
 bool Monospace(const QFont& font) {
@@ -170,7 +168,7 @@ QWidget* SerialTab::BuildReceiveView() {
   const int chrome = 2 * (ReceivedColumn::kMargin + ReceivedDataRichEdit->frameWidth()) + 4;
   const int fit[] = {headerMetrics.horizontalAdvance("Nework Addr") + 16,
                      std::max(headerMetrics.horizontalAdvance("Received Data") + 16,
-                              dataMetrics.horizontalAdvance(QString(kLongestLine, '0')) + chrome),
+                              dataMetrics.horizontalAdvance(QString(static_cast<qsizetype>(kFirstRowChars), '0')) + chrome),
                      std::max(headerMetrics.horizontalAdvance("LQI") + 16,
                               dataMetrics.horizontalAdvance("0xFF") + chrome + 6)};
   const int designed[] = {75, 535, 40};
@@ -258,6 +256,9 @@ QWidget* SerialTab::BuildTransmitPanel() {
   TransmitEdit->setValidator(new TransmitTextValidator(TransmitEdit, [this] { PasteRefused(); }));
   TransmitCountLabel = new QLabel(panel);
   TransmitCountLabel->setObjectName("TransmitCountLabel");
+  // The count takes the room its text needs (a bad token's name is longer
+  // than a count); the data field never shrinks below a few bytes' worth.
+  TransmitEdit->setMinimumWidth(TransmitEdit->fontMetrics().horizontalAdvance(QString(16, '0')));
   TXStatusEdit = new QLineEdit(panel);
   TXStatusEdit->setObjectName("TXStatusEdit");
   TXStatusEdit->setReadOnly(true);
@@ -295,6 +296,9 @@ QWidget* SerialTab::BuildTransmitPanel() {
   IntervalEdit->setMaximumWidth(90);
   TXStatusEdit->setMaximumWidth(70);
   LQIEdit->setMaximumWidth(70);
+  // A long note beside "Data to Transmit" never squeezes the status below
+  // its text.
+  for (QLineEdit* edit : {TXStatusEdit, LQIEdit}) edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance("0x00") + 16);
   p->addLayout(fields);
 
   auto* sendRow = new QHBoxLayout;
@@ -326,23 +330,18 @@ void SerialTab::ShowReceivedData(std::uint16_t address, std::uint8_t lqi, std::s
 void SerialTab::ShowReceivedBatch(std::span<const ReceivedPacket> packets) {
   if (packets.empty()) return;
   const bool hex = HexCheckBox->isChecked();
-  for (const ReceivedPacket& p : packets) {
-    ReceivedRows laid = LayOutReceived(p.address, p.lqi, p.data, hex);
-    growths_ += laid.Growths(rows_.Size());
-    rows_.Append(std::move(laid));
-  }
+  for (const ReceivedPacket& p : packets) rows_.Append(LayOutReceived(p.address, p.lqi, p.data, hex));
   packetsShown_ += packets.size();
   TrimOldest();
   // Painted with the next frame of the screen, the rows in view only.
   RepaintColumns();
-  SetColumnHeight(kColumnHeight + kGrowStep * static_cast<int>(growths_));
+  SetColumnHeight();
   if (ScrollRealTimeCheckBox->isChecked()) ScrollToEnd();
 }
 
 void SerialTab::TrimOldest() {
   const std::size_t drop = rows_.TrimOldest();
   if (drop == 0) return;
-  growths_ -= std::min(growths_, drop);
   // The rows in view stay in view.
   if (!ScrollRealTimeCheckBox->isChecked()) ScrollBy(-kGrowStep * static_cast<int>(drop));
 }
@@ -352,18 +351,37 @@ void SerialTab::RepaintColumns() {
 }
 
 // The columns as wide as the scroll box's viewport (the data column takes
-// the rest), and as high as their rows need or the viewport, whichever is
-// more.
+// the rest, its rows as long as it has room for), and as high as their rows
+// need or the viewport, whichever is more.
 void SerialTab::FitColumns() {
   const int data = std::max(minDataWidth_, ScrollBox1->viewport()->width() - sideWidth_);
   ReceivedDataRichEdit->setFixedWidth(data);
   HeaderControl1->resizeSection(1, data);
   columns_->setFixedWidth(sideWidth_ + data);
-  SetColumnHeight(neededHeight_);
+  WrapRows(data);
+  SetColumnHeight();
 }
 
-void SerialTab::SetColumnHeight(int needed) {
-  neededHeight_ = needed;
+void SerialTab::WrapRows(int dataWidth) {
+  // The first width shows the first row length; every character's width
+  // beyond it one more.
+  const qreal advance = QFontMetricsF(ReceivedDataRichEdit->font()).horizontalAdvance(QChar('0'));
+  const auto more = advance > 0 ? static_cast<std::size_t>(std::max(0.0, (dataWidth - minDataWidth_) / advance)) : 0;
+  QScrollBar* bar = ScrollBox1->verticalScrollBar();
+  // The packet at the top of the view stays there.
+  std::optional<ReceivedRowsModel::PacketNumber> top;
+  if (rows_.Size() > 0) top = rows_.PacketOf(ReceivedDataRichEdit->RowAt(ReceivedDataRichEdit->RowTop(0) + bar->value()));
+  if (!rows_.Wrap(kFirstRowChars + more)) return;
+  RepaintColumns();
+  SetColumnHeight();
+  if (ScrollRealTimeCheckBox->isChecked())
+    ScrollToEnd();
+  else if (top)
+    bar->setValue(ReceivedDataRichEdit->RowTop(rows_.FirstRowOf(*top)) - ReceivedDataRichEdit->RowTop(0));
+}
+
+void SerialTab::SetColumnHeight() {
+  const int needed = kColumnHeight + kGrowStep * static_cast<int>(ViewGrowths(rows_.Size()));
   const int height = std::max(needed, ScrollBox1->viewport()->height());
   QScrollBar* bar = ScrollBox1->verticalScrollBar();
   const int range = std::max(0, height - ScrollBox1->viewport()->height());
@@ -389,9 +407,8 @@ void SerialTab::ScrollToEnd() {
 
 void SerialTab::ClearColumns() {
   rows_.Clear();
-  growths_ = 0;
   RepaintColumns();
-  SetColumnHeight(kColumnHeight);
+  SetColumnHeight();
 }
 
 void SerialTab::Clear1Click() {
@@ -452,7 +469,17 @@ Done SerialTab::Run(Command command) {
   return result;
 }
 
+std::optional<std::uint16_t> SerialTab::Destination() {
+  const std::string text = NetworkAddrComboBox->currentText().toStdString();
+  const std::optional<std::uint16_t> address = NetworkAddressFromText(text);
+  if (!address) prompter_.Message(NetworkAddressProblem(text), kNetworkAddressCaption);
+  return address;
+}
+
 void SerialTab::TransmitButtonClick() {
+  // A transmission to no address never starts: nothing is sent, not even
+  // the protocol-mode command. "Stop" always stops.
+  if (!schedule_.ShowsStop() && !Destination()) return;
   if (!Run([this] { return commands_.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries); })) {
     prompter_.Message("Could not enter protocol mode.  Please try again.", "EnterProtocol Mode Error");
     return;
@@ -464,17 +491,21 @@ void SerialTab::TransmitButtonClick() {
 void SerialTab::Timer1Timer() {
   Timer1->stop();
   schedule_.Fired();
+  // The address may have changed while repeating: a bad one ends the
+  // repetition as invalid data does.
+  const std::optional<std::uint16_t> destination = Destination();
+  if (!destination) return;
   PacketRecord rec;
-  rec.NetworkAddress = static_cast<std::uint16_t>(TextToInt(NetworkAddrComboBox->currentText().toStdString(), 0));
+  rec.NetworkAddress = *destination;
   // One byte per character, as the settings file stores the text.
   const auto data =
       TransmitData(TransmitEdit->text().toLatin1().toStdString(), DataCheckBox->isChecked(), CRCheckBox->isChecked());
-  if (!data) {
+  if (!data.ok()) {
     prompter_.Message("Invalid data.  Please check data and try again.", "Invalid Data");
     return;
   }
-  const std::size_t count = std::min(data->size(), rec.Data.size());
-  std::copy_n(data->begin(), count, rec.Data.begin());
+  const std::size_t count = std::min(data.bytes.size(), rec.Data.size());
+  std::copy_n(data.bytes.begin(), count, rec.Data.begin());
   rec.Length = static_cast<std::uint8_t>(count);
   if (!Run([&] { return commands_.TxData(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries); })) {
     prompter_.Message("Could not send data", "Send Data Failed");

@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -130,10 +131,15 @@ class SerialTab : public QWidget {
   void TrimOldest();
   void RepaintColumns();
   void FitColumns();
+  // Cuts the rows anew for a data column `dataWidth` pixels wide.
+  void WrapRows(int dataWidth);
   // The columns' height: what their rows need, or the view's if more.
-  void SetColumnHeight(int needed);
+  void SetColumnHeight();
   void ScrollBy(int delta);
   void ScrollToEnd();
+  // The destination typed or chosen; nothing, with a message, when the
+  // text is no network address.
+  std::optional<std::uint16_t> Destination();
   void ShowTransmitState();
   void ShowTransmitCount();
   // A paste into "Data to Transmit" that would be cut was refused.
@@ -151,8 +157,6 @@ class SerialTab : public QWidget {
   ReceivedRowsModel rows_{kMaxRows};  // what the three columns show
   int sideWidth_ = 0;     // the address and LQI columns
   int minDataWidth_ = 0;  // the data column at the first size
-  int neededHeight_ = kColumnHeight;
-  std::size_t growths_ = 0;             // times the view grew beyond its first height
   std::uint64_t packetsShown_ = 0;
 };
 

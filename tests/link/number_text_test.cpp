@@ -1,6 +1,10 @@
 // Lenient conversion of typed numbers, and the hex display of values.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <utility>
+
 #include "link/number_text.h"
 
 namespace qmx {
@@ -41,6 +45,33 @@ TEST(HexText, PaddedUpperCase) {
   EXPECT_EQ(HexText(0xDEADBEEF, 8), "0xDEADBEEF");
   EXPECT_EQ(HexText(5, 8), "0x00000005");
   EXPECT_EQ(Hex2(0x0F), "0F");
+}
+
+// A typed network address is a number from 0 to 0xFFFF in any of the
+// lenient forms; anything else is none, never 0x0000 or its low 16 bits.
+TEST(NetworkAddressFromText, WellFormedTextOnly) {
+  for (const auto& [text, address] : {std::pair{"0x0001", 1}, {"1", 1}, {"$1", 1}, {" x1F", 0x1F}, {"65535", 0xFFFF},
+                                      {"0xFFFF", 0xFFFF}, {"0", 0}}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(NetworkAddressFromText(text), std::optional<std::uint16_t>(address));
+    EXPECT_EQ(NetworkAddressProblem(text), "");
+  }
+  for (const char* text : {"", "  ", "zz", "0x", "0x10000", "65536", "-1", "0xFFFFFFFF", "0x0001 "}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(NetworkAddressFromText(text), std::nullopt);
+    EXPECT_NE(NetworkAddressProblem(text), "");
+  }
+  EXPECT_EQ(NetworkAddressProblem(" "), "No network address.  Please enter the radio's address, 0x0000 to 0xFFFF.");
+  EXPECT_EQ(NetworkAddressProblem("0x10000"),
+            "\"0x10000\" is not a network address.  Please enter a number from 0x0000 to 0xFFFF.");
+  EXPECT_EQ(NetworkAddressProblem(std::string(30, '9')).substr(0, 25), "\"" + std::string(20, '9') + "...\"");
+}
+
+TEST(HexByte, OneOrTwoHexDigits) {
+  EXPECT_EQ(HexByte("a"), 0x0A);
+  EXPECT_EQ(HexByte("Ff"), 0xFF);
+  EXPECT_EQ(HexByte("00"), 0x00);
+  for (const char* token : {"", "1FF", "zz", "0x1", "-1", " 1", "g"}) EXPECT_EQ(HexByte(token), std::nullopt) << token;
 }
 
 }  // namespace

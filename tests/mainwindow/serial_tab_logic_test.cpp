@@ -17,28 +17,63 @@ namespace {
 TEST(ReceivedRowsTest, FortyHexBytesTakeTwoLines) {
   std::vector<std::uint8_t> data(40);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
-  const ReceivedRows rows = LayOutReceived(0x0002, 0xC4, data, true);
-  EXPECT_EQ(rows.address, "0x0002");
-  EXPECT_EQ(rows.lqi, "0xC4");
-  ASSERT_EQ(rows.data.size(), 2u);
-  EXPECT_EQ(rows.data[0].size(), 75u);
-  EXPECT_EQ(rows.data[1].size(), 45u);
-  EXPECT_EQ(rows.data[0].substr(0, 9), "00 01 02 ");
-  EXPECT_EQ(rows.data[1].substr(0, 3), "19 ");  // byte 25 starts the second line
+  ReceivedRowsModel model(100);
+  model.Append(LayOutReceived(0x0002, 0xC4, data, true));
+  ASSERT_EQ(model.Size(), 2u);
+  EXPECT_EQ(model.Row(0).address, "0x0002");
+  EXPECT_EQ(model.Row(0).lqi, "0xC4");
+  EXPECT_EQ(model.Row(1).address, "");
+  EXPECT_EQ(model.Row(1).lqi, "");
+  EXPECT_EQ(model.Row(0).data.size(), 75u);
+  EXPECT_EQ(model.Row(1).data.size(), 45u);
+  EXPECT_EQ(model.Row(0).data.substr(0, 9), "00 01 02 ");
+  EXPECT_EQ(model.Row(1).data.substr(0, 3), "19 ");  // byte 25 starts the second line
 }
 
 TEST(ReceivedRowsTest, TextModeKeepsOnlyBytes32To127) {
   const std::vector<std::uint8_t> data = {0x1F, 'A', 0x80, 0x7F, ' ', 0x00, 'B', 0xFF};
-  EXPECT_EQ(LayOutReceived(1, 0, data, false).data, std::vector<std::string>{"A\x7F B"});
+  EXPECT_EQ(LayOutReceived(1, 0, data, false).data, "A\x7F B");
 }
 
-TEST(ReceivedRowsTest, TheViewGrowsForEachLineAddedPastEighteen) {
-  ReceivedRows two;
-  two.data = {"a", "b"};
-  EXPECT_EQ(two.Growths(0), 0u);
-  EXPECT_EQ(two.Growths(17), 0u);
-  EXPECT_EQ(two.Growths(18), 1u);  // the second line goes to a column of 19
-  EXPECT_EQ(two.Growths(19), 2u);
+TEST(ReceivedRowsTest, TheViewGrowsForEachRowPastNineteen) {
+  EXPECT_EQ(ViewGrowths(0), 0u);
+  EXPECT_EQ(ViewGrowths(19), 0u);
+  EXPECT_EQ(ViewGrowths(20), 1u);
+  EXPECT_EQ(ViewGrowths(21), 2u);
+}
+
+// A packet's data is cut into rows as long as the column shows: at the
+// first width 25 hex bytes or 75 characters of text (76 fit whole), wider
+// more, hex always between bytes; the rows together are the whole text.
+TEST(ReceivedRowsTest, RowsTakeTheWidthTheyHave) {
+  const std::vector<std::uint8_t> bytes40(40, 0x5A);
+  const std::vector<std::uint8_t> text77(77, 'x');
+  const std::vector<std::uint8_t> text76(76, 'x');
+  const struct {
+    const std::vector<std::uint8_t>* data;
+    bool hex;
+    std::size_t longest;
+    std::vector<std::size_t> rows;  // their lengths
+  } cases[] = {
+      {&bytes40, true, 76, {75, 45}},   {&bytes40, true, 119, {120}},       {&bytes40, true, 118, {117, 3}}, {&bytes40, true, 80, {81, 39}},
+      {&bytes40, true, 30, {30, 30, 30, 30}}, {&bytes40, true, 1, std::vector<std::size_t>(40, 3)},
+      {&text77, false, 76, {75, 2}},    {&text76, false, 76, {76}},          {&text77, false, 200, {77}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.data->size() << (c.hex ? " bytes at " : " characters at ") << c.longest);
+    ReceivedRowsModel model(1000);
+    const ReceivedPacketText packet = LayOutReceived(7, 8, *c.data, c.hex);
+    model.Append(packet);
+    model.Wrap(c.longest);
+    std::vector<std::size_t> lengths;
+    std::string joined;
+    for (std::size_t r = 0; r < model.Size(); ++r) {
+      lengths.push_back(model.Row(r).data.size());
+      joined += model.Row(r).data;
+    }
+    EXPECT_EQ(lengths, c.rows);
+    EXPECT_EQ(joined, packet.data);
+  }
 }
 
 TEST(TransmitScheduleTest, RepeatingWaitsMillisecondsFirstThenSeconds) {
@@ -128,19 +163,51 @@ TEST(TransmitScheduleTest, APauseHoldsWhatWasDueUntilItEnds) {
   EXPECT_EQ(failed.Resume("2"), std::nullopt);
 }
 
+// Hex text is sent as typed or not at all: every token is one or two hex
+// digits, and the count names the first that is not.
+TEST(SerialTabTextsTest, HexTextIsSentAsTypedOrRefusedByItsToken) {
+  using Bytes = std::vector<std::uint8_t>;
+  const struct {
+    const char* text;
+    Bytes sent;
+    const char* count;
+  } cases[] = {
+      {" 01  02 03 ", {1, 2, 3}, "3 bytes"},
+      {"a 0F ff", {0x0A, 0x0F, 0xFF}, "3 bytes"},
+      {"41 1FF zz", {}, "1FF is not a byte"},
+      {"zz", {}, "zz is not a byte"},
+      {"41 0x42", {}, "0x42 is not a byte"},
+      {"41 -1", {}, "-1 is not a byte"},
+      {"0123456789ABCDEF", {}, "0123456789... is not a byte"},
+      {"", {}, "0 bytes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const TransmitBytes data = TransmitData(c.text, false, false);
+    EXPECT_EQ(data.bytes, c.sent);
+    EXPECT_EQ(data.ok(), std::string(c.count).ends_with("bytes"));
+    EXPECT_EQ(TransmitCountText(c.text, false, false), c.count);
+  }
+  // A refused text gets no CR either; ASCII text is never refused.
+  EXPECT_TRUE(TransmitData("zz", false, true).bytes.empty());
+  EXPECT_EQ(TransmitData("zz", true, true).bytes, (Bytes{'z', 'z', 0x0D}));
+}
+
 TEST(SerialTabTextsTest, ByteCountAndRows) {
   EXPECT_EQ(TransmitCountText("01 02", false, true), "3 bytes");
   EXPECT_EQ(TransmitCountText("A", true, false), "1 byte");
-  EXPECT_EQ(TransmitCountText("01 zz 02", false, false), "invalid data");
+  EXPECT_EQ(TransmitCountText("01 zz 02", false, false), "zz is not a byte");
   const ViewRow rows[] = {{"0x0002", "41 42", "0x5A"}, {"", "43", ""}};
   EXPECT_EQ(CopiedRows(rows), "0x0002\t41 42\t0x5A\n\t43\t");
 }
 
 // Past its limit the view drops whole packets from the top; a selection
-// stays on its rows, and ends when they all went.
+// stays on its packets, and ends when they all went.
 TEST(ReceivedRowsModelTest, TrimmingDropsWholePacketsAndKeepsTheSelectionOnItsRows) {
   ReceivedRowsModel model(4);
   const std::vector<std::uint8_t> longData(30, 0xAB);  // two rows
+  std::string longText;
+  for (int i = 0; i < 30; ++i) longText += "AB ";
   model.Append(LayOutReceived(0x0001, 0x11, longData, true));
   model.Append(LayOutReceived(0x0002, 0x22, std::vector<std::uint8_t>{0x41}, true));
   model.Append(LayOutReceived(0x0003, 0x33, longData, true));
@@ -150,7 +217,7 @@ TEST(ReceivedRowsModelTest, TrimmingDropsWholePacketsAndKeepsTheSelectionOnItsRo
   ASSERT_EQ(model.Size(), 3u);
   EXPECT_EQ(model.Row(0).address, "0x0002");
   EXPECT_EQ(model.Row(2).address, "");
-  EXPECT_EQ(model.SelectedText(), "0x0002\t41 \t0x22\n0x0003\t" + model.Row(1).data + "\t0x33");
+  EXPECT_EQ(model.SelectedText(), "0x0002\t41 \t0x22\n0x0003\t" + longText + "\t0x33");
 
   model.Append(LayOutReceived(0x0004, 0x44, longData, true));
   model.Append(LayOutReceived(0x0005, 0x55, std::vector<std::uint8_t>{}, true));
@@ -158,6 +225,46 @@ TEST(ReceivedRowsModelTest, TrimmingDropsWholePacketsAndKeepsTheSelectionOnItsRo
   EXPECT_EQ(model.Row(0).address, "0x0004");
   EXPECT_FALSE(model.HasSelection());
   EXPECT_EQ(model.SelectedText(), "");
+}
+
+// Copy gives whole packets, one line each, however their rows were cut
+// and whichever of their rows the selection reached; rows cut anew keep
+// the selection on its packets and the top packet findable.
+TEST(ReceivedRowsModelTest, ASelectionCoversWholePackets) {
+  ReceivedRowsModel model(100);
+  std::vector<std::uint8_t> data(40);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(0x10 + i);
+  const ReceivedPacketText first = LayOutReceived(0x0003, 0x9B, data, true);
+  model.Append(LayOutReceived(0x0001, 0x01, std::vector<std::uint8_t>{0x41}, true));
+  model.Append(first);
+  model.Append(LayOutReceived(0x0002, 0x02, std::vector<std::uint8_t>{'h', 'i'}, false));
+  ASSERT_EQ(model.Size(), 4u);
+  const std::string whole = "0x0003\t" + first.data + "\t0x9B";
+
+  model.Select(1, 1);  // the long packet's first row only
+  EXPECT_EQ(model.SelectedText(), whole);
+  EXPECT_TRUE(model.Selected(2));
+  EXPECT_FALSE(model.Selected(0));
+  EXPECT_FALSE(model.Selected(3));
+  model.Select(2, 2);  // its second row only
+  EXPECT_EQ(model.SelectedText(), whole);
+  model.Extend(3);
+  EXPECT_EQ(model.SelectedText(), whole + "\n0x0002\thi\t0x02");
+
+  ASSERT_TRUE(model.Wrap(200));
+  EXPECT_FALSE(model.Wrap(200));
+  ASSERT_EQ(model.Size(), 3u);
+  EXPECT_EQ(model.FirstRowOf(model.PacketOf(2)), 2u);
+  EXPECT_TRUE(model.Selected(1));
+  EXPECT_FALSE(model.Selected(0));
+  EXPECT_EQ(model.SelectedText(), whole + "\n0x0002\thi\t0x02");
+  model.Wrap(20);
+  ASSERT_EQ(model.Size(), 1u + 6u + 1u);  // 7 bytes a row
+  EXPECT_EQ(model.FirstRowOf(model.PacketOf(7)), 7u);
+  EXPECT_EQ(model.FirstRowOf(model.PacketOf(5)), 1u);
+  EXPECT_EQ(model.SelectedText(), whole + "\n0x0002\thi\t0x02");
+  model.SelectAll();
+  EXPECT_EQ(model.SelectedText(), "0x0001\t41 \t0x01\n" + whole + "\n0x0002\thi\t0x02");
 }
 
 }  // namespace

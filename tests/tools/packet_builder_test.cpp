@@ -7,6 +7,8 @@
 #include <variant>
 #include <vector>
 
+#include "link/frame.h"
+
 namespace qmx {
 namespace {
 
@@ -60,6 +62,15 @@ TEST(PacketBuilderRawView, FieldsShowAsTheFrameHoldsThem) {
   EXPECT_FALSE(View(-1, fields).length);
 }
 
+// The raw view's number follows the command layer's counter, wrap included.
+TEST(PacketBuilderRawView, SequenceAfterIsTheCountersNextNumber) {
+  for (int last = 0; last < 256; ++last) {
+    SequenceCounter counter;
+    counter.Reset(static_cast<std::uint8_t>(last));
+    EXPECT_EQ(SequenceAfter(static_cast<std::uint8_t>(last)), counter.NextSequenceNumber()) << last;
+  }
+}
+
 // The message a choice's Transmit shows for the fields, or "" when it sends.
 std::string Refusal(int choice, const PacketFields& fields) {
   const auto r = PrepareTransmit(choice, fields);
@@ -77,6 +88,8 @@ TEST(PacketBuilderTransmit, ChecksTheFieldsTheCommandSendsInOrder) {
   };
   const auto badValue = with([](PacketFields& f) { f.value = "1 G2 3"; });
   const auto badLast = with([](PacketFields& f) { f.value = "1 A2 G"; });
+  // Not sent changed: 1FF is not FF.
+  const auto notAByte = with([](PacketFields& f) { f.value = "1 1FF 0x3"; });
   const auto badAll = PacketFields{"r", "b", "s", "a", "v v"};
   const struct {
     int choice;
@@ -86,6 +99,8 @@ TEST(PacketBuilderTransmit, ChecksTheFieldsTheCommandSendsInOrder) {
       {kSetRegister, badValue, invalidData},
       {kSetRegister, badLast, invalidData},
       {kTxData, badAll, invalidData},
+      {kTxData, notAByte, invalidData},
+      {kSetRemote, notAByte, invalidData},
       // A command that sends no data is not held up by a hidden value.
       {0, badAll, ""},
       {kGetRegister, badValue, ""},
@@ -100,6 +115,11 @@ TEST(PacketBuilderTransmit, ChecksTheFieldsTheCommandSendsInOrder) {
       {kGetRemote, with([](PacketFields& f) { f.networkAddressText = ""; }),
        "Please check Network Address value and try again."},
       {kSetRemote, with([](PacketFields& f) { f.spanText = "one"; }), "Please check Span value and try again."},
+      // Nor is an address beyond 16 bits sent as its low bits.
+      {kTxData, with([](PacketFields& f) { f.networkAddressText = "0x10001"; }),
+       "Please check Network Address value and try again."},
+      {kSetRemote, with([](PacketFields& f) { f.networkAddressText = "-1"; }),
+       "Please check Network Address value and try again."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.choice);
@@ -107,6 +127,10 @@ TEST(PacketBuilderTransmit, ChecksTheFieldsTheCommandSendsInOrder) {
   }
   EXPECT_EQ(std::get<PacketMessage>(PrepareTransmit(kSetRegister, badValue)).caption, "Invalid Data");
   EXPECT_EQ(std::get<PacketMessage>(PrepareTransmit(kTxData, badAll)).caption, "Invalid Data");
+  // The note beside the fields names the first token that is no byte, before
+  // any Span note.
+  EXPECT_EQ(PlanPacket(kSetRegister, with([](PacketFields& f) { f.value = "1 1FF 0x3"; f.spanText = "1"; })).note,
+            "1FF is not a byte");
 
   // The most data a frame carries: 100 bytes after the length byte.
   for (const auto& [choice, most] : {std::pair{kSetRegister, 95}, {kTxData, 96}, {kSetRemote, 93}}) {

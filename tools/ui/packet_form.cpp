@@ -262,7 +262,8 @@ void TPacketForm::SendPacketChange() {
 
   const PacketPlan plan = PlanPacket(choice, Fields());
   DataNoteLabel->setText(FromStd(plan.note));
-  const RawPacketView v = ComputeRawView(choice, plan, link_.sequence.Current());
+  // The number the next command takes, which Transmit's frame will carry.
+  const RawPacketView v = ComputeRawView(choice, plan, SequenceAfter(link_.sequence.Current()));
   SetText(RawLengthRow, v.length);
   SetText(RawDataRow, v.data);
   SetText(RawSequenceRow, v.sequence);
@@ -295,6 +296,8 @@ void TPacketForm::TransmitButtonClick() {
   // start another command inside this one.
   TransmitButton->setEnabled(false);
   const TransmitResult r = CallPacketCommand(link_.commands, choice, plan.record);
+  // The number the command used last (a retry takes a new one).
+  const std::uint8_t used = link_.sequence.Current();
   TransmitButton->setEnabled(true);
   if (r.failure) {
     busy.reset();
@@ -312,9 +315,10 @@ void TPacketForm::TransmitButtonClick() {
   SetText(ReplyDataRow, r.data);
   for (const std::string& line : r.log) RichEdit1->append(QString::fromStdString(line));
 
+  // The raw view moves on to the frame a next Transmit writes.
   SendPacketChange();
   SetText(static_cast<QLineEdit*>(ReplyStartRow.field), Text(RawStartRow));
-  SetText(static_cast<QLineEdit*>(ReplySequenceRow.field), Text(RawSequenceRow));
+  SetText(static_cast<QLineEdit*>(ReplySequenceRow.field), FromStd(PacketHex(used)));
 }
 
 }  // namespace qmx

@@ -231,6 +231,64 @@ TEST_F(PollIoTabTest, APollCycleWritesOutputsThenReadsEachRadioWithAnAddress) {
   EXPECT_EQ(row(1).networkAddress->currentText(), "");
 }
 
+// A group's address that is empty or no address sends nothing: reading,
+// Config and the writes say why, half-typed text reads nothing silently, the
+// poll does not start with it, and a cycle skips a group whose text turned
+// into none meanwhile.
+TEST_F(PollIoTabTest, AnEmptyOrMalformedAddressSendsNothing) {
+  ConnectOnPollTab();
+  const std::string none = "No network address.  Please enter the radio's address, 0x0000 to 0xFFFF.";
+  const std::string notNumber = "\"zz\" is not a network address.  Please enter a number from 0x0000 to 0xFFFF.";
+  auto shown = [this](const std::string& text) {
+    const auto all = set.prompter.All();
+    set.prompter.Clear();
+    return all == std::vector<test::Shown>{{text, "Invalid Network Address", false}};
+  };
+  row(1).networkAddress->setEditText("");
+  row(1).config->click();
+  EXPECT_TRUE(shown(none));
+  row(1).networkAddress->setEditText("zz");
+  QTest::keyClick(row(1).networkAddress, Qt::Key_Return);
+  EXPECT_TRUE(shown(notNumber));
+  row(1).pwm0->setText("1");
+  QTest::keyClick(row(1).pwm0, Qt::Key_Return);
+  EXPECT_TRUE(shown(notNumber));
+  row(1).networkAddress->setEditText("0x10000");
+  QTest::mouseDClick(row(1).pwm1, Qt::LeftButton);
+  EXPECT_EQ(set.prompter.Count(), 1u);
+  set.prompter.Clear();
+  EXPECT_TRUE(set.module->ReceivedFrames().empty());
+
+  // Typing after a choice: the half-typed "0x" reads nothing, says nothing.
+  set.form1.Sink().RemoteJoined(0x0001);
+  QCoreApplication::processEvents();
+  row(2).networkAddress->setCurrentIndex(0);
+  Sent();
+  row(2).networkAddress->setEditText("0x");
+  EXPECT_EQ(Sent(), std::vector<Remote>{});
+  EXPECT_EQ(set.prompter.Count(), 0u);
+
+  // The poll: refused at Start while a ticked group holds no address.
+  row(1).networkAddress->setEditText("zz");
+  row(2).networkAddress->setEditText("0x0001");  // its item again: read at once
+  Sent();
+  tab().RefreshUpDown->setValue(0);
+  tab().RefreshButton1Click();
+  EXPECT_TRUE(shown("Radio 1: " + notNumber));
+  EXPECT_FALSE(tab().Polling());
+  EXPECT_EQ(tab().RefreshPollButton->text(), "Start");
+  row(1).pollRadio->setChecked(false);
+  tab().RefreshButton1Click();
+  ASSERT_TRUE(tab().Polling());
+  row(1).pollRadio->setChecked(true);  // ticked again while polling
+  row(2).networkAddress->setEditText("0x000G");
+  row(3).networkAddress->setEditText("1");
+  tab().RefreshTimerTimer();
+  EXPECT_EQ(Sent(), Reads(0x0001, {0, 5, 6}));
+  EXPECT_EQ(set.prompter.Count(), 0u);
+  tab().RefreshButton1Click();
+}
+
 TEST_F(PollIoTabTest, AnIoEventChangesOnlyTheGroupShowingItsSender) {
   ConnectOnPollTab();
   row(2).networkAddress->setEditText("0x8001");

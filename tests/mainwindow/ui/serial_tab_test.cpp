@@ -19,7 +19,9 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QFontMetricsF>
 #include <algorithm>
+#include <filesystem>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -32,6 +34,7 @@
 #include "mainwindow/ui/main_window.h"
 #include "mainwindow/ui/received_column.h"
 #include "mainwindow/ui/serial_tab.h"
+#include "tests/fixtures/qmxsim_process.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/mainwindow/ui/demo_set.h"
 
@@ -59,6 +62,12 @@ class SerialTabTest : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&set.form1));
     set.form1.PageControl1->setEnabled(true);
   }
+  // A picture of the window for review, under <build>/screenshots.
+  void Save(const char* file) {
+    const auto dir = std::filesystem::path(test::BuildDir()) / "screenshots";
+    std::filesystem::create_directories(dir);
+    EXPECT_TRUE(set.form1.grab().save(QString::fromStdString((dir / file).string()), "PNG"));
+  }
   // Lines of a column.
   static QStringList Lines(ReceivedColumn* column) { return column->toPlainText().split('\n'); }
 
@@ -75,8 +84,10 @@ TEST_F(SerialTabTest, TransmittedBytesOnTheWire) {
   };
   const Case cases[] = {
       {" 01  02 03", false, false, Bytes{1, 2, 3}},
-      {"01 zz", false, false, Bytes{1, 0}},
-      {"1FF", false, false, Bytes{0xFF}},
+      // A token that is not one or two hex digits is refused, also the last
+      // one: never sent changed (as 00 or FF).
+      {"01 zz", false, false, std::nullopt},
+      {"1FF", false, false, std::nullopt},
       {"01 zz 02", false, false, std::nullopt},
       {"", true, true, Bytes{0x0D}},
   };
@@ -106,8 +117,49 @@ TEST_F(SerialTabTest, TransmittedBytesOnTheWire) {
   }
 }
 
+// No address, or text that is none, is never sent to 0x0000: the press is
+// refused before anything goes out, and a repeated transmission whose
+// address is emptied meanwhile ends at its next tick.
+TEST_F(SerialTabTest, AnEmptyOrMalformedAddressSendsNothing) {
+  ASSERT_TRUE(set.Connect());
+  for (const char* address : {"", "zz", "0x10000"}) {
+    SCOPED_TRACE(address);
+    set.module->ClearReceivedFrames();
+    set.prompter.Clear();
+    tab().NetworkAddrComboBox->setEditText(address);
+    tab().TransmitButtonClick();
+    EXPECT_FALSE(tab().Timer1->isActive());
+    EXPECT_TRUE(set.module->ReceivedFrames().empty());
+    ASSERT_EQ(set.prompter.Count(), 1u);
+    EXPECT_EQ(set.prompter.All()[0].caption, "Invalid Network Address");
+  }
+
+  tab().NetworkAddrComboBox->setEditText("$2");
+  tab().IntervalEdit->setText("5");
+  set.prompter.Clear();
+  set.module->ClearReceivedFrames();
+  tab().TransmitButtonClick();
+  tab().Timer1Timer();
+  ASSERT_EQ(SentData().size(), 1u);
+  EXPECT_EQ(set.module->ReceivedFrames().back().payload()[0], 0x02);
+  ASSERT_TRUE(tab().Timer1->isActive());
+  set.module->ClearReceivedFrames();
+  tab().NetworkAddrComboBox->setEditText("");
+  tab().Timer1Timer();
+  EXPECT_TRUE(set.module->ReceivedFrames().empty());
+  EXPECT_FALSE(tab().Timer1->isActive());
+  EXPECT_EQ(set.prompter.All(),
+            (std::vector<test::Shown>{{"No network address.  Please enter the radio's address, 0x0000 to 0xFFFF.",
+                                       "Invalid Network Address", false}}));
+  // "Stop" still stops without an address.
+  tab().TransmitButtonClick();
+  EXPECT_EQ(tab().TransmitButton->text(), "Transmit");
+  EXPECT_EQ(set.prompter.Count(), 1u);
+}
+
 TEST_F(SerialTabTest, DisconnectEndsARepeatedTransmission) {
   ASSERT_TRUE(set.Connect());
+  tab().NetworkAddrComboBox->setEditText("0x0002");
   tab().IntervalEdit->setText("5");
   tab().TransmitButtonClick();
   EXPECT_EQ(tab().TransmitButton->text(), "Stop");
@@ -206,6 +258,75 @@ TEST_F(SerialTabTest, RowsCopiedFromCellsLookAsThePainterDrawsThem) {
       column->UseCells(true);
     }
   }
+}
+
+// Copy gives whole packets, one line each (address, tab, all the data, tab,
+// link quality), even when a packet takes several rows and only its first
+// was clicked.
+TEST_F(SerialTabTest, CopyGivesWholePackets) {
+  ASSERT_NO_FATAL_FAILURE(ShowActive());
+  Bytes data(90);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(0x20 + i);
+  set.form1.Sink().ReceivedData(0x0001, 0x40, Bytes{0x41});
+  set.form1.Sink().ReceivedData(0x0003, 0x9B, data);
+  QCoreApplication::processEvents();
+  ASSERT_GE(tab().Rows(), 3u);
+  std::string hex;
+  for (std::uint8_t b : data) hex += Hex2(b) + " ";
+  ReceivedColumn* column = tab().ReceivedDataRichEdit;
+  QTest::mouseClick(column, Qt::LeftButton, {}, QPoint(20, column->RowTop(1) + 5));
+  QTest::keyClick(column, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "0x0003\t" + hex + "\t0x9B");
+  // Every row of the packet shows as selected.
+  for (std::size_t row = 1; row < tab().Rows(); ++row) {
+    const QImage line = column->grab(QRect(20, column->RowTop(row) + 2, 1, 1)).toImage();
+    EXPECT_EQ(line.pixelColor(0, 0), column->palette().color(QPalette::Highlight)) << row;
+  }
+}
+
+// Hex rows take the width they have: wider, more bytes a row; back, as
+// many as before; every row within its column, the packet at the top of
+// the view still there.
+TEST_F(SerialTabTest, HexRowsUseTheWidthTheyHave) {
+  ASSERT_NO_FATAL_FAILURE(ShowActive());
+  TForm1& w = set.form1;
+  Bytes data(90);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
+  for (std::uint16_t a = 1; a <= 30; ++a) set.form1.Sink().ReceivedData(a, 0x40, data);
+  QCoreApplication::processEvents();
+  ReceivedColumn* column = tab().ReceivedDataRichEdit;
+  const qreal advance = QFontMetricsF(column->font()).horizontalAdvance('0');
+  auto bytesPerRow = [&] { return Lines(column)[0].size() / 3; };
+  auto rowsFit = [&] {
+    const int room = column->contentsRect().width() - 2 * ReceivedColumn::kMargin;
+    for (const QString& line : Lines(column))
+      if (advance * static_cast<qreal>(line.trimmed().size()) > room) return false;
+    return true;
+  };
+  const auto before = bytesPerRow();
+  EXPECT_TRUE(rowsFit());
+  QScrollBar* bar = tab().ScrollBox1->verticalScrollBar();
+  bar->setValue(column->RowTop(tab().Rows() / 2) - column->RowTop(0));
+  const QString topAddress = Lines(tab().MACAddressRichEdit)[static_cast<qsizetype>(column->RowAt(column->RowTop(0) + bar->value()))];
+
+  w.resize(w.width() + 600, w.height());
+  QCoreApplication::processEvents();
+  EXPECT_GE(bytesPerRow(), before + static_cast<qsizetype>(600 / advance / 3) - 1);
+  EXPECT_TRUE(rowsFit());
+  const std::size_t top = column->RowAt(column->RowTop(0) + bar->value());
+  EXPECT_EQ(Lines(tab().MACAddressRichEdit)[static_cast<qsizetype>(top)], topAddress);
+  // The picture shows the count naming a bad token too.
+  tab().DataCheckBox->setChecked(false);
+  tab().TransmitEdit->setText("41 1FF zz");
+  EXPECT_EQ(tab().TransmitCountLabel->text(), "1FF is not a byte");
+  QCoreApplication::processEvents();
+  EXPECT_GE(tab().TransmitCountLabel->width(), tab().TransmitCountLabel->sizeHint().width());
+  Save("serial_tab_wide.png");
+
+  w.resize(w.width() - 600, w.height());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(bytesPerRow(), before);
+  EXPECT_TRUE(rowsFit());
 }
 
 TEST_F(SerialTabTest, ScrollRealTimeFollowsTheDataWithoutTakingTheFocus) {

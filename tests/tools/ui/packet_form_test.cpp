@@ -106,8 +106,10 @@ TEST_F(PacketFormTest, EachCommandSendsItsFrameAndShowsItsReply) {
   EXPECT_EQ(Text(f.ReplyTypeRow), "0x10");
   EXPECT_EQ(f.RichEdit1->toPlainText(), "Entered Protocol Mode Successfully.");
   EXPECT_EQ(Text(f.ReplyStartRow), "0xFB");
-  // The raw view shows the number the command used.
-  EXPECT_EQ(Text(f.RawSequenceRow), Text(f.ReplySequenceRow));
+  // The reply shows the number the command used; the raw view the one the
+  // next Transmit takes.
+  EXPECT_EQ(Text(f.ReplySequenceRow), PacketHexText(s.link->sequence.Current()));
+  EXPECT_EQ(Text(f.RawSequenceRow), PacketHexText(static_cast<std::uint8_t>(s.link->sequence.Current() + 1)));
 
   EXPECT_EQ(Send(1, "", "", "", "", ""), (Bytes{0xFB, 2, 0, 0x01}));
   EXPECT_EQ(f.RichEdit1->toPlainText(), "Exited Protocol Mode Successfully.");
@@ -203,6 +205,29 @@ TEST_F(PacketFormTest, RawViewIsTheFrameSentWhenSpanAndValueDiffer) {
             (test::Shown{"Span too large.  This packet carries at most 95 data bytes.", "Span Too Large", false}));
   EXPECT_TRUE(noted());
   EXPECT_EQ(s.link->sequence.Current(), before);
+}
+
+// The raw view's sequence number is the one the frame Transmit writes
+// carries, before and after a send, also where the counter wraps to 0.
+TEST_F(PacketFormTest, RawSequenceNumberIsTheOneTheFrameCarries) {
+  ASSERT_TRUE(Send(0, "", "", "", "", ""));
+  f.OPCodeComboBox->setCurrentIndex(3);
+  for (const auto& [last, next] : {std::pair{0x15, 0x16}, {0x7F, 0x00}}) {
+    SCOPED_TRACE(last);
+    s.link->sequence.Reset(static_cast<std::uint8_t>(last));
+    f.SendPacket->setCurrentWidget(f.RawPacket);
+    EXPECT_EQ(Text(f.RawSequenceRow), PacketHexText(static_cast<std::uint8_t>(next)));
+    f.SendPacket->setCurrentWidget(f.UserDefinedPacket);
+    s.module->ClearReceivedFrames();
+    f.RegisterEdit->setText("0");
+    f.BankEdit->setText("2");
+    f.SpanEdit->setText("1");
+    test::Click(f.TransmitButton);
+    ASSERT_EQ(s.module->ReceivedFrames().size(), 1u);
+    EXPECT_EQ(s.module->ReceivedFrames().back().sequence(), next);
+    EXPECT_EQ(Text(f.ReplySequenceRow), PacketHexText(static_cast<std::uint8_t>(next)));
+    EXPECT_EQ(Text(f.RawSequenceRow), PacketHexText(static_cast<std::uint8_t>(next + 1)));
+  }
 }
 
 TEST_F(PacketFormTest, RefusedOrFailedSendsClearTheReply) {
