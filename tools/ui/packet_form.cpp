@@ -17,6 +17,7 @@
 #include "link/prompter.h"
 #include "link/radio_link.h"
 #include "link/ui/busy_cursor.h"
+#include "link/ui/window_fit.h"
 #include "tools/packet_builder.h"
 
 namespace qmx {
@@ -225,7 +226,7 @@ TPacketForm::TPacketForm(RadioLink& link, Prompter& prompter, QWidget* parent)
 
 void TPacketForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+  CentreOverParent(*this);
   FormShow();
 }
 

@@ -461,7 +461,8 @@ TEST_F(MainWindowTest, CtrlCCopiesASelectionAndConnectsElsewhere) {
   EXPECT_TRUE(w().Connected());
   EXPECT_EQ(clipboard->text(), "This");
 
-  // The received view copies whole rows of its three columns.
+  // The received view copies whole frames of its three columns, one line
+  // each, however many screen rows a frame takes.
   std::vector<std::uint8_t> data(30, 0xAB);
   w().Sink().ReceivedData(0x0002, 0x5A, data);
   w().Sink().ReceivedData(0x0003, 0x07, std::vector<std::uint8_t>{0x41});
@@ -475,7 +476,7 @@ TEST_F(MainWindowTest, CtrlCCopiesASelectionAndConnectsElsewhere) {
   const QStringList rows = view->toPlainText().split('\n');
   const QString first = rows[0];
   const QString second = rows[1];
-  EXPECT_EQ(clipboard->text(), "0x0002\t" + first + "\t0x5A\n\t" + second + "\t");
+  EXPECT_EQ(clipboard->text(), "0x0002\t" + first + second + "\t0x5A");
 
   // No selection: Connect (here, disconnect) wins.
   w().TransmitEdit->setFocus();

@@ -212,7 +212,8 @@ TEST_F(PollIoTabTest, APollCycleWritesOutputsThenReadsEachRadioWithAnAddress) {
   std::vector<Remote> expected{{ptype::SetRemoteRegister, 0x0001, 0, 5, {0xFF}}};
   for (const Remote& r : Reads(0x0001, {0, 5, 6})) expected.push_back(r);
   EXPECT_EQ(Sent(), expected);
-  EXPECT_EQ(set.form1.StatusText(), "Polling complete.");
+  // The refresh runs on: the line does not say polling is over.
+  EXPECT_EQ(set.form1.StatusText(), "Polling complete.  Automatic refresh running.");
   EXPECT_TRUE(tab().RefreshTimer->isActive());
   EXPECT_EQ(tab().RefreshTimer->interval(), 10);
 

@@ -190,6 +190,12 @@ TEST_F(TerminalTabTest, EveryByteWrittenBelongsToTheModeTheRadioIsIn) {
   EXPECT_TRUE(w().StatusText().contains("repeated transmit stopped")) << w().StatusText().toStdString();
   QTest::qWait(1300);  // real time on purpose: one more repeat would show
   w().RefreshButtonClick();
+  // A send without a destination goes nowhere, not to 0x0000.
+  const std::size_t before = Writes().size();
+  w().NetworkAddrComboBox->setEditText("");
+  w().TransmitEdit->setText("x");
+  w().Serial->TransmitButtonClick();
+  EXPECT_EQ(Writes().size(), before);
 
   const std::vector<std::string> all = Writes();
   std::vector<bool> modes;
