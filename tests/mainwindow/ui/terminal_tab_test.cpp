@@ -220,6 +220,20 @@ TEST_F(TerminalTabTest, EveryByteWrittenBelongsToTheModeTheRadioIsIn) {
   EXPECT_TRUE(set.module->InProtocolMode());
 }
 
+// The repeated transmit started while the radio is still in protocol mode
+// (the terminal not yet holding the port) writes nothing until it does.
+TEST_F(TerminalTabTest, TheRepeatWritesOnlyWhileTheTerminalHoldsThePort) {
+  ASSERT_TRUE(set.Connect());
+  ClearWrites();
+  w().Zavedo->ZavedoTransmitButtonClick();
+  QTest::qWait(200);  // real time on purpose: the first write is at once
+  EXPECT_EQ(CountWrites("This is a test"), 0u);
+  w().PageControl1->setCurrentIndex(3);
+  WaitForWrite("This is a test");
+  w().PageControl1->setCurrentIndex(0);
+  EXPECT_FALSE(w().Zavedo->Transmitting());
+}
+
 // The terminal entered while a poll request waits for its reply, with a
 // repeated transmission running: no protocol frame goes out between Exit and
 // Enter Protocol Mode, and both go on afterwards.
