@@ -232,6 +232,8 @@ class TForm1 : public QMainWindow {
   bool PeriodicCommandUnderWay() const;
   void PeriodicCommandEnded();
   void EndPause(bool protocolMode, bool terminalRepeatStopped);
+  // Paused work resumes with protocol mode, or ends without it.
+  void ResumePeriodicWork(PeriodicWork work, bool protocolMode);
   void SetStatus(const QString& text);
   void SetConnectedControls(bool connected);
   // After the port dialog's OK: reads the local radio and shows it.

@@ -95,6 +95,12 @@ void TForm1::EndPause(bool protocolMode, bool terminalRepeatStopped) {
   const PeriodicWork work = std::exchange(paused_, PeriodicWork{});
   inTerminal_ = false;
   SetConnectedControls(connected_);
+  ResumePeriodicWork(work, protocolMode);
+  const std::string text = LeftTerminalText(terminalRepeatStopped, work, protocolMode);
+  if (!text.empty()) SetStatus(QString::fromStdString(text));
+}
+
+void TForm1::ResumePeriodicWork(PeriodicWork work, bool protocolMode) {
   if (protocolMode || !work.poll)
     PollIO->ResumePolling();
   else
@@ -103,8 +109,6 @@ void TForm1::EndPause(bool protocolMode, bool terminalRepeatStopped) {
     Serial->ResumeTransmitting();
   else
     Serial->StopTransmitting();
-  const std::string text = LeftTerminalText(terminalRepeatStopped, work, protocolMode);
-  if (!text.empty()) SetStatus(QString::fromStdString(text));
 }
 
 void TForm1::LeaveTerminalQuietly() {

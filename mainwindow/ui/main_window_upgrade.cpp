@@ -14,6 +14,8 @@
 #include "link/radio_link.h"
 #include "link/ui/busy_cursor.h"
 #include "link/ui/comm_port_form.h"
+#include "mainwindow/ui/poll_io_tab.h"
+#include "mainwindow/ui/serial_tab.h"
 #include "tools/boot_session.h"
 #include "tools/firmware_upgrade.h"
 #include "tools/ui/firmware_form.h"
@@ -67,50 +69,62 @@ void TForm1::UpgradeButtonClick() {
 bool TForm1::UpgradeInBootCode(bool reset) {
   auto* upgrade = qobject_cast<TForm3*>(forms_.upgrade);
   if (!upgrade) return false;
-  std::optional<BusyCursor> busy(std::in_place);
-  BootSession session(link_, SteadyTime());
-  if (!ShowPortFailure(prompter_, session.Enter(reset))) return false;
-
-  bool found = false;
-  {
-    // Nothing else may use the link (or take the ring) meanwhile.
-    const ControlsHeld held(this);
-    FirmwareUpgrade search(session.Channel(), session.Time());
-    search.SetPromptInterval(std::chrono::milliseconds(bootPromptIntervalMs_));
-    RunOffThread([&] { found = search.FindBootPrompt().ok(); });
-  }
-  if (!found) {
-    SetStatus("No Radio Detected");
-    // The port is closed: the window shows it, and the parser waits for the
-    // next connection.
-    CloseLink();
-    ResetPollControls(false);
-    session.Abandon();
-    busy.reset();
-    prompter_.Message("Could not detect radio.  Please try again.", "No Radio Detected");
-    return false;
-  }
-  ConnectButton->setText("Disconnect");
-  SetStatus("Radio Detected");
-  busy.reset();
+  // The radio is taken into its boot code only when the window's first
+  // operation starts; until then it stays in protocol mode.
+  std::optional<BootSession> session;
+  bool notFound = false;
+  auto enter = [&]() -> ByteChannel* {
+    BusyCursor busy;
+    session.emplace(link_, SteadyTime());
+    if (!ShowPortFailure(prompter_, session->Enter(reset))) {
+      session.reset();
+      return nullptr;
+    }
+    bool found = false;
+    {
+      // Nothing else may use the link (or take the ring) meanwhile.
+      const ControlsHeld held(this);
+      FirmwareUpgrade search(session->Channel(), session->Time());
+      search.SetPromptInterval(std::chrono::milliseconds(bootPromptIntervalMs_));
+      RunOffThread([&] { found = search.FindBootPrompt().ok(); });
+    }
+    if (!found) {
+      notFound = true;
+      return nullptr;
+    }
+    ConnectButton->setText("Disconnect");
+    SetStatus("Radio Detected");
+    return &session->Channel();
+  };
+  // The periodic work would write frames into the boot code's dialogue.
+  const PeriodicWork paused{PollIO->PausePolling(), Serial->PauseTransmitting()};
   upgradeShown_ = true;
-  upgrade->ShowFor(session.Channel(), prompter_, dir_);
+  upgrade->ShowFor(enter, prompter_, dir_);
   upgradeShown_ = false;
-  if (std::exchange(upgradePortLost_, false)) {
-    // The port went while the window was open: nothing to bring back. The
-    // loss is handled now as at any other time.
-    session.Abandon();
-    if (Connected()) {
+  const bool lost = std::exchange(upgradePortLost_, false);
+  if (lost || notFound) {
+    if (session) session->Abandon();  // the port closed, the parser waiting for the next connection
+    if (lost && Connected()) {
+      // The port went while the window was open: nothing to bring back. The
+      // loss is handled now as at any other time.
       PortLost();
     } else {
       CloseLink();
       ResetPollControls(false);
-      SetStatus("Disconnected.");
+      SetStatus(notFound ? "No Radio Detected" : "Disconnected.");
+      if (notFound) prompter_.Message("Could not detect radio.  Please try again.", "No Radio Detected");
     }
     return false;
   }
-  busy.emplace();
-  return ReturnFromBootCode(session);
+  // Never entered, the boot code has nothing to give back: a connected
+  // radio is still in protocol mode, one found in its boot code stays there.
+  bool read = Connected();
+  if (session) {
+    BusyCursor busy;
+    read = ReturnFromBootCode(*session);
+  }
+  ResumePeriodicWork(paused, read);
+  return read;
 }
 
 bool TForm1::ReturnFromBootCode(BootSession& session) {

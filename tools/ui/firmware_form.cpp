@@ -153,7 +153,12 @@ void TForm3::ShowInformation() {
 }
 
 int TForm3::ShowFor(ByteChannel& channel, Prompter& prompter, WorkDir& dir) {
-  channel_ = &channel;
+  return ShowFor([&channel] { return &channel; }, prompter, dir);
+}
+
+int TForm3::ShowFor(std::function<ByteChannel*()> enter, Prompter& prompter, WorkDir& dir) {
+  enter_ = std::move(enter);
+  channel_ = nullptr;
   prompter_ = &prompter;
   dir_ = &dir;
   FilenameEdit->clear();
@@ -167,6 +172,7 @@ int TForm3::ShowFor(ByteChannel& channel, Prompter& prompter, WorkDir& dir) {
   closed_ = false;
   const int result = exec();
   channel_ = nullptr;
+  enter_ = nullptr;
   return result;
 }
 
@@ -208,6 +214,12 @@ void TForm3::RunOperation(Op operation) {
   };
   hooks.verifyingEnds = [this, post] { post([this] { Info().hide(); }); };
 
+  if (!channel_ && enter_) channel_ = enter_();
+  if (!channel_) {
+    // No boot code to talk to: the window closes, its caller says why.
+    done(QDialog::Rejected);
+    return;
+  }
   busy_ = true;
   failed_ = false;
   StyleGauge();

@@ -49,11 +49,16 @@ class TForm3 : public QDialog {
   // gives its own).
   void SetClock(TimeSource& clock) { clock_ = &clock; }
 
-  // Shows the window modally over the boot code's dialogue on `channel`
-  // (the parser stopped, the line at 38400 8N1), in its starting state:
-  // only "Select File" enabled, the gauge empty, the first status text.
-  // The radio stays in its boot code after programming, for a Verify or a
-  // Save; closing the window sends "E" CR.
+  // Shows the window modally in its starting state: only "Select File"
+  // enabled, the gauge empty, the first status text. The radio is taken into
+  // its boot code only when the first operation starts: `enter` does it and
+  // gives the channel of the boot code's dialogue (the parser stopped, the
+  // line at 38400 8N1), or nothing when the boot code did not answer; the
+  // window then closes at once, and its caller tells why. The radio stays in
+  // its boot code after programming, for a Verify or a Save; closing the
+  // window sends "E" CR when the boot code was entered, nothing otherwise.
+  int ShowFor(std::function<ByteChannel*()> enter, Prompter& prompter, WorkDir& dir);
+  // The same over a boot code entered already.
   int ShowFor(ByteChannel& channel, Prompter& prompter, WorkDir& dir);
   // The port went away: nothing can reach the radio any more. The window
   // says so, offers only closing, and closes without a word to the radio.
@@ -99,6 +104,7 @@ class TForm3 : public QDialog {
   // "Verifying Firmware" / "Please Wait", over this window.
   void ShowInformation();
 
+  std::function<ByteChannel*()> enter_;
   ByteChannel* channel_ = nullptr;
   Prompter* prompter_ = nullptr;
   WorkDir* dir_ = nullptr;

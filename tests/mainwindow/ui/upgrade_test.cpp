@@ -47,6 +47,14 @@ class UpgradeTest : public ::testing::Test {
 TEST_F(UpgradeTest, NoPromptLeavesTheWindowDisconnectedWithTheParserRunning) {
   ASSERT_TRUE(set.Connect());
   set.module->WithBootloader([](sim::SimBootloader& b) { b.SetFault(sim::BootFault::Silence, 1, -1); });
+  // The boot code is looked for when the first operation starts.
+  const auto file = temp.path() / "any.bin";
+  std::ofstream(file, std::ios::binary) << std::string(3000, 'F');
+  set.prompter.AnswerFile(file.string());
+  WhenShown once(&set.upgrade, [&] {
+    set.upgrade.SetButtonClick();
+    set.upgrade.VerifyButtonClick();
+  });
   set.form1.UpgradeButtonClick();
 
   const std::vector<test::Shown> shown{{"Could not detect radio.  Please try again.", "No Radio Detected"}};
@@ -72,11 +80,11 @@ TEST_F(UpgradeTest, SaveImageThroughTheUpgradeWindowThenBackToProtocolMode) {
     TForm3& u = set.upgrade;
     shownInStartState = u.isVisible() && u.SetButton->isEnabled() && !u.LoadButton->isEnabled() &&
                         !u.VerifyButton->isEnabled() && !u.SaveButton->isEnabled() && u.FilenameEdit->text().isEmpty();
-    EXPECT_EQ(set.form1.StatusText(), "Radio Detected");
     u.SetButtonClick();
     EXPECT_EQ(u.StatusText(), "File Selected");
     EXPECT_TRUE(u.UpgradeFirmware1->isEnabled());
     u.SaveButtonClick();
+    EXPECT_EQ(set.form1.StatusText(), "Radio Detected");
     EXPECT_EQ(u.StatusText(), "Save Image Successful");
     EXPECT_EQ(u.Gauge->value(), u.Gauge->maximum());
     EXPECT_TRUE(u.LoadButton->isEnabled());
@@ -130,12 +138,26 @@ TEST_F(UpgradeTest, VerifyRightAfterProgramThenBackToTheConnection) {
   EXPECT_EQ(set.form1.StatusText(), "Connected to local radio on SIM at 9600");
 }
 
-// Closed without doing anything, the window leaves the radio as it found
-// it: in protocol mode, the panel read again.
-TEST_F(UpgradeTest, LeavingWithoutProgrammingBringsTheRadioBack) {
+// The radio is taken into its boot code only when an operation starts:
+// opened, a file chosen and closed, the window says nothing to the radio and
+// leaves it in protocol mode.
+TEST_F(UpgradeTest, LeavingWithoutProgrammingLeavesTheRadioAsItWas) {
   ASSERT_TRUE(set.Connect());
-  WhenShown once(&set.upgrade, [&] { set.upgrade.Exit1->trigger(); });
+  std::size_t writes = 0;
+  set.loseWrite = [&](std::span<const std::uint8_t>) {
+    ++writes;
+    return false;
+  };
+  const auto file = temp.path() / "any.bin";
+  std::ofstream(file, std::ios::binary) << std::string(3000, 'F');
+  set.prompter.AnswerFile(file.string());
+  WhenShown once(&set.upgrade, [&] {
+    set.upgrade.SetButtonClick();
+    set.upgrade.Exit1->trigger();
+  });
   set.form1.UpgradeButtonClick();
+  set.loseWrite = nullptr;
+  EXPECT_EQ(writes, 0u);
   EXPECT_FALSE(set.module->InBootCode());
   EXPECT_TRUE(set.module->InProtocolMode());
   EXPECT_TRUE(set.form1.Connected());
@@ -211,9 +233,9 @@ TEST_F(UpgradeTest, AnUpgradeCutShortIsOfferedForProgrammingAtTheNextConnect) {
   QString programmed;
   WhenShown once(&set.upgrade, [&] {
     TForm3& u = set.upgrade;
-    EXPECT_EQ(set.form1.StatusText(), "Radio Detected");
     u.SetButtonClick();
     u.LoadButtonClick();
+    EXPECT_EQ(set.form1.StatusText(), "Radio Detected");
     programmed = u.StatusText();
     u.Exit1->trigger();
   });
