@@ -252,6 +252,28 @@ TEST_F(QmxctlTest, JsonResultsAndExitCodesForScripts) {
   EXPECT_EQ(Qmxctl("--port sim diag poll --count 2").status, 1) << "the base answers no poll";
 }
 
+// A result that does not reach its file is a failure with its reason, not
+// a success: a full disk for every kind of result; config diff calls it
+// trouble (2), as diff(1) does.
+TEST_F(QmxctlTest, ResultThatCannotBeWrittenFails) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  for (const char* args : {"status", "--json read-all", "config show", "monitor 3", "--help"}) {
+    const Outcome r = Qmxctl(std::string("--port sim ") + args + " >/dev/full");
+    EXPECT_EQ(r.status, 1) << args << ": " << r.err;
+    // The reason where the last write failed; an earlier one leaves none.
+    EXPECT_TRUE(std::regex_search(r.err, std::regex("qmxctl: write error on standard output(: No space left on "
+                                                    "device)?\n$")))
+        << args << ": " << r.err;
+  }
+  EXPECT_EQ(Qmxctl("--port sim status >/dev/full").err,
+            "qmxctl: write error on standard output: No space left on device\n");
+  TempDir cwd;
+  std::ofstream(cwd.path() / "q.profile") << "tx-power = 0x07\n";
+  EXPECT_EQ(Qmxctl("--port sim config diff q.profile >/dev/full", cwd.path()).status, 2);
+  // Nothing to write, and standard output closed: nothing lost.
+  EXPECT_EQ(Qmxctl("--port sim reset >&-").status, 0);
+}
+
 // A radio that answers late: --timeout holds for the configuration commands
 // too, not only for the plain ones.
 TEST_F(QmxctlTest, TimeoutHoldsForConfigurationCommands) {
