@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -368,6 +369,13 @@ int Main(int argc, char** argv, bool& diff) {
   } catch (const UsageError& e) {
     std::fprintf(stderr, e.content ? "qmxctl: %s\n" : "qmxctl: %s\nTry 'qmxctl --help'.\n", e.text.c_str());
     return kExitUsage;
+  } catch (const std::exception& e) {
+    // The last guard: whatever went wrong is told, never an abort.
+    std::fprintf(stderr, "qmxctl: %s\n", e.what());
+    return kExitRadio;
+  } catch (...) {
+    std::fprintf(stderr, "qmxctl: stopped by an unexpected failure\n");
+    return kExitRadio;
   }
 }
 

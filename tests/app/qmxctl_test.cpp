@@ -252,6 +252,32 @@ TEST_F(QmxctlTest, JsonResultsAndExitCodesForScripts) {
   EXPECT_EQ(Qmxctl("--port sim diag poll --count 2").status, 1) << "the base answers no poll";
 }
 
+// Only a regular file of reasonable size is read as a profile: a folder,
+// a device or a huge file is refused with its reason (2), at once and
+// without a crash; a link to a profile is the profile.
+TEST_F(QmxctlTest, ProfileThatIsNoTextFileIsRefused) {
+  TempDir cwd;
+  std::filesystem::create_directory(cwd.path() / "folder");
+  std::ofstream(cwd.path() / "huge.profile") << "# model: QMX2400\n" << std::string(1024 * 1024, '#') << "\n";
+  struct Case {
+    const char* args;
+    const char* why;
+  } cases[] = {{"config diff folder", "qmxctl: folder: is a folder, not a profile\n"},
+               {"config load folder", "qmxctl: folder: is a folder, not a profile\n"},
+               {"config diff /dev/zero", "qmxctl: /dev/zero: is not a regular file\n"},
+               {"config load huge.profile", "qmxctl: huge.profile: is larger than 1 MiB, too large for a profile\n"},
+               {"config diff missing.profile", "qmxctl: missing.profile: cannot read it: No such file or directory\n"}};
+  for (const Case& c : cases) {
+    const Outcome r = Qmxctl(std::string("--port sim ") + c.args, cwd.path());
+    EXPECT_EQ(r.status, 2) << c.args;
+    EXPECT_EQ(r.err, c.why) << c.args;
+    EXPECT_EQ(r.out, "") << c.args;
+  }
+  std::ofstream(cwd.path() / "q.profile") << "tx-power = 0x07\n";
+  std::filesystem::create_symlink("q.profile", cwd.path() / "link.profile");
+  EXPECT_EQ(Qmxctl("--port sim config diff link.profile", cwd.path()).out, "tx-power: 0x12 -> 0x07\n");
+}
+
 // A result that does not reach its file is a failure with its reason, not
 // a success: a full disk for every kind of result; config diff calls it
 // trouble (2), as diff(1) does.
