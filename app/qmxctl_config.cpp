@@ -22,6 +22,7 @@
 #include "config/settings_model.h"
 #include "link/banks.h"
 #include "link/command_layer.h"
+#include "link/file_to_write.h"
 #include "link/number_text.h"
 #include "link/prompter.h"
 #include "link/workdir.h"
@@ -138,6 +139,11 @@ std::optional<std::string> CheckFccMode(const std::string& text, int& mode) {
   return "bad FCC mode '" + text + "' (1, 2 or 4)";
 }
 
+std::optional<std::string> CheckProfileTarget(const WorkDir& dir, const std::string& file) {
+  if (const auto target = FileToWrite(file, dir.Dir()); !target) return target.reason();
+  return std::nullopt;
+}
+
 std::optional<std::string> CheckProfile(const WorkDir& dir, const std::string& file, std::vector<Assignment>& out) {
   std::string text;
   if (auto why = ReadProfileFile(dir.File(file), text)) return file + ": " + *why;
@@ -153,11 +159,9 @@ int RunConfigSave(CommandLayer& link, const WorkDir& dir, const std::string& fil
   const ConfigTarget target = TargetOf(remote);
   RadioImage image;
   if (!ReadRadio(link, image, target)) return kExitRadio;
-  std::ofstream out(dir.File(file), std::ios::binary | std::ios::trunc);
-  out << FormatProfile(image.Slot(target.index), ProfileTimestamp());
-  out.close();
-  if (!out) {
-    std::fprintf(stderr, "qmxctl: cannot write %s\n", file.c_str());
+  const Done written = WriteFileReplacing(file, FormatProfile(image.Slot(target.index), ProfileTimestamp()), dir.Dir());
+  if (!written) {
+    std::fprintf(stderr, "qmxctl: %s\n", written.reason().c_str());
     return kExitRadio;
   }
   return kExitOk;

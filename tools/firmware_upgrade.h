@@ -52,9 +52,8 @@ struct UpgradeOutcome {
 std::optional<UpgradeOutcome> RefuseToProgram(std::size_t size);
 
 // Whether the module's image can be saved to `target`, found before
-// anything is sent: FileError with the reason when it is a folder, its
-// folder is missing, or no file can be created there (tried, and removed
-// again).
+// anything is sent: FileToWrite's failure (link/file_to_write.h), such as a
+// folder, a pipe or a device, a missing folder or one that takes no file.
 Done CheckSaveTarget(const std::filesystem::path& target);
 
 // The whole file, or FileError with the reason.
@@ -120,9 +119,10 @@ class FirmwareUpgrade {
   // its first byte.
   UpgradeOutcome Verify(std::span<const std::uint8_t> file, bool raw = false);
 
-  // The module's image into `target`: written to a temporary file beside it
-  // and renamed over it only when the whole image arrived and was written,
-  // so a failure never touches an existing file. CheckSaveTarget's
+  // The module's image into `target` (through a link, into the file it
+  // leads to): written to a temporary file beside it and renamed over it
+  // only when the whole image arrived and was written, so a failure never
+  // touches an existing file. CheckSaveTarget's
   // failure is reported before anything is sent.
   UpgradeOutcome Save(const std::filesystem::path& target);
 

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -188,6 +189,34 @@ TEST_F(QmxctlFirmwareTest, UpgradeCutShortIsNoticedAndRecovered) {
   EXPECT_EQ(out, "Programming Successful\n");
   EXPECT_EQ(Qmxctl(port + "read-all"), 0) << err;
   EXPECT_NE(out.find("Bank 16"), std::string::npos);
+}
+
+// Through a link the image goes into the file it leads to (a relative link
+// from its own folder), and the link stays; a pipe is no file to replace:
+// refused at once, left as it is.
+TEST_F(QmxctlFirmwareTest, SaveWritesThroughALinkAndRefusesAPipe) {
+  std::filesystem::create_directory(dir_.path() / "images");
+  Write("images/real.bin", Bytes(5, 'o'));
+  std::filesystem::create_symlink("images/real.bin", dir_.path() / "link.bin");
+  std::filesystem::create_symlink("real.bin", dir_.path() / "images/again.bin");
+  std::filesystem::create_symlink("images/again.bin", dir_.path() / "chain.bin");
+  ASSERT_EQ(Firmware("save chain.bin"), 0) << err;
+  const std::string image = Text("images/real.bin");
+  EXPECT_GT(image.size(), 5u);
+  Write("images/real.bin", Bytes(5, 'o'));
+  ASSERT_EQ(Firmware("save link.bin"), 0) << err;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.path() / "link.bin"));
+  EXPECT_EQ(Text("images/real.bin"), image);
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "images/real.bin.part"));
+
+  ASSERT_EQ(::mkfifo((dir_.path() / "pipe.bin").c_str(), 0600), 0);
+  std::filesystem::create_symlink("pipe.bin", dir_.path() / "to-pipe.bin");
+  for (const char* name : {"pipe.bin", "to-pipe.bin"}) {
+    EXPECT_EQ(Firmware(std::string("save ") + name), 2) << name;
+    EXPECT_EQ(err, std::string("qmxctl: ") + name + " is not a regular file\n");
+    EXPECT_EQ(out, "");
+  }
+  EXPECT_EQ(std::filesystem::status(dir_.path() / "pipe.bin").type(), std::filesystem::file_type::fifo);
 }
 
 // Refused before the port is opened.

@@ -1,7 +1,10 @@
 // qmxctl as a user runs it: exit status, output and messages, on the
 // built-in simulated module and through qmxsim's terminal.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -185,6 +188,30 @@ TEST_F(QmxctlTest, ProfileSavedEditedDiffedAndLoadedOverQmxsimsTerminal) {
   EXPECT_EQ(bad.status, 2);
   EXPECT_NE(bad.err.find("bad.profile:3: tx-power: expected a number"), std::string::npos) << bad.err;
   EXPECT_EQ(bad.err.find("--help"), std::string::npos) << "the arguments were right: " << bad.err;
+}
+
+// config save writes through a link into the file it leads to; a pipe is
+// refused (2) before the radio is asked, and gets nothing.
+TEST_F(QmxctlTest, ConfigSaveWritesThroughALinkAndRefusesAPipe) {
+  TempDir cwd;
+  std::ofstream(cwd.path() / "real.profile") << "old\n";
+  std::filesystem::create_symlink("real.profile", cwd.path() / "link.profile");
+  ASSERT_EQ(Qmxctl("--port sim config save link.profile", cwd.path()).status, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(cwd.path() / "link.profile"));
+  std::ifstream in(cwd.path() / "real.profile");
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("device-mode = Base\n"), std::string::npos) << text;
+
+  const auto pipe = cwd.path() / "pipe.profile";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const int reader = ::open(pipe.c_str(), O_RDWR | O_NONBLOCK);  // so that a wrong write cannot hang
+  const Outcome r = Qmxctl("--port sim config save pipe.profile", cwd.path());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "qmxctl: pipe.profile is not a regular file\n");
+  char byte;
+  EXPECT_EQ(::read(reader, &byte, 1), -1) << "the pipe got the profile";
+  ::close(reader);
+  EXPECT_EQ(std::filesystem::status(pipe).type(), std::filesystem::file_type::fifo);
 }
 
 // On a live network, frames arrive before and during every command: they
