@@ -66,6 +66,11 @@ std::string PrepareFirmware(FirmwareRequest& r) {
     return r.file.string() + ": " + std::to_string(contents->size()) + " bytes; an image to program holds " +
            (contents->size() >= kFirmwareLimit ? "fewer than " + std::to_string(kFirmwareLimit)
                                                : "more than its " + std::to_string(kFirmwareHeader) + "-byte header");
+  // Nothing past the header (or, --raw, nothing at all): nothing to compare.
+  const std::size_t header = r.raw ? 0 : kFirmwareHeader;
+  if (r.action == "verify" && contents->size() <= header)
+    return r.file.string() + ": " + std::to_string(contents->size()) + " bytes; an image to verify holds " +
+           (r.raw ? std::string("at least one byte") : "more than its " + std::to_string(kFirmwareHeader) + "-byte header");
   r.contents = std::move(contents.value());
   return {};
 }

@@ -235,6 +235,14 @@ TEST_F(QmxctlFirmwareTest, BadRequestsExitWithTwo) {
   EXPECT_NE(err.find("header.bin: 128 bytes"), std::string::npos) << err;
   EXPECT_EQ(out, "");
   EXPECT_EQ(Firmware("verify missing.bin"), 2);
+  // Nothing to compare: refused as program refuses it, the radio untouched.
+  EXPECT_EQ(Firmware("verify empty.bin"), 2);
+  EXPECT_EQ(err, "qmxctl: empty.bin: 0 bytes; an image to verify holds more than its 128-byte header\n");
+  EXPECT_EQ(Firmware("verify header.bin"), 2);
+  EXPECT_EQ(err, "qmxctl: header.bin: 128 bytes; an image to verify holds more than its 128-byte header\n");
+  EXPECT_EQ(Firmware("verify --raw empty.bin"), 2);
+  EXPECT_EQ(err, "qmxctl: empty.bin: 0 bytes; an image to verify holds at least one byte\n");
+  EXPECT_EQ(out, "");
   EXPECT_EQ(Firmware("save nowhere/x.bin"), 2);
   // A folder as the target: refused at once, not after the whole upload.
   std::filesystem::create_directory(dir_.path() / "images");
