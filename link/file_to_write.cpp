@@ -66,7 +66,8 @@ Done WriteFileReplacing(const std::filesystem::path& named, std::string_view byt
   if (!target) return Done::From(target);
   const std::filesystem::path part = PartFileOf(*target);
   std::FILE* out = std::fopen(part.c_str(), "wb");
-  if (out == nullptr) return Done::Fail(Status::FileError, "cannot create " + named.string() + ": " + std::strerror(errno));
+  if (out == nullptr)
+    return Done::Fail(Status::FileError, "cannot create " + named.string() + ": " + std::strerror(errno));
   bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
   int reason = errno;
   if (std::fclose(out) != 0 && written) {
