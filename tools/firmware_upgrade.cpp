@@ -50,7 +50,11 @@ Done CheckSaveTarget(const std::filesystem::path& target) { return Done::From(Fi
 Result<std::vector<std::uint8_t>> ReadFirmwareFile(const std::filesystem::path& path) {
   using Bytes = Result<std::vector<std::uint8_t>>;
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return Bytes::Fail(Status::FileError, path.string() + " is a folder");
+  const auto status = std::filesystem::status(path, ec);
+  if (std::filesystem::is_directory(status)) return Bytes::Fail(Status::FileError, path.string() + " is a folder");
+  // A device or a pipe could go on for ever.
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+    return Bytes::Fail(Status::FileError, path.string() + " is not a regular file");
   std::ifstream in(path, std::ios::binary);
   if (!in) return Bytes::Fail(Status::FileError, "cannot open " + path.string());
   std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -56,7 +56,8 @@ std::optional<UpgradeOutcome> RefuseToProgram(std::size_t size);
 // folder, a pipe or a device, a missing folder or one that takes no file.
 Done CheckSaveTarget(const std::filesystem::path& target);
 
-// The whole file, or FileError with the reason.
+// The whole file, or FileError with the reason (a folder, or anything but
+// a regular file, is refused before it is read).
 Result<std::vector<std::uint8_t>> ReadFirmwareFile(const std::filesystem::path& path);
 
 // "Please Wait" with a dot added every fourth 100 ms step, starting over

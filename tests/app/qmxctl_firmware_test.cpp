@@ -238,6 +238,8 @@ TEST_F(QmxctlFirmwareTest, BadRequestsExitWithTwo) {
   EXPECT_NE(err.find("header.bin: 128 bytes"), std::string::npos) << err;
   EXPECT_EQ(out, "");
   EXPECT_EQ(Firmware("verify missing.bin"), 2);
+  EXPECT_EQ(Firmware("verify /dev/zero"), 2);
+  EXPECT_EQ(err, "qmxctl: /dev/zero is not a regular file\n");
   // Nothing to compare: refused as program refuses it, the radio untouched.
   EXPECT_EQ(Firmware("verify empty.bin"), 2);
   EXPECT_EQ(err, "qmxctl: empty.bin: 0 bytes; an image to verify holds more than its 128-byte header\n");
