@@ -195,9 +195,12 @@ TEST_F(QmxctlTest, ProfileSavedEditedDiffedAndLoadedOverQmxsimsTerminal) {
 TEST_F(QmxctlTest, ConfigSaveWritesThroughALinkAndRefusesAPipe) {
   TempDir cwd;
   std::ofstream(cwd.path() / "real.profile") << "old\n";
+  const auto mode = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+  std::filesystem::permissions(cwd.path() / "real.profile", mode);
   std::filesystem::create_symlink("real.profile", cwd.path() / "link.profile");
   ASSERT_EQ(Qmxctl("--port sim config save link.profile", cwd.path()).status, 0);
   EXPECT_TRUE(std::filesystem::is_symlink(cwd.path() / "link.profile"));
+  EXPECT_EQ(std::filesystem::status(cwd.path() / "real.profile").permissions(), mode) << "kept as it was";
   std::ifstream in(cwd.path() / "real.profile");
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_NE(text.find("device-mode = Base\n"), std::string::npos) << text;
