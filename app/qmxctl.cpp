@@ -3,12 +3,14 @@
 // subcommand. Exit status: 0 success, 1 the radio did not answer or refused,
 // 2 bad arguments. Messages go to standard error.
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -325,7 +327,31 @@ class Session {
 }  // namespace
 }  // namespace qmx
 
-int main(int argc, char** argv) {
+namespace {
+
+// Standard output carries the result: one that did not all reach its file
+// (a full disk, a closed pipe) is a failure, whatever the command made of
+// it. A standard output closed from the start and never written to is not.
+// config diff answers trouble with 2, as diff(1) does.
+int FinishOutput(int status, bool diff) {
+  errno = 0;
+  bool failed = std::fflush(stdout) != 0;
+  int reason = errno;
+  failed = std::ferror(stdout) != 0 || failed;
+  errno = 0;
+  if (std::fclose(stdout) != 0 && errno != EBADF) {
+    failed = true;
+    if (reason == 0) reason = errno;
+  }
+  if (!failed) return status;
+  if (reason != 0)
+    std::fprintf(stderr, "qmxctl: write error on standard output: %s\n", std::strerror(reason));
+  else
+    std::fprintf(stderr, "qmxctl: write error on standard output\n");
+  return diff ? qmx::ctl::kExitUsage : qmx::ctl::kExitRadio;
+}
+
+int Main(int argc, char** argv, bool& diff) {
   using namespace qmx;
   using namespace qmx::ctl;
   if (argc == 3 && std::strcmp(argv[1], "--complete") == 0) return ctl::PrintCompletion(argv[2]);
@@ -336,11 +362,27 @@ int main(int argc, char** argv) {
       return kExitOk;
     }
     if (o.command.empty()) throw UsageError{"no command given"};
+    diff = o.command == "config" && !o.args.empty() && o.args[0] == "diff";
     ValidateArgs(o);
     Session session(o);
     return session.Run();
   } catch (const UsageError& e) {
     std::fprintf(stderr, e.content ? "qmxctl: %s\n" : "qmxctl: %s\nTry 'qmxctl --help'.\n", e.text.c_str());
     return kExitUsage;
+  } catch (const std::exception& e) {
+    // The last guard: whatever went wrong is told, never an abort.
+    std::fprintf(stderr, "qmxctl: %s\n", e.what());
+    return kExitRadio;
+  } catch (...) {
+    std::fprintf(stderr, "qmxctl: stopped by an unexpected failure\n");
+    return kExitRadio;
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool diff = false;
+  const int status = Main(argc, argv, diff);
+  return FinishOutput(status, diff);
 }

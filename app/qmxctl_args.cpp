@@ -295,6 +295,10 @@ void CheckConfig(Options& o) {
   std::optional<std::string> bad;
   if (action == "set") bad = CheckAssignments({o.args.begin() + 1, o.args.end()}, o.assignments);
   if (bad) throw UsageError{*bad};
+  if (action == "save") {
+    if (auto why = CheckProfileTarget(WorkDir(std::filesystem::current_path()), o.args[1]))
+      throw UsageError{*why, true};
+  }
   if (action == "diff" || action == "load") {
     if (auto why = CheckProfile(WorkDir(std::filesystem::current_path()), o.args[1], o.assignments))
       throw UsageError{*why, true};

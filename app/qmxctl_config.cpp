@@ -5,9 +5,12 @@
 #include "qmxctl_config.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -19,6 +22,7 @@
 #include "config/settings_model.h"
 #include "link/banks.h"
 #include "link/command_layer.h"
+#include "link/file_to_write.h"
 #include "link/number_text.h"
 #include "link/prompter.h"
 #include "link/workdir.h"
@@ -77,6 +81,30 @@ std::vector<SettingText> Texts(const std::vector<Assignment>& assignments) {
   return out;
 }
 
+// A profile is a few kilobytes of text; a folder, a device or a pipe is
+// none, and neither is anything past this size.
+constexpr std::uintmax_t kProfileLimit = 1024 * 1024;
+
+// The whole of the regular file at `path`, or why not.
+std::optional<std::string> ReadProfileFile(const std::filesystem::path& path, std::string& text) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (ec) return "cannot read it: " + ec.message();
+  if (std::filesystem::is_directory(status)) return "is a folder, not a profile";
+  if (!std::filesystem::is_regular_file(status)) return "is not a regular file";
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) return std::string("cannot read it: ") + std::strerror(errno);
+  // Read to one byte past the limit: a file that grew since is caught too.
+  text.resize(kProfileLimit + 1);
+  text.resize(std::fread(text.data(), 1, text.size(), in));
+  const bool failed = std::ferror(in) != 0;
+  const int reason = errno;
+  std::fclose(in);
+  if (failed) return std::string("cannot read it: ") + std::strerror(reason);
+  if (text.size() > kProfileLimit) return "is larger than 1 MiB, too large for a profile";
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> CheckAssignments(const std::vector<std::string>& words, std::vector<Assignment>& out) {
@@ -111,10 +139,14 @@ std::optional<std::string> CheckFccMode(const std::string& text, int& mode) {
   return "bad FCC mode '" + text + "' (1, 2 or 4)";
 }
 
+std::optional<std::string> CheckProfileTarget(const WorkDir& dir, const std::string& file) {
+  if (const auto target = FileToWrite(file, dir.Dir()); !target) return target.reason();
+  return std::nullopt;
+}
+
 std::optional<std::string> CheckProfile(const WorkDir& dir, const std::string& file, std::vector<Assignment>& out) {
-  std::ifstream in(dir.File(file), std::ios::binary);
-  if (!in) return "cannot read " + file;
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text;
+  if (auto why = ReadProfileFile(dir.File(file), text)) return file + ": " + *why;
   ProfileError error;
   const auto values = ParseProfile(text, error);
   if (!values) return file + ":" + std::to_string(error.line) + ": " + error.text;
@@ -127,11 +159,9 @@ int RunConfigSave(CommandLayer& link, const WorkDir& dir, const std::string& fil
   const ConfigTarget target = TargetOf(remote);
   RadioImage image;
   if (!ReadRadio(link, image, target)) return kExitRadio;
-  std::ofstream out(dir.File(file), std::ios::binary | std::ios::trunc);
-  out << FormatProfile(image.Slot(target.index), ProfileTimestamp());
-  out.close();
-  if (!out) {
-    std::fprintf(stderr, "qmxctl: cannot write %s\n", file.c_str());
+  const Done written = WriteFileReplacing(file, FormatProfile(image.Slot(target.index), ProfileTimestamp()), dir.Dir());
+  if (!written) {
+    std::fprintf(stderr, "qmxctl: %s\n", written.reason().c_str());
     return kExitRadio;
   }
   return kExitOk;

@@ -46,6 +46,9 @@ int RunDefaults(CommandLayer& link, SerialTransport& transport, Remote remote, b
 // CheckProfile reads and checks the file before the port is opened: the
 // message names the file and line of the first error.
 std::optional<std::string> CheckProfile(const WorkDir& dir, const std::string& file, std::vector<Assignment>& out);
+// Whether `config save` can write FILE (link/file_to_write.h), found before
+// the port is opened: the reason when not.
+std::optional<std::string> CheckProfileTarget(const WorkDir& dir, const std::string& file);
 int RunConfigSave(CommandLayer& link, const WorkDir& dir, const std::string& file, Remote remote);
 // Exit status as diff(1): 0 the radio holds the profile, 1 it differs, 2
 // the radio could not be read. `json`: one object {"differences": [{"key",

@@ -61,11 +61,17 @@ std::string PrepareFirmware(FirmwareRequest& r) {
     return "unknown firmware action '" + r.action + "' (program, verify, save)";
   if (r.action == "save") return CheckSaveTarget(r.file).reason();
   auto contents = ReadFirmwareFile(r.file);
-  if (!contents) return "cannot read " + r.file.string();
+  if (!contents) return contents.reason();
   if (r.action == "program" && RefuseToProgram(contents->size()))
     return r.file.string() + ": " + std::to_string(contents->size()) + " bytes; an image to program holds " +
            (contents->size() >= kFirmwareLimit ? "fewer than " + std::to_string(kFirmwareLimit)
                                                : "more than its " + std::to_string(kFirmwareHeader) + "-byte header");
+  // Nothing past the header (or, --raw, nothing at all): nothing to compare.
+  const std::size_t header = r.raw ? 0 : kFirmwareHeader;
+  if (r.action == "verify" && contents->size() <= header)
+    return r.file.string() + ": " + std::to_string(contents->size()) + " bytes; an image to verify holds " +
+           (r.raw ? std::string("at least one byte")
+                  : "more than its " + std::to_string(kFirmwareHeader) + "-byte header");
   r.contents = std::move(contents.value());
   return {};
 }

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "link/file_to_write.h"
 #include "link/radio_link.h"
 
 namespace qmx {
@@ -30,13 +31,6 @@ UpgradeOutcome Failed(const Done& why, std::string message, std::string caption,
 // NoReply for a request that went unanswered, or the failure of its write.
 Done Unanswered(const Done& write) { return write ? Done::Fail(Status::NoReply) : write; }
 
-// The temporary file a save writes before it renames it over the target.
-std::filesystem::path SavePart(const std::filesystem::path& target) {
-  std::filesystem::path part = target;
-  part += ".part";
-  return part;
-}
-
 }  // namespace
 
 std::optional<UpgradeOutcome> RefuseToProgram(std::size_t size) {
@@ -51,25 +45,16 @@ std::optional<UpgradeOutcome> RefuseToProgram(std::size_t size) {
   return std::nullopt;
 }
 
-Done CheckSaveTarget(const std::filesystem::path& target) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(target, ec)) return Done::Fail(Status::FileError, target.string() + " is a folder");
-  const auto folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-  if (!std::filesystem::is_directory(folder, ec))
-    return Done::Fail(Status::FileError, "no folder " + folder.string() + " for " + target.string());
-  const std::filesystem::path part = SavePart(target);
-  std::FILE* probe = std::fopen(part.c_str(), "wb");
-  if (probe == nullptr)
-    return Done::Fail(Status::FileError, "cannot create " + target.string() + ": " + std::strerror(errno));
-  std::fclose(probe);
-  std::filesystem::remove(part, ec);
-  return {};
-}
+Done CheckSaveTarget(const std::filesystem::path& target) { return Done::From(FileToWrite(target)); }
 
 Result<std::vector<std::uint8_t>> ReadFirmwareFile(const std::filesystem::path& path) {
   using Bytes = Result<std::vector<std::uint8_t>>;
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return Bytes::Fail(Status::FileError, path.string() + " is a folder");
+  const auto status = std::filesystem::status(path, ec);
+  if (std::filesystem::is_directory(status)) return Bytes::Fail(Status::FileError, path.string() + " is a folder");
+  // A device or a pipe could go on for ever.
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+    return Bytes::Fail(Status::FileError, path.string() + " is not a regular file");
   std::ifstream in(path, std::ios::binary);
   if (!in) return Bytes::Fail(Status::FileError, "cannot open " + path.string());
   std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -183,10 +168,11 @@ UpgradeOutcome FirmwareUpgrade::Verify(std::span<const std::uint8_t> file, bool 
 
 UpgradeOutcome FirmwareUpgrade::Save(const std::filesystem::path& target) {
   constexpr const char* kFailed = "Save Image Failed";
-  if (const Done why = CheckSaveTarget(target); !why)
-    return Failed(why, "Could not create file: " + why.reason() + ".  Check filename and try again",
+  const Result<std::filesystem::path> file = FileToWrite(target);
+  if (!file)
+    return Failed(Done::From(file), "Could not create file: " + file.reason() + ".  Check filename and try again",
                   "Invalid Filename", kFailed);
-  const std::filesystem::path temp = SavePart(target);
+  const std::filesystem::path temp = PartFileOf(*file);
   std::FILE* out = std::fopen(temp.c_str(), "wb");
   if (out == nullptr)
     return Failed(Status::FileError, "Could not create file.  Check filename and try again", "Invalid Filename",
@@ -197,9 +183,8 @@ UpgradeOutcome FirmwareUpgrade::Save(const std::filesystem::path& target) {
   bool written = image && std::fwrite(image->data(), 1, image->size(), out) == image->size();
   written = std::fclose(out) == 0 && written;
   std::error_code ec;
-  if (written) std::filesystem::rename(temp, target, ec);
-  const bool saved = written && !ec;
-  if (!saved) std::filesystem::remove(temp, ec);
+  const bool saved = written && ReplaceWithPart(temp, *file).ok();
+  if (!written) std::filesystem::remove(temp, ec);
   if (!asked) return Failed(asked, kNoImage, kNoImageCaption, kFailed);
   if (!image) return Failed(Done::From(image), "", "", kFailed);
   if (!saved)

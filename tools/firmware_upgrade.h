@@ -52,12 +52,12 @@ struct UpgradeOutcome {
 std::optional<UpgradeOutcome> RefuseToProgram(std::size_t size);
 
 // Whether the module's image can be saved to `target`, found before
-// anything is sent: FileError with the reason when it is a folder, its
-// folder is missing, or no file can be created there (tried, and removed
-// again).
+// anything is sent: FileToWrite's failure (link/file_to_write.h), such as a
+// folder, a pipe or a device, a missing folder or one that takes no file.
 Done CheckSaveTarget(const std::filesystem::path& target);
 
-// The whole file, or FileError with the reason.
+// The whole file, or FileError with the reason (a folder, or anything but
+// a regular file, is refused before it is read).
 Result<std::vector<std::uint8_t>> ReadFirmwareFile(const std::filesystem::path& path);
 
 // "Please Wait" with a dot added every fourth 100 ms step, starting over
@@ -120,9 +120,10 @@ class FirmwareUpgrade {
   // its first byte.
   UpgradeOutcome Verify(std::span<const std::uint8_t> file, bool raw = false);
 
-  // The module's image into `target`: written to a temporary file beside it
-  // and renamed over it only when the whole image arrived and was written,
-  // so a failure never touches an existing file. CheckSaveTarget's
+  // The module's image into `target` (through a link, into the file it
+  // leads to): written to a temporary file beside it and renamed over it
+  // only when the whole image arrived and was written, so a failure never
+  // touches an existing file. CheckSaveTarget's
   // failure is reported before anything is sent.
   UpgradeOutcome Save(const std::filesystem::path& target);
 

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -85,6 +86,9 @@ TEST_F(QmxctlFirmwareTest, SavedImageVerifiesWithRaw) {
   Write("changed.bin", changed);
   EXPECT_EQ(Firmware("verify changed.bin --raw"), 1);
   EXPECT_EQ(err, "qmxctl: Verification Failed\n");
+  // Without a header, a few bytes are something to compare.
+  Write("start.bin", Bytes(saved.begin(), saved.begin() + 16));
+  EXPECT_EQ(Firmware("verify --raw start.bin"), 0) << err;
   for (const char* args : {"program --raw image.bin", "save --raw copy.bin"}) {
     EXPECT_EQ(Firmware(args), 2) << args;
     EXPECT_NE(err.find("--raw applies to firmware verify only"), std::string::npos) << err;
@@ -190,6 +194,34 @@ TEST_F(QmxctlFirmwareTest, UpgradeCutShortIsNoticedAndRecovered) {
   EXPECT_NE(out.find("Bank 16"), std::string::npos);
 }
 
+// Through a link the image goes into the file it leads to (a relative link
+// from its own folder), and the link stays; a pipe is no file to replace:
+// refused at once, left as it is.
+TEST_F(QmxctlFirmwareTest, SaveWritesThroughALinkAndRefusesAPipe) {
+  std::filesystem::create_directory(dir_.path() / "images");
+  Write("images/real.bin", Bytes(5, 'o'));
+  std::filesystem::create_symlink("images/real.bin", dir_.path() / "link.bin");
+  std::filesystem::create_symlink("real.bin", dir_.path() / "images/again.bin");
+  std::filesystem::create_symlink("images/again.bin", dir_.path() / "chain.bin");
+  ASSERT_EQ(Firmware("save chain.bin"), 0) << err;
+  const std::string image = Text("images/real.bin");
+  EXPECT_GT(image.size(), 5u);
+  Write("images/real.bin", Bytes(5, 'o'));
+  ASSERT_EQ(Firmware("save link.bin"), 0) << err;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.path() / "link.bin"));
+  EXPECT_EQ(Text("images/real.bin"), image);
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "images/real.bin.part"));
+
+  ASSERT_EQ(::mkfifo((dir_.path() / "pipe.bin").c_str(), 0600), 0);
+  std::filesystem::create_symlink("pipe.bin", dir_.path() / "to-pipe.bin");
+  for (const char* name : {"pipe.bin", "to-pipe.bin"}) {
+    EXPECT_EQ(Firmware(std::string("save ") + name), 2) << name;
+    EXPECT_EQ(err, std::string("qmxctl: ") + name + " is not a regular file\n");
+    EXPECT_EQ(out, "");
+  }
+  EXPECT_EQ(std::filesystem::status(dir_.path() / "pipe.bin").type(), std::filesystem::file_type::fifo);
+}
+
 // Refused before the port is opened.
 TEST_F(QmxctlFirmwareTest, BadRequestsExitWithTwo) {
   Write("big.bin", Bytes(132000));
@@ -206,6 +238,16 @@ TEST_F(QmxctlFirmwareTest, BadRequestsExitWithTwo) {
   EXPECT_NE(err.find("header.bin: 128 bytes"), std::string::npos) << err;
   EXPECT_EQ(out, "");
   EXPECT_EQ(Firmware("verify missing.bin"), 2);
+  EXPECT_EQ(Firmware("verify /dev/zero"), 2);
+  EXPECT_EQ(err, "qmxctl: /dev/zero is not a regular file\n");
+  // Nothing to compare: refused as program refuses it, the radio untouched.
+  EXPECT_EQ(Firmware("verify empty.bin"), 2);
+  EXPECT_EQ(err, "qmxctl: empty.bin: 0 bytes; an image to verify holds more than its 128-byte header\n");
+  EXPECT_EQ(Firmware("verify header.bin"), 2);
+  EXPECT_EQ(err, "qmxctl: header.bin: 128 bytes; an image to verify holds more than its 128-byte header\n");
+  EXPECT_EQ(Firmware("verify --raw empty.bin"), 2);
+  EXPECT_EQ(err, "qmxctl: empty.bin: 0 bytes; an image to verify holds at least one byte\n");
+  EXPECT_EQ(out, "");
   EXPECT_EQ(Firmware("save nowhere/x.bin"), 2);
   // A folder as the target: refused at once, not after the whole upload.
   std::filesystem::create_directory(dir_.path() / "images");

@@ -1,7 +1,10 @@
 // qmxctl as a user runs it: exit status, output and messages, on the
 // built-in simulated module and through qmxsim's terminal.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -187,6 +190,33 @@ TEST_F(QmxctlTest, ProfileSavedEditedDiffedAndLoadedOverQmxsimsTerminal) {
   EXPECT_EQ(bad.err.find("--help"), std::string::npos) << "the arguments were right: " << bad.err;
 }
 
+// config save writes through a link into the file it leads to; a pipe is
+// refused (2) before the radio is asked, and gets nothing.
+TEST_F(QmxctlTest, ConfigSaveWritesThroughALinkAndRefusesAPipe) {
+  TempDir cwd;
+  std::ofstream(cwd.path() / "real.profile") << "old\n";
+  const auto mode = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+  std::filesystem::permissions(cwd.path() / "real.profile", mode);
+  std::filesystem::create_symlink("real.profile", cwd.path() / "link.profile");
+  ASSERT_EQ(Qmxctl("--port sim config save link.profile", cwd.path()).status, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(cwd.path() / "link.profile"));
+  EXPECT_EQ(std::filesystem::status(cwd.path() / "real.profile").permissions(), mode) << "kept as it was";
+  std::ifstream in(cwd.path() / "real.profile");
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("device-mode = Base\n"), std::string::npos) << text;
+
+  const auto pipe = cwd.path() / "pipe.profile";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const int reader = ::open(pipe.c_str(), O_RDWR | O_NONBLOCK);  // so that a wrong write cannot hang
+  const Outcome r = Qmxctl("--port sim config save pipe.profile", cwd.path());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "qmxctl: pipe.profile is not a regular file\n");
+  char byte;
+  EXPECT_EQ(::read(reader, &byte, 1), -1) << "the pipe got the profile";
+  ::close(reader);
+  EXPECT_EQ(std::filesystem::status(pipe).type(), std::filesystem::file_type::fifo);
+}
+
 // On a live network, frames arrive before and during every command: they
 // never reach standard output (--quiet drops them), which carries the
 // result alone, so that scripts can take it as it is.
@@ -250,6 +280,54 @@ TEST_F(QmxctlTest, JsonResultsAndExitCodesForScripts) {
   EXPECT_EQ(Qmxctl("--port sim --baud 19200 --timeout 20 config diff q.profile", cwd.path()).status, 2)
       << "no answer is trouble, not a difference";
   EXPECT_EQ(Qmxctl("--port sim diag poll --count 2").status, 1) << "the base answers no poll";
+}
+
+// Only a regular file of reasonable size is read as a profile: a folder,
+// a device or a huge file is refused with its reason (2), at once and
+// without a crash; a link to a profile is the profile.
+TEST_F(QmxctlTest, ProfileThatIsNoTextFileIsRefused) {
+  TempDir cwd;
+  std::filesystem::create_directory(cwd.path() / "folder");
+  std::ofstream(cwd.path() / "huge.profile") << "# model: QMX2400\n" << std::string(1024 * 1024, '#') << "\n";
+  struct Case {
+    const char* args;
+    const char* why;
+  } cases[] = {{"config diff folder", "qmxctl: folder: is a folder, not a profile\n"},
+               {"config load folder", "qmxctl: folder: is a folder, not a profile\n"},
+               {"config diff /dev/zero", "qmxctl: /dev/zero: is not a regular file\n"},
+               {"config load huge.profile", "qmxctl: huge.profile: is larger than 1 MiB, too large for a profile\n"},
+               {"config diff missing.profile", "qmxctl: missing.profile: cannot read it: No such file or directory\n"}};
+  for (const Case& c : cases) {
+    const Outcome r = Qmxctl(std::string("--port sim ") + c.args, cwd.path());
+    EXPECT_EQ(r.status, 2) << c.args;
+    EXPECT_EQ(r.err, c.why) << c.args;
+    EXPECT_EQ(r.out, "") << c.args;
+  }
+  std::ofstream(cwd.path() / "q.profile") << "tx-power = 0x07\n";
+  std::filesystem::create_symlink("q.profile", cwd.path() / "link.profile");
+  EXPECT_EQ(Qmxctl("--port sim config diff link.profile", cwd.path()).out, "tx-power: 0x12 -> 0x07\n");
+}
+
+// A result that does not reach its file is a failure with its reason, not
+// a success: a full disk for every kind of result; config diff calls it
+// trouble (2), as diff(1) does.
+TEST_F(QmxctlTest, ResultThatCannotBeWrittenFails) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  for (const char* args : {"status", "--json read-all", "config show", "monitor 3", "--help"}) {
+    const Outcome r = Qmxctl(std::string("--port sim ") + args + " >/dev/full");
+    EXPECT_EQ(r.status, 1) << args << ": " << r.err;
+    // The reason where the last write failed; an earlier one leaves none.
+    EXPECT_TRUE(std::regex_search(r.err, std::regex("qmxctl: write error on standard output(: No space left on "
+                                                    "device)?\n$")))
+        << args << ": " << r.err;
+  }
+  EXPECT_EQ(Qmxctl("--port sim status >/dev/full").err,
+            "qmxctl: write error on standard output: No space left on device\n");
+  TempDir cwd;
+  std::ofstream(cwd.path() / "q.profile") << "tx-power = 0x07\n";
+  EXPECT_EQ(Qmxctl("--port sim config diff q.profile >/dev/full", cwd.path()).status, 2);
+  // Nothing to write, and standard output closed: nothing lost.
+  EXPECT_EQ(Qmxctl("--port sim reset >&-").status, 0);
 }
 
 // A radio that answers late: --timeout holds for the configuration commands
