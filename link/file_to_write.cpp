@@ -14,6 +14,26 @@ using Path = Result<std::filesystem::path>;
 // As many links as the system itself follows before it gives up.
 constexpr int kMaxLinks = 40;
 
+// The temporary file written beside `target` before it is renamed over it.
+std::filesystem::path PartFileOf(const std::filesystem::path& target) {
+  std::filesystem::path part = target;
+  part += ".part";
+  return part;
+}
+
+// Renames the finished `part` over `target`, with the permissions of the
+// file it replaces; the part is removed when that fails.
+Done ReplaceWithPart(const std::filesystem::path& part, const std::filesystem::path& target) {
+  std::error_code ec;
+  const auto old = std::filesystem::status(target, ec);
+  if (std::filesystem::is_regular_file(old)) std::filesystem::permissions(part, old.permissions(), ec);
+  std::filesystem::rename(part, target, ec);
+  if (!ec) return {};
+  const std::string why = "cannot write " + target.string() + ": " + ec.message();
+  std::filesystem::remove(part, ec);
+  return Done::Fail(Status::FileError, why);
+}
+
 }  // namespace
 
 Path FileToWrite(const std::filesystem::path& named, const std::filesystem::path& folder) {
@@ -41,23 +61,6 @@ Path FileToWrite(const std::filesystem::path& named, const std::filesystem::path
   std::fclose(probe);
   std::filesystem::remove(part, ec);
   return target;
-}
-
-std::filesystem::path PartFileOf(const std::filesystem::path& target) {
-  std::filesystem::path part = target;
-  part += ".part";
-  return part;
-}
-
-Done ReplaceWithPart(const std::filesystem::path& part, const std::filesystem::path& target) {
-  std::error_code ec;
-  const auto old = std::filesystem::status(target, ec);
-  if (std::filesystem::is_regular_file(old)) std::filesystem::permissions(part, old.permissions(), ec);
-  std::filesystem::rename(part, target, ec);
-  if (!ec) return {};
-  const std::string why = "cannot write " + target.string() + ": " + ec.message();
-  std::filesystem::remove(part, ec);
-  return Done::Fail(Status::FileError, why);
 }
 
 Done WriteFileReplacing(const std::filesystem::path& named, std::string_view bytes,

@@ -20,14 +20,6 @@ namespace qmx {
 // messages give the name as it was given.
 Result<std::filesystem::path> FileToWrite(const std::filesystem::path& named, const std::filesystem::path& folder = {});
 
-// The temporary file written beside `target` (a FileToWrite) before it is
-// renamed over it.
-std::filesystem::path PartFileOf(const std::filesystem::path& target);
-
-// Renames the finished `part` over `target`, with the permissions of the
-// file it replaces; the part is removed when that fails.
-Done ReplaceWithPart(const std::filesystem::path& part, const std::filesystem::path& target);
-
 // The whole of `bytes` into the file `named` (in `folder`), as above.
 Done WriteFileReplacing(const std::filesystem::path& named, std::string_view bytes,
                         const std::filesystem::path& folder = {});

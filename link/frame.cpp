@@ -5,13 +5,15 @@
 
 namespace qmx {
 
+std::uint8_t SequenceAfter(std::uint8_t last) { return last >= 127 ? 0 : static_cast<std::uint8_t>(last + 1); }
+
 std::uint8_t SequenceCounter::NextSequenceNumber() {
   // 1 … 127, then 0: advance atomically so that two threads never get the
   // same number.
   std::uint8_t current = value_.load();
   std::uint8_t next;
   do {
-    next = current >= 127 ? 0 : static_cast<std::uint8_t>(current + 1);
+    next = SequenceAfter(current);
   } while (!value_.compare_exchange_weak(current, next));
   return next;
 }

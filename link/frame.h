@@ -12,6 +12,9 @@
 
 namespace qmx {
 
+// The sequence number that follows `last`: 1 … 127, then 0 again.
+std::uint8_t SequenceAfter(std::uint8_t last);
+
 // One counter for the process: 1 … 127, 0, 1 … Thread-safe.
 class SequenceCounter {
  public:

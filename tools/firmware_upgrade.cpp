@@ -172,22 +172,12 @@ UpgradeOutcome FirmwareUpgrade::Save(const std::filesystem::path& target) {
   if (!file)
     return Failed(Done::From(file), "Could not create file: " + file.reason() + ".  Check filename and try again",
                   "Invalid Filename", kFailed);
-  const std::filesystem::path temp = PartFileOf(*file);
-  std::FILE* out = std::fopen(temp.c_str(), "wb");
-  if (out == nullptr)
-    return Failed(Status::FileError, "Could not create file.  Check filename and try again", "Invalid Filename",
-                  kFailed);
-
   const Done asked = RequestUpload();
-  const auto image = asked ? ReceiveImage() : Result<std::vector<std::uint8_t>>::From(asked);
-  bool written = image && std::fwrite(image->data(), 1, image->size(), out) == image->size();
-  written = std::fclose(out) == 0 && written;
-  std::error_code ec;
-  const bool saved = written && ReplaceWithPart(temp, *file).ok();
-  if (!written) std::filesystem::remove(temp, ec);
   if (!asked) return Failed(asked, kNoImage, kNoImageCaption, kFailed);
+  const auto image = ReceiveImage();
   if (!image) return Failed(Done::From(image), "", "", kFailed);
-  if (!saved)
+  const std::string_view bytes(reinterpret_cast<const char*>(image->data()), image->size());
+  if (!WriteFileReplacing(*file, bytes))
     return Failed(Status::FileError, "Could not write file.  Check disk space and try again", "Save Image Failed",
                   kFailed);
   return UpgradeOutcome{{}, "", "", "Save Image Successful"};

@@ -251,8 +251,6 @@ PacketPlan PlanPacket(int choice, const PacketFields& fields) {
   return plan;
 }
 
-std::uint8_t SequenceAfter(std::uint8_t last) { return last >= 127 ? 0 : static_cast<std::uint8_t>(last + 1); }
-
 RawPacketView ComputeRawView(int choice, const PacketPlan& plan, std::uint8_t sequence) {
   const PacketRecord& rec = plan.record;
   RawPacketView v;

@@ -106,11 +106,9 @@ struct RawPacketView {
   std::string span;
 };
 // The frame of `plan` as Transmit writes it; `sequence` is the number it
-// will carry (SequenceAfter the number of the most recently sent command).
+// will carry (link/frame.h's SequenceAfter the number of the most recently
+// sent command).
 RawPacketView ComputeRawView(int choice, const PacketPlan& plan, std::uint8_t sequence);
-// The sequence number the command layer gives the next command after one
-// that carried `last`: 1 … 127, then 0 again.
-std::uint8_t SequenceAfter(std::uint8_t last);
 
 // The record of PlanPacket, or its refusal.
 std::variant<PacketRecord, PacketMessage> PrepareTransmit(int choice, const PacketFields& fields);

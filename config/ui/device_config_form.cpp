@@ -12,7 +12,6 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -26,6 +25,7 @@
 #include "link/radio_link.h"
 #include "link/ui/busy_cursor.h"
 #include "link/ui/window_fit.h"
+#include "widgets/palette_colour.h"
 
 namespace qmx {
 namespace {
@@ -343,23 +343,13 @@ namespace {
 constexpr char kProfileFilter[] = "Profiles (*.qmxprofile *.txt);;All files (*)";
 constexpr char kMarkedProperty[] = "profileMarked";
 
-// Relative luminance of an sRGB colour, 0 (black) … 1 (white), and the
-// contrast ratio of two colours, 1 … 21.
-double Luminance(const QColor& c) {
-  const auto linear = [](float v) { return v <= 0.04045f ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-  return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-}
-double Contrast(const QColor& a, const QColor& b) {
-  const double la = Luminance(a), lb = Luminance(b);
-  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
+double Contrast(const QColor& a, const QColor& b) { return ContrastRatio(Rgb(a), Rgb(b)); }
 
 // The look of a control whose value a loaded profile changed: the palette's
 // base tinted with its highlight colour as strongly as the palette's text
 // stays readable on it (4.5:1), on light and dark palettes alike. A palette
 // whose text is hard to read on its own base gets black or white text.
 QString MarkStyle(const QPalette& palette) {
-  constexpr double kReadable = 4.5;
   const QColor base = palette.color(QPalette::Base);
   const QColor tint = palette.color(QPalette::Highlight);
   QColor text = palette.color(QPalette::Text);
@@ -369,10 +359,10 @@ QString MarkStyle(const QPalette& palette) {
                   channel(base.blue(), tint.blue()));
   };
   int percent = 50;
-  while (percent > 10 && Contrast(mixed(percent), text) < kReadable) percent -= 5;
+  while (percent > 10 && Contrast(mixed(percent), text) < kReadableContrast) percent -= 5;
   const QColor background = mixed(percent);
-  if (Contrast(background, text) < kReadable)
-    text = Contrast(background, Qt::black) > Contrast(background, Qt::white) ? QColor(Qt::black) : QColor(Qt::white);
+  if (Contrast(background, text) < kReadableContrast)
+    text = IsDark(Rgb(background)) ? QColor(Qt::white) : QColor(Qt::black);
   return QString("background-color: %1; color: %2;").arg(background.name(), text.name());
 }
 

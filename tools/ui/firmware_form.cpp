@@ -26,6 +26,8 @@ namespace {
 
 // The radio waits at its boot code's prompt: the first step is the file.
 constexpr const char* kStartText = "Click Select File";
+// The port went away while the window was open.
+constexpr const char* kLostText = "Port lost.  Close this window.";
 
 // Code loads, with "BIN" added to a name typed without an extension and
 // "*.bin" in the name field at first; the dialogs open in the working
@@ -169,11 +171,7 @@ int TForm3::ShowFor(std::function<ByteChannel*()> enter, Prompter& prompter, Wor
   SetStatus(kStartText);
   SetToolButtons(false);
   SetButton->setEnabled(true);
-  closed_ = false;
-  const int result = exec();
-  channel_ = nullptr;
-  enter_ = nullptr;
-  return result;
+  return exec();
 }
 
 void TForm3::SetToolButtons(bool on) {
@@ -184,7 +182,7 @@ void TForm3::SetToolButtons(bool on) {
 void TForm3::PortLost() {
   lost_ = true;
   SetToolButtons(false);
-  SetStatus("Port lost.  Close this window.");
+  SetStatus(kLostText);
 }
 
 void TForm3::SetStatus(const QString& text) { StatusBar1->setText(text); }
@@ -196,7 +194,7 @@ void TForm3::Report(const UpgradeOutcome& outcome, bool buttonsAfter) {
   StyleGauge();
   // A whole transfer shows as a full bar; a failure keeps what it reached.
   if (outcome.ok()) Gauge->setValue(Gauge->maximum());
-  SetStatus(QString::fromStdString(lost_ ? "Port lost.  Close this window." : outcome.status));
+  SetStatus(QString::fromStdString(lost_ ? kLostText : outcome.status));
   if (buttonsAfter) SetToolButtons(true);
 }
 
@@ -298,11 +296,11 @@ void TForm3::closeEvent(QCloseEvent* event) {
 
 void TForm3::done(int result) {
   if (busy_) return;
-  if (!closed_ && channel_) {
-    closed_ = true;
-    // A lost port has no radio behind it to leave.
-    if (!lost_) FirmwareUpgrade(*channel_, *clock_).Leave();
-  }
+  // "E" CR once a showing, when the boot code was entered; a lost port has
+  // no radio behind it to leave.
+  if (channel_ && !lost_) FirmwareUpgrade(*channel_, *clock_).Leave();
+  channel_ = nullptr;
+  enter_ = nullptr;
   QDialog::done(result);
 }
 

@@ -112,7 +112,6 @@ class TForm3 : public QDialog {
   TForm2* info_ = nullptr;
   std::unique_ptr<TForm2> ownInfo_;
   bool busy_ = false;
-  bool closed_ = true;  // "E" CR sent for this showing
   bool lost_ = false;   // the port went away during this showing
   bool failed_ = false;  // the last operation failed: the gauge shows it
 };

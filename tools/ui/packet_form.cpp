@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "link/frame.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
 #include "link/ui/busy_cursor.h"
