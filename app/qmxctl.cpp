@@ -84,34 +84,33 @@ class Session {
 
   int Run() {
     if (options_.log) link_->log.LogHeader();
-    if (!ShowPortFailure(prompter_, link_->transport.OpenCommPort(options_.line, options_.port, true)))
-      return NoRadio();
+    if (!ctl::PortReady(link_->transport.OpenCommPort(options_.line, options_.port, true))) return NoRadio();
     node_ = NodeOf(options_.port);
     link_->parser.Start();
     const std::string& c = options_.command;
-    if (c == "enter") return Enter();
-    if (c == "exit") return Check(link_->commands.ExitProtocolMode(options_.timeoutMs, kRetries), "Exit Protocol Mode");
-    if (c == "firmware" && options_.firmware.recover) return RunFirmware(*link_, options_.firmware);
+    if (c == "enter") return Reported(Enter(), {{"protocol_mode", true}});
+    if (c == "exit") return Exit();
+    if (c == "firmware" && options_.firmware.recover) return RunFirmware(*link_, options_.firmware, options_.json);
     if (Enter() == kExitOk) {
-      if (c == "reset") return Check(link_->commands.SoftwareReset(), "Software Reset");
+      if (c == "reset") return Reported(Check(link_->commands.SoftwareReset(), "Software Reset"), {{"reset", true}});
       if (c == "get") return Get();
       if (c == "set") return Set();
       if (c == "read-all") return ReadAll();
       if (c == "status") return Status();
+      const ctl::ConfigRequest config{options_.remote, options_.reset, options_.json};
       if (c == "config" && options_.args[0] == "save")
-        return ctl::RunConfigSave(link_->commands, dir_, options_.args[1], options_.remote);
+        return ctl::RunConfigSave(link_->commands, dir_, options_.args[1], config);
       if (c == "config" && options_.args[0] == "diff")
-        return ctl::RunConfigDiff(link_->commands, options_.assignments, options_.remote, options_.json);
+        return ctl::RunConfigDiff(link_->commands, options_.assignments, config);
       if (c == "config" && (options_.args[0] == "set" || options_.args[0] == "load"))
-        return ctl::RunConfigSet(link_->commands, link_->transport, options_.assignments, options_.remote,
-                                 options_.reset);
+        return ctl::RunConfigSet(link_->commands, link_->transport, options_.assignments, config);
       if (c == "config") return ConfigShow();
-      if (c == "defaults") return ctl::RunDefaults(link_->commands, link_->transport, options_.remote, options_.reset);
-      if (c == "mac") return ctl::RunMac(link_->commands, options_.args[0]);
-      if (c == "fcc") return ctl::RunFcc(link_->commands, options_.remote, options_.fccMode);
+      if (c == "defaults") return ctl::RunDefaults(link_->commands, link_->transport, config);
+      if (c == "mac") return ctl::RunMac(link_->commands, options_.args[0], config);
+      if (c == "fcc") return ctl::RunFcc(link_->commands, options_.fccMode, config);
       if (c == "send") return Send();
       if (c == "monitor") return Monitor();
-      if (c == "firmware") return RunFirmware(*link_, options_.firmware);
+      if (c == "firmware") return RunFirmware(*link_, options_.firmware, options_.json);
       if (c == "diag") return RunDiag(link_->commands, waiter_.Time(), options_.diag, options_.json);
     }
     if (bootCode_ && c == "status") {
@@ -129,10 +128,32 @@ class Session {
     return options_.command == "config" && options_.args[0] == "diff" ? kExitUsage : kExitRadio;
   }
 
+  // A command that succeeded reports `json` under --json.
+  int Reported(int status, const ctl::Json& json) const {
+    if (status == kExitOk && options_.json) ctl::PrintJson(json);
+    return status;
+  }
+
   int Check(const Done& result, const char* what) { return result ? kExitOk : NoAnswer(what); }
+  // The local radio was silent: where to look.
   int NoAnswer(const char* what) {
-    std::fprintf(stderr, "qmxctl: %s: the radio did not answer\n", what);
+    std::fprintf(stderr,
+                 "qmxctl: %s: the radio did not answer on %s at %u baud; check --port and --baud, or wait longer "
+                 "with --timeout (now %g ms)\n",
+                 what, options_.port.c_str(), options_.line.baudRate, options_.timeoutMs);
     return kExitRadio;
+  }
+
+  // Leaving protocol mode. A radio that is out of it already answers only
+  // the request to enter: asked once, it tells which it was, and is let out
+  // again, so that the radio ends out of protocol mode either way.
+  int Exit() {
+    const double t = options_.timeoutMs;
+    if (link_->commands.ExitProtocolMode(t, 0)) return Reported(kExitOk, {{"protocol_mode", false}});
+    if (!link_->commands.EnterProtocolMode(t, 0)) return NoAnswer("Exit Protocol Mode");
+    if (!link_->commands.ExitProtocolMode(t, kRetries)) return NoAnswer("Exit Protocol Mode");
+    std::fprintf(stderr, "qmxctl: the radio was out of protocol mode already\n");
+    return Reported(kExitOk, {{"protocol_mode", false}, {"was_out", true}});
   }
   // Protocol mode; a radio that does not answer may be in its boot code.
   int Enter() {
@@ -151,7 +172,7 @@ class Session {
     if (!n) return Refused("Get Register", rec);
     std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(*n), rec.Data.size());
     if (options_.json) {
-      ctl::Json j{{"bank", rec.Bank}, {"register", rec.Register}, {"data", ctl::HexString({rec.Data.data(), count})}};
+      ctl::Json j{{"bank", rec.Bank}, {"register", rec.Register}, {"data_hex", ctl::HexString({rec.Data.data(), count})}};
       if (options_.remote) j["lqi"] = rec.Lqi;
       ctl::PrintJson(j);
       return kExitOk;
@@ -163,15 +184,20 @@ class Session {
 
   int Set() {
     PacketRecord rec = options_.rec;
+    const std::uint8_t length = rec.Span;
     if (!link_->commands.SetRegister(options_.timeoutMs, rec, kRetries, RadioAddress::Of(options_.remote)))
       return Refused("Set Register", rec);
-    return kExitOk;
+    ctl::Json j{{"bank", options_.rec.Bank}, {"register", options_.rec.Register}, {"length", length}};
+    if (options_.remote) j["lqi"] = rec.Lqi;
+    return Reported(kExitOk, j);
   }
 
+  // The local radio answered that the remote did not, or did not answer.
   int Refused(const char* what, const PacketRecord& reply) {
     if (options_.remote && reply.PacketType != 0 && reply.TxStatus != txstatus::Acknowledged) {
       const std::string_view meaning = txstatus::Meaning(reply.TxStatus);
-      std::fprintf(stderr, "qmxctl: %s: TX Status %s (%s)\n", what, HexText(reply.TxStatus, 2).c_str(),
+      std::fprintf(stderr, "qmxctl: %s: the remote radio at %s did not answer: TX Status %s (%s)\n", what,
+                   HexText(*options_.remote, 4).c_str(), HexText(reply.TxStatus, 2).c_str(),
                    meaning.empty() ? "no acknowledgement" : std::string(meaning).c_str());
       return kExitRadio;
     }
@@ -186,7 +212,7 @@ class Session {
       ctl::Json banks = ctl::Json::array();
       for (const BankInfo& b : kBanks) {
         ctl::Json j{{"bank", b.bank}, {"length", b.length}};
-        j["data"] = (got & b.maskBit) ? ctl::Json(ctl::HexString(image_.Bank(slot, b))) : ctl::Json(nullptr);
+        j["data_hex"] = (got & b.maskBit) ? ctl::Json(ctl::HexString(image_.Bank(slot, b))) : ctl::Json(nullptr);
         banks.push_back(j);
       }
       ctl::PrintJson({{"banks", banks}});
@@ -208,13 +234,24 @@ class Session {
       std::fprintf(stderr, "qmxctl: Could not get data from radio.  Please try again.\n");
       return kExitRadio;
     }
-    auto rows = StatusRows(FormatLocalStatus(image_, 0));
+    const LocalStatusTexts status = FormatLocalStatus(image_, 0);
     if (options_.json) {
-      ctl::Json j = ctl::Json::object();
-      for (std::size_t i = 0; i < rows.size(); ++i) j[kLocalStatusLabels[i]] = rows[i];
-      ctl::PrintJson(j);
+      ctl::PrintJson({{"state", "protocol mode"},
+                      {"device_mode", status.deviceMode},
+                      {"pan_id", status.panIdValue},
+                      {"pan_id_hex", status.panId},
+                      {"channel", status.channelValue},
+                      {"channel_hex", HexText(status.channelValue, 2)},
+                      {"frequency_mhz", 2400 + 5 * (status.channelValue - 10)},
+                      {"network_address", status.networkValue},
+                      {"network_address_hex", status.network},
+                      {"mac_address", status.mac},
+                      {"firmware_version", status.firmware},
+                      {"link_status", status.linkStatus},
+                      {"encryption", status.encryption}});
       return kExitOk;
     }
+    const auto rows = StatusRows(status);
     for (std::size_t i = 0; i < rows.size(); ++i) std::printf("%-14s%s\n", kLocalStatusLabels[i], rows[i].c_str());
     return kExitOk;
   }
@@ -226,16 +263,15 @@ class Session {
       std::fprintf(stderr, "qmxctl: Could not read data.  Please try again.\n");
       return kExitRadio;
     }
-    ctl::Json j = ctl::Json::object();
+    ctl::Json settings = ctl::Json::object();
     for (const Setting& s : Settings()) {
       if (!s.failure) continue;  // shown only: neither settable nor saved
-      const std::string value = ShowText(s, image_.Slot(slot));
       if (options_.json)
-        j[s.key] = value;
+        settings[s.key] = ctl::JsonText(FormatSetting(s, image_.Slot(slot)));  // the text itself, not its quoted form
       else
-        std::printf("%s = %s\n", s.key, value.c_str());
+        std::printf("%s = %s\n", s.key, ShowText(s, image_.Slot(slot)).c_str());
     }
-    if (options_.json) ctl::PrintJson(j);
+    if (options_.json) ctl::PrintJson({{"settings", settings}});
     return kExitOk;
   }
 
@@ -243,34 +279,63 @@ class Session {
     PacketRecord rec = options_.rec;
     if (!link_->commands.TxData(options_.timeoutMs, rec, kRetries)) return NoAnswer("TX Data");
     const std::string meaning(txstatus::Meaning(rec.TxStatus));
-    std::printf("TX Status %s (%s)  LQI %s\n", HexText(rec.TxStatus, 2).c_str(),
-                meaning.empty() ? "unknown" : meaning.c_str(), HexText(rec.Lqi, 2).c_str());
-    return rec.TxStatus == txstatus::Acknowledged ? kExitOk : kExitRadio;
+    const bool acknowledged = rec.TxStatus == txstatus::Acknowledged;
+    if (options_.json) {
+      ctl::PrintJson({{"address", options_.rec.NetworkAddress},
+                      {"address_hex", HexText(options_.rec.NetworkAddress, 4)},
+                      {"length", options_.rec.Length},
+                      {"tx_status", rec.TxStatus},
+                      {"tx_status_text", meaning.empty() ? "unknown" : meaning},
+                      {"acknowledged", acknowledged},
+                      {"lqi", rec.Lqi}});
+    } else {
+      std::printf("TX Status %s (%s)  LQI %s\n", HexText(rec.TxStatus, 2).c_str(),
+                  meaning.empty() ? "unknown" : meaning.c_str(), HexText(rec.Lqi, 2).c_str());
+    }
+    if (!acknowledged)
+      std::fprintf(stderr, "qmxctl: TX Data: the radio at %s did not acknowledge\n",
+                   HexText(options_.rec.NetworkAddress, 4).c_str());
+    return acknowledged ? kExitOk : kExitRadio;
   }
 
   // Until the time is up. A device that goes away ends it, or with
   // --reconnect is waited for (watching its directory, or its by-id name)
-  // and reopened at the same line, in protocol mode again.
+  // and reopened at the same line, in protocol mode again. Time that runs
+  // out while the device is away is a failure: what was watched was not
+  // all there.
   int Monitor() {
     const auto end = std::chrono::steady_clock::now() +
                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                          std::chrono::duration<double>(options_.seconds));
     std::unique_lock lock(mutex_);
+    bool away = false;
     for (;;) {
-      if (!cv_.wait_until(lock, end, [this] { return lost_ || returned_; })) return kExitOk;
+      if (!cv_.wait_until(lock, end, [this] { return lost_ || returned_; })) {
+        if (!away) return kExitOk;
+        std::fprintf(stderr, "qmxctl: the device %s did not come back before the time was up\n",
+                     watchName_.c_str());
+        return kExitRadio;
+      }
       if (returned_) {
         returned_ = false;
         lock.unlock();
         const bool back = Reopen();
         lock.lock();
-        if (!back) WaitForReturn();
+        if (back) {
+          away = false;
+          sink_.PortEvent("reconnect", watchName_);
+        } else {
+          WaitForReturn();
+        }
         continue;
       }
       lost_ = false;
+      sink_.PortEvent("disconnect", options_.port);
       if (!options_.reconnect) {
         std::fprintf(stderr, "qmxctl: the device %s has gone away\n", options_.port.c_str());
         return kExitRadio;
       }
+      away = true;
       WaitForReturn();
     }
   }
@@ -299,14 +364,14 @@ class Session {
     // the next one.
     node_ = NodeOf(watchName_);
     const Done opened = link_->transport.OpenCommPort(options_.line, watchName_, true);
-    if (!ShowPortFailure(prompter_, opened) || Enter() != kExitOk) return false;
+    if (!ctl::PortReady(opened) || Enter() != kExitOk) return false;
     std::fprintf(stderr, "qmxctl: reconnected to %s\n", watchName_.c_str());
     return true;
   }
 
   const Options& options_;
   WorkDir dir_;
-  StderrPrompter prompter_;
+  StderrPrompter prompter_{"qmxctl: "};
   CondVarWaiter waiter_;
   ctl::TrafficPrinter sink_;
   RadioImage image_;
@@ -357,6 +422,10 @@ int Main(int argc, char** argv, bool& diff) {
   if (argc == 3 && std::strcmp(argv[1], "--complete") == 0) return ctl::PrintCompletion(argv[2]);
   try {
     Options o = ParseArgs(argc, argv);
+    if (o.version) {
+      std::fputs(ctl::VersionText().c_str(), stdout);
+      return kExitOk;
+    }
     if (o.help) {
       std::fputs(ctl::HelpText(o.command), stdout);
       return kExitOk;
@@ -364,6 +433,9 @@ int Main(int argc, char** argv, bool& diff) {
     if (o.command.empty()) throw UsageError{"no command given"};
     diff = o.command == "config" && !o.args.empty() && o.args[0] == "diff";
     ValidateArgs(o);
+    if (o.simByDefault)
+      std::fprintf(stderr, "qmxctl: no port named (--port or QMX_PORT) and no USB serial adapter attached: "
+                           "reading the built-in simulated module\n");
     Session session(o);
     return session.Run();
   } catch (const UsageError& e) {

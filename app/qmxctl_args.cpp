@@ -1,6 +1,8 @@
 #include "qmxctl_args.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +11,7 @@
 
 #include "config/register_map.h"
 #include "link/number_text.h"
+#include "link/port_detect.h"
 #include "link/version.h"
 #include "link/workdir.h"
 
@@ -25,16 +28,19 @@ const char* const kMainHelp =
     "and 'exit' first puts the radio into protocol mode.\n"
     "\n"
     "options:\n"
-    "  --port PATH|sim   serial device (default: sim, the built-in simulated module)\n"
-    "  --baud N          baud rate (default 9600)\n"
+    "  --port PATH|sim   serial device, or sim for the built-in simulated module\n"
+    "                    (default: $QMX_PORT, else the one USB serial adapter\n"
+    "                    attached; with neither, commands that only read use sim)\n"
+    "  --baud N          baud rate: 1200, 2400, 4800, 9600 (default), 14400, 19200,\n"
+    "                    28800, 38400, 57600 or 115200\n"
     "  --parity P        none, even or odd (default none)\n"
     "  --stop N          stop bits, 1 or 2 (default 1)\n"
     "  --timeout MS      wait up to MS milliseconds (1-600000) for each reply before a\n"
     "                    retry, in every command (default: 1000, and 2500 for the\n"
     "                    remote forms of reset, defaults and memory save)\n"
     "  --log             write every frame to logfile.dat in the current directory\n"
-    "  --json            the result as JSON: status, get, read-all, config show,\n"
-    "                    config diff, diag and monitor (one object per line)\n"
+    "  --json            the result as one JSON object on standard output (monitor:\n"
+    "                    one per line); each command's help gives its shape\n"
     "  --quiet           drop the data and events that arrive during a command\n"
     "                    (they go to standard error otherwise; monitor prints them)\n"
     "\n"
@@ -70,13 +76,24 @@ const char* const kMainHelp =
     "  diag poll [--count N] [--length L] [--delay MS]\n"
     "                                     packet success rate and LQI of the base\n"
     "\n"
-    "Numbers may be decimal or hex (0x12, x12, $12). 'qmxctl COMMAND --help'\n"
+    "An option's value may also follow an '=' (--port=/dev/ttyUSB0); '--' ends the\n"
+    "options. Numbers may be decimal or hex (0x12, x12, $12). 'qmxctl COMMAND --help'\n"
     "describes one command. Standard output carries the command's result only;\n"
-    "messages, progress and the traffic that arrives meanwhile go to standard error.\n"
+    "messages, questions, progress and the traffic that arrives meanwhile go to\n"
+    "standard error.\n"
     "\n"
-    "exit status: 0 success; 1 the radio did not answer or refused (config diff: the\n"
-    "radio differs from the profile); 2 bad arguments or a bad file (config diff:\n"
-    "also any trouble, as diff(1))\n";
+    "JSON shapes, as each command's help gives them: {\"key\": TYPE, ...} with the\n"
+    "types int, number, string, bool, hex (a string of hex digit pairs) and null;\n"
+    "\"key\"? a key that may be missing; [TYPE] a list; {string: TYPE} an object of\n"
+    "any keys; A | B either; a quoted text that very text. Keys are in snake_case;\n"
+    "a number shown in hex elsewhere has its text beside it under KEY_hex.\n"
+    "\n"
+    "exit status:\n"
+    "  0  The command succeeded (config diff: the radio holds the profile).\n"
+    "  1  The radio did not answer, refused or failed the command (config diff: the\n"
+    "     radio differs from the profile).\n"
+    "  2  The arguments, a file or the port named were wrong, and nothing was sent\n"
+    "     (config diff: also any other trouble, as diff(1) answers).\n";
 
 std::uint32_t ParseNumber(const std::string& text, const char* what, std::uint32_t max) {
   std::int32_t v = 0;
@@ -111,16 +128,23 @@ struct OptionSpec {
 const OptionSpec kOptions[] = {
     {"--help", nullptr, [](Options& o, const std::string&) { o.help = true; }},
     {"-h", nullptr, [](Options& o, const std::string&) { o.help = true; }},
-    {"--version", nullptr,
-     [](Options&, const std::string&) {
-       std::printf("qmxctl %s\n", QMX_VERSION_TEXT);
-       std::exit(0);
+    {"--version", nullptr, [](Options& o, const std::string&) { o.version = true; }},
+    {"--port", "--port",
+     [](Options& o, const std::string& v) {
+       if (v.empty()) throw UsageError{"--port needs a device path, or sim"};
+       o.port = v;
      }},
-    {"--port", "--port", [](Options& o, const std::string& v) { o.port = v; }},
     {"--baud", "--baud",
      [](Options& o, const std::string& v) {
-       o.line.baudRate = ParseNumber(v, "baud rate", 4000000);
-       if (o.line.baudRate == 0) throw UsageError{"bad baud rate: 0"};
+       // The radio talks at these rates only: another could never answer.
+       std::int32_t rate = 0;
+       const auto& rates = kBaudRates;
+       if (!TryTextToInt(v, rate) || std::find(std::begin(rates), std::end(rates), rate) == std::end(rates)) {
+         std::string list;
+         for (std::uint32_t r : rates) list += (list.empty() ? "" : ", ") + std::to_string(r);
+         throw UsageError{"bad baud rate: '" + v + "' (the radio's rates: " + list + ")"};
+       }
+       o.line.baudRate = static_cast<std::uint32_t>(rate);
      }},
     {"--parity", "--parity",
      [](Options& o, const std::string& v) {
@@ -176,7 +200,7 @@ enum Opt : unsigned {
   kDiagOptions = 1u << 5,  // --sweeps, --count, --length, --delay
   kReconnect = 1u << 6,
   kTimestamps = 1u << 7,
-  kJson = 1u << 8,
+  kJson = 0,  // every command answers --json
 };
 
 struct OptionRule {
@@ -198,8 +222,6 @@ const OptionRule kRules[] = {
      "--sweeps, --count, --length and --delay apply to diag only"},
     {kReconnect, [](const Options& o) { return o.reconnect; }, "--reconnect applies to monitor on a device path only"},
     {kTimestamps, [](const Options& o) { return o.timestamps; }, "--timestamps applies to monitor only"},
-    {kJson, [](const Options& o) { return o.json; },
-     "--json applies to status, get, read-all, config show, config diff, diag and monitor only"},
 };
 
 // ---- What each command's arguments mean ----------------------------------
@@ -256,7 +278,16 @@ void ParseSend(Options& o) {
   std::copy(bytes.begin(), bytes.end(), o.rec.Data.begin());
 }
 
-void ParseMonitor(Options& o) { o.seconds = ParseNumber(o.args[0], "seconds", 24 * 3600); }
+// Seconds, fractions too ("0.5"), up to a day.
+void ParseMonitor(Options& o) {
+  const std::string& text = o.args[0];
+  double seconds = -1;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(seconds) || seconds < 0 ||
+      seconds > 24 * 3600)
+    throw UsageError{"bad seconds: '" + text + "' (0 to 86400, fractions too)"};
+  o.seconds = seconds;
+}
 
 void ParseFirmware(Options& o) {
   o.firmware.action = o.args[0];
@@ -296,6 +327,7 @@ void CheckConfig(Options& o) {
   if (action == "set") bad = CheckAssignments({o.args.begin() + 1, o.args.end()}, o.assignments);
   if (bad) throw UsageError{*bad};
   if (action == "save") {
+    if (o.args[1] == "-" && o.json) throw UsageError{"config save - writes the profile to standard output: no room for --json"};
     if (auto why = CheckProfileTarget(WorkDir(std::filesystem::current_path()), o.args[1]))
       throw UsageError{*why, true};
   }
@@ -339,36 +371,48 @@ const std::vector<Command>& Commands() {
   static const std::vector<Command> commands{
       {"enter", 0, 0, kNone, {}, nullptr, nullptr, nullptr,
        "usage: qmxctl [options] enter\nPuts the radio into protocol mode (3 retries, --timeout each).\n"
+       "json: {\"protocol_mode\": true}\n"
        "Exit 0 done, 1 the radio did not answer, 2 bad arguments.\n"},
       {"exit", 0, 0, kNone, {}, nullptr, nullptr, nullptr,
-       "usage: qmxctl [options] exit\nLeaves protocol mode (transparent mode follows).\n"
+       "usage: qmxctl [options] exit\nLeaves protocol mode (transparent mode follows). A radio that was out of\n"
+       "it already (it answers only the request to enter) is said to be so, and\n"
+       "left out of it.\n"
+       "json: {\"protocol_mode\": false, \"was_out\"?: true}\n"
        "Exit 0 done, 1 the radio did not answer, 2 bad arguments.\n"},
       {"reset", 0, 0, kNone, {}, nullptr, nullptr, nullptr,
        "usage: qmxctl [options] reset\nSoftware reset of the local radio (one try, 1000 ms or --timeout).\n"
+       "json: {\"reset\": true}\n"
        "Exit 0 done, 1 the radio did not answer, 2 bad arguments.\n"},
       {"get", 3, 3, kRemote | kJson, {}, nullptr, nullptr, ParseGet,
        "usage: qmxctl [options] get BANK REG SPAN [--remote ADDR]\n"
        "Reads SPAN registers from REG of BANK, of the local radio or of the remote\n"
        "radio at network address ADDR, and prints them as hex (a remote's LQI\n"
-       "below). --json: {\"bank\": N, \"register\": N, \"data\": \"HEX\"[, \"lqi\": N]}.\n"
+       "below).\n"
+       "json: {\"bank\": int, \"register\": int, \"data_hex\": hex, \"lqi\"?: int}\n"
        "Exit 0 done, 1 the radio did not answer or refused, 2 bad arguments.\n"},
       {"set", 3, 64, kRemote, {}, nullptr, nullptr, ParseSet,
        "usage: qmxctl [options] set BANK REG HEXBYTES [--remote ADDR]\n"
        "Writes the bytes (hex digits, optionally separated by ':' or ' ') from REG\n"
        "of BANK, locally or on the remote radio at ADDR.\n"
+       "json: {\"bank\": int, \"register\": int, \"length\": int, \"lqi\"?: int}\n"
        "Exit 0 done, 1 the radio did not answer or refused, 2 bad arguments.\n"},
       {"read-all", 0, 0, kRemote | kJson, {}, nullptr, nullptr, nullptr,
        "usage: qmxctl [options] read-all [--remote ADDR]\n"
-       "Reads banks 0-6 and 16 and prints each as a hex dump. --json:\n"
-       "{\"banks\": [{\"bank\": N, \"length\": N, \"data\": \"HEX\" or null}...]}.\n"
+       "Reads banks 0-6 and 16 and prints each as a hex dump (null in JSON for a\n"
+       "bank that could not be read).\n"
+       "json: {\"banks\": [{\"bank\": int, \"length\": int, \"data_hex\": hex | null}]}\n"
        "Exit 0 done, 1 a bank could not be read, 2 bad arguments.\n"},
       {"status", 0, 0, kJson, {}, nullptr, nullptr, nullptr,
        "usage: qmxctl [options] status\n"
        "Reads every bank of the local radio and prints device mode, PAN ID,\n"
        "channel, network address, MAC address, firmware version, link status and\n"
-       "encryption. --json: one object, the labels as keys (\"Device Mode\": \"Base\").\n"
-       "A radio in its boot code (no working firmware) prints 'boot code' (--json:\n"
-       "{\"state\": \"boot code\"}) and exits 0.\n"
+       "encryption. A radio in its boot code (no working firmware) prints\n"
+       "'boot code' and exits 0.\n"
+       "json: {\"state\": \"protocol mode\", \"device_mode\": string, \"pan_id\": int,\n"
+       "  \"pan_id_hex\": string, \"channel\": int, \"channel_hex\": string,\n"
+       "  \"frequency_mhz\": int, \"network_address\": int, \"network_address_hex\": string,\n"
+       "  \"mac_address\": string, \"firmware_version\": string, \"link_status\": string,\n"
+       "  \"encryption\": string} | {\"state\": \"boot code\"}\n"
        "Exit 0 done, 1 the radio did not answer, 2 bad arguments.\n"},
       {"config", 1, 65, kRemote,
      {{"show", kJson, 1, 1}, {"set", kReset}, {"save", kNone, 2, 2}, {"diff", kJson, 2, 2}, {"load", kReset, 2, 2}},
@@ -398,8 +442,15 @@ const std::vector<Command>& Commands() {
        "quotes (\\\" \\\\ and \\xNN inside), a list code with no name as its number.\n"
        "diff lists exactly what load would write; loading a profile saved from the\n"
        "same radio writes nothing.\n"
-       "--json: show gives {\"KEY\": \"VALUE\"...}; diff gives {\"differences\":\n"
-       "[{\"key\": K, \"radio\": V, \"file\": V}...]}.\n"
+       "FILE - is standard output (save) or standard input (diff, load).\n"
+       "JSON texts are the values themselves, not their quoted profile form. A reset\n"
+       "question goes to standard error with its answer; reset_needed says that the\n"
+       "radio still needs one for what was written to take effect.\n"
+       "json show: {\"settings\": {string: string}}\n"
+       "json set, load: {\"written\": [string], \"saved\": bool, \"reset\": bool,\n"
+       "  \"reset_needed\": bool}\n"
+       "json save: {\"file\": string, \"bytes\": int}\n"
+       "json diff: {\"differences\": [{\"key\": string, \"radio\": string, \"file\": string}]}\n"
        "Exit: show, set, save, load: 0 done, 1 the radio did not answer or refused,\n"
        "2 bad arguments or a bad profile. diff, as diff(1): 0 the radio holds the\n"
        "profile, 1 it differs, 2 any trouble.\n"},
@@ -408,33 +459,50 @@ const std::vector<Command>& Commands() {
        "Loads the factory defaults into the radio's working settings. With --reset\n"
        "the radio is reset so that they take effect, and (local radio) the port\n"
        "goes to 9600 baud, no parity, one stop bit.\n"
+       "json: {\"defaults_loaded\": true, \"reset\": bool, \"reset_needed\": bool}\n"
        "Exit 0 done, 1 the radio did not answer or refused, 2 bad arguments.\n"},
       {"mac", 1, 1, kNone, {}, nullptr, CheckMacAddress, nullptr,
        "usage: qmxctl [options] mac XX:XX:XX:XX:XX:XX:XX:XX\n"
        "Writes the local radio's MAC address (most significant pair first, any\n"
        "separator) behind a factory override, and saves it.\n"
+       "json: {\"mac_address\": string}\n"
        "Exit 0 done, 1 the radio did not answer or refused, 2 bad arguments.\n"},
       {"fcc", 1, 1, kRemote, {}, nullptr, CheckFcc, nullptr,
        "usage: qmxctl [options] fcc 1|2|4 [--remote ADDR|--address ADDR]\n"
        "Puts the radio into FCC test mode 1, 2 or 4 (behind a factory override).\n"
+       "json: {\"fcc_mode\": int}\n"
        "Exit 0 done, 1 the radio did not answer or refused, 2 bad arguments.\n"},
       {"send", 1, 64, kText, {}, nullptr, nullptr, ParseSend,
        "usage: qmxctl [options] send ADDR HEX... | send ADDR --text TEXT\n"
        "Sends radio data to network address ADDR and prints the TX Status and the\n"
-       "acknowledgement LQI. Exit 0 acknowledged, 1 when the radio did not answer or\n"
-       "reported no acknowledgement, 2 bad arguments.\n"},
+       "acknowledgement LQI.\n"
+       "json: {\"address\": int, \"address_hex\": string, \"length\": int, \"tx_status\": int,\n"
+       "  \"tx_status_text\": string, \"acknowledged\": bool, \"lqi\": int}\n"
+       "Exit 0 acknowledged, 1 when the radio did not answer or reported no\n"
+       "acknowledgement (the JSON is printed all the same), 2 bad arguments.\n"},
       {"monitor", 1, 1, kReconnect | kTimestamps | kJson, {}, nullptr, nullptr, ParseMonitor,
        "usage: qmxctl [options] monitor SECONDS [--reconnect] [--timestamps]\n"
-       "Prints received data and network events for SECONDS seconds. Ends at once\n"
-       "with exit status 1 when the device vanishes; with --reconnect it waits for\n"
-       "the device (by its /dev/serial/by-id name when it has one) to return and\n"
-       "goes on at the same line settings. --timestamps starts each data line with\n"
-       "its time (ISO 8601, local, milliseconds). With --json each line is one\n"
-       "object: {\"type\": \"data\", \"address\": N, \"data\": \"HEX\", \"lqi\": N} or\n"
-       "{\"type\": \"event\", \"lines\": [TEXT...]}, with \"time\" under --timestamps.\n"
-       "Exit 0 when the time is up, 1 when the device went away.\n"},
+       "Prints received data and network events for SECONDS seconds (fractions\n"
+       "too, like 0.5). Ends at once with exit status 1 when the device vanishes;\n"
+       "with --reconnect it waits for the device (by its /dev/serial/by-id name when\n"
+       "it has one) to return and goes on at the same line settings. --timestamps\n"
+       "starts each data line (each JSON object) with its time (ISO 8601, local,\n"
+       "milliseconds). Traffic that arrived before the port was opened is dropped.\n"
+       "With --json each line is one object, \"text\" being the data itself:\n"
+       "json: {\"kind\": \"data\", \"time\"?: string, \"address\": int, \"address_hex\": string,\n"
+       "  \"lqi\": int, \"data_hex\": hex, \"text\": string}\n"
+       "  | {\"kind\": \"announce\" | \"error\", \"time\"?: string, \"code\": int,\n"
+       "  \"code_hex\": string, \"text\": string, \"address\"?: int, \"address_hex\"?: string,\n"
+       "  \"mac\"?: string, \"pan_id\"?: int, \"pan_id_hex\"?: string, \"channel\"?: int}\n"
+       "  | {\"kind\": \"event\", \"time\"?: string, \"address\": int, \"address_hex\": string,\n"
+       "  \"data_hex\": hex}\n"
+       "  | {\"kind\": \"disconnect\" | \"reconnect\", \"time\"?: string, \"port\": string}\n"
+       "Exit 0 when the time is up, 1 when the device went away (with --reconnect:\n"
+       "when it was still away at the end).\n"},
       {"firmware", 2, 2, kNone, {{"program", kRecover}, {"verify", kRaw}}, nullptr, nullptr, ParseFirmware,
-       "usage: qmxctl [options] firmware program FILE [--recover] | verify [--raw] FILE | save FILE\n"
+       "usage: qmxctl [options] firmware program FILE [--recover]\n"
+       "       qmxctl [options] firmware verify FILE [--raw]\n"
+       "       qmxctl [options] firmware save FILE\n"
        "Resets the radio into its boot code (38400 8N1) and programs FILE into it,\n"
        "compares its image with FILE, or saves its image to FILE; then the radio's\n"
        "line and protocol mode again. A progress bar goes to standard error when it\n"
@@ -448,9 +516,11 @@ const std::vector<Command>& Commands() {
        "A file written by save has no header (it is the radio's image, its last\n"
        "block padded): verify it with --raw, which compares from the first byte; it\n"
        "cannot be programmed as it is, so --raw is refused for program.\n"
+       "json: {\"action\": string, \"file\": string, \"result\": string, \"bytes\": int,\n"
+       "  \"blocks\": int, \"retries\": int, \"seconds\": number}\n"
        "Exit 1 when the radio did not answer or the operation failed, 2 when FILE\n"
-       "cannot be read, is too large to program (132000 bytes or more) or its folder\n"
-       "does not exist.\n"},
+       "cannot be read, is too large to program (132000 bytes or more) or too short\n"
+       "to program or verify, or cannot be written (save).\n"},
       {"diag", 1, 2, kDiagOptions | kJson, {}, nullptr, nullptr, ParseDiag,
        "usage: qmxctl [options] diag scan ADDRS [--sweeps N] [--length L] [--delay MS]\n"
        "       qmxctl [options] diag poll [--count N] [--length L] [--delay MS]\n"
@@ -462,8 +532,9 @@ const std::vector<Command>& Commands() {
        "it: R acknowledged, T answered by the local radio.\n"
        "poll: sends N packets (default 10) to the base, address 0x0000, 10 ms plus the\n"
        "delay apart, and prints 'LQI Q,Packet Success Rate S%'.\n"
-       "--json: scan gives {\"addresses\": [{\"address\": A, \"rx_percent\": R,\n"
-       "\"tx_percent\": T, \"lqi\": Q}...]}; poll gives {\"lqi\": Q, \"success_percent\": S}.\n"
+       "json scan: {\"addresses\": [{\"address\": int, \"rx_percent\": int,\n"
+       "  \"tx_percent\": int, \"lqi\": int}]}\n"
+       "json poll: {\"lqi\": int, \"success_percent\": int}\n"
        "Exit 0 done, 1 when the local radio answered none of the packets or (poll)\n"
        "the base answered none, 2 bad arguments.\n"},
   };
@@ -501,19 +572,77 @@ void CheckOptions(const Options& o, unsigned allowed, unsigned which) {
     if ((which & rule.opt) && !(allowed & rule.opt) && rule.given(o)) throw UsageError{rule.complaint};
 }
 
+// The commands that change a radio or send on its behalf: a script that
+// forgot --port must not be told they were done when no radio was reached.
+bool ActsOnRadio(const Options& o) {
+  if (o.command == "config") return o.args[0] == "set" || o.args[0] == "load";
+  for (const char* name : {"set", "defaults", "mac", "fcc", "firmware", "send", "reset"})
+    if (o.command == name) return true;
+  return false;
+}
+
+std::string PortNames(const std::vector<std::string>& paths) {
+  std::string out;
+  for (const std::string& p : paths) out += (out.empty() ? "" : ", ") + p;
+  return out.empty() ? "none" : out;
+}
+
+// No --port: QMX_PORT, else the one USB serial adapter attached, as the
+// window preselects it. With neither, a command that only reads may use the
+// built-in module (Main says so); one that acts on a radio is refused.
+void ResolvePort(Options& o) {
+  if (!o.port.empty()) return;
+  const char* environment = std::getenv("QMX_PORT");
+  const std::vector<PortInfo> ports = ListSerialPorts();
+  const ImpliedPort implied = ImplyPort(environment ? environment : "", ports);
+  if (!implied.path.empty()) {
+    o.port = implied.path;
+    return;
+  }
+  if (implied.adapters.size() > 1)
+    throw UsageError{"several USB serial adapters are attached (" + PortNames(implied.adapters) +
+                     "): name the radio's with --port or QMX_PORT"};
+  if (ActsOnRadio(o)) {
+    std::vector<std::string> found;
+    for (const PortInfo& p : ports) found.push_back(p.path);
+    std::sort(found.begin(), found.end());
+    throw UsageError{"no radio port named: give --port PATH or set QMX_PORT (--port sim for the built-in "
+                     "simulated module); serial ports found: " +
+                     PortNames(found)};
+  }
+  o.port = "sim";
+  o.simByDefault = true;
+}
+
 }  // namespace
 
 Options ParseArgs(int argc, char** argv) {
   Options o;
+  bool options = true;  // until "--": after it every word is an argument
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    if (options && a == "--") {
+      options = false;
+      continue;
+    }
+    // "--name value" or "--name=value"; "-" alone is an argument (standard
+    // input or output).
+    const bool option = options && a.size() > 1 && a[0] == '-';
+    const std::size_t eq = option && a[1] == '-' ? a.find('=') : std::string::npos;
+    const std::string name = a.substr(0, eq);
     const auto spec = std::find_if(std::begin(kOptions), std::end(kOptions),
-                                   [&](const OptionSpec& s) { return a == s.name; });
+                                   [&](const OptionSpec& s) { return option && name == s.name; });
     if (spec != std::end(kOptions)) {
-      if (spec->valueName && i + 1 >= argc) throw UsageError{std::string(spec->valueName) + " needs a value"};
-      spec->apply(o, spec->valueName ? argv[++i] : "");
-    } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-      throw UsageError{"unknown option " + a};
+      if (eq != std::string::npos && !spec->valueName) throw UsageError{name + " takes no value"};
+      if (eq != std::string::npos) {
+        spec->apply(o, a.substr(eq + 1));
+      } else {
+        if (spec->valueName && i + 1 >= argc) throw UsageError{std::string(spec->valueName) + " needs a value"};
+        spec->apply(o, spec->valueName ? argv[++i] : "");
+      }
+      if (o.version) return o;  // the rest is not read
+    } else if (option && a[1] == '-') {
+      throw UsageError{"unknown option " + name};
     } else if (o.command.empty()) {
       o.command = a;
     } else {
@@ -534,8 +663,11 @@ void ValidateArgs(Options& o) {
   if (c.check) c.check(o);
   CheckOptions(o, allowed, kText | kRecover | kRaw | kDiagOptions);
   if (c.parse) c.parse(o);
-  CheckOptions(o, allowed, kReconnect | kTimestamps | kJson);
+  ResolvePort(o);
+  CheckOptions(o, allowed, kReconnect | kTimestamps);
 }
+
+std::string VersionText() { return std::string("qmxctl ") + QMX_VERSION_TEXT + "\n"; }
 
 const char* HelpText(const std::string& command) {
   for (const Command& c : Commands())

@@ -28,7 +28,8 @@ struct UsageError {
 };
 
 struct Options {
-  std::string port = "sim";
+  std::string port;            // empty: not named (ValidateArgs chooses)
+  bool simByDefault = false;   // the built-in module, for want of a named port
   LineSettings line{9600, 8, parity::None, stopbits::One, false};
   bool log = false;
   bool reconnect = false;  // monitor: wait for a lost device to return
@@ -38,6 +39,7 @@ struct Options {
   std::optional<std::uint16_t> remote;
   std::optional<std::string> text;
   bool help = false;
+  bool version = false;  // --version: nothing else is read
   bool reset = false;
   bool timeoutGiven = false;
   bool json = false;        // results as JSON
@@ -54,8 +56,9 @@ struct Options {
   DiagRequest diag;
 };
 
-// The words of the command line, options anywhere among them. --version
-// prints the version and ends the program. Throws UsageError.
+// The words of the command line, options anywhere among them (after "--"
+// arguments only), "--name=value" as "--name value". Parsing ends at
+// --version. Throws UsageError.
 Options ParseArgs(int argc, char** argv);
 
 // Checks every argument of the command and keeps what it means in `o`, so
@@ -63,6 +66,8 @@ Options ParseArgs(int argc, char** argv);
 // UsageError.
 void ValidateArgs(Options& o);
 
+// "qmxctl VERSION\n".
+std::string VersionText();
 // The help of `command`, or the program's help for no or an unknown command.
 const char* HelpText(const std::string& command);
 

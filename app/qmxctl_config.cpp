@@ -1,7 +1,9 @@
 // qmxctl config set, defaults, mac and fcc: the configuration dialog's
 // operations on the command line. What the dialog shows in a box is printed:
-// reports of success on standard output, failures on standard error; a
-// question is printed with the answer given (--reset answers Yes).
+// reports of success on standard output (under --json the result object
+// stands for them, and they go to standard error), failures on standard
+// error; a question goes to standard error with the answer given (--reset
+// answers Yes).
 #include "qmxctl_config.h"
 
 #include <algorithm>
@@ -17,6 +19,7 @@
 #include <string_view>
 
 #include "config/config_writer.h"
+#include "config/local_status.h"
 #include "config/profile.h"
 #include "config/register_map.h"
 #include "config/settings_model.h"
@@ -41,22 +44,27 @@ constexpr std::string_view kReports[] = {"Settings Saved.", "No changes were det
 
 class ConsolePrompter : public Prompter {
  public:
-  explicit ConsolePrompter(bool yes) : yes_(yes) {}
+  explicit ConsolePrompter(const ConfigRequest& request) : yes_(request.reset), json_(request.json) {}
   void Message(const std::string& text, const std::string& caption) override {
     for (std::string_view report : kReports)
       if (text == report) {
-        std::printf("%s\n", text.c_str());
+        std::fprintf(json_ ? stderr : stdout, "%s\n", text.c_str());
         return;
       }
     std::fprintf(stderr, "qmxctl: %s: %s\n", caption.c_str(), text.c_str());
   }
   bool Question(const std::string& text, const std::string&) override {
-    std::printf("%s %s\n", text.c_str(), yes_ ? "Yes" : "No (--reset answers Yes)");
+    std::fprintf(stderr, "qmxctl: %s %s\n", text.c_str(), yes_ ? "Yes" : "No (--reset answers Yes)");
+    asked_ = true;
     return yes_;
   }
+  // A reset was asked for and not made: the radio still needs one.
+  bool ResetNeeded() const { return asked_ && !yes_; }
 
  private:
   bool yes_;
+  bool json_;
+  bool asked_ = false;
 };
 
 ConfigTarget TargetOf(Remote remote) { return remote ? ConfigTarget{1, *remote} : ConfigTarget{}; }
@@ -85,6 +93,16 @@ std::vector<SettingText> Texts(const std::vector<Assignment>& assignments) {
 // none, and neither is anything past this size.
 constexpr std::uintmax_t kProfileLimit = 1024 * 1024;
 
+// The whole of `in`, up to the limit, or why not.
+std::optional<std::string> ReadProfileStream(std::FILE* in, std::string& text) {
+  // Read to one byte past the limit: a file that grew since is caught too.
+  text.resize(kProfileLimit + 1);
+  text.resize(std::fread(text.data(), 1, text.size(), in));
+  if (std::ferror(in) != 0) return std::string("cannot read it: ") + std::strerror(errno);
+  if (text.size() > kProfileLimit) return "is larger than 1 MiB, too large for a profile";
+  return std::nullopt;
+}
+
 // The whole of the regular file at `path`, or why not.
 std::optional<std::string> ReadProfileFile(const std::filesystem::path& path, std::string& text) {
   std::error_code ec;
@@ -94,16 +112,12 @@ std::optional<std::string> ReadProfileFile(const std::filesystem::path& path, st
   if (!std::filesystem::is_regular_file(status)) return "is not a regular file";
   std::FILE* in = std::fopen(path.c_str(), "rb");
   if (in == nullptr) return std::string("cannot read it: ") + std::strerror(errno);
-  // Read to one byte past the limit: a file that grew since is caught too.
-  text.resize(kProfileLimit + 1);
-  text.resize(std::fread(text.data(), 1, text.size(), in));
-  const bool failed = std::ferror(in) != 0;
-  const int reason = errno;
+  auto why = ReadProfileStream(in, text);
   std::fclose(in);
-  if (failed) return std::string("cannot read it: ") + std::strerror(reason);
-  if (text.size() > kProfileLimit) return "is larger than 1 MiB, too large for a profile";
-  return std::nullopt;
+  return why;
 }
+
+constexpr const char* kStandardStream = "-";
 
 }  // namespace
 
@@ -140,13 +154,15 @@ std::optional<std::string> CheckFccMode(const std::string& text, int& mode) {
 }
 
 std::optional<std::string> CheckProfileTarget(const WorkDir& dir, const std::string& file) {
+  if (file == kStandardStream) return std::nullopt;
   if (const auto target = FileToWrite(file, dir.Dir()); !target) return target.reason();
   return std::nullopt;
 }
 
 std::optional<std::string> CheckProfile(const WorkDir& dir, const std::string& file, std::vector<Assignment>& out) {
   std::string text;
-  if (auto why = ReadProfileFile(dir.File(file), text)) return file + ": " + *why;
+  const auto why = file == kStandardStream ? ReadProfileStream(stdin, text) : ReadProfileFile(dir.File(file), text);
+  if (why) return (file == kStandardStream ? std::string("standard input") : file) + ": " + *why;
   ProfileError error;
   const auto values = ParseProfile(text, error);
   if (!values) return file + ":" + std::to_string(error.line) + ": " + error.text;
@@ -155,28 +171,34 @@ std::optional<std::string> CheckProfile(const WorkDir& dir, const std::string& f
   return std::nullopt;
 }
 
-int RunConfigSave(CommandLayer& link, const WorkDir& dir, const std::string& file, Remote remote) {
-  const ConfigTarget target = TargetOf(remote);
+int RunConfigSave(CommandLayer& link, const WorkDir& dir, const std::string& file, const ConfigRequest& request) {
+  const ConfigTarget target = TargetOf(request.remote);
   RadioImage image;
   if (!ReadRadio(link, image, target)) return kExitRadio;
-  const Done written = WriteFileReplacing(file, FormatProfile(image.Slot(target.index), ProfileTimestamp()), dir.Dir());
+  const std::string profile = FormatProfile(image.Slot(target.index), ProfileTimestamp());
+  if (file == kStandardStream) {
+    std::fputs(profile.c_str(), stdout);  // a failed write is the caller's exit status
+    return kExitOk;
+  }
+  const Done written = WriteFileReplacing(file, profile, dir.Dir());
   if (!written) {
     std::fprintf(stderr, "qmxctl: %s\n", written.reason().c_str());
     return kExitRadio;
   }
+  if (request.json) PrintJson({{"file", file}, {"bytes", profile.size()}});
   return kExitOk;
 }
 
-int RunConfigDiff(CommandLayer& link, const std::vector<Assignment>& profile, Remote remote, bool json) {
-  const ConfigTarget target = TargetOf(remote);
+int RunConfigDiff(CommandLayer& link, const std::vector<Assignment>& profile, const ConfigRequest& request) {
+  const ConfigTarget target = TargetOf(request.remote);
   RadioImage image;
   if (!ReadRadio(link, image, target)) return kExitDiffTrouble;
   const auto texts = Texts(profile);
   const auto differences = DiffProfile(image.Slot(target.index), texts);
-  if (json) {
+  if (request.json) {
     Json list = Json::array();
     for (const ProfileDifference& d : differences)
-      list.push_back({{"key", d.setting->key}, {"radio", d.radio}, {"file", d.file}});
+      list.push_back({{"key", d.setting->key}, {"radio", JsonText(d.radio)}, {"file", JsonText(d.file)}});
     PrintJson({{"differences", list}});
   } else {
     for (const ProfileDifference& d : differences)
@@ -186,8 +208,8 @@ int RunConfigDiff(CommandLayer& link, const std::vector<Assignment>& profile, Re
 }
 
 int RunConfigSet(CommandLayer& link, SerialTransport& transport, const std::vector<Assignment>& assignments,
-                 Remote remote, bool reset) {
-  const ConfigTarget target = TargetOf(remote);
+                 const ConfigRequest& request) {
+  const ConfigTarget target = TargetOf(request.remote);
   RadioImage image;
   if (!ReadRadio(link, image, target)) return kExitRadio;
   const std::vector<SettingText> wanted = ProfileValues(Texts(assignments));
@@ -197,40 +219,50 @@ int RunConfigSet(CommandLayer& link, SerialTransport& transport, const std::vect
     std::fprintf(stderr, "qmxctl: %s\n", error.c_str());
     return kExitRadio;
   }
-  ConsolePrompter prompter(reset);
+  ConsolePrompter prompter(request);
   TransportLinePort line(transport);
-  const ApplyResult r = SendConfiguration(link, prompter, line, target, *writes, [](const ConfigWrite& w) {
-    std::printf("%s written\n", w.setting->key);
+  Json written = Json::array();
+  const ApplyResult r = SendConfiguration(link, prompter, line, target, *writes, [&](const ConfigWrite& w) {
+    if (request.json) written.push_back(w.setting->key);
+    else std::printf("%s written\n", w.setting->key);
   });
   const bool ok = (r.outcome == ApplyOutcome::Saved || r.outcome == ApplyOutcome::NoChanges) && r.failed == 0;
+  if (ok && request.json)
+    PrintJson({{"written", written},
+               {"saved", r.outcome == ApplyOutcome::Saved},
+               {"reset", r.reset},
+               {"reset_needed", prompter.ResetNeeded()}});
   return ok ? kExitOk : kExitRadio;
 }
 
-int RunDefaults(CommandLayer& link, SerialTransport& transport, Remote remote, bool reset) {
-  ConsolePrompter prompter(reset);
+int RunDefaults(CommandLayer& link, SerialTransport& transport, const ConfigRequest& request) {
+  ConsolePrompter prompter(request);
   TransportLinePort line(transport);
-  switch (LoadDefaults(link, prompter, line, TargetOf(remote))) {
-    case DefaultsOutcome::Done:
-      std::printf("Factory defaults loaded; the radio was reset%s.\n",
-                  remote ? "" : " and talks at 9600 baud, no parity, one stop bit");
-      return kExitOk;
-    case DefaultsOutcome::NotReset:
-      std::printf("Factory defaults loaded; they take effect at the radio's next reset.\n");
-      return kExitOk;
-    default:
-      return kExitRadio;
-  }
+  const DefaultsOutcome outcome = LoadDefaults(link, prompter, line, TargetOf(request.remote));
+  if (outcome != DefaultsOutcome::Done && outcome != DefaultsOutcome::NotReset) return kExitRadio;
+  const bool reset = outcome == DefaultsOutcome::Done;
+  if (request.json)
+    PrintJson({{"defaults_loaded", true}, {"reset", reset}, {"reset_needed", !reset}});
+  else if (reset)
+    std::printf("Factory defaults loaded; the radio was reset%s.\n",
+                request.remote ? "" : " and talks at 9600 baud, no parity, one stop bit");
+  else
+    std::printf("Factory defaults loaded; they take effect at the radio's next reset.\n");
+  return kExitOk;
 }
 
-int RunMac(CommandLayer& link, const std::string& text) {
-  ConsolePrompter prompter(false);
-  return WriteMacAddress(link, prompter, text) == MacWriteOutcome::Written ? kExitOk : kExitRadio;
+int RunMac(CommandLayer& link, const std::string& text, const ConfigRequest& request) {
+  ConsolePrompter prompter(request);
+  if (WriteMacAddress(link, prompter, text) != MacWriteOutcome::Written) return kExitRadio;
+  if (request.json) PrintJson({{"mac_address", MacText(*ParseMacText(text))}});
+  return kExitOk;
 }
 
-int RunFcc(CommandLayer& link, Remote remote, int mode) {
-  ConsolePrompter prompter(false);
-  if (!SetFccMode(link, prompter, TargetOf(remote), mode)) return kExitRadio;
-  std::printf("FCC mode %d set.\n", mode);
+int RunFcc(CommandLayer& link, int mode, const ConfigRequest& request) {
+  ConsolePrompter prompter(request);
+  if (!SetFccMode(link, prompter, TargetOf(request.remote), mode)) return kExitRadio;
+  if (request.json) PrintJson({{"fcc_mode", mode}});
+  else std::printf("FCC mode %d set.\n", mode);
   return kExitOk;
 }
 

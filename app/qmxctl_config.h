@@ -34,27 +34,34 @@ std::optional<std::string> CheckFccMode(const std::string& text, int& mode);
 // A network address for a remote radio, nothing for the local one.
 using Remote = std::optional<std::uint16_t>;
 
+// What every configuration command is asked besides its arguments.
+struct ConfigRequest {
+  Remote remote;
+  bool reset = false;  // answers the reset question Yes
+  bool json = false;   // the result as one JSON object on standard output
+};
+
 // Reads the radio, writes (in the table's order) only the assignments whose
 // value differs from what it holds, then saves; `reset` answers the reset
-// question.
+// question (asked on standard error).
 int RunConfigSet(CommandLayer& link, SerialTransport& transport, const std::vector<Assignment>& assignments,
-                 Remote remote, bool reset);
-int RunDefaults(CommandLayer& link, SerialTransport& transport, Remote remote, bool reset);
+                 const ConfigRequest& request);
+int RunDefaults(CommandLayer& link, SerialTransport& transport, const ConfigRequest& request);
 // Profiles: `config save FILE` writes the radio's settings; `config diff
 // FILE` prints the settings that differ as "key: radio -> file"; `config
-// load FILE` writes those, as config set does. A relative FILE is in `dir`.
+// load FILE` writes those, as config set does. A relative FILE is in `dir`;
+// "-" is standard output (save) or input (diff, load).
 // CheckProfile reads and checks the file before the port is opened: the
 // message names the file and line of the first error.
 std::optional<std::string> CheckProfile(const WorkDir& dir, const std::string& file, std::vector<Assignment>& out);
 // Whether `config save` can write FILE (link/file_to_write.h), found before
 // the port is opened: the reason when not.
 std::optional<std::string> CheckProfileTarget(const WorkDir& dir, const std::string& file);
-int RunConfigSave(CommandLayer& link, const WorkDir& dir, const std::string& file, Remote remote);
+int RunConfigSave(CommandLayer& link, const WorkDir& dir, const std::string& file, const ConfigRequest& request);
 // Exit status as diff(1): 0 the radio holds the profile, 1 it differs, 2
-// the radio could not be read. `json`: one object {"differences": [{"key",
-// "radio", "file"}...]}.
-int RunConfigDiff(CommandLayer& link, const std::vector<Assignment>& profile, Remote remote, bool json);
-int RunMac(CommandLayer& link, const std::string& text);
-int RunFcc(CommandLayer& link, Remote remote, int mode);
+// the radio could not be read.
+int RunConfigDiff(CommandLayer& link, const std::vector<Assignment>& profile, const ConfigRequest& request);
+int RunMac(CommandLayer& link, const std::string& text, const ConfigRequest& request);
+int RunFcc(CommandLayer& link, int mode, const ConfigRequest& request);
 
 }  // namespace qmx::ctl

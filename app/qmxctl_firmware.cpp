@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 
 #include "config/local_status.h"
@@ -9,6 +10,7 @@
 #include "link/failure_text.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
+#include "qmxctl_output.h"
 #include "tools/boot_session.h"
 #include "tools/firmware_upgrade.h"
 
@@ -76,10 +78,10 @@ std::string PrepareFirmware(FirmwareRequest& r) {
   return {};
 }
 
-int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
-  StderrPrompter messages;
+int RunFirmware(RadioLink& link, const FirmwareRequest& r, bool json) {
+  const auto started = std::chrono::steady_clock::now();
   BootSession session(link, SteadyTime());
-  if (!ShowPortFailure(messages, session.Enter(!r.recover))) return 1;
+  if (!ctl::PortReady(session.Enter(!r.recover))) return 1;
 
   ProgressBar bar;
   FirmwareUpgrade::Hooks hooks;
@@ -95,6 +97,7 @@ int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
   upgrade.SetEndOnAnswer(true);  // a script waits for the radio, not for a clock
 
   int status = 1;
+  std::string result;
   if (!upgrade.FindBootPrompt()) {
     // A radio that answered neither the reset nor the boot prompt is silent.
     Fail(session.ResetUnanswered() ? "Software Reset: the radio did not answer"
@@ -106,8 +109,9 @@ int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
     else outcome = upgrade.Save(r.file);
     bar.End();
     upgrade.Leave();
+    result = outcome.status;
     if (outcome.ok()) {
-      std::printf("%s\n", outcome.status.c_str());
+      std::fprintf(json ? stderr : stdout, "%s\n", outcome.status.c_str());
       status = 0;
     } else {
       Fail(outcome.message.empty() ? outcome.status : outcome.message + " (" + outcome.status + ")");
@@ -119,13 +123,25 @@ int RunFirmware(RadioLink& link, const FirmwareRequest& r) {
   session.AwaitApplication();
   const Done back = session.Return();
   if (back.status() == Status::NoReply) return Fail("Could not enter protocol mode.");
-  if (!ShowPortFailure(messages, back)) return 1;
-  if (!r.recover || status != 0) return status;
-  RadioImage image;
-  if (ReadBanks(link.commands, image, kAllBanks, 0, 0) != kAllBanks)
-    return Fail("Could not communicate with radio.  Cycle power and try again.");
-  std::fprintf(stderr, "qmxctl: the radio is back in protocol mode, firmware %s\n",
-               FormatLocalStatus(image, 0).firmware.c_str());
+  if (!ctl::PortReady(back)) return 1;
+  if (status != 0) return status;
+  if (r.recover) {
+    RadioImage image;
+    if (ReadBanks(link.commands, image, kAllBanks, 0, 0) != kAllBanks)
+      return Fail("Could not communicate with radio.  Cycle power and try again.");
+    std::fprintf(stderr, "qmxctl: the radio is back in protocol mode, firmware %s\n",
+                 FormatLocalStatus(image, 0).firmware.c_str());
+  }
+  if (json) {
+    const auto counts = upgrade.Transferred();
+    ctl::PrintJson({{"action", r.action},
+                    {"file", ctl::JsonText(r.file.string())},
+                    {"result", result},
+                    {"bytes", counts.bytes},
+                    {"blocks", counts.blocks},
+                    {"retries", counts.retries},
+                    {"seconds", std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()}});
+  }
   return 0;
 }
 

@@ -36,6 +36,7 @@ std::string PrepareFirmware(FirmwareRequest& request);
 // back.
 // Exit status 0 or 1; messages on standard error, a progress bar too when
 // it is a terminal.
-int RunFirmware(RadioLink& link, const FirmwareRequest& request);
+// `json`: the result as one object on standard output.
+int RunFirmware(RadioLink& link, const FirmwareRequest& request, bool json);
 
 }  // namespace qmx

@@ -31,9 +31,12 @@ std::string FirmwareOf(std::span<const std::uint8_t> slot) { return FirmwareText
 LocalStatusTexts FormatLocalStatus(const RadioImage& image, RadioIndex slot) {
   LocalStatusTexts t;
   t.deviceMode = image.Value(slot, 0, 0, 1) != 0 ? "Base" : "Remote";
-  t.panId = HexText(image.Value(slot, 2, 10, 2), 4);
-  t.channel = ChannelText(static_cast<std::uint8_t>(image.Value(slot, 2, 12, 1)));
-  t.network = HexText(image.Value(slot, 2, 8, 2), 4);
+  t.panIdValue = static_cast<std::uint16_t>(image.Value(slot, 2, 10, 2));
+  t.channelValue = static_cast<std::uint8_t>(image.Value(slot, 2, 12, 1));
+  t.networkValue = static_cast<std::uint16_t>(image.Value(slot, 2, 8, 2));
+  t.panId = HexText(t.panIdValue, 4);
+  t.channel = ChannelText(t.channelValue);
+  t.network = HexText(t.networkValue, 4);
   t.mac = MacText(image.Slot(slot).subspan(ImageOffset(2, 0), 8));
   t.firmware = FirmwareOf(image.Slot(slot));
   t.linkStatus = image.Value(slot, 2, 13, 1) != 0 ? "Linked" : "Unlinked";

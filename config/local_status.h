@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include "config/register_map.h"
@@ -18,6 +19,10 @@ struct LocalStatusTexts {
   std::string firmware;     // "2.1"
   std::string linkStatus;   // "Linked" / "Unlinked"
   std::string encryption;   // "Enabled" / "Disabled"
+  // The numbers behind three of them.
+  std::uint16_t panIdValue = 0;
+  std::uint8_t channelValue = 0;
+  std::uint16_t networkValue = 0;
 };
 
 // Row labels of the status panel, top to bottom.

@@ -118,6 +118,42 @@ EventBlock PacketDecoder::AnnounceText(std::span<const std::uint8_t> payload) {
   return b;
 }
 
+Announcement DecodeAnnouncement(std::span<const std::uint8_t> payload) {
+  const PayloadBytes p{payload};
+  Announcement a;
+  a.code = p[0];
+  std::string first = PacketDecoder::AnnounceText(payload).lines.front();
+  first.erase(first.find_last_not_of(' ') + 1);
+  a.text = std::move(first);
+  switch (a.code) {
+    case 0xA0:
+    case 0xA4:
+      break;
+    case 0xA1:
+      a.panId = p.Word(1);
+      break;
+    case 0xA2:
+      a.mac = MacText(p);
+      a.address = p.Word(9);
+      break;
+    case 0xA3:
+      a.panId = p.Word(1);
+      a.address = p.Word(3);
+      break;
+    case 0xA5:
+      a.address = p.Word(1);
+      break;
+    case 0xA7:
+      a.panId = p.Word(3);
+      a.channel = p[5];
+      break;
+    default:
+      a.error = true;
+      break;
+  }
+  return a;
+}
+
 PacketDecoder::PacketDecoder(PacketQueue& queue, ViewSink& sink)
     : queue_(queue), sink_(sink), timestamp_(TimestampText) {}
 
@@ -142,6 +178,7 @@ void PacketDecoder::DecodePacket(const Frame& frame) {
       break;
     }
     case ptype::Announce: {
+      sink_.Announced(DecodeAnnouncement(payload));
       EventBlock block = AnnounceText(payload);
       // The time stamp still comes in the colour of the previous lines.
       block.lines.insert(block.lines.begin(), timestamp_());

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -31,9 +32,25 @@ struct EventBlock {
   std::size_t colourAt = 0;
 };
 
+// An announcement as values: its code, the first line of its text and
+// what it names, for a view that keeps them (a script's JSON) rather than
+// the lines.
+struct Announcement {
+  std::uint8_t code = 0;
+  std::string text;
+  bool error = false;  // an error report (or a code not known)
+  std::optional<std::uint16_t> address;  // a node's network address
+  std::optional<std::string> mac;        // a joined remote's MAC address
+  std::optional<std::uint16_t> panId;
+  std::optional<std::uint8_t> channel;
+};
+Announcement DecodeAnnouncement(std::span<const std::uint8_t> payload);
+
 class ViewSink {
  public:
   virtual ~ViewSink() = default;
+  // An announcement, before its event text.
+  virtual void Announced(const Announcement&) {}
   // Every complete frame, before it is decoded.
   virtual void FrameReceived() {}
   virtual void EventText(const EventBlock& block) = 0;
@@ -61,6 +78,9 @@ class ForwardingSink : public ViewSink {
   void SetTarget(ViewSink* target) { target_.store(target); }
   void FrameReceived() override {
     if (auto* t = target_.load()) t->FrameReceived();
+  }
+  void Announced(const Announcement& a) override {
+    if (auto* t = target_.load()) t->Announced(a);
   }
   void EventText(const EventBlock& block) override {
     if (auto* t = target_.load()) t->EventText(block);

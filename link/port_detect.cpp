@@ -58,6 +58,16 @@ int DefaultPortIndex(const std::vector<PortEntry>& entries, bool preferSim) {
   return entries.empty() ? -1 : 0;
 }
 
+ImpliedPort ImplyPort(const std::string& environment, const std::vector<PortInfo>& ports) {
+  ImpliedPort implied;
+  for (const PortInfo& p : ports)
+    if (!p.vidPid.empty()) implied.adapters.push_back(p.path);
+  std::sort(implied.adapters.begin(), implied.adapters.end());
+  if (!environment.empty()) implied.path = environment;
+  else if (implied.adapters.size() == 1) implied.path = implied.adapters.front();
+  return implied;
+}
+
 LineSettings SettingsFromSelection(int baudIndex, int parityIndex, int stopBitsIndex) {
   const auto pick = [](const auto& values, int index, auto fallback) {
     return index >= 0 && static_cast<std::size_t>(index) < std::size(values) ? values[index] : fallback;

@@ -52,6 +52,15 @@ std::string PortPath(std::string_view portName);
 // machine has built in; else the first entry.
 int DefaultPortIndex(const std::vector<PortEntry>& entries, bool preferSim);
 
+// The port a command-line tool takes when none is named.
+struct ImpliedPort {
+  std::string path;                   // empty: nothing decides
+  std::vector<std::string> adapters;  // the USB serial adapters attached, sorted
+};
+// `environment` (the user's standing choice) when not empty, else the one
+// USB serial adapter among `ports`; none with no adapter or several.
+ImpliedPort ImplyPort(const std::string& environment, const std::vector<PortInfo>& ports);
+
 // Line settings for the dialog's selections, by position in the lists above
 // (byte size 8). A position outside its list gives 9600 baud, no parity or
 // one stop bit.

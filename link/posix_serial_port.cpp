@@ -475,6 +475,9 @@ class PosixSerialPort final : public SerialPort {
       // that arrives meanwhile is echoed or translated.
       MakeRaw(t);
       if (::tcsetattr(fd, TCSANOW, &t) != 0) why = ErrnoText("tcsetattr");
+      // What arrived before the port was ours (a radio talking to a port
+      // no one read) is no one's answer: the first byte read is new.
+      if (why.empty()) ::tcflush(fd, TCIFLUSH);
     }
     if (!why.empty() && !pty) ::ioctl(fd, TIOCNXCL);
     return why;

@@ -50,10 +50,15 @@ class Prompter {
 // Writes messages to standard error as "caption: text"; answers questions No.
 class StderrPrompter : public Prompter {
  public:
+  // `prefix` opens every line (a program's "name: ").
+  explicit StderrPrompter(std::string prefix = {}) : prefix_(std::move(prefix)) {}
   void Message(const std::string& text, const std::string& caption) override;
   // "caption: text (detail)"
   void MessageWithDetail(const std::string& text, const std::string& caption, const std::string& detail) override;
   bool Question(const std::string& text, const std::string& caption) override;
+
+ private:
+  std::string prefix_;
 };
 
 }  // namespace qmx

@@ -154,14 +154,25 @@ sub roff {
 
 # One command's own help as a subsection: its usage lines as they are, its
 # text filled, a new paragraph where a line opens with one of its actions
-# ("show: ..." for 'config show'), and indented "TERM  TEXT" lines as
-# tagged paragraphs.
+# ("show: ..." for 'config show'), indented "TERM  TEXT" lines as tagged
+# paragraphs, and a JSON shape ("json ACTION: {...}" with its indented
+# continuation lines) unfilled, as it is written.
 sub command_section {
   my ($command, $text) = @_;
   my %actions = map { $_ => 1 } $text =~ /^(?:usage:)?\s+\Q$name\E\b.*?\b\Q$command\E ([a-z][\w-]*)/mg;
   my $out = ".SS \"$command\"\n";
-  my $mode = '';  # synopsis, text, tagged
+  my $mode = '';  # synopsis, text, tagged, json
   for my $line (split /\n/, $text) {
+    if ($mode eq 'json' && $line =~ /^\s{2}\S/) {
+      $out .= roff($line) . "\n";
+      next;
+    }
+    $out .= ".fi\n" if $mode eq 'json';
+    if ($line =~ /^json((?: [\w-]+,?)*): (.*)$/) {
+      $out .= ".PP\n\\fBJSON$1:\\fR\n.nf\n  " . roff($2) . "\n";
+      $mode = 'json';
+      next;
+    }
     if ($line =~ /^(?:usage:\s+|\s+)(\Q$name\E\b.*)$/i) {
       $out .= ".PP\n.nf\n" unless $mode eq 'synopsis';
       $mode = 'synopsis';
@@ -184,7 +195,7 @@ sub command_section {
       $mode = 'text';
     }
   }
-  $out .= ".fi\n" if $mode eq 'synopsis';
+  $out .= ".fi\n" if $mode eq 'synopsis' || $mode eq 'json';
   return $out;
 }
 

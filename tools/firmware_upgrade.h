@@ -91,6 +91,9 @@ class FirmwareUpgrade {
 
   FirmwareUpgrade(ByteChannel& channel, TimeSource& clock, Hooks hooks = {});
 
+  // The blocks and retries of the last operation's transfer.
+  Xmodem::Counts Transferred() const { return xmodem_.Transferred(); }
+
   // Writes 0x03 up to `attempts` times (100), 50 ms apart, until a ">"
   // arrives (left unread); NoReply when none did.
   Done FindBootPrompt(int attempts = 100);

@@ -113,6 +113,7 @@ int Xmodem::AwaitSendStart() {
 
 int Xmodem::SendBlock(std::span<const std::uint8_t> block) {
   for (int write = 0; write < 25; ++write) {
+    if (write > 0) ++counts_.retries;
     Write(block);
     const int b = ReadByteTimed(1000);
     if (b == kAck) return kAck;
@@ -124,6 +125,7 @@ int Xmodem::SendBlock(std::span<const std::uint8_t> block) {
 Result<std::size_t> Xmodem::Send(std::span<const std::uint8_t> data) {
   afterEot_.clear();
   writeFailure_ = {};
+  counts_ = {};
   const int start = AwaitSendStart();
   if (start == kCan) return AcceptCancel();
   if (start < 0) return GiveUp();
@@ -141,6 +143,8 @@ Result<std::size_t> Xmodem::Send(std::span<const std::uint8_t> data) {
     if (answer != kAck) return GiveUp();
     acked += 128;
     ++number;
+    ++counts_.blocks;
+    counts_.bytes = acked;
   }
   return FinishSend(acked);
 }
@@ -207,6 +211,7 @@ Xmodem::BlockRead Xmodem::ReadBlock(std::span<std::uint8_t> data, std::uint8_t e
 
 Result<std::size_t> Xmodem::Receive(std::span<std::uint8_t> buffer) {
   writeFailure_ = {};
+  counts_ = {};
   std::uint8_t request = kNak;
   std::uint8_t expected = 1;
   std::size_t stored = 0;
@@ -221,6 +226,7 @@ Result<std::size_t> Xmodem::Receive(std::span<std::uint8_t> buffer) {
     const std::span<std::uint8_t> body(data.data(), *size);
     switch (ReadBlock(body, expected)) {
       case BlockRead::Bad:
+        ++counts_.retries;
         DrainInput();
         WriteByte(kNak);
         continue;
@@ -230,10 +236,13 @@ Result<std::size_t> Xmodem::Receive(std::span<std::uint8_t> buffer) {
         stored += take;
         Report(stored);
         ++expected;
+        ++counts_.blocks;
+        counts_.bytes = stored;
         repeatsLeft = 25;
         break;
       }
       case BlockRead::Repeat:
+        ++counts_.retries;
         if (--repeatsLeft > 0) break;
         DrainInput();
         WriteCans();

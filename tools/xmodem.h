@@ -67,6 +67,15 @@ class Xmodem {
   // up to its size).
   Result<std::size_t> Receive(std::span<std::uint8_t> buffer);
 
+  // What the last transfer moved: bytes and blocks accepted, and blocks
+  // written again (sender) or rejected and repeated (receiver).
+  struct Counts {
+    std::size_t bytes = 0;
+    std::size_t blocks = 0;
+    std::size_t retries = 0;
+  };
+  Counts Transferred() const { return counts_; }
+
  private:
   // What a received block turned out to be.
   enum class BlockRead { New, Repeat, Bad };
@@ -108,6 +117,7 @@ class Xmodem {
   ByteChannel& channel_;
   TimeSource& clock_;
   Progress progress_;
+  Counts counts_;
   std::vector<std::uint8_t> afterEot_;
   Done writeFailure_;
 };

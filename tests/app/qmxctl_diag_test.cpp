@@ -22,7 +22,7 @@ struct Ran {
 };
 
 Ran Diag(const std::string& args, const std::filesystem::path& cwd) {
-  const std::string command = "cd '" + cwd.string() + "' && { '" + BuildDir() + "/app/qmxctl' diag " + args + "; } 2>&1";
+  const std::string command = "cd '" + cwd.string() + "' && { '" + BuildDir() + "/app/qmxctl' --port sim diag " + args + "; } 2>&1";
   Ran r;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (!pipe) return r;

@@ -33,7 +33,9 @@ class QmxctlFirmwareTest : public ::testing::Test {
   // standard output and error are kept in out and err.
   int Firmware(const std::string& args) { return Qmxctl("firmware " + args); }
   int Qmxctl(const std::string& args) {
-    const std::string command = "cd '" + dir_.path().string() + "' && '" + binary_ + "' " + args +
+    // The built-in module unless the case names another port (the later
+    // --port wins).
+    const std::string command = "cd '" + dir_.path().string() + "' && '" + binary_ + "' --port sim " + args +
                                 " >out 2>err </dev/null";
     const int status = std::system(command.c_str());
     out = Text("out");

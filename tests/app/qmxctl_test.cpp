@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -217,18 +218,23 @@ TEST_F(QmxctlTest, ConfigSaveWritesThroughALinkAndRefusesAPipe) {
   EXPECT_EQ(std::filesystem::status(pipe).type(), std::filesystem::file_type::fifo);
 }
 
-// On a live network, frames arrive before and during every command: they
-// never reach standard output (--quiet drops them), which carries the
-// result alone, so that scripts can take it as it is.
+// On a live network, frames arrive during every command: they never reach
+// standard output (--quiet drops them), which carries the result alone, so
+// that scripts can take it as it is. What arrived before the command opened
+// the port is no one's: it is dropped.
 TEST_F(QmxctlTest, TrafficGoesToStandardErrorAndTheResultAloneToStandardOutput) {
-  QmxsimProcess sim({"--traffic-interval", "1"}, QmxsimProcess::Network::Live);
+  QmxsimProcess sim({"--traffic-interval", "0.05"}, QmxsimProcess::Network::Live);
   if (sim.Path().empty()) GTEST_SKIP() << "qmxsim did not start";
   ASSERT_TRUE(sim.WaitForOutput(std::chrono::seconds(10)));  // announcements wait in the port
   const std::string port = "--port " + sim.Path() + " ";
   const Outcome got = Qmxctl(port + "get 0 28 3");
   EXPECT_EQ(got.status, 0) << got.err;
   EXPECT_EQ(got.out, "  1C: 51 4D 58\n");
-  EXPECT_NE(got.err.find("startup initialization"), std::string::npos) << "the base's announce: " << got.err;
+  EXPECT_EQ(got.err.find("startup initialization"), std::string::npos) << "stale announce: " << got.err;
+  // A command that takes a while (sixty delays of 20 ms) hears the remotes.
+  const Outcome scan = Qmxctl(port + "diag scan 1 --delay 20");
+  EXPECT_EQ(scan.out.rfind("Addr 1 RX Percent", 0), 0u) << scan.out;
+  EXPECT_TRUE(std::regex_search(scan.err, std::regex("0x000[123]  [0-9A-F]{2} "))) << "the data meanwhile: " << scan.err;
   const Outcome shown = Qmxctl(port + "--quiet config show");
   EXPECT_EQ(shown.out.rfind("device-mode = Base\n", 0), 0u) << shown.out;
   EXPECT_EQ(shown.err, "");
@@ -256,8 +262,8 @@ TEST_F(QmxctlTest, JsonResultsAndExitCodesForScripts) {
   struct Case {
     const char* args;
     const char* key;
-  } cases[] = {{"--json status", "Device Mode"}, {"--json config show", "device-mode"},
-               {"--json get 0 0 2", "data"},     {"--json read-all", "banks"},
+  } cases[] = {{"--json status", "device_mode"}, {"--json config show", "settings"},
+               {"--json get 0 0 2", "data_hex"},  {"--json read-all", "banks"},
                {"--json diag scan 2", "addresses"}};
   for (const Case& c : cases) {
     const Outcome r = Qmxctl(std::string("--port sim ") + c.args);
@@ -266,7 +272,7 @@ TEST_F(QmxctlTest, JsonResultsAndExitCodesForScripts) {
     ASSERT_TRUE(json.is_object()) << c.args << ": " << r.out;
     EXPECT_TRUE(json.contains(c.key)) << c.args << ": " << r.out;
   }
-  EXPECT_EQ(nlohmann::json::parse(Qmxctl("--port sim --json get 0 28 3").out)["data"], "514D58");
+  EXPECT_EQ(nlohmann::json::parse(Qmxctl("--port sim --json get 0 28 3").out)["data_hex"], "514D58");
 
   TempDir cwd;
   ASSERT_EQ(Qmxctl("--port sim config save p.profile", cwd.path()).status, 0);
@@ -385,7 +391,8 @@ TEST_F(QmxctlTest, MonitorReconnectsToADeviceThatReturns) {
   auto first = std::make_unique<QmxsimProcess>();
   if (first->Path().empty()) GTEST_SKIP() << "qmxsim did not start";
   pointLinkTo(first->Path());
-  const std::string command = "'" + QmxctlBinary() + "' --port " + link.string() + " monitor 3 --reconnect 2>&1";
+  const std::string command =
+      "'" + QmxctlBinary() + "' --port " + link.string() + " monitor 3 --reconnect --json 2>&1";
   FILE* pipe = ::popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string out;
@@ -403,6 +410,174 @@ TEST_F(QmxctlTest, MonitorReconnectsToADeviceThatReturns) {
   readUntil("\x01");  // the rest, until the time is up
   const int status = ::pclose(pipe);
   EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << out;
+  // The loss and the return are records of the JSON stream too.
+  EXPECT_NE(out.find(R"({"kind":"disconnect","port":")" + link.string() + "\"}"), std::string::npos) << out;
+  EXPECT_NE(out.find(R"({"kind":"reconnect","port":")" + link.string() + "\"}"), std::string::npos) << out;
+}
+
+// A device that never returns before the time is up: what was watched was
+// not all there, so the run fails, and says why.
+TEST_F(QmxctlTest, MonitorWhoseDeviceNeverReturnsFails) {
+  TempDir dir;
+  const auto link = dir.path() / "usb-radio-if00-port0";
+  auto sim = std::make_unique<QmxsimProcess>();
+  if (sim->Path().empty()) GTEST_SKIP() << "qmxsim did not start";
+  std::filesystem::create_symlink(sim->Path(), link);
+  const std::string command = "'" + QmxctlBinary() + "' --port " + link.string() + " monitor 2 --reconnect --json";
+  FILE* pipe = ::popen((command + " 2>'" + (dir.path() / "err").string() + "'").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // real time: monitor is to be under way first
+  sim->Kill();
+  std::array<char, 4096> buf{};
+  std::string out;
+  for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0;) out.append(buf.data(), n);
+  const int status = ::pclose(pipe);
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << out;
+  EXPECT_NE(out.find(R"({"kind":"disconnect","port":")" + link.string() + "\"}"), std::string::npos) << out;
+  std::ifstream in(dir.path() / "err");
+  const std::string err((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(err.find("did not come back before the time was up"), std::string::npos) << err;
+}
+
+// What scripts expect of a command line: GNU long options with '=', '--'
+// before arguments that look like options, '-' for standard input and
+// output, fractions of a second; mistakes refused at once (2) and named.
+TEST_F(QmxctlTest, ScriptConventions) {
+  TempDir cwd;
+  EXPECT_EQ(Qmxctl("--port=sim --timeout=500 get 0 28 3").out, "  1C: 51 4D 58\n");
+  const Outcome saved = Qmxctl("--port sim config save -", cwd.path());
+  EXPECT_EQ(saved.status, 0) << saved.err;
+  EXPECT_NE(saved.out.find("\ndevice-mode = Base\n"), std::string::npos) << saved.out;
+  EXPECT_FALSE(std::filesystem::exists(cwd.path() / "-")) << "'-' is standard output, not a file";
+  std::ofstream(cwd.path() / "in.profile") << "tx-power = 0x10\n";
+  const Outcome diff = Qmxctl("--port sim config diff - <in.profile", cwd.path());
+  EXPECT_EQ(diff.status, 1) << diff.err;
+  EXPECT_EQ(diff.out, "tx-power: 0x12 -> 0x10\n");
+  EXPECT_EQ(Qmxctl("--port sim config save -- --odd.profile", cwd.path()).status, 0);
+  EXPECT_TRUE(std::filesystem::exists(cwd.path() / "--odd.profile"));
+  EXPECT_EQ(Qmxctl("--port sim monitor 0.5").status, 0);
+
+  struct Refused {
+    const char* args;
+    const char* says;
+  } refused[] = {{"--baud 1234 status", "(the radio's rates: 1200, 2400,"},
+                 {"--baud=0 status", "bad baud rate: '0'"},
+                 {"--json=yes status", "--json takes no value"},
+                 {"--port= status", "--port needs a device path"},
+                 {"--bogus=1 status", "unknown option --bogus"},
+                 {"monitor -1", "bad seconds: '-1'"},
+                 {"monitor nan", "bad seconds: 'nan'"},
+                 {"monitor 0.5s", "bad seconds: '0.5s'"},
+                 {"--json config save -", "no room for --json"}};
+  for (const Refused& r : refused) {
+    const Outcome got = Qmxctl(std::string("--port sim ") + r.args, cwd.path());
+    EXPECT_EQ(got.status, 2) << r.args;
+    EXPECT_NE(got.err.find(r.says), std::string::npos) << r.args << ": " << got.err;
+    EXPECT_EQ(got.out, "") << r.args;
+  }
+}
+
+// Sets an environment variable (or unsets it, null) for a scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) ::setenv(name, value, 1);
+    else ::unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (old_) ::setenv(name_, old_->c_str(), 1);
+    else ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// Without --port the port is QMX_PORT, else the one USB serial adapter;
+// with neither, a command that only reads uses the built-in module and
+// says so, and one that writes is refused before anything is sent.
+TEST_F(QmxctlTest, DefaultPortNeverWritesToTheBuiltInModuleUnasked) {
+  TempDir cwd;
+  std::ofstream(cwd.path() / "prod.profile") << "tx-power = 0x10\n";
+  {
+    const ScopedEnv none("QMX_PORT", nullptr);
+    const Outcome read = Qmxctl("status", cwd.path());
+    if (read.err.find("reading the built-in simulated module") == std::string::npos)
+      GTEST_SKIP() << "a USB serial adapter decides here: " << read.err;
+    EXPECT_EQ(read.status, 0);
+    EXPECT_EQ(read.out.rfind("Device Mode   Base\n", 0), 0u) << read.out;
+    for (const char* args : {"config load prod.profile", "config set tx-power=0x10", "set 0 1 00", "defaults",
+                             "mac 00:11:22:33:44:55:66:77", "fcc 1", "send 1 41", "reset", "firmware save x.bin"}) {
+      const Outcome r = Qmxctl(args, cwd.path());
+      EXPECT_EQ(r.status, 2) << args;
+      EXPECT_NE(r.err.find("no radio port named: give --port PATH or set QMX_PORT"), std::string::npos)
+          << args << ": " << r.err;
+      EXPECT_NE(r.err.find("serial ports found: "), std::string::npos) << args << ": " << r.err;
+      EXPECT_EQ(r.out, "") << args;
+    }
+    EXPECT_FALSE(std::filesystem::exists(cwd.path() / "x.bin"));
+  }
+  {
+    const ScopedEnv sim("QMX_PORT", "sim");
+    const Outcome r = Qmxctl("config load prod.profile", cwd.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "tx-power written\nSettings Saved.\n");
+    EXPECT_EQ(r.err, "") << "asked for by name: no notice";
+  }
+  QmxsimProcess radio;
+  if (radio.Path().empty()) return;
+  const ScopedEnv named("QMX_PORT", radio.Path().c_str());
+  EXPECT_EQ(Qmxctl("get 0 28 3", cwd.path()).out, "  1C: 51 4D 58\n");
+}
+
+// Messages that name the fix: a silent radio points at --port, --baud and
+// --timeout; a missing port is said in the command line's words; a remote
+// that does not answer is named; a question goes to standard error, and
+// JSON says that a reset is still needed.
+TEST_F(QmxctlTest, MessagesNameTheFix) {
+  QmxsimProcess silent({"--faults", "never"});
+  if (!silent.Path().empty()) {
+    const Outcome r = Qmxctl("--port " + silent.Path() + " --timeout 100 status");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("qmxctl: Enter Protocol Mode: the radio did not answer on " + silent.Path() +
+                         " at 9600 baud; check --port and --baud, or wait longer with --timeout (now 100 ms)"),
+              std::string::npos)
+        << r.err;
+  }
+  const Outcome missing = Qmxctl("--port /dev/qmx-no-such-port status");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "qmxctl: Not present: /dev/qmx-no-such-port does not exist; is the device plugged in?\n");
+  const Outcome remote = Qmxctl("--port sim get 0 0 1 --remote 0x0F00");
+  EXPECT_EQ(remote.status, 1);
+  EXPECT_NE(remote.err.find("the remote radio at 0x0F00 did not answer"), std::string::npos) << remote.err;
+
+  const Outcome asked = Qmxctl("--port sim config set device-mode=Remote");
+  EXPECT_EQ(asked.status, 0) << asked.err;
+  EXPECT_EQ(asked.out, "device-mode written\nSettings Saved.\n");
+  EXPECT_NE(asked.err.find("(--reset answers Yes)"), std::string::npos) << asked.err;
+  const auto json = nlohmann::json::parse(Qmxctl("--port sim --json config set device-mode=Remote").out);
+  EXPECT_EQ(json["reset_needed"], true) << json;
+  EXPECT_EQ(nlohmann::json::parse(Qmxctl("--port sim --json --reset config set device-mode=Remote").out)["reset_needed"],
+            false);
+}
+
+// A radio already out of protocol mode: 'exit' says so and succeeds, at
+// once rather than after every retry.
+TEST_F(QmxctlTest, ExitFromARadioAlreadyOutOfProtocolMode) {
+  QmxsimProcess sim;
+  if (sim.Path().empty()) GTEST_SKIP() << "qmxsim did not start";
+  const std::string port = "--port " + sim.Path() + " ";
+  ASSERT_EQ(Qmxctl(port + "enter").status, 0);
+  const Outcome first = Qmxctl(port + "exit");
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.err, "");
+  const Outcome again = Qmxctl(port + "--json exit");
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.err, "qmxctl: the radio was out of protocol mode already\n");
+  EXPECT_EQ(again.out, "{\"protocol_mode\":false,\"was_out\":true}\n");
+  EXPECT_EQ(Qmxctl(port + "get 0 28 3").out, "  1C: 51 4D 58\n") << "and is a radio to talk to still";
 }
 
 }  // namespace

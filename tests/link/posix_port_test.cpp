@@ -344,6 +344,34 @@ TEST(PortList, MarkingPortsOpensNone) {
   ::close(watch);
 }
 
+// What a radio sent before the port was opened is no one's answer: the
+// first byte read is one that came after.
+TEST(PosixSerialPort, WhatArrivedBeforeTheOpenIsDropped) {
+  PtyPair pty;
+  const std::vector<std::uint8_t> stale{0xFB, 0x03, 0x00, 0xA0, 0x01, 0x02};
+  ASSERT_EQ(pty.WriteMaster(stale), stale.size());
+  auto port = OpenOn(pty);
+  ASSERT_TRUE(port->ApplySettings({9600, 8, parity::None, stopbits::One, false}));
+  const std::vector<std::uint8_t> fresh{'n', 'e', 'w'};
+  ASSERT_EQ(pty.WriteMaster(fresh), fresh.size());
+  EXPECT_EQ(ReadPort(*port, fresh.size()), fresh);
+}
+
+// The port a script means when it names none: its standing choice, else
+// the one USB adapter; with none or several, nothing decides.
+TEST(PortList, TheImpliedPortIsTheUsersChoiceOrTheOnlyAdapter) {
+  const PortInfo builtIn{"/dev/ttyS0", "ttyS0", 0, "", ""};
+  const PortInfo usb0{"/dev/ttyUSB0", "ttyUSB0", 0, "FT232R", "0403:6001"};
+  const PortInfo acm{"/dev/ttyACM0", "ttyACM0", 0, "CDC", "2341:0043"};
+  EXPECT_EQ(ImplyPort("", {builtIn, usb0}).path, "/dev/ttyUSB0");
+  EXPECT_EQ(ImplyPort("/dev/pts/4", {builtIn, usb0}).path, "/dev/pts/4");
+  EXPECT_EQ(ImplyPort("sim", {}).path, "sim");
+  EXPECT_EQ(ImplyPort("", {builtIn}).path, "") << "a port built into the machine is rarely the radio";
+  const ImpliedPort two = ImplyPort("", {usb0, builtIn, acm});
+  EXPECT_EQ(two.path, "");
+  EXPECT_EQ(two.adapters, (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyUSB0"}));
+}
+
 TEST(PortList, MissingSysfsGivesAnEmptyList) {
   test::TempDir dir;
   EXPECT_TRUE(ListSerialPorts((dir.path() / "nothing").string(), "/dev").empty());

@@ -104,17 +104,37 @@ set(cases
     "qmxctl diag scan 1-60 --|--sweeps|--length|--delay"
     "qmxctl diag poll --|--count"
     "qmxctl --port /dev/ttyUSB0 monitor 60 --|--reconnect"
-    "qmxctl send 1 --|--text")
-foreach(case IN LISTS cases)
-  string(REPLACE "|" ";" case "${case}")
-  list(POP_FRONT case line)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E env PATH=${root}/bin:$ENV{PATH}
-                          bash ${CMAKE_CURRENT_LIST_DIR}/complete.sh ${root}/share/bash-completion/completions/qmxctl
-                          "${line}"
-                  OUTPUT_VARIABLE offer RESULT_VARIABLE rc)
-  foreach(want IN LISTS case)
-    if(NOT rc EQUAL 0 OR NOT "\n${offer}" MATCHES "\n${want}\n")
-      message(FATAL_ERROR "completing '${line}' offers no '${want}':\n${offer}")
-    endif()
+    "qmxctl send 1 --|--text"
+    "qmxctl firmware program new.bin --|--recover"
+    "qmxctl firmware verify new.bin --|--raw")
+# What a command line must not be offered: the options of other commands or
+# actions.
+set(wrong_offers
+    "qmxctl firmware save image.bin --|--raw|--recover|--reset"
+    "qmxctl firmware verify image.bin --|--recover"
+    "qmxctl firmware program image.bin --|--raw"
+    "qmxctl config show --|--reset"
+    "qmxctl diag poll --|--sweeps")
+# Each case: the line, then the words it must (cases) or must not
+# (wrong_offers) be offered.
+foreach(list cases wrong_offers)
+  foreach(case IN LISTS ${list})
+    string(REPLACE "|" ";" case "${case}")
+    list(POP_FRONT case line)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env PATH=${root}/bin:$ENV{PATH}
+                            bash ${CMAKE_CURRENT_LIST_DIR}/complete.sh ${root}/share/bash-completion/completions/qmxctl
+                            "${line}"
+                    OUTPUT_VARIABLE offer RESULT_VARIABLE rc)
+    foreach(word IN LISTS case)
+      set(offered FALSE)
+      if("\n${offer}" MATCHES "\n${word}\n")
+        set(offered TRUE)
+      endif()
+      if(NOT rc EQUAL 0 OR (list STREQUAL "cases" AND NOT offered))
+        message(FATAL_ERROR "completing '${line}' offers no '${word}':\n${offer}")
+      elseif(list STREQUAL "wrong_offers" AND offered)
+        message(FATAL_ERROR "completing '${line}' offers '${word}', which does not apply:\n${offer}")
+      endif()
+    endforeach()
   endforeach()
 endforeach()
