@@ -233,9 +233,12 @@ class PosixSerialPort final : public SerialPort {
     if (::tcgetattr(fd, &t) != 0) return false;
     MakeRaw(t);
     t.c_cflag &= ~(tcflag_t)(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    t.c_cflag |= size;
-    if (s.parity != parity::None) t.c_cflag |= PARENB;
-    if (s.parity == parity::Odd) t.c_cflag |= PARODD;
+    // A pty carries 8-bit characters without parity, and C libraries that
+    // check the kernel's answer refuse a request for other framing: there
+    // the framing is only kept (below), not asked for.
+    t.c_cflag |= isPty_ ? CS8 : size;
+    if (s.parity != parity::None && !isPty_) t.c_cflag |= PARENB;
+    if (s.parity == parity::Odd && !isPty_) t.c_cflag |= PARODD;
     if (s.stopBits == stopbits::Two) t.c_cflag |= CSTOPB;
     if (s.ctsFlow) t.c_cflag |= CRTSCTS;
     speed_t code = 0;
