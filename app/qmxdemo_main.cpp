@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QDateTime>
+#include <QFile>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -170,6 +172,18 @@ int main(int argc, char** argv) {
   qmx::TForm3 upgrade(&form1);
   upgrade.SetInformationWindow(&information);
   form1.SetForms({&port, &about, &config, &mac, &packetBuilder, &diagnostics, &upgrade});
+
+  // A harness that watches for a hung event loop names a file here: the
+  // loop rewrites it twice a second while it runs (no timer otherwise).
+  QTimer heartbeat;
+  if (const QString path = qEnvironmentVariable("QMX_HEARTBEAT"); !path.isEmpty()) {
+    QObject::connect(&heartbeat, &QTimer::timeout, [path] {
+      QFile beat(path);
+      if (beat.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        beat.write(QByteArray::number(QDateTime::currentMSecsSinceEpoch()));
+    });
+    heartbeat.start(500);
+  }
 
   form1.show();
   // Once the window shows (and has loaded its settings file).

@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-serialport-dev libserialport-dev libjpeg-dev libgl-dev
   clang libclang-rt-14-dev
-  socat lrzsz xvfb xdotool imagemagick fonts-dejavu-core
+  socat lrzsz xvfb xdotool openbox imagemagick fonts-dejavu-core python3
   help2man desktop-file-utils dpkg-dev file lintian librsvg2-bin bash-completion
   nlohmann-json3-dev
 )
