@@ -500,6 +500,14 @@ class Monkey:
         return False
 
     # Actions --------------------------------------------------------------
+    def size_of(self, window):
+        geometry = xdo("getwindowgeometry", window, display=self.display)
+        try:
+            size = geometry.split("Geometry:")[1].split()[0].split("x")
+            return int(size[0]), int(size[1])
+        except (IndexError, ValueError):
+            return 0, 0
+
     def act(self):
         ids = self.look_at_windows()
         active = xdo("getactivewindow", display=self.display)
@@ -508,11 +516,8 @@ class Monkey:
             return
         roll = self.rng.random()
         if target == self.main_id and roll < 0.25:
-            geometry = xdo("getwindowgeometry", target, display=self.display)
-            try:
-                size = geometry.split("Geometry:")[1].split()[0].split("x")
-                w, h = int(size[0]), int(size[1])
-            except (IndexError, ValueError):
+            w, h = self.size_of(target)
+            if not w:
                 return
             name, (fx, fy) = self.rng.choice(sorted(HOTSPOTS.items()))
             xdo("mousemove", "--window", target, str(int(fx * w)), str(int(fy * h)), display=self.display)
@@ -524,11 +529,8 @@ class Monkey:
                 xdo("type", "--window", target, text, display=self.display)
                 self.note("type", repr(text))
         elif roll < 0.45:
-            geometry = xdo("getwindowgeometry", target, display=self.display)
-            try:
-                size = geometry.split("Geometry:")[1].split()[0].split("x")
-                w, h = int(size[0]), int(size[1])
-            except (IndexError, ValueError):
+            w, h = self.size_of(target)
+            if not w:
                 return
             x, y = self.rng.randrange(max(w, 1)), self.rng.randrange(max(h, 1))
             xdo("mousemove", "--window", target, str(x), str(y), display=self.display)
