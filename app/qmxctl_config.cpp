@@ -200,7 +200,7 @@ int RunConfigSet(CommandLayer& link, SerialTransport& transport, const std::vect
   ConsolePrompter prompter(reset);
   TransportLinePort line(transport);
   const ApplyResult r = SendConfiguration(link, prompter, line, target, *writes, [](const ConfigWrite& w) {
-    std::printf("%s written\n", w.setting->key);
+    for (const Setting* s : w.Changes()) std::printf("%s written\n", s->key);
   });
   const bool ok = (r.outcome == ApplyOutcome::Saved || r.outcome == ApplyOutcome::NoChanges) && r.failed == 0;
   return ok ? kExitOk : kExitRadio;
