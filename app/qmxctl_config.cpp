@@ -223,8 +223,10 @@ int RunConfigSet(CommandLayer& link, SerialTransport& transport, const std::vect
   TransportLinePort line(transport);
   Json written = Json::array();
   const ApplyResult r = SendConfiguration(link, prompter, line, target, *writes, [&](const ConfigWrite& w) {
-    if (request.json) written.push_back(w.setting->key);
-    else std::printf("%s written\n", w.setting->key);
+    for (const Setting* s : w.Changes()) {
+      if (request.json) written.push_back(s->key);
+      else std::printf("%s written\n", s->key);
+    }
   });
   const bool ok = (r.outcome == ApplyOutcome::Saved || r.outcome == ApplyOutcome::NoChanges) && r.failed == 0;
   if (ok && request.json)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <string>
 
 #include "link/command_layer.h"
@@ -73,6 +74,10 @@ Done Save(CommandLayer& link, ConfigTarget target) { return link.MemorySave(kTim
 
 bool IsSerial(const Setting& s) { return s.address.bank == 3; }
 
+bool SameRegister(const Setting& a, const Setting& b) {
+  return a.address.bank == b.address.bank && a.address.reg == b.address.reg;
+}
+
 // Changes the PC port's line by `change`, with the DCB messages; a line that
 // could not be read is not written back half-known.
 void SwitchLine(LinePort& port, Prompter& prompter, const std::function<void(LineSettings&)>& change) {
@@ -124,23 +129,29 @@ std::optional<std::vector<ConfigWrite>> WritesFor(std::span<const std::uint8_t> 
   // The radio's image with the wanted values put in, in table order, so that
   // settings sharing a byte see each other.
   std::vector<std::uint8_t> after(slot.begin(), slot.end());
+  // The table is one array: its rows' addresses are in table order. A
+  // setting named twice takes its texts in the order given.
+  std::vector<const SettingText*> ordered;
+  for (const SettingText& w : wanted) ordered.push_back(&w);
+  const auto byRow = [](const SettingText* a, const SettingText* b) {
+    return std::less<const Setting*>()(a->setting, b->setting);
+  };
+  if (!std::is_sorted(ordered.begin(), ordered.end(), byRow)) std::stable_sort(ordered.begin(), ordered.end(), byRow);
   std::vector<const Setting*> named;
-  for (const Setting& s : Settings()) {
-    for (const SettingText& w : wanted) {
-      if (w.setting != &s) continue;
-      if (!s.failure) {
-        error = std::string(s.key) + ": shown only, never written";
-        return std::nullopt;
-      }
-      std::string why;
-      const auto data = ParseSetting(s, w.text, after, why);
-      if (!data) {
-        error = std::string(s.key) + ": " + why;
-        return std::nullopt;
-      }
-      PutSetting(s, after, *data);
-      if (std::find(named.begin(), named.end(), &s) == named.end()) named.push_back(&s);
+  for (const SettingText* w : ordered) {
+    const Setting& s = *w->setting;
+    if (!s.failure) {
+      error = std::string(s.key) + ": shown only, never written";
+      return std::nullopt;
     }
+    std::string why;
+    const auto data = ParseSetting(s, w->text, after, why);
+    if (!data) {
+      error = std::string(s.key) + ": " + why;
+      return std::nullopt;
+    }
+    PutSetting(s, after, *data);
+    if (named.empty() || named.back() != &s) named.push_back(&s);
   }
   // A setting is written when its value as shown changes: a radio holding 2
   // for an on/off setting already is "on", and a shared byte is written
@@ -150,9 +161,13 @@ std::optional<std::vector<ConfigWrite>> WritesFor(std::span<const std::uint8_t> 
     const auto at = static_cast<std::ptrdiff_t>(ImageOffset(s->address.bank, s->address.reg));
     const auto first = after.begin() + at, last = first + s->address.span;
     const bool differs = SettingDiffers(*s, after, slot);
-    const bool sameByte = !writes.empty() && writes.back().setting->address.bank == s->address.bank &&
-                          writes.back().setting->address.reg == s->address.reg;
-    if ((differs || s->encoding == Encoding::Key) && !sameByte) writes.push_back({s, {first, last}});
+    if ((!differs && s->encoding != Encoding::Key) || (!writes.empty() && SameRegister(*writes.back().setting, *s)))
+      continue;
+    ConfigWrite write{s, {first, last}};
+    for (const Setting& other : Settings())
+      if (SameRegister(other, *s) && other.failure && (&other == s || SettingDiffers(other, after, slot)))
+        write.changes.push_back(&other);
+    writes.push_back(std::move(write));
   }
   return writes;
 }

@@ -28,6 +28,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "config/register_map.h"
@@ -70,10 +71,20 @@ struct ConfigTarget {
 
 // One setting to write with its span bytes. Parity and stop bits share one
 // byte (bank 3 register 1): they are one write, under either setting, with
-// the whole byte.
+// the whole byte, and it changes both when both differ.
 struct ConfigWrite {
+  ConfigWrite() = default;
+  ConfigWrite(const Setting* s, std::vector<std::uint8_t> bytes, std::vector<const Setting*> changed = {})
+      : setting(s), data(std::move(bytes)), changes(std::move(changed)) {}
+
   const Setting* setting = nullptr;
   std::vector<std::uint8_t> data;
+  // Every setting whose value the write changes, in table order; empty for
+  // `setting` alone.
+  std::vector<const Setting*> changes;
+
+  // The settings the write changes, each reported on its own.
+  std::vector<const Setting*> Changes() const { return changes.empty() ? std::vector{setting} : changes; }
 };
 
 // A setting's wanted value as text (as `config show` prints it).
@@ -86,7 +97,8 @@ struct SettingText {
 // to the wanted texts: only settings whose value as shown (FormatSetting)
 // differs from what the radio holds, the security key (never read back)
 // whenever it is named, parity and stop bits as one write of their byte,
-// under whichever of them changes. A text that does not parse, or a
+// under whichever of them changes (the first when both do, with both in its
+// `changes`). A text that does not parse, or a
 // setting that is shown only, gives nothing with "key: reason" in `error`.
 std::optional<std::vector<ConfigWrite>> WritesFor(std::span<const std::uint8_t> slot,
                                                   std::span<const SettingText> wanted, std::string& error);

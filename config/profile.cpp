@@ -111,6 +111,7 @@ std::string ShowText(const Setting& s, std::span<const std::uint8_t> slot) {
 
 std::string ProfileText(const Setting& s, std::span<const std::uint8_t> slot) {
   if (const auto code = UnnamedCode(s, slot)) return HexText(*code, 2);
+  if (s.encoding == Encoding::Bits) return HexText(SettingField(s, slot)[0] & s.mask, 2);
   return ShowText(s, slot);
 }
 
@@ -123,14 +124,21 @@ std::string FormatProfile(std::span<const std::uint8_t> slot, const std::string&
          HexText(At(slot, 2, 14), 2) + "\n";
   out += "# MAC: " + MacText(slot.subspan(ImageOffset(2, 0), 8)) + "\n";
   out += "# date: " + date + "\n";
-  for (const Setting& s : Settings())
-    if (s.failure) out += std::string(s.key) + " = " + ProfileText(s, slot) + "\n";
+  for (const Setting& s : Settings()) {
+    if (!s.failure) continue;
+    out += s.key;
+    out += " = ";
+    out += ProfileText(s, slot);
+    out += '\n';
+  }
   return out;
 }
 
 std::optional<std::vector<SettingText>> ParseProfile(std::string_view text, ProfileError& error) {
   std::vector<SettingText> values;
+  values.reserve(Settings().size());
   const std::vector<std::uint8_t> blank(kImageSize, 0);
+  std::vector<bool> given(Settings().size(), false);
   int number = 0;
   auto fail = [&](std::string why) {
     error = {number, std::move(why)};
@@ -154,23 +162,28 @@ std::optional<std::vector<SettingText>> ParseProfile(std::string_view text, Prof
     std::string value(Trim(line.substr(eq + 1)));
     const Setting* s = FindSetting(key);
     if (!s) return fail("unknown key '" + key + "'");
-    if (std::any_of(values.begin(), values.end(), [&](const SettingText& v) { return v.setting == s; }))
-      return fail(key + " given twice");
+    const auto row = static_cast<std::size_t>(s - Settings().data());
+    if (given[row]) return fail(key + " given twice");
+    given[row] = true;
     if (!value.empty() && value.front() == '"') {
       auto inner = Unquoted(value);
       if (!inner) return fail(key + ": a quoted text needs its closing quote (escapes: \\\", \\\\, \\xNN)");
       value = std::move(*inner);
     }
+    // A profile saved with a radio's bits beyond the pins names the whole
+    // byte; only the pins are the setting's, the rest stays as the radio has it.
+    if (auto owned = OwnedBitsText(*s, value)) value = std::move(*owned);
     std::string why;
-    const SettingText v{s, value};
-    if (s->failure && !KeepsRadioValue(v) && !ParseSetting(*s, value, blank, why)) return fail(key + ": " + why);
-    values.push_back(v);
+    SettingText v{s, std::move(value)};
+    if (s->failure && !KeepsRadioValue(v) && !ParseSetting(*s, v.text, blank, why)) return fail(key + ": " + why);
+    values.push_back(std::move(v));
   }
   return values;
 }
 
 std::vector<SettingText> ProfileValues(std::span<const SettingText> profile) {
   std::vector<SettingText> out;
+  out.reserve(profile.size());
   for (const SettingText& v : profile)
     if (v.setting->failure && !KeepsRadioValue(v)) out.push_back(v);
   return out;
@@ -209,11 +222,12 @@ std::vector<ProfileDifference> DiffProfile(std::span<const std::uint8_t> slot, s
   if (!writes) return out;
   const std::vector<std::uint8_t> after = Written(slot, *writes);
   for (const ConfigWrite& w : *writes) {
-    const Setting& s = *w.setting;
-    if (s.encoding == Encoding::Key)
-      out.push_back({&s, kKeptKey, "(new key)"});
-    else
-      out.push_back({&s, ShowText(s, slot), ShowText(s, after)});
+    for (const Setting* s : w.Changes()) {
+      if (s->encoding == Encoding::Key)
+        out.push_back({s, kKeptKey, "(new key)"});
+      else
+        out.push_back({s, ShowText(*s, slot), ShowText(*s, after)});
+    }
   }
   return out;
 }

@@ -8,7 +8,10 @@
 // mark at the start too). A text whose blanks at either end or other bytes
 // would not survive such a line is written in double quotes; inside them a
 // backslash escapes a quote or a backslash, and \xNN is any byte. A list
-// code that no item names is written as its number ("0x05"). The security
+// code that no item names is written as its number ("0x05"). A bit mask
+// holds the pins its setting owns: bits a radio holds beyond them are its
+// own, neither saved nor changed by a load (a profile naming them, as older
+// ones may, loads as if it did not). The security
 // key is never read back from a radio, so a saved profile holds it as 16
 // asterisks; that value, like "N/A", means "leave it as it is". Settings
 // that are shown only (the startup announce) are not saved, and are ignored
@@ -30,7 +33,8 @@ namespace qmx {
 // item names "N/A" as in the dialog.
 std::string ShowText(const Setting& setting, std::span<const std::uint8_t> slot);
 // As a profile saves it: as ShowText, but a code that no item names is its
-// number, which loads back as that number.
+// number, which loads back as that number, and a bit mask only the bits its
+// setting owns.
 std::string ProfileText(const Setting& setting, std::span<const std::uint8_t> slot);
 
 // The local time as a profile's header gives it: "2026-12-07 13:54:11".

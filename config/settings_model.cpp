@@ -39,7 +39,8 @@ constexpr Setting Of(Encoding encoding, ControlKind kind, const char* key, std::
 // One bit per control; `bits` of the byte are used.
 constexpr Setting Pins(const char* key, std::uint8_t bank, std::uint8_t reg, ControlKind kind, int bits,
                        const char* controls, const char* failure, const char* caption) {
-  return {key, {bank, reg, 1}, Encoding::Bits, bits, {}, 0xFF, kind, controls, failure, caption};
+  const auto owned = static_cast<std::uint8_t>((1u << bits) - 1);
+  return {key, {bank, reg, 1}, Encoding::Bits, bits, {}, owned, kind, controls, failure, caption};
 }
 constexpr Setting AtStart(Setting s) {
   s.atStart = true;
@@ -170,21 +171,27 @@ std::vector<std::uint8_t> Bytes(std::uint32_t value, std::size_t span) {
   return out;
 }
 
+bool EqualsIgnoringCase(std::string_view lower, std::string_view text) {
+  return std::equal(lower.begin(), lower.end(), text.begin(), text.end(), [](char a, char b) {
+    return a == static_cast<char>(std::tolower(static_cast<unsigned char>(b)));
+  });
+}
+
 std::string Lower(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
 }
 
-std::string Trim(std::string_view text) {
+std::string_view Trim(std::string_view text) {
   const auto first = text.find_first_not_of(" \t");
   if (first == std::string_view::npos) return {};
-  return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 // A whole number between 0 and max.
 std::optional<std::uint32_t> Number(std::string_view text, std::uint32_t max) {
-  const std::string trimmed = Trim(text);
+  const std::string_view trimmed = Trim(text);
   std::int32_t v = 0;
   if (trimmed.starts_with('-') || !TryTextToInt(trimmed, v)) return std::nullopt;
   const auto u = static_cast<std::uint32_t>(v);
@@ -195,12 +202,15 @@ std::optional<std::uint32_t> Number(std::string_view text, std::uint32_t max) {
 std::string ChannelText(std::uint16_t mask) {
   std::string out;
   for (int c = kFirstChannel; c <= kLastChannel; ++c)
-    if (mask & (1u << (c - kFirstChannel))) out += (out.empty() ? "" : ",") + std::to_string(c);
+    if (mask & (1u << (c - kFirstChannel))) {
+      if (!out.empty()) out += ',';
+      out += std::to_string(c);
+    }
   return out.empty() ? "none" : out;
 }
 
 std::optional<std::uint16_t> ParseChannels(std::string_view text) {
-  const std::string all = Trim(text);
+  const std::string_view all = Trim(text);
   if (Lower(all) == "none") return 0;
   std::uint16_t mask = 0;
   std::size_t at = 0;
@@ -282,6 +292,8 @@ std::string FormatSetting(const Setting& s, std::span<const std::uint8_t> slot) 
 }
 
 bool SettingDiffers(const Setting& s, std::span<const std::uint8_t> after, std::span<const std::uint8_t> before) {
+  const auto a = SettingField(s, after), b = SettingField(s, before);
+  if (std::equal(a.begin(), a.end(), b.begin(), b.end())) return false;  // the same bytes show the same
   return FormatSetting(s, after) != FormatSetting(s, before);
 }
 
@@ -296,7 +308,7 @@ std::optional<std::vector<std::uint8_t>> ParseSetting(const Setting& s, std::str
         return std::vector<std::uint8_t>{static_cast<std::uint8_t>(s.mask == 0xFF ? c : other | c)};
       };
       for (const auto& item : s.items)
-        if (wanted == Lower(item.text)) return code(item.code);
+        if (EqualsIgnoringCase(wanted, item.text)) return code(item.code);
       // A code the list does not name, as a number ("0x05", or as shown:
       // "0x05 (no item)"), so that whatever a radio holds can be kept.
       std::string_view number = wanted;
@@ -312,9 +324,9 @@ std::optional<std::vector<std::uint8_t>> ParseSetting(const Setting& s, std::str
       return std::nullopt;
     }
     case Encoding::Bits: {
-      const std::uint32_t max = (1u << s.digits) - 1;
-      if (auto v = Number(text, max)) return Bytes(*v, span);
-      error = "expected a bit mask from 0x00 to " + HexText(max, 2);
+      const std::uint8_t other = SettingField(s, slot)[0] & static_cast<std::uint8_t>(~s.mask);
+      if (auto v = Number(text, s.mask)) return Bytes(other | *v, span);
+      error = "expected a bit mask from 0x00 to " + HexText(s.mask, 2);
       return std::nullopt;
     }
     case Encoding::Text:
@@ -341,6 +353,13 @@ std::optional<std::vector<std::uint8_t>> ParseSetting(const Setting& s, std::str
   }
   error = "unknown encoding";
   return std::nullopt;
+}
+
+std::optional<std::string> OwnedBitsText(const Setting& s, std::string_view text) {
+  if (s.encoding != Encoding::Bits) return std::nullopt;
+  const auto v = Number(text, 0xFF);
+  if (!v) return std::nullopt;
+  return HexText(*v & s.mask, 2);
 }
 
 }  // namespace qmx

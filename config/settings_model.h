@@ -55,7 +55,7 @@ struct Setting {
   Encoding encoding;
   int digits = 0;                     // Hex: shown digits; Bits: bits used
   std::span<const SettingItem> items;  // Items
-  std::uint8_t mask = 0xFF;           // Items: the bits of the byte this setting owns
+  std::uint8_t mask = 0xFF;           // Items, Bits: the bits of the byte this setting owns
   ControlKind kind = ControlKind::Edit;
   // The dialog's controls in bit order, separated by blanks; a '#' in a name
   // stands for each bit number from 0 to digits - 1.
@@ -88,9 +88,15 @@ std::string FormatSetting(const Setting& setting, std::span<const std::uint8_t> 
 bool SettingDiffers(const Setting& setting, std::span<const std::uint8_t> after, std::span<const std::uint8_t> before);
 
 // The `span` bytes to write for `text`, or nothing with the reason in
-// `error`. Settings that share a byte with another (parity and stop bits)
-// keep the other's bits from `slot`.
+// `error`. A setting that owns only some bits of its byte (parity and stop
+// bits, which share one; bit masks of fewer than eight pins) keeps the
+// others from `slot`: they are never its to change.
 std::optional<std::vector<std::uint8_t>> ParseSetting(const Setting& setting, std::string_view text,
                                                       std::span<const std::uint8_t> slot, std::string& error);
+
+// A bit mask's text with only the bits its setting owns ("0xFF" of six pins
+// is "0x3F"); nothing for a text that is no byte or a setting of another
+// encoding. A radio may hold bits beyond the pins: they are its own.
+std::optional<std::string> OwnedBitsText(const Setting& setting, std::string_view text);
 
 }  // namespace qmx

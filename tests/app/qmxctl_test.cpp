@@ -191,6 +191,19 @@ TEST_F(QmxctlTest, ProfileSavedEditedDiffedAndLoadedOverQmxsimsTerminal) {
   EXPECT_EQ(bad.err.find("--help"), std::string::npos) << "the arguments were right: " << bad.err;
 }
 
+// Parity and stop bits share a byte: a profile that changes both lists
+// both, and its load reports both.
+TEST_F(QmxctlTest, AProfileChangingParityAndStopBitsReportsBoth) {
+  TempDir cwd;
+  std::ofstream(cwd.path() / "line.profile") << "serial-parity = Even\nserial-stop-bits = 2\n";
+  const Outcome diff = Qmxctl("--port sim config diff line.profile", cwd.path());
+  EXPECT_EQ(diff.status, 1) << diff.err;
+  EXPECT_EQ(diff.out, "serial-parity: None -> Even\nserial-stop-bits: 1 -> 2\n");
+  const Outcome load = Qmxctl("--port sim config load line.profile", cwd.path());
+  EXPECT_EQ(load.status, 0) << load.err;
+  EXPECT_EQ(load.out, "serial-parity written\nserial-stop-bits written\nSettings Saved.\n");
+}
+
 // config save writes through a link into the file it leads to; a pipe is
 // refused (2) before the radio is asked, and gets nothing.
 TEST_F(QmxctlTest, ConfigSaveWritesThroughALinkAndRefusesAPipe) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 #include "config/local_status.h"
 #include "config/profile.h"
@@ -100,6 +101,69 @@ TEST(Profile, WhatARadioHoldsRoundTripsAndTheDifferencesAreTheWrites) {
                           [](const ConfigWrite& w) { return std::string(w.setting->key) == "serial-stop-bits"; }));
   EXPECT_FALSE(std::any_of(writes.begin(), writes.end(),
                            [](const ConfigWrite& w) { return std::string(w.setting->key) == "serial-parity"; }));
+}
+
+// Bits beyond the pins a setting owns are the radio's own: a profile saves
+// the owned bits only, one saved with the whole byte still loads, and a load
+// never changes the radio's bits beyond them.
+TEST(Profile, BitsBeyondASettingsPinsAreNeitherSavedNorChangedByALoad) {
+  auto radio = FactorySlot();
+  radio[ImageOffset(6, 0)] = 0xFF;   // six pins: 0x3F owned
+  radio[ImageOffset(6, 33)] = 0x07;  // two report mode bits: 0x03 owned
+  const std::string text = FormatProfile(radio, "2026-12-07 10:00:00");
+  for (const char* line : {"\ngpio-direction = 0x3F\n", "\nio-report-mode = 0x03\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << " in " << text;
+  const auto saved = Parse(text);
+  EXPECT_TRUE(DiffProfile(radio, saved).empty());
+
+  const auto older = Parse("gpio-direction = 0xFF\nio-report-mode = 0x07\n");
+  EXPECT_EQ(ProfileImage(radio, older), radio);
+  auto other = FactorySlot();
+  other[ImageOffset(6, 0)] = 0x80;
+  other[ImageOffset(6, 33)] = 0x04;
+  for (const auto& values : {saved, older}) {
+    const auto after = ProfileImage(other, values);
+    EXPECT_EQ(after[ImageOffset(6, 0)], 0xBF);
+    EXPECT_EQ(after[ImageOffset(6, 33)], 0x07);
+  }
+}
+
+// Parity and stop bits share a byte: changing both is one write of it, and
+// both are differences of their own.
+TEST(Profile, ParityAndStopBitsChangedTogetherAreTwoDifferencesOfOneWrite) {
+  const auto slot = FactorySlot();  // no parity, one stop bit
+  const auto values = Parse("serial-stop-bits = 2\nserial-parity = Even\n");
+  std::vector<std::string> lines;
+  for (const ProfileDifference& d : DiffProfile(slot, values))
+    lines.push_back(std::string(d.setting->key) + ": " + d.radio + " -> " + d.file);
+  EXPECT_EQ(lines, (std::vector<std::string>{"serial-parity: None -> Even", "serial-stop-bits: 1 -> 2"}));
+
+  std::string error;
+  const auto writes = *WritesFor(slot, ProfileValues(values), error);
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0].data, std::vector<std::uint8_t>{0x28});
+  std::vector<std::string> changed;
+  for (const Setting* s : writes[0].Changes()) changed.push_back(s->key);
+  EXPECT_EQ(changed, (std::vector<std::string>{"serial-parity", "serial-stop-bits"}));
+}
+
+// Whatever any radio holds, its saved profile loads back with no difference
+// and nothing to write: every byte of every bank random.
+TEST(Profile, AnyRadiosSavedProfileLoadsBackWithNothingToWrite) {
+  std::mt19937 random(20261208);
+  std::vector<std::uint8_t> slot(kImageSize);
+  for (int n = 0; n < 10000; ++n) {
+    for (std::uint8_t& b : slot) b = static_cast<std::uint8_t>(random());
+    const std::string text = FormatProfile(slot, "2026-12-08 06:00:00");
+    ProfileError error;
+    const auto values = ParseProfile(text, error);
+    ASSERT_TRUE(values) << "image " << n << ", line " << error.line << ": " << error.text << "\n" << text;
+    ASSERT_TRUE(DiffProfile(slot, *values).empty()) << "image " << n << "\n" << text;
+    std::string why;
+    const auto writes = WritesFor(slot, ProfileValues(*values), why);
+    ASSERT_TRUE(writes) << why;
+    ASSERT_TRUE(writes->empty()) << "image " << n << ": " << writes->front().setting->key << "\n" << text;
+  }
 }
 
 TEST(Profile, TheFirstFaultIsRefusedWithItsLineNumber) {

@@ -73,6 +73,7 @@ TEST(SettingsModel, ParseWritesWhatTheRegisterHolds) {
   RadioImage image;
   auto slot = image.Slot(0);
   slot[ImageOffset(3, 1)] = 0x20;  // Even, 1 stop bit
+  slot[ImageOffset(6, 0)] = 0xC0;  // bits beyond the six pins
   std::string error;
   auto parse = [&](const char* key, const char* text) {
     return ParseSetting(*FindSetting(key), text, slot, error).value_or(std::vector<std::uint8_t>{0xEE});
@@ -87,6 +88,7 @@ TEST(SettingsModel, ParseWritesWhatTheRegisterHolds) {
   EXPECT_EQ(parse("channel-list", "26, 11"), (B{0x01, 0x80}));
   EXPECT_EQ(parse("user-tag", "abc"), (B{'a', 'b', 'c', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(parse("security-mode", "ON"), B{1});
+  EXPECT_EQ(parse("gpio-direction", "0x01"), B{0xC1});
 }
 
 TEST(SettingsModel, BadTextIsRefusedWithTheAcceptedValues) {
