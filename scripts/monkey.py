@@ -717,9 +717,9 @@ def main():
     finally:
         monkey.stop()
     report = monkey.report()
-    print(report)
     with open(os.path.join(monkey.folder, "report.txt"), "w") as f:
         f.write(report + "\n")
+    print(report, flush=True)
     return status
 
 

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "config/settings_model.h"
+#include "link/banks.h"
 #include "tests/fixtures/qmxsim_process.h"
 #include "tests/fixtures/temp_dir.h"
 
@@ -109,6 +110,23 @@ TEST_F(QmxctlTest, BadArgumentsExitWithTwo) {
   }
   EXPECT_EQ(Qmxctl("--help").status, 0);
   EXPECT_NE(Qmxctl("get --help").out.find("usage: qmxctl [options] get BANK REG SPAN"), std::string::npos);
+}
+
+// A read may run up to the last register of its bank, not one past it; a
+// write's hex needs whole bytes.
+TEST_F(QmxctlTest, ARangeEndsAtItsBanksEndAndHexBytesAreWhole) {
+  for (const BankInfo& b : kBanks) {
+    const std::string reg = std::to_string(b.length - 2);
+    const Outcome last = Qmxctl("--port sim get " + std::to_string(b.bank) + " " + reg + " 2");
+    EXPECT_EQ(last.status, 0) << "bank " << int{b.bank} << ": " << last.err;
+    const Outcome past = Qmxctl("--port sim get " + std::to_string(b.bank) + " " + reg + " 3");
+    EXPECT_EQ(past.status, 2) << "bank " << int{b.bank};
+  }
+  for (const char* hex : {"123", "51:4D:5"}) {
+    const Outcome r = Qmxctl(std::string("--port sim set 0 28 ") + hex);
+    EXPECT_EQ(r.status, 2) << hex;
+    EXPECT_TRUE(r.out.empty()) << hex;
+  }
 }
 
 TEST_F(QmxctlTest, RadioThatDoesNotAnswerExitsWithOne) {

@@ -163,6 +163,42 @@ TEST(Profile, AnyRadiosSavedProfileLoadsBackWithNothingToWrite) {
     const auto writes = WritesFor(slot, ProfileValues(*values), why);
     ASSERT_TRUE(writes) << why;
     ASSERT_TRUE(writes->empty()) << "image " << n << ": " << writes->front().setting->key << "\n" << text;
+// Values at the edges of what a profile line carries: a tag that begins
+// with a double quote, a tag as long as its field, and a serial format byte
+// with bits that neither parity nor stop bits use. Each is saved, and
+// loading it back on the same radio writes nothing and changes no byte.
+TEST(Profile, ValuesAtTheEdgesLoadBackToTheSameImage) {
+  struct Case {
+    const char* name;
+    std::string tag;
+    std::uint8_t serialFormat;
+  };
+  const auto factory = FactorySlot();
+  const Case cases[] = {
+      {"a tag in quotes", "\"quoted\"", factory[ImageOffset(3, 1)]},
+      {"a tag of 16 characters", "0123456789ABCDEF", factory[ImageOffset(3, 1)]},
+      {"bits beyond both masks", "tag", static_cast<std::uint8_t>(factory[ImageOffset(3, 1)] | 0xC1)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto slot = factory;
+    std::fill_n(slot.begin() + static_cast<std::ptrdiff_t>(ImageOffset(0, 28)), 16, 0);
+    std::copy(c.tag.begin(), c.tag.end(), slot.begin() + static_cast<std::ptrdiff_t>(ImageOffset(0, 28)));
+    slot[ImageOffset(3, 1)] = c.serialFormat;
+    const std::string text = FormatProfile(slot, "2026-12-07 10:00:00");
+    for (const char* key : {"\nuser-tag = ", "\nserial-parity = ", "\nserial-stop-bits = "})
+      EXPECT_NE(text.find(key), std::string::npos) << key << " in " << text;
+    const auto values = Parse(text);
+    std::string error;
+    const auto writes = WritesFor(slot, ProfileValues(values), error);
+    ASSERT_TRUE(writes) << error;
+    EXPECT_TRUE(writes->empty());
+    EXPECT_TRUE(DiffProfile(slot, values).empty());
+    EXPECT_EQ(ProfileImage(slot, values), slot);
+    // On a radio that holds another tag, the whole tag is written.
+    auto other = slot;
+    other[ImageOffset(0, 28)] = 'x';
+    EXPECT_EQ(ProfileImage(other, values), slot);
   }
 }
 

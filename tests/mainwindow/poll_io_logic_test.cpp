@@ -4,7 +4,11 @@
 
 #include <optional>
 
+#include "link/packet.h"
+#include "link/reply_wait.h"
+#include "mainwindow/poll_cycle.h"
 #include "mainwindow/poll_io_logic.h"
+#include "tests/fixtures/sim_link.h"
 
 namespace qmx {
 namespace {
@@ -47,6 +51,31 @@ TEST(PollIoLogicTest, APausedPollEndsItsCycleAndResumesOnlyIfStillRunning) {
   s.Pause();
   s.Abandon();  // disconnected meanwhile
   EXPECT_EQ(s.Resume("1"), std::nullopt);
+}
+
+// A disconnect while a radio's output lines are being written ends the
+// cycle there: that radio's banks are not read.
+TEST(PollIoLogicTest, ACycleAbandonedDuringTheOutputWritesReadsNothing) {
+  test::SimLink s;
+  ASSERT_TRUE(s.Open());
+  ASSERT_TRUE(s.commands().EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries));
+  PollSchedule schedule;
+  schedule.Start("0");
+  RadioImage image;
+  RemoteRequests::Hooks disconnect;
+  disconnect.begins = [&] { schedule.Abandon(); };
+  RemoteRequests requests(s.commands(), image, disconnect);
+  PollCycleHooks hooks;
+  hooks.polled = [](int n) { return n == 1; };
+  hooks.address = [](int) { return std::uint16_t{1}; };
+  hooks.outputValue = [](int, int line) { return line == 0 ? std::optional<std::int32_t>(1) : std::nullopt; };
+  s.module->ClearReceivedFrames();
+  const std::optional<PollCycleEnd> end = RunPollCycle(schedule, requests, hooks);
+  ASSERT_TRUE(end);
+  EXPECT_FALSE(end->complete);
+  std::vector<int> types;
+  for (const Frame& f : s.module->ReceivedFrames()) types.push_back(f.type());
+  EXPECT_EQ(types, std::vector<int>{ptype::SetRemoteRegister});
 }
 
 }  // namespace

@@ -227,6 +227,20 @@ TEST(ReceivedRowsModelTest, TrimmingDropsWholePacketsAndKeepsTheSelectionOnItsRo
   EXPECT_EQ(model.SelectedText(), "");
 }
 
+// A trim that drops exactly the packets above a selection leaves the
+// selection whole.
+TEST(ReceivedRowsModelTest, TrimmingJustUpToASelectionKeepsIt) {
+  ReceivedRowsModel model(3);
+  const std::vector<std::uint8_t> longData(30, 0xAB);  // two rows
+  model.Append(LayOutReceived(0x0001, 0x11, longData, true));
+  model.Append(LayOutReceived(0x0002, 0x22, std::vector<std::uint8_t>{0x41}, true));
+  model.Append(LayOutReceived(0x0003, 0x33, longData, true));
+  model.Select(2, 2);  // 0x0002, right below the two rows that go
+  ASSERT_EQ(model.TrimOldest(), 2u);
+  EXPECT_TRUE(model.Selected(0));
+  EXPECT_EQ(model.SelectedText(), "0x0002\t41 \t0x22");
+}
+
 // Copy gives whole packets, one line each, however their rows were cut
 // and whichever of their rows the selection reached; rows cut anew keep
 // the selection on its packets and the top packet findable.

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "link/frame.h"
 #include "link/reply_wait.h"
 #include "tests/fixtures/sim_link.h"
+#include "tests/fixtures/test_ports.h"
 #include "tools/firmware_upgrade.h"
 
 namespace qmx {
@@ -61,6 +63,65 @@ TEST_F(BootSessionFixture, AnUnansweredResetLeavesTheDecisionToThePromptSearch) 
   session.Abandon();
   EXPECT_FALSE(s.link->transport.IsOpen());
   EXPECT_TRUE(s.link->parser.Running());
+}
+
+// A port that refuses the boot code's baud rate: the way in fails with the
+// port's result and the frame parser has the ring again.
+TEST(BootSession, APortRefusingTheBootLineGivesItsFailureWithTheParserRunning) {
+  test::TempDir temp;
+  WorkDir dir(temp.path());
+  test::FakePrompter prompter;
+  CondVarWaiter waiter;
+  test::RecordingSink sink;
+  RadioLink link(
+      [](const std::string&) {
+        auto port = std::make_unique<test::SilentPort>();
+        port->refusedBaud = kBootLine.baudRate;
+        return port;
+      },
+      dir, prompter, waiter, sink);
+  link.transport.SetSettleTime(std::chrono::milliseconds(0));
+  ASSERT_TRUE(link.transport.OpenCommPort(test::FactoryLine(), "silent", true));
+  link.parser.Start();
+  BootSession session(link, SteadyTime());
+  const Done entered = session.Enter(false);
+  EXPECT_EQ(entered.status(), Status::LineNotApplied);
+  EXPECT_TRUE(link.parser.Running());
+}
+
+// Bytes in the ring when the way back begins belong to the boot code's
+// line: none of them reaches the decoder as a frame.
+TEST_F(BootSessionFixture, BytesLeftFromTheBootCodeAreNeverParsedAfterTheWayBack) {
+  ASSERT_TRUE(s.commands().EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries));
+  BootSession session(*s.link, s.clock);
+  ASSERT_TRUE(session.Enter(true));
+  FirmwareUpgrade upgrade(session.Channel(), session.Time());
+  ASSERT_TRUE(upgrade.FindBootPrompt());
+  upgrade.Leave();
+  session.AwaitApplication();
+  s.module->WaitUntilIdle();
+  const auto exited = BuildFrame(1, 0x27, std::vector<std::uint8_t>{0xA4});  // "Remote:  Exited PAN"
+  ASSERT_TRUE(exited);
+  s.link->ring.Write({exited->data(), exited->size});
+  ASSERT_TRUE(session.Return());
+  // A command's round trip: anything parsed before its reply is in the sink.
+  ASSERT_TRUE(s.commands().EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries));
+  for (const std::string& line : s.sink.Lines()) EXPECT_EQ(line.find("Exited PAN"), std::string::npos) << line;
+}
+
+// The port dialog's search for a boot code borrows the ring from the frame
+// parser only when the parser runs, and gives it back as it found it.
+TEST_F(BootSessionFixture, TheBootCodeSearchLeavesTheParserAsItFoundIt) {
+  s.module->SetFault(sim::Fault::NoFirmware);
+  s.module->PowerCycle();
+  s.clock.Advance(std::chrono::seconds(1));
+  s.module->WaitUntilIdle();
+  for (bool parsing : {true, false}) {
+    SCOPED_TRACE(parsing);
+    if (!parsing) s.link->parser.Stop();
+    EXPECT_TRUE(LookForBootCode(*s.link, s.clock));
+    EXPECT_EQ(s.link->parser.Running(), parsing);
+  }
 }
 
 }  // namespace

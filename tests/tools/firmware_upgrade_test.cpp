@@ -219,20 +219,40 @@ TEST(FirmwareUpgrade, FailedSaveLeavesAnExistingFileIntact) {
 }
 
 // Counts the bytes written through it; those past `limit` are lost, as on
-// a link that was cut.
+// a link that was cut, and with `reportLoss` a write that lost bytes fails.
 struct CountingChannel final : ByteChannel {
-  explicit CountingChannel(ByteChannel& to, std::size_t limit = SIZE_MAX) : to(to), limit(limit) {}
+  explicit CountingChannel(ByteChannel& to, std::size_t limit = SIZE_MAX, bool reportLoss = false)
+      : to(to), limit(limit), reportLoss(reportLoss) {}
   Done Write(std::span<const std::uint8_t> bytes) override {
     const std::size_t room = limit > written ? limit - written : 0;
     written += bytes.size();
-    return to.Write(bytes.first(std::min(room, bytes.size())));
+    const Done done = to.Write(bytes.first(std::min(room, bytes.size())));
+    if (reportLoss && room < bytes.size()) return Done::Fail(Status::WriteFailed);
+    return done;
   }
   int ReadByte(Clock::time_point deadline) override { return to.ReadByte(deadline); }
   void DropInput() override { to.DropInput(); }
   ByteChannel& to;
   std::size_t limit;
+  bool reportLoss;
   std::size_t written = 0;
 };
+
+// "D" or "U" CR LF that could not be written is the write's failure, not a
+// boot code that did not answer.
+TEST(FirmwareUpgrade, ARequestThatCouldNotBeWrittenIsAWriteFailure) {
+  for (bool program : {true, false}) {
+    SCOPED_TRACE(program ? "D" : "U");
+    BootFixture f;
+    CountingChannel cut(*f.channel, 1, true);  // 0x03 only
+    FirmwareUpgrade upgrade(cut, f.clock);
+    if (!program) {
+      ASSERT_TRUE(upgrade.FindBootPrompt());
+    }
+    const UpgradeOutcome out = program ? upgrade.Program(Image(700)) : upgrade.Verify(Image(700));
+    EXPECT_EQ(out.result.status(), Status::WriteFailed);
+  }
+}
 
 // A program cut short half-way through a block, or the simulated module's
 // NoFirmware fault, leaves no working firmware: the module stays in its boot

@@ -15,7 +15,9 @@
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QColor>
 #include <QImage>
+#include <QPalette>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -34,6 +36,7 @@
 #include "mainwindow/ui/main_window.h"
 #include "mainwindow/ui/received_column.h"
 #include "mainwindow/ui/serial_tab.h"
+#include "mainwindow/ui/view_queue.h"
 #include "tests/fixtures/qmxsim_process.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/mainwindow/ui/demo_set.h"
@@ -260,6 +263,27 @@ TEST_F(SerialTabTest, RowsCopiedFromCellsLookAsThePainterDrawsThem) {
   }
 }
 
+// A palette that changes only its background, or only its text colour,
+// gives cells made anew: the rows still look as the painter draws them.
+TEST_F(SerialTabTest, CellsFollowAChangeOfOnlyTheBackgroundOrOnlyTheText) {
+  ASSERT_NO_FATAL_FAILURE(ShowActive());
+  Bytes data(40);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
+  set.form1.Sink().ReceivedData(0x0102, 0x40, data);
+  QCoreApplication::processEvents();
+  ReceivedColumn* column = tab().ReceivedDataRichEdit;
+  (void)column->grab();  // cells made in the first colours
+  for (auto [role, colour] : {std::pair{QPalette::Base, QColor(255, 255, 160)}, {QPalette::Text, QColor(160, 0, 0)}}) {
+    QPalette palette = column->palette();
+    palette.setColor(role, colour);
+    column->setPalette(palette);
+    const QImage cells = column->grab().toImage();
+    column->UseCells(false);
+    EXPECT_EQ(column->grab().toImage(), cells) << (role == QPalette::Base ? "background" : "text");
+    column->UseCells(true);
+  }
+}
+
 // Copy gives whole packets, one line each (address, tab, all the data, tab,
 // link quality), even when a packet takes several rows and only its first
 // was clicked.
@@ -346,6 +370,24 @@ TEST_F(SerialTabTest, ScrollRealTimeFollowsTheDataWithoutTakingTheFocus) {
   EXPECT_EQ(bar->value(), bar->maximum());
   QTest::keyClicks(tab().TransmitEdit, "!");
   EXPECT_EQ(tab().TransmitEdit->text(), "This is a test!");
+}
+
+// With Scroll RealTime on, each frame that arrives brings the view back to
+// its end, wherever it was scrolled to meanwhile, and not only the first.
+TEST_F(SerialTabTest, ScrollRealTimeKeepsTheEndInViewFrameAfterFrame) {
+  TForm1& w = set.form1;
+  ASSERT_NO_FATAL_FAILURE(ShowActive());
+  QTest::mouseClick(tab().ScrollRealTimeCheckBox, Qt::LeftButton);
+  for (std::uint8_t i = 0; i < 40; ++i) w.Sink().ReceivedData(0x0001, 0x40, Bytes{i});
+  QCoreApplication::processEvents();
+  QScrollBar* bar = tab().ScrollBox1->verticalScrollBar();
+  ASSERT_GT(bar->maximum(), 0);
+  for (int frame = 0; frame < 3; ++frame) {
+    bar->setValue(0);
+    w.Sink().FrameReceived();
+    QTest::qWait(2 * static_cast<int>(ViewQueue::kDrainGap.count()));  // past a flood's pause
+    EXPECT_EQ(bar->value(), bar->maximum()) << "frame " << frame;
+  }
 }
 
 TEST_F(SerialTabTest, EnterInTheDataFieldTransmits) {
