@@ -18,7 +18,7 @@ What fails a run, the first time it happens:
     it is out of it, a command frame other than the request to enter (a
     poll or a transmission that should have paused);
   - a storm of message boxes: three with the same caption open at once, or
-    more than 20 a minute;
+    more than 60 a minute (the monkey itself reopens a dialog now and then);
   - memory that keeps growing (resident size 400 MiB above the first look);
   - after the radio returns from an unplug, no protocol mode again within
     20 s although the program held the port when it went;
@@ -484,7 +484,7 @@ class Monkey:
             times.append(now())
             while times and times[0] < now() - 60:
                 times.popleft()
-            if len(times) > 20 and title:
+            if len(times) > 60 and title:
                 self.fail("a storm of boxes: '%s' %d times in a minute" % (title, len(times)))
         self.titles = set(named)
         return ids

@@ -163,6 +163,9 @@ TEST(Profile, AnyRadiosSavedProfileLoadsBackWithNothingToWrite) {
     const auto writes = WritesFor(slot, ProfileValues(*values), why);
     ASSERT_TRUE(writes) << why;
     ASSERT_TRUE(writes->empty()) << "image " << n << ": " << writes->front().setting->key << "\n" << text;
+  }
+}
+
 // Values at the edges of what a profile line carries: a tag that begins
 // with a double quote, a tag as long as its field, and a serial format byte
 // with bits that neither parity nor stop bits use. Each is saved, and
