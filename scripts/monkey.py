@@ -401,7 +401,15 @@ class Monkey:
     # Set-up ---------------------------------------------------------------
     def start(self):
         os.makedirs(os.path.join(self.folder, "dev"), exist_ok=True)
-        os.makedirs(os.path.join(self.folder, "work"), exist_ok=True)
+        work = os.path.join(self.folder, "work")
+        os.makedirs(work, exist_ok=True)
+        # Files for the upgrade window's and the profiles' Open dialogs, which
+        # start in the work folder: a good image, an empty and a short one.
+        with open(os.path.join(work, "good.bin"), "wb") as f:
+            f.write(bytes((i * 7) & 0xFF for i in range(3000)))
+        open(os.path.join(work, "empty.bin"), "wb").close()
+        with open(os.path.join(work, "short.bin"), "wb") as f:
+            f.write(b"\x01" * 100)
         self.started = now()
         self.relay.log = self.judge.log = open(os.path.join(self.folder, "wire.log"), "w", buffering=1)
         self.relay.plug(self.radio.start())
@@ -594,8 +602,7 @@ class Monkey:
     def await_recovery(self):
         """A program that held the port when the radio went reaches protocol
         mode again by itself, once no window of its own stands in the way
-        (the monkey closes them: Escape, and Return for a question), within
-        20 s."""
+        (the monkey closes them), within 20 s."""
         clear_since = None
         give_up = now() + 60
         presses = 0
@@ -604,13 +611,21 @@ class Monkey:
             if self.judge.state == "protocol":
                 self.judge.states["recovered"] += 1
                 return
-            self.look_at_windows()
+            ids = self.look_at_windows()
             if self.titles:
+                # Escape closes a box or a dialog (and answers a question
+                # No); a window that stays is closed as its title bar's
+                # button would.
                 clear_since = None
                 presses += 1
-                key = "Return" if presses % 2 else "Escape"
-                xdo("key", key, display=self.display)
-                self.note("key", key + " (recovery)")
+                if presses % 4:
+                    xdo("key", "Escape", display=self.display)
+                    self.note("key", "Escape (recovery)")
+                else:
+                    for wid in ids:
+                        if wid != self.main_id:
+                            xdo("windowactivate", "--sync", wid, "key", "alt+F4", display=self.display)
+                    self.note("key", "alt+F4 (recovery)")
             elif clear_since is None:
                 clear_since = now()
             elif now() - clear_since > 20:
