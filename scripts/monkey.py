@@ -263,12 +263,16 @@ class Relay(threading.Thread):
                 if self.master is None:
                     continue
                 self.mirror_baud()
+                idle = False
                 for fd in ready:
                     try:
                         data = os.read(fd, 4096)
                     except OSError:
                         data = b""
                     if not data:
+                        # The program has the port closed: the master reads
+                        # as hung up until it opens it again.
+                        idle = True
                         continue
                     if fd == self.master:
                         self.record("h>r", data)
@@ -290,6 +294,8 @@ class Relay(threading.Thread):
                     data = self.delayed.popleft()[1]
                     self.judge.from_radio(data)
                     self.write(self.master, data, "r>h")
+            if idle:
+                time.sleep(0.05)
 
     def wire_around(self, moment, seconds=2.0):
         lines = []
@@ -388,6 +394,7 @@ class Monkey:
         self.rss_first = None
         self.held_at_unplug = False
         self.main_id = None
+        self.stay = 0
 
     def note(self, kind, what):
         self.kinds[kind] += 1
@@ -522,8 +529,34 @@ class Monkey:
         target = active if active in ids else (ids[0] if ids else None)
         if target is None:
             return
+        # A user gives up on a dialog after a while: Escape, then the title
+        # bar's close button.
+        self.stay = self.stay + 1 if target == getattr(self, "last_target", None) and target != self.main_id else 0
+        self.last_target = target
+        if self.stay in (12, 20):
+            keys = "Escape" if self.stay == 12 else "alt+F4"
+            xdo("windowactivate", "--sync", target, "key", keys, display=self.display)
+            self.note("key", keys + " (giving up on a dialog)")
+            return
         roll = self.rng.random()
-        if target == self.main_id and roll < 0.25:
+        if target == self.main_id and roll < 0.03:
+            # A habit: a repeated transmission (or anything a tab keeps
+            # running) left on while the user goes to another tab.
+            w, h = self.size_of(target)
+            if not w:
+                return
+            steps = [("Interval", self.rng.choice(["1", "2"])), ("Transmit", None),
+                     (self.rng.choice(["tab Serial", "tab Poll I/O", "tab Events", "tab terminal"]), None)]
+            for name, text in steps:
+                fx, fy = HOTSPOTS[name]
+                xdo("mousemove", "--window", target, str(int(fx * w)), str(int(fy * h)), display=self.display)
+                xdo("click", "1", display=self.display)
+                if text:
+                    xdo("key", "--window", target, "ctrl+a", display=self.display)
+                    xdo("type", "--window", target, text, display=self.display)
+                time.sleep(self.rng.uniform(0.1, 1.5))
+            self.note("habit", "repeat %s then %s" % (steps[0][1], steps[2][0]))
+        elif target == self.main_id and roll < 0.25:
             w, h = self.size_of(target)
             if not w:
                 return
