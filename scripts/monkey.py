@@ -403,6 +403,9 @@ class Monkey:
     def fail(self, why):
         if self.failure is None:
             self.failure = (now(), why)
+            if self.program is not None:  # the screen as it was, beside the report
+                subprocess.run(["import", "-window", "root", os.path.join(self.folder, "failure.png")],
+                               env={**os.environ, "DISPLAY": self.display}, capture_output=True, timeout=20)
         raise Violation(why)
 
     # Set-up ---------------------------------------------------------------

@@ -18,6 +18,12 @@
 #include "tools/ui/firmware_form.h"
 
 namespace qmx {
+namespace {
+
+// How soon a device's return that found the link busy is taken up again.
+constexpr int kBusyRetryMs = 200;
+
+}  // namespace
 
 void TForm1::ConnectButtonClick() {
   LinkBusy guard(linkBusy_);
@@ -171,7 +177,12 @@ void TForm1::StopWaitingForDevice() {
 void TForm1::DeviceReturned() {
   if (waitingFor_.empty() || Connected()) return;
   LinkBusy guard(linkBusy_);
-  if (!guard.Taken()) return;
+  if (!guard.Taken()) {
+    // Another operation holds the link (its box may still be open): the
+    // return is taken up once it ends, not lost.
+    QTimer::singleShot(kBusyRetryMs, this, [this] { DeviceReturned(); });
+    return;
+  }
   const std::string name = waitingFor_;
   waitingFor_.clear();
   bool ok = false;
@@ -205,10 +216,16 @@ void TForm1::DeviceReturned() {
 }
 
 void TForm1::RefreshButtonClick() {
-  LinkBusy guard(linkBusy_);
-  if (!guard.Taken()) return;
-  std::optional<BusyCursor> busy(std::in_place);
-  const Result<BankMask> read = EnterProtocolModeAndReadAll(link_.commands, image_);
+  Result<BankMask> read = Result<BankMask>::Fail(Status::NoReply);
+  {
+    // The link is held for the read only: the box that reports it leaves
+    // the link free (for a device that returns meanwhile, say).
+    LinkBusy guard(linkBusy_);
+    if (!guard.Taken()) return;
+    BusyCursor busy;
+    read = EnterProtocolModeAndReadAll(link_.commands, image_);
+    if (read && *read == kAllBanks) ShowLocalStatus();
+  }
   if (!read) {
     prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
     return;
@@ -217,8 +234,6 @@ void TForm1::RefreshButtonClick() {
     prompter_.Message("Could not read data.  Please try again.", "Read Failed");
     return;
   }
-  ShowLocalStatus();
-  busy.reset();  // the success is reported with the normal cursor
   prompter_.Message("Refresh Successful.", "Refresh Successful");
 }
 

@@ -542,6 +542,38 @@ TEST_F(MainWindowTest, ARadioThatComesBackIsReconnectedUntilConnectIsPressed) {
   EXPECT_FALSE(w().Connected());
 }
 
+// The device comes back while a box of an earlier operation is still open
+// (Refresh's report, not yet closed when the radio was unplugged): the
+// return is not lost, the window reconnects.
+TEST_F(MainWindowTest, ARadioThatComesBackBehindAnOpenBoxIsReconnected) {
+  const std::filesystem::path link = temp.path() / "usb-radio-if00-port0";
+  auto pointLinkTo = [&](const std::string& device) {
+    const std::filesystem::path fresh = temp.path() / "link.new";
+    std::filesystem::create_symlink(device, fresh);
+    std::filesystem::rename(fresh, link);
+  };
+  auto first = std::make_unique<test::QmxsimProcess>();
+  if (first->Path().empty()) GTEST_SKIP() << "qmxsim did not start";
+  pointLinkTo(first->Path());
+  set.realPorts = true;
+  ASSERT_TRUE(w().ConnectTo(QString::fromStdString(link.string()), "9600"));
+
+  std::unique_ptr<test::QmxsimProcess> second;
+  set.prompter.WhileShown([&](const test::Shown& box) {
+    if (box.caption != "Refresh Successful") return;
+    first->Kill();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w().WaitingForDevice().empty(); }, 5000));
+    second = std::make_unique<test::QmxsimProcess>();
+    pointLinkTo(second->Path());
+    QTest::qWait(1500);  // the return is seen while the box is open
+  });
+  w().RefreshButtonClick();
+  set.prompter.WhileShown(nullptr);
+  ASSERT_TRUE(second);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w().Connected(); }, 5000)) << w().StatusText().toStdString();
+  EXPECT_EQ(w().StatusText(), "Reconnected to local radio on " + QString::fromStdString(link.string()) + " at 9600");
+}
+
 // A radio that returns in its boot code (no working firmware) is found and
 // its upgrade offered, as Connect offers it; answered No, the window says
 // where the radio is instead of waiting for a device that is present.
