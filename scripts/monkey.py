@@ -395,6 +395,8 @@ class Monkey:
         self.held_at_unplug = False
         self.main_id = None
         self.stay = 0
+        self.beating = False
+        self.launched = now()
 
     def note(self, kind, what):
         self.kinds[kind] += 1
@@ -432,17 +434,31 @@ class Monkey:
             self.helpers.append(subprocess.Popen(["openbox"], env=env, stdout=subprocess.DEVNULL,
                                                  stderr=subprocess.DEVNULL))
             time.sleep(0.5)
-            self.stderr = open(os.path.join(self.folder, "program.stderr"), "wb")
-            self.program = subprocess.Popen(
-                [self.args.program, "--workdir", os.path.join(self.folder, "work"), "--port", self.relay.link,
-                 "--baud", "9600", "--demo-interval", "0"],
-                env={**env, "QMX_HEARTBEAT": self.heartbeat, "ASAN_OPTIONS": "detect_leaks=0:abort_on_error=1",
-                     "QT_QPA_PLATFORM": "xcb"},
-                stdout=subprocess.DEVNULL, stderr=self.stderr)
-            deadline = now() + 20
-            while now() < deadline and not xdo("search", "--onlyvisible", "--pid", str(self.program.pid), ".",
-                                               display=self.display):
-                time.sleep(0.2)
+            self.stderr = open(os.path.join(self.folder, "program.stderr"), "ab")
+            self.launch()
+
+    def launch(self):
+        """The program on the relay's port, as a user starts it; its main
+        window is the first one it shows."""
+        if os.path.exists(self.heartbeat):
+            os.unlink(self.heartbeat)
+        self.beating = False
+        self.launched = now()
+        self.program = subprocess.Popen(
+            [self.args.program, "--workdir", os.path.join(self.folder, "work"), "--port", self.relay.link,
+             "--baud", "9600", "--demo-interval", "0"],
+            env={**os.environ, "DISPLAY": self.display, "QMX_HEARTBEAT": self.heartbeat,
+                 "ASAN_OPTIONS": "detect_leaks=0:abort_on_error=1", "QT_QPA_PLATFORM": "xcb"},
+            stdout=subprocess.DEVNULL, stderr=self.stderr)
+        self.main_id = None
+        self.titles = set()
+        deadline = now() + 20
+        while now() < deadline:
+            ids = xdo("search", "--onlyvisible", "--pid", str(self.program.pid), ".", display=self.display).split()
+            if ids:
+                self.main_id = ids[0]
+                break
+            time.sleep(0.2)
 
     def stop(self):
         if self.program is not None and self.program.poll() is None:
@@ -463,7 +479,13 @@ class Monkey:
         if self.program is None:
             return
         if self.program.poll() is not None:
-            self.fail("the program ended with status %s" % self.program.returncode)
+            if self.program.returncode != 0:
+                self.fail("the program ended with status %s" % self.program.returncode)
+            # The user quit (File, Exit): a user starts it again.
+            self.note("program", "quit by the user; started again")
+            self.judge.states["restarted"] += 1
+            self.launch()
+            return
         with open(os.path.join(self.folder, "program.stderr"), "rb") as f:
             text = f.read().decode(errors="replace")
         for mark in ("ERROR: AddressSanitizer", "runtime error:", "terminate called", "ThreadSanitizer"):
@@ -474,8 +496,8 @@ class Monkey:
             age = time.time() - os.stat(self.heartbeat).st_mtime
             self.beating = True
         except FileNotFoundError:
-            age = 0.0 if not getattr(self, "beating", False) else now() - self.started
-        if age > 2.5 and now() - self.started > 15:
+            age = 0.0 if not self.beating else now() - self.launched
+        if age > 2.5 and now() - self.launched > 15:
             self.fail("the event loop answered nothing for %.1f s" % age)
         with open("/proc/%d/status" % self.program.pid) as f:
             rss = next(int(line.split()[1]) for line in f if line.startswith("VmRSS")) // 1024
@@ -487,7 +509,7 @@ class Monkey:
 
     def look_at_windows(self):
         ids = xdo("search", "--onlyvisible", "--pid", str(self.program.pid), ".", display=self.display).split()
-        if ids and getattr(self, "main_id", None) is None:
+        if ids and self.main_id is None:
             self.main_id = ids[0]
         named = collections.Counter()
         for wid in ids:
