@@ -184,10 +184,9 @@ class Session {
 
   int Set() {
     PacketRecord rec = options_.rec;
-    const std::uint8_t length = rec.Span;
     if (!link_->commands.SetRegister(options_.timeoutMs, rec, kRetries, RadioAddress::Of(options_.remote)))
       return Refused("Set Register", rec);
-    ctl::Json j{{"bank", options_.rec.Bank}, {"register", options_.rec.Register}, {"length", length}};
+    ctl::Json j{{"bank", options_.rec.Bank}, {"register", options_.rec.Register}, {"length", options_.rec.Span}};
     if (options_.remote) j["lqi"] = rec.Lqi;
     return Reported(kExitOk, j);
   }
@@ -242,7 +241,7 @@ class Session {
                       {"pan_id_hex", status.panId},
                       {"channel", status.channelValue},
                       {"channel_hex", HexText(status.channelValue, 2)},
-                      {"frequency_mhz", 2400 + 5 * (status.channelValue - 10)},
+                      {"frequency_mhz", ChannelMhz(status.channelValue)},
                       {"network_address", status.networkValue},
                       {"network_address_hex", status.network},
                       {"mac_address", status.mac},

@@ -8,11 +8,11 @@
 
 namespace qmx::ctl {
 
-void PrintJson(const Json& value) {
+void PrintJson(const Json& value, std::FILE* out) {
   // The texts are made valid UTF-8 before; a slip is replaced, not thrown.
-  std::fputs(value.dump(-1, ' ', false, Json::error_handler_t::replace).c_str(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  std::fputs(value.dump(-1, ' ', false, Json::error_handler_t::replace).c_str(), out);
+  std::fputc('\n', out);
+  std::fflush(out);
 }
 
 std::string JsonText(std::string_view bytes) {
@@ -77,8 +77,7 @@ void TrafficPrinter::Emit(Json j) {
       if (key != "kind") timed[key] = std::move(value);
     j = std::move(timed);
   }
-  std::fprintf(out_, "%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
-  std::fflush(out_);
+  PrintJson(j, out_);
 }
 
 // Text only: in JSON the announcement and the I/O event say the same as values.

@@ -21,8 +21,8 @@ namespace qmx::ctl {
 
 using Json = nlohmann::ordered_json;
 
-// Prints one JSON value on its own line of standard output.
-void PrintJson(const Json& value);
+// Prints one JSON value on its own line of `out`.
+void PrintJson(const Json& value, std::FILE* out = stdout);
 
 // A text of the radio's bytes as a JSON string: every byte kept, those
 // above 0x7F read as Latin-1.

@@ -6,9 +6,11 @@
 
 namespace qmx {
 
+int ChannelMhz(std::uint8_t channel) { return 2400 + 5 * (static_cast<int>(channel) - 10); }
+
 std::string ChannelText(std::uint8_t channel) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, " (%i MHz)", 2400 + 5 * (static_cast<int>(channel) - 10));
+  std::snprintf(buf, sizeof buf, " (%i MHz)", ChannelMhz(channel));
   return HexText(channel, 2) + buf;
 }
 

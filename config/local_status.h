@@ -33,7 +33,9 @@ LocalStatusTexts FormatLocalStatus(const RadioImage& image, RadioIndex slot = 0)
 // The texts in label order.
 std::array<std::string, 8> StatusRows(const LocalStatusTexts& texts);
 
-// "0x0F (2425 MHz)": frequency 2400 + 5 x (channel - 10).
+// The centre frequency of an IEEE 802.15.4 channel: 2400 + 5 x (channel - 10) MHz.
+int ChannelMhz(std::uint8_t channel);
+// "0x0F (2425 MHz)".
 std::string ChannelText(std::uint8_t channel);
 // Eight bytes, least significant first, shown most significant first.
 std::string MacText(std::span<const std::uint8_t> eightBytes);
