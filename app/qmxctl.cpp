@@ -84,8 +84,7 @@ class Session {
 
   int Run() {
     if (options_.log) link_->log.LogHeader();
-    if (!ctl::PortReady(link_->transport.OpenCommPort(options_.line, options_.port, true))) return NoRadio();
-    node_ = NodeOf(options_.port);
+    if (!ctl::PortReady(link_->session.Open({options_.port, options_.line, options_.port}))) return NoRadio();
     link_->parser.Start();
     const std::string& c = options_.command;
     if (c == "enter") return Reported(Enter(), {{"protocol_mode", true}});
@@ -157,8 +156,8 @@ class Session {
   }
   // Protocol mode; a radio that does not answer may be in its boot code.
   int Enter() {
-    if (link_->commands.EnterProtocolMode(options_.timeoutMs, kRetries)) return kExitOk;
-    bootCode_ = LookForBootCode(*link_);
+    if (link_->session.EnterProtocolMode({options_.timeoutMs, kRetries})) return kExitOk;
+    bootCode_ = link_->session.State() == LinkState::BootCode;
     if (!bootCode_) return NoAnswer("Enter Protocol Mode");
     std::fprintf(stderr, "qmxctl: %s Program a firmware image with 'qmxctl --port %s firmware program FILE --recover'.\n",
                  BootCodeNotice(options_.port).c_str(), options_.port.c_str());
@@ -341,7 +340,7 @@ class Session {
 
   // Called with mutex_ held.
   void WaitForReturn() {
-    const std::string name = IdentifyDevice(options_.port).WatchName();
+    const std::string name = IdentifyDevice(link_->session.Port().path).WatchName();
     std::fprintf(stderr, "qmxctl: the device %s has gone away; waiting for %s to return\n", options_.port.c_str(),
                  name.c_str());
     DeviceWatcher::Callbacks callbacks;
@@ -354,18 +353,25 @@ class Session {
       std::fprintf(stderr, "qmxctl: %s is back, but this user may not read and write it; still waiting\n",
                    name.c_str());
     };
-    watcher_.Start(name, node_, std::move(callbacks));
+    (void)link_->session.WaitForDevice(std::move(callbacks));
     watchName_ = name;
   }
 
   bool Reopen() {
-    // Whatever happens, this node has had its chance: a failure waits for
-    // the next one.
-    node_ = NodeOf(watchName_);
-    const Done opened = link_->transport.OpenCommPort(options_.line, watchName_, true);
-    if (!ctl::PortReady(opened) || Enter() != kExitOk) return false;
-    std::fprintf(stderr, "qmxctl: reconnected to %s\n", watchName_.c_str());
-    return true;
+    const Done back = link_->session.Reconnect();
+    if (back) {
+      std::fprintf(stderr, "qmxctl: reconnected to %s\n", watchName_.c_str());
+      return true;
+    }
+    if (link_->session.State() == LinkState::BootCode) {
+      std::fprintf(stderr, "qmxctl: %s\n", BootCodeNotice(watchName_).c_str());
+      link_->session.Close();
+    } else if (back.status() == qmx::Status::NoReply) {
+      (void)NoAnswer("Enter Protocol Mode");
+    } else {
+      (void)ctl::PortReady(back);
+    }
+    return false;
   }
 
   const Options& options_;
@@ -382,10 +388,7 @@ class Session {
   bool returned_ = false;
   std::unique_ptr<RadioLink> link_;
   std::string watchName_;
-  std::optional<DeviceNode> node_;  // the device node open now or last
-  bool bootCode_ = false;            // the radio answered in its boot code
-  // Last: stopped before what its callback touches goes.
-  DeviceWatcher watcher_;
+  bool bootCode_ = false;  // the radio answered in its boot code
 };
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include "link/prompter.h"
 #include "link/radio_link.h"
 #include "qmxctl_output.h"
-#include "tools/boot_session.h"
 #include "tools/firmware_upgrade.h"
 
 namespace qmx {
@@ -80,8 +79,11 @@ std::string PrepareFirmware(FirmwareRequest& r) {
 
 int RunFirmware(RadioLink& link, const FirmwareRequest& r, bool json) {
   const auto started = std::chrono::steady_clock::now();
-  BootSession session(link, SteadyTime());
-  if (!ctl::PortReady(session.Enter(!r.recover))) return 1;
+  LinkSession& session = link.session;
+  // The way in ends with the search for the boot prompt; a prompt that did
+  // not come is told below, after the way back.
+  const Done entered = session.EnterBootCode(!r.recover);
+  if (entered.status() != Status::NoReply && !ctl::PortReady(entered)) return 1;
 
   ProgressBar bar;
   FirmwareUpgrade::Hooks hooks;
@@ -93,12 +95,12 @@ int RunFirmware(RadioLink& link, const FirmwareRequest& r, bool json) {
     if (++step % 4 == 0) bar.Text(".", true);
   };
   hooks.verifyingEnds = [&bar] { bar.End(); };
-  FirmwareUpgrade upgrade(session.Channel(), session.Time(), hooks);
+  FirmwareUpgrade upgrade(session.BootChannel(), session.Time(), hooks);
   upgrade.SetEndOnAnswer(true);  // a script waits for the radio, not for a clock
 
   int status = 1;
   std::string result;
-  if (!upgrade.FindBootPrompt()) {
+  if (!entered) {
     // A radio that answered neither the reset nor the boot prompt is silent.
     Fail(session.ResetUnanswered() ? "Software Reset: the radio did not answer"
                                    : "Could not detect radio.  Please try again.");
@@ -120,8 +122,7 @@ int RunFirmware(RadioLink& link, const FirmwareRequest& r, bool json) {
 
   // The boot code starts the application; then the radio's own line and
   // protocol mode again.
-  session.AwaitApplication();
-  const Done back = session.Return();
+  const Done back = session.LeaveBootCode();
   if (back.status() == Status::NoReply) return Fail("Could not enter protocol mode.");
   if (!ctl::PortReady(back)) return 1;
   if (status != 0) return status;

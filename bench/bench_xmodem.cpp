@@ -20,7 +20,7 @@
 #include "link/workdir.h"
 #include "sim/sim_module.h"
 #include "sim/sim_serial_port.h"
-#include "tools/byte_channel.h"
+#include "link/byte_channel.h"
 #include "tools/firmware_upgrade.h"
 #include "tools/xmodem.h"
 

@@ -73,12 +73,16 @@ Result<int> CommandLayer::Transact(const Spec& spec, PacketRecord& rec, double t
   const std::uint8_t replyType = static_cast<std::uint8_t>(spec.type + ptype::ReplyOffset);
   std::string_view prefix = spec.firstPrefix;
   for (;;) {
+    if (mayWrite_)
+      if (Done may = mayWrite_(); !may) return Result<int>::From(may);
     // Anything still queued under this number answers an earlier command.
     queue_.DiscardSequence(seq);
     log_.LogFrame(prefix, {frame->data(), frame->size}, spec.name, spec.nameOnOwnLine);
     prefix = kSentPrefix;
     if (tally) ++tally->attempts;
-    if (Done written = transport_.WritePort({frame->data(), frame->size}); !written) return Result<int>::From(written);
+    const std::span<const std::uint8_t> bytes{frame->data(), frame->size};
+    if (Done written = write_ ? write_(bytes) : transport_.WritePort(bytes); !written)
+      return Result<int>::From(written);
 
     PacketRecord reply;
     Result<int> got = WaitForReply(seq, replyType, timeoutMs, reply);

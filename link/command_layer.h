@@ -8,7 +8,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 
 #include "link/packet.h"
 #include "link/result.h"
@@ -49,6 +51,14 @@ class CommandLayer {
   // stay as each caller asks.
   void SetReplyTimeoutMs(double ms) { replyTimeoutMs_ = ms; }
 
+  // Frames go out through `write` (the link session's gate) instead of
+  // straight to the port; `may` says beforehand whether one may go now, so
+  // that a refused frame is neither logged nor retried.
+  void SetFrameGate(std::function<Done()> may, std::function<Done(std::span<const std::uint8_t>)> write) {
+    mayWrite_ = std::move(may);
+    write_ = std::move(write);
+  }
+
   Done EnterProtocolMode(double timeoutMs, int retries);
   Done ExitProtocolMode(double timeoutMs, int retries);
   // The action-bank writes: Software Reset, Load Factory Defaults and Memory
@@ -86,6 +96,8 @@ class CommandLayer {
   DataLog& log_;
   Waiter& waiter_;
   double replyTimeoutMs_ = 0;
+  std::function<Done()> mayWrite_;
+  std::function<Done(std::span<const std::uint8_t>)> write_;
 };
 
 }  // namespace qmx

@@ -23,7 +23,11 @@ RadioLink::RadioLink(PortFactory factory, WorkDir& dir, Prompter& prompter, Wait
       decoder(queue, sink),
       parser(ring, log, decoder, sink),
       commands(transport, queue, sequence, log, waiter),
+      session(transport, commands, parser, ring),
       waiter_(waiter) {
+  commands.SetFrameGate([this] { return session.MayWriteFrame(); },
+                        [this](std::span<const std::uint8_t> bytes) { return session.WriteFrame(bytes); });
+  session.SetClock(waiter.Time());
   // The port's reading thread parses what it receives.
   transport.SetRingConsumer(&parser);
   queue.SetStoreListener([this] { waiter_.Notify(); });
@@ -49,8 +53,10 @@ RadioLink::RadioLink(PortFactory factory, WorkDir& dir, Prompter& prompter, Wait
       std::lock_guard lock(listenerMutex_);
       listener = portLost_;
     }
-    // The owner hears of the loss before a waiting command is woken, so
-    // whoever sees that command fail also finds the loss reported.
+    // The session, then the owner, hear of the loss before a waiting
+    // command is woken, so whoever sees that command fail also finds the
+    // loss reported.
+    session.PortLost();
     if (listener) listener();
     waiter_.Notify();
   });

@@ -53,6 +53,7 @@
 #include "link/data_log.h"
 #include "link/decoder.h"
 #include "link/frame.h"
+#include "link/link_session.h"
 #include "link/options.h"
 #include "link/packet_queue.h"
 #include "link/parser_thread.h"
@@ -96,6 +97,9 @@ class RadioLink {
   PacketDecoder decoder;
   ParserThread parser;
   CommandLayer commands;
+  // The one owner of the connection: what the port is for now, and who may
+  // write to it. Every protocol frame of `commands` passes its gate.
+  LinkSession session;
 
  private:
   Waiter& waiter_;

@@ -41,6 +41,9 @@ enum class Status : std::uint8_t {
   // What came back differs from what it was checked against (an image
   // read back from the module against its file).
   Mismatch,
+  // The link's state does not allow it now (a protocol frame while the
+  // terminal holds the port); nothing was sent.
+  NotAllowed,
 };
 
 template <class T = std::monostate>

@@ -56,29 +56,4 @@ inline constexpr std::string_view kPausedForTerminal = "paused while Zavedo is o
 // then the paused work, resumed or stopped; empty when there is neither.
 std::string LeftTerminalText(bool terminalRepeatStopped, PeriodicWork work, bool protocolMode);
 
-// Entering the terminal waits for the command under way (a poll's request,
-// a transmission) to end: protocol mode is left only after it, never in the
-// middle of its wait for a reply.
-class TerminalEntry {
- public:
-  // The terminal tab was entered. True: leave protocol mode now; false: once
-  // the command under way has ended.
-  bool Enter(bool commandUnderWay) {
-    pending_ = commandUnderWay;
-    return !pending_;
-  }
-  // A command ended. True when the waiting entry goes ahead now.
-  bool CommandEnded(bool commandUnderWay) {
-    if (!pending_ || commandUnderWay) return false;
-    pending_ = false;
-    return true;
-  }
-  // Disconnected meanwhile.
-  void Cancel() { pending_ = false; }
-  bool Pending() const { return pending_; }
-
- private:
-  bool pending_ = false;
-};
-
 }  // namespace qmx

@@ -83,17 +83,7 @@ Done FirmwareUpgrade::WriteText(std::string_view text) {
 }
 
 Done FirmwareUpgrade::FindBootPrompt(int attempts) {
-  channel_.DropInput();
-  const std::uint8_t key = 0x03;
-  for (int attempt = 0; attempt < attempts; ++attempt) {
-    // A write that failed shows as the prompt's absence.
-    (void)channel_.Write(std::span(&key, 1));
-    // The bytes that arrive within the interval, each taken as it comes.
-    const auto deadline = clock_.Now() + promptInterval_;
-    for (int b = channel_.ReadByte(deadline); b >= 0; b = channel_.ReadByte(deadline))
-      if (b == '>') return {};
-  }
-  return Done::Fail(Status::NoReply);
+  return qmx::FindBootPrompt(channel_, clock_, promptInterval_, attempts);
 }
 
 UpgradeOutcome FirmwareUpgrade::Program(std::span<const std::uint8_t> file) {
@@ -186,34 +176,6 @@ UpgradeOutcome FirmwareUpgrade::Save(const std::filesystem::path& target) {
 void FirmwareUpgrade::Leave() {
   // The boot code that misses it stays where it is; nothing to report.
   (void)WriteText("E\r");
-}
-
-std::string BootCodeNotice(std::string_view port) {
-  return "The radio on " + std::string(port) + " is in its boot code (no working firmware).";
-}
-
-bool LookForBootCode(RadioLink& link, TimeSource& clock, Clock::duration interval) {
-  LineSettings saved;
-  if (!link.transport.IsOpen() || !link.transport.ReadLine(saved)) return false;
-  // The ring's bytes are the search's while the parser rests.
-  const bool parsing = link.parser.Running();
-  if (parsing) link.parser.Stop();
-  (void)link.parser.TakeUnfinished();
-  LineSettings boot = kBootLine;
-  boot.ctsFlow = saved.ctsFlow;
-  bool found = false;
-  if (link.transport.ApplyLine(boot)) {
-    RingChannel channel(link.ring, [&link](std::span<const std::uint8_t> bytes) { return link.transport.WritePort(bytes); },
-                        clock);
-    FirmwareUpgrade search(channel, clock);
-    search.SetPromptInterval(interval);
-    found = search.FindBootPrompt(kBootProbeAttempts).ok();
-    link.transport.ApplyLine(saved);
-  }
-  // Nothing the boot code said at its line is a frame.
-  link.transport.ResetReceiveRing();
-  if (parsing) link.parser.Start();
-  return found;
 }
 
 }  // namespace qmx

@@ -17,12 +17,11 @@
 
 #include "link/clock.h"
 #include "link/serial_port.h"
-#include "tools/byte_channel.h"
+#include "link/boot_code.h"
+#include "link/byte_channel.h"
 #include "tools/xmodem.h"
 
 namespace qmx {
-
-class RadioLink;
 
 // A file to program holds fewer bytes than this; an image read back is
 // received into a buffer of this size.
@@ -72,12 +71,6 @@ class VerifyingDots {
   int countdown_ = 3;
 };
 
-// The short search for the boot code of a module that did not answer
-// protocol mode: a few 0x03, well under two seconds in all, so that a port
-// with nothing on it is not held up for long.
-inline constexpr int kBootProbeAttempts = 5;
-inline constexpr std::chrono::milliseconds kBootProbeInterval{250};
-
 class FirmwareUpgrade {
  public:
   struct Hooks {
@@ -96,7 +89,7 @@ class FirmwareUpgrade {
 
   // Writes 0x03 up to `attempts` times (100), 50 ms apart, until a ">"
   // arrives (left unread); NoReply when none did.
-  Done FindBootPrompt(int attempts = 100);
+  Done FindBootPrompt(int attempts = kBootPromptAttempts);
   // The wait after each 0x03 of the prompt search (50 ms).
   void SetPromptInterval(Clock::duration interval) { promptInterval_ = interval; }
   // After the transfer, wait for the boot code's "OK" CR LF and go on as
@@ -155,24 +148,9 @@ class FirmwareUpgrade {
   TimeSource& clock_;
   Hooks hooks_;
   Xmodem xmodem_;
-  Clock::duration promptInterval_ = std::chrono::milliseconds(50);
+  Clock::duration promptInterval_ = kBootPromptInterval;
   bool endOnAnswer_ = false;
   bool leaveAfterProgram_ = true;
 };
-
-// On the open port of `link`, whose radio did not answer protocol mode:
-// the frame parser stopped, 38400 8N1, the short search, then the port's
-// line, its received bytes dropped and the parser as they were. True when
-// the module's boot code answered ("no working firmware"). `interval`
-// between two 0x03 (kBootProbeInterval unless a test wants it shorter).
-bool LookForBootCode(RadioLink& link, TimeSource& clock = SteadyTime(),
-                     Clock::duration interval = kBootProbeInterval);
-
-// What a user is told of a port whose radio is in its boot code: "The radio
-// on PORT is in its boot code (no working firmware)."
-std::string BootCodeNotice(std::string_view port);
-
-// The line the boot code listens at: 38400 baud, 8N1.
-inline constexpr LineSettings kBootLine{38400, 8, parity::None, stopbits::One, false};
 
 }  // namespace qmx

@@ -16,7 +16,7 @@
 
 #include "link/clock.h"
 #include "link/result.h"
-#include "tools/byte_channel.h"
+#include "link/byte_channel.h"
 
 namespace qmx {
 

@@ -23,6 +23,12 @@ namespace {
 // 9600 baud, 8N1: the line a module leaves the factory with.
 const LineSettings kFactoryLine{9600, 8, parity::None, stopbits::One, false};
 
+// The baud rate list's position of `baud`, or -1.
+int BaudIndex(std::uint32_t baud) {
+  const auto* at = std::find(std::begin(kBaudRates), std::end(kBaudRates), baud);
+  return at == std::end(kBaudRates) ? -1 : static_cast<int>(at - std::begin(kBaudRates));
+}
+
 QComboBox* MakeList(const QStringList& items, QWidget* parent) {
   auto* box = new QComboBox(parent);
   box->addItems(items);
@@ -213,13 +219,14 @@ bool TCommPortForm::OpenNamed(const QString& port, const QString& baud) {
     CommPortComboBox->setEditText(port.trimmed());
   }
   if (!baud.isEmpty()) {
-    const int index = BaudrateComboBox->findText(baud);
-    if (index < 0) return false;
+    bool number = false;
+    const int index = BaudIndex(baud.toUInt(&number));
+    if (!number || index < 0) return false;
     BaudrateComboBox->setCurrentIndex(index);
   }
-  AutoDetectComboBox->setCurrentIndex(AutoDetectComboBox->findText("FALSE"));
+  AutoDetectComboBox->setCurrentIndex(kAutoDetectOff);
   setResult(QDialog::Rejected);
-  OKButtonClick();
+  ConnectChoice();
   return result() == QDialog::Accepted;
 }
 
@@ -249,11 +256,14 @@ int TCommPortForm::TryPortSettings(const std::string& path, const LineSettings& 
   attempts_.emplace_back(path, line);
   // A port that cannot be opened or set up is explained to the user (busy,
   // missing, not permitted); there is no radio to ask.
-  if (!ShowPortFailure(prompter_, link_.transport.OpenCommPort(line, path, open))) return 2;
-  return link_.commands.EnterProtocolMode(attemptTimeoutMs_, 0) ? 0 : 1;
+  const PortChoice choice{path, line, EntryPortName(PortText().trimmed().toStdString())};
+  if (!ShowPortFailure(prompter_, link_.session.Open(choice, open))) return 2;
+  // One request, no retry, no boot-code check: the search decides where
+  // to look for the boot code.
+  return link_.session.EnterProtocolMode({attemptTimeoutMs_, 0}, false) ? 0 : 1;
 }
 
-void TCommPortForm::StopPort() { link_.transport.StopComm(); }
+void TCommPortForm::StopPort() { link_.session.Close(); }
 
 bool TCommPortForm::AutoDetectRadio() {
   // What to search, and where each candidate stands in the list (-1: typed).
@@ -293,8 +303,7 @@ bool TCommPortForm::AutoDetectRadio() {
   steps.stopPort = [this] { StopPort(); };
   steps.bootCode = [this](const std::string& path) {
     // A port closed by a line it could not take is opened again for it.
-    if (!link_.transport.IsOpen() &&
-        !ShowPortFailure(prompter_, link_.transport.OpenCommPort(kFactoryLine, path, true)))
+    if (!link_.transport.IsOpen() && !ShowPortFailure(prompter_, link_.session.Open({path, kFactoryLine, path})))
       return false;
     return BootCodeAnswers();
   };
@@ -313,14 +322,16 @@ bool TCommPortForm::ReopenInBootCode(const PortEntry& entry, int listIndex) {
   if (listIndex >= 0) CommPortComboBox->setCurrentIndex(listIndex);
   // The line a module starts from with fresh firmware, as it leaves the
   // factory; the boot code itself listens at its own line anyway.
-  BaudrateComboBox->setCurrentIndex(BaudrateComboBox->findText("9600"));
+  BaudrateComboBox->setCurrentIndex(BaudIndex(kFactoryLine.baudRate));
   ParityComboBox->setCurrentIndex(0);
   StopBitsComboBox->setCurrentIndex(0);
   Choose(entry.path, kFactoryLine);
-  return ShowPortFailure(prompter_, link_.transport.OpenCommPort(kFactoryLine, entry.path, true));
+  return ShowPortFailure(prompter_, link_.session.Open(choice_));
 }
 
-void TCommPortForm::OKButtonClick() {
+void TCommPortForm::OKButtonClick() { ConnectChoice(); }
+
+void TCommPortForm::ConnectChoice() {
   if (busy_) return;  // a search is already running
   busy_ = true;
   cancelRequest_ = false;
@@ -328,7 +339,7 @@ void TCommPortForm::OKButtonClick() {
   attempts_.clear();
   BusyCursor cursor(Qt::BusyCursor);
   SetStatus("Checking for QMX Device...");
-  if (AutoDetectComboBox->currentText() == "TRUE") {
+  if (AutoDetectComboBox->currentIndex() == kAutoDetectOn) {
     if (AutoDetectRadio() && !cancelRequest_) {
       busy_ = false;
       accept();

@@ -1,6 +1,8 @@
 // "Comm Port Settings": the user picks a serial port and line settings, or
-// lets the dialog search for the radio. It closes with OK only when the port
-// is open and the radio has answered in protocol mode.
+// lets the dialog search for the radio. It hands out the choice (Choice())
+// and shows the search's progress; every attempt to open a port and reach
+// the radio is the link session's. It closes with OK only when the port is
+// open and the radio has answered in protocol mode.
 #pragma once
 
 #include <QDialog>
@@ -9,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "link/link_session.h"
 #include "link/port_access.h"
 #include "link/port_detect.h"
 
@@ -20,15 +23,6 @@ namespace qmx {
 
 class RadioLink;
 class Prompter;
-
-// The port the dialog connected to (or found a boot code on): the path it
-// opened, the line it set, and the port's name as the user knows it ("SIM",
-// "ttyUSB0", or a typed path as typed).
-struct PortChoice {
-  std::string path;
-  LineSettings line;
-  std::string label;
-};
 
 class TCommPortForm : public QDialog {
   Q_OBJECT
@@ -84,6 +78,9 @@ class TCommPortForm : public QDialog {
   // Searches a typed port path alone, else every port of the system (the
   // simulated module only when typed).
   bool AutoDetectRadio();
+  // The Auto Detect list's entries.
+  static constexpr int kAutoDetectOff = 0;
+  static constexpr int kAutoDetectOn = 1;
 
   // What OK does, without showing the dialog, for a port named at start:
   // `port` is an entry's port name ("SIM", "ttyUSB0") or a device path, and
@@ -128,6 +125,8 @@ class TCommPortForm : public QDialog {
   // Fills the port list and selects in each list what it remembers.
   void ApplySelections();
   void StopPort();
+  // What OK does: the choice of the lists, searched for or tried.
+  void ConnectChoice();
   bool BootCodeAnswers() const { return bootCodeProbe_ && bootCodeProbe_(); }
   // After a search that found a port's boot code and no radio: that port
   // opened again at the factory line, shown in the lists.

@@ -119,7 +119,7 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
   ResetPollControls(false);
   SetConnectedControls(false);
 
-  bootCodeProbe_ = BootCodeProbe(link_);
+  RegisterWriters();
   link_.SetPortLostListener([this, self = QPointer<TForm1>(this)] {
     QMetaObject::invokeMethod(
         this, [self] { if (self) self->PortLost(); }, Qt::QueuedConnection);
@@ -137,7 +137,7 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
 }
 
 TForm1::~TForm1() {
-  deviceWatcher_.Stop();
+  link_.session.StopWaiting();
   link_.SetPortLostListener(nullptr);
   link_.parser.Stop();
 }

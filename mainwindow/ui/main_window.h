@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "link/decoder.h"
-#include "link/device_watch.h"
+#include "link/link_session.h"
 #include "link/serial_port.h"
 #include "mainwindow/settings_file.h"
 #include "mainwindow/terminal_logic.h"
@@ -38,7 +38,6 @@ class QTextEdit;
 
 namespace qmx {
 
-class BootSession;
 class RadioLink;
 class RadioImage;
 struct LineSettings;
@@ -84,7 +83,7 @@ class TForm1 : public QMainWindow {
   QString StatusText() const;
   bool Connected() const;
   // The device name a lost connection waits for, or empty.
-  const std::string& WaitingForDevice() const { return waitingFor_; }
+  const std::string& WaitingForDevice() const;
   // The values of the status panel, top to bottom.
   std::array<QString, 8> StatusValues() const;
   // The windows this one opens (created after it, in start-up order).
@@ -92,11 +91,6 @@ class TForm1 : public QMainWindow {
   void SetForms(const MainWindowForms& forms);
   // Milliseconds to wait after closing the port on disconnect (750).
   void SetDisconnectDelayMs(int ms) { disconnectDelayMs_ = ms; }
-  // Milliseconds between two 0x03 of the boot prompt search (50).
-  void SetBootPromptIntervalMs(int ms) { bootPromptIntervalMs_ = ms; }
-  // The short search for the boot code of a returned radio that did not
-  // take protocol mode (the port dialog's probe unless a test gives its own).
-  void SetBootCodeProbe(std::function<bool()> probe) { bootCodeProbe_ = std::move(probe); }
 
   // Menu items.
   QAction* Connect1;
@@ -227,13 +221,15 @@ class TForm1 : public QMainWindow {
   // Disconnected: the terminal, if shown, gives the ring back and the
   // Serial tab is shown.
   void LeaveTerminalQuietly();
-  // Entering the terminal: protocol mode left, the ring to the terminal.
-  void EnterTerminal();
-  bool PeriodicCommandUnderWay() const;
+  // The terminal holds the port now (`left`: protocol mode's exit).
+  void TerminalEntered(const Done& left);
   void PeriodicCommandEnded();
-  void EndPause(bool protocolMode, bool terminalRepeatStopped);
-  // Paused work resumes with protocol mode, or ends without it.
-  void ResumePeriodicWork(PeriodicWork work, bool protocolMode);
+  void EndPause(bool protocolMode);
+  // The work of the tabs that the session paused last.
+  PeriodicWork PausedWork() const;
+  // The tabs' periodic writers and the terminal's ring, given to the
+  // session.
+  void RegisterWriters();
   void SetStatus(const QString& text);
   void SetConnectedControls(bool connected);
   // After the port dialog's OK: reads the local radio and shows it.
@@ -250,7 +246,7 @@ class TForm1 : public QMainWindow {
   bool UpgradeInBootCode(bool reset);
   // After the upgrade window: the saved line, the frame parser, protocol
   // mode and a fresh read of the local radio; true when all banks were read.
-  bool ReturnFromBootCode(BootSession& session);
+  bool ReturnFromBootCode();
   // The radio on `port` was found in its boot code (by the port dialog, or
   // on its return after a loss when `returned`): programming it is offered,
   // and a radio read in full afterwards is connected.
@@ -287,21 +283,10 @@ class TForm1 : public QMainWindow {
   bool linkBusy_ = false;
   // The terminal tab is shown (or being entered): the port is its own.
   bool inTerminal_ = false;
-  TerminalEntry terminalEntry_;
-  PeriodicWork paused_;
-  // The port and line of the last connection, for a reconnect; the name
-  // being waited for while the device is away.
-  std::string lastPath_;
-  LineSettings lastLine_;
-  QString lastPortText_, lastBaudText_;
-  std::string waitingFor_;
-  // The device node connected to: a lost device is back when another node
-  // (or the same name after a gap) is usable.
-  std::optional<DeviceNode> lastNode_;
-  DeviceWatcher deviceWatcher_;
+  // The tabs' writers as the session knows them.
+  WriterId pollWriter_ = 0;
+  WriterId transmitWriter_ = 0;
   int disconnectDelayMs_ = 750;
-  int bootPromptIntervalMs_ = 50;
-  std::function<bool()> bootCodeProbe_;
   // The upgrade window is open; the port went away meanwhile.
   bool upgradeShown_ = false;
   bool upgradePortLost_ = false;

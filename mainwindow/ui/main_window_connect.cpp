@@ -9,6 +9,7 @@
 
 #include "config/register_map.h"
 #include "link/failure_text.h"
+#include "link/link_session.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
 #include "link/ui/busy_cursor.h"
@@ -24,6 +25,8 @@ namespace {
 constexpr int kBusyRetryMs = 200;
 
 }  // namespace
+
+const std::string& TForm1::WaitingForDevice() const { return link_.session.WaitingFor(); }
 
 void TForm1::ConnectButtonClick() {
   LinkBusy guard(linkBusy_);
@@ -60,28 +63,20 @@ void TForm1::ReadLocalRadio() {
   if (read == kAllBanks) {
     ShowConnectedFromDialog();
   } else {
-    link_.transport.StopComm();
+    link_.session.Close();
     SetStatus("Disconnected.");
     prompter_.Message("Could not get data from radio.  Please try again.", "BANKALL Failed");
   }
 }
 
-void TForm1::ShowConnectedFromDialog() {
-  if (const Result<LineSettings> line = link_.transport.GetPortSettings(); ShowPortFailure(prompter_, line))
-    lastLine_ = *line;
-  const PortChoice& choice = forms_.port->Choice();
-  lastPortText_ = QString::fromStdString(choice.label);
-  lastBaudText_ = QString::number(choice.line.baudRate);
-  ShowConnected("Connected to");
-}
+void TForm1::ShowConnectedFromDialog() { ShowConnected("Connected to"); }
 
 void TForm1::CloseLink() {
   SetConnectedControls(false);
-  Serial->StopTransmitting();
+  // Every writer stops, the terminal's ring goes back and the port closes.
+  link_.session.Close();
   LeaveTerminalQuietly();
-  PollIO->StopPolling();
   ClearLocalStatus();
-  link_.transport.StopComm();
 }
 
 void TForm1::Pause(int ms) {
@@ -95,14 +90,12 @@ void TForm1::Disconnect() {
   CloseLink();
   Pause(disconnectDelayMs_);
   ResetPollControls(false);
-  SetStatus("Disconnected.");
+  link_.session.Disconnect();
+  SetStatus(QString::fromStdString(link_.session.StateText()));
 }
 
-// The radio read in full: the window in its connected state, and the port
-// remembered for a reconnect.
+// The radio read in full: the window in its connected state.
 void TForm1::ShowConnected(const char* verb) {
-  lastPath_ = link_.transport.PortName();
-  lastNode_ = NodeOf(lastPath_);
   ShowLocalStatus();
   SetConnectedControls(true);
   ResetPollControls(true);
@@ -113,7 +106,9 @@ void TForm1::ShowConnected(const char* verb) {
 }
 
 QString TForm1::ConnectedText(const char* verb) const {
-  return QString("%1 local radio on %2 at %3").arg(verb, lastPortText_, lastBaudText_);
+  const PortChoice& port = link_.session.Port();
+  return QString("%1 local radio on %2 at %3")
+      .arg(verb, QString::fromStdString(port.label), QString::number(port.line.baudRate));
 }
 
 void TForm1::PortLost() {
@@ -128,17 +123,15 @@ void TForm1::PortLost() {
   CloseLink();
   ResetPollControls(false);
   if (WaitForDevice()) return;
+  link_.session.Disconnect();
   SetStatus("Disconnected.");
   prompter_.Message("The radio's serial port has gone away.  Please check the cable and connect again.",
                     "Port Lost");
 }
 
-// A device file that went away is waited for under the name that will bring
-// it back (a USB adapter's by-id name, as it may return as another ttyUSBn);
-// the simulated module has no file to wait for.
+// The session waits for the device under the name that will bring it back;
+// its return is taken up on this thread.
 bool TForm1::WaitForDevice() {
-  if (lastPath_.empty() || lastPath_.front() != '/') return false;
-  const DeviceIdentity device = IdentifyDevice(lastPath_);
   const QPointer<TForm1> self(this);
   DeviceWatcher::Callbacks callbacks;
   callbacks.returned = [self] {
@@ -149,33 +142,30 @@ bool TForm1::WaitForDevice() {
     QMetaObject::invokeMethod(
         self,
         [self] {
-          if (self && !self->waitingFor_.empty())
+          if (self && !self->WaitingForDevice().empty())
             self->SetStatus(QString("Port lost.  %1 is back, but this user may not read and write it "
                                     "(Connect stops waiting)")
-                                .arg(QString::fromStdString(self->waitingFor_)));
+                                .arg(QString::fromStdString(self->WaitingForDevice())));
         },
         Qt::QueuedConnection);
   };
-  if (!deviceWatcher_.Start(device.WatchName(), lastNode_, std::move(callbacks))) return false;
-  waitingFor_ = device.WatchName();
-  SetStatus(QString("Port lost.  Waiting for %1 to return (Connect stops waiting)")
-                .arg(QString::fromStdString(waitingFor_)));
+  if (!link_.session.WaitForDevice(std::move(callbacks))) return false;
+  SetStatus(QString::fromStdString(link_.session.StateText()));
   return true;
 }
 
 void TForm1::StopWaitingForDevice() {
-  deviceWatcher_.Stop();
-  if (waitingFor_.empty()) return;
-  waitingFor_.clear();
-  SetStatus("Disconnected.");
+  if (WaitingForDevice().empty()) return;
+  link_.session.Disconnect();
+  SetStatus(QString::fromStdString(link_.session.StateText()));
 }
 
-// The device is back: the same port at the same line, protocol mode, and a
-// fresh read of the radio, all without a message box; a radio back in its
+// The device is back: the session reconnects it at the same line and the
+// radio is read afresh, all without a message box; a radio back in its
 // boot code is offered an upgrade, as Connect offers it; a device that does
 // not answer is waited for again.
 void TForm1::DeviceReturned() {
-  if (waitingFor_.empty() || Connected()) return;
+  if (WaitingForDevice().empty() || Connected()) return;
   LinkBusy guard(linkBusy_);
   if (!guard.Taken()) {
     // Another operation holds the link (its box may still be open): the
@@ -183,54 +173,47 @@ void TForm1::DeviceReturned() {
     QTimer::singleShot(kBusyRetryMs, this, [this] { DeviceReturned(); });
     return;
   }
-  const std::string name = waitingFor_;
-  waitingFor_.clear();
-  bool ok = false;
-  bool bootCode = false;
+  const std::string name = WaitingForDevice();
+  Done back;
   {
     BusyCursor busy;
-    // Opened by the name waited for: a USB adapter may return as another
-    // ttyUSBn, its by-id name follows it. A port that cannot be opened is
-    // not shown: the device is waited for again.
-    const Done opened = link_.transport.OpenCommPort(lastLine_, name, true);
-    if (opened.status() != Status::CannotOpen) ShowPortFailure(prompter_, opened);
-    ok = opened.ok();
-    if (ok) {
-      const Result<BankMask> read = EnterProtocolModeAndReadAll(link_.commands, image_);
-      ok = read && *read == kAllBanks;
-      bootCode = !read && bootCodeProbe_ && bootCodeProbe_();
-    }
+    back = link_.session.Reconnect([this] { return ReadBanks(link_.commands, image_, kAllBanks, 0, 0) == kAllBanks; });
   }
-  if (bootCode) {
+  // A port that cannot be opened is not shown: the device is waited for
+  // again. A write that failed has had its box from the link.
+  if (back.status() != Status::CannotOpen && back.status() != Status::WriteFailed) ShowPortFailure(prompter_, back);
+  if (link_.session.State() == LinkState::BootCode) {
     OfferBootCodeUpgrade(name, true);
     return;
   }
-  if (!ok) {
-    link_.transport.StopComm();
-    // This node did not answer: wait for the next one.
-    lastNode_ = NodeOf(name);
-    if (!WaitForDevice()) SetStatus("Disconnected.");
+  if (!back) {
+    if (!WaitForDevice()) {
+      link_.session.Disconnect();
+      SetStatus("Disconnected.");
+    }
     return;
   }
   ShowConnected("Reconnected to");
 }
 
 void TForm1::RefreshButtonClick() {
-  Result<BankMask> read = Result<BankMask>::Fail(Status::NoReply);
+  Done entered;
+  BankMask read = 0;
   {
     // The link is held for the read only: the box that reports it leaves
     // the link free (for a device that returns meanwhile, say).
     LinkBusy guard(linkBusy_);
     if (!guard.Taken()) return;
     BusyCursor busy;
-    read = EnterProtocolModeAndReadAll(link_.commands, image_);
-    if (read && *read == kAllBanks) ShowLocalStatus();
+    entered = link_.session.EnterProtocolMode(kUsualReplyWait, false);
+    if (entered) read = ReadBanks(link_.commands, image_, kAllBanks, 0, 0);
+    if (read == kAllBanks) ShowLocalStatus();
   }
-  if (!read) {
+  if (!entered) {
     prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
     return;
   }
-  if (*read != kAllBanks) {
+  if (read != kAllBanks) {
     prompter_.Message("Could not read data.  Please try again.", "Read Failed");
     return;
   }

@@ -12,11 +12,13 @@
 #include "config/register_map.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
+#include "link/link_session.h"
 #include "link/reply_wait.h"
 #include "link/ui/busy_cursor.h"
 #include "mainwindow/ui/poll_io_tab.h"
 #include "mainwindow/ui/serial_tab.h"
 #include "mainwindow/ui/terminal_tab.h"
+#include "tools/ui/firmware_form.h"
 
 namespace qmx {
 
@@ -37,24 +39,21 @@ bool TForm1::PageControl1Changing(const TabChange& change) {
   if (!change.leaveTerminal) return true;
   // No other tab change while the radio is being brought back.
   PageControl1->tabBar()->setEnabled(false);
-  // The terminal's repeated transmit ends with the terminal: its text would
-  // reach a radio in protocol mode as broken frames.
-  const bool repeatStopped = Zavedo->Transmitting();
-  Zavedo->StopTransmitting();
-  Zavedo->ReturnRing();
+  // The terminal's repeated transmit ends with the terminal (the session
+  // stops its writers): its text would reach a radio in protocol mode as
+  // broken frames.
+  Done back;
   {
     BusyCursor busy;
-    if (const Result<BankMask> read = EnterProtocolModeAndReadAll(link_.commands, image_)) {
-      if (*read != kAllBanks)
+    back = link_.session.LeaveTerminal([this] {
+      if (ReadBanks(link_.commands, image_, kAllBanks, 0, 0) != kAllBanks)
         prompter_.Message("Could not communicate with radio.  Cycle power and try again.", "No communication");
       ShowLocalStatus();
-      EndPause(true, repeatStopped);
-      PageControl1->tabBar()->setEnabled(true);
       return true;
-    }
+    });
   }
-  EndPause(false, repeatStopped);
-  prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
+  EndPause(back.ok());
+  if (!back) prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
   PageControl1->tabBar()->setEnabled(true);
   return true;  // the change still happens
 }
@@ -66,63 +65,80 @@ void TForm1::PageControl1Change(const TabChange& change) {
   // The tab bar stays off until the terminal has the port.
   PageControl1->tabBar()->setEnabled(false);
   // Nothing else writes protocol frames while the terminal holds the port:
-  // the periodic work pauses, and protocol mode is left only once the
-  // command it has under way has ended.
+  // the session pauses the periodic work, and leaves protocol mode only
+  // once the command it has under way has ended.
   inTerminal_ = true;
   SetConnectedControls(connected_);
-  paused_ = {PollIO->PausePolling(), Serial->PauseTransmitting()};
-  if (paused_.Any()) SetStatus(QString::fromStdString(PeriodicWorkText(paused_, kPausedForTerminal)));
-  if (terminalEntry_.Enter(PeriodicCommandUnderWay())) EnterTerminal();
+  const std::optional<Done> left = link_.session.EnterTerminal();
+  if (const PeriodicWork paused = PausedWork(); paused.Any())
+    SetStatus(QString::fromStdString(PeriodicWorkText(paused, kPausedForTerminal)));
+  if (left) TerminalEntered(*left);
 }
-
-bool TForm1::PeriodicCommandUnderWay() const { return PollIO->CommandUnderWay() || Serial->CommandUnderWay(); }
 
 void TForm1::PeriodicCommandEnded() {
-  if (terminalEntry_.CommandEnded(PeriodicCommandUnderWay())) EnterTerminal();
+  if (const std::optional<Done> left = link_.session.CommandEnded()) TerminalEntered(*left);
 }
 
-void TForm1::EnterTerminal() {
-  if (!link_.commands.ExitProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries))
-    prompter_.Message("Could not exit config mode", "ExitConfigMode Error");
-  Zavedo->TakeRing();
+void TForm1::TerminalEntered(const Done& left) {
+  if (!left) prompter_.Message("Could not exit config mode", "ExitConfigMode Error");
   PageControl1->tabBar()->setEnabled(true);
   Zavedo->ZavedoRichEdit->setFocus();
 }
 
-// Protocol mode is back (or could not be had): the paused work resumes (or
-// ends), the tools are offered again.
-void TForm1::EndPause(bool protocolMode, bool terminalRepeatStopped) {
-  const PeriodicWork work = std::exchange(paused_, PeriodicWork{});
+PeriodicWork TForm1::PausedWork() const {
+  return {link_.session.WasPaused(pollWriter_), link_.session.WasPaused(transmitWriter_)};
+}
+
+// Protocol mode is back (or could not be had): the session has resumed (or
+// ended) the paused work; the tools are offered again.
+void TForm1::EndPause(bool protocolMode) {
   inTerminal_ = false;
   SetConnectedControls(connected_);
-  ResumePeriodicWork(work, protocolMode);
-  const std::string text = LeftTerminalText(terminalRepeatStopped, work, protocolMode);
+  const std::string text = LeftTerminalText(link_.session.TerminalWorkStopped(), PausedWork(), protocolMode);
   if (!text.empty()) SetStatus(QString::fromStdString(text));
 }
 
-void TForm1::ResumePeriodicWork(PeriodicWork work, bool protocolMode) {
-  if (protocolMode || !work.poll)
-    PollIO->ResumePolling();
-  else
-    PollIO->StopPolling();
-  if (protocolMode || !work.transmit)
-    Serial->ResumeTransmitting();
-  else
-    Serial->StopTransmitting();
-}
-
 void TForm1::LeaveTerminalQuietly() {
-  terminalEntry_.Cancel();
-  paused_ = {};
   inTerminal_ = false;
   PageControl1->tabBar()->setEnabled(true);
-  Zavedo->StopTransmitting();
-  if (Zavedo->HasRing()) Zavedo->ReturnRing();
   const QSignalBlocker keep(PageControl1);
   PageControl1->setCurrentIndex(static_cast<int>(MainTab::Serial));
   currentTab_ = MainTab::Serial;
   CloseCheckBox->setChecked(false);
   CloseCheckBox->setVisible(false);
+}
+
+// The periodic writers of the tabs, registered with the session, which
+// pauses, resumes and stops them as the port changes hands.
+void TForm1::RegisterWriters() {
+  LinkSession& session = link_.session;
+  pollWriter_ = session.AddWriter({LinkState::Protocol, [this] { return PollIO->PausePolling(); },
+                                   [this] { PollIO->ResumePolling(); },
+                                   [this] {
+                                     const bool was = PollIO->Polling();
+                                     PollIO->StopPolling();
+                                     return was;
+                                   },
+                                   [this] { return PollIO->CommandUnderWay(); }});
+  transmitWriter_ = session.AddWriter({LinkState::Protocol, [this] { return Serial->PauseTransmitting(); },
+                                       [this] { Serial->ResumeTransmitting(); },
+                                       [this] {
+                                         const bool was = Serial->TransmitState() != TransmitSchedule::State::Idle;
+                                         Serial->StopTransmitting();
+                                         return was;
+                                       },
+                                       [this] { return Serial->CommandUnderWay(); }});
+  session.AddWriter({LinkState::Terminal, {}, {},
+                     [this] {
+                       const bool was = Zavedo->Transmitting();
+                       Zavedo->StopTransmitting();
+                       return was;
+                     },
+                     {}});
+  session.SetTerminalRing([this] { Zavedo->TakeRing(); }, [this] { Zavedo->ReturnRing(); });
+  // Long waits (the boot code's searches, its application's start) run off
+  // this thread, the windows alive meanwhile.
+  session.SetBlockingRunner(RunOffThread);
 }
 
 }  // namespace qmx

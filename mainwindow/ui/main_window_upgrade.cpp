@@ -10,13 +10,13 @@
 
 #include "config/register_map.h"
 #include "link/failure_text.h"
+#include "link/link_session.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
 #include "link/ui/busy_cursor.h"
 #include "link/ui/comm_port_form.h"
 #include "mainwindow/ui/poll_io_tab.h"
 #include "mainwindow/ui/serial_tab.h"
-#include "tools/boot_session.h"
 #include "tools/firmware_upgrade.h"
 #include "tools/ui/firmware_form.h"
 
@@ -41,7 +41,7 @@ class ControlsHeld {
 
 void TForm1::OfferBootCodeUpgrade(const std::string& port, bool returned) {
   if (!prompter_.Question(BootCodeNotice(port) + " Program a firmware image now?", "Radio in Boot Code")) {
-    link_.transport.StopComm();  // the radio is left as it is
+    link_.session.Close();  // the radio is left as it is
     if (returned) SetStatus(QString::fromStdString(BootCodeNotice(port)));
     return;
   }
@@ -50,7 +50,7 @@ void TForm1::OfferBootCodeUpgrade(const std::string& port, bool returned) {
       ShowConnected("Reconnected to");
     else
       ShowConnectedFromDialog();
-  } else if (link_.transport.IsOpen()) {
+  } else if (link_.session.State() != LinkState::Closed) {
     CloseLink();
     ResetPollControls(false);
     SetStatus("Disconnected.");
@@ -69,41 +69,37 @@ void TForm1::UpgradeButtonClick() {
 bool TForm1::UpgradeInBootCode(bool reset) {
   auto* upgrade = qobject_cast<TForm3*>(forms_.upgrade);
   if (!upgrade) return false;
+  LinkSession& session = link_.session;
   // The radio is taken into its boot code only when the window's first
   // operation starts; until then it stays in protocol mode.
-  std::optional<BootSession> session;
+  bool entered = false;
   bool notFound = false;
   auto enter = [&]() -> ByteChannel* {
-    BusyCursor busy;
-    session.emplace(link_, SteadyTime());
-    if (!ShowPortFailure(prompter_, session->Enter(reset))) {
-      session.reset();
-      return nullptr;
-    }
-    bool found = false;
+    Done in;
     {
+      BusyCursor busy;
       // Nothing else may use the link (or take the ring) meanwhile.
       const ControlsHeld held(this);
-      FirmwareUpgrade search(session->Channel(), session->Time());
-      search.SetPromptInterval(std::chrono::milliseconds(bootPromptIntervalMs_));
-      RunOffThread([&] { found = search.FindBootPrompt().ok(); });
+      in = session.EnterBootCode(reset);
     }
-    if (!found) {
+    if (in.status() != Status::NoReply && !ShowPortFailure(prompter_, in)) return nullptr;
+    entered = true;
+    if (!in) {
       notFound = true;
       return nullptr;
     }
     ConnectButton->setText("Disconnect");
     SetStatus("Radio Detected");
-    return &session->Channel();
+    return &session.BootChannel();
   };
   // The periodic work would write frames into the boot code's dialogue.
-  const PeriodicWork paused{PollIO->PausePolling(), Serial->PauseTransmitting()};
+  session.HoldWriters();
   upgradeShown_ = true;
   upgrade->ShowFor(enter, prompter_, dir_);
   upgradeShown_ = false;
   const bool lost = std::exchange(upgradePortLost_, false);
   if (lost || notFound) {
-    if (session) session->Abandon();  // the port closed, the parser waiting for the next connection
+    if (entered) session.AbandonBootCode();  // the port closed, the parser waiting for the next connection
     if (lost && Connected()) {
       // The port went while the window was open: nothing to bring back. The
       // loss is handled now as at any other time.
@@ -118,33 +114,33 @@ bool TForm1::UpgradeInBootCode(bool reset) {
   }
   // Never entered, the boot code has nothing to give back: a connected
   // radio is still in protocol mode, one found in its boot code stays there.
-  bool read = Connected();
-  if (session) {
-    BusyCursor busy;
-    read = ReturnFromBootCode(*session);
+  if (!entered) {
+    session.ReleaseWriters();
+    return Connected();
   }
-  ResumePeriodicWork(paused, read);
-  return read;
+  BusyCursor busy;
+  return ReturnFromBootCode();
 }
 
-bool TForm1::ReturnFromBootCode(BootSession& session) {
-  {
-    const ControlsHeld held(this);
-    RunOffThread([&] { session.AwaitApplication(); });
-  }
-  const Done back = session.Return();
-  if (back.status() != Status::NoReply && !ShowPortFailure(prompter_, back)) return false;
-  std::optional<BusyCursor> busy(std::in_place);
-  if (!back) {
+bool TForm1::ReturnFromBootCode() {
+  std::optional<ControlsHeld> held(std::in_place, this);
+  BankMask read = 0;
+  const Done back = link_.session.LeaveBootCode([&] {
+    held.reset();
+    std::optional<BusyCursor> busy(std::in_place);
+    read = ReadBanks(link_.commands, image_, kAllBanks, 0, 0);
+    ShowLocalStatus();
     busy.reset();
+    if (read != kAllBanks)
+      prompter_.Message("Could not communicate with radio.  Cycle power and try again.", "No communication");
+    return read == kAllBanks;
+  });
+  held.reset();
+  if (back.status() != Status::NoReply && !ShowPortFailure(prompter_, back)) return false;
+  if (!back) {
     prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
     return false;
   }
-  const BankMask read = ReadBanks(link_.commands, image_, kAllBanks, 0, 0);
-  ShowLocalStatus();
-  busy.reset();
-  if (read != kAllBanks)
-    prompter_.Message("Could not communicate with radio.  Cycle power and try again.", "No communication");
   return read == kAllBanks;
 }
 

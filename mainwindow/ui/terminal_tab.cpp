@@ -68,24 +68,16 @@ void TerminalTab::StopThreads() {
   reader_.Stop();
 }
 
-void TerminalTab::TakeRing() {
-  handOver_.ToTerminal();
-  const std::lock_guard lock(writeMutex_);
-  holdsPort_ = true;
-}
+void TerminalTab::TakeRing() { handOver_.ToTerminal(); }
 
-void TerminalTab::ReturnRing() {
-  {
-    const std::lock_guard lock(writeMutex_);
-    holdsPort_ = false;
-  }
-  handOver_.ToParser();
-}
+void TerminalTab::ReturnRing() { handOver_.ToParser(); }
 
 bool TerminalTab::WriteWhileHeld(std::span<const std::uint8_t> bytes) {
-  const std::lock_guard lock(writeMutex_);
-  if (!holdsPort_) return true;
-  return link_.transport.WritePort(bytes).ok();
+  // The session lets terminal bytes out only while the terminal holds the
+  // port; the write gate and the change of hands share its lock, so no
+  // write of the repeat thread that passed the gate reaches the port after.
+  const Done written = link_.session.WriteTerminal(bytes);
+  return written.ok() || written.status() == Status::NotAllowed;
 }
 
 void TerminalTab::ZavedoTransmitButtonClick() {

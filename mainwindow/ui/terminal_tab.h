@@ -33,7 +33,7 @@ class TerminalTab : public QWidget {
   ~TerminalTab() override;
 
   // The terminal reader takes the ring from the frame parser, or gives it
-  // back. Only between the two does anything of the terminal reach the port.
+  // back (the link session calls these as the terminal takes the port).
   void TakeRing();
   void ReturnRing();
   bool HasRing() const { return handOver_.TerminalHasRing(); }
@@ -62,17 +62,12 @@ class TerminalTab : public QWidget {
 
  private:
   void Show(const QString& text);
-  // Writes `bytes` when the terminal holds the port; otherwise drops them
-  // (the radio is in protocol mode and would read them as broken frames)
-  // and still answers true, as nothing failed.
+  // Writes `bytes` when the terminal holds the port; otherwise the session
+  // drops them (the radio is in protocol mode and would read them as broken
+  // frames) and this still answers true, as nothing failed.
   bool WriteWhileHeld(std::span<const std::uint8_t> bytes);
 
   RadioLink& link_;
-  // Held by every terminal write and by the hand-over, so that no write of
-  // the repeat thread that began before the port went back reaches it
-  // afterwards.
-  std::mutex writeMutex_;
-  bool holdsPort_ = false;
   QAction* hexOption_;
   TerminalReaderThread reader_;
   RingHandOver handOver_;

@@ -11,7 +11,7 @@
 
 #include "sim/sim_module.h"
 #include "tests/fixtures/fake_clock.h"
-#include "tools/byte_channel.h"
+#include "link/byte_channel.h"
 
 namespace qmx::test {
 

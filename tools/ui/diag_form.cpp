@@ -91,9 +91,19 @@ TDiagForm::TDiagForm(RadioLink& link, Prompter& prompter, DiagLog& log, QWidget*
 
   FillTable();
   resize(860, 540);
+  // The polling and the scan write frames by themselves: they end with the
+  // connection (a disconnect, a lost device).
+  writer_ = link_.session.AddWriter({LinkState::Protocol, {}, {},
+                                     [this] {
+                                       const bool was = polling_ || scanning_;
+                                       if (polling_) StopPolling();
+                                       if (scanning_) StopScan();
+                                       return was;
+                                     },
+                                     {}});
 }
 
-TDiagForm::~TDiagForm() = default;
+TDiagForm::~TDiagForm() { link_.session.RemoveWriter(writer_); }
 
 void TDiagForm::BuildMenus() {
   MainMenu1 = new QMenuBar(this);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "link/link_session.h"
 #include "tools/diag_log.h"
 #include "tools/diag_measure.h"
 
@@ -114,6 +115,7 @@ class TDiagForm : public QDialog {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  WriterId writer_ = 0;
   QWidget* BuildBaseTab();
   QWidget* BuildRemoteTab();
   void BuildMenus();

@@ -13,6 +13,7 @@
 #include <optional>
 #include <thread>
 
+#include "link/radio_link.h"
 #include "link/prompter.h"
 #include "link/ui/busy_cursor.h"
 #include "tools/ui/firmware_info_form.h"
@@ -49,11 +50,8 @@ void RunOffThread(const std::function<void()>& work) {
 }
 
 std::function<bool()> BootCodeProbe(RadioLink& link, Clock::duration interval) {
-  return [&link, interval] {
-    bool found = false;
-    RunOffThread([&] { found = LookForBootCode(link, SteadyTime(), interval); });
-    return found;
-  };
+  link.session.SetBootProbeInterval(interval);
+  return [&link] { return link.session.BootCodeAnswers(); };
 }
 
 TForm3::TForm3(QWidget* parent) : QDialog(parent) {

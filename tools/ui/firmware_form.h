@@ -22,6 +22,7 @@ class QPushButton;
 namespace qmx {
 
 class ByteChannel;
+class RadioLink;
 class Prompter;
 class WorkDir;
 class TForm2;
@@ -31,8 +32,9 @@ class FirmwareUpgrade;
 // the windows alive; returns when it is done.
 void RunOffThread(const std::function<void()>& work);
 
-// The port dialog's boot-code probe: LookForBootCode on `link`'s open port,
-// off this thread, the windows alive meanwhile.
+// The port dialog's boot-code probe: the link session's check of the open
+// port (off this thread, when the session's owner runs its waits so), with
+// `interval` between two 0x03.
 std::function<bool()> BootCodeProbe(RadioLink& link, Clock::duration interval = kBootProbeInterval);
 
 class TForm3 : public QDialog {

@@ -107,7 +107,7 @@ class DemoSet {
     port.SetPermissionHintSource({});
     port.SetAttemptTimeoutMs(100);
     port.SetBootCodeProbe(BootCodeProbe(link, std::chrono::milliseconds(5)));
-    form1.SetBootCodeProbe(BootCodeProbe(link, std::chrono::milliseconds(5)));
+    link.session.SetBootProbeInterval(std::chrono::milliseconds(5));
   }
 
  public:

@@ -583,7 +583,7 @@ TEST_F(MainWindowTest, ARadioBackInItsBootCodeIsOfferedTheUpgrade) {
   if (first->Path().empty()) GTEST_SKIP() << "qmxsim did not start";
   std::filesystem::create_symlink(first->Path(), link);
   set.realPorts = true;
-  w().SetBootCodeProbe(BootCodeProbe(set.link, std::chrono::milliseconds(100)));
+  set.link.session.SetBootProbeInterval(std::chrono::milliseconds(100));
   ASSERT_TRUE(w().ConnectTo(QString::fromStdString(link.string()), "9600"));
 
   first->Kill();

@@ -38,7 +38,7 @@ class WhenShown : public QObject {
 class UpgradeTest : public ::testing::Test {
  protected:
   UpgradeTest() : set(temp.path()) {
-    set.form1.SetBootPromptIntervalMs(1);
+    set.link.session.SetBootPromptInterval(std::chrono::milliseconds(1));
   }
   test::TempDir temp;
   test::DemoSet set;

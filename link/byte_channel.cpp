@@ -1,4 +1,4 @@
-#include "tools/byte_channel.h"
+#include "link/byte_channel.h"
 
 #include <poll.h>
 #include <unistd.h>
