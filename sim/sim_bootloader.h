@@ -1,34 +1,8 @@
 // The simulated module's boot code: what runs for a moment after every
-// start, and takes over the serial line when the host asks for it then.
-// Plain C++; the module owns it and calls it with its lock held.
-//
-// - It listens at 38400 baud, 8 data bits, no parity, one stop bit while
-//   the module boots (the boot window). The byte 0x03 in that window is
-//   answered with ">" and keeps the module in the boot code; without it the
-//   application starts when the window ends.
-// - In the boot code: 0x03 is answered with ">" again; "D" CR LF with "DL:",
-//   then the image is received by XMODEM (checksum blocks, or CRC blocks
-//   when `crc` is set; the request, NAK or "C", is repeated every second
-//   until the first block); once the EOT is acknowledged the image is
-//   programmed for `programTime` and "OK" CR LF follows. "U" CR LF is
-//   answered with "UL:", then the stored image goes out by XMODEM in
-//   128-byte blocks (checksum or CRC, as the host asks). "E" CR (or "E"
-//   CR LF) leaves the boot code: the application starts at the module's
-//   stored line settings.
-// - Programming rewrites the firmware from the first block stored on: a
-//   program cut short (the host gone mid-transfer) leaves no working
-//   firmware. The boot code then keeps the line after every start, and "E"
-//   CR leaves it only once a complete image has been programmed. A transfer
-//   whose host falls silent for 20 seconds is given up, and 0x03 where a
-//   block should begin gives it up at once (answered with ">").
-// - An image file begins with a 128-byte header block, which the boot code
-//   takes in and does not store: what is stored, and sent back by "U", is
-//   everything received after the first block, padding of the last block
-//   included.
-// - With `paced` set, bytes take their wire time at 38400 baud (ten bits a
-//   byte) in both directions: an answer leaves only once the bytes it
-//   answers have arrived and the bytes before it have gone out.
-// - Timers run on the module's scheduler; nothing sleeps.
+// start, and takes over the serial line when the host asks for it then
+// (its commands, XMODEM both ways, a firmware lost to a program cut short:
+// see sim/README.md). Plain C++; the module owns it and calls it with its
+// lock held. Timers run on the module's scheduler; nothing sleeps.
 #pragma once
 
 #include <chrono>

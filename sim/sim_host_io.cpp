@@ -32,6 +32,13 @@ void SimModule::EmitAnnounce(std::uint8_t code, std::span<const std::uint8_t> fi
   EmitFrame(0, ptype::Announce, payload);
 }
 
+void SimModule::EmitFromRemote(std::uint8_t type, std::uint16_t from, std::uint8_t lqi,
+                               std::span<const std::uint8_t> data) {
+  std::vector<std::uint8_t> payload{static_cast<std::uint8_t>(from & 0xFF), static_cast<std::uint8_t>(from >> 8), lqi};
+  payload.insert(payload.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min(data.size(), kMaxPayload - 3)));
+  EmitFrame(0, type, payload);
+}
+
 bool SimModule::Faulty(Fault fault) const {
   auto it = faults_.find(fault);
   return it != faults_.end() && it->second.active;
@@ -81,7 +88,7 @@ void SimModule::Reply(const Frame& command, std::uint8_t type, std::span<const s
     if (after) after();
     return;
   }
-  After(delay, [this, out = std::move(out), after = std::move(after)] {
+  scheduler_.After(delay, [this, out = std::move(out), after = std::move(after)] {
     Emit(out);
     if (after) after();
   });
@@ -143,21 +150,21 @@ std::optional<Frame> SimModule::TransparentByte(std::uint8_t byte, std::vector<s
 
 void SimModule::PassThrough(std::span<const std::uint8_t> bytes) {
   if (bytes.empty()) return;
-  Count(reg16::TxData, 2);
+  local_.regs.Count(reg16::TxData, 2);
   // Over the air to the transparent default address; the loop-back remote
   // sends the bytes straight back.
-  if (options_.transparentEcho && local_.working[bi::B2][reg2::LinkStatus] != 0) {
-    Count(reg16::RxData, 2);
+  if (options_.transparentEcho && local_.regs.LinkUp()) {
+    local_.regs.Count(reg16::RxData, 2);
     Emit(bytes);
   }
-  if (options_.network.live) AnswerTyped(bytes);
+  if (options_.network.live) network_.Typed(bytes);
 }
 
 void SimModule::ArmParserTimeout() {
   const bool partial = protocolMode_ ? !assembler_.Idle() : !held_.empty();
   if (!partial) return;
   const auto generation = inputGeneration_;
-  After(options_.parserTimeout, [this, generation] {
+  scheduler_.After(options_.parserTimeout, [this, generation] {
     if (generation != inputGeneration_ || phase_ != Phase::Running) return;
     if (protocolMode_ && !assembler_.Idle()) {
       assembler_.Reset();

@@ -10,7 +10,8 @@
 #include <string_view>
 
 #include "link/banks.h"
-#include "sim/sim_module.h"
+#include "link/frame.h"
+#include "link/packet.h"
 
 namespace qmx::sim::internal {
 

@@ -1,6 +1,9 @@
 // The simulated module's serial line: which host lines it hears, and the
 // codes of the line settings in its registers.
-#include "sim/sim_module.h"
+#include "sim/sim_line.h"
+
+#include <array>
+#include <utility>
 
 namespace qmx::sim {
 

@@ -1,173 +1,211 @@
-#include "sim/sim_module.h"
+#include "sim/sim_network.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <string_view>
 
+#include "link/packet.h"
 #include "sim/sim_internal.h"
+#include "sim/sim_options.h"
 
 namespace qmx::sim {
 
 using namespace internal;
 using std::chrono::milliseconds;
 
-// ---------------------------------------------------------------------------
-// Public: network
+SimRadio SimRadio::Make(std::uint16_t address, bool base, std::uint8_t index, Clock::time_point now) {
+  SimRadio r;
+  r.address = address;
+  r.index = index;
+  r.regs = RegisterStore::Factory(address, base, index);
+  // Remotes 1 to 5 farther and farther away, then again.
+  r.lqi = static_cast<std::uint8_t>(base ? 0xFF : 0xD8 - 0x20 * ((index - 1) % 5));
+  r.bootedAt = now;
+  return r;
+}
 
-std::vector<std::uint16_t> SimModule::Remotes() const {
-  std::lock_guard lock(mutex_);
+SimNetwork::SimNetwork(const SimOptions& options, SimRadio& local, SimScheduler& scheduler, std::mt19937& rng,
+                       Hooks hooks)
+    : options_(options),
+      local_(local),
+      scheduler_(scheduler),
+      rng_(rng),
+      hooks_(std::move(hooks)),
+      networkRng_(options.seed ^ 0x9E3779B9u) {
+  const auto now = scheduler_.Time().Now();
+  parent_ = SimRadio::Make(0x0000, true, 0, now);
+  parent_.lqi = 0xC8;
+  const int remotes = std::clamp(options_.remotes, 0, 200);
+  for (int i = 1; i <= remotes; ++i)
+    remotes_.emplace(static_cast<std::uint16_t>(i),
+                     SimRadio::Make(static_cast<std::uint16_t>(i), false, static_cast<std::uint8_t>(i), now));
+}
+
+// ---------------------------------------------------------------------------
+// The radios
+
+std::vector<std::uint16_t> SimNetwork::Addresses() const {
   std::vector<std::uint16_t> out;
   for (const auto& [address, r] : remotes_) out.push_back(address);
   return out;
 }
 
-void SimModule::AnnounceJoined(const Radio& remote) {
-  std::array<std::uint8_t, 10> fields{};
-  std::copy_n(remote.working[bi::B2].begin() + reg2::Mac, reg2::MacLength, fields.begin());
-  fields[8] = static_cast<std::uint8_t>(remote.address & 0xFF);
-  fields[9] = static_cast<std::uint8_t>(remote.address >> 8);
-  EmitAnnounce(announce::RemoteJoined, fields);
+SimRadio* SimNetwork::Find(std::uint16_t address) {
+  auto it = remotes_.find(address);
+  return it == remotes_.end() ? nullptr : &it->second;
 }
 
-void SimModule::JoinRemote(std::uint16_t address) {
-  std::lock_guard lock(mutex_);
+const SimRadio* SimNetwork::Find(std::uint16_t address) const {
+  return const_cast<SimNetwork*>(this)->Find(address);
+}
+
+void SimNetwork::AnnounceJoined(const SimRadio& remote) {
+  std::array<std::uint8_t, 10> fields{};
+  std::copy_n(remote.regs.working[bi::B2].begin() + reg2::Mac, reg2::MacLength, fields.begin());
+  fields[8] = static_cast<std::uint8_t>(remote.address & 0xFF);
+  fields[9] = static_cast<std::uint8_t>(remote.address >> 8);
+  hooks_.announce(announce::RemoteJoined, fields);
+}
+
+void SimNetwork::Join(std::uint16_t address) {
   auto it = remotes_.find(address);
   if (it == remotes_.end()) {
     const auto index = static_cast<std::uint8_t>(std::min<std::size_t>(remotes_.size() + 1, 200));
-    it = remotes_.emplace(address, MakeRadio(address, false, index)).first;
+    it = remotes_.emplace(address, SimRadio::Make(address, false, index, scheduler_.Time().Now())).first;
   }
   it->second.linked = true;
   it->second.rebooting = false;
   AnnounceJoined(it->second);
-  if (networkStarted_) StartReports(address);
+  if (started_) StartReports(address);
 }
 
-void SimModule::LeaveRemote(std::uint16_t address) {
-  std::lock_guard lock(mutex_);
+void SimNetwork::Leave(std::uint16_t address) {
   auto it = remotes_.find(address);
   if (it == remotes_.end()) return;
   it->second.linked = false;
-  EmitAnnounce(announce::NodeLeft, AddressBytes(address));
+  hooks_.announce(announce::NodeLeft, AddressBytes(address));
 }
 
-void SimModule::SetRemoteLinked(std::uint16_t address, bool linked) {
-  std::lock_guard lock(mutex_);
-  if (auto it = remotes_.find(address); it != remotes_.end()) it->second.linked = linked;
+void SimNetwork::SetLinked(std::uint16_t address, bool linked) {
+  if (SimRadio* r = Find(address)) r->linked = linked;
 }
 
-void SimModule::SetLocalLinked(bool linked) {
-  std::lock_guard lock(mutex_);
-  local_.working[bi::B2][reg2::LinkStatus] = linked ? 1 : 0;
-}
-
-SimModule::Radio* SimModule::AirPeer(std::uint16_t address) {
-  if (auto it = remotes_.find(address); it != remotes_.end()) return &it->second;
-  if (address == 0x0000 && local_.working[bi::B0][reg0::DeviceMode] == kDeviceRemote) return &parent_;
-  return nullptr;
-}
-
-void SimModule::SetRemoteLqi(std::uint16_t address, std::uint8_t lqi) {
-  std::lock_guard lock(mutex_);
-  if (auto it = remotes_.find(address); it != remotes_.end()) it->second.lqi = lqi;
+void SimNetwork::SetLqi(std::uint16_t address, std::uint8_t lqi) {
+  if (SimRadio* r = Find(address)) r->lqi = lqi;
   if (address == 0x0000) parent_.lqi = lqi;
 }
 
-void SimModule::SetRemoteLoss(std::uint16_t address, int percent) {
-  std::lock_guard lock(mutex_);
-  if (auto it = remotes_.find(address); it != remotes_.end()) it->second.lossPercent = std::clamp(percent, 0, 100);
+void SimNetwork::SetLoss(std::uint16_t address, int percent) {
+  if (SimRadio* r = Find(address)) r->lossPercent = std::clamp(percent, 0, 100);
   if (address == 0x0000) parent_.lossPercent = std::clamp(percent, 0, 100);
 }
 
-void SimModule::SetRemoteDataEcho(bool on) {
-  std::lock_guard lock(mutex_);
-  options_.remoteDataEcho = on;
-}
-
-// ---------------------------------------------------------------------------
-// Public: asynchronous output
-
-void SimModule::EmitFromRemote(std::uint8_t type, std::uint16_t from, std::uint8_t lqi,
-                               std::span<const std::uint8_t> data) {
-  std::vector<std::uint8_t> payload{static_cast<std::uint8_t>(from & 0xFF), static_cast<std::uint8_t>(from >> 8), lqi};
-  payload.insert(payload.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min(data.size(), kMaxPayload - 3)));
-  EmitFrame(0, type, payload);
-}
-
-void SimModule::SendRxDataLocked(std::uint16_t from, std::span<const std::uint8_t> data) {
-  Count(reg16::RxData, 2);
-  if (!protocolMode_) {
-    Emit(data);
-    return;
-  }
-  auto it = remotes_.find(from);
-  EmitFromRemote(ptype::RxData, from, it != remotes_.end() ? it->second.lqi : 0x80, data);
-}
-
-void SimModule::SendRxData(std::uint16_t from, std::span<const std::uint8_t> data) {
-  std::lock_guard lock(mutex_);
-  SendRxDataLocked(from, data);
-}
-
-void SimModule::SendAnnounce(std::uint8_t code, std::span<const std::uint8_t> fields) {
-  std::lock_guard lock(mutex_);
-  EmitAnnounce(code, fields.first(std::min(fields.size(), kMaxPayload - 1)));
-}
-
-void SimModule::SendRxEvent(std::uint16_t from, std::span<const std::uint8_t> data) {
-  std::lock_guard lock(mutex_);
-  auto it = remotes_.find(from);
-  EmitFromRemote(ptype::RxEvent, from, it != remotes_.end() ? it->second.lqi : 0x80, data);
-}
-
-void SimModule::ReportInputs(const Radio& remote, std::uint8_t lqi) {
-  const auto& b5 = remote.working[bi::B5];
-  EmitFromRemote(ptype::RxEvent, remote.address, lqi, std::span(b5).first(kBanks[bi::B5].length));
-}
-
-void SimModule::SendRxEvent(std::uint16_t from) {
-  std::lock_guard lock(mutex_);
-  auto it = remotes_.find(from);
-  if (it == remotes_.end()) return;
-  DriftInputs(it->second);
-  ReportInputs(it->second, it->second.lqi);
-}
-
-bool SimModule::SetRemoteInput(std::uint16_t address, int pin, bool high) {
-  std::lock_guard lock(mutex_);
-  auto it = remotes_.find(address);
-  if (it == remotes_.end() || pin < 0 || pin > 5) return false;
-  Radio& r = it->second;
-  if ((r.working[bi::B6][0] >> pin) & 1) return false;
-  auto& level = r.working[bi::B5][static_cast<std::size_t>(pin)];
+bool SimNetwork::SetInput(std::uint16_t address, int pin, bool high) {
+  SimRadio* found = Find(address);
+  if (!found || pin < 0 || pin > 5) return false;
+  SimRadio& r = *found;
+  if ((r.regs.working[bi::B6][0] >> pin) & 1) return false;
+  auto& level = r.regs.working[bi::B5][static_cast<std::size_t>(pin)];
   const std::uint8_t wanted = high ? 1 : 0;
   if (level == wanted) return true;
   level = wanted;
-  if (protocolMode_ && Reaches(r) && !LostOnAir(r)) ReportInputs(r, r.lqi);
+  if (hooks_.protocolMode() && Reaches(r) && !LostOnAir(r)) ReportInputs(r, r.lqi);
   return true;
+}
+
+void SimNetwork::Reboot(std::uint16_t address) {
+  SimRadio* remote = Find(address);
+  if (!remote) return;
+  remote->rebooting = true;
+  remote->regs.fccMode = 0;
+  const auto generation = ++remote->bootGeneration;
+  scheduler_.After(options_.bootTime + options_.panFormTime,
+                   [this, address, generation] { RemoteBooted(address, generation); });
+}
+
+void SimNetwork::RemoteBooted(std::uint16_t address, std::uint64_t generation) {
+  SimRadio* found = Find(address);
+  if (!found || found->bootGeneration != generation) return;
+  SimRadio& r = *found;
+  r.rebooting = false;
+  r.bootedAt = scheduler_.Time().Now();
+  r.regs.Start();
+  if (r.linked && local_.regs.DeviceMode() == kDeviceBase && hooks_.up()) AnnounceJoined(r);
+}
+
+// ---------------------------------------------------------------------------
+// The air
+
+SimRadio* SimNetwork::AirPeer(std::uint16_t address) {
+  if (SimRadio* r = Find(address)) return r;
+  if (address == 0x0000 && local_.regs.DeviceMode() == kDeviceRemote) return &parent_;
+  return nullptr;
+}
+
+std::pair<std::uint8_t, std::uint8_t> SimNetwork::Exchange(std::uint16_t address, SimRadio** remote) {
+  *remote = nullptr;
+  if (!local_.regs.LinkUp()) return {txstatus::NotLinked, 0};
+  local_.regs.Count(reg16::TxPackets, 4);
+  SimRadio* peer = AirPeer(address);
+  if (!peer) return {txstatus::NoAcknowledgement, 0};
+  SimRadio& r = *peer;
+  if (!r.linked) return {txstatus::NotLinked, 0};
+  if (r.rebooting) return {txstatus::NoAcknowledgement, 0};
+  if (r.lossPercent > 0 && std::uniform_int_distribution<int>(0, 99)(rng_) < r.lossPercent)
+    return {txstatus::NoAcknowledgement, 0};
+  local_.regs.Count(reg16::RxPackets, 4);
+  const int lqi = std::clamp(r.lqi + std::uniform_int_distribution<int>(-4, 4)(rng_), 1, 255);
+  local_.regs.working[bi::B2][reg2::RssiLast] = static_cast<std::uint8_t>(lqi / 2);
+  *remote = &r;
+  return {txstatus::Acknowledged, static_cast<std::uint8_t>(lqi)};
+}
+
+void SimNetwork::SendRxData(std::uint16_t from, std::span<const std::uint8_t> data) {
+  local_.regs.Count(reg16::RxData, 2);
+  if (!hooks_.protocolMode()) {
+    hooks_.raw(data);
+    return;
+  }
+  const SimRadio* r = Find(from);
+  hooks_.fromRemote(ptype::RxData, from, r ? r->lqi : 0x80, data);
+}
+
+void SimNetwork::SendRxEvent(std::uint16_t from, std::span<const std::uint8_t> data) {
+  const SimRadio* r = Find(from);
+  hooks_.fromRemote(ptype::RxEvent, from, r ? r->lqi : 0x80, data);
+}
+
+void SimNetwork::ReportInputs(const SimRadio& remote, std::uint8_t lqi) {
+  const auto& b5 = remote.regs.working[bi::B5];
+  hooks_.fromRemote(ptype::RxEvent, remote.address, lqi, std::span(b5).first(kBanks[bi::B5].length));
+}
+
+void SimNetwork::SendRxEvent(std::uint16_t from) {
+  SimRadio* r = Find(from);
+  if (!r) return;
+  r->regs.DriftInputs(rng_);
+  ReportInputs(*r, r->lqi);
 }
 
 // ---------------------------------------------------------------------------
 // The live network
 
-bool SimModule::Reaches(const Radio& remote) const {
-  return plugged_ && phase_ == Phase::Running && local_.working[bi::B2][reg2::LinkStatus] != 0 && remote.linked &&
-         !remote.rebooting;
+bool SimNetwork::Reaches(const SimRadio& remote) const {
+  return hooks_.up() && local_.regs.LinkUp() && remote.linked && !remote.rebooting;
 }
 
-bool SimModule::LostOnAir(const Radio& remote) {
+bool SimNetwork::LostOnAir(const SimRadio& remote) {
   return remote.lossPercent > 0 && std::uniform_int_distribution<int>(0, 99)(networkRng_) < remote.lossPercent;
 }
 
-std::uint8_t SimModule::NetworkLqi(const Radio& remote) {
+std::uint8_t SimNetwork::NetworkLqi(const SimRadio& remote) {
   const int jitter = std::uniform_int_distribution<int>(-4, 4)(networkRng_);
   return static_cast<std::uint8_t>(std::clamp(remote.lqi + jitter, 1, 255));
 }
 
-std::string SimModule::TagOf(const Radio& remote) const {
-  const auto& b0 = remote.working[bi::B0];
+std::string SimNetwork::TagOf(const SimRadio& remote) const {
+  const auto& b0 = remote.regs.working[bi::B0];
   std::string tag;
   for (std::size_t i = reg0::UserTag; i < reg0::UserTag + 16 && b0[i] >= 0x20 && b0[i] < 0x7F; ++i)
     tag += static_cast<char>(b0[i]);
@@ -179,42 +217,43 @@ std::string SimModule::TagOf(const Radio& remote) const {
   return tag;
 }
 
-void SimModule::HoldRemotes() {
-  ++networkGeneration_;
+void SimNetwork::Start() {
+  started_ = true;
+  ++generation_;
   reporting_.clear();
-  networkEpoch_ = TaskNow();
+  epoch_ = scheduler_.Now();
   for (auto& [address, r] : remotes_) r.linked = false;
 }
 
-void SimModule::JoinInTurn() {
-  const auto generation = networkGeneration_;
+void SimNetwork::JoinInTurn() {
+  const auto generation = generation_;
   int turn = 0;
   for (const auto& [address, r] : remotes_) {
-    After(options_.network.joinSpacing * ++turn, [this, address = address, generation] {
-      auto it = remotes_.find(address);
-      if (generation != networkGeneration_ || it == remotes_.end() || phase_ != Phase::Running || !plugged_) return;
-      it->second.linked = true;
-      AnnounceJoined(it->second);
+    scheduler_.After(options_.network.joinSpacing * ++turn, [this, address = address, generation] {
+      SimRadio* remote = Find(address);
+      if (generation != generation_ || !remote || !hooks_.up()) return;
+      remote->linked = true;
+      AnnounceJoined(*remote);
       StartReports(address);
     });
   }
 }
 
-void SimModule::StartReports(std::uint16_t address) {
-  if (options_.network.live && reporting_.insert(address).second) ScheduleReport(address, networkGeneration_);
+void SimNetwork::StartReports(std::uint16_t address) {
+  if (options_.network.live && reporting_.insert(address).second) ScheduleReport(address, generation_);
 }
 
-void SimModule::ScheduleReport(std::uint16_t address, std::uint64_t generation) {
+void SimNetwork::ScheduleReport(std::uint16_t address, std::uint64_t generation) {
   const std::int64_t mean = std::max<std::int64_t>(options_.network.interval.count(), 2);
   const auto gap = std::uniform_int_distribution<std::int64_t>(mean / 2, mean * 3 / 2)(networkRng_);
-  After(milliseconds(gap), [this, address, generation] { Report(address, generation); });
+  scheduler_.After(milliseconds(gap), [this, address, generation] { Report(address, generation); });
 }
 
-void SimModule::FollowPatterns(Radio& remote) {
+void SimNetwork::FollowPatterns(SimRadio& remote) {
   constexpr double kPi = 3.14159265358979;
-  const double t = std::chrono::duration<double>(TaskNow() - networkEpoch_).count();
+  const double t = std::chrono::duration<double>(scheduler_.Now() - epoch_).count();
   const double phase = remote.index * 1.7;
-  auto& b5 = remote.working[bi::B5];
+  auto& b5 = remote.regs.working[bi::B5];
   // ADC0: a thermistor warming and cooling over three minutes.
   Put16(b5, reg5::Adc0, static_cast<std::uint16_t>(0x200 + std::lround(0x60 * std::sin(2 * kPi * t / 180 + phase))));
   // ADC1: a potentiometer that someone turns a little now and then.
@@ -227,22 +266,22 @@ void SimModule::FollowPatterns(Radio& remote) {
   b5[reg5::Temperature] = static_cast<std::uint8_t>(0x19 + remote.index + (Get16(b5, reg5::Adc0) - 0x200) / 0x30);
 }
 
-void SimModule::Report(std::uint16_t address, std::uint64_t generation) {
-  auto it = remotes_.find(address);
-  if (generation != networkGeneration_ || it == remotes_.end()) return;
+void SimNetwork::Report(std::uint16_t address, std::uint64_t generation) {
+  SimRadio* found = Find(address);
+  if (generation != generation_ || !found) return;
   ScheduleReport(address, generation);
-  Radio& r = it->second;
+  SimRadio& r = *found;
   if (!Reaches(r)) return;
   FollowPatterns(r);
   const int roll = std::uniform_int_distribution<int>(0, 99)(networkRng_);
   const std::uint32_t count = ++r.reports;
   std::vector<int> inputs;
   for (int pin = 0; pin < 6; ++pin)
-    if (!((r.working[bi::B6][0] >> pin) & 1)) inputs.push_back(pin);
+    if (!((r.regs.working[bi::B6][0] >> pin) & 1)) inputs.push_back(pin);
   const bool toggle = roll >= 4 && roll < 34 && !inputs.empty();
   if (toggle) {
     const int pin = inputs[std::uniform_int_distribution<std::size_t>(0, inputs.size() - 1)(networkRng_)];
-    r.working[bi::B5][static_cast<std::size_t>(pin)] ^= 1;
+    r.regs.working[bi::B5][static_cast<std::size_t>(pin)] ^= 1;
   }
   // The pin changes whether or not its report arrives.
   if (LostOnAir(r)) return;
@@ -251,12 +290,12 @@ void SimModule::Report(std::uint16_t address, std::uint64_t generation) {
   if (roll < 4) {
     // Lost its parent for a moment. Announcements are frames of protocol
     // mode: a terminal in transparent mode sees none.
-    if (protocolMode_ && local_.working[bi::B0][reg0::DeviceMode] == kDeviceBase) AnnounceJoined(r);
+    if (hooks_.protocolMode() && local_.regs.DeviceMode() == kDeviceBase) AnnounceJoined(r);
   } else if (toggle) {
-    if (protocolMode_) ReportInputs(r, lqi);
+    if (hooks_.protocolMode()) ReportInputs(r, lqi);
   } else {
     std::vector<std::uint8_t> data;
-    const auto& b5 = r.working[bi::B5];
+    const auto& b5 = r.regs.working[bi::B5];
     if (roll < 46) {
       // A binary record: kind, counter, the three ADC words, a checksum.
       data = {0x02, static_cast<std::uint8_t>(count)};
@@ -277,13 +316,13 @@ void SimModule::Report(std::uint16_t address, std::uint64_t generation) {
       }
       data.assign(text, text + std::clamp(n, 0, static_cast<int>(sizeof text) - 1));
     }
-    Count(reg16::RxData, 2);
-    if (protocolMode_) EmitFromRemote(ptype::RxData, address, lqi, data);
-    else Emit(data);
+    local_.regs.Count(reg16::RxData, 2);
+    if (hooks_.protocolMode()) hooks_.fromRemote(ptype::RxData, address, lqi, data);
+    else hooks_.raw(data);
   }
 }
 
-void SimModule::AnswerTyped(std::span<const std::uint8_t> bytes) {
+void SimNetwork::Typed(std::span<const std::uint8_t> bytes) {
   for (std::uint8_t b : bytes) {
     if (b != '\r' && b != '\n') {
       if (typedLine_.size() < 64) typedLine_ += static_cast<char>(b);
@@ -292,8 +331,8 @@ void SimModule::AnswerTyped(std::span<const std::uint8_t> bytes) {
     if (typedLine_.empty()) continue;
     std::string line;
     line.swap(typedLine_);
-    const std::uint16_t to = Get16(local_.working[bi::B4], reg4::TransparentAddress);
-    const Radio* answering = nullptr;
+    const std::uint16_t to = Get16(local_.regs.working[bi::B4], reg4::TransparentAddress);
+    const SimRadio* answering = nullptr;
     for (const auto& [address, r] : remotes_) {
       if ((to == kBroadcast || to == address) && Reaches(r)) {
         answering = &r;
@@ -302,11 +341,10 @@ void SimModule::AnswerTyped(std::span<const std::uint8_t> bytes) {
     }
     if (!answering || LostOnAir(*answering)) continue;
     const std::string answer = "\r\n" + TagOf(*answering) + ": " + line + "\r\n";
-    After(options_.remoteLatency, [this, from = answering->address, answer] {
-      SendRxDataLocked(from, std::span(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size()));
+    scheduler_.After(options_.remoteLatency, [this, from = answering->address, answer] {
+      SendRxData(from, std::span(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size()));
     });
   }
 }
 
-// ---------------------------------------------------------------------------
 }  // namespace qmx::sim
