@@ -263,7 +263,7 @@ class Session {
     }
     ctl::Json settings = ctl::Json::object();
     for (const Setting& s : Settings()) {
-      if (!s.failure) continue;  // shown only: neither settable nor saved
+      if (s.shownOnly) continue;  // shown only: neither settable nor saved
       if (options_.json)
         settings[s.key] = ctl::JsonText(FormatSetting(s, image_.Slot(slot)));  // the text itself, not its quoted form
       else

@@ -17,7 +17,7 @@ void PrintSettings() {
   // An on/off setting's two texts are what the table shows for 0 and 1.
   const std::vector<std::uint8_t> zeros(kImageSize, 0), ones(kImageSize, 1);
   for (const Setting& s : Settings()) {
-    if (!s.failure) continue;  // shown only, not written
+    if (s.shownOnly) continue;  // shown only, not written
     std::printf("%s", s.key);
     for (const SettingItem& item : s.items) std::printf("\t%s", item.text);
     if (s.encoding == Encoding::OnOff)

@@ -72,7 +72,7 @@ ConfigTarget TargetOf(Remote remote) { return remote ? ConfigTarget{1, *remote} 
 std::string Keys() {
   std::string out;
   for (const Setting& s : Settings())
-    if (s.failure) out += std::string(out.empty() ? "" : ", ") + s.key;
+    if (!s.shownOnly) out += std::string(out.empty() ? "" : ", ") + s.key;
   return out;
 }
 
@@ -129,7 +129,7 @@ std::optional<std::string> CheckAssignments(const std::vector<std::string>& word
     if (eq == std::string::npos) return "expected KEY=VALUE, not '" + word + "'";
     const std::string key = word.substr(0, eq);
     const Setting* s = FindSetting(key);
-    if (!s || !s->failure) return "unknown key '" + key + "' (keys: " + Keys() + ")";
+    if (!s || s->shownOnly) return "unknown key '" + key + "' (keys: " + Keys() + ")";
     if (std::any_of(out.begin(), out.end(), [s](const Assignment& a) { return a.setting == s; }))
       return key + " given twice";
     const SettingText one{s, word.substr(eq + 1)};

@@ -248,7 +248,7 @@ ControlValues FillControls(const Setting& s, std::span<const std::uint8_t> slot,
 }
 
 bool Changed(const Setting& s, const ControlValues& shown, std::span<const std::uint8_t> baseline) {
-  return s.failure && BinderOf(s).changed(s, shown, baseline);  // shown only: never written
+  return !s.shownOnly && BinderOf(s).changed(s, shown, baseline);  // shown only: never written
 }
 
 std::vector<std::uint8_t> WriteData(const Setting& s, const ControlValues& shown) {

@@ -72,8 +72,6 @@ std::optional<std::uint8_t> ReadByte(CommandLayer& link, ConfigTarget target, Re
 
 Done Save(CommandLayer& link, ConfigTarget target) { return link.MemorySave(kTimeoutMs, kRetries, RadioOf(target)); }
 
-bool IsSerial(const Setting& s) { return s.address.bank == 3; }
-
 bool SameRegister(const Setting& a, const Setting& b) {
   return a.address.bank == b.address.bank && a.address.reg == b.address.reg;
 }
@@ -96,14 +94,15 @@ std::uint32_t BaudOfCode(const Setting& s, std::uint8_t code) {
   return kFactoryBaud;
 }
 
-// The serial sequence of bank 3: one attempt at the write, the PC port
-// switched (local radio only), one attempt at the read-back, which decides.
+// The sequence of a setting the PC port's line follows: one attempt at the
+// write, the PC port switched (local radio only), one attempt at the
+// read-back, which decides.
 bool WriteSerial(CommandLayer& link, Prompter& prompter, LinePort& port, ConfigTarget target, const ConfigWrite& w) {
   const Setting& s = *w.setting;
-  const bool baud = s.address.reg == 0;
+  const bool baud = s.line == LineRole::Baud;
   const std::uint8_t code = w.data.empty() ? 0 : w.data[0];
   const std::uint8_t data[] = {code};
-  (void)Write(link, target, {3, s.address.reg, 1}, data, kTimeoutMs, 0);
+  (void)Write(link, target, {s.address.bank, s.address.reg, 1}, data, kTimeoutMs, 0);
   if (!target.Remote()) {
     SwitchLine(port, prompter, [&](LineSettings& line) {
       if (baud) {
@@ -140,7 +139,7 @@ std::optional<std::vector<ConfigWrite>> WritesFor(std::span<const std::uint8_t> 
   std::vector<const Setting*> named;
   for (const SettingText* w : ordered) {
     const Setting& s = *w->setting;
-    if (!s.failure) {
+    if (s.shownOnly) {
       error = std::string(s.key) + ": shown only, never written";
       return std::nullopt;
     }
@@ -165,7 +164,7 @@ std::optional<std::vector<ConfigWrite>> WritesFor(std::span<const std::uint8_t> 
       continue;
     ConfigWrite write{s, {first, last}};
     for (const Setting& other : Settings())
-      if (SameRegister(other, *s) && other.failure && (&other == s || SettingDiffers(other, after, slot)))
+      if (SameRegister(other, *s) && !other.shownOnly && (&other == s || SettingDiffers(other, after, slot)))
         write.changes.push_back(&other);
     writes.push_back(std::move(write));
   }
@@ -184,9 +183,9 @@ ApplyResult SendConfiguration(CommandLayer& link, Prompter& prompter, LinePort& 
   }
   bool needsReset = false;
   for (const ConfigWrite& w : writes) {
-    if (!w.setting || !w.setting->failure) continue;  // shown only, never written
+    if (!w.setting || w.setting->shownOnly) continue;  // shown only, never written
     bool ok;
-    if (IsSerial(*w.setting)) {
+    if (w.setting->line != LineRole::None) {
       ok = WriteSerial(link, prompter, line, target, w);
     } else {
       ok = Write(link, target, w.setting->address, w.data, kTimeoutMs, kRetries).ok();

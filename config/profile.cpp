@@ -125,7 +125,7 @@ std::string FormatProfile(std::span<const std::uint8_t> slot, const std::string&
   out += "# MAC: " + MacText(slot.subspan(ImageOffset(2, 0), 8)) + "\n";
   out += "# date: " + date + "\n";
   for (const Setting& s : Settings()) {
-    if (!s.failure) continue;
+    if (s.shownOnly) continue;
     out += s.key;
     out += " = ";
     out += ProfileText(s, slot);
@@ -175,7 +175,7 @@ std::optional<std::vector<SettingText>> ParseProfile(std::string_view text, Prof
     if (auto owned = OwnedBitsText(*s, value)) value = std::move(*owned);
     std::string why;
     SettingText v{s, std::move(value)};
-    if (s->failure && !KeepsRadioValue(v) && !ParseSetting(*s, v.text, blank, why)) return fail(key + ": " + why);
+    if (!s->shownOnly && !KeepsRadioValue(v) && !ParseSetting(*s, v.text, blank, why)) return fail(key + ": " + why);
     values.push_back(std::move(v));
   }
   return values;
@@ -185,7 +185,7 @@ std::vector<SettingText> ProfileValues(std::span<const SettingText> profile) {
   std::vector<SettingText> out;
   out.reserve(profile.size());
   for (const SettingText& v : profile)
-    if (v.setting->failure && !KeepsRadioValue(v)) out.push_back(v);
+    if (!v.setting->shownOnly && !KeepsRadioValue(v)) out.push_back(v);
   return out;
 }
 

@@ -54,112 +54,230 @@ constexpr Setting Labelled(const char* label, Setting s) {
   s.label = label;
   return s;
 }
+// Shown on `page`, in the group box titled `group` (none: the page's own rows).
+constexpr Setting On(Page page, Setting s, const char* group = nullptr) {
+  s.page = page;
+  s.group = group;
+  return s;
+}
+constexpr Setting Captioned(std::span<const char* const> captions, Setting s) {
+  s.captions = captions;
+  return s;
+}
+// Each control is the second button of a pair: `partners` names the first.
+constexpr Setting Paired(const char* partners, const char* partnerCaption, std::span<const char* const> captions,
+                         Setting s) {
+  s.partners = partners;
+  s.partnerCaption = partnerCaption;
+  return Captioned(captions, s);
+}
+constexpr Setting ShownOnly(Setting s) {
+  s.shownOnly = true;
+  return s;
+}
+constexpr Setting SwitchesLine(LineRole role, Setting s) {
+  s.line = role;
+  return s;
+}
 
 constexpr auto kCheck = ControlKind::Check;
 
+// The group boxes' titles.
+constexpr char kChannelGroup[] = "Channel List";
+constexpr char kGpioGroup[] = "GPIO";
+constexpr char kPwmGroup[] = "PWM Outputs";
+constexpr char kGpioSetupGroup[] = "GPIO Setup";
+constexpr char kAltGroup[] = "GPIO Alt Function";
+constexpr char kThresholdGroup[] = "ADC Thresholds";
+constexpr char kTriggerGroup[] = "I/O Report Trigger";
+constexpr char kReportModeGroup[] = "I/O Report Mode";
+
+constexpr const char* kOne[] = {"1"};
+constexpr const char* kOutput[] = {"Output"};
+constexpr const char* kEnabled[] = {"Enabled"};
+constexpr const char* kAltCaptions[] = {"Enable ADC_REF (GPIO0)", "Reserved (GPIO01)",  "Enable PWM1 (GPIO2)",
+                                        "Enable RS-485 (GPIO3)",  "Enable CTS (GPIO4)", "Enable RTS (GPIO5)"};
+constexpr const char* kTriggerCaptions[] = {
+    "GPIO0 Edge",     "GPIO1 Edge",     "GPIO2 Edge",    "GPIO3 Edge", "Periodic Report Timer",
+    "ADC0 Threshold", "ADC1 Threshold", "ADC2 Threshold"};
+constexpr const char* kReportModeCaptions[] = {"Event Messaging", "Enable Local  Reporting"};
+
+constexpr Page kTransceiver = Page::TransceiverSetup;
+constexpr Page kSystem = Page::System;
+constexpr Page kSerial = Page::Serial;
+constexpr Page kProtocol = Page::Protocol;
+constexpr Page kPeripherals = Page::Peripherals;
+constexpr Page kGpioSetup = Page::GpioSetup;
+constexpr Page kReporting = Page::Reporting;
+
+// A pin's level on "I/O Peripherals": its "1" button, paired with its "0".
+constexpr Setting Level(int pin, const char* key, const char* control, const char* partner, const char* failure,
+                        const char* caption, const char* label) {
+  return On(kPeripherals,
+            Paired(partner, "0", kOne,
+                   Labelled(label, Of(Encoding::OnOff, kCheck, key, 5, static_cast<std::uint8_t>(pin), 1, control,
+                                      failure, caption))),
+            kGpioGroup);
+}
+
+// An ADC's low or high threshold on "I/O Setup".
+constexpr Setting Threshold(const char* key, std::uint8_t reg, const char* control, const char* failure,
+                            const char* caption) {
+  return On(kReporting, Hex(key, 6, reg, 2, control, failure, caption), kThresholdGroup);
+}
+
 // Write order of Apply.
 const Setting kSettings[] = {
-    Labelled("Device Mode", AtStart(List("device-mode", 0, 0, kDeviceModes, "DeviceModeComboBox",
-                                         "Could not set Device Mode", "Device Mode Failed"))),
-    Labelled("Initial PAN ID", AtStart(Hex("initial-pan-id", 0, 1, 2, "InitialPanIDEdit",
-                                           "Could not set Initial PAN ID", "Initial PAN ID Failed"))),
-    Labelled("Sleep Mode", AtStart(List("sleep-mode", 0, 3, kSleepModes, "SleepModeComboBox",
-                                        "Could not set Sleep Mode", "Sleep Mode Failed"))),
-    Labelled("Wake Duration",
-             Hex("wake-duration", 0, 6, 2, "WakeDurationEdit", "Could not set Wake Duration", "Wake Duration Failed")),
-    Labelled("TX Power", Hex("tx-power", 0, 10, 1, "TXPowerEdit", "Could not set TX Power", "TX Power Failed")),
-    Labelled("User Tag", Of(Encoding::Text, ControlKind::Text, "user-tag", 0, 28, 16, "UserTagEdit",
-                            "Could not set User Tag", "User Tag Failed")),
-    Labelled("Enable Encryption", AtStart(Of(Encoding::OnOff, kCheck, "security-mode", 1, 0, 1, "SecurityModeCheckBox",
-                                             "Could not set Security Mode", "Security Mode Failed"))),
-    Labelled("Security Key", AtStart(Of(Encoding::Key, ControlKind::Text, "security-key", 1, 1, 16, "SecurityKeyEdit",
-                                        "Could not set Security Key", "Security Key Failed"))),
-    Labelled("Channel List", AtStart(Of(Encoding::Channels, ControlKind::Channels, "channel-list", 1, 17, 2,
-                                        "ChannelCheckListBox", "Could not set Channel List", "Channel List Failed"))),
-    Labelled("ARQ Attempt Limit", Hex("arq-attempt-limit", 1, 19, 1, "ARQAttemptLimitEdit",
-                                      "Could not set ARQ Attempt Limit", "ARQ Attempt Limit Failed")),
-    Labelled("Broadcast Attempts", Hex("broadcast-attempts", 1, 23, 1, "BroadcastAttemptsEdit",
-                                       "Could not set Broadcast Attempts", "Broadcast Attempts Failed")),
-    Labelled("Lease Period",
-             Hex("lease-period", 1, 25, 4, "LeasePeriodEdit", "Could not set Lease Period", "Lease Period Failed")),
-    Labelled("Relay Scan Rate Normal", Hex("relay-scan-rate-normal", 1, 30, 2, "RelayScanRateNormalEdit",
-                                           "Could not set Relay Scan Rate Normal", "Relay Scan Rate Normal Failed")),
-    Labelled("Relay Scan Rate Fast", Hex("relay-scan-rate-fast", 1, 32, 2, "RelayScanRateFastEdit",
-                                         "Could not set Relay Scan Rate Fast", "Relay Scan Rate Fast Failed")),
-    Labelled("Baud Rate", KeepsSelection(List("serial-baud-rate", 3, 0, kBaudRates, "BaudrateComboBox",
-                                              "Could not set Serial Baudrate", "Serial Baudrate Failed"))),
+    On(kTransceiver, Labelled("Device Mode", AtStart(List("device-mode", 0, 0, kDeviceModes, "DeviceModeComboBox",
+                                                          "Could not set Device Mode", "Device Mode Failed")))),
+    On(kTransceiver, Labelled("Initial PAN ID", AtStart(Hex("initial-pan-id", 0, 1, 2, "InitialPanIDEdit",
+                                                            "Could not set Initial PAN ID", "Initial PAN ID Failed")))),
+    On(kTransceiver, Labelled("Sleep Mode", AtStart(List("sleep-mode", 0, 3, kSleepModes, "SleepModeComboBox",
+                                                         "Could not set Sleep Mode", "Sleep Mode Failed")))),
+    On(kTransceiver, Labelled("Wake Duration", Hex("wake-duration", 0, 6, 2, "WakeDurationEdit",
+                                                   "Could not set Wake Duration", "Wake Duration Failed"))),
+    On(kTransceiver,
+       Labelled("TX Power", Hex("tx-power", 0, 10, 1, "TXPowerEdit", "Could not set TX Power", "TX Power Failed"))),
+    On(kTransceiver, Labelled("User Tag", Of(Encoding::Text, ControlKind::Text, "user-tag", 0, 28, 16, "UserTagEdit",
+                                             "Could not set User Tag", "User Tag Failed"))),
+    On(kSystem, Labelled("Enable Encryption",
+                         AtStart(Of(Encoding::OnOff, kCheck, "security-mode", 1, 0, 1, "SecurityModeCheckBox",
+                                    "Could not set Security Mode", "Security Mode Failed")))),
+    On(kSystem,
+       Labelled("Security Key", AtStart(Of(Encoding::Key, ControlKind::Text, "security-key", 1, 1, 16,
+                                           "SecurityKeyEdit", "Could not set Security Key", "Security Key Failed")))),
+    On(kSystem,
+       AtStart(Of(Encoding::Channels, ControlKind::Channels, "channel-list", 1, 17, 2, "ChannelCheckListBox",
+                  "Could not set Channel List", "Channel List Failed")),
+       kChannelGroup),
+    On(kSystem, Labelled("ARQ Attempt Limit", Hex("arq-attempt-limit", 1, 19, 1, "ARQAttemptLimitEdit",
+                                                  "Could not set ARQ Attempt Limit", "ARQ Attempt Limit Failed"))),
+    On(kSystem, Labelled("Broadcast Attempts", Hex("broadcast-attempts", 1, 23, 1, "BroadcastAttemptsEdit",
+                                                   "Could not set Broadcast Attempts", "Broadcast Attempts Failed"))),
+    On(kSystem, Labelled("Lease Period", Hex("lease-period", 1, 25, 4, "LeasePeriodEdit", "Could not set Lease Period",
+                                             "Lease Period Failed"))),
+    On(kSystem, Labelled("Relay Scan Rate Normal",
+                         Hex("relay-scan-rate-normal", 1, 30, 2, "RelayScanRateNormalEdit",
+                             "Could not set Relay Scan Rate Normal", "Relay Scan Rate Normal Failed"))),
+    On(kSystem,
+       Labelled("Relay Scan Rate Fast", Hex("relay-scan-rate-fast", 1, 32, 2, "RelayScanRateFastEdit",
+                                            "Could not set Relay Scan Rate Fast", "Relay Scan Rate Fast Failed"))),
+    On(kSerial, Labelled("Baud Rate", SwitchesLine(LineRole::Baud, KeepsSelection(List("serial-baud-rate", 3, 0,
+                                                                                       kBaudRates, "BaudrateComboBox",
+                                                                                       "Could not set Serial Baudrate",
+                                                                                       "Serial Baudrate Failed"))))),
     // Parity and stop bits share one byte: the parity row's controls are both lists.
-    Labelled("Parity", KeepsSelection(List("serial-parity", 3, 1, kParities, "ParityComboBox StopBitsComboBox",
-                                           "Could not set Serial Params", "Serial Params Failed", 0x30,
-                                           ControlKind::SerialFormat))),
-    Labelled("Stop Bits",
-             KeepsSelection(List("serial-stop-bits", 3, 1, kStopBits, "StopBitsComboBox", "Could not set Serial Params",
-                                 "Serial Params Failed", 0x08, ControlKind::Shared))),
-    Labelled("Protocol Mode", AtStart(List("protocol-mode", 4, 0, kProtocolModes, "ProtocolModeComboBox",
-                                           "Could not set Protocol Mode", "Protocol Mode Failed"))),
-    Labelled("TX Timeout",
-             Hex("tx-timeout", 4, 2, 1, "TXTimeoutEdit", "Could not set TX Timeout", "TX Timeout Failed")),
-    Labelled("Minimum Packet Length", Hex("minimum-packet-length", 4, 3, 1, "MinimumPacketLengthEdit",
-                                          "Could not set Minimum Packet Length", "Minimum Packet Length Failed")),
-    // Shown by the dialog, never written by Apply.
-    Labelled("Startup Announce Enable",
-             Of(Encoding::OnOff, kCheck, "startup-announce", 4, 4, 1, "StartupAnnounceCheckBox", nullptr, nullptr)),
-    Labelled("Escape Sequence", List("escape-sequence", 4, 6, kEscapeSequences, "EscapeSequenceComboBox",
-                                     "Could not set Escape Sequence", "Escape Sequence Failed")),
-    Labelled("Transparent Default Addr",
-             Hex("transparent-default-address", 4, 7, 2, "TransparentDefaultAddrEdit",
-                 "Could not set Transparent Default Addr", "Transparent Default Addr Failed")),
-    Of(Encoding::OnOff, kCheck, "gpio0-level", 5, 0, 1, "GPIO01RadioButton", "Could not set GPIO0", "GPIO0 Failed"),
-    Of(Encoding::OnOff, kCheck, "gpio1-level", 5, 1, 1, "GPIO11RadioButton", "Could not set GPIO1", "GPIO1 Failed"),
-    Of(Encoding::OnOff, kCheck, "gpio2-level", 5, 2, 1, "GPIO21RadioButton", "Could not set GPIO2", "GPIO2 Failed"),
-    Of(Encoding::OnOff, kCheck, "gpio3-level", 5, 3, 1, "GPIO31RadioButton", "Could not set GPIO3", "GPIO3 Failed"),
-    Of(Encoding::OnOff, kCheck, "gpio4-level", 5, 4, 1, "GPIO41RadioButton", "Could not set GPIO4", "GPIO4 Failed"),
-    Of(Encoding::OnOff, kCheck, "gpio5-level", 5, 5, 1, "GPIO51RadioButton", "Could not set GPIO5", "GPIO5 Failed"),
-    Labelled("PWM0", Hex("pwm0-value", 5, 17, 2, "PWM0ValueEdit", "Could not set PWM0", "PWM0 Failed")),
-    Labelled("PWM1", Hex("pwm1-value", 5, 19, 2, "PWM1ValueEdit", "Could not set PWM1", "PWM1 Failed")),
-    Pins("gpio-direction", 6, 0, ControlKind::Buttons, 6, "GPIO#OutputRadioButton", "Could not set GPIO Direction.",
-         "GPIO Direction Failed"),
-    Pins("gpio-init", 6, 1, ControlKind::Levels, 6, "GPIO#Edit", "Could not set GPIO Init", "GPIO Init Failed"),
-    Pins("gpio-alternate-functions", 6, 2, ControlKind::ByteOfBoxes, 6, "GPIOAlt#CheckBox", "Could not set GPIO Alt",
-         "GPIO Alt Failed"),
-    Pins("gpio-edge-trigger", 6, 3, ControlKind::Buttons, 4, "GPIOInt#CheckBox", "Could not set GPIO Edge Trigger",
-         "GPIOEdge Trigger Failed"),
-    Labelled("Use Sleep I/O States", Of(Encoding::OnOff, kCheck, "use-sleep-io-states", 6, 4, 1, "SleepIOStateCheckBox",
-                                        "Could not set GPIO Sleep Mode", "GPIO Sleep Mode Failed")),
-    Pins("gpio-sleep-direction", 6, 5, ControlKind::Buttons, 6, "GPIOSleepOutputRadioButton#",
-         "Could not set Sleep Direction", "Sleep Direction Failed"),
-    Pins("sleep-io-state", 6, 6, ControlKind::Levels, 6, "SleepIOStateEdit#", "Could not set GPIO Sleep State",
-         "GPIO Sleep State Failed"),
-    Labelled("PWM0 Init", Hex("pwm0-init", 6, 7, 2, "PWM0InitEdit", "Could not set PWM0 Init", "PWM0 Init Failed")),
-    Labelled("PWM1 Init", Hex("pwm1-init", 6, 9, 2, "PWM1InitEdit", "Could not set PWM1 Init", "PWM1 Init Failed")),
-    Labelled("ADC Mode", KeepsSelection(List("adc-mode", 6, 11, kAdcModes, "ADCModeComboBox", "Could not set ADC Mode",
-                                             "ADC Mode Failed"))),
-    Labelled("ADC Sample Interval", Hex("adc-sample-interval", 6, 12, 2, "ADCReportIntervalEdit",
-                                        "Could not set ADC Report Interval", "ADC Report Interval Failed")),
-    Hex("adc0-threshold-low", 6, 14, 2, "ADC0ThresholdLowEdit", "Could not set ADC0 Threshold Low",
-        "ADC0 Threshold Low Failed"),
-    Hex("adc0-threshold-high", 6, 16, 2, "ADC0ThresholdHighEdit", "Could not set ADC0 Threshold High",
-        "ADC0 Threshold High Failed"),
-    Hex("adc1-threshold-low", 6, 18, 2, "ADC1ThresholdLowEdit", "Could not set ADC1 Threshold Low",
-        "ADC1 Threshold Low Failed"),
-    Hex("adc1-threshold-high", 6, 20, 2, "ADC1ThresholdHighEdit", "Could not set ADC1 Threshold High",
-        "ADC1 Threshold High Failed"),
-    Hex("adc2-threshold-low", 6, 22, 2, "ADC2ThresholdLowEdit", "Could not set ADC2 Threshold Low",
-        "ADC2 Threshold Low Failed"),
-    Hex("adc2-threshold-high", 6, 24, 2, "ADC2ThresholdHighEdit", "Could not set ADC2 Threshold High",
-        "ADC2 Threshold High Failed"),
-    Labelled("I/O Reporting Interval", Hex("io-reporting-interval", 6, 26, 4, "IOReportIntervalEdit",
-                                           "Could not set I/O Reporting Interval", "I/O Reporting Interval Failed")),
-    Pins("io-report-trigger", 6, 30, ControlKind::Buttons, 8,
-         "GPIO0EdgeCheckBox1 GPIO1EdgeCheckBox1 GPIO2EdgeCheckBox1 GPIO3EdgeCheckBox1 PeriodicReportTimerCheckBox "
-         "ADC0ThresholdCheckBox ADC1ThresholdCheckBox ADC2ThresholdCheckBox",
-         "Could not set I/O Report Trigger", "I/O Report Trigger Failed"),
-    Labelled("I/O Report Address", Hex("io-report-address", 6, 31, 2, "IOReportAddressEdit",
-                                       "Could not set I/O Report Address", "I/O Report Address Failed")),
-    Pins("io-report-mode", 6, 33, ControlKind::ReportMode, 2, "EventRadioButton EnableLocalReportingCheckBox",
-         "Could not set I/O Report Mode", "I/O Report Mode Failed"),
-    Labelled("Enable Binding", Of(Encoding::OnOff, kCheck, "binding-enable", 6, 34, 1, "BindingCheckBox",
-                                  "Could not set I/O Binding Enable", "I/O Binding Enable Failed")),
+    On(kSerial, Labelled("Parity", SwitchesLine(LineRole::Format,
+                                                KeepsSelection(List(
+                                                    "serial-parity", 3, 1, kParities,
+                                                    "ParityComboBox StopBitsComboBox", "Could not set Serial Params",
+                                                    "Serial Params Failed", 0x30, ControlKind::SerialFormat))))),
+    On(kSerial,
+       Labelled("Stop Bits", SwitchesLine(LineRole::Format,
+                                          KeepsSelection(List("serial-stop-bits", 3, 1, kStopBits, "StopBitsComboBox",
+                                                              "Could not set Serial Params", "Serial Params Failed",
+                                                              0x08, ControlKind::Shared))))),
+    On(kProtocol, Labelled("Protocol Mode", AtStart(List("protocol-mode", 4, 0, kProtocolModes, "ProtocolModeComboBox",
+                                                         "Could not set Protocol Mode", "Protocol Mode Failed")))),
+    On(kProtocol, Labelled("TX Timeout", Hex("tx-timeout", 4, 2, 1, "TXTimeoutEdit", "Could not set TX Timeout",
+                                             "TX Timeout Failed"))),
+    On(kProtocol,
+       Labelled("Minimum Packet Length", Hex("minimum-packet-length", 4, 3, 1, "MinimumPacketLengthEdit",
+                                             "Could not set Minimum Packet Length", "Minimum Packet Length Failed"))),
+    // Shown by the dialog as the radio holds it; neither Apply nor qmxctl writes it.
+    On(kProtocol, Labelled("Startup Announce Enable", ShownOnly(Of(Encoding::OnOff, kCheck, "startup-announce", 4, 4, 1,
+                                                                   "StartupAnnounceCheckBox", nullptr, nullptr)))),
+    On(kProtocol, Labelled("Escape Sequence", List("escape-sequence", 4, 6, kEscapeSequences, "EscapeSequenceComboBox",
+                                                   "Could not set Escape Sequence", "Escape Sequence Failed"))),
+    On(kProtocol, Labelled("Transparent Default Addr",
+                           Hex("transparent-default-address", 4, 7, 2, "TransparentDefaultAddrEdit",
+                               "Could not set Transparent Default Addr", "Transparent Default Addr Failed"))),
+    Level(0, "gpio0-level", "GPIO01RadioButton", "GPIO00RadioButton", "Could not set GPIO0", "GPIO0 Failed", "GPIO0"),
+    Level(1, "gpio1-level", "GPIO11RadioButton", "GPIO10RadioButton", "Could not set GPIO1", "GPIO1 Failed", "GPIO1"),
+    Level(2, "gpio2-level", "GPIO21RadioButton", "GPIO20RadioButton", "Could not set GPIO2", "GPIO2 Failed", "GPIO2"),
+    Level(3, "gpio3-level", "GPIO31RadioButton", "GPIO30RadioButton", "Could not set GPIO3", "GPIO3 Failed", "GPIO3"),
+    Level(4, "gpio4-level", "GPIO41RadioButton", "GPIO40RadioButton", "Could not set GPIO4", "GPIO4 Failed", "GPIO4"),
+    Level(5, "gpio5-level", "GPIO51RadioButton", "GPIO50RadioButton", "Could not set GPIO5", "GPIO5 Failed", "GPIO5"),
+    On(kPeripherals,
+       Labelled("PWM0", Hex("pwm0-value", 5, 17, 2, "PWM0ValueEdit", "Could not set PWM0", "PWM0 Failed")), kPwmGroup),
+    On(kPeripherals,
+       Labelled("PWM1", Hex("pwm1-value", 5, 19, 2, "PWM1ValueEdit", "Could not set PWM1", "PWM1 Failed")), kPwmGroup),
+    On(kGpioSetup,
+       Labelled("Direction", Paired("GPIO#InputRadioButton", "Input", kOutput,
+                                    Pins("gpio-direction", 6, 0, ControlKind::Buttons, 6, "GPIO#OutputRadioButton",
+                                         "Could not set GPIO Direction.", "GPIO Direction Failed"))),
+       kGpioSetupGroup),
+    On(kGpioSetup,
+       Labelled("Init", Pins("gpio-init", 6, 1, ControlKind::Levels, 6, "GPIO#Edit", "Could not set GPIO Init",
+                             "GPIO Init Failed")),
+       kGpioSetupGroup),
+    On(kGpioSetup,
+       Captioned(kAltCaptions, Pins("gpio-alternate-functions", 6, 2, ControlKind::ByteOfBoxes, 6, "GPIOAlt#CheckBox",
+                                    "Could not set GPIO Alt", "GPIO Alt Failed")),
+       kAltGroup),
+    On(kGpioSetup,
+       Labelled("Edge Interrupt",
+                Captioned(kEnabled, Pins("gpio-edge-trigger", 6, 3, ControlKind::Buttons, 4, "GPIOInt#CheckBox",
+                                         "Could not set GPIO Edge Trigger", "GPIOEdge Trigger Failed"))),
+       kGpioSetupGroup),
+    On(kGpioSetup,
+       Labelled("Use Sleep I/O States",
+                Of(Encoding::OnOff, kCheck, "use-sleep-io-states", 6, 4, 1, "SleepIOStateCheckBox",
+                   "Could not set GPIO Sleep Mode", "GPIO Sleep Mode Failed")),
+       kGpioSetupGroup),
+    On(kGpioSetup,
+       Labelled("Sleep Direction",
+                Paired("GPIOSleepInputRadioButton#", "Input", kOutput,
+                       Pins("gpio-sleep-direction", 6, 5, ControlKind::Buttons, 6, "GPIOSleepOutputRadioButton#",
+                            "Could not set Sleep Direction", "Sleep Direction Failed"))),
+       kGpioSetupGroup),
+    On(kGpioSetup,
+       Labelled("Sleep State", Pins("sleep-io-state", 6, 6, ControlKind::Levels, 6, "SleepIOStateEdit#",
+                                    "Could not set GPIO Sleep State", "GPIO Sleep State Failed")),
+       kGpioSetupGroup),
+    On(kReporting,
+       Labelled("PWM0 Init", Hex("pwm0-init", 6, 7, 2, "PWM0InitEdit", "Could not set PWM0 Init", "PWM0 Init Failed"))),
+    On(kReporting,
+       Labelled("PWM1 Init", Hex("pwm1-init", 6, 9, 2, "PWM1InitEdit", "Could not set PWM1 Init", "PWM1 Init Failed"))),
+    On(kReporting, Labelled("ADC Mode", KeepsSelection(List("adc-mode", 6, 11, kAdcModes, "ADCModeComboBox",
+                                                            "Could not set ADC Mode", "ADC Mode Failed")))),
+    On(kReporting,
+       Labelled("ADC Sample Interval", Hex("adc-sample-interval", 6, 12, 2, "ADCReportIntervalEdit",
+                                           "Could not set ADC Report Interval", "ADC Report Interval Failed"))),
+    Threshold("adc0-threshold-low", 14, "ADC0ThresholdLowEdit", "Could not set ADC0 Threshold Low",
+              "ADC0 Threshold Low Failed"),
+    Threshold("adc0-threshold-high", 16, "ADC0ThresholdHighEdit", "Could not set ADC0 Threshold High",
+              "ADC0 Threshold High Failed"),
+    Threshold("adc1-threshold-low", 18, "ADC1ThresholdLowEdit", "Could not set ADC1 Threshold Low",
+              "ADC1 Threshold Low Failed"),
+    Threshold("adc1-threshold-high", 20, "ADC1ThresholdHighEdit", "Could not set ADC1 Threshold High",
+              "ADC1 Threshold High Failed"),
+    Threshold("adc2-threshold-low", 22, "ADC2ThresholdLowEdit", "Could not set ADC2 Threshold Low",
+              "ADC2 Threshold Low Failed"),
+    Threshold("adc2-threshold-high", 24, "ADC2ThresholdHighEdit", "Could not set ADC2 Threshold High",
+              "ADC2 Threshold High Failed"),
+    On(kReporting, Labelled("I/O Reporting Interval",
+                            Hex("io-reporting-interval", 6, 26, 4, "IOReportIntervalEdit",
+                                "Could not set I/O Reporting Interval", "I/O Reporting Interval Failed"))),
+    On(kReporting,
+       Captioned(kTriggerCaptions,
+                 Pins("io-report-trigger", 6, 30, ControlKind::Buttons, 8,
+                      "GPIO0EdgeCheckBox1 GPIO1EdgeCheckBox1 GPIO2EdgeCheckBox1 GPIO3EdgeCheckBox1 "
+                      "PeriodicReportTimerCheckBox ADC0ThresholdCheckBox ADC1ThresholdCheckBox ADC2ThresholdCheckBox",
+                      "Could not set I/O Report Trigger", "I/O Report Trigger Failed")),
+       kTriggerGroup),
+    On(kReporting,
+       Labelled("I/O Report Address", Hex("io-report-address", 6, 31, 2, "IOReportAddressEdit",
+                                          "Could not set I/O Report Address", "I/O Report Address Failed"))),
+    // "Event Messaging" is paired with "Registration Messaging"; the local
+    // reporting box stands alone.
+    On(kReporting,
+       Paired("RegistrationRadioButton", "Registration Messaging", kReportModeCaptions,
+              Pins("io-report-mode", 6, 33, ControlKind::ReportMode, 2, "EventRadioButton EnableLocalReportingCheckBox",
+                   "Could not set I/O Report Mode", "I/O Report Mode Failed")),
+       kReportModeGroup),
+    On(kReporting, Labelled("Enable Binding", Of(Encoding::OnOff, kCheck, "binding-enable", 6, 34, 1, "BindingCheckBox",
+                                                 "Could not set I/O Binding Enable", "I/O Binding Enable Failed"))),
 };
 
 constexpr int kFirstChannel = 11;
@@ -240,20 +358,30 @@ const Setting* FindSetting(std::string_view key) {
   return nullptr;
 }
 
-std::vector<std::string> ControlNames(const Setting& s) {
+namespace {
+// Names separated by blanks; a '#' in a name stands for each bit number.
+std::vector<std::string> ExpandNames(std::string_view all, int bits) {
   std::vector<std::string> out;
-  const std::string_view all = s.controls;
   for (std::size_t at = 0; at < all.size();) {
     const std::size_t end = std::min(all.find(' ', at), all.size());
     const std::string name(all.substr(at, end - at));
     if (const auto hash = name.find('#'); hash != std::string::npos) {
-      for (int n = 0; n < s.digits; ++n) out.push_back(std::string(name).replace(hash, 1, std::to_string(n)));
+      for (int n = 0; n < bits; ++n) out.push_back(std::string(name).replace(hash, 1, std::to_string(n)));
     } else {
       out.push_back(name);
     }
     at = end + 1;
   }
   return out;
+}
+}  // namespace
+
+std::vector<std::string> ControlNames(const Setting& s) { return ExpandNames(s.controls, s.digits); }
+std::vector<std::string> PartnerNames(const Setting& s) { return ExpandNames(s.partners, s.digits); }
+
+const char* ControlCaption(const Setting& s, std::size_t n) {
+  if (s.captions.empty()) return s.label;
+  return s.captions.size() == 1 ? s.captions[0] : s.captions[n];
 }
 
 std::span<const std::uint8_t> SettingField(const Setting& s, std::span<const std::uint8_t> slot) {

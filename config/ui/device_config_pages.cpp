@@ -11,9 +11,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
-#include <initializer_list>
+#include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/config_baselines.h"
@@ -65,21 +66,19 @@ constexpr StatusValue kStatusValues[] = {
     {"Crystal Frequency", "CrystalFreqStaticText", 16, 73, 2, F::Decimal},
 };
 
-const Setting& Find(const char* key) {
-  const Setting* s = FindSetting(key);
-  if (!s) throw std::logic_error(std::string("no setting ") + key);
-  return *s;
-}
-
 // Control `n` of a setting: named as the settings table names it, and
 // handed to the form.
 template <class W>
-W* Bind(ConfigPages& pages, const Setting& s, int n, W* w) {
-  w->setObjectName(QString::fromStdString(ControlNames(s).at(static_cast<std::size_t>(n))));
+W* Bind(ConfigPages& pages, const Setting& s, std::size_t n, W* w) {
+  w->setObjectName(QString::fromStdString(ControlNames(s).at(n)));
   auto& controls = pages.controls[&s];
-  if (controls.size() <= static_cast<std::size_t>(n)) controls.resize(static_cast<std::size_t>(n) + 1);
-  controls[static_cast<std::size_t>(n)] = w;
+  if (controls.size() <= n) controls.resize(n + 1);
+  controls[n] = w;
   return w;
+}
+
+[[noreturn]] void NoPlaceFor(const Setting& s) {
+  throw std::logic_error(std::string("the configuration dialog has no place for ") + s.key);
 }
 
 // Width of `text` in the widget's font plus the frame and margins of an edit.
@@ -93,9 +92,9 @@ QLineEdit* Edit(QWidget* parent, const QString& name, const QString& widest) {
 }
 
 QLineEdit* HexEdit(QWidget* parent, ConfigPages& pages, const Setting& s) {
+  if (s.kind != ControlKind::Edit) NoPlaceFor(s);
   return Bind(pages, s, 0, Edit(parent, {}, "0x" + QString(s.digits, 'D')));
 }
-QLineEdit* HexEdit(QWidget* parent, ConfigPages& pages, const char* key) { return HexEdit(parent, pages, Find(key)); }
 
 // The user tag's edit, or the key's: the key, typed or loaded from a profile,
 // never shows in clear.
@@ -126,6 +125,10 @@ QCheckBox* Check(QWidget* parent, const QString& name, const QString& caption) {
   auto* c = new QCheckBox(caption, parent);
   c->setObjectName(name);
   return c;
+}
+// Control `n` of a setting as a check box with its caption.
+QCheckBox* Check(QWidget* parent, ConfigPages& pages, const Setting& s, std::size_t n) {
+  return Bind(pages, s, n, Check(parent, {}, ControlCaption(s, n)));
 }
 
 QLabel* Label(QWidget* parent, const QString& text) { return new QLabel(text, parent); }
@@ -181,25 +184,27 @@ void StatusRows(QGridLayout* grid, std::uint8_t bank, int firstReg, int lastReg,
         Value(grid->parentWidget(), *rows[static_cast<std::size_t>(i)]), 2 * (i / perColumn));
 }
 
-// A pair of exclusive radio buttons in a row of their own; `on` is the second.
-QRadioButton* Pair(QWidget* parent, ConfigPages& pages, const QString& offName, const QString& offText,
-                   const Setting& s, int n, const QString& onText) {
+// Control `n` of a setting of paired buttons, after the other button of its
+// pair, side by side in a panel of their own; returns the control.
+QRadioButton* Pair(QWidget* parent, ConfigPages& pages, const Setting& s, std::size_t n) {
+  const auto partners = PartnerNames(s);
+  if (n >= partners.size()) NoPlaceFor(s);
   auto* box = new QWidget(parent);
   auto* row = new QHBoxLayout(box);
   row->setContentsMargins(0, 0, 0, 0);
-  auto* off = new QRadioButton(offText, box);
-  off->setObjectName(offName);
-  auto* on = Bind(pages, s, n, new QRadioButton(onText, box));
+  auto* off = new QRadioButton(s.partnerCaption, box);
+  off->setObjectName(QString::fromStdString(partners[n]));
+  auto* on = Bind(pages, s, n, new QRadioButton(ControlCaption(s, n), box));
   row->addWidget(off);
   row->addWidget(on);
   pages.partners.insert(on, off);
   return on;
 }
 
-// The settings in the order given, a row each: label and control; a check
-// box spans both columns with the label as its text (disabled when it is
-// shown only). Other kinds of control are left to their page.
-void SettingRows(QGridLayout* g, ConfigPages& pages, const std::vector<const Setting*>& settings) {
+// The rows of a page or group box in table order, a row each: label and
+// control; a check box spans both columns with the label as its text
+// (disabled when it is shown only). Returns the first row after them.
+int SettingRows(QGridLayout* g, ConfigPages& pages, const std::vector<const Setting*>& settings) {
   QWidget* page = g->parentWidget();
   int row = 0;
   const Setting* format = nullptr;  // the lists of a Shared row belong to it
@@ -216,41 +221,64 @@ void SettingRows(QGridLayout* g, ConfigPages& pages, const std::vector<const Set
         Row(g, row++, s.label, Combo(page, pages, s));
         break;
       case ControlKind::Shared:
+        if (!format) NoPlaceFor(s);
         Row(g, row++, s.label, Bind(pages, *format, 1, Combo(page, s.items)));
         break;
       case ControlKind::Text:
         Row(g, row++, s.label, TextEdit(page, pages, s));
         break;
       case ControlKind::Check: {
-        auto* check = Bind(pages, s, 0, Check(page, {}, s.label));
-        if (!s.failure) check->setEnabled(false);  // shown as the radio holds it; Apply never writes it
+        auto* check = Check(page, pages, s, 0);
+        if (s.shownOnly) check->setEnabled(false);  // shown as the radio holds it; Apply never writes it
         g->addWidget(check, row++, 0, 1, 2);
         break;
       }
       default:
-        break;
+        NoPlaceFor(s);
     }
   }
+  return row;
 }
 
-// The settings of `bank`, in table order.
-std::vector<const Setting*> OfBank(std::uint8_t bank) {
-  std::vector<const Setting*> out;
-  for (const Setting& s : Settings())
-    if (s.address.bank == bank) out.push_back(&s);
+// The rows of a page that stand in one group box (or in none), in table
+// order.
+struct Box {
+  const char* title = nullptr;
+  std::vector<const Setting*> rows;
+};
+
+bool SameGroup(const char* a, const char* b) { return a == b || (a && b && std::string_view(a) == b); }
+
+// The boxes of `page` in the order of their first rows in the table: the
+// `N` boxes the page lays out.
+template <std::size_t N>
+std::array<Box, N> BoxesOf(Page page) {
+  std::vector<Box> boxes;
+  for (const Setting& s : Settings()) {
+    if (s.page != page) continue;
+    auto box = std::find_if(boxes.begin(), boxes.end(), [&](const Box& b) { return SameGroup(b.title, s.group); });
+    if (box == boxes.end()) box = boxes.insert(boxes.end(), Box{s.group, {}});
+    box->rows.push_back(&s);
+  }
+  if (boxes.size() != N)
+    throw std::logic_error("a page of the configuration dialog has " + std::to_string(boxes.size()) +
+                           " boxes of settings, not " + std::to_string(N));
+  std::array<Box, N> out;
+  std::move(boxes.begin(), boxes.end(), out.begin());
   return out;
 }
 
-std::vector<const Setting*> Named(std::initializer_list<const char*> keys) {
-  std::vector<const Setting*> out;
-  for (const char* key : keys) out.push_back(&Find(key));
-  return out;
+// The one row of a box.
+const Setting& OnlyRow(const Box& box) {
+  if (box.rows.size() != 1) NoPlaceFor(*box.rows.back());
+  return *box.rows.front();
 }
 
 QWidget* TransceiverPage(QWidget* parent, ConfigPages& pages) {
+  const auto [own] = BoxesOf<1>(Page::TransceiverSetup);
   auto* page = new QWidget(parent);
   auto* g = Grid(page);
-  SettingRows(g, pages, OfBank(0));
+  const int below = SettingRows(g, pages, own.rows);
   pages.reset = new QPushButton("Reset", page);
   pages.reset->setObjectName("ResetButton");
   pages.defaults = new QPushButton("Defaults", page);
@@ -260,18 +288,20 @@ QWidget* TransceiverPage(QWidget* parent, ConfigPages& pages) {
   buttons->addWidget(pages.reset);
   buttons->addWidget(pages.defaults);
   buttons->addStretch(1);
-  g->addLayout(buttons, 6, 0, 1, 2);
+  g->addLayout(buttons, below, 0, 1, 2);
   Settle(g);
   return page;
 }
 
 QWidget* SystemPage(QWidget* parent, ConfigPages& pages) {
+  const auto [own, channelBox] = BoxesOf<2>(Page::System);
   auto* page = new QWidget(parent);
   auto* g = Grid(page);
-  SettingRows(g, pages, OfBank(1));
-  g->setRowStretch(7, 1);
-  const Setting& channels = Find("channel-list");
-  auto* group = new QGroupBox(channels.label, page);
+  const int below = SettingRows(g, pages, own.rows);
+  g->setRowStretch(below, 1);
+  const Setting& channels = OnlyRow(channelBox);
+  if (channels.kind != ControlKind::Channels) NoPlaceFor(channels);
+  auto* group = new QGroupBox(channelBox.title, page);
   auto* list = Bind(pages, channels, 0, new QListWidget(group));
   for (int c = 11; c <= 26; ++c) {
     auto* item = new QListWidgetItem(QString("Channel %1   (%2 MHz)").arg(c).arg(2350 + 5 * c), list);
@@ -281,7 +311,7 @@ QWidget* SystemPage(QWidget* parent, ConfigPages& pages) {
   list->setMinimumWidth(list->sizeHintForColumn(0) + 30);
   list->setMinimumHeight(list->sizeHintForRow(0) * 16 + 2 * list->frameWidth());
   (new QVBoxLayout(group))->addWidget(list);
-  g->addWidget(group, 0, 2, 8, 1);
+  g->addWidget(group, 0, 2, below + 1, 1);
   g->setColumnStretch(3, 1);
   return page;
 }
@@ -294,39 +324,38 @@ QWidget* StatusPage(QWidget* parent) {
   return page;
 }
 
-QWidget* SerialPage(QWidget* parent, ConfigPages& pages) {
+// A page of label | control rows only.
+QWidget* RowsPage(QWidget* parent, ConfigPages& pages, Page which) {
+  const auto [own] = BoxesOf<1>(which);
   auto* page = new QWidget(parent);
   auto* g = Grid(page);
-  SettingRows(g, pages, OfBank(3));
-  Settle(g);
-  return page;
-}
-
-QWidget* ProtocolPage(QWidget* parent, ConfigPages& pages) {
-  auto* page = new QWidget(parent);
-  auto* g = Grid(page);
-  SettingRows(g, pages, OfBank(4));
+  SettingRows(g, pages, own.rows);
   Settle(g);
   return page;
 }
 
 QWidget* PeripheralsPage(QWidget* parent, ConfigPages& pages) {
+  const auto [levels, pwmBox] = BoxesOf<2>(Page::Peripherals);
+  if (levels.rows.size() > kPinCount) NoPlaceFor(*levels.rows.back());
   auto* page = new QWidget(parent);
   auto* outer = new QHBoxLayout(page);
-  auto* gpio = new QGroupBox("GPIO", page);
+  auto* gpio = new QGroupBox(levels.title, page);
   auto* g = Grid(gpio);
-  for (int n = 0; n < kPinCount; ++n) {
-    g->addWidget(Label(gpio, QString("GPIO%1").arg(n)), n, 0);
+  // A row per pin: its direction as the radio reported it, and its level's
+  // "0" / "1" buttons.
+  for (std::size_t n = 0; n < levels.rows.size(); ++n) {
+    const Setting& pin = *levels.rows[n];
+    const int row = static_cast<int>(n);
+    g->addWidget(Label(gpio, pin.label), row, 0);
     auto* direction = new QLabel("Input", gpio);
     direction->setObjectName(QString("GPIO%1StaticText").arg(n));
     direction->setMinimumWidth(direction->fontMetrics().horizontalAdvance("Output") + 4);
-    g->addWidget(direction, n, 1);
-    const Setting& pin = Find(("gpio" + std::to_string(n) + "-level").c_str());
-    auto* on = Pair(gpio, pages, QString("GPIO%10RadioButton").arg(n), "0", pin, 0, "1");
+    g->addWidget(direction, row, 1);
+    auto* on = Pair(gpio, pages, pin, 0);
     on->parentWidget()->setObjectName(QString("GPIO%1Panel").arg(n));
-    g->addWidget(on->parentWidget(), n, 2);
-    pages.levelPanels[static_cast<std::size_t>(n)] = on->parentWidget();
-    pages.directionLabels[static_cast<std::size_t>(n)] = direction;
+    g->addWidget(on->parentWidget(), row, 2);
+    pages.levelPanels[n] = on->parentWidget();
+    pages.directionLabels[n] = direction;
   }
   Settle(g);
   outer->addWidget(gpio);
@@ -335,9 +364,9 @@ QWidget* PeripheralsPage(QWidget* parent, ConfigPages& pages) {
   auto* a = Grid(analog);
   StatusRows(a, 5, 0, 255);
   right->addWidget(analog);
-  auto* pwm = new QGroupBox("PWM Outputs", page);
+  auto* pwm = new QGroupBox(pwmBox.title, page);
   auto* p = Grid(pwm);
-  SettingRows(p, pages, Named({"pwm0-value", "pwm1-value"}));
+  SettingRows(p, pages, pwmBox.rows);
   right->addWidget(pwm);
   right->addStretch(1);
   outer->addLayout(right);
@@ -345,98 +374,125 @@ QWidget* PeripheralsPage(QWidget* parent, ConfigPages& pages) {
   return page;
 }
 
-QWidget* GpioSetupPage(QWidget* parent, ConfigPages& pages) {
-  auto* page = new QWidget(parent);
-  auto* outer = new QVBoxLayout(page);
-  auto* pins = new QGroupBox("GPIO Setup", page);
-  auto* g = Grid(pins);
-  const Setting& direction = Find("gpio-direction");
-  const Setting& init = Find("gpio-init");
-  const Setting& edge = Find("gpio-edge-trigger");
-  const Setting& sleepDirection = Find("gpio-sleep-direction");
-  const Setting& sleepState = Find("sleep-io-state");
-  int column = 1;
-  for (const char* heading : {"Direction", "Init", "Edge Interrupt", "Sleep Direction", "Sleep State"})
-    g->addWidget(Label(pins, heading), 0, column++);
+// A column per setting of pins (headed by its label), a row per pin; a
+// whole-byte check box stands below the pins, under the columns of the
+// settings after it.
+void PinTable(QGroupBox* box, ConfigPages& pages, const std::vector<const Setting*>& rows) {
+  auto* g = Grid(box);
+  std::vector<const Setting*> columns;
+  for (const Setting* s : rows)
+    if (s->kind == ControlKind::Buttons || s->kind == ControlKind::Levels) columns.push_back(s);
+  for (std::size_t c = 0; c < columns.size(); ++c)
+    g->addWidget(Label(box, columns[c]->label), 0, static_cast<int>(c) + 1);
   for (int n = 0; n < kPinCount; ++n) {
     const int row = n + 1;
-    g->addWidget(Label(pins, QString("GPIO%1").arg(n)), row, 0);
-    g->addWidget(Pair(pins, pages, QString("GPIO%1InputRadioButton").arg(n), "Input", direction, n, "Output")
-                     ->parentWidget(),
-                 row, 1);
-    auto* level = Bind(pages, init, n, Edit(pins, {}, "DD"));
-    level->setMaxLength(1);
-    g->addWidget(level, row, 2);
-    if (n < edge.digits) g->addWidget(Bind(pages, edge, n, Check(pins, {}, "Enabled")), row, 3);
-    g->addWidget(Pair(pins, pages, QString("GPIOSleepInputRadioButton%1").arg(n), "Input", sleepDirection, n,
-                      "Output")
-                     ->parentWidget(),
-                 row, 4);
-    auto* state = Bind(pages, sleepState, n, Edit(pins, {}, "DD"));
-    state->setMaxLength(1);
-    g->addWidget(state, row, 5);
+    const auto bit = static_cast<std::size_t>(n);
+    g->addWidget(Label(box, QString("GPIO%1").arg(n)), row, 0);
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      const Setting& s = *columns[c];
+      const int column = static_cast<int>(c) + 1;
+      if (n >= s.digits) continue;
+      if (s.kind == ControlKind::Levels) {
+        auto* level = Bind(pages, s, bit, Edit(box, {}, "DD"));
+        level->setMaxLength(1);
+        g->addWidget(level, row, column);
+      } else if (bit < PartnerNames(s).size()) {
+        g->addWidget(Pair(box, pages, s, bit)->parentWidget(), row, column);
+      } else {
+        g->addWidget(Check(box, pages, s, bit), row, column);
+      }
+    }
   }
-  const Setting& useSleepStates = Find("use-sleep-io-states");
-  g->addWidget(Bind(pages, useSleepStates, 0, Check(pins, {}, useSleepStates.label)), kPinCount + 1, 4, 1, 2);
-  g->setColumnStretch(6, 1);
+  int before = 0;  // columns of the settings before the check box
+  for (const Setting* s : rows) {
+    if (s->kind == ControlKind::Check) {
+      const int after = static_cast<int>(columns.size()) - before;
+      if (after == 0) NoPlaceFor(*s);
+      g->addWidget(Check(box, pages, *s, 0), kPinCount + 1, before + 1, 1, after);
+    } else if (std::find(columns.begin(), columns.end(), s) != columns.end()) {
+      ++before;
+    } else {
+      NoPlaceFor(*s);
+    }
+  }
+  g->setColumnStretch(static_cast<int>(columns.size()) + 1, 1);
+}
+
+// A check box per bit of each row, in rows of `perRow`.
+void CheckGrid(QGroupBox* box, ConfigPages& pages, const std::vector<const Setting*>& rows, int perRow) {
+  auto* g = Grid(box);
+  int at = 0;
+  for (const Setting* s : rows) {
+    if (s->kind != ControlKind::ByteOfBoxes && s->kind != ControlKind::Buttons) NoPlaceFor(*s);
+    for (std::size_t n = 0; n < ControlNames(*s).size(); ++n, ++at)
+      g->addWidget(Check(box, pages, *s, n), at / perRow, at % perRow);
+  }
+  g->setColumnStretch(perRow, 1);
+}
+
+QWidget* GpioSetupPage(QWidget* parent, ConfigPages& pages) {
+  const auto [pinBox, altBox] = BoxesOf<2>(Page::GpioSetup);
+  auto* page = new QWidget(parent);
+  auto* outer = new QVBoxLayout(page);
+  auto* pins = new QGroupBox(pinBox.title, page);
+  PinTable(pins, pages, pinBox.rows);
   outer->addWidget(pins);
-  auto* alt = new QGroupBox("GPIO Alt Function", page);
-  auto* a = Grid(alt);
-  const Setting& alternate = Find("gpio-alternate-functions");
-  const char* captions[] = {"Enable ADC_REF (GPIO0)", "Reserved (GPIO01)",   "Enable PWM1 (GPIO2)",
-                            "Enable RS-485 (GPIO3)",  "Enable CTS (GPIO4)", "Enable RTS (GPIO5)"};
-  for (int n = 0; n < kPinCount; ++n)
-    a->addWidget(Bind(pages, alternate, n, Check(alt, {}, captions[n])), n / 3, n % 3);
-  a->setColumnStretch(3, 1);
+  auto* alt = new QGroupBox(altBox.title, page);
+  CheckGrid(alt, pages, altBox.rows, 3);
   outer->addWidget(alt);
   outer->addStretch(1);
   return page;
 }
 
 QWidget* ReportingPage(QWidget* parent, ConfigPages& pages) {
+  const auto [own, thresholdBox, triggerBox, modeBox] = BoxesOf<4>(Page::Reporting);
   auto* page = new QWidget(parent);
   auto* outer = new QHBoxLayout(page);
   auto* left = new QVBoxLayout;
   auto* values = new QWidget(page);
   auto* g = Grid(values);
   g->setContentsMargins(0, 0, 0, 0);
-  SettingRows(g, pages,
-              Named({"pwm0-init", "pwm1-init", "adc-mode", "adc-sample-interval", "io-reporting-interval",
-                     "io-report-address", "binding-enable"}));
+  SettingRows(g, pages, own.rows);
   left->addWidget(values);
 
-  auto* thresholds = new QGroupBox("ADC Thresholds", page);
+  // Each ADC's low and high threshold, side by side.
+  auto* thresholds = new QGroupBox(thresholdBox.title, page);
   auto* t = Grid(thresholds);
   t->addWidget(Label(thresholds, "Low"), 0, 1);
   t->addWidget(Label(thresholds, "High"), 0, 2);
-  for (int n = 0; n < 3; ++n) {
-    t->addWidget(Label(thresholds, QString("ADC%1").arg(n)), n + 1, 0);
-    const std::string adc = "adc" + std::to_string(n);
-    t->addWidget(HexEdit(thresholds, pages, (adc + "-threshold-low").c_str()), n + 1, 1);
-    t->addWidget(HexEdit(thresholds, pages, (adc + "-threshold-high").c_str()), n + 1, 2);
+  for (std::size_t i = 0; i < thresholdBox.rows.size(); ++i) {
+    const int row = static_cast<int>(i / 2) + 1;
+    if (i % 2 == 0) t->addWidget(Label(thresholds, QString("ADC%1").arg(i / 2)), row, 0);
+    t->addWidget(HexEdit(thresholds, pages, *thresholdBox.rows[i]), row, static_cast<int>(i % 2) + 1);
   }
   left->addWidget(thresholds);
   left->addStretch(1);
   outer->addLayout(left);
 
   auto* right = new QVBoxLayout;
-  auto* trigger = new QGroupBox("I/O Report Trigger", page);
+  auto* trigger = new QGroupBox(triggerBox.title, page);
   auto* tr = new QVBoxLayout(trigger);
-  const Setting& triggers = Find("io-report-trigger");
-  const char* captions[] = {"GPIO0 Edge",       "GPIO1 Edge",     "GPIO2 Edge",     "GPIO3 Edge",
-                            "Periodic Report Timer", "ADC0 Threshold", "ADC1 Threshold", "ADC2 Threshold"};
-  for (int n = 0; n < triggers.digits; ++n) tr->addWidget(Bind(pages, triggers, n, Check(trigger, {}, captions[n])));
+  const Setting& triggers = OnlyRow(triggerBox);
+  if (triggers.kind != ControlKind::Buttons) NoPlaceFor(triggers);
+  for (std::size_t n = 0; n < ControlNames(triggers).size(); ++n) tr->addWidget(Check(trigger, pages, triggers, n));
   right->addWidget(trigger);
 
-  auto* mode = new QGroupBox("I/O Report Mode", page);
+  // "Event Messaging" over its other button, then the local reporting box.
+  auto* mode = new QGroupBox(modeBox.title, page);
   auto* m = new QVBoxLayout(mode);
-  const Setting& reportMode = Find("io-report-mode");
-  auto* event = Bind(pages, reportMode, 0, new QRadioButton("Event Messaging", mode));
-  auto* registration = new QRadioButton("Registration Messaging", mode);
-  registration->setObjectName("RegistrationRadioButton");
-  m->addWidget(event);
-  m->addWidget(registration);
-  m->addWidget(Bind(pages, reportMode, 1, Check(mode, {}, "Enable Local  Reporting")));
+  const Setting& reportMode = OnlyRow(modeBox);
+  if (reportMode.kind != ControlKind::ReportMode) NoPlaceFor(reportMode);
+  const auto others = PartnerNames(reportMode);
+  for (std::size_t n = 0; n < ControlNames(reportMode).size(); ++n) {
+    if (n >= others.size()) {
+      m->addWidget(Check(mode, pages, reportMode, n));
+      continue;
+    }
+    m->addWidget(Bind(pages, reportMode, n, new QRadioButton(ControlCaption(reportMode, n), mode)));
+    auto* other = new QRadioButton(reportMode.partnerCaption, mode);
+    other->setObjectName(QString::fromStdString(others[n]));
+    m->addWidget(other);
+  }
   right->addWidget(mode);
   right->addStretch(1);
   outer->addLayout(right);
@@ -481,9 +537,15 @@ ConfigPages BuildConfigPages(QWidget* parent) {
   ConfigPages p;
   p.titles = {"Transceiver Setup", "System", "Status", "Serial", "Protocol", "I/O Peripherals",
               "I/O Setup", "I/O Setup", "Diag", "Debug"};
-  p.pages = {TransceiverPage(parent, p), SystemPage(parent, p),   StatusPage(parent),
-             SerialPage(parent, p),      ProtocolPage(parent, p), PeripheralsPage(parent, p),
-             GpioSetupPage(parent, p),   ReportingPage(parent, p), DiagPage(parent),
+  p.pages = {TransceiverPage(parent, p),
+             SystemPage(parent, p),
+             StatusPage(parent),
+             RowsPage(parent, p, Page::Serial),
+             RowsPage(parent, p, Page::Protocol),
+             PeripheralsPage(parent, p),
+             GpioSetupPage(parent, p),
+             ReportingPage(parent, p),
+             DiagPage(parent),
              DebugPage(parent, p)};
   return p;
 }

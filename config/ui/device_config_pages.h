@@ -1,7 +1,8 @@
-// The ten pages of the configuration dialog, built and laid out: every
-// setting's control named as the settings table names it (lists get their
-// items, with their codes, from there too) and handed to the form; the
-// shown-only values named after the table below.
+// The ten pages of the configuration dialog, built and laid out from the
+// settings table: each row's controls on its page and in its group box,
+// named and captioned as the row says (lists get their items, with their
+// codes, from there too) and handed to the form; the shown-only values named
+// after the table below.
 #pragma once
 
 #include <QHash>

@@ -105,6 +105,32 @@ TEST_F(ConfigWriterTest, LocalApplyWritesInOrderSwitchesThePortSavesAndResets) {
   EXPECT_TRUE(s.module->InProtocolMode());
 }
 
+// The rows the PC port's line follows switch it once each, to the line the
+// radio took up from the write; a write of every other row, even of the bytes the radio holds,
+// leaves the port alone.
+TEST_F(ConfigWriterTest, OnlyTheLineSettingsSwitchThePcPort) {
+  std::vector<ConfigWrite> others;
+  for (const Setting& setting : Settings()) {
+    if (setting.shownOnly) continue;
+    if (setting.line == LineRole::None) {
+      const RegisterAddress a = setting.address;
+      others.push_back({&setting, *s.module->Registers(sim::kLocal, a.bank, a.reg, a.span)});
+      continue;
+    }
+    SCOPED_TRACE(setting.key);
+    const LineSettings before = s.module->Line().settings;
+    port.sets = 0;
+    const auto r = Apply({}, {ConfigWrite{&setting, {setting.items.back().code}}});
+    EXPECT_EQ(r.written, 1);
+    EXPECT_EQ(port.sets, 1);
+    EXPECT_NE(s.module->Line().settings, before);
+    EXPECT_EQ(PcLine(s), s.module->Line().settings);
+  }
+  port.sets = 0;
+  EXPECT_EQ(Apply({}, others).failed, 0);
+  EXPECT_EQ(port.sets, 0);
+}
+
 TEST_F(ConfigWriterTest, NothingToWriteAndSettingsThatActAtOnceAskNoQuestion) {
   EXPECT_EQ(Apply({}, {}).outcome, ApplyOutcome::NoChanges);
   EXPECT_EQ(Wire(*s.module), std::vector<std::string>{"enter"});

@@ -28,6 +28,23 @@ std::vector<std::uint8_t> FieldOf(const Setting& s, std::span<const std::uint8_t
   return {field.begin(), field.end()};
 }
 
+// What the dialog and Apply take from a row without asking: a writable row
+// has the texts of its failed write (a shown-only one has none to show), a
+// row the dialog shows has a page, and captions and paired buttons are one
+// per control (or one caption for all).
+TEST(SettingsModel, EveryRowIsWholeForTheDialogAndApply) {
+  for (const Setting& s : Settings()) {
+    SCOPED_TRACE(s.key);
+    EXPECT_EQ(s.shownOnly, s.failure == nullptr);
+    EXPECT_EQ(s.shownOnly, s.caption == nullptr);
+    EXPECT_NE(s.page, Page::None);
+    const std::size_t controls = ControlNames(s).size();
+    EXPECT_TRUE(s.captions.size() <= 1 || s.captions.size() == controls) << s.captions.size();
+    EXPECT_LE(PartnerNames(s).size(), controls);
+    EXPECT_EQ(PartnerNames(s).empty(), s.partnerCaption == nullptr);
+  }
+}
+
 TEST(SettingsModel, EveryFactoryValueRoundTrips) {
   const RadioImage image = FactoryImage();
   const auto slot = image.Slot(0);
