@@ -6,6 +6,7 @@
 #include "link/command_layer.h"
 #include "link/number_text.h"
 #include "link/packet.h"
+#include "link/radio_link.h"
 #include "link/reply_wait.h"
 
 namespace qmx {
@@ -54,11 +55,11 @@ BankMask ReadBanks(CommandLayer& link, RadioImage& image, BankMask mask, std::ui
   return read;
 }
 
-Result<BankMask> EnterProtocolModeAndReadAll(CommandLayer& link, RadioImage& image, std::uint16_t address,
+Result<BankMask> EnterProtocolModeAndReadAll(RadioLink& link, RadioImage& image, std::uint16_t address,
                                              RadioIndex slot) {
-  if (const Done entered = link.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries); !entered)
+  if (const Done entered = link.session.EnterProtocolMode(kUsualReplyWait, false); !entered)
     return Result<BankMask>::From(entered);
-  return ReadBanks(link, image, kAllBanks, address, slot);
+  return ReadBanks(link.commands, image, kAllBanks, address, slot);
 }
 
 }  // namespace qmx

@@ -14,6 +14,7 @@
 namespace qmx {
 
 class CommandLayer;
+class RadioLink;
 struct RemoteLinkStats;
 
 struct RegisterAddress {
@@ -69,7 +70,7 @@ BankMask ReadBanks(CommandLayer& link, RadioImage& image, BankMask mask, std::ui
 // `slot` is 1 … 4, at `address`) read into its slot. Fails with NoReply,
 // nothing read, when protocol mode was not entered; otherwise the banks
 // read (kAllBanks when every one was).
-Result<BankMask> EnterProtocolModeAndReadAll(CommandLayer& link, RadioImage& image, std::uint16_t address = 0,
+Result<BankMask> EnterProtocolModeAndReadAll(RadioLink& link, RadioImage& image, std::uint16_t address = 0,
                                              RadioIndex slot = 0);
 
 }  // namespace qmx

@@ -276,7 +276,7 @@ void TDeviceConfigForm::ShowPinDirections() {
 
 bool TDeviceConfigForm::ReadRadio() {
   BusyCursor busy;
-  const Result<BankMask> read = EnterProtocolModeAndReadAll(link_->commands, *image_, NetworkAddress, RadioIndex);
+  const Result<BankMask> read = EnterProtocolModeAndReadAll(*link_, *image_, NetworkAddress, RadioIndex);
   if (!read) {
     prompter_->Message("Could not enter protocol mode.", "EnterProtocolMode Error");
     return false;

@@ -61,7 +61,7 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
   row->addWidget(BuildStatusPanel());
   PageControl1 = new QTabWidget(central);
   PageControl1->setObjectName("PageControl1");
-  Serial = new SerialTab(link_.commands, prompter_);
+  Serial = new SerialTab(link_.commands, link_.session, prompter_);
   MACAddressRichEdit = Serial->MACAddressRichEdit;
   ReceivedDataRichEdit = Serial->ReceivedDataRichEdit;
   LQIRichEdit = Serial->LQIRichEdit;

@@ -24,6 +24,7 @@
 #include "link/decoder.h"
 #include "link/number_text.h"
 #include "link/packet.h"
+#include "link/link_session.h"
 #include "link/prompter.h"
 #include "link/reply_wait.h"
 #include "mainwindow/ui/received_column.h"
@@ -115,8 +116,8 @@ class TransmitTextValidator : public QValidator {
 
 }  // namespace
 
-SerialTab::SerialTab(CommandLayer& commands, Prompter& prompter, QWidget* parent)
-    : QWidget(parent), commands_(commands), prompter_(prompter) {
+SerialTab::SerialTab(CommandLayer& commands, LinkSession& session, Prompter& prompter, QWidget* parent)
+    : QWidget(parent), commands_(commands), session_(session), prompter_(prompter) {
   setObjectName("Serial");
   auto* layout = new QVBoxLayout(this);
   // The received view takes what the window gives beyond its first size.
@@ -480,7 +481,7 @@ void SerialTab::TransmitButtonClick() {
   // A transmission to no address never starts: nothing is sent, not even
   // the protocol-mode command. "Stop" always stops.
   if (!schedule_.ShowsStop() && !Destination()) return;
-  if (!Run([this] { return commands_.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries); })) {
+  if (!Run([this] { return session_.EnterProtocolMode(kUsualReplyWait, false); })) {
     prompter_.Message("Could not enter protocol mode.  Please try again.", "EnterProtocol Mode Error");
     return;
   }

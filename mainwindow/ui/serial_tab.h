@@ -28,6 +28,7 @@ class QTimer;
 namespace qmx {
 
 class CommandLayer;
+class LinkSession;
 class Prompter;
 class ReceivedColumn;
 
@@ -52,7 +53,7 @@ class SerialTab : public QWidget {
     std::vector<std::uint8_t> data;
   };
 
-  SerialTab(CommandLayer& commands, Prompter& prompter, QWidget* parent = nullptr);
+  SerialTab(CommandLayer& commands, LinkSession& session, Prompter& prompter, QWidget* parent = nullptr);
 
   // Appends one received data packet to the columns.
   void ShowReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data);
@@ -146,6 +147,7 @@ class SerialTab : public QWidget {
   void PasteRefused();
 
   CommandLayer& commands_;
+  LinkSession& session_;
   Prompter& prompter_;
   // Runs one command of this tab, marked as under way.
   template <typename Command>

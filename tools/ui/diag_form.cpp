@@ -389,7 +389,7 @@ std::optional<std::uint8_t> TDiagForm::PacketLength(const QLineEdit* edit) {
 }
 
 bool TDiagForm::EnterProtocolMode() {
-  if (link_.commands.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries)) return true;
+  if (link_.session.EnterProtocolMode(kUsualReplyWait, false)) return true;
   prompter_.Message("Could not enter protocol mode.  Please try again.", "EnterProtocol Mode Error");
   return false;
 }
