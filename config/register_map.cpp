@@ -36,8 +36,7 @@ BankMask ReadBanks(CommandLayer& link, RadioImage& image, BankMask mask, std::ui
     rec.Span = bank.length;
     if (remote) rec.NetworkAddress = address;
     const Result<int> result =
-        remote ? link.GetRemoteRegister(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries, hooks.tally)
-               : link.GetRegister(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries);
+        remote ? link.GetRemoteRegister(rec, kUsualReplyWait, hooks.tally) : link.GetRegister(rec);
     auto place = image.Bank(slot, bank);
     if (result) {
       // The reply's span, never more than the bank holds; a shorter reply
@@ -56,7 +55,7 @@ BankMask ReadBanks(CommandLayer& link, RadioImage& image, BankMask mask, std::ui
 
 Result<BankMask> EnterProtocolModeAndReadAll(CommandLayer& link, RadioImage& image, std::uint16_t address,
                                              RadioIndex slot) {
-  if (const Done entered = link.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries); !entered)
+  if (const Done entered = link.EnterProtocolMode(); !entered)
     return Result<BankMask>::From(entered);
   return ReadBanks(link, image, kAllBanks, address, slot);
 }

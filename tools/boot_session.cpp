@@ -1,7 +1,6 @@
 #include "tools/boot_session.h"
 
 #include "link/radio_link.h"
-#include "link/reply_wait.h"
 #include "tools/firmware_upgrade.h"
 
 namespace qmx {
@@ -41,7 +40,7 @@ Done BootSession::Return() {
   }
   link_.transport.ResetReceiveRing();
   link_.parser.Start();
-  if (!link_.commands.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries))
+  if (!link_.commands.EnterProtocolMode())
     return Done::Fail(Status::NoReply);
   return {};
 }

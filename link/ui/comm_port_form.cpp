@@ -250,7 +250,7 @@ int TCommPortForm::TryPortSettings(const std::string& path, const LineSettings& 
   // A port that cannot be opened or set up is explained to the user (busy,
   // missing, not permitted); there is no radio to ask.
   if (!ShowPortFailure(prompter_, link_.transport.OpenCommPort(line, path, open))) return 2;
-  return link_.commands.EnterProtocolMode(attemptTimeoutMs_, 0) ? 0 : 1;
+  return link_.commands.EnterProtocolMode({attemptTimeoutMs_, 0}) ? 0 : 1;
 }
 
 void TCommPortForm::StopPort() { link_.transport.StopComm(); }

@@ -12,7 +12,6 @@
 #include "config/register_map.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
-#include "link/reply_wait.h"
 #include "link/ui/busy_cursor.h"
 #include "mainwindow/ui/poll_io_tab.h"
 #include "mainwindow/ui/serial_tab.h"
@@ -82,7 +81,7 @@ void TForm1::PeriodicCommandEnded() {
 }
 
 void TForm1::EnterTerminal() {
-  if (!link_.commands.ExitProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries))
+  if (!link_.commands.ExitProtocolMode())
     prompter_.Message("Could not exit config mode", "ExitConfigMode Error");
   Zavedo->TakeRing();
   PageControl1->tabBar()->setEnabled(true);

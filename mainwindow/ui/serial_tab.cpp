@@ -25,7 +25,6 @@
 #include "link/number_text.h"
 #include "link/packet.h"
 #include "link/prompter.h"
-#include "link/reply_wait.h"
 #include "mainwindow/ui/received_column.h"
 #include "mainwindow/ui/title_font.h"
 
@@ -480,7 +479,7 @@ void SerialTab::TransmitButtonClick() {
   // A transmission to no address never starts: nothing is sent, not even
   // the protocol-mode command. "Stop" always stops.
   if (!schedule_.ShowsStop() && !Destination()) return;
-  if (!Run([this] { return commands_.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries); })) {
+  if (!Run([this] { return commands_.EnterProtocolMode(); })) {
     prompter_.Message("Could not enter protocol mode.  Please try again.", "EnterProtocol Mode Error");
     return;
   }
@@ -507,7 +506,7 @@ void SerialTab::Timer1Timer() {
   const std::size_t count = std::min(data.bytes.size(), rec.Data.size());
   std::copy_n(data.bytes.begin(), count, rec.Data.begin());
   rec.Length = static_cast<std::uint8_t>(count);
-  if (!Run([&] { return commands_.TxData(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries); })) {
+  if (!Run([&] { return commands_.TxData(rec); })) {
     prompter_.Message("Could not send data", "Send Data Failed");
     return;
   }

@@ -5,7 +5,6 @@
 #include <optional>
 
 #include "link/packet.h"
-#include "link/reply_wait.h"
 #include "mainwindow/poll_cycle.h"
 #include "mainwindow/poll_io_logic.h"
 #include "tests/fixtures/sim_link.h"
@@ -58,7 +57,7 @@ TEST(PollIoLogicTest, APausedPollEndsItsCycleAndResumesOnlyIfStillRunning) {
 TEST(PollIoLogicTest, ACycleAbandonedDuringTheOutputWritesReadsNothing) {
   test::SimLink s;
   ASSERT_TRUE(s.Open());
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries));
+  ASSERT_TRUE(s.commands().EnterProtocolMode());
   PollSchedule schedule;
   schedule.Start("0");
   RadioImage image;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "link/frame.h"
-#include "link/reply_wait.h"
 #include "tests/fixtures/sim_link.h"
 #include "tests/fixtures/test_ports.h"
 #include "tools/firmware_upgrade.h"
@@ -23,7 +22,7 @@ struct BootSessionFixture : ::testing::Test {
 // session's clock for the application to start, then the radio's own line,
 // the frame parser and protocol mode again.
 TEST_F(BootSessionFixture, IntoTheBootCodeAndBackOnTheInjectedClock) {
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries));
+  ASSERT_TRUE(s.commands().EnterProtocolMode());
   BootSession session(*s.link, s.clock);
   ASSERT_TRUE(session.Enter(true));
   EXPECT_FALSE(session.ResetUnanswered());
@@ -92,7 +91,7 @@ TEST(BootSession, APortRefusingTheBootLineGivesItsFailureWithTheParserRunning) {
 // Bytes in the ring when the way back begins belong to the boot code's
 // line: none of them reaches the decoder as a frame.
 TEST_F(BootSessionFixture, BytesLeftFromTheBootCodeAreNeverParsedAfterTheWayBack) {
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries));
+  ASSERT_TRUE(s.commands().EnterProtocolMode());
   BootSession session(*s.link, s.clock);
   ASSERT_TRUE(session.Enter(true));
   FirmwareUpgrade upgrade(session.Channel(), session.Time());
@@ -105,7 +104,7 @@ TEST_F(BootSessionFixture, BytesLeftFromTheBootCodeAreNeverParsedAfterTheWayBack
   s.link->ring.Write({exited->data(), exited->size});
   ASSERT_TRUE(session.Return());
   // A command's round trip: anything parsed before its reply is in the sink.
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries));
+  ASSERT_TRUE(s.commands().EnterProtocolMode());
   for (const std::string& line : s.sink.Lines()) EXPECT_EQ(line.find("Exited PAN"), std::string::npos) << line;
 }
 

@@ -20,7 +20,6 @@
 #include "link/number_text.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
-#include "link/reply_wait.h"
 #include "tools/ui/diag_chart.h"
 #include "tools/ui/note_form.h"
 #include "widgets/gauge.h"
@@ -379,7 +378,7 @@ std::optional<std::uint8_t> TDiagForm::PacketLength(const QLineEdit* edit) {
 }
 
 bool TDiagForm::EnterProtocolMode() {
-  if (link_.commands.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries)) return true;
+  if (link_.commands.EnterProtocolMode()) return true;
   prompter_.Message("Could not enter protocol mode.  Please try again.", "EnterProtocol Mode Error");
   return false;
 }
