@@ -60,7 +60,7 @@ std::optional<PollCycleEnd> RunPollCycle(PollSchedule& schedule, RemoteRequests&
   }
   PollCycleEnd end;
   end.complete = !schedule.Abandoned();
-  end.rearmMs = schedule.EndCycle(hooks.delayText ? hooks.delayText() : std::string());
+  end.rearmMs = schedule.EndCycle();
   return end;
 }
 
