@@ -136,6 +136,7 @@ const Setting kSettings[] = {
                                              "ADC Mode Failed"))),
     Labelled("ADC Sample Interval", Hex("adc-sample-interval", 6, 12, 2, "ADCReportIntervalEdit",
                                         "Could not set ADC Report Interval", "ADC Report Interval Failed")),
+    // The six thresholds: one row each, as every setting of the table has.
     Hex("adc0-threshold-low", 6, 14, 2, "ADC0ThresholdLowEdit", "Could not set ADC0 Threshold Low",
         "ADC0 Threshold Low Failed"),
     Hex("adc0-threshold-high", 6, 16, 2, "ADC0ThresholdHighEdit", "Could not set ADC0 Threshold High",

@@ -294,18 +294,12 @@ QWidget* StatusPage(QWidget* parent) {
   return page;
 }
 
-QWidget* SerialPage(QWidget* parent, ConfigPages& pages) {
+// A page of nothing but one bank's setting rows: Serial (bank 3) and
+// Protocol (bank 4).
+QWidget* BankPage(QWidget* parent, ConfigPages& pages, std::uint8_t bank) {
   auto* page = new QWidget(parent);
   auto* g = Grid(page);
-  SettingRows(g, pages, OfBank(3));
-  Settle(g);
-  return page;
-}
-
-QWidget* ProtocolPage(QWidget* parent, ConfigPages& pages) {
-  auto* page = new QWidget(parent);
-  auto* g = Grid(page);
-  SettingRows(g, pages, OfBank(4));
+  SettingRows(g, pages, OfBank(bank));
   Settle(g);
   return page;
 }
@@ -482,7 +476,7 @@ ConfigPages BuildConfigPages(QWidget* parent) {
   p.titles = {"Transceiver Setup", "System", "Status", "Serial", "Protocol", "I/O Peripherals",
               "I/O Setup", "I/O Setup", "Diag", "Debug"};
   p.pages = {TransceiverPage(parent, p), SystemPage(parent, p),   StatusPage(parent),
-             SerialPage(parent, p),      ProtocolPage(parent, p), PeripheralsPage(parent, p),
+             BankPage(parent, p, 3),     BankPage(parent, p, 4),  PeripheralsPage(parent, p),
              GpioSetupPage(parent, p),   ReportingPage(parent, p), DiagPage(parent),
              DebugPage(parent, p)};
   return p;

@@ -452,6 +452,7 @@ void TDiagForm::TransmitButtonClick() {
   Timer2->start(diag::kFirstWait);
 }
 
+// The scan's step, run as the poll's tick is (Timer1Timer) on its own state and controls.
 void TDiagForm::Timer2Timer() {
   if (!scanning_ || inScanStep_) return;
   if (!LengthFits(scanNumbers_)) {
