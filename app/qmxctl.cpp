@@ -47,8 +47,6 @@ using ctl::kExitUsage;
 using ctl::Options;
 using ctl::UsageError;
 
-constexpr int kRetries = 3;
-
 std::string HexDump(std::span<const std::uint8_t> bytes, std::size_t firstOffset = 0) {
   std::string out;
   char buf[16];
@@ -147,16 +145,16 @@ class Session {
   // the request to enter: asked once, it tells which it was, and is let out
   // again, so that the radio ends out of protocol mode either way.
   int Exit() {
-    const double t = options_.timeoutMs;
-    if (link_->commands.ExitProtocolMode(t, 0)) return Reported(kExitOk, {{"protocol_mode", false}});
-    if (!link_->commands.EnterProtocolMode(t, 0)) return NoAnswer("Exit Protocol Mode");
-    if (!link_->commands.ExitProtocolMode(t, kRetries)) return NoAnswer("Exit Protocol Mode");
+    const ReplyWait once{options_.timeoutMs, 0};
+    if (link_->commands.ExitProtocolMode(once)) return Reported(kExitOk, {{"protocol_mode", false}});
+    if (!link_->commands.EnterProtocolMode(once)) return NoAnswer("Exit Protocol Mode");
+    if (!link_->commands.ExitProtocolMode()) return NoAnswer("Exit Protocol Mode");
     std::fprintf(stderr, "qmxctl: the radio was out of protocol mode already\n");
     return Reported(kExitOk, {{"protocol_mode", false}, {"was_out", true}});
   }
   // Protocol mode; a radio that does not answer may be in its boot code.
   int Enter() {
-    if (link_->session.EnterProtocolMode({options_.timeoutMs, kRetries})) return kExitOk;
+    if (link_->session.EnterProtocolMode()) return kExitOk;
     bootCode_ = link_->session.State() == LinkState::BootCode;
     if (!bootCode_) return NoAnswer("Enter Protocol Mode");
     std::fprintf(stderr, "qmxctl: %s Program a firmware image with 'qmxctl --port %s firmware program FILE --recover'.\n",
@@ -167,7 +165,7 @@ class Session {
   int Get() {
     PacketRecord rec = options_.rec;
     const Result<int> n =
-        link_->commands.GetRegister(options_.timeoutMs, rec, kRetries, RadioAddress::Of(options_.remote));
+        link_->commands.GetRegister(rec, kUsualReplyWait, RadioAddress::Of(options_.remote));
     if (!n) return Refused("Get Register", rec);
     std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(*n), rec.Data.size());
     if (options_.json) {
@@ -183,7 +181,7 @@ class Session {
 
   int Set() {
     PacketRecord rec = options_.rec;
-    if (!link_->commands.SetRegister(options_.timeoutMs, rec, kRetries, RadioAddress::Of(options_.remote)))
+    if (!link_->commands.SetRegister(rec, kUsualReplyWait, RadioAddress::Of(options_.remote)))
       return Refused("Set Register", rec);
     ctl::Json j{{"bank", options_.rec.Bank}, {"register", options_.rec.Register}, {"length", options_.rec.Span}};
     if (options_.remote) j["lqi"] = rec.Lqi;
@@ -275,7 +273,7 @@ class Session {
 
   int Send() {
     PacketRecord rec = options_.rec;
-    if (!link_->commands.TxData(options_.timeoutMs, rec, kRetries)) return NoAnswer("TX Data");
+    if (!link_->commands.TxData(rec)) return NoAnswer("TX Data");
     const std::string meaning(txstatus::Meaning(rec.TxStatus));
     const bool acknowledged = rec.TxStatus == txstatus::Acknowledged;
     if (options_.json) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/packet.h"
+#include "link/reply_wait.h"
 #include "link/serial_port.h"
 #include "qmxctl_config.h"
 #include "qmxctl_diag.h"
@@ -19,7 +20,6 @@ namespace qmx::ctl {
 constexpr int kExitOk = 0;
 constexpr int kExitRadio = 1;
 constexpr int kExitUsage = 2;
-constexpr std::uint32_t kDefaultTimeoutMs = 1000;
 
 struct UsageError {
   std::string text;
@@ -33,7 +33,7 @@ struct Options {
   LineSettings line{9600, 8, parity::None, stopbits::One, false};
   bool log = false;
   bool reconnect = false;  // monitor: wait for a lost device to return
-  double timeoutMs = kDefaultTimeoutMs;
+  double timeoutMs = kUsualReplyWait.timeoutMs;  // --timeout replaces every reply's wait
   std::string command;
   std::vector<std::string> args;
   std::optional<std::uint16_t> remote;

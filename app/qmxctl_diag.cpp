@@ -89,7 +89,7 @@ bool RunPoll(CommandLayer& commands, const diag::TestSender& send, const bool& a
   mode.Register = 0;
   mode.Span = 1;
   // As the status panel reads it.
-  if (const Result<int> span = commands.GetRegister(1000, mode, 3); span && *span >= 1 && mode.Data[0] != 0)
+  if (const Result<int> span = commands.GetRegister(mode); span && *span >= 1 && mode.Data[0] != 0)
     std::fprintf(stderr, "qmxctl: diag: the local radio is a base; a poll measures a remote's link to its base "
                          "(for a base, use diag scan)\n");
   diag::Poll poll(send, kNoLog);

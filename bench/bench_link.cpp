@@ -187,7 +187,7 @@ void BM_ReadAllBanks(benchmark::State& state) {
     return;
   }
   b.link->parser.Start();
-  if (!b.link->commands.EnterProtocolMode(1000.0, 3)) {
+  if (!b.link->commands.EnterProtocolMode()) {
     state.SkipWithError("Enter Protocol Mode failed");
     return;
   }

@@ -22,8 +22,8 @@ RadioAddress RadioOf(ConfigTarget target) {
   return target.Remote() ? RadioAddress::Remote(target.address) : RadioAddress::Local();
 }
 
-constexpr double kTimeoutMs = 1000.0;
-constexpr int kRetries = 3;
+// One attempt, no retry: the serial-line write and its read-back.
+constexpr ReplyWait kOneTry{kUsualReplyWait.timeoutMs, 0};
 
 // Action registers of bank 255.
 constexpr std::uint8_t kFccRegister = 0x06;
@@ -56,21 +56,21 @@ PacketRecord Record(ConfigTarget target, RegisterAddress at, std::span<const std
 // One register write to the target: Set Register locally, Set Remote
 // Register to the target's address for a remote radio.
 Done Write(CommandLayer& link, ConfigTarget target, RegisterAddress at, std::span<const std::uint8_t> data,
-          double timeoutMs, int retries) {
+          ReplyWait wait = kUsualReplyWait) {
   PacketRecord rec = Record(target, at, data);
-  return link.SetRegister(timeoutMs, rec, retries, RadioOf(target));
+  return link.SetRegister(rec, wait, RadioOf(target));
 }
 
 // The first byte of one register of the target, or nothing.
-std::optional<std::uint8_t> ReadByte(CommandLayer& link, ConfigTarget target, RegisterAddress at, int retries) {
+std::optional<std::uint8_t> ReadByte(CommandLayer& link, ConfigTarget target, RegisterAddress at, ReplyWait wait) {
   PacketRecord rec = Record(target, {at.bank, at.reg, 1}, {});
   rec.Span = 1;
-  const Result<int> span = link.GetRegister(kTimeoutMs, rec, retries, RadioOf(target));
+  const Result<int> span = link.GetRegister(rec, wait, RadioOf(target));
   if (!span || *span < 1) return std::nullopt;
   return rec.Data[0];
 }
 
-Done Save(CommandLayer& link, ConfigTarget target) { return link.MemorySave(kTimeoutMs, kRetries, RadioOf(target)); }
+Done Save(CommandLayer& link, ConfigTarget target) { return link.MemorySave(kUsualReplyWait, RadioOf(target)); }
 
 bool SameRegister(const Setting& a, const Setting& b) {
   return a.address.bank == b.address.bank && a.address.reg == b.address.reg;
@@ -102,7 +102,7 @@ bool WriteSerial(CommandLayer& link, Prompter& prompter, LinePort& port, ConfigT
   const bool baud = s.line == LineRole::Baud;
   const std::uint8_t code = w.data.empty() ? 0 : w.data[0];
   const std::uint8_t data[] = {code};
-  (void)Write(link, target, {s.address.bank, s.address.reg, 1}, data, kTimeoutMs, 0);
+  (void)Write(link, target, {s.address.bank, s.address.reg, 1}, data, kOneTry);
   if (!target.Remote()) {
     SwitchLine(port, prompter, [&](LineSettings& line) {
       if (baud) {
@@ -113,7 +113,7 @@ bool WriteSerial(CommandLayer& link, Prompter& prompter, LinePort& port, ConfigT
       line.stopBits = (code & kTwoStopBits) ? stopbits::Two : stopbits::One;
     });
   }
-  const auto back = ReadByte(link, target, s.address, 0);
+  const auto back = ReadByte(link, target, s.address, kOneTry);
   if (back && *back == code) return true;
   if (back) Show(prompter, baud ? "Baudrate Set Failed" : "Serial Params Set Failed",
                  baud ? "Baudrate Problem" : "Serial Params Problem");
@@ -177,7 +177,7 @@ ApplyResult SendConfiguration(CommandLayer& link, Prompter& prompter, LinePort& 
                               std::span<const ConfigWrite> writes,
                               const std::function<void(const ConfigWrite&)>& succeeded) {
   ApplyResult result;
-  if (!link.EnterProtocolMode(kTimeoutMs, kRetries)) {
+  if (!link.EnterProtocolMode()) {
     Show(prompter, "Could not talk to radio.", "Could not enter config mode.");
     return result;
   }
@@ -188,7 +188,7 @@ ApplyResult SendConfiguration(CommandLayer& link, Prompter& prompter, LinePort& 
     if (w.setting->line != LineRole::None) {
       ok = WriteSerial(link, prompter, line, target, w);
     } else {
-      ok = Write(link, target, w.setting->address, w.data, kTimeoutMs, kRetries).ok();
+      ok = Write(link, target, w.setting->address, w.data).ok();
       if (!ok) Show(prompter, w.setting->failure, w.setting->caption);
     }
     if (!ok) {
@@ -218,7 +218,7 @@ ApplyResult SendConfiguration(CommandLayer& link, Prompter& prompter, LinePort& 
     result.reset = true;
     (void)ResetRadio(link, target);
   }
-  if (!link.EnterProtocolMode(kTimeoutMs, kRetries)) {
+  if (!link.EnterProtocolMode()) {
     Show(prompter, "Could not reset unit.  Please try again.", "EnterProtocolModeError");
     result.outcome = ApplyOutcome::ReenterFailed;
   }
@@ -249,7 +249,7 @@ DefaultsOutcome LoadDefaults(CommandLayer& link, Prompter& prompter, LinePort& l
       return DefaultsOutcome::LineFailed;
     }
   }
-  if (!link.EnterProtocolMode(kTimeoutMs, kRetries)) {
+  if (!link.EnterProtocolMode()) {
     Show(prompter, "Could not enter protocol mode.  Please try again.", kEnterCaption);
     return DefaultsOutcome::NotReentered;
   }
@@ -257,16 +257,16 @@ DefaultsOutcome LoadDefaults(CommandLayer& link, Prompter& prompter, LinePort& l
 }
 
 bool SetFccMode(CommandLayer& link, Prompter& prompter, ConfigTarget target, int mode) {
-  if (!link.EnterProtocolMode(kTimeoutMs, kRetries)) {
+  if (!link.EnterProtocolMode()) {
     Show(prompter, kEnterFailed, kEnterCaption);
     return false;
   }
-  if (!link.FactoryOverride(kTimeoutMs, kRetries)) {
+  if (!link.FactoryOverride()) {
     Show(prompter, kOverrideFailed, kOverrideCaption);
     return false;
   }
   const std::uint8_t data[] = {static_cast<std::uint8_t>(mode)};
-  if (!Write(link, target, {kActionBank, kFccRegister, 1}, data, kTimeoutMs, kRetries)) {
+  if (!Write(link, target, {kActionBank, kFccRegister, 1}, data)) {
     const std::string n = std::to_string(mode);
     Show(prompter, "Could not set FCC " + n, "FCC " + n + " Error");
     return false;
@@ -297,19 +297,19 @@ MacWriteOutcome WriteMacAddress(CommandLayer& link, Prompter& prompter, std::str
     Show(prompter, "MAC Address invalid.  Please try again.", "MAC Address Error");
     return MacWriteOutcome::Invalid;
   }
-  if (!link.EnterProtocolMode(kTimeoutMs, kRetries)) {
+  if (!link.EnterProtocolMode()) {
     Show(prompter, kEnterFailed, kEnterCaption);
     return MacWriteOutcome::NotEntered;
   }
-  if (!link.FactoryOverride(kTimeoutMs, kRetries)) {
+  if (!link.FactoryOverride()) {
     Show(prompter, kOverrideFailed, kOverrideCaption);
     return MacWriteOutcome::OverrideFailed;
   }
-  if (!Write(link, {}, {2, 0, 8}, *bytes, kTimeoutMs, kRetries)) {
+  if (!Write(link, {}, {2, 0, 8}, *bytes)) {
     Show(prompter, "Could not set MAC Address", "SetField Error");
     return MacWriteOutcome::SetFailed;
   }
-  if (!link.MemorySave(kTimeoutMs, kRetries)) {
+  if (!link.MemorySave()) {
     Show(prompter, "Could not save MAC Address.", "MemorySave Error");
     return MacWriteOutcome::SaveFailed;
   }

@@ -37,8 +37,7 @@ BankMask ReadBanks(CommandLayer& link, RadioImage& image, BankMask mask, std::ui
     rec.Span = bank.length;
     if (remote) rec.NetworkAddress = address;
     const Result<int> result =
-        remote ? link.GetRemoteRegister(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries, hooks.tally)
-               : link.GetRegister(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries);
+        remote ? link.GetRemoteRegister(rec, kUsualReplyWait, hooks.tally) : link.GetRegister(rec);
     auto place = image.Bank(slot, bank);
     if (result) {
       // The reply's span, never more than the bank holds; a shorter reply

@@ -14,7 +14,9 @@ namespace {
 constexpr std::string_view kSentPrefix = "Sent Data : ";
 constexpr std::string_view kOverridePrefix = "Factory Override : ";
 constexpr double kRemoteActionTimeoutMs = 2500.0;
-constexpr double kResetTimeoutMs = 1000.0;
+// A reset is sent once: the radio restarts and may not answer.
+constexpr ReplyWait kResetWait{1000.0, 0};
+constexpr ReplyWait kDefaultsWait{kRemoteActionTimeoutMs, kUsualReplyWait.retries};
 
 Done Outcome(const Result<int>& r) { return r ? Done{} : Done::From(r); }
 
@@ -63,9 +65,9 @@ Result<int> CommandLayer::WaitForReply(std::uint8_t seq, std::uint8_t type, doub
   }
 }
 
-Result<int> CommandLayer::Transact(const Spec& spec, PacketRecord& rec, double timeoutMs, int retries,
-                                   RemoteLinkStats* tally) {
-  if (replyTimeoutMs_ > 0) timeoutMs = replyTimeoutMs_;
+Result<int> CommandLayer::Transact(const Spec& spec, PacketRecord& rec, ReplyWait wait, RemoteLinkStats* tally) {
+  const double timeoutMs = replyTimeoutMs_ > 0 ? replyTimeoutMs_ : wait.timeoutMs;
+  int retries = wait.retries;
   std::uint8_t seq = seq_.NextSequenceNumber();
   std::optional<Frame> frame = BuildCommandFrame(spec.type, rec, seq);
   // Would exceed the largest frame: never built, nothing written.
@@ -108,83 +110,81 @@ Result<int> CommandLayer::Transact(const Spec& spec, PacketRecord& rec, double t
   }
 }
 
-Done CommandLayer::EnterProtocolMode(double timeoutMs, int retries) {
+Done CommandLayer::EnterProtocolMode(ReplyWait wait) {
   static const Spec spec{ptype::EnterProtocolMode, "(Enter Protocol Mode)"};
   PacketRecord rec;
-  return Outcome(Transact(spec, rec, timeoutMs, retries));
+  return Outcome(Transact(spec, rec, wait));
 }
 
-Done CommandLayer::ExitProtocolMode(double timeoutMs, int retries) {
+Done CommandLayer::ExitProtocolMode(ReplyWait wait) {
   static const Spec spec{ptype::ExitProtocolMode, "(Exit Protocol Mode)", false, false, true};
   PacketRecord rec;
-  return Outcome(Transact(spec, rec, timeoutMs, retries));
+  return Outcome(Transact(spec, rec, wait));
 }
 
 // A one-byte write to the action bank: the local form as `local` names it,
 // or Set Remote Register at the remote radio's address (which waits longer,
 // for the trip through the air).
 Done CommandLayer::Action(const Spec& local, std::uint8_t reg, std::uint8_t value, RadioAddress radio,
-                          double timeoutMs, int retries) {
+                          ReplyWait wait) {
   static const Spec remote{ptype::SetRemoteRegister, "(Set Remote Register)", false, true};
   PacketRecord rec = ActionRecord(reg, value, radio.remote.value_or(0));
-  if (radio.remote) return Outcome(Transact(remote, rec, kRemoteActionTimeoutMs, retries));
-  return Outcome(Transact(local, rec, timeoutMs, retries));
+  if (radio.remote) return Outcome(Transact(remote, rec, {kRemoteActionTimeoutMs, wait.retries}));
+  return Outcome(Transact(local, rec, wait));
 }
 
 Done CommandLayer::SoftwareReset(RadioAddress radio) {
   static const Spec spec{ptype::SoftwareReset, "(Software Reset)"};
-  return Action(spec, 0x00, 0x00, radio, kResetTimeoutMs, 0);
+  return Action(spec, 0x00, 0x00, radio, kResetWait);
 }
 
 Done CommandLayer::LoadFactoryDefaults(RadioAddress radio) {
   static const Spec spec{ptype::SetRegister, "(Load Factory Defaults)"};
-  return Action(spec, 0xFF, 0x00, radio, kRemoteActionTimeoutMs, 3);
+  return Action(spec, 0xFF, 0x00, radio, kDefaultsWait);
 }
 
-Done CommandLayer::MemorySave(double timeoutMs, int retries, RadioAddress radio) {
+Done CommandLayer::MemorySave(ReplyWait wait, RadioAddress radio) {
   static const Spec spec{ptype::SetRegister, "(Memory Save)"};
-  return Action(spec, 0xFF, 0x01, radio, timeoutMs, retries);
+  return Action(spec, 0xFF, 0x01, radio, wait);
 }
 
-Result<int> CommandLayer::GetRegister(double timeoutMs, PacketRecord& rec, int retries, RadioAddress radio,
-                                      RemoteLinkStats* tally) {
+Result<int> CommandLayer::GetRegister(PacketRecord& rec, ReplyWait wait, RadioAddress radio, RemoteLinkStats* tally) {
   if (radio.remote) {
     rec.NetworkAddress = *radio.remote;
-    return GetRemoteRegister(timeoutMs, rec, retries, tally);
+    return GetRemoteRegister(rec, wait, tally);
   }
   static const Spec spec{ptype::GetRegister, "(Get Register)", true};
-  return Transact(spec, rec, timeoutMs, retries);
+  return Transact(spec, rec, wait);
 }
 
-Done CommandLayer::SetRegister(double timeoutMs, PacketRecord& rec, int retries, RadioAddress radio) {
+Done CommandLayer::SetRegister(PacketRecord& rec, ReplyWait wait, RadioAddress radio) {
   if (radio.remote) {
     rec.NetworkAddress = *radio.remote;
-    return SetRemoteRegister(timeoutMs, rec, retries);
+    return SetRemoteRegister(rec, wait);
   }
   static const Spec spec{ptype::SetRegister, "(Set Register)", true};
-  return Outcome(Transact(spec, rec, timeoutMs, retries));
+  return Outcome(Transact(spec, rec, wait));
 }
 
-Done CommandLayer::TxData(double timeoutMs, PacketRecord& rec, int retries) {
+Done CommandLayer::TxData(PacketRecord& rec, ReplyWait wait) {
   static const Spec spec{ptype::TxData, "(TX Data)", true};
-  return Outcome(Transact(spec, rec, timeoutMs, retries));
+  return Outcome(Transact(spec, rec, wait));
 }
 
-Done CommandLayer::FactoryOverride(double timeoutMs, int retries) {
+Done CommandLayer::FactoryOverride(ReplyWait wait) {
   PacketRecord rec = ActionRecord(0x6A, 0x6A);
   static const Spec spec{ptype::SetRegister, "(Factory Override)", false, false, false, kOverridePrefix};
-  return Outcome(Transact(spec, rec, timeoutMs, retries));
+  return Outcome(Transact(spec, rec, wait));
 }
 
-Result<int> CommandLayer::GetRemoteRegister(double timeoutMs, PacketRecord& rec, int retries,
-                                            RemoteLinkStats* tally) {
+Result<int> CommandLayer::GetRemoteRegister(PacketRecord& rec, ReplyWait wait, RemoteLinkStats* tally) {
   static const Spec spec{ptype::GetRemoteRegister, "(Get Remote Register)", true, true};
-  return Transact(spec, rec, timeoutMs, retries, tally);
+  return Transact(spec, rec, wait, tally);
 }
 
-Done CommandLayer::SetRemoteRegister(double timeoutMs, PacketRecord& rec, int retries) {
+Done CommandLayer::SetRemoteRegister(PacketRecord& rec, ReplyWait wait) {
   static const Spec spec{ptype::SetRemoteRegister, "(Set Remote Register)", true, true};
-  return Outcome(Transact(spec, rec, timeoutMs, retries));
+  return Outcome(Transact(spec, rec, wait));
 }
 
 }  // namespace qmx

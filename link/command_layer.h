@@ -13,6 +13,7 @@
 #include <span>
 
 #include "link/packet.h"
+#include "link/reply_wait.h"
 #include "link/result.h"
 #include "link/waiter.h"
 
@@ -59,25 +60,27 @@ class CommandLayer {
     write_ = std::move(write);
   }
 
-  Done EnterProtocolMode(double timeoutMs, int retries);
-  Done ExitProtocolMode(double timeoutMs, int retries);
+  // Each command waits `wait.timeoutMs` for its reply and sends again, with a
+  // new sequence number, up to `wait.retries` times.
+  Done EnterProtocolMode(ReplyWait wait = kUsualReplyWait);
+  Done ExitProtocolMode(ReplyWait wait = kUsualReplyWait);
   // The action-bank writes: Software Reset, Load Factory Defaults and Memory
   // Save of the local radio, or the same register written to a remote one
   // with Set Remote Register.
   Done SoftwareReset(RadioAddress radio = {});
   Done LoadFactoryDefaults(RadioAddress radio = {});
-  Done MemorySave(double timeoutMs, int retries, RadioAddress radio = {});
+  Done MemorySave(ReplyWait wait = kUsualReplyWait, RadioAddress radio = {});
   // The reply's Span. A remote radio is asked with Get Remote Register at its
   // address (the record's NetworkAddress is set to it).
-  Result<int> GetRegister(double timeoutMs, PacketRecord& rec, int retries, RadioAddress radio = {},
+  Result<int> GetRegister(PacketRecord& rec, ReplyWait wait = kUsualReplyWait, RadioAddress radio = {},
                           RemoteLinkStats* tally = nullptr);
-  Done SetRegister(double timeoutMs, PacketRecord& rec, int retries, RadioAddress radio = {});
+  Done SetRegister(PacketRecord& rec, ReplyWait wait = kUsualReplyWait, RadioAddress radio = {});
   // Succeeds whatever the reply's TxStatus; rec gets TxStatus and Lqi.
-  Done TxData(double timeoutMs, PacketRecord& rec, int retries);
-  Done FactoryOverride(double timeoutMs, int retries);
+  Done TxData(PacketRecord& rec, ReplyWait wait = kUsualReplyWait);
+  Done FactoryOverride(ReplyWait wait = kUsualReplyWait);
   // At the record's NetworkAddress; the reply's Span.
-  Result<int> GetRemoteRegister(double timeoutMs, PacketRecord& rec, int retries, RemoteLinkStats* tally = nullptr);
-  Done SetRemoteRegister(double timeoutMs, PacketRecord& rec, int retries);
+  Result<int> GetRemoteRegister(PacketRecord& rec, ReplyWait wait = kUsualReplyWait, RemoteLinkStats* tally = nullptr);
+  Done SetRemoteRegister(PacketRecord& rec, ReplyWait wait = kUsualReplyWait);
 
   // Waits for the reply (seq, type): its Length and the record, or NoReply
   // after the time-out, PortClosed at once when the port is gone.
@@ -85,10 +88,8 @@ class CommandLayer {
 
  private:
   struct Spec;
-  Result<int> Transact(const Spec& spec, PacketRecord& rec, double timeoutMs, int retries,
-                       RemoteLinkStats* tally = nullptr);
-  Done Action(const Spec& local, std::uint8_t reg, std::uint8_t value, RadioAddress radio, double timeoutMs,
-              int retries);
+  Result<int> Transact(const Spec& spec, PacketRecord& rec, ReplyWait wait, RemoteLinkStats* tally = nullptr);
+  Done Action(const Spec& local, std::uint8_t reg, std::uint8_t value, RadioAddress radio, ReplyWait wait);
 
   SerialTransport& transport_;
   PacketQueue& queue_;

@@ -129,7 +129,7 @@ Done LinkSession::Connect(const PortChoice& choice, ReplyWait wait) {
 }
 
 Done LinkSession::EnterProtocolMode(ReplyWait wait, bool checkBootCode) {
-  const Done entered = commands_.EnterProtocolMode(wait.timeoutMs, wait.retries);
+  const Done entered = commands_.EnterProtocolMode(wait);
   if (!entered && entered.status() == Status::NoReply && checkBootCode) (void)BootCodeAnswers();
   return entered;
 }
@@ -204,7 +204,7 @@ std::optional<Done> LinkSession::CommandEnded() {
     if (e.writer.state == LinkState::Protocol && e.writer.commandUnderWay && e.writer.commandUnderWay())
       return std::nullopt;
   terminalPending_ = false;
-  const Done left = commands_.ExitProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries);
+  const Done left = commands_.ExitProtocolMode();
   SetMode(LinkState::Terminal);
   if (takeRing_) takeRing_();
   return left;

@@ -46,7 +46,7 @@ inline constexpr std::uint8_t Announce = 0x27;
 inline constexpr std::uint8_t RxEvent = 0x28;
 }  // namespace ptype
 
-// TX Status of a TX Data or remote register reply.
+// TX Status of a TX Data or remote register reply (a code table, one code a line).
 namespace txstatus {
 inline constexpr std::uint8_t Acknowledged = 0;
 inline constexpr std::uint8_t NoAcknowledgement = 1;

@@ -4,7 +4,6 @@
 
 #include "link/command_layer.h"
 #include "link/packet.h"
-#include "link/reply_wait.h"
 
 namespace qmx {
 
@@ -41,7 +40,7 @@ bool RemoteRequests::Write(int n, std::uint16_t address, const RemoteWrite& writ
   rec.NetworkAddress = address;
   std::copy(write.data.begin(), write.data.end(), rec.Data.begin());
   const Mark mark(hooks_);
-  if (!commands_.SetRemoteRegister(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries)) return false;
+  if (!commands_.SetRemoteRegister(rec)) return false;
   if (hooks_.replyStrength) hooks_.replyStrength(n, rec.Lqi);
   return true;
 }
@@ -61,7 +60,7 @@ std::optional<PollCycleEnd> RunPollCycle(PollSchedule& schedule, RemoteRequests&
   }
   PollCycleEnd end;
   end.complete = !schedule.Abandoned();
-  end.rearmMs = schedule.EndCycle(hooks.delayText ? hooks.delayText() : std::string());
+  end.rearmMs = schedule.EndCycle();
   return end;
 }
 

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <string>
 #include <utility>
 
 #include "config/register_map.h"
@@ -54,6 +53,7 @@ class RemoteRequests {
 
 // What a cycle asks of the tab, each time at the moment it needs it (the
 // user may change the controls while a request waits), and what it tells.
+// The tab answers from what it read of its controls when they were edited.
 struct PollCycleHooks {
   // Radio n has an address and its "Poll Radio" is ticked.
   std::function<bool(int n)> polled;
@@ -66,8 +66,6 @@ struct PollCycleHooks {
   std::function<void(int n)> polling;
   // Radio n's banks 0, 5 and 6 arrived.
   std::function<void(int n)> read;
-  // The refresh delay's text as it is at the cycle's end.
-  std::function<std::string()> delayText;
 };
 
 // What a poll cycle ended with: whether it went through (it was not

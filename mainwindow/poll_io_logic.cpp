@@ -83,9 +83,9 @@ int PollSchedule::IntervalMs(std::string_view delayText) {
   return seconds == 0 ? kNoDelayMs : static_cast<int>(std::clamp<std::int64_t>(seconds * 1000, 0, INT32_MAX));
 }
 
-int PollSchedule::Start(std::string_view delayText) {
+int PollSchedule::Start() {
   running_ = true;
-  return IntervalMs(delayText);
+  return intervalMs_;
 }
 
 void PollSchedule::Abandon() {
@@ -99,11 +99,11 @@ bool PollSchedule::Pause() {
   return paused_;
 }
 
-std::optional<int> PollSchedule::Resume(std::string_view delayText) {
+std::optional<int> PollSchedule::Resume() {
   const bool was = paused_;
   paused_ = false;
   if (!was || !running_) return std::nullopt;
-  return IntervalMs(delayText);
+  return intervalMs_;
 }
 
 bool PollSchedule::BeginCycle() {
@@ -113,11 +113,11 @@ bool PollSchedule::BeginCycle() {
   return true;
 }
 
-std::optional<int> PollSchedule::EndCycle(std::string_view delayText) {
+std::optional<int> PollSchedule::EndCycle() {
   inCycle_ = false;
   abandoned_ = false;
   if (!running_ || paused_) return std::nullopt;
-  return IntervalMs(delayText);
+  return intervalMs_;
 }
 
 }  // namespace qmx

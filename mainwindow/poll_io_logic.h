@@ -81,9 +81,12 @@ class PollSchedule {
   // Interval for a refresh delay text: its seconds, or 10 ms for 0; a text
   // that is not a number counts as 1 second.
   static int IntervalMs(std::string_view delayText);
+  // The refresh delay was edited: read once here, the interval of every
+  // start, resume and re-arm until the next edit.
+  void SetDelay(std::string_view delayText) { intervalMs_ = IntervalMs(delayText); }
 
   // Start: polling runs; the interval to arm the timer with.
-  int Start(std::string_view delayText);
+  int Start();
   // Stop: polling ends; a cycle in progress still finishes.
   void Stop() {
     running_ = false;
@@ -98,7 +101,7 @@ class PollSchedule {
   bool Pause();
   // Back from the pause: the interval to arm the timer with while polling
   // runs, or nothing.
-  std::optional<int> Resume(std::string_view delayText);
+  std::optional<int> Resume();
   bool Paused() const { return paused_; }
   // The timer fired: true when a cycle begins now.
   bool BeginCycle();
@@ -106,7 +109,7 @@ class PollSchedule {
   // radio.
   bool Abandoned() const { return abandoned_ || paused_; }
   // The cycle ended: the interval to re-arm the timer with, or nothing.
-  std::optional<int> EndCycle(std::string_view delayText);
+  std::optional<int> EndCycle();
 
   bool Running() const { return running_; }
   bool InCycle() const { return inCycle_; }
@@ -116,6 +119,7 @@ class PollSchedule {
   bool inCycle_ = false;
   bool abandoned_ = false;
   bool paused_ = false;
+  int intervalMs_ = 1000;  // a delay of 1 second until one is set
 };
 
 }  // namespace qmx

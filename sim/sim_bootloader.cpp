@@ -2,18 +2,13 @@
 
 #include <algorithm>
 
+#include "link/xmodem_bytes.h"
+
 namespace qmx::sim {
 
 namespace {
 
 constexpr std::uint8_t kPromptKey = 0x03;
-constexpr std::uint8_t kSoh = 0x01;
-constexpr std::uint8_t kEot = 0x04;
-constexpr std::uint8_t kAck = 0x06;
-constexpr std::uint8_t kNak = 0x15;
-constexpr std::uint8_t kCan = 0x18;
-constexpr std::uint8_t kCrcRequest = 'C';
-constexpr std::uint8_t kPad = 0x1A;
 constexpr std::size_t kBlock = 128;
 constexpr std::size_t kHeader = 128;  // the image file's first block, not stored
 // Requests repeated before the first block, and silence while sending,
@@ -224,13 +219,13 @@ void SimBootloader::Request(int left) {
     ToCommand();
     return;
   }
-  OutByte(options_.crc ? kCrcRequest : kNak);
+  OutByte(options_.crc ? xmodem::kCrcRequest : xmodem::kNak);
   Timer(std::chrono::seconds(1), [this, left] { Request(left - 1); });
 }
 
 void SimBootloader::ReceiveByte(std::uint8_t b) {
   if (block_.empty()) {
-    if (b == kSoh) {
+    if (b == xmodem::kSoh) {
       started_ = true;
       cancelSeen_ = false;
       block_.push_back(b);
@@ -240,7 +235,7 @@ void SimBootloader::ReceiveByte(std::uint8_t b) {
       Timer(std::chrono::seconds(1), [this, start] {
         if (!block_.empty() && blockStarts_ == start) {
           block_.clear();
-          OutByte(kNak);
+          OutByte(xmodem::kNak);
         }
       });
       Timer(kSendGiveUp, [this, start] {
@@ -250,8 +245,8 @@ void SimBootloader::ReceiveByte(std::uint8_t b) {
       // The host looks for the prompt: the transfer is over.
       ToCommand();
       Out(">");
-    } else if (b == kEot) {
-      OutByte(kAck);
+    } else if (b == xmodem::kEot) {
+      OutByte(xmodem::kAck);
       ++generation_;
       state_ = State::Programming;
       Timer(options_.programTime, [this] {
@@ -262,7 +257,7 @@ void SimBootloader::ReceiveByte(std::uint8_t b) {
         ToCommand();
         Out("OK\r\n");
       });
-    } else if (b == kCan) {
+    } else if (b == xmodem::kCan) {
       if (cancelSeen_) ToCommand();
       cancelSeen_ = true;
     }
@@ -288,28 +283,28 @@ void SimBootloader::BlockReceived() {
   block_.clear();
 
   if (Take(BootFault::CancelAt, blockIndex_)) {
-    const std::uint8_t cans[2] = {kCan, kCan};
+    const std::uint8_t cans[2] = {xmodem::kCan, xmodem::kCan};
     Out(cans);
     ToCommand();
     return;
   }
   if (!good || (number != expected && number != static_cast<std::uint8_t>(expected - 1))) {
-    OutByte(kNak);
+    OutByte(xmodem::kNak);
     return;
   }
   if (number == static_cast<std::uint8_t>(expected - 1)) {
-    OutByte(kAck);  // a repeat: its ACK was lost
+    OutByte(xmodem::kAck);  // a repeat: its ACK was lost
     return;
   }
   if (Take(BootFault::NakBlock, blockIndex_)) {
-    OutByte(kNak);
+    OutByte(xmodem::kNak);
     return;
   }
   received_.insert(received_.end(), body.begin(), body.end());
   firmware_ = false;  // the flash is being rewritten
   const int stored = blockIndex_++;
   if (Take(BootFault::DropAck, stored)) return;
-  OutByte(kAck);
+  OutByte(xmodem::kAck);
 }
 
 // ---------------------------------------------------------------------------
@@ -331,22 +326,22 @@ void SimBootloader::SendCurrent() {
   const std::size_t at = static_cast<std::size_t>(blockIndex_ - 1) * kBlock;
   if (at >= image_.size()) {
     eotSent_ = true;
-    OutByte(kEot);
+    OutByte(xmodem::kEot);
     return;
   }
   if (Take(BootFault::CancelAt, blockIndex_)) {
-    const std::uint8_t cans[2] = {kCan, kCan};
+    const std::uint8_t cans[2] = {xmodem::kCan, xmodem::kCan};
     Out(cans);
     ToCommand();
     return;
   }
   std::vector<std::uint8_t> block(3 + kBlock, 0);
-  block[0] = kSoh;
+  block[0] = xmodem::kSoh;
   block[1] = static_cast<std::uint8_t>(blockIndex_);
   block[2] = static_cast<std::uint8_t>(~block[1]);
   const std::size_t n = std::min(kBlock, image_.size() - at);
   std::copy_n(image_.begin() + static_cast<std::ptrdiff_t>(at), n, block.begin() + 3);
-  if (n < kBlock) block[3 + n] = kPad;
+  if (n < kBlock) block[3 + n] = xmodem::kPad;
   const std::span<const std::uint8_t> data(block.data() + 3, kBlock);
   if (crcSend_) {
     const std::uint16_t crc = Crc16(data);
@@ -360,7 +355,7 @@ void SimBootloader::SendCurrent() {
 }
 
 void SimBootloader::SendByte(std::uint8_t b) {
-  if (b == kCan) {
+  if (b == xmodem::kCan) {
     if (cancelSeen_) {
       ToCommand();
       return;
@@ -370,17 +365,17 @@ void SimBootloader::SendByte(std::uint8_t b) {
   }
   cancelSeen_ = false;
   if (!started_) {
-    if (b == kNak || b == kCrcRequest) BeginSend(b == kCrcRequest);
+    if (b == xmodem::kNak || b == xmodem::kCrcRequest) BeginSend(b == xmodem::kCrcRequest);
     return;
   }
-  if (b == kAck) {
+  if (b == xmodem::kAck) {
     if (eotSent_) {
       ToCommand();
       return;
     }
     ++blockIndex_;
     SendCurrent();
-  } else if (b == kNak) {
+  } else if (b == xmodem::kNak) {
     SendCurrent();
   }
 }

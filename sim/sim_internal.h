@@ -48,6 +48,7 @@ constexpr std::size_t Uptime = 0, RxPackets = 4, TxPackets = 8, TxData = 16, RxD
                       Crystal = 73;
 }
 
+// Codes and factory values, one a line like the tables around them.
 constexpr std::uint8_t kDeviceRemote = 0;
 constexpr std::uint8_t kDeviceBase = 2;
 constexpr std::uint8_t kProtocolModeProtocol = 2;

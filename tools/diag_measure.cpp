@@ -57,8 +57,9 @@ int ReadPollingDelay(std::string_view text) {
   return v > kMaxDelayMs ? kMaxDelayMs : v;
 }
 
+// Each test packet is sent once: a packet without a reply counts as lost.
 TestSender CommandSender(CommandLayer& commands) {
-  return [&commands](PacketRecord& rec) { return commands.TxData(1000, rec, 0); };
+  return [&commands](PacketRecord& rec) { return commands.TxData(rec, {kUsualReplyWait.timeoutMs, 0}); };
 }
 
 // ---------------------------------------------------------------------------

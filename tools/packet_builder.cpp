@@ -11,9 +11,6 @@ namespace qmx {
 
 namespace {
 
-constexpr double kTimeoutMs = 1000.0;
-constexpr int kRetries = 3;
-
 // One command of the OP Code list.
 struct Choice {
   std::string_view text;
@@ -289,14 +286,14 @@ TransmitResult CallPacketCommand(CommandLayer& commands, int choice, PacketRecor
   const Choice& c = ChoiceAt(choice);
   bool ok = false;
   switch (choice) {
-    case 0: ok = commands.EnterProtocolMode(kTimeoutMs, kRetries).ok(); break;
-    case 1: ok = commands.ExitProtocolMode(kTimeoutMs, kRetries).ok(); break;
+    case 0: ok = commands.EnterProtocolMode().ok(); break;
+    case 1: ok = commands.ExitProtocolMode().ok(); break;
     case 2: ok = commands.SoftwareReset().ok(); break;
-    case 3: ok = commands.GetRegister(kTimeoutMs, rec, kRetries).ok(); break;
-    case 4: ok = commands.SetRegister(kTimeoutMs, rec, kRetries).ok(); break;
-    case 5: ok = commands.TxData(kTimeoutMs, rec, kRetries).ok(); break;
-    case 6: ok = commands.GetRemoteRegister(kTimeoutMs, rec, kRetries).ok(); break;
-    case 7: ok = commands.SetRemoteRegister(kTimeoutMs, rec, kRetries).ok(); break;
+    case 3: ok = commands.GetRegister(rec).ok(); break;
+    case 4: ok = commands.SetRegister(rec).ok(); break;
+    case 5: ok = commands.TxData(rec).ok(); break;
+    case 6: ok = commands.GetRemoteRegister(rec).ok(); break;
+    case 7: ok = commands.SetRemoteRegister(rec).ok(); break;
   }
   if (!ok) {
     TransmitResult r;

@@ -21,6 +21,15 @@ std::uint16_t Crc16Xmodem(std::span<const std::uint8_t> bytes) {
 
 namespace {
 
+using xmodem::kAck;
+using xmodem::kCan;
+using xmodem::kCrcRequest;
+using xmodem::kEot;
+using xmodem::kNak;
+using xmodem::kPad;
+using xmodem::kSoh;
+using xmodem::kStx;
+
 std::uint8_t Sum(std::span<const std::uint8_t> bytes) {
   unsigned sum = 0;
   for (std::uint8_t b : bytes) sum += b;
@@ -85,8 +94,8 @@ std::span<const std::uint8_t> FillBlock(SendBuffer& block, std::span<const std::
   std::uint8_t* payload = block.data() + 3;
   std::memset(payload, 0, 128);
   std::copy_n(rest.begin(), n, payload);
-  if (n < 128) payload[n] = Xmodem::kPad;
-  block[0] = Xmodem::kSoh;
+  if (n < 128) payload[n] = kPad;
+  block[0] = kSoh;
   block[1] = number;
   block[2] = static_cast<std::uint8_t>(~number);
   const std::span<const std::uint8_t> body(payload, 128);

@@ -17,6 +17,7 @@
 #include "link/clock.h"
 #include "link/result.h"
 #include "link/byte_channel.h"
+#include "link/xmodem_bytes.h"
 
 namespace qmx {
 
@@ -25,15 +26,6 @@ std::uint16_t Crc16Xmodem(std::span<const std::uint8_t> bytes);
 
 class Xmodem {
  public:
-  static constexpr std::uint8_t kSoh = 0x01;
-  static constexpr std::uint8_t kStx = 0x02;
-  static constexpr std::uint8_t kEot = 0x04;
-  static constexpr std::uint8_t kAck = 0x06;
-  static constexpr std::uint8_t kNak = 0x15;
-  static constexpr std::uint8_t kCan = 0x18;
-  static constexpr std::uint8_t kCrcRequest = 'C';
-  static constexpr std::uint8_t kPad = 0x1A;
-
   using Progress = std::function<void(std::size_t bytes)>;
 
   Xmodem(ByteChannel& channel, TimeSource& clock, Progress progress = {})
@@ -85,7 +77,7 @@ class Xmodem {
   void WriteByte(std::uint8_t b) { Write(std::span(&b, 1)); }
   void WriteCans();
   // After a CAN: true when a second CAN follows within 1,000 ms.
-  bool SecondCan() { return ReadByteTimed(1000) == kCan; }
+  bool SecondCan() { return ReadByteTimed(1000) == xmodem::kCan; }
   // A failure with `status`, unless a write failed: then the write's.
   Result<std::size_t> Failure(Status status) const;
 

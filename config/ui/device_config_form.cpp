@@ -26,6 +26,7 @@
 #include "link/ui/busy_cursor.h"
 #include "link/ui/window_fit.h"
 #include "widgets/palette_colour.h"
+#include "widgets/status_bar.h"
 
 namespace qmx {
 namespace {
@@ -91,10 +92,7 @@ TDeviceConfigForm::TDeviceConfigForm(QWidget* parent) : QDialog(parent) {
   CancelButton->setObjectName("CancelButton");
   RefreshButton = new QPushButton("&Refresh", this);
   RefreshButton->setObjectName("RefreshButton");
-  StatusBar1 = new QLabel(this);
-  StatusBar1->setObjectName("StatusBar1");
-  StatusBar1->setAlignment(Qt::AlignCenter);
-  StatusBar1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  StatusBar1 = MakeStatusBar(this);
   auto* buttons = new QHBoxLayout;
   for (QPushButton* b : {SaveProfileButton, LoadProfileButton}) buttons->addWidget(b);
   buttons->addStretch(1);

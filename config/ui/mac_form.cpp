@@ -10,6 +10,7 @@
 #include "link/radio_link.h"
 #include "link/ui/busy_cursor.h"
 #include "link/ui/window_fit.h"
+#include "widgets/status_bar.h"
 
 namespace qmx {
 
@@ -21,10 +22,7 @@ TMACForm::TMACForm(QWidget* parent) : QDialog(parent) {
   MACAddressEdit->setMinimumWidth(MACAddressEdit->fontMetrics().horizontalAdvance("00:00:00:00:00:00:00:00") + 24);
   WriteButton = new QPushButton("Write", this);
   WriteButton->setObjectName("WriteButton");
-  StatusBar1 = new QLabel(this);
-  StatusBar1->setObjectName("StatusBar1");
-  StatusBar1->setAlignment(Qt::AlignCenter);
-  StatusBar1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  StatusBar1 = MakeStatusBar(this);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel("New MAC Address", this));
   layout->addWidget(MACAddressEdit);

@@ -13,7 +13,6 @@
 #include "link/prompter.h"
 #include "link/radio_link.h"
 #include "link/link_session.h"
-#include "link/reply_wait.h"
 #include "link/ui/busy_cursor.h"
 #include "mainwindow/ui/poll_io_tab.h"
 #include "mainwindow/ui/serial_tab.h"

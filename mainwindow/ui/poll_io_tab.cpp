@@ -123,6 +123,9 @@ PollIoTab::PollIoTab(CommandLayer& commands, RadioImage& image, Prompter& prompt
   RefreshTimer->setObjectName("RefreshTimer");
   RefreshTimer->setSingleShot(true);
   connect(RefreshTimer, &QTimer::timeout, this, &PollIoTab::RefreshTimerTimer);
+  schedule_.SetDelay(RefreshEdit->text().toStdString());
+  connect(RefreshUpDown, &QSpinBox::textChanged, this,
+          [this](const QString& text) { schedule_.SetDelay(text.toStdString()); });
   connect(RefreshPollButton, &QPushButton::clicked, this, &PollIoTab::RefreshButton1Click);
   AlignCaptions();
 }
@@ -190,6 +193,9 @@ QGroupBox* PollIoTab::BuildGroup(int n) {
     r.gpioDirection[u] = MakeLabel(group, "", Name(n, QString("GPIO%1DirStaticText").arg(i).toLatin1()));
     r.gpioDirection[u]->setMinimumWidth(fm.horizontalAdvance("(Output)") + 4);
     grid->addWidget(r.gpio[u], kGpioRow + i, 0);
+    connect(r.gpio[u], &QLineEdit::textChanged, this, [this, n, u](const QString& text) {
+      gpioValue_[static_cast<std::size_t>(n - 1)][u] = TextToInt(text.toStdString(), 0);
+    });
     grid->addWidget(r.gpioDirection[u], kGpioRow + i, 1);
   }
   for (int a = 0; a < 3; ++a) {
@@ -276,7 +282,9 @@ bool PollIoTab::eventFilter(QObject* watched, QEvent* event) {
 
 void PollIoTab::NoteAddress(int n) {
   const std::string text = Row(n).networkAddress->currentText().toStdString();
-  address_[static_cast<std::size_t>(n - 1)] = RowAddress(text).value_or(0);
+  const std::optional<std::uint16_t> address = RowAddress(text);
+  address_[static_cast<std::size_t>(n - 1)] = address.value_or(0);
+  addressUsable_[static_cast<std::size_t>(n - 1)] = address.has_value();
   addressText_[static_cast<std::size_t>(n - 1)] = text;
 }
 
@@ -298,7 +306,7 @@ void PollIoTab::NetworkAddressComboBoxChange(int n) {
   if (AddressUsable(n)) ReadRadio(n);
 }
 
-bool PollIoTab::AddressUsable(int n) const { return RowAddress(addressText_.at(static_cast<std::size_t>(n - 1))).has_value(); }
+bool PollIoTab::AddressUsable(int n) const { return addressUsable_.at(static_cast<std::size_t>(n - 1)); }
 
 bool PollIoTab::AddressOrSay(int n) {
   if (AddressUsable(n)) return true;
@@ -399,6 +407,7 @@ void PollIoTab::ResetPollControls(bool on) {
     const auto u = static_cast<std::size_t>(n - 1);
     remembered_[u] = -1;
     address_[u] = 0;
+    addressUsable_[u] = false;
     addressText_[u].clear();
     output_[u] = {};
     r.userTag->clear();
@@ -451,7 +460,7 @@ bool PollIoTab::PausePolling() {
 }
 
 void PollIoTab::ResumePolling() {
-  if (const auto ms = schedule_.Resume(RefreshEdit->text().toStdString())) RefreshTimer->start(*ms);
+  if (const auto ms = schedule_.Resume()) RefreshTimer->start(*ms);
 }
 
 void PollIoTab::RefreshButton1Click() {
@@ -465,7 +474,7 @@ void PollIoTab::RefreshButton1Click() {
       return;
     }
     SetConfigButtonsEnabled(false);
-    RefreshTimer->setInterval(schedule_.Start(RefreshEdit->text().toStdString()));
+    RefreshTimer->setInterval(schedule_.Start());
     RefreshPollButton->setText("Stop");
     emit StatusChanged("Starting automatic refresh...");
     RefreshTimer->start();
@@ -488,13 +497,13 @@ void PollIoTab::RefreshTimerTimer() {
   };
   hooks.address = [this](int n) { return Address(n); };
   hooks.outputValue = [this](int n, int line) -> std::optional<std::int32_t> {
+    const auto u = static_cast<std::size_t>(n - 1);
     const auto i = static_cast<std::size_t>(line);
-    if (!output_[static_cast<std::size_t>(n - 1)][i]) return std::nullopt;
-    return TextToInt(Row(n).gpio[i]->text().toStdString(), 0);
+    if (!output_[u][i]) return std::nullopt;
+    return gpioValue_[u][i];
   };
   hooks.polling = [this](int n) { emit StatusChanged(QString("Polling radio %1....").arg(n)); };
   hooks.read = [this](int n) { ShowRemoteRadio(n); };
-  hooks.delayText = [this] { return RefreshEdit->text().toStdString(); };
   const std::optional<PollCycleEnd> end = RunPollCycle(schedule_, requests_, hooks);
   if (!end) return;  // the cycle in progress re-arms
   // While the automatic refresh runs, the line says so rather than that

@@ -146,6 +146,10 @@ class PollIoTab : public QWidget {
   // parsed from a widget there.
   std::array<std::atomic<std::uint16_t>, kRemoteRadios> address_{};
   std::array<std::string, kRemoteRadios> addressText_;
+  // The address text is a network address (read with it when it changes).
+  std::array<bool, kRemoteRadios> addressUsable_{};
+  // The value typed into each output line's edit, read when it changes.
+  std::array<std::array<std::int32_t, 6>, kRemoteRadios> gpioValue_{};
   // The selection each address box last handled; -1: none.
   std::array<int, kRemoteRadios> remembered_{-1, -1, -1, -1};
   // The direction bits each group shows.

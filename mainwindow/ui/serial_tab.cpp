@@ -26,7 +26,6 @@
 #include "link/packet.h"
 #include "link/link_session.h"
 #include "link/prompter.h"
-#include "link/reply_wait.h"
 #include "mainwindow/ui/received_column.h"
 #include "mainwindow/ui/title_font.h"
 
@@ -508,7 +507,7 @@ void SerialTab::Timer1Timer() {
   const std::size_t count = std::min(data.bytes.size(), rec.Data.size());
   std::copy_n(data.bytes.begin(), count, rec.Data.begin());
   rec.Length = static_cast<std::uint8_t>(count);
-  if (!Run([&] { return commands_.TxData(kUsualReplyWait.timeoutMs, rec, kUsualReplyWait.retries); })) {
+  if (!Run([&] { return commands_.TxData(rec); })) {
     prompter_.Message("Could not send data", "Send Data Failed");
     return;
   }

@@ -56,12 +56,12 @@ TEST(CommandLayerSilentTest, SilentRadioGetsRetriesPlusOneFramesWithConsecutiveS
   s.link->options.logData = true;
   s.link->sequence.Reset(125);
   const auto start = s.clock.Now();
-  EXPECT_FALSE(s.commands().EnterProtocolMode(1000.0, 3));
+  EXPECT_FALSE(s.commands().EnterProtocolMode());
   EXPECT_EQ(s.clock.Now() - start, milliseconds(4000));  // each attempt waited out its second
   // 126, 127, then 0 and 1: the counter wraps after 127.
   EXPECT_EQ(SentFrames(s.LogText()), (std::vector<std::pair<int, int>>{{126, 0x00}, {127, 0x00}, {0, 0x00}, {1, 0x00}}));
 
-  EXPECT_FALSE(s.commands().EnterProtocolMode(kShort, 0));
+  EXPECT_FALSE(s.commands().EnterProtocolMode({kShort, 0}));
   EXPECT_EQ(SentFrames(s.LogText()).size(), 5u);
 
   const auto resetStart = s.clock.Now();
@@ -72,21 +72,21 @@ TEST(CommandLayerSilentTest, SilentRadioGetsRetriesPlusOneFramesWithConsecutiveS
 }
 
 TEST_F(CommandLayerTest, FirstReplyLostIsRecoveredByARetransmissionWithAFreshNumber) {
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kShort, 3));
+  ASSERT_TRUE(s.commands().EnterProtocolMode({kShort, 3}));
   s.module->ClearReceivedFrames();
   s.module->SetFault(Fault::DropReply, 1);
   s.clock.ExpireWaits(1);  // the wait for the dropped reply
   PacketRecord rec = ReadRecord(1, 0, 34);
-  EXPECT_EQ(s.commands().GetRegister(kShort, rec, 3).value(), 34);
+  EXPECT_EQ(s.commands().GetRegister(rec, {kShort, 3}).value(), 34);
   const auto sent = s.Received();
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[1].first, sent[0].first + 1);
 }
 
 TEST_F(CommandLayerTest, RegisterReadAndWriteResults) {
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kShort, 3));
+  ASSERT_TRUE(s.commands().EnterProtocolMode({kShort, 3}));
   PacketRecord rec = ReadRecord(1, 0, 34);
-  ASSERT_EQ(s.commands().GetRegister(kShort, rec, 3).value(), 34);
+  ASSERT_EQ(s.commands().GetRegister(rec, {kShort, 3}).value(), 34);
   auto expected = s.module->Registers(sim::kLocal, 1, 0, 34);
   ASSERT_TRUE(expected);
   EXPECT_TRUE(std::equal(expected->begin(), expected->end(), rec.Data.begin()));
@@ -94,17 +94,17 @@ TEST_F(CommandLayerTest, RegisterReadAndWriteResults) {
 
   PacketRecord set = ReadRecord(0, 10, 1);
   set.Data[0] = 0x07;
-  EXPECT_TRUE(s.commands().SetRegister(kShort, set, 3));
+  EXPECT_TRUE(s.commands().SetRegister(set, {kShort, 3}));
   EXPECT_EQ(s.module->Registers(sim::kLocal, 0, 10, 1), std::vector<std::uint8_t>{0x07});
 
   // A write to a read-only bank is refused by the module: no reply, failure.
   s.clock.ExpireWaits(1);
   PacketRecord ro = ReadRecord(16, 0, 1);
-  EXPECT_FALSE(s.commands().SetRegister(kShort, ro, 0));
+  EXPECT_FALSE(s.commands().SetRegister(ro, {kShort, 0}));
 }
 
 TEST_F(CommandLayerTest, TxDataSucceedsWhateverTheStatusAndReportsIt) {
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kShort, 3));
+  ASSERT_TRUE(s.commands().EnterProtocolMode({kShort, 3}));
   struct Case {
     std::uint16_t address;
     std::uint8_t status;
@@ -115,22 +115,22 @@ TEST_F(CommandLayerTest, TxDataSucceedsWhateverTheStatusAndReportsIt) {
     rec.Length = 2;
     rec.Data[0] = 'h';
     rec.Data[1] = 'i';
-    EXPECT_TRUE(s.commands().TxData(kShort, rec, 3)) << c.address;
+    EXPECT_TRUE(s.commands().TxData(rec, {kShort, 3})) << c.address;
     EXPECT_EQ(rec.TxStatus, c.status) << c.address;
   }
   s.module->SetLocalLinked(false);
   PacketRecord rec;
   rec.NetworkAddress = 1;
-  EXPECT_TRUE(s.commands().TxData(kShort, rec, 3));
+  EXPECT_TRUE(s.commands().TxData(rec, {kShort, 3}));
   EXPECT_EQ(rec.TxStatus, txstatus::NotLinked);
 }
 
 TEST_F(CommandLayerTest, RemoteRegisterStatusesAndRowStatistics) {
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kShort, 3));
+  ASSERT_TRUE(s.commands().EnterProtocolMode({kShort, 3}));
   RemoteLinkStats row1, row2, row3;
 
   PacketRecord rec = ReadRecord(0, 0, 44, 0x0002);
-  EXPECT_EQ(s.commands().GetRemoteRegister(kShort, rec, 3, &row2).value(), 44);
+  EXPECT_EQ(s.commands().GetRemoteRegister(rec, {kShort, 3}, &row2).value(), 44);
   EXPECT_EQ(rec.TxStatus, txstatus::Acknowledged);
   EXPECT_NE(rec.Lqi, 0);
   EXPECT_EQ(row2.attempts, 1u);
@@ -140,7 +140,7 @@ TEST_F(CommandLayerTest, RemoteRegisterStatusesAndRowStatistics) {
   s.module->SetRemoteLinked(0x0003, false);
   s.module->ClearReceivedFrames();
   rec = ReadRecord(0, 0, 44, 0x0003);
-  EXPECT_EQ(s.commands().GetRemoteRegister(kShort, rec, 3, &row3).status(), Status::Refused);
+  EXPECT_EQ(s.commands().GetRemoteRegister(rec, {kShort, 3}, &row3).status(), Status::Refused);
   EXPECT_EQ(rec.Span, 0);
   EXPECT_EQ(rec.TxStatus, txstatus::NotLinked);
   EXPECT_EQ(s.Received().size(), 1u);
@@ -149,7 +149,7 @@ TEST_F(CommandLayerTest, RemoteRegisterStatusesAndRowStatistics) {
 
   // Unknown address: no acknowledgement.
   rec = ReadRecord(0, 0, 44, 0x0777);
-  EXPECT_FALSE(s.commands().GetRemoteRegister(kShort, rec, 3));
+  EXPECT_FALSE(s.commands().GetRemoteRegister(rec, {kShort, 3}));
   EXPECT_EQ(rec.TxStatus, txstatus::NoAcknowledgement);
 
   // Silent air: every transmission counts as an attempt.
@@ -157,14 +157,14 @@ TEST_F(CommandLayerTest, RemoteRegisterStatusesAndRowStatistics) {
   s.clock.ExpireWaits();
   rec = ReadRecord(0, 0, 44);
   // Routed to the remote form at the address given.
-  EXPECT_EQ(s.commands().GetRegister(kShort, rec, 2, RadioAddress::Remote(0x0001), &row1).status(), Status::NoReply);
+  EXPECT_EQ(s.commands().GetRegister(rec, {kShort, 2}, RadioAddress::Remote(0x0001), &row1).status(), Status::NoReply);
   EXPECT_EQ(rec.NetworkAddress, 0x0001);
   EXPECT_EQ(row1.attempts, 3u);
   EXPECT_EQ(row1.successes, 0u);
 }
 
 TEST_F(CommandLayerTest, ReplyWithAnotherSequenceNumberIsNotTaken) {
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kShort, 3));
+  ASSERT_TRUE(s.commands().EnterProtocolMode({kShort, 3}));
   s.module->SetFault(Fault::WrongSequence);
   // The time-out passes once the wrong reply is in: it had its chance.
   s.link->queue.SetStoreListener([&, self = std::this_thread::get_id()] {
@@ -172,12 +172,12 @@ TEST_F(CommandLayerTest, ReplyWithAnotherSequenceNumberIsNotTaken) {
     s.waiter->Notify();
   });
   PacketRecord rec = ReadRecord(3, 0, 2);
-  EXPECT_FALSE(s.commands().GetRegister(kShort, rec, 0));
+  EXPECT_FALSE(s.commands().GetRegister(rec, {kShort, 0}));
   EXPECT_EQ(s.link->queue.Count(), 1u);
 }
 
 TEST_F(CommandLayerTest, ReplyLeftOverFromAnEarlierCommandNeverAnswersALaterOne) {
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kShort, 3));
+  ASSERT_TRUE(s.commands().EnterProtocolMode({kShort, 3}));
   // A late reply to an abandoned command sits in the queue under number 9.
   PacketRecord stale;
   stale.SequenceNumber = 9;
@@ -188,17 +188,17 @@ TEST_F(CommandLayerTest, ReplyLeftOverFromAnEarlierCommandNeverAnswersALaterOne)
   s.module->SetFault(Fault::NeverReply);
   s.clock.ExpireWaits();
   PacketRecord rec = ReadRecord(3, 0, 2);
-  EXPECT_FALSE(s.commands().GetRegister(kShort, rec, 0));
+  EXPECT_FALSE(s.commands().GetRegister(rec, {kShort, 0}));
   EXPECT_EQ(s.link->queue.Count(), 0u);
 }
 
 TEST_F(CommandLayerTest, DuplicateAndNoisyRepliesStillAnswerOnce) {
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kShort, 3));
+  ASSERT_TRUE(s.commands().EnterProtocolMode({kShort, 3}));
   for (Fault f : {Fault::DuplicateReply, Fault::Noise, Fault::OverlongLength}) {
     s.module->ClearFaults();
     s.module->SetFault(f);
     PacketRecord rec = ReadRecord(2, 0, 21);
-    EXPECT_EQ(s.commands().GetRegister(kShort, rec, 0).value(), 21) << static_cast<int>(f);
+    EXPECT_EQ(s.commands().GetRegister(rec, {kShort, 0}).value(), 21) << static_cast<int>(f);
   }
 }
 
@@ -206,10 +206,10 @@ TEST_F(CommandLayerTest, FrameThatWouldBeTooLongIsNeverBuilt) {
   s.module->ClearReceivedFrames();
   s.link->options.logData = true;
   PacketRecord rec = ReadRecord(0, 0, 96);  // 5 + 96 > 100
-  EXPECT_FALSE(s.commands().SetRegister(kShort, rec, 3));
+  EXPECT_FALSE(s.commands().SetRegister(rec, {kShort, 3}));
   PacketRecord tx;
   tx.Length = 97;  // 4 + 97 > 100
-  EXPECT_FALSE(s.commands().TxData(kShort, tx, 3));
+  EXPECT_FALSE(s.commands().TxData(tx, {kShort, 3}));
   EXPECT_TRUE(s.Received().empty());
   EXPECT_EQ(s.LogText(), "");
 }
@@ -217,7 +217,7 @@ TEST_F(CommandLayerTest, FrameThatWouldBeTooLongIsNeverBuilt) {
 // The log buffers its entries; a port that closes leaves them all on disk.
 TEST_F(CommandLayerTest, ClosingThePortWritesTheLogOut) {
   s.link->options.logData = true;
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kShort, 3));
+  ASSERT_TRUE(s.commands().EnterProtocolMode({kShort, 3}));
   s.link->transport.StopComm();
   std::ifstream in(s.dir.File("logfile.dat"), std::ios::binary);
   const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -230,10 +230,10 @@ TEST_F(CommandLayerTest, LoggedLines) {
   PacketRecord rec = ReadRecord(2, 0, 21);
   s.module->SetFault(Fault::NeverReply);
   s.clock.ExpireWaits();
-  (void)s.commands().GetRegister(kShort, rec, 0);
+  (void)s.commands().GetRegister(rec, {kShort, 0});
   s.link->sequence.Reset(4);
-  (void)s.commands().ExitProtocolMode(kShort, 0);
-  (void)s.commands().FactoryOverride(kShort, 1);
+  (void)s.commands().ExitProtocolMode({kShort, 0});
+  (void)s.commands().FactoryOverride({kShort, 1});
   EXPECT_EQ(s.LogText(),
             "Sent Data : FB 05 01 03 00 02 15 (Get Register)\r\n"
             "Sent Data : FB 02 05 01 \r\n(Exit Protocol Mode)\r\n"
@@ -242,9 +242,9 @@ TEST_F(CommandLayerTest, LoggedLines) {
 }
 
 TEST_F(CommandLayerTest, RemoteActionsGoToTheAddressGiven) {
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kShort, 3));
+  ASSERT_TRUE(s.commands().EnterProtocolMode({kShort, 3}));
   s.module->ClearReceivedFrames();
-  EXPECT_TRUE(s.commands().MemorySave(kShort, 3, RadioAddress::Remote(0x0002)));
+  EXPECT_TRUE(s.commands().MemorySave({kShort, 3}, RadioAddress::Remote(0x0002)));
   const auto frames = s.module->ReceivedFrames();
   ASSERT_EQ(frames.size(), 1u);
   const std::vector<std::uint8_t> payload(frames[0].payload(), frames[0].payload() + frames[0].payloadSize());
@@ -255,7 +255,7 @@ TEST_F(CommandLayerTest, RemoteActionsGoToTheAddressGiven) {
 // Defaults and reset of a remote radio: the same action-bank writes as the
 // local forms, as Set Remote Register to the address given.
 TEST_F(CommandLayerTest, RemoteDefaultsAndResetAreActionWritesAtTheAddress) {
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kShort, 3));
+  ASSERT_TRUE(s.commands().EnterProtocolMode({kShort, 3}));
   s.module->ClearReceivedFrames();
   EXPECT_TRUE(s.commands().LoadFactoryDefaults(RadioAddress::Remote(0x0002)));
   EXPECT_TRUE(s.commands().SoftwareReset(RadioAddress::Remote(0x0002)));
@@ -269,17 +269,17 @@ TEST_F(CommandLayerTest, RemoteDefaultsAndResetAreActionWritesAtTheAddress) {
 }
 
 TEST_F(CommandLayerTest, LostDeviceFailsAWaitingCommandAtOnce) {
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kShort, 3));
+  ASSERT_TRUE(s.commands().EnterProtocolMode({kShort, 3}));
   // Unplugged as the command arrives, never answered. The clock stands
   // still, so only the loss can end the wait (a wait left running blocks).
   s.module->SetFault(Fault::Unplug, 1, 0);
   const auto start = s.clock.Now();
   PacketRecord rec = ReadRecord(0, 0, 44);
-  EXPECT_FALSE(s.commands().GetRegister(10000, rec, 3));
+  EXPECT_FALSE(s.commands().GetRegister(rec, {10000, 3}));
   EXPECT_EQ(s.clock.Now(), start);
   EXPECT_EQ(s.module->ReceivedFrames().size(), 2u);  // no retransmission to a port that is gone
   EXPECT_FALSE(s.link->transport.IsOpen());
-  EXPECT_FALSE(s.commands().EnterProtocolMode(kShort, 0));
+  EXPECT_FALSE(s.commands().EnterProtocolMode({kShort, 0}));
 }
 
 // A waiter that runs another command the first time a command waits, as a
@@ -301,19 +301,19 @@ TEST(CommandLayerReentrancy, InnerCommandTakesOnlyItsReplyAndOuterKeepsOneThatCa
   ReentrantWaiter* waiter = owned.get();
   SimLink s({}, std::move(owned));
   ASSERT_TRUE(s.Open());
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kShort, 3));
+  ASSERT_TRUE(s.commands().EnterProtocolMode({kShort, 3}));
 
   // Replies come 30 ms late, so the outer command surely waits.
   s.module->SetFault(Fault::LateReply, -1, 30);
   PacketRecord inner = ReadRecord(3, 0, 2);
   int innerResult = 0;
   waiter->onFirstWait = [&] {
-    innerResult = s.commands().GetRegister(1000, inner, 0).value();
+    innerResult = s.commands().GetRegister(inner, {1000, 0}).value();
     // The handler runs past the outer command's whole time-out.
     std::this_thread::sleep_for(milliseconds(150));
   };
   PacketRecord outer = ReadRecord(1, 0, 34);
-  EXPECT_EQ(s.commands().GetRegister(100, outer, 0).value(), 34);
+  EXPECT_EQ(s.commands().GetRegister(outer, {100, 0}).value(), 34);
   EXPECT_EQ(outer.Bank, 1);
   EXPECT_EQ(innerResult, 2);
   EXPECT_EQ(inner.Bank, 3);
@@ -322,7 +322,7 @@ TEST(CommandLayerReentrancy, InnerCommandTakesOnlyItsReplyAndOuterKeepsOneThatCa
 TEST(ReadBanksTest, FailedBanksAreZeroedAndShorterRepliesKeepTheRest) {
   SimLink s{FakeTime{}};
   ASSERT_TRUE(s.Open());
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kShort, 3));
+  ASSERT_TRUE(s.commands().EnterProtocolMode({kShort, 3}));
   RadioImage image;
   EXPECT_EQ(ReadBanks(s.commands(), image, kAllBanks, 0, 0), kAllBanks);
   auto bank2 = s.module->Registers(sim::kLocal, 2, 0, 21);

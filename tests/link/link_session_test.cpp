@@ -125,7 +125,7 @@ TEST_F(SessionFixture, EveryStateChangeKeepsEachWriterToItsState) {
     rec.Bank = 0;
     rec.Register = 0;
     rec.Span = 1;
-    const Status frame = link->commands.GetRegister(kUsualReplyWait.timeoutMs, rec, 0).status();
+    const Status frame = link->commands.GetRegister(rec, {kUsualReplyWait.timeoutMs, 0}).status();
     const Status bytes = session().WriteTerminal(text).status();
     return std::pair{frame, bytes};
   };

@@ -42,7 +42,7 @@ class PtyIntegration : public ::testing::Test {
 };
 
 TEST_F(PtyIntegration, ReadsEveryBankOfTheLocalAndARemoteRadio) {
-  ASSERT_TRUE(link->commands.EnterProtocolMode(1000, 3));
+  ASSERT_TRUE(link->commands.EnterProtocolMode());
   RadioImage image;
   EXPECT_EQ(ReadBanks(link->commands, image, kAllBanks, 0, 0), kAllBanks);
   EXPECT_EQ(image.Value(0, 2, 15, 1), 0x21u);  // firmware 2.1
@@ -55,13 +55,13 @@ TEST_F(PtyIntegration, ARadioAtAnotherBaudRateIsSilent) {
   LineSettings other = FactoryLine();
   other.baudRate = 19200;
   ASSERT_TRUE(link->transport.OpenCommPort(other, "", false));
-  EXPECT_FALSE(link->commands.EnterProtocolMode(150, 1));
+  EXPECT_FALSE(link->commands.EnterProtocolMode({150, 1}));
   ASSERT_TRUE(link->transport.OpenCommPort(FactoryLine(), "", false));
-  EXPECT_TRUE(link->commands.EnterProtocolMode(1000, 3));
+  EXPECT_TRUE(link->commands.EnterProtocolMode());
 }
 
 TEST_F(PtyIntegration, UnplugWhileACommandWaitsFailsItAtOnceAndIsReportedOnce) {
-  ASSERT_TRUE(link->commands.EnterProtocolMode(1000, 3));
+  ASSERT_TRUE(link->commands.EnterProtocolMode());
   // At another baud rate the module ignores the command, so it waits.
   LineSettings other = FactoryLine();
   other.baudRate = 19200;
@@ -74,13 +74,13 @@ TEST_F(PtyIntegration, UnplugWhileACommandWaitsFailsItAtOnceAndIsReportedOnce) {
   PacketRecord rec;
   rec.Bank = 0;
   rec.Span = 44;
-  EXPECT_FALSE(link->commands.GetRegister(10000, rec, 3));
+  EXPECT_FALSE(link->commands.GetRegister(rec, {10000, 3}));
   const auto took = std::chrono::steady_clock::now() - start;
   unplug.join();
   EXPECT_LT(took, 2s);
   EXPECT_FALSE(link->transport.IsOpen());
   EXPECT_EQ(lost.load(), 1);
-  EXPECT_FALSE(link->commands.EnterProtocolMode(1000, 3));
+  EXPECT_FALSE(link->commands.EnterProtocolMode());
   EXPECT_EQ(lost.load(), 1);
 }
 

@@ -5,7 +5,6 @@
 #include <optional>
 
 #include "link/packet.h"
-#include "link/reply_wait.h"
 #include "mainwindow/poll_cycle.h"
 #include "mainwindow/poll_io_logic.h"
 #include "tests/fixtures/sim_link.h"
@@ -22,35 +21,40 @@ TEST(PollIoLogicTest, SuccessRateIsTruncatedAndAbsentWithoutRequests) {
 TEST(PollIoLogicTest, CyclesNeverOverlapAndStopOnDisconnect) {
   EXPECT_EQ(PollSchedule::IntervalMs("0"), 10);
   EXPECT_EQ(PollSchedule::IntervalMs("5"), 5000);
+  EXPECT_EQ(PollSchedule::IntervalMs("x"), 1000);
   PollSchedule s;
-  EXPECT_EQ(s.Start("2"), 2000);
+  EXPECT_EQ(s.Start(), 1000);  // no delay set yet: 1 second
+  s.SetDelay("2");
+  EXPECT_EQ(s.Start(), 2000);
   ASSERT_TRUE(s.BeginCycle());
   EXPECT_FALSE(s.BeginCycle());  // a tick during the cycle
-  EXPECT_EQ(s.EndCycle("0"), 10);
+  s.SetDelay("0");               // edited during the cycle: its end re-arms with it
+  EXPECT_EQ(s.EndCycle(), 10);
 
   ASSERT_TRUE(s.BeginCycle());
   s.Abandon();
   EXPECT_TRUE(s.Abandoned());
-  EXPECT_EQ(s.EndCycle("1"), std::nullopt);
+  EXPECT_EQ(s.EndCycle(), std::nullopt);
   EXPECT_FALSE(s.Running());
 }
 
 TEST(PollIoLogicTest, APausedPollEndsItsCycleAndResumesOnlyIfStillRunning) {
   PollSchedule s;
   EXPECT_FALSE(s.Pause());  // not polling: nothing to resume
-  EXPECT_EQ(s.Resume("1"), std::nullopt);
-  s.Start("1");
+  EXPECT_EQ(s.Resume(), std::nullopt);
+  s.Start();
   ASSERT_TRUE(s.BeginCycle());
   EXPECT_TRUE(s.Pause());
   EXPECT_TRUE(s.Abandoned());  // no further radio this cycle
-  EXPECT_EQ(s.EndCycle("1"), std::nullopt);
+  EXPECT_EQ(s.EndCycle(), std::nullopt);
   EXPECT_FALSE(s.BeginCycle());
-  EXPECT_EQ(s.Resume("0"), 10);
+  s.SetDelay("0");
+  EXPECT_EQ(s.Resume(), 10);
   EXPECT_TRUE(s.BeginCycle());
 
   s.Pause();
   s.Abandon();  // disconnected meanwhile
-  EXPECT_EQ(s.Resume("1"), std::nullopt);
+  EXPECT_EQ(s.Resume(), std::nullopt);
 }
 
 // A disconnect while a radio's output lines are being written ends the
@@ -58,9 +62,10 @@ TEST(PollIoLogicTest, APausedPollEndsItsCycleAndResumesOnlyIfStillRunning) {
 TEST(PollIoLogicTest, ACycleAbandonedDuringTheOutputWritesReadsNothing) {
   test::SimLink s;
   ASSERT_TRUE(s.Open());
-  ASSERT_TRUE(s.commands().EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries));
+  ASSERT_TRUE(s.commands().EnterProtocolMode());
   PollSchedule schedule;
-  schedule.Start("0");
+  schedule.SetDelay("0");
+  schedule.Start();
   RadioImage image;
   RemoteRequests::Hooks disconnect;
   disconnect.begins = [&] { schedule.Abandon(); };

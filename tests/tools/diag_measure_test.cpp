@@ -246,7 +246,7 @@ TEST(DiagNumbers, TypedLengthAndDelay) {
 TEST(DiagOnSimulatedNetwork, ScanAndPoll) {
   test::SimLink sim(sim::SimOptions{.remoteLatency = milliseconds(0), .remotes = 5});
   ASSERT_TRUE(sim.Open());
-  ASSERT_TRUE(sim.commands().EnterProtocolMode(1000, 3));
+  ASSERT_TRUE(sim.commands().EnterProtocolMode());
   ScanTable table;
   table.Fill();
   ScanCounters counters{};

@@ -138,7 +138,7 @@ TEST(RingChannel, ReadEndsOnAByteAndOnStopAndDropEmptiesTheRing) {
 // multiple of 128).
 Bytes SentImage(const Bytes& data) {
   Bytes out = data;
-  out.push_back(Xmodem::kPad);
+  out.push_back(xmodem::kPad);
   out.resize((out.size() + 127) / 128 * 128, 0);
   return out;
 }
@@ -189,7 +189,7 @@ TEST(XmodemWithLrzsz, OurReceiverFromSx) {
     EXPECT_EQ(largestStep, oneK ? 1024u : 128u);
     EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer.begin()));
     EXPECT_TRUE(std::all_of(buffer.begin() + static_cast<std::ptrdiff_t>(data.size()),
-                            buffer.begin() + n, [](std::uint8_t b) { return b == Xmodem::kPad; }));
+                            buffer.begin() + n, [](std::uint8_t b) { return b == xmodem::kPad; }));
   }
 }
 
@@ -198,7 +198,7 @@ class XmodemPeer : public testing::Test {
  protected:
   using Ms = std::chrono::milliseconds;
   static Bytes Block(std::uint8_t number, const Bytes& data) {
-    Bytes b = {data.size() == 1024 ? Xmodem::kStx : Xmodem::kSoh, number,
+    Bytes b = {data.size() == 1024 ? xmodem::kStx : xmodem::kSoh, number,
                static_cast<std::uint8_t>(~number)};
     b.insert(b.end(), data.begin(), data.end());
     unsigned sum = 0;
@@ -218,7 +218,7 @@ class XmodemPeer : public testing::Test {
 
 TEST_F(XmodemPeer, SilenceEndsEachSideWithCansAfterSixteenWaitsAndADrain) {
   EXPECT_EQ(xm.Send(Bytes(10, 1)).status(), Status::NoReply);
-  EXPECT_EQ(channel.Written(), Bytes(3, Xmodem::kCan));
+  EXPECT_EQ(channel.Written(), Bytes(3, xmodem::kCan));
   EXPECT_EQ(Elapsed(), Ms(16 * 2000 + 1500));
 
   test::FakeClock clock2;
@@ -226,8 +226,8 @@ TEST_F(XmodemPeer, SilenceEndsEachSideWithCansAfterSixteenWaitsAndADrain) {
   Xmodem rx(silent, clock2);
   Bytes buffer(256);
   EXPECT_EQ(rx.Receive(buffer).status(), Status::NoReply);
-  Bytes expected(16, Xmodem::kNak);
-  expected.insert(expected.end(), 3, Xmodem::kCan);
+  Bytes expected(16, xmodem::kNak);
+  expected.insert(expected.end(), 3, xmodem::kCan);
   EXPECT_EQ(silent.Written(), expected);
   EXPECT_EQ(clock2.Elapsed(), Ms(16 * 2000 + 1500));
 }
@@ -235,45 +235,45 @@ TEST_F(XmodemPeer, SilenceEndsEachSideWithCansAfterSixteenWaitsAndADrain) {
 TEST_F(XmodemPeer, SenderPadsAWholeBlockAndResendsANakedEot) {
   int eots = 0;
   answer = [&](std::span<const std::uint8_t> w, MemoryChannel& self) {
-    if (w[0] == Xmodem::kEot) self.Queue(++eots == 1 ? Xmodem::kNak : Xmodem::kAck);
-    else if (w[0] == Xmodem::kSoh) self.Queue(Xmodem::kAck);
+    if (w[0] == xmodem::kEot) self.Queue(++eots == 1 ? xmodem::kNak : xmodem::kAck);
+    else if (w[0] == xmodem::kSoh) self.Queue(xmodem::kAck);
   };
-  channel.Queue(Xmodem::kNak);
+  channel.Queue(xmodem::kNak);
   const Bytes data = RandomBytes(128, 3);
   EXPECT_EQ(xm.Send(data).value(), 256u);
   Bytes pad(128, 0);
-  pad[0] = Xmodem::kPad;
+  pad[0] = xmodem::kPad;
   Bytes expected = Block(1, data);
   const Bytes second = Block(2, pad);
   expected.insert(expected.end(), second.begin(), second.end());
-  expected.push_back(Xmodem::kEot);
-  expected.push_back(Xmodem::kEot);
+  expected.push_back(xmodem::kEot);
+  expected.push_back(xmodem::kEot);
   EXPECT_EQ(channel.Written(), expected);
 }
 
 TEST_F(XmodemPeer, SenderGivesUpOnABlockAfterTwentyFiveWritesAndHonoursCanCan) {
   int blocks = 0;
   answer = [&](std::span<const std::uint8_t> w, MemoryChannel& self) {
-    if (w[0] == Xmodem::kSoh) {
+    if (w[0] == xmodem::kSoh) {
       ++blocks;
-      self.Queue(Xmodem::kNak);
+      self.Queue(xmodem::kNak);
     }
   };
-  channel.Queue(Xmodem::kNak);
+  channel.Queue(xmodem::kNak);
   EXPECT_EQ(xm.Send(Bytes(5, 9)).status(), Status::NoReply);
   EXPECT_EQ(blocks, 25);
   EXPECT_EQ(channel.Written().size(), 25u * 132 + 3);
-  EXPECT_EQ(channel.Written().back(), Xmodem::kCan);
+  EXPECT_EQ(channel.Written().back(), xmodem::kCan);
 
   test::FakeClock clock2;
   MemoryChannel cancelling(clock2, [](std::span<const std::uint8_t>, MemoryChannel& self) {
-    self.Queue(Bytes{Xmodem::kCan, Xmodem::kCan});
+    self.Queue(Bytes{xmodem::kCan, xmodem::kCan});
   });
-  cancelling.Queue(Xmodem::kCrcRequest);
+  cancelling.Queue(xmodem::kCrcRequest);
   Xmodem tx(cancelling, clock2);
   EXPECT_EQ(tx.Send(Bytes(5, 9)).status(), Status::Cancelled);
   EXPECT_EQ(cancelling.Written().size(), 133u + 1);  // one CRC block, then ACK
-  EXPECT_EQ(cancelling.Written().back(), Xmodem::kAck);
+  EXPECT_EQ(cancelling.Written().back(), xmodem::kAck);
 }
 
 TEST_F(XmodemPeer, ReceiverNaksAFlippedByteAfterDrainingAndTakesTheResend) {
@@ -288,14 +288,14 @@ TEST_F(XmodemPeer, ReceiverNaksAFlippedByteAfterDrainingAndTakesTheResend) {
         break;
       }
       case 2: self.Queue(Block(1, data)); break;
-      case 3: self.Queue(Xmodem::kEot); break;
+      case 3: self.Queue(xmodem::kEot); break;
       default: break;
     }
   };
   Bytes buffer(1000);
   EXPECT_EQ(xm.Receive(buffer).value(), 128u);
   EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer.begin()));
-  EXPECT_EQ(channel.Written(), (Bytes{Xmodem::kNak, Xmodem::kNak, Xmodem::kAck, Xmodem::kAck}));
+  EXPECT_EQ(channel.Written(), (Bytes{xmodem::kNak, xmodem::kNak, xmodem::kAck, xmodem::kAck}));
   // The drain before the NAK and the one after EOT.
   EXPECT_EQ(Elapsed(), Ms(2 * 1500));
 }
@@ -306,9 +306,9 @@ TEST_F(XmodemPeer, ReceiverCancelsOnTheTwentyFifthRepeatAndStopsAtCapacity) {
   Bytes buffer(200);
   EXPECT_EQ(xm.Receive(buffer).status(), Status::NoReply);
   EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), data.begin()));
-  Bytes expected{Xmodem::kNak};
-  expected.insert(expected.end(), 25, Xmodem::kAck);
-  expected.insert(expected.end(), 3, Xmodem::kCan);
+  Bytes expected{xmodem::kNak};
+  expected.insert(expected.end(), 25, xmodem::kAck);
+  expected.insert(expected.end(), 3, xmodem::kCan);
   EXPECT_EQ(channel.Written(), expected);
 }
 

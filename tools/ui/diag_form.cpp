@@ -20,7 +20,6 @@
 #include "link/number_text.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
-#include "link/reply_wait.h"
 #include "tools/ui/diag_chart.h"
 #include "tools/ui/note_form.h"
 #include "widgets/gauge.h"
@@ -230,6 +229,7 @@ QWidget* TDiagForm::BuildBaseTab() {
   connect(ClearButton, &QPushButton::clicked, this, &TDiagForm::ClearButtonClick);
   connect(ClearFieldButton, &QPushButton::clicked, this, &TDiagForm::ClearFieldButtonClick);
   connect(TransmitButton, &QPushButton::clicked, this, &TDiagForm::TransmitButtonClick);
+  TrackNumbers(PacketLengthEdit1, RefreshRateEdit, scanNumbers_);
   connect(ClearAll1, &QAction::triggered, this, &TDiagForm::ClearAll1Click);
   connect(PollCheckListBox, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
     const int r = PollCheckListBox->row(item);
@@ -292,6 +292,7 @@ QWidget* TDiagForm::BuildRemoteTab() {
 
   connect(PollButton, &QPushButton::clicked, this, &TDiagForm::PollButtonClick);
   connect(ResetButton, &QPushButton::clicked, this, &TDiagForm::ResetButtonClick);
+  TrackNumbers(PacketLengthEdit, PollingDelayEdit, pollNumbers_);
   return tab;
 }
 
@@ -382,10 +383,18 @@ diag::LogPeriod TDiagForm::Period() const {
   return diag::LogPeriod::TenSeconds;
 }
 
-std::optional<std::uint8_t> TDiagForm::PacketLength(const QLineEdit* edit) {
-  std::optional<std::uint8_t> length = diag::ReadPacketLength(edit->text().toStdString());
-  if (!length) prompter_.Message(diag::kLengthRefused, diag::kLengthRefusedCaption);
-  return length;
+void TDiagForm::TrackNumbers(QLineEdit* length, QLineEdit* delay, TypedNumbers& into) {
+  const auto readLength = [length, &into] { into.length = diag::ReadPacketLength(length->text().toStdString()); };
+  const auto readDelay = [delay, &into] { into.delayMs = diag::ReadPollingDelay(delay->text().toStdString()); };
+  readLength();
+  readDelay();
+  connect(length, &QLineEdit::textChanged, this, readLength);
+  connect(delay, &QLineEdit::textChanged, this, readDelay);
+}
+
+bool TDiagForm::LengthFits(const TypedNumbers& numbers) {
+  if (!numbers.length) prompter_.Message(diag::kLengthRefused, diag::kLengthRefusedCaption);
+  return numbers.length.has_value();
 }
 
 bool TDiagForm::EnterProtocolMode() {
@@ -412,7 +421,7 @@ void TDiagForm::PollButtonClick() {
     StopPolling();
     return;
   }
-  if (!PacketLength(PacketLengthEdit) || !EnterProtocolMode()) return;
+  if (!LengthFits(pollNumbers_) || !EnterProtocolMode()) return;
   poll_.Start();
   PollChart->Clear();
   polling_ = true;
@@ -424,14 +433,12 @@ void TDiagForm::ResetButtonClick() { poll_.RequestReset(); }
 
 void TDiagForm::Timer1Timer() {
   if (!polling_ || inPollTick_) return;
-  const std::optional<std::uint8_t> length = PacketLength(PacketLengthEdit);
-  if (!length) {
+  if (!LengthFits(pollNumbers_)) {
     StopPolling();
     return;
   }
   inPollTick_ = true;
-  const diag::Poll::TickResult tick =
-      poll_.Tick(*length, diag::ReadPollingDelay(PollingDelayEdit->text().toStdString()), Period());
+  const diag::Poll::TickResult tick = poll_.Tick(*pollNumbers_.length, pollNumbers_.delayMs, Period());
   inPollTick_ = false;
   LastLqiGauge->SetValue(tick.lqi);
   LastLqiLabel->setText(QString::fromStdString(HexText(static_cast<std::uint32_t>(tick.lqi), 2)));
@@ -448,23 +455,22 @@ void TDiagForm::TransmitButtonClick() {
     StopScan();
     return;
   }
-  if (!PacketLength(PacketLengthEdit1) || !EnterProtocolMode()) return;
+  if (!LengthFits(scanNumbers_) || !EnterProtocolMode()) return;
   scan_.Start();
   scanning_ = true;
   TransmitButton->setText("Stop");
   Timer2->start(diag::kFirstWait);
 }
 
+// The scan's step, run as the poll's tick is (Timer1Timer) on its own state and controls.
 void TDiagForm::Timer2Timer() {
   if (!scanning_ || inScanStep_) return;
-  const std::optional<std::uint8_t> length = PacketLength(PacketLengthEdit1);
-  if (!length) {
+  if (!LengthFits(scanNumbers_)) {
     StopScan();
     return;
   }
   inScanStep_ = true;
-  const diag::Scan::StepResult step =
-      scan_.Step(*length, diag::ReadPollingDelay(RefreshRateEdit->text().toStdString()), Period());
+  const diag::Scan::StepResult step = scan_.Step(*scanNumbers_.length, scanNumbers_.delayMs, Period());
   inScanStep_ = false;
   ShowRow(step.row);
   if (!link_.transport.IsOpen()) StopScan();

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "link/link_session.h"
 #include "tools/diag_log.h"
@@ -123,9 +124,15 @@ class TDiagForm : public QDialog {
   // The table's lists from table_ (one row, or all).
   void ShowRow(int row);
   diag::LogPeriod Period() const;
-  // The "Packet Length" number, or a message and nothing when it does not
-  // fit in a frame.
-  std::optional<std::uint8_t> PacketLength(const QLineEdit* edit);
+  // What one tab's "Packet Length" and "Polling Delay" hold, read from
+  // their texts when these change; each poll tick or scan step uses it.
+  struct TypedNumbers {
+    std::optional<std::uint8_t> length;  // nothing: does not fit in a frame
+    int delayMs = 0;
+  };
+  void TrackNumbers(QLineEdit* length, QLineEdit* delay, TypedNumbers& into);
+  // True when the "Packet Length" number fits in a frame, else a message.
+  bool LengthFits(const TypedNumbers& numbers);
   bool EnterProtocolMode();
   void StopPolling();
   void StopScan();
@@ -136,6 +143,8 @@ class TDiagForm : public QDialog {
   TInsertNoteForm* note_ = nullptr;
   std::function<std::uint8_t()> deviceMode_;
 
+  TypedNumbers scanNumbers_;  // "Base RF Diag"
+  TypedNumbers pollNumbers_;  // "Remote RF Diag"
   diag::ScanTable table_;
   diag::ScanCounters counters_{};
   diag::Scan scan_;

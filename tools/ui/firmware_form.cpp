@@ -20,6 +20,7 @@
 #include "link/workdir.h"
 #include "tools/firmware_upgrade.h"
 #include "widgets/palette_colour.h"
+#include "widgets/status_bar.h"
 
 namespace qmx {
 
@@ -82,16 +83,13 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   Gauge->setRange(0, 100);
   Gauge->setValue(0);
   StyleGauge();
-  StatusBar1 = new QLabel(kStartText, this);
-  StatusBar1->setAlignment(Qt::AlignCenter);
-  StatusBar1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  StatusBar1 = MakeStatusBar(this, kStartText);
   SetButton->setObjectName("SetButton");
   FilenameEdit->setObjectName("FilenameEdit");
   LoadButton->setObjectName("LoadButton");
   VerifyButton->setObjectName("VerifyButton");
   SaveButton->setObjectName("SaveButton");
   Gauge->setObjectName("Gauge");
-  StatusBar1->setObjectName("StatusBar1");
 
   auto* layout = new QVBoxLayout(this);
   layout->setMenuBar(menu);

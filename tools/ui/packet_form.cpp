@@ -266,6 +266,7 @@ void TPacketForm::SendPacketChange() {
   DataNoteLabel->setText(FromStd(plan.note));
   // The number the next command takes, which Transmit's frame will carry.
   const RawPacketView v = ComputeRawView(choice, plan, SequenceAfter(link_.sequence.Current()));
+  // A row a field, like the reply's rows in TransmitButtonClick: each shows its own value.
   SetText(RawLengthRow, v.length);
   SetText(RawDataRow, v.data);
   SetText(RawSequenceRow, v.sequence);

@@ -51,7 +51,7 @@ class ConfigDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(s.Open());
-    ASSERT_TRUE(s.commands().EnterProtocolMode(1000, 3));
+    ASSERT_TRUE(s.commands().EnterProtocolMode());
     ASSERT_EQ(ReadBanks(s.commands(), image, kAllBanks, 0, 0), kAllBanks);
     form.Attach(*s.link, image, s.prompter, [this] { ++localStatusShown; });
     form.show();

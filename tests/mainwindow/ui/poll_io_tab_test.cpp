@@ -129,7 +129,7 @@ TEST_F(PollIoTabTest, WritesPutTheirBytesOnTheWire) {
   EXPECT_NE(row(2).rssiGauge->Value(), 0);
 
   // A remote action goes to the address its caller names.
-  ASSERT_TRUE(set.link.commands.MemorySave(1000, 0, RadioAddress::Remote(0x0002)));
+  ASSERT_TRUE(set.link.commands.MemorySave({1000, 0}, RadioAddress::Remote(0x0002)));
   const Frame save = set.module->ReceivedFrames().back();
   EXPECT_EQ(save.payload()[0] | save.payload()[1] << 8, 0x0002);
 }
@@ -145,7 +145,7 @@ TEST_F(PollIoTabTest, Pwm1ShowsItsValueOnlyWhenItsAlternateFunctionIsOn) {
     rec.Register = reg;
     rec.Span = static_cast<std::uint8_t>(data.size());
     std::copy(data.begin(), data.end(), rec.Data.begin());
-    ASSERT_TRUE(set.link.commands.SetRemoteRegister(1000, rec, 3));
+    ASSERT_TRUE(set.link.commands.SetRemoteRegister(rec));
   };
   set_remote(6, 2, {0x04});
   set_remote(5, 19, {0x34, 0x12});

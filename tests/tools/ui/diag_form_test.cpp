@@ -199,6 +199,12 @@ TEST_F(DiagFormTest, PollOfTheBase) {
   note.WriteButton->click();
   form.PollButton->click();
   RunSweeps(1);
+  // A delay typed while polling sets the wait after the next tick: the
+  // delay + 10 ms.
+  EXPECT_EQ(form.Timer1->interval(), 10);
+  form.PollingDelayEdit->setText("0x20");
+  RunSweeps(1);
+  EXPECT_EQ(form.Timer1->interval(), 0x20 + 10);
   form.Exit1->trigger();
   EXPECT_FALSE(form.Polling());
   EXPECT_EQ(DiagFile(), file + "antenna turned\r\n");
