@@ -47,13 +47,7 @@ inline constexpr unsigned Overrun = 1u << 6;
 inline constexpr unsigned Parity = 1u << 7;
 }  // namespace lineerror
 
-struct LineErrorText {
-  const char* message;
-  const char* caption;
-};
-// Message and caption of the first flag set in `flags`, in report order;
-// nullptr fields when none is set.
-LineErrorText FirstLineError(unsigned flags);
+// Their texts: link/failure_text.h.
 
 enum class WaitResult { Readable, Stopped, Hangup, Error };
 enum class WriteResult { Ok, Partial, TimedOut, Failed };

@@ -339,7 +339,7 @@ void TCommPortForm::OKButtonClick() {
       done(BootCode);
       return;
     }
-    prompter_.Message("Could not find device.  Please check settings and try again.", "Device not present");
+    ShowFailure(prompter_, FailureOf(Operation::FindRadio, Status::NoReply, Variant::Dialog));
     SetStatus("Could not find radio");
     StopPort();
   } else {
@@ -365,8 +365,7 @@ void TCommPortForm::OKButtonClick() {
     // that did not open has had its own box.
     if (!cancelRequest_) {
       if (tried != 2)
-        prompter_.Message("The selected comm port settings are not valid.\nPlease check settings and try again.",
-                          "Invalid Comm Port Settings");
+        ShowFailure(prompter_, FailureOf(Operation::LineSettings, Status::BadInput, Variant::Dialog));
       SetStatus("Could not find radio");
     }
   }

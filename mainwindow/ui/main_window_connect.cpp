@@ -62,7 +62,7 @@ void TForm1::ReadLocalRadio() {
   } else {
     link_.transport.StopComm();
     SetStatus("Disconnected.");
-    prompter_.Message("Could not get data from radio.  Please try again.", "BANKALL Failed");
+    ShowFailure(prompter_, FailureOf(Operation::ReadBanks));
   }
 }
 
@@ -129,8 +129,7 @@ void TForm1::PortLost() {
   ResetPollControls(false);
   if (WaitForDevice()) return;
   SetStatus("Disconnected.");
-  prompter_.Message("The radio's serial port has gone away.  Please check the cable and connect again.",
-                    "Port Lost");
+  ShowFailure(prompter_, FailureOf(Operation::PortLost));
 }
 
 // A device file that went away is waited for under the name that will bring
@@ -227,11 +226,11 @@ void TForm1::RefreshButtonClick() {
     if (read && *read == kAllBanks) ShowLocalStatus();
   }
   if (!read) {
-    prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
+    ShowFailure(prompter_, FailureOf(Operation::EnterProtocolMode));
     return;
   }
   if (*read != kAllBanks) {
-    prompter_.Message("Could not read data.  Please try again.", "Read Failed");
+    ShowFailure(prompter_, FailureOf(Operation::ReadRadio));
     return;
   }
   prompter_.Message("Refresh Successful.", "Refresh Successful");

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "config/register_map.h"
+#include "link/failure_text.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
 #include "link/reply_wait.h"
@@ -46,7 +47,7 @@ bool TForm1::PageControl1Changing(const TabChange& change) {
     BusyCursor busy;
     if (const Result<BankMask> read = EnterProtocolModeAndReadAll(link_.commands, image_)) {
       if (*read != kAllBanks)
-        prompter_.Message("Could not communicate with radio.  Cycle power and try again.", "No communication");
+        ShowFailure(prompter_, FailureOf(Operation::BootCode));
       ShowLocalStatus();
       EndPause(true, repeatStopped);
       PageControl1->tabBar()->setEnabled(true);
@@ -54,7 +55,7 @@ bool TForm1::PageControl1Changing(const TabChange& change) {
     }
   }
   EndPause(false, repeatStopped);
-  prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
+  ShowFailure(prompter_, FailureOf(Operation::EnterProtocolMode));
   PageControl1->tabBar()->setEnabled(true);
   return true;  // the change still happens
 }
@@ -83,7 +84,7 @@ void TForm1::PeriodicCommandEnded() {
 
 void TForm1::EnterTerminal() {
   if (!link_.commands.ExitProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries))
-    prompter_.Message("Could not exit config mode", "ExitConfigMode Error");
+    ShowFailure(prompter_, FailureOf(Operation::ExitProtocolMode));
   Zavedo->TakeRing();
   PageControl1->tabBar()->setEnabled(true);
   Zavedo->ZavedoRichEdit->setFocus();

@@ -112,7 +112,7 @@ bool TForm1::UpgradeInBootCode(bool reset) {
       CloseLink();
       ResetPollControls(false);
       SetStatus(notFound ? "No Radio Detected" : "Disconnected.");
-      if (notFound) prompter_.Message("Could not detect radio.  Please try again.", "No Radio Detected");
+      if (notFound) ShowFailure(prompter_, FailureOf(Operation::FindRadio));
     }
     return false;
   }
@@ -137,14 +137,14 @@ bool TForm1::ReturnFromBootCode(BootSession& session) {
   std::optional<BusyCursor> busy(std::in_place);
   if (!back) {
     busy.reset();
-    prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
+    ShowFailure(prompter_, FailureOf(Operation::EnterProtocolMode));
     return false;
   }
   const BankMask read = ReadBanks(link_.commands, image_, kAllBanks, 0, 0);
   ShowLocalStatus();
   busy.reset();
   if (read != kAllBanks)
-    prompter_.Message("Could not communicate with radio.  Cycle power and try again.", "No communication");
+    ShowFailure(prompter_, FailureOf(Operation::BootCode));
   return read == kAllBanks;
 }
 

@@ -17,6 +17,7 @@
 #include <QWheelEvent>
 #include <chrono>
 
+#include "link/failure_text.h"
 #include "link/number_text.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
@@ -380,7 +381,7 @@ std::optional<std::uint8_t> TDiagForm::PacketLength(const QLineEdit* edit) {
 
 bool TDiagForm::EnterProtocolMode() {
   if (link_.commands.EnterProtocolMode(kUsualReplyWait.timeoutMs, kUsualReplyWait.retries)) return true;
-  prompter_.Message("Could not enter protocol mode.  Please try again.", "EnterProtocol Mode Error");
+  ShowFailure(prompter_, FailureOf(Operation::EnterProtocolMode, Status::NoReply, Variant::TryAgain));
   return false;
 }
 
