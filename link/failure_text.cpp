@@ -44,7 +44,7 @@ constexpr Row kRows[] = {
     {O::LineSettings, V::Dialog, kAny,
      "The selected comm port settings are not valid.\nPlease check settings and try again.",
      "Invalid Comm Port Settings"},
-    {O::Write, V::Plain, kAny, "Could not write data to comm port please check cable and radio power.",
+    {O::Write, V::Plain, Status::WriteFailed, "Could not write data to comm port please check cable and radio power.",
      "Comm Port Write Problem"},
     {O::PortLost, V::Plain, kAny, "The radio's serial port has gone away.  Please check the cable and connect again.",
      "Port Lost"},
