@@ -109,6 +109,7 @@ constexpr Row kRows[] = {
     {O::WriteFile, V::Plain, kAny, "Could not write file.  Check disk space and try again", "Save Image Failed"},
     {O::OpenLog, V::Plain, kAny, "Erroring opening %", "LogFile Error"},
     {O::SaveProfile, V::Plain, kAny, "Could not write the profile %.", "Save Profile"},
+    {O::LoadProfile, V::Plain, Status::BadInput, "The profile was not loaded: line %", "Load Profile"},
     {O::LoadProfile, V::Plain, kAny, "Could not read the profile %.", "Load Profile"},
 };
 

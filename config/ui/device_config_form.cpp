@@ -420,8 +420,8 @@ void TDeviceConfigForm::LoadProfileButtonClick() {
   ProfileError error;
   const auto profile = ParseProfile(text, error);
   if (!profile) {
-    prompter_->Message("The profile was not loaded: line " + std::to_string(error.line) + ": " + error.text,
-                       "Load Profile");
+    ShowFailure(*prompter_, FailureOf(Operation::LoadProfile, Status::BadInput, Variant::Plain,
+                                      std::to_string(error.line) + ": " + error.text));
     return;
   }
   // The controls show the profile where it differs from the radio, so Apply

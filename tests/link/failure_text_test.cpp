@@ -77,6 +77,10 @@ TEST(FailureOf, EachPlaceKeepsItsWording) {
        "File holds no firmware: 12 bytes, no more than its 128-byte header.  Please check file and try again.",
        "File size 12"},
       {O::OpenLog, Status::FileError, V::Plain, "diagfile.dat", "Erroring opening diagfile.dat", "LogFile Error"},
+      {O::LoadProfile, Status::BadInput, V::Plain, "3: 100% is no number",
+       "The profile was not loaded: line 3: 100% is no number", "Load Profile"},
+      {O::LoadProfile, Status::FileError, V::Plain, "a.qmxprofile", "Could not read the profile a.qmxprofile.",
+       "Load Profile"},
       // No box: success, a quiet step, an operation nobody words.
       {O::EnterProtocolMode, Status::Ok, V::Plain, "", nullptr, nullptr},
       {O::Verify, Status::Mismatch, V::Quiet, "", nullptr, nullptr},
