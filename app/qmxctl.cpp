@@ -219,7 +219,7 @@ class Session {
       if (got & b.maskBit) std::printf("%s", HexDump(image_.Bank(slot, b)).c_str());
     }
     if (got != kAllBanks) {
-      std::fprintf(stderr, "qmxctl: Could not read data.  Please try again.\n");
+      std::fprintf(stderr, "qmxctl: %s\n", FailureOf(Operation::ReadRadio)->message.c_str());
       return kExitRadio;
     }
     return kExitOk;
@@ -227,7 +227,7 @@ class Session {
 
   int Status() {
     if (ReadBanks(link_->commands, image_, kAllBanks, 0, 0) != kAllBanks) {
-      std::fprintf(stderr, "qmxctl: Could not get data from radio.  Please try again.\n");
+      std::fprintf(stderr, "qmxctl: %s\n", FailureOf(Operation::ReadBanks)->message.c_str());
       return kExitRadio;
     }
     const LocalStatusTexts status = FormatLocalStatus(image_, 0);
@@ -256,7 +256,7 @@ class Session {
     const RadioIndex slot = options_.remote ? 1 : 0;
     const std::uint16_t address = options_.remote.value_or(0);
     if (ReadBanks(link_->commands, image_, kAllBanks, address, slot) != kAllBanks) {
-      std::fprintf(stderr, "qmxctl: Could not read data.  Please try again.\n");
+      std::fprintf(stderr, "qmxctl: %s\n", FailureOf(Operation::ReadRadio)->message.c_str());
       return kExitRadio;
     }
     ctl::Json settings = ctl::Json::object();

@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "config/config_report.h"
 #include "config/config_writer.h"
 #include "config/local_status.h"
 #include "config/profile.h"
@@ -25,6 +26,7 @@
 #include "config/settings_model.h"
 #include "link/banks.h"
 #include "link/command_layer.h"
+#include "link/failure_text.h"
 #include "link/file_to_write.h"
 #include "link/number_text.h"
 #include "link/prompter.h"
@@ -79,7 +81,7 @@ std::string Keys() {
 // Reads every bank of the target into `image`; false after the message.
 bool ReadRadio(CommandLayer& link, RadioImage& image, ConfigTarget target) {
   if (ReadBanks(link, image, kAllBanks, target.address, target.index) == kAllBanks) return true;
-  std::fprintf(stderr, "qmxctl: Could not read data.  Please try again.\n");
+  std::fprintf(stderr, "qmxctl: %s\n", FailureOf(Operation::ReadRadio)->message.c_str());
   return false;
 }
 
@@ -222,7 +224,7 @@ int RunConfigSet(CommandLayer& link, SerialTransport& transport, const std::vect
   ConsolePrompter prompter(request);
   TransportLinePort line(transport);
   Json written = Json::array();
-  const ApplyResult r = SendConfiguration(link, prompter, line, target, *writes, [&](const ConfigWrite& w) {
+  const ApplyResult r = ApplyConfiguration(link, prompter, line, target, *writes, [&](const ConfigWrite& w) {
     for (const Setting* s : w.Changes()) {
       if (request.json) written.push_back(s->key);
       else std::printf("%s written\n", s->key);
@@ -240,7 +242,7 @@ int RunConfigSet(CommandLayer& link, SerialTransport& transport, const std::vect
 int RunDefaults(CommandLayer& link, SerialTransport& transport, const ConfigRequest& request) {
   ConsolePrompter prompter(request);
   TransportLinePort line(transport);
-  const DefaultsOutcome outcome = LoadDefaults(link, prompter, line, TargetOf(request.remote));
+  const DefaultsOutcome outcome = DefaultRadio(link, prompter, line, TargetOf(request.remote));
   if (outcome != DefaultsOutcome::Done && outcome != DefaultsOutcome::NotReset) return kExitRadio;
   const bool reset = outcome == DefaultsOutcome::Done;
   if (request.json)
@@ -255,14 +257,14 @@ int RunDefaults(CommandLayer& link, SerialTransport& transport, const ConfigRequ
 
 int RunMac(CommandLayer& link, const std::string& text, const ConfigRequest& request) {
   ConsolePrompter prompter(request);
-  if (WriteMacAddress(link, prompter, text) != MacWriteOutcome::Written) return kExitRadio;
+  if (!WriteMacAddressShown(link, prompter, text)) return kExitRadio;
   if (request.json) PrintJson({{"mac_address", MacText(*ParseMacText(text))}});
   return kExitOk;
 }
 
 int RunFcc(CommandLayer& link, int mode, const ConfigRequest& request) {
   ConsolePrompter prompter(request);
-  if (!SetFccMode(link, prompter, TargetOf(request.remote), mode)) return kExitRadio;
+  if (!SetFccModeShown(link, prompter, TargetOf(request.remote), mode)) return kExitRadio;
   if (request.json) PrintJson({{"fcc_mode", mode}});
   else std::printf("FCC mode %d set.\n", mode);
   return kExitOk;

@@ -103,7 +103,7 @@ int RunFirmware(RadioLink& link, const FirmwareRequest& r, bool json) {
   if (!entered) {
     // A radio that answered neither the reset nor the boot prompt is silent.
     Fail(session.ResetUnanswered() ? "Software Reset: the radio did not answer"
-                                   : "Could not detect radio.  Please try again.");
+                                   : FailureOf(Operation::FindRadio)->message);
   } else {
     UpgradeOutcome outcome;
     if (r.action == "program") outcome = upgrade.Program(r.contents);
@@ -123,13 +123,13 @@ int RunFirmware(RadioLink& link, const FirmwareRequest& r, bool json) {
   // The boot code starts the application; then the radio's own line and
   // protocol mode again.
   const Done back = session.LeaveBootCode();
-  if (back.status() == Status::NoReply) return Fail("Could not enter protocol mode.");
+  if (back.status() == Status::NoReply) return Fail(FailureOf(Operation::EnterProtocolMode)->message);
   if (!ctl::PortReady(back)) return 1;
   if (status != 0) return status;
   if (r.recover) {
     RadioImage image;
     if (ReadBanks(link.commands, image, kAllBanks, 0, 0) != kAllBanks)
-      return Fail("Could not communicate with radio.  Cycle power and try again.");
+      return Fail(FailureOf(Operation::BootCode)->message);
     std::fprintf(stderr, "qmxctl: the radio is back in protocol mode, firmware %s\n",
                  FormatLocalStatus(image, 0).firmware.c_str());
   }

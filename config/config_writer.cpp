@@ -6,7 +6,6 @@
 #include <string>
 
 #include "link/command_layer.h"
-#include "link/prompter.h"
 #include "link/transport.h"
 
 namespace qmx {
@@ -34,13 +33,9 @@ constexpr std::uint8_t kParityOdd = 0x10;
 constexpr std::uint8_t kTwoStopBits = 0x08;
 constexpr std::uint32_t kFactoryBaud = 9600;
 
-constexpr std::string_view kEnterFailed = "Could not enter protocol mode.";
-constexpr std::string_view kEnterCaption = "EnterProtocolMode Error";
-constexpr std::string_view kOverrideFailed = "Factory Overwrite Failure";
-constexpr std::string_view kOverrideCaption = "Factory Override Error";
-
-void Show(Prompter& prompter, std::string_view text, std::string_view caption) {
-  prompter.Message(std::string(text), std::string(caption));
+// The texts of a failure, worded as Apply words it.
+void Note(std::vector<FailureText>& failures, Operation operation, Status status, Variant variant) {
+  if (auto text = FailureOf(operation, status, variant)) failures.push_back(std::move(*text));
 }
 
 PacketRecord Record(ConfigTarget target, RegisterAddress at, std::span<const std::uint8_t> data) {
@@ -76,16 +71,14 @@ bool SameRegister(const Setting& a, const Setting& b) {
   return a.address.bank == b.address.bank && a.address.reg == b.address.reg;
 }
 
-// Changes the PC port's line by `change`, with the DCB messages; a line that
-// could not be read is not written back half-known.
-void SwitchLine(LinePort& port, Prompter& prompter, const std::function<void(LineSettings&)>& change) {
+// Changes the PC port's line by `change`; a line that could not be read is
+// not written back half-known.
+Done SwitchLine(LinePort& port, const std::function<void(LineSettings&)>& change) {
   LineSettings line;
-  if (!port.GetLine(line)) {
-    Show(prompter, "DCB Comm Error", "DCB Error");
-    return;
-  }
+  if (!port.GetLine(line)) return Done::Fail(Operation::LineSettings, Status::LineNotRead);
   change(line);
-  if (!port.SetLine(line)) Show(prompter, "DCB Comm Error", "DCB Error2");
+  if (!port.SetLine(line)) return Done::Fail(Operation::LineSettings, Status::LineNotApplied);
+  return {};
 }
 
 std::uint32_t BaudOfCode(const Setting& s, std::uint8_t code) {
@@ -97,14 +90,15 @@ std::uint32_t BaudOfCode(const Setting& s, std::uint8_t code) {
 // The sequence of a setting the PC port's line follows: one attempt at the
 // write, the PC port switched (local radio only), one attempt at the
 // read-back, which decides.
-bool WriteSerial(CommandLayer& link, Prompter& prompter, LinePort& port, ConfigTarget target, const ConfigWrite& w) {
+bool WriteSerial(CommandLayer& link, LinePort& port, ConfigTarget target, const ConfigWrite& w,
+                 std::vector<FailureText>& failures) {
   const Setting& s = *w.setting;
   const bool baud = s.line == LineRole::Baud;
   const std::uint8_t code = w.data.empty() ? 0 : w.data[0];
   const std::uint8_t data[] = {code};
   (void)Write(link, target, {s.address.bank, s.address.reg, 1}, data, kOneTry);
   if (!target.Remote()) {
-    SwitchLine(port, prompter, [&](LineSettings& line) {
+    const Done switched = SwitchLine(port, [&](LineSettings& line) {
       if (baud) {
         line.baudRate = BaudOfCode(s, code);
         return;
@@ -112,12 +106,12 @@ bool WriteSerial(CommandLayer& link, Prompter& prompter, LinePort& port, ConfigT
       line.parity = !(code & kParityOn) ? parity::None : (code & kParityOdd) ? parity::Odd : parity::Even;
       line.stopBits = (code & kTwoStopBits) ? stopbits::Two : stopbits::One;
     });
+    if (!switched) Note(failures, switched.operation(), switched.status(), Variant::Apply);
   }
   const auto back = ReadByte(link, target, s.address, kOneTry);
   if (back && *back == code) return true;
-  if (back) Show(prompter, baud ? "Baudrate Set Failed" : "Serial Params Set Failed",
-                 baud ? "Baudrate Problem" : "Serial Params Problem");
-  else Show(prompter, s.failure, s.caption);
+  if (back) Note(failures, Operation::SetRegister, Status::Mismatch, baud ? Variant::Baud : Variant::SerialParams);
+  else failures.push_back({s.failure, s.caption, {}});
   return false;
 }
 
@@ -173,105 +167,85 @@ std::optional<std::vector<ConfigWrite>> WritesFor(std::span<const std::uint8_t> 
 
 bool TakesEffectAtStart(const Setting& setting) { return setting.atStart; }
 
-ApplyResult SendConfiguration(CommandLayer& link, Prompter& prompter, LinePort& line, ConfigTarget target,
+ApplyResult SendConfiguration(CommandLayer& link, LinePort& line, ConfigTarget target,
                               std::span<const ConfigWrite> writes,
                               const std::function<void(const ConfigWrite&)>& succeeded) {
   ApplyResult result;
-  if (!link.EnterProtocolMode()) {
-    Show(prompter, "Could not talk to radio.", "Could not enter config mode.");
+  if (const Done entered = link.EnterProtocolMode(); !entered) {
+    Note(result.failures, Operation::EnterProtocolMode, entered.status(), Variant::Apply);
     return result;
   }
-  bool needsReset = false;
   for (const ConfigWrite& w : writes) {
     if (!w.setting || w.setting->shownOnly) continue;  // shown only, never written
     bool ok;
     if (w.setting->line != LineRole::None) {
-      ok = WriteSerial(link, prompter, line, target, w);
+      ok = WriteSerial(link, line, target, w, result.failures);
     } else {
       ok = Write(link, target, w.setting->address, w.data).ok();
-      if (!ok) Show(prompter, w.setting->failure, w.setting->caption);
+      if (!ok) result.failures.push_back({w.setting->failure, w.setting->caption, {}});
     }
     if (!ok) {
       ++result.failed;
       continue;
     }
     ++result.written;
-    needsReset = needsReset || TakesEffectAtStart(*w.setting);
+    result.needsReset = result.needsReset || TakesEffectAtStart(*w.setting);
     if (succeeded) succeeded(w);
   }
   if (result.written == 0) {
-    Show(prompter, "No changes were detected.", "No changes");
     result.outcome = ApplyOutcome::NoChanges;
     return result;
   }
-  if (!Save(link, target)) {
-    Show(prompter, "Could not save data to memory.  Please try again.", "Memory Save Error");
+  if (const Done saved = Save(link, target); !saved) {
+    Note(result.failures, Operation::MemorySave, saved.status(), Variant::Apply);
     result.outcome = ApplyOutcome::SaveFailed;
     return result;
   }
-  Show(prompter, "Settings Saved.", "Save Successfully");
   result.outcome = ApplyOutcome::Saved;
-  if (!needsReset) return result;
-  result.resetAsked = true;
-  if (prompter.Question("Some settings require the radio to be reset.  Do you wish to reset the radio?",
-                        "Radio Reset")) {
-    result.reset = true;
-    (void)ResetRadio(link, target);
-  }
-  if (!link.EnterProtocolMode()) {
-    Show(prompter, "Could not reset unit.  Please try again.", "EnterProtocolModeError");
-    result.outcome = ApplyOutcome::ReenterFailed;
-  }
   return result;
+}
+
+Done ReenterAfterApply(CommandLayer& link, ConfigTarget target, bool reset) {
+  if (reset) (void)ResetRadio(link, target);
+  return link.EnterProtocolMode().During(Operation::EnterProtocolMode);
 }
 
 Done ResetRadio(CommandLayer& link, ConfigTarget target) { return link.SoftwareReset(RadioOf(target)); }
 
-DefaultsOutcome LoadDefaults(CommandLayer& link, Prompter& prompter, LinePort& line, ConfigTarget target) {
-  if (!link.LoadFactoryDefaults(RadioOf(target))) {
-    Show(prompter, "Could not default radio.  Please try again.", "DefaultRadio Error");
-    return DefaultsOutcome::Failed;
-  }
-  if (!prompter.Question("Do you want to reset the radio to have the changes take effect.", "Reset Radio"))
-    return DefaultsOutcome::NotReset;
+DefaultsResult LoadDefaults(CommandLayer& link, LinePort& line, ConfigTarget target,
+                            const std::function<bool()>& confirmReset) {
+  if (Done loaded = link.LoadFactoryDefaults(RadioOf(target)); !loaded)
+    return {DefaultsOutcome::Failed, std::move(loaded).During(Operation::FactoryDefaults)};
+  if (!confirmReset || !confirmReset()) return {DefaultsOutcome::NotReset, {}};
   (void)ResetRadio(link, target);
   if (!target.Remote()) {
-    LineSettings settings;
-    bool ok = line.GetLine(settings);
-    if (ok) {
+    const Done switched = SwitchLine(line, [](LineSettings& settings) {
       settings.baudRate = kFactoryBaud;
       settings.parity = parity::None;
       settings.stopBits = stopbits::One;
-      ok = line.SetLine(settings);
-    }
-    if (!ok) {
-      Show(prompter, "Error settings Comm Parameters", "Comm Parameter Error");
-      return DefaultsOutcome::LineFailed;
-    }
+    });
+    if (!switched) return {DefaultsOutcome::LineFailed, switched};
   }
-  if (!link.EnterProtocolMode()) {
-    Show(prompter, "Could not enter protocol mode.  Please try again.", kEnterCaption);
-    return DefaultsOutcome::NotReentered;
-  }
-  return DefaultsOutcome::Done;
+  if (Done entered = link.EnterProtocolMode(); !entered)
+    return {DefaultsOutcome::NotReentered, std::move(entered).During(Operation::EnterProtocolMode)};
+  return {DefaultsOutcome::Done, {}};
 }
 
-bool SetFccMode(CommandLayer& link, Prompter& prompter, ConfigTarget target, int mode) {
-  if (!link.EnterProtocolMode()) {
-    Show(prompter, kEnterFailed, kEnterCaption);
-    return false;
-  }
-  if (!link.FactoryOverride()) {
-    Show(prompter, kOverrideFailed, kOverrideCaption);
-    return false;
-  }
+namespace {
+
+// Protocol mode and the Factory Override, before a protected write.
+Done EnterAndOverride(CommandLayer& link) {
+  if (Done entered = link.EnterProtocolMode(); !entered)
+    return std::move(entered).During(Operation::EnterProtocolMode);
+  return link.FactoryOverride().During(Operation::FactoryOverride);
+}
+
+}  // namespace
+
+Done SetFccMode(CommandLayer& link, ConfigTarget target, int mode) {
+  if (Done ready = EnterAndOverride(link); !ready) return ready;
   const std::uint8_t data[] = {static_cast<std::uint8_t>(mode)};
-  if (!Write(link, target, {kActionBank, kFccRegister, 1}, data)) {
-    const std::string n = std::to_string(mode);
-    Show(prompter, "Could not set FCC " + n, "FCC " + n + " Error");
-    return false;
-  }
-  return true;
+  return Write(link, target, {kActionBank, kFccRegister, 1}, data).During(Operation::SetRegister);
 }
 
 std::optional<std::array<std::uint8_t, 8>> ParseMacText(std::string_view text) {
@@ -291,30 +265,13 @@ std::optional<std::array<std::uint8_t, 8>> ParseMacText(std::string_view text) {
   return out;
 }
 
-MacWriteOutcome WriteMacAddress(CommandLayer& link, Prompter& prompter, std::string_view text) {
+Done WriteMacAddress(CommandLayer& link, std::string_view text) {
   const auto bytes = ParseMacText(text);
-  if (!bytes) {
-    Show(prompter, "MAC Address invalid.  Please try again.", "MAC Address Error");
-    return MacWriteOutcome::Invalid;
-  }
-  if (!link.EnterProtocolMode()) {
-    Show(prompter, kEnterFailed, kEnterCaption);
-    return MacWriteOutcome::NotEntered;
-  }
-  if (!link.FactoryOverride()) {
-    Show(prompter, kOverrideFailed, kOverrideCaption);
-    return MacWriteOutcome::OverrideFailed;
-  }
-  if (!Write(link, {}, {2, 0, 8}, *bytes)) {
-    Show(prompter, "Could not set MAC Address", "SetField Error");
-    return MacWriteOutcome::SetFailed;
-  }
-  if (!link.MemorySave()) {
-    Show(prompter, "Could not save MAC Address.", "MemorySave Error");
-    return MacWriteOutcome::SaveFailed;
-  }
-  Show(prompter, "MAC Address changed successfully.", "MAC Address Changed");
-  return MacWriteOutcome::Written;
+  if (!bytes) return Done::Fail(Operation::CheckInput, Status::BadInput);
+  if (Done ready = EnterAndOverride(link); !ready) return ready;
+  if (Done set = Write(link, {}, {2, 0, 8}, *bytes); !set)
+    return std::move(set).During(Operation::SetRegister);
+  return link.MemorySave().During(Operation::MemorySave);
 }
 
 }  // namespace qmx

@@ -1,9 +1,11 @@
 // Writing a radio's configuration and its action registers: the Apply
 // sequence of the configuration dialog (also behind `qmxctl config set`),
 // Reset, Defaults, the FCC test modes and the MAC address. Plain C++: every
-// box goes through the Prompter, every change of the PC port's line through
-// a LinePort, every frame through the CommandLayer. The caller shows the
-// busy cursor around these calls; they show their own message boxes.
+// change of the PC port's line goes through a LinePort, every frame through
+// the CommandLayer. Nothing here shows a box: each operation returns what
+// failed (the operation and its status, the texts in link/failure_text.h),
+// and config/config_report.h shows it as the dialog and qmxctl do. The
+// caller shows the busy cursor around these calls.
 //
 // Which settings ask for a reset after Apply: those the module takes up only
 // when it starts (the settings table's `atStart`) — device mode, initial PAN
@@ -33,13 +35,13 @@
 
 #include "config/register_map.h"
 #include "config/settings_model.h"
+#include "link/failure_text.h"
 #include "link/result.h"
 #include "link/serial_port.h"
 
 namespace qmx {
 
 class CommandLayer;
-class Prompter;
 class SerialTransport;
 
 // The line settings of the open PC port (the "DCB"): read them, change them.
@@ -118,44 +120,58 @@ enum class ApplyOutcome {
 struct ApplyResult {
   ApplyOutcome outcome = ApplyOutcome::NotEntered;
   int written = 0;  // writes that took effect
-  int failed = 0;   // writes that failed (each shown with its failure texts)
+  int failed = 0;   // writes that failed (each with its failure texts)
+  // A setting that acts only at start took effect: the reset question is due.
+  bool needsReset = false;
   bool resetAsked = false;
   bool reset = false;  // the radio was told to reset
+  // What failed, in the order it happened: protocol mode, each write (the
+  // setting's own texts, the PC line's, a read-back that differs), Memory
+  // Save.
+  std::vector<FailureText> failures;
 };
 
-// Steps 2 … 7 of Apply: enter protocol mode; each write in the order given
-// (the caller passes them in table order) with its failure texts, the two
-// serial settings with their single-attempt write, PC line switch (local
-// radio only) and read-back; Memory Save when anything took effect, "Settings
-// Saved." or "No changes were detected."; the reset question when a setting
-// that acts only at start took effect, then protocol mode again. `succeeded`
-// (may be empty) is called for each write that took effect, so the caller
-// moves that control's baseline.
-ApplyResult SendConfiguration(CommandLayer& link, Prompter& prompter, LinePort& line, ConfigTarget target,
+// Steps 2 … 6 of Apply: enter protocol mode; each write in the order given
+// (the caller passes them in table order), the two serial settings with
+// their single-attempt write, PC line switch (local radio only) and
+// read-back; Memory Save when anything took effect. `succeeded` (may be
+// empty) is called for each write that took effect, so the caller moves
+// that control's baseline.
+ApplyResult SendConfiguration(CommandLayer& link, LinePort& line, ConfigTarget target,
                               std::span<const ConfigWrite> writes,
                               const std::function<void(const ConfigWrite&)>& succeeded);
+
+// Step 7, after the reset question: the reset when `reset`, then protocol
+// mode again (its failure during EnterProtocolMode).
+Done ReenterAfterApply(CommandLayer& link, ConfigTarget target, bool reset);
 
 // "Reset": Software Reset of the target; the result is not reported.
 // Returns the command's result.
 Done ResetRadio(CommandLayer& link, ConfigTarget target);
 
 enum class DefaultsOutcome {
-  Failed,        // "Could not default radio.  Please try again."
+  Failed,        // Load Factory Defaults failed
   NotReset,      // defaults loaded; the user chose not to reset
   LineFailed,    // reset, but the PC port's line could not be set
   NotReentered,  // reset, line set, protocol mode not entered again
   Done,          // reset, PC port at 9600 8N1 (local radio), protocol mode on
 };
 
-// "Defaults": Load Factory Defaults, the question "Do you want to reset the
-// radio to have the changes take effect.", on Yes a reset, the PC port to
-// 9600 baud, no parity, one stop bit (local radio only), protocol mode again.
-DefaultsOutcome LoadDefaults(CommandLayer& link, Prompter& prompter, LinePort& line, ConfigTarget target);
+struct DefaultsResult {
+  DefaultsOutcome outcome = DefaultsOutcome::Failed;
+  Done result;  // the step that failed: FactoryDefaults, LineSettings, EnterProtocolMode
+};
+
+// "Defaults": Load Factory Defaults, `confirmReset` (the question whether
+// to reset), on Yes a reset, the PC port to 9600 baud, no parity, one stop
+// bit (local radio only), protocol mode again.
+DefaultsResult LoadDefaults(CommandLayer& link, LinePort& line, ConfigTarget target,
+                            const std::function<bool()>& confirmReset);
 
 // "FCC1", "FCC2", "FCC4": enter protocol mode, Factory Override (always the
 // local radio), then the mode (1, 2 or 4) into bank 255 register 6 of the
-// target. Nothing is shown on success. True on success.
-bool SetFccMode(CommandLayer& link, Prompter& prompter, ConfigTarget target, int mode);
+// target (SetRegister). Nothing is shown on success.
+Done SetFccMode(CommandLayer& link, ConfigTarget target, int mode);
 
 // MAC address text: exactly 23 characters, eight pairs of hexadecimal digits
 // most significant first, one separator of any kind between pairs (only the
@@ -165,18 +181,10 @@ bool SetFccMode(CommandLayer& link, Prompter& prompter, ConfigTarget target, int
 // written as 0 into the radio's identity.
 std::optional<std::array<std::uint8_t, 8>> ParseMacText(std::string_view text);
 
-enum class MacWriteOutcome {
-  Invalid,         // "MAC Address invalid.  Please try again."; nothing sent
-  NotEntered,      // "Could not enter protocol mode."
-  OverrideFailed,  // "Factory Overwrite Failure"
-  SetFailed,       // "Could not set MAC Address"
-  SaveFailed,      // "Could not save MAC Address." (the address is set, not saved)
-  Written,         // "MAC Address changed successfully."
-};
-
-// The MAC address dialog's Write: parse, enter protocol mode, Factory
-// Override, Set Register bank 2 register 0 span 8, Memory Save, each with its
-// message; on the local radio.
-MacWriteOutcome WriteMacAddress(CommandLayer& link, Prompter& prompter, std::string_view text);
+// The MAC address dialog's Write: parse (CheckInput, BadInput: nothing
+// sent), enter protocol mode, Factory Override, Set Register bank 2 register
+// 0 span 8, Memory Save (a failure there leaves the address set, not
+// saved); on the local radio. The failure says which step.
+Done WriteMacAddress(CommandLayer& link, std::string_view text);
 
 }  // namespace qmx

@@ -147,6 +147,16 @@ void MakeRaw(termios& t) {
 
 std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
+// A failure of `operation` with the reason errno gives for the call that
+// just failed (none when it set none).
+Done Failed(Operation operation, Status status) {
+  return Done::Fail(operation, status, errno != 0 ? std::strerror(errno) : std::string());
+}
+
+Done LineNotApplied(std::string why) {
+  return Done::Fail(Operation::LineSettings, Status::LineNotApplied, std::move(why));
+}
+
 std::string BusyText(const std::string& name) { return "Busy: " + name + " is in use by another program"; }
 
 // Why `name` could not be opened, in words a user can act on.
@@ -170,11 +180,8 @@ class PosixSerialPort final : public SerialPort {
  public:
   ~PosixSerialPort() override { Close(); }
 
-  bool Open(const std::string& name, std::string* error) override {
-    auto fail = [&](const std::string& why) {
-      if (error) *error = why;
-      return false;
-    };
+  Done Open(const std::string& name) override {
+    auto fail = [](std::string why) { return Done::Fail(Operation::OpenPort, Status::CannotOpen, std::move(why)); };
     if (fd_.load() >= 0) return fail("port already open");
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return fail(OpenFailureText(name, errno));
@@ -192,15 +199,17 @@ class PosixSerialPort final : public SerialPort {
     // Errors counted before the port was ours are not reported.
     haveCounts_ = ReadCounts(lastCounts_);
     noCounters_ = false;
-    return true;
+    return {};
   }
 
   bool IsOpen() const override { return fd_.load() >= 0; }
 
-  bool GetSettings(LineSettings& out) override {
+  Result<LineSettings> GetSettings() override {
     const int fd = fd_.load();
     termios t{};
-    if (fd < 0 || ::tcgetattr(fd, &t) != 0) return false;
+    if (fd < 0) return Result<LineSettings>::Fail(Operation::LineSettings, Status::LineNotRead, "the port is closed");
+    errno = 0;
+    if (::tcgetattr(fd, &t) != 0) return Result<LineSettings>::From(Failed(Operation::LineSettings, Status::LineNotRead));
     LineSettings s;
     s.baudRate = RateForCode(cfgetospeed(&t));
 #ifdef QMX_HAVE_TERMIOS2
@@ -211,26 +220,28 @@ class PosixSerialPort final : public SerialPort {
     s.parity = isPty_ ? framingParity_ : ParityOf(t.c_cflag);
     s.stopBits = (t.c_cflag & CSTOPB) ? stopbits::Two : stopbits::One;
     s.ctsFlow = (t.c_cflag & CRTSCTS) != 0;
-    out = s;
-    return true;
+    return s;
   }
 
-  bool ApplySettings(const LineSettings& s) override {
+  Done ApplySettings(const LineSettings& s) override {
     const int fd = fd_.load();
-    if (fd < 0 || s.baudRate == 0) return false;
+    if (fd < 0) return LineNotApplied("the port is closed");
+    if (s.baudRate == 0) return LineNotApplied("no baud rate");
     tcflag_t size = 0;
     switch (s.byteSize) {
       case 5: size = CS5; break;
       case 6: size = CS6; break;
       case 7: size = CS7; break;
       case 8: size = CS8; break;
-      default: return false;
+      default: return LineNotApplied(std::to_string(s.byteSize) + " data bits");
     }
-    if (s.parity != parity::None && s.parity != parity::Odd && s.parity != parity::Even) return false;
-    if (s.stopBits != stopbits::One && s.stopBits != stopbits::Two) return false;
+    if (s.parity != parity::None && s.parity != parity::Odd && s.parity != parity::Even)
+      return LineNotApplied("unknown parity");
+    if (s.stopBits != stopbits::One && s.stopBits != stopbits::Two) return LineNotApplied("unknown stop bits");
 
     termios t{};
-    if (::tcgetattr(fd, &t) != 0) return false;
+    errno = 0;
+    if (::tcgetattr(fd, &t) != 0) return Failed(Operation::LineSettings, Status::LineNotApplied);
     MakeRaw(t);
     t.c_cflag &= ~(tcflag_t)(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     // A pty carries 8-bit characters without parity, and C libraries that
@@ -247,12 +258,15 @@ class PosixSerialPort final : public SerialPort {
       cfsetispeed(&t, code);
       cfsetospeed(&t, code);
     }
-    if (::tcsetattr(fd, TCSANOW, &t) != 0) return false;
-    if (!standard && !SetOtherRate(fd, s.baudRate)) return false;
+    errno = 0;
+    if (::tcsetattr(fd, TCSANOW, &t) != 0) return Failed(Operation::LineSettings, Status::LineNotApplied);
+    if (!standard && !SetOtherRate(fd, s.baudRate))
+      return LineNotApplied(std::to_string(s.baudRate) + " baud is not supported");
 
     // tcsetattr() succeeds when any part was taken; check that all was.
-    LineSettings back;
-    if (!GetSettings(back)) return false;
+    const Result<LineSettings> read = GetSettings();
+    if (!read) return LineNotApplied(read.reason());
+    const LineSettings& back = *read;
     const auto diff = back.baudRate > s.baudRate ? back.baudRate - s.baudRate : s.baudRate - back.baudRate;
     // A driver may report the rate its divisor really gives; within 2 % the
     // line works.
@@ -262,30 +276,40 @@ class PosixSerialPort final : public SerialPort {
       // asked for is kept here so that it reads back as set.
       framingSize_ = s.byteSize;
       framingParity_ = s.parity;
-      return rateOk && back.stopBits == s.stopBits && back.ctsFlow == s.ctsFlow;
+      if (rateOk && back.stopBits == s.stopBits && back.ctsFlow == s.ctsFlow) return {};
+      return LineNotApplied("the line was taken only in part");
     }
-    return rateOk && back.byteSize == s.byteSize && back.parity == s.parity && back.stopBits == s.stopBits &&
-           back.ctsFlow == s.ctsFlow;
+    if (rateOk && back.byteSize == s.byteSize && back.parity == s.parity && back.stopBits == s.stopBits &&
+        back.ctsFlow == s.ctsFlow)
+      return {};
+    return LineNotApplied("the line was taken only in part");
   }
 
-  bool SetDtr(bool on) override { return SetModemLine(TIOCM_DTR, on); }
-  bool SetRts(bool on) override { return SetModemLine(TIOCM_RTS, on); }
-  bool RaiseDtrRts(bool& changed) override {
-    changed = false;
+  Done SetDtr(bool on) override { return SetModemLine(TIOCM_DTR, on); }
+  Done SetRts(bool on) override { return SetModemLine(TIOCM_RTS, on); }
+  Result<bool> RaiseDtrRts() override {
     const int fd = fd_.load();
     int lines = 0;
     // A pseudo-terminal has no modem lines: nothing to raise, nothing to wait for.
-    if (fd < 0 || ::ioctl(fd, TIOCMGET, &lines) != 0) return false;
+    errno = 0;
+    if (fd < 0 || ::ioctl(fd, TIOCMGET, &lines) != 0)
+      return Result<bool>::From(Failed(Operation::LineSettings, Status::LineNotApplied));
     constexpr int kBoth = TIOCM_DTR | TIOCM_RTS;
-    if ((lines & kBoth) == kBoth) return true;  // opening raised them already
+    if ((lines & kBoth) == kBoth) return false;  // opening raised them already
     int bits = kBoth;
-    changed = true;
-    return ::ioctl(fd, TIOCMBIS, &bits) == 0;
+    if (::ioctl(fd, TIOCMBIS, &bits) != 0)
+      return Result<bool>::From(Failed(Operation::LineSettings, Status::LineNotApplied));
+    return true;
   }
 
-  WriteResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout) override {
+  Done Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout) override {
     const int fd = fd_.load();
-    if (fd < 0) return WriteResult::Failed;
+    if (fd < 0) return Done::Fail(Operation::Write, Status::PortClosed);
+    // Nothing written is a port gone; part of the block, a write that failed.
+    const auto failed = [](std::size_t done) {
+      return Failed(Operation::Write, done ? Status::WriteFailed : Status::PortClosed);
+    };
+    errno = 0;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -295,7 +319,7 @@ class PosixSerialPort final : public SerialPort {
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
-      if (n == 0 || errno != EAGAIN) return done ? WriteResult::Partial : WriteResult::Failed;
+      if (n == 0 || errno != EAGAIN) return failed(done);
       // The driver's buffer is full: wait for room until the deadline.
       for (;;) {
         const auto left =
@@ -303,17 +327,16 @@ class PosixSerialPort final : public SerialPort {
         if (left <= 0) {
           // Give up; what is still queued must not go out later.
           ::tcflush(fd, TCOFLUSH);
-          return WriteResult::TimedOut;
+          return Done::Fail(Operation::Write, Status::TimedOut, "held back by flow control");
         }
         pollfd p{fd, POLLOUT, 0};
         const int r = ::poll(&p, 1, static_cast<int>(left));
         if (r < 0 && errno == EINTR) continue;
-        if (r < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
-          return done ? WriteResult::Partial : WriteResult::Failed;
+        if (r < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return failed(done);
         if (p.revents & POLLOUT) break;
       }
     }
-    return WriteResult::Ok;
+    return {};
   }
 
   WaitResult WaitReadable(const Event& stop) override {
@@ -337,43 +360,49 @@ class PosixSerialPort final : public SerialPort {
     return WaitResult::Readable;
   }
 
-  long Read(std::span<std::uint8_t> out) override {
+  Result<std::size_t> Read(std::span<std::uint8_t> out) override {
+    using Count = Result<std::size_t>;
+    const auto gone = [](const char* why) { return Count::Fail(Operation::PortLost, Status::PortClosed, why); };
     const int fd = fd_.load();
-    if (fd < 0) return -1;
+    if (fd < 0) return gone("the port is closed");
     if (out.empty()) return 0;
     bool retried = false;
     for (;;) {
+      errno = 0;
       const ssize_t n = ::read(fd, out.data(), out.size());
-      if (n > 0) return static_cast<long>(n);
+      if (n > 0) return static_cast<std::size_t>(n);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EAGAIN) return 0;
-      if (n < 0) return -1;  // EIO and the like: the device is gone
+      // EIO and the like: the device is gone
+      if (n < 0) return Count::From(Failed(Operation::PortLost, Status::PortClosed));
       // With VMIN = VTIME = 0 an empty queue also reads as 0 bytes. A
       // hang-up says the device is gone; so does input that poll() keeps
       // claiming while reads find none (a byte may also just have come in
       // between, hence one more read before deciding).
       pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 0) < 0) return -1;
-      if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return -1;
+      if (::poll(&p, 1, 0) < 0) return Count::From(Failed(Operation::PortLost, Status::PortClosed));
+      if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return gone("hung up");
       if (!(p.revents & POLLIN)) return 0;
-      if (retried) return -1;
+      if (retried) return gone("input claimed but none read");
       retried = true;
     }
   }
 
-  bool TakeLineErrors(unsigned& flags) override {
-    flags = 0;
+  Result<unsigned> TakeLineErrors() override {
+    unsigned flags = 0;
     const int fd = fd_.load();
-    if (fd < 0) return false;
+    if (fd < 0) return Result<unsigned>::Fail(Operation::PortLost, Status::PortClosed, "the port is closed");
     // A driver that said it keeps no counters is not asked again on every
     // wake-up.
-    if (noCounters_) return true;
+    if (noCounters_) return flags;
 #ifdef TIOCGICOUNT
     serial_icounter_struct now{};
+    errno = 0;
     if (::ioctl(fd, TIOCGICOUNT, &now) != 0) {
       // ptys and some drivers keep no counters: nothing to report.
       noCounters_ = errno == ENOTTY || errno == EINVAL;
-      return noCounters_;
+      if (noCounters_) return flags;
+      return Result<unsigned>::From(Failed(Operation::PortLost, Status::PortClosed));
     }
     if (haveCounts_) {
       if (now.brk != lastCounts_.brk) flags |= lineerror::Break;
@@ -385,7 +414,7 @@ class PosixSerialPort final : public SerialPort {
     lastCounts_ = now;
     haveCounts_ = true;
 #endif
-    return true;
+    return flags;
   }
 
   void Close() override {
@@ -512,10 +541,12 @@ class PosixSerialPort final : public SerialPort {
 #endif
   }
 
-  bool SetModemLine(int bit, bool on) {
+  Done SetModemLine(int bit, bool on) {
     const int fd = fd_.load();
-    if (fd < 0) return false;
-    return ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bit) == 0;
+    if (fd < 0) return LineNotApplied("the port is closed");
+    errno = 0;
+    if (::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bit) != 0) return Failed(Operation::LineSettings, Status::LineNotApplied);
+    return {};
   }
 
   static bool SetOtherRate([[maybe_unused]] int fd, [[maybe_unused]] std::uint32_t rate) {

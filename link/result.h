@@ -1,5 +1,6 @@
 // The one result type of the link and the tools: a status code, the value
-// when there is one, and the operating system's reason where it gave one.
+// when there is one, the operation that failed and the operating system's
+// reason where it gave one.
 // Nothing below the windows shows a message; a caller that fails turns the
 // result into the user's texts through link/failure_text.h.
 #pragma once
@@ -46,6 +47,49 @@ enum class Status : std::uint8_t {
   NotAllowed,
 };
 
+// What was being done when a result failed: with the status it picks the
+// texts the user reads (link/failure_text.h). None where the caller words the
+// failure itself.
+enum class Operation : std::uint8_t {
+  None,
+  // The serial port.
+  OpenPort,
+  LineSettings,  // reading or applying the line (the status says which)
+  StartThread,
+  Write,
+  PortLost,
+  FindRadio,  // no radio answered on the port
+  // The radio's commands and sequences.
+  EnterProtocolMode,
+  ExitProtocolMode,
+  ReadBanks,   // one read of every bank after protocol mode
+  ReadRadio,   // the dialog's read of the whole radio
+  CheckParameters,
+  SoftwareReset,
+  MemorySave,
+  FactoryDefaults,
+  FactoryOverride,
+  GetRegister,
+  SetRegister,
+  GetRemoteRegister,
+  SetRemoteRegister,
+  TxData,
+  CheckInput,  // typed input refused before anything was sent
+  // The boot code and the firmware.
+  BootCode,
+  Upgrade,
+  Upload,  // the module's image asked for (Verify, Save)
+  Verify,
+  SaveImage,
+  // Files.
+  ReadFile,
+  CreateFile,
+  WriteFile,
+  OpenLog,
+  SaveProfile,
+  LoadProfile,
+};
+
 template <class T = std::monostate>
 class [[nodiscard]] Result {
  public:
@@ -57,10 +101,23 @@ class [[nodiscard]] Result {
     r.reason_ = std::move(reason);
     return r;
   }
+  static Result Fail(Operation operation, Status status, std::string reason = {}) {
+    return Fail(status, std::move(reason)).During(operation);
+  }
   // A failure carried over from a result of another type.
   template <class U>
   static Result From(const Result<U>& other) {
-    return Fail(other.status(), other.reason());
+    return Fail(other.operation(), other.status(), other.reason());
+  }
+  // The same result, a failure saying it happened during `operation`; a
+  // success stays as it is.
+  Result During(Operation operation) const& {
+    Result r = *this;
+    return std::move(r).During(operation);
+  }
+  Result During(Operation operation) && {
+    if (!ok()) operation_ = operation;
+    return std::move(*this);
   }
 
   bool ok() const { return status_ == Status::Ok; }
@@ -72,10 +129,13 @@ class [[nodiscard]] Result {
   const T* operator->() const { return &value_; }
   // The operating system's or the file's reason; empty when there is none.
   const std::string& reason() const { return reason_; }
+  // What failed; None for success or where nobody said.
+  Operation operation() const { return operation_; }
 
  private:
   T value_{};
   Status status_ = Status::Ok;
+  Operation operation_ = Operation::None;
   std::string reason_;
 };
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "link/result.h"
+
 namespace qmx {
 
 class Event;
@@ -47,46 +49,48 @@ inline constexpr unsigned Overrun = 1u << 6;
 inline constexpr unsigned Parity = 1u << 7;
 }  // namespace lineerror
 
-struct LineErrorText {
-  const char* message;
-  const char* caption;
-};
-// Message and caption of the first flag set in `flags`, in report order;
-// nullptr fields when none is set.
-LineErrorText FirstLineError(unsigned flags);
+// Their texts: link/failure_text.h.
 
 enum class WaitResult { Readable, Stopped, Hangup, Error };
-enum class WriteResult { Ok, Partial, TimedOut, Failed };
 
+// Every failure carries its operation and, where the system gave one, its
+// reason, taken when the call failed.
 class SerialPort {
  public:
   virtual ~SerialPort() = default;
-  // Opens exclusively for reading and writing. On failure `error` says why.
-  virtual bool Open(const std::string& name, std::string* error) = 0;
+  // Opens exclusively for reading and writing; CannotOpen (OpenPort) with
+  // the reason in words a user can act on.
+  virtual Done Open(const std::string& name) = 0;
   virtual bool IsOpen() const = 0;
-  virtual bool GetSettings(LineSettings& out) = 0;
-  virtual bool ApplySettings(const LineSettings& settings) = 0;
-  virtual bool SetDtr(bool on) = 0;
-  virtual bool SetRts(bool on) = 0;
-  // Raises DTR and RTS; `changed` tells whether either was down before (the
-  // line then needs time to settle). False when the port has no such lines.
-  virtual bool RaiseDtrRts(bool& changed) {
-    changed = true;
-    const bool dtr = SetDtr(true);
-    const bool rts = SetRts(true);
-    return dtr && rts;
+  // LineNotRead (LineSettings) when the line cannot be read.
+  virtual Result<LineSettings> GetSettings() = 0;
+  // LineNotApplied (LineSettings) when any part of the line was not taken.
+  virtual Done ApplySettings(const LineSettings& settings) = 0;
+  virtual Done SetDtr(bool on) = 0;
+  virtual Done SetRts(bool on) = 0;
+  // Raises DTR and RTS; the value tells whether either was down before (the
+  // line then needs time to settle). A failure when the port has no such
+  // lines.
+  virtual Result<bool> RaiseDtrRts() {
+    const Done dtr = SetDtr(true);
+    const Done rts = SetRts(true);
+    if (!dtr) return Result<bool>::From(dtr);
+    if (!rts) return Result<bool>::From(rts);
+    return true;
   }
   // Writes the whole block or gives up after `timeout`, in which case
-  // output still pending is discarded before returning.
-  virtual WriteResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout) = 0;
+  // output still pending is discarded before returning. A failure during
+  // Write: WriteFailed when part of the block went out, TimedOut, or
+  // PortClosed when nothing could be written (the device is gone).
+  virtual Done Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout) = 0;
   // Blocks until bytes can be read, the device is gone, or `stop` is set.
   virtual WaitResult WaitReadable(const Event& stop) = 0;
-  // Reads what is there without blocking: bytes read, 0 for none, -1 when
-  // the device is gone or failed.
-  virtual long Read(std::span<std::uint8_t> out) = 0;
-  // Reads and clears the line error flags (lineerror bits). False when they
-  // cannot be read.
-  virtual bool TakeLineErrors(unsigned& flags) = 0;
+  // Reads what is there without blocking: the bytes read, 0 for none;
+  // PortClosed (PortLost) when the device is gone or failed.
+  virtual Result<std::size_t> Read(std::span<std::uint8_t> out) = 0;
+  // Reads and clears the line error flags (lineerror bits); a failure when
+  // they cannot be read.
+  virtual Result<unsigned> TakeLineErrors() = 0;
   virtual void Close() = 0;
 };
 

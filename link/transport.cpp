@@ -23,10 +23,6 @@ constexpr std::size_t kReadChunk = 4096;
 // that thread can stop it without joining itself.
 thread_local const SerialTransport* tlCommThreadOf = nullptr;
 
-// What the system said about the call that just failed; empty when it set
-// no error (a simulated port).
-std::string SystemReason() { return errno != 0 ? std::generic_category().message(errno) : std::string(); }
-
 }  // namespace
 
 SerialTransport::SerialTransport(PortFactory factory, LinkOptions& options, ReceiveRing& ring)
@@ -67,12 +63,12 @@ Result<std::shared_ptr<SerialPort>> SerialTransport::StartPort(const std::string
   // would otherwise go on feeding the ring alongside the new one.
   StopComm();
   std::unique_ptr<SerialPort> made = factory_ ? factory_(portName) : nullptr;
-  std::string why;
-  if (!made || !made->Open(portName, &why)) {
-    if (!made) why = "Not present: no port named " + portName;
-    if (why.empty()) why = portName + ": cannot be opened";
+  const Done opened =
+      made ? made->Open(portName) : Done::Fail(Status::CannotOpen, "Not present: no port named " + portName);
+  if (!opened) {
+    const std::string why = opened.reason().empty() ? portName + ": cannot be opened" : opened.reason();
     if (openFailure_) openFailure_(why);
-    return Result<std::shared_ptr<SerialPort>>::Fail(Status::CannotOpen, why);
+    return Result<std::shared_ptr<SerialPort>>::Fail(Operation::OpenPort, Status::CannotOpen, why);
   }
   std::shared_ptr<SerialPort> port = std::move(made);
   auto stop = std::make_shared<Event>();
@@ -92,20 +88,18 @@ Result<std::shared_ptr<SerialPort>> SerialTransport::StartPort(const std::string
     // Without its reading thread the port would never hear a reply.
     threadRunning_.store(false);
     StopComm();
-    return Result<std::shared_ptr<SerialPort>>::Fail(Status::ThreadFailed, e.what());
+    return Result<std::shared_ptr<SerialPort>>::Fail(Operation::StartThread, Status::ThreadFailed, e.what());
   }
   return port;
 }
 
 Done SerialTransport::SetUpLine(SerialPort* port, const LineSettings& settings) {
-  LineSettings current;
-  bool ok;
+  Result<LineSettings> current = Result<LineSettings>::Fail(Operation::LineSettings, Status::LineNotRead);
   {
     std::lock_guard io(ioMutex_);
-    errno = 0;
-    ok = port && port->GetSettings(current);
+    if (port) current = port->GetSettings();
   }
-  if (!ok) return StopWith(Status::LineNotRead);
+  if (!current) return StopWith(Done::From(current));
 
   LineSettings wanted;  // base: 38,400 baud, 8 data bits, no parity, one stop bit
   wanted.baudRate = settings.baudRate;
@@ -113,25 +107,23 @@ Done SerialTransport::SetUpLine(SerialPort* port, const LineSettings& settings) 
   wanted.parity = settings.parity;
   wanted.stopBits = settings.stopBits;
   wanted.ctsFlow = options_.obeyCts.load();
-  bool raised = false;
-  bool changed = false;
+  Done applied;
+  Result<bool> raised = false;
   {
     std::lock_guard io(ioMutex_);
-    errno = 0;
-    ok = port->ApplySettings(wanted);
-    if (ok) raised = port->RaiseDtrRts(changed);
+    applied = port->ApplySettings(wanted);
+    if (applied) raised = port->RaiseDtrRts();
   }
-  if (!ok) return StopWith(Status::LineNotApplied);
+  if (!applied) return StopWith(applied);
   // The line needs time to settle only after DTR or RTS went up, and only
   // on a port that has them (never a pseudo-terminal): then once.
-  if (raised && changed) SettleWait();
+  if (raised && *raised) SettleWait();
   return {};
 }
 
-Done SerialTransport::StopWith(Status status) {
-  const std::string why = SystemReason();
+Done SerialTransport::StopWith(Done failure) {
   SignalCommStop();
-  return Done::Fail(status, why);
+  return failure;
 }
 
 void SerialTransport::SettleWait() {
@@ -148,50 +140,36 @@ Done SerialTransport::WriteFailure(Done failure) {
 
 Done SerialTransport::WritePort(std::span<const std::uint8_t> bytes) {
   std::shared_ptr<SerialPort> port = Port();
-  if (!port || !open_.load()) return WriteFailure(Done::Fail(Status::PortClosed));
-  WriteResult result;
-  std::string why;
+  const Done closed = Done::Fail(Operation::Write, Status::PortClosed);
+  if (!port || !open_.load()) return WriteFailure(closed);
+  Done written;
   {
     std::lock_guard io(ioMutex_);
-    if (!port->IsOpen()) return WriteFailure(Done::Fail(Status::PortClosed));
-    errno = 0;
-    result = port->Write(bytes, kWriteTimeout);
-    if (result != WriteResult::Ok) why = SystemReason();
+    if (!port->IsOpen()) return WriteFailure(closed);
+    written = port->Write(bytes, kWriteTimeout);
   }
-  switch (result) {
-    case WriteResult::Ok:
-      return {};
-    case WriteResult::Partial:
-      return WriteFailure(Done::Fail(Status::WriteFailed, why));
-    case WriteResult::TimedOut:
-      return WriteFailure(Done::Fail(Status::TimedOut, why));
-    case WriteResult::Failed:
-      break;
-  }
-  return WriteFailure(Done::Fail(Status::PortClosed, why));
+  if (written) return {};
+  return WriteFailure(std::move(written).During(Operation::Write));
 }
 
 Result<LineSettings> SerialTransport::GetPortSettings() {
   std::shared_ptr<SerialPort> port = Port();
-  LineSettings s;
-  bool ok;
+  Result<LineSettings> line = Result<LineSettings>::Fail(Operation::LineSettings, Status::LineNotRead);
   {
     std::lock_guard io(ioMutex_);
-    errno = 0;
-    ok = port && port->GetSettings(s);
+    if (port) line = port->GetSettings();
   }
-  if (!ok) {
-    const std::string why = port ? SystemReason() : std::string();
-    SignalCommStop();
-    return Result<LineSettings>::Fail(Status::LineNotRead, why);
-  }
-  return s;
+  if (!line) SignalCommStop();
+  return line;
 }
 
 bool SerialTransport::ReadLine(LineSettings& out) {
   std::shared_ptr<SerialPort> port = Port();
   std::lock_guard io(ioMutex_);
-  return port && port->IsOpen() && port->GetSettings(out);
+  if (!port || !port->IsOpen()) return false;
+  const Result<LineSettings> line = port->GetSettings();
+  if (line) out = *line;
+  return line.ok();
 }
 
 bool SerialTransport::ApplyLine(const LineSettings& line) {
@@ -250,8 +228,8 @@ void SerialTransport::SetOpen(bool open) {
 void SerialTransport::ReportCommErrors(SerialPort& port) {
   // Flags are read (and so cleared) on every wake-up; the listener decides
   // whether they are shown.
-  unsigned flags = 0;
-  if (port.TakeLineErrors(flags) && flags != 0 && lineErrors_) lineErrors_(flags);
+  const Result<unsigned> flags = port.TakeLineErrors();
+  if (flags && *flags != 0 && lineErrors_) lineErrors_(*flags);
 }
 
 void SerialTransport::CommThread(std::shared_ptr<SerialPort> port, std::shared_ptr<Event> stop,
@@ -276,15 +254,15 @@ void SerialTransport::CommThread(std::shared_ptr<SerialPort> port, std::shared_p
       lost = true;
       break;
     }
-    const long n = port->Read({buffer.data(), std::min(room, buffer.size())});
-    if (n < 0) {
+    const Result<std::size_t> n = port->Read({buffer.data(), std::min(room, buffer.size())});
+    if (!n) {
       lost = true;
       break;
     }
-    if (n > 0) {
+    if (*n > 0) {
       // The consumer on this thread takes the block first; the data event
       // wakes another thread only for what it left.
-      ring_.Put({buffer.data(), static_cast<std::size_t>(n)});
+      ring_.Put({buffer.data(), *n});
       if (consumer) consumer->BytesWritten();
       ring_.SignalIfUnread();
     }

@@ -101,7 +101,7 @@ class SerialTransport {
   // options, raises DTR and RTS and waits for the line to settle.
   Done SetUpLine(SerialPort* port, const LineSettings& settings);
   // Fails with `status` and the system's reason, and stops the port.
-  Done StopWith(Status status);
+  Done StopWith(Done failure);
   void SettleWait();
   void CommThread(std::shared_ptr<SerialPort> port, std::shared_ptr<Event> stop, RingConsumer* consumer);
   void ReportCommErrors(SerialPort& port);

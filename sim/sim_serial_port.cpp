@@ -12,11 +12,8 @@ SimSerialPort::SimSerialPort(std::shared_ptr<SimModule> module) : module_(std::m
 
 SimSerialPort::~SimSerialPort() { Close(); }
 
-bool SimSerialPort::Open(const std::string& name, std::string* error) {
-  auto fail = [error](const char* why) {
-    if (error) *error = why;
-    return false;
-  };
+Done SimSerialPort::Open(const std::string& name) {
+  auto fail = [](const char* why) { return Done::Fail(Operation::OpenPort, Status::CannotOpen, why); };
   if (name != kSimPortName) return fail("No such device");
   {
     std::lock_guard lock(mutex_);
@@ -29,7 +26,7 @@ bool SimSerialPort::Open(const std::string& name, std::string* error) {
   }
   // Outside our lock: the module calls back into this port with its own
   // lock held.
-  if (module_->Attach(this)) return true;
+  if (module_->Attach(this)) return {};
   {
     std::lock_guard lock(mutex_);
     open_ = false;
@@ -42,33 +39,41 @@ bool SimSerialPort::IsOpen() const {
   return open_;
 }
 
-bool SimSerialPort::GetSettings(LineSettings& out) {
-  std::lock_guard lock(mutex_);
-  if (!open_ || hungUp_) return false;
-  out = host_;
-  return true;
+Done SimSerialPort::Unusable(Operation operation, Status status) const {
+  if (!open_) return Done::Fail(operation, status, "the port is closed");
+  if (hungUp_) return Done::Fail(operation, status, "the simulated module is unplugged");
+  return {};
 }
 
-bool SimSerialPort::ApplySettings(const LineSettings& settings) {
+Result<LineSettings> SimSerialPort::GetSettings() {
   std::lock_guard lock(mutex_);
-  if (!open_ || hungUp_) return false;
+  if (Done bad = Unusable(Operation::LineSettings, Status::LineNotRead); !bad) return Result<LineSettings>::From(bad);
+  return host_;
+}
+
+Done SimSerialPort::ApplySettings(const LineSettings& settings) {
+  std::lock_guard lock(mutex_);
+  if (Done bad = Unusable(Operation::LineSettings, Status::LineNotApplied); !bad) return bad;
   host_ = settings;
-  return true;
+  return {};
 }
 
-bool SimSerialPort::SetDtr(bool) { return IsOpen(); }
+Done SimSerialPort::SetDtr(bool) {
+  std::lock_guard lock(mutex_);
+  return open_ ? Done{} : Done::Fail(Operation::LineSettings, Status::LineNotApplied, "the port is closed");
+}
 
-bool SimSerialPort::SetRts(bool) { return IsOpen(); }
+Done SimSerialPort::SetRts(bool on) { return SetDtr(on); }
 
-WriteResult SimSerialPort::Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds) {
+Done SimSerialPort::Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds) {
   LineSettings host;
   {
     std::lock_guard lock(mutex_);
-    if (!open_ || hungUp_) return WriteResult::Failed;
+    if (Done bad = Unusable(Operation::Write, Status::PortClosed); !bad) return bad;
     host = host_;
   }
   module_->FromHost(bytes, host);
-  return WriteResult::Ok;
+  return {};
 }
 
 WaitResult SimSerialPort::WaitReadable(const Event& stop) {
@@ -90,25 +95,25 @@ WaitResult SimSerialPort::WaitReadable(const Event& stop) {
   }
 }
 
-long SimSerialPort::Read(std::span<std::uint8_t> out) {
+Result<std::size_t> SimSerialPort::Read(std::span<std::uint8_t> out) {
   std::lock_guard lock(mutex_);
-  if (!open_) return -1;
-  if (!buffer_.empty()) {
+  if (open_ && !buffer_.empty()) {
     const std::size_t n = std::min(out.size(), buffer_.size());
     std::copy_n(buffer_.begin(), n, out.begin());
     buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(n));
     if (buffer_.empty() && !hungUp_) ClearReady();
-    return static_cast<long>(n);
+    return n;
   }
-  return hungUp_ ? -1 : 0;
+  if (Done bad = Unusable(Operation::PortLost, Status::PortClosed); !bad) return Result<std::size_t>::From(bad);
+  return 0;
 }
 
-bool SimSerialPort::TakeLineErrors(unsigned& flags) {
+Result<unsigned> SimSerialPort::TakeLineErrors() {
   std::lock_guard lock(mutex_);
-  if (!open_ || hungUp_) return false;
-  flags = lineErrors_;
+  if (Done bad = Unusable(Operation::PortLost, Status::PortClosed); !bad) return Result<unsigned>::From(bad);
+  const unsigned flags = lineErrors_;
   lineErrors_ = 0;
-  return true;
+  return flags;
 }
 
 void SimSerialPort::Close() {

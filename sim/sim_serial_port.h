@@ -10,7 +10,7 @@
 //   line other than the host's is not delivered; it shows up as a framing
 //   error in TakeLineErrors.
 // - When the module is unplugged the port reports Hangup once the buffered
-//   bytes are read; Read then returns -1 and Write fails, until the port is
+//   bytes are read; Read and Write then fail, until the port is
 //   closed. Reopening works once the module is plugged in again.
 #pragma once
 
@@ -33,21 +33,21 @@ class SimSerialPort final : public SerialPort, private SimSink {
   explicit SimSerialPort(std::shared_ptr<SimModule> module);
   ~SimSerialPort() override;
 
-  bool Open(const std::string& name, std::string* error) override;
+  Done Open(const std::string& name) override;
   bool IsOpen() const override;
-  bool GetSettings(LineSettings& out) override;
-  bool ApplySettings(const LineSettings& settings) override;
-  bool SetDtr(bool on) override;
-  bool SetRts(bool on) override;
+  Result<LineSettings> GetSettings() override;
+  Done ApplySettings(const LineSettings& settings) override;
+  Done SetDtr(bool on) override;
+  Done SetRts(bool on) override;
   // The built-in module has no line to settle.
-  bool RaiseDtrRts(bool& changed) override {
-    changed = false;
-    return IsOpen();
+  Result<bool> RaiseDtrRts() override {
+    if (Done up = SetDtr(true); !up) return Result<bool>::From(up);
+    return false;
   }
-  WriteResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout) override;
+  Done Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout) override;
   WaitResult WaitReadable(const Event& stop) override;
-  long Read(std::span<std::uint8_t> out) override;
-  bool TakeLineErrors(unsigned& flags) override;
+  Result<std::size_t> Read(std::span<std::uint8_t> out) override;
+  Result<unsigned> TakeLineErrors() override;
   void Close() override;
 
   SimModule& Module() { return *module_; }
@@ -70,6 +70,8 @@ class SimSerialPort final : public SerialPort, private SimSink {
   // With mutex_ held.
   void SetReady();
   void ClearReady();
+  // Why the port cannot be used, during `operation`; Ok when it can.
+  Done Unusable(Operation operation, Status status) const;
 };
 
 std::unique_ptr<SerialPort> MakeSimSerialPort(std::shared_ptr<SimModule> module);

@@ -15,17 +15,18 @@ namespace qmx {
 
 namespace {
 
-constexpr const char* kNoRadio = "Could not detect radio.  Please cycle power and try again";
 constexpr const char* kProgrammingFailed = "Programming Failed";
-constexpr const char* kNoImage = "Could not get image.  Please try again.";
-constexpr const char* kNoImageCaption = "No Save Image Reply";
 
-UpgradeOutcome Failed(Status why, std::string message, std::string caption, std::string status) {
-  return UpgradeOutcome{Done::Fail(why), std::move(message), std::move(caption), std::move(status)};
+// A failure of the step `operation`, with its texts as `variant` words them
+// and `status` for the status line.
+UpgradeOutcome Failed(Operation operation, const Done& why, Variant variant, std::string status,
+                      std::string_view subject = {}) {
+  return UpgradeOutcome::Failure(why.During(operation), std::move(status), variant, subject);
 }
 
-UpgradeOutcome Failed(const Done& why, std::string message, std::string caption, std::string status) {
-  return UpgradeOutcome{why, std::move(message), std::move(caption), std::move(status)};
+UpgradeOutcome Failed(Operation operation, Status why, Variant variant, std::string status,
+                      std::string_view subject = {}) {
+  return Failed(operation, Done::Fail(why), variant, std::move(status), subject);
 }
 
 // NoReply for a request that went unanswered, or the failure of its write.
@@ -34,14 +35,11 @@ Done Unanswered(const Done& write) { return write ? Done::Fail(Status::NoReply) 
 }  // namespace
 
 std::optional<UpgradeOutcome> RefuseToProgram(std::size_t size) {
-  const std::string caption = "File size " + std::to_string(size);
-  if (size >= kFirmwareLimit)
-    return Failed(Status::BadInput, "File size is to large.  Please check file and try again.", caption,
-                  kProgrammingFailed);
+  static_assert(kFirmwareHeader == 128, "the refusal's text names the header's size");
+  const std::string n = std::to_string(size);
+  if (size >= kFirmwareLimit) return Failed(Operation::Upgrade, Status::BadInput, Variant::TooLarge, kProgrammingFailed, n);
   if (size <= kFirmwareHeader)
-    return Failed(Status::BadInput, "File holds no firmware: " + std::to_string(size) + " bytes, no more than its " +
-                      std::to_string(kFirmwareHeader) + "-byte header.  Please check file and try again.",
-                  caption, kProgrammingFailed);
+    return Failed(Operation::Upgrade, Status::BadInput, Variant::NoFirmware, kProgrammingFailed, n);
   return std::nullopt;
 }
 
@@ -88,15 +86,15 @@ Done FirmwareUpgrade::FindBootPrompt(int attempts) {
 
 UpgradeOutcome FirmwareUpgrade::Program(std::span<const std::uint8_t> file) {
   if (auto refused = RefuseToProgram(file.size())) return *refused;
-  if (Done found = FindBootPrompt(); !found) return Failed(found, kNoRadio, "Could enter boot code", kProgrammingFailed);
+  if (Done found = FindBootPrompt(); !found)
+    return Failed(Operation::Upgrade, found, Variant::BootPrompt, kProgrammingFailed);
   GaugeMaximum(file.size());
   const Done asked = WriteText("D\r\n");
   if (xmodem_.AwaitPrompt("DL:", 1000, 1000) != 3)
-    return Failed(Unanswered(asked), kNoRadio, "No prompt", kProgrammingFailed);
+    return Failed(Operation::Upgrade, Unanswered(asked), Variant::Prompt, kProgrammingFailed);
   const Result<std::size_t> sent = xmodem_.Send(file);
   if (!sent || *sent < file.size())
-    return Failed(sent ? Done::Fail(Status::NoReply) : Done::From(sent),
-                  "Programming unsuccessful.  Please cycle power and try again.", "File transfer unsuccessful",
+    return Failed(Operation::Upgrade, sent ? Done::Fail(Status::NoReply) : Done::From(sent), Variant::Transfer,
                   kProgrammingFailed);
   Gauge(file.size());
 
@@ -120,7 +118,7 @@ UpgradeOutcome FirmwareUpgrade::Program(std::span<const std::uint8_t> file) {
     Call(hooks_.verifyingEnds);
   }
   if (!programmed)
-    return Failed(Status::NoReply, "Programming failed.  Please try again", "No prompt", kProgrammingFailed);
+    return Failed(Operation::Upgrade, Status::NoReply, Variant::Answer, kProgrammingFailed);
   // Programmed all the same when "E" is lost: the boot code starts the
   // application at its next start.
   if (leaveAfterProgram_) (void)WriteText("E\r\n");
@@ -130,7 +128,7 @@ UpgradeOutcome FirmwareUpgrade::Program(std::span<const std::uint8_t> file) {
 Done FirmwareUpgrade::RequestUpload() {
   GaugeMaximum(kFirmwareLimit);
   const Done asked = WriteText("U\r\n");
-  if (xmodem_.AwaitPrompt("UL:", 2000, 1000) != 3) return Unanswered(asked);
+  if (xmodem_.AwaitPrompt("UL:", 2000, 1000) != 3) return Unanswered(asked).During(Operation::Upload);
   return {};
 }
 
@@ -145,31 +143,30 @@ Result<std::vector<std::uint8_t>> FirmwareUpgrade::ReceiveImage() {
 
 UpgradeOutcome FirmwareUpgrade::Verify(std::span<const std::uint8_t> file, bool raw) {
   if (Done asked = RequestUpload(); !asked)
-    return Failed(asked, kNoImage, kNoImageCaption, "Downloading Image Failed");
+    return Failed(Operation::Upload, asked, Variant::Plain, "Downloading Image Failed");
   const Result<std::vector<std::uint8_t>> image = ReceiveImage();
-  if (!image) return Failed(Done::From(image), "", "", "Verification Failed");
+  if (!image) return Failed(Operation::Verify, Done::From(image), Variant::Quiet, "Verification Failed");
   const std::size_t header = raw ? 0 : kFirmwareHeader;
   const std::size_t program = file.size() > header ? file.size() - header : 0;
   const bool same = program > 0 && image->size() >= program &&
                     std::equal(file.begin() + static_cast<std::ptrdiff_t>(header), file.end(), image->begin());
-  if (!same) return Failed(program > 0 ? Status::Mismatch : Status::BadInput, "", "", "Verification Failed");
+  if (!same)
+    return Failed(Operation::Verify, program > 0 ? Status::Mismatch : Status::BadInput, Variant::Quiet,
+                  "Verification Failed");
   return UpgradeOutcome{{}, "", "", "Verification Successful"};
 }
 
 UpgradeOutcome FirmwareUpgrade::Save(const std::filesystem::path& target) {
   constexpr const char* kFailed = "Save Image Failed";
   const Result<std::filesystem::path> file = FileToWrite(target);
-  if (!file)
-    return Failed(Done::From(file), "Could not create file: " + file.reason() + ".  Check filename and try again",
-                  "Invalid Filename", kFailed);
+  if (!file) return Failed(Operation::CreateFile, Done::From(file), Variant::Plain, kFailed);
   const Done asked = RequestUpload();
-  if (!asked) return Failed(asked, kNoImage, kNoImageCaption, kFailed);
+  if (!asked) return Failed(Operation::Upload, asked, Variant::Plain, kFailed);
   const auto image = ReceiveImage();
-  if (!image) return Failed(Done::From(image), "", "", kFailed);
+  if (!image) return Failed(Operation::SaveImage, Done::From(image), Variant::Quiet, kFailed);
   const std::string_view bytes(reinterpret_cast<const char*>(image->data()), image->size());
   if (!WriteFileReplacing(*file, bytes))
-    return Failed(Status::FileError, "Could not write file.  Check disk space and try again", "Save Image Failed",
-                  kFailed);
+    return Failed(Operation::WriteFile, Status::FileError, Variant::Plain, kFailed);
   return UpgradeOutcome{{}, "", "", "Save Image Successful"};
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "link/clock.h"
+#include "link/failure_text.h"
 #include "link/serial_port.h"
 #include "link/boot_code.h"
 #include "link/byte_channel.h"
@@ -36,12 +37,21 @@ inline constexpr std::size_t kFirmwareHeader = 128;
 // read or written, Mismatch for an image that is not the file's, or the
 // dialogue's failure (NoReply for a boot code that did not answer, the
 // transfer's Cancelled, the channel's WriteFailed or PortClosed).
+// The result's operation names the step that failed (Upgrade, Upload,
+// Verify, SaveImage, CreateFile, WriteFile, ReadFile); `message` and
+// `caption` are its texts from link/failure_text.h.
 struct UpgradeOutcome {
   Done result;
   std::string message;
   std::string caption;
   std::string status;
   bool ok() const { return result.ok(); }
+  // A failure with the texts `variant` gives `result`'s operation.
+  static UpgradeOutcome Failure(const Done& result, std::string status, Variant variant = Variant::Plain,
+                                std::string_view subject = {}) {
+    const auto text = FailureOf(result, variant, subject);
+    return {result, text ? text->message : std::string(), text ? text->caption : std::string(), std::move(status)};
+  }
 };
 
 // A file of `size` bytes that cannot be programmed, refused (BadInput)

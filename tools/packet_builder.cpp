@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "link/command_layer.h"
+#include "link/failure_text.h"
 #include "link/number_text.h"
 
 namespace qmx {
@@ -23,31 +24,27 @@ struct Choice {
   bool sendsValue;
   bool sendsRegister;  // Register, Bank and Span
   bool sendsAddress;
-  PacketMessage failure;
+  Operation operation;  // its failure's texts: link/failure_text.h
   std::string_view success;
 };
 
 const std::array<Choice, kPacketChoices> kChoices{{
     {"Enter Protocol Mode (0x00)", ptype::EnterProtocolMode, 9, 0, false, false, false,
-     {"Could not enter Protocol Mode.  Please try again.", "EnterProtocolMode Error"},
-     "Entered Protocol Mode Successfully."},
+     Operation::EnterProtocolMode, "Entered Protocol Mode Successfully."},
     {"Exit Protocol Mode (0x01)", ptype::ExitProtocolMode, 2, 0, false, false, false,
-     {"Could not exit Protocol Mode.  Please try again.", "ExitProtocolMode Error"},
-     "Exited Protocol Mode Successfully."},
+     Operation::ExitProtocolMode, "Exited Protocol Mode Successfully."},
     {"Software Reset (0x02)", ptype::SoftwareReset, 2, 0, false, false, false,
-     {"Could not reset radio.  Please try again.", "ResetRadio Error"}, "Reset Radio Successfully."},
+     Operation::SoftwareReset, "Reset Radio Successfully."},
     {"Get Register (0x03)", ptype::GetRegister, 5, 5, false, true, false,
-     {"Could not get data.  Please try again.", "GetField Error"}, "Get Register Successful."},
+     Operation::GetRegister, "Get Register Successful."},
     {"Set Register (0x04)", ptype::SetRegister, 5, 5, true, true, false,
-     {"Could not set data.  Please try again.", "Set Field Error"}, "Set Register Successful."},
+     Operation::SetRegister, "Set Register Successful."},
     {"TXData (0x05)", ptype::TxData, 4, 0, true, false, true,
-     {"Could not send data.  Please try again.", "Send Data Error"}, "TX Data Successful."},
+     Operation::TxData, "TX Data Successful."},
     {"Get Remote Register (0x0A)", ptype::GetRemoteRegister, 7, 9, false, true, true,
-     {"Could not get remote register.  Please try again.", "Get Remote Register Error"},
-     "Get Remote Register Successful."},
+     Operation::GetRemoteRegister, "Get Remote Register Successful."},
     {"Set Remote Register (0x0B)", ptype::SetRemoteRegister, 7, 7, true, true, true,
-     {"Could not set remote register.  Please try again.", "Set Remote Register Error"},
-     "Set Remote Register Successful."},
+     Operation::SetRemoteRegister, "Set Remote Register Successful."},
 }};
 
 constexpr std::array<std::string_view, kReplyChoices> kReplyTexts{
@@ -284,20 +281,20 @@ std::variant<PacketRecord, PacketMessage> PrepareTransmit(int choice, const Pack
 TransmitResult CallPacketCommand(CommandLayer& commands, int choice, PacketRecord rec) {
   if (!Listed(choice)) return {};
   const Choice& c = ChoiceAt(choice);
-  bool ok = false;
+  Done done;
   switch (choice) {
-    case 0: ok = commands.EnterProtocolMode().ok(); break;
-    case 1: ok = commands.ExitProtocolMode().ok(); break;
-    case 2: ok = commands.SoftwareReset().ok(); break;
-    case 3: ok = commands.GetRegister(rec).ok(); break;
-    case 4: ok = commands.SetRegister(rec).ok(); break;
-    case 5: ok = commands.TxData(rec).ok(); break;
-    case 6: ok = commands.GetRemoteRegister(rec).ok(); break;
-    case 7: ok = commands.SetRemoteRegister(rec).ok(); break;
+    case 0: done = commands.EnterProtocolMode(); break;
+    case 1: done = commands.ExitProtocolMode(); break;
+    case 2: done = commands.SoftwareReset(); break;
+    case 3: done = Done::From(commands.GetRegister(rec)); break;
+    case 4: done = commands.SetRegister(rec); break;
+    case 5: done = commands.TxData(rec); break;
+    case 6: done = Done::From(commands.GetRemoteRegister(rec)); break;
+    case 7: done = commands.SetRemoteRegister(rec); break;
   }
-  if (!ok) {
+  if (const auto text = FailureOf(done.During(c.operation), Variant::Packet)) {
     TransmitResult r;
-    r.failure = c.failure;
+    r.failure = PacketMessage{text->message, text->caption};
     return r;
   }
   return DescribeReply(choice, rec);

@@ -17,9 +17,11 @@
 #include <optional>
 #include <stdexcept>
 
+#include "config/config_report.h"
 #include "config/local_status.h"
 #include "config/profile.h"
 #include "config/ui/device_config_pages.h"
+#include "link/failure_text.h"
 #include "link/number_text.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
@@ -275,12 +277,9 @@ void TDeviceConfigForm::ShowPinDirections() {
 bool TDeviceConfigForm::ReadRadio() {
   BusyCursor busy;
   const Result<BankMask> read = EnterProtocolModeAndReadAll(*link_, *image_, NetworkAddress, RadioIndex);
-  if (!read) {
-    prompter_->Message("Could not enter protocol mode.", "EnterProtocolMode Error");
-    return false;
-  }
+  if (!ShowFailure(*prompter_, read.During(Operation::EnterProtocolMode))) return false;
   if (*read != kAllBanks) {
-    prompter_->Message("Could not read data.  Please try again.", "Read Failed");
+    ShowFailure(*prompter_, FailureOf(Operation::ReadRadio));
     return false;
   }
   FillFromImage(kAllBanks);
@@ -316,7 +315,7 @@ void TDeviceConfigForm::SendConfiguration() {
   guard_.Run([this] {
     BusyCursor busy;
     const auto settings = DialogSettings();
-    qmx::SendConfiguration(link_->commands, *prompter_, *line_, Target(), Changes(), [&](const ConfigWrite& done) {
+    ApplyConfiguration(link_->commands, *prompter_, *line_, Target(), Changes(), [&](const ConfigWrite& done) {
       Settle(baseline_, done);
       const auto at = std::find(settings.begin(), settings.end(), done.setting);
       if (at == settings.end()) return;
@@ -403,7 +402,7 @@ void TDeviceConfigForm::SaveProfileButtonClick() {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out << FormatProfile(image_->Slot(RadioIndex), ProfileTimestamp());
   out.close();
-  if (!out) prompter_->Message("Could not write the profile " + file + ".", "Save Profile");
+  if (!out) ShowFailure(*prompter_, FailureOf(Operation::SaveProfile, Status::FileError, Variant::Plain, file));
 }
 
 void TDeviceConfigForm::LoadProfileButtonClick() {
@@ -412,15 +411,15 @@ void TDeviceConfigForm::LoadProfileButtonClick() {
   if (file.empty()) return;
   std::ifstream in(file, std::ios::binary);
   if (!in) {
-    prompter_->Message("Could not read the profile " + file + ".", "Load Profile");
+    ShowFailure(*prompter_, FailureOf(Operation::LoadProfile, Status::FileError, Variant::Plain, file));
     return;
   }
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ProfileError error;
   const auto profile = ParseProfile(text, error);
   if (!profile) {
-    prompter_->Message("The profile was not loaded: line " + std::to_string(error.line) + ": " + error.text,
-                       "Load Profile");
+    ShowFailure(*prompter_, FailureOf(Operation::LoadProfile, Status::BadInput, Variant::Plain,
+                                      std::to_string(error.line) + ": " + error.text));
     return;
   }
   // The controls show the profile where it differs from the radio, so Apply
@@ -469,7 +468,7 @@ void TDeviceConfigForm::DefaultButtonClick() {
     DefaultsOutcome outcome;
     {
       BusyCursor busy;
-      outcome = LoadDefaults(link_->commands, *prompter_, *line_, Target());
+      outcome = DefaultRadio(link_->commands, *prompter_, *line_, Target());
     }
     // The radio holds the defaults now, reset or not: the controls show
     // them, not the values they replaced.
@@ -481,7 +480,7 @@ void TDeviceConfigForm::FccButtonClick(int mode) {
   if (!Ready()) return;
   guard_.Run([this, mode] {
     BusyCursor busy;
-    SetFccMode(link_->commands, *prompter_, Target(), mode);
+    SetFccModeShown(link_->commands, *prompter_, Target(), mode);
   });
 }
 

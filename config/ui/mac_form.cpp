@@ -4,9 +4,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <optional>
 
-#include "config/config_writer.h"
+#include "config/config_report.h"
 #include "link/radio_link.h"
 #include "link/ui/busy_cursor.h"
 #include "link/ui/window_fit.h"
@@ -42,12 +41,12 @@ void TMACForm::Attach(RadioLink& link, Prompter& prompter, std::function<void(co
 void TMACForm::WriteButtonClick() {
   if (!link_ || !prompter_) return;
   const QString text = MACAddressEdit->text();
-  std::optional<MacWriteOutcome> outcome;  // none while another write runs
+  bool written = false;  // not while another write runs
   guard_.Run([&] {
     BusyCursor busy;
-    outcome = WriteMacAddress(link_->commands, *prompter_, text.toLatin1().toStdString());
+    written = WriteMacAddressShown(link_->commands, *prompter_, text.toLatin1().toStdString());
   });
-  if (outcome != MacWriteOutcome::Written) return;
+  if (!written) return;
   if (written_) written_(text);
   accept();
 }

@@ -350,7 +350,7 @@ void TCommPortForm::ConnectChoice() {
       done(BootCode);
       return;
     }
-    prompter_.Message("Could not find device.  Please check settings and try again.", "Device not present");
+    ShowFailure(prompter_, FailureOf(Operation::FindRadio, Status::NoReply, Variant::Dialog));
     SetStatus("Could not find radio");
     StopPort();
   } else {
@@ -376,8 +376,7 @@ void TCommPortForm::ConnectChoice() {
     // that did not open has had its own box.
     if (!cancelRequest_) {
       if (tried != 2)
-        prompter_.Message("The selected comm port settings are not valid.\nPlease check settings and try again.",
-                          "Invalid Comm Port Settings");
+        ShowFailure(prompter_, FailureOf(Operation::LineSettings, Status::BadInput, Variant::Dialog));
       SetStatus("Could not find radio");
     }
   }

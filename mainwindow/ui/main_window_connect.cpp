@@ -65,7 +65,7 @@ void TForm1::ReadLocalRadio() {
   } else {
     link_.session.Close();
     SetStatus("Disconnected.");
-    prompter_.Message("Could not get data from radio.  Please try again.", "BANKALL Failed");
+    ShowFailure(prompter_, FailureOf(Operation::ReadBanks));
   }
 }
 
@@ -125,8 +125,7 @@ void TForm1::PortLost() {
   if (WaitForDevice()) return;
   link_.session.Disconnect();
   SetStatus("Disconnected.");
-  prompter_.Message("The radio's serial port has gone away.  Please check the cable and connect again.",
-                    "Port Lost");
+  ShowFailure(prompter_, FailureOf(Operation::PortLost));
 }
 
 // The session waits for the device under the name that will bring it back;
@@ -210,11 +209,11 @@ void TForm1::RefreshButtonClick() {
     if (read == kAllBanks) ShowLocalStatus();
   }
   if (!entered) {
-    prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
+    ShowFailure(prompter_, FailureOf(Operation::EnterProtocolMode));
     return;
   }
   if (read != kAllBanks) {
-    prompter_.Message("Could not read data.  Please try again.", "Read Failed");
+    ShowFailure(prompter_, FailureOf(Operation::ReadRadio));
     return;
   }
   prompter_.Message("Refresh Successful.", "Refresh Successful");

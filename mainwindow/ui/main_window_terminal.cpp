@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "config/register_map.h"
+#include "link/failure_text.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
 #include "link/link_session.h"
@@ -46,13 +47,13 @@ bool TForm1::PageControl1Changing(const TabChange& change) {
     BusyCursor busy;
     back = link_.session.LeaveTerminal([this] {
       if (ReadBanks(link_.commands, image_, kAllBanks, 0, 0) != kAllBanks)
-        prompter_.Message("Could not communicate with radio.  Cycle power and try again.", "No communication");
+        ShowFailure(prompter_, FailureOf(Operation::BootCode));
       ShowLocalStatus();
       return true;
     });
   }
   EndPause(back.ok());
-  if (!back) prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
+  if (!back) ShowFailure(prompter_, FailureOf(Operation::EnterProtocolMode));
   PageControl1->tabBar()->setEnabled(true);
   return true;  // the change still happens
 }
@@ -79,7 +80,7 @@ void TForm1::PeriodicCommandEnded() {
 }
 
 void TForm1::TerminalEntered(const Done& left) {
-  if (!left) prompter_.Message("Could not exit config mode", "ExitConfigMode Error");
+  if (!left) ShowFailure(prompter_, FailureOf(Operation::ExitProtocolMode));
   PageControl1->tabBar()->setEnabled(true);
   Zavedo->ZavedoRichEdit->setFocus();
 }

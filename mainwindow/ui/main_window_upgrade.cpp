@@ -108,7 +108,7 @@ bool TForm1::UpgradeInBootCode(bool reset) {
       CloseLink();
       ResetPollControls(false);
       SetStatus(notFound ? "No Radio Detected" : "Disconnected.");
-      if (notFound) prompter_.Message("Could not detect radio.  Please try again.", "No Radio Detected");
+      if (notFound) ShowFailure(prompter_, FailureOf(Operation::FindRadio));
     }
     return false;
   }
@@ -132,13 +132,13 @@ bool TForm1::ReturnFromBootCode() {
     ShowLocalStatus();
     busy.reset();
     if (read != kAllBanks)
-      prompter_.Message("Could not communicate with radio.  Cycle power and try again.", "No communication");
+      ShowFailure(prompter_, FailureOf(Operation::BootCode));
     return read == kAllBanks;
   });
   held.reset();
   if (back.status() != Status::NoReply && !ShowPortFailure(prompter_, back)) return false;
   if (!back) {
-    prompter_.Message("Could not enter protocol mode.", "EnterProtocolMode Error");
+    ShowFailure(prompter_, FailureOf(Operation::EnterProtocolMode));
     return false;
   }
   return read == kAllBanks;

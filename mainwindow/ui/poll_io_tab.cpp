@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "link/failure_text.h"
 #include "link/command_layer.h"
 #include "link/number_text.h"
 #include "link/packet.h"
@@ -322,7 +323,7 @@ void PollIoTab::ReadRadio(int n) {
   if (Read(n, kReadOneMask) == kReadOneMask) {
     if (enabled_) ShowRemoteRadio(n);
   } else {
-    prompter_.Message("Could not communicate with device", "CheckParameters Failed");
+    ShowFailure(prompter_, FailureOf(Operation::CheckParameters));
   }
 }
 
@@ -334,7 +335,7 @@ void PollIoTab::ConfigButtonClick(int n) {
     read = Read(n, kAllBanks);
   }
   if (read != kAllBanks) {
-    prompter_.Message("Could not get data from radio.  Please try again.", "BANKALL Failed");
+    ShowFailure(prompter_, FailureOf(Operation::ReadBanks));
     return;
   }
   if (openConfig_) openConfig_(n, Address(n));

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "link/failure_text.h"
 #include "link/command_layer.h"
 #include "link/decoder.h"
 #include "link/number_text.h"
@@ -481,7 +482,7 @@ void SerialTab::TransmitButtonClick() {
   // the protocol-mode command. "Stop" always stops.
   if (!schedule_.ShowsStop() && !Destination()) return;
   if (!Run([this] { return session_.EnterProtocolMode(kUsualReplyWait, false); })) {
-    prompter_.Message("Could not enter protocol mode.  Please try again.", "EnterProtocol Mode Error");
+    ShowFailure(prompter_, FailureOf(Operation::EnterProtocolMode, Status::NoReply, Variant::TryAgain));
     return;
   }
   if (const auto ms = schedule_.Press(IntervalEdit->text().toStdString())) Timer1->start(*ms);
@@ -508,7 +509,7 @@ void SerialTab::Timer1Timer() {
   std::copy_n(data.bytes.begin(), count, rec.Data.begin());
   rec.Length = static_cast<std::uint8_t>(count);
   if (!Run([&] { return commands_.TxData(rec); })) {
-    prompter_.Message("Could not send data", "Send Data Failed");
+    ShowFailure(prompter_, FailureOf(Operation::TxData));
     return;
   }
   LQIEdit->setText(QString::fromStdString(HexText(rec.Lqi, 2)));

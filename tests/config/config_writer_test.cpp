@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "config/config_report.h"
 #include "config/config_writer.h"
 #include "link/number_text.h"
 #include "tests/fixtures/sim_link.h"
@@ -74,8 +75,8 @@ class ConfigWriterTest : public ::testing::Test {
   }
   ApplyResult Apply(ConfigTarget target, std::vector<ConfigWrite> writes) {
     done.clear();
-    return SendConfiguration(s.commands(), s.prompter, port, target, writes,
-                             [this](const ConfigWrite& w) { done.push_back(w.setting->key); });
+    return ApplyConfiguration(s.commands(), s.prompter, port, target, writes,
+                              [this](const ConfigWrite& w) { done.push_back(w.setting->key); });
   }
   SimLink s{Quick()};
   TestLinePort port{s.link->transport};
@@ -173,9 +174,9 @@ TEST_F(ConfigWriterTest, FailedWritesShowTheirTextsAndAFailedSaveKeepsWhatWasWri
 
   // The remote leaves right after the first write took effect.
   s.prompter.Clear();
-  const auto r = SendConfiguration(s.commands(), s.prompter, port, {1, kRemote2},
-                                   std::vector<ConfigWrite>{Change("tx-power", {0x05}), Change("sleep-mode", {1})},
-                                   [&](const ConfigWrite&) { s.module->SetRemoteLinked(kRemote2, false); });
+  const auto r = ApplyConfiguration(s.commands(), s.prompter, port, {1, kRemote2},
+                                    std::vector<ConfigWrite>{Change("tx-power", {0x05}), Change("sleep-mode", {1})},
+                                    [&](const ConfigWrite&) { s.module->SetRemoteLinked(kRemote2, false); });
   EXPECT_EQ(r.outcome, ApplyOutcome::SaveFailed);
   EXPECT_EQ(r.written, 1);
   EXPECT_EQ(s.prompter.All(),
@@ -201,14 +202,14 @@ TEST_F(ConfigWriterTest, DefaultsBringThePcPortBackTo9600OnlyWhenTheRadioIsReset
   s.prompter.Clear();
   s.module->ClearReceivedFrames();
 
-  EXPECT_EQ(LoadDefaults(s.commands(), s.prompter, port, {}), DefaultsOutcome::NotReset);
+  EXPECT_EQ(DefaultRadio(s.commands(), s.prompter, port, {}), DefaultsOutcome::NotReset);
   EXPECT_EQ(PcLine(s).baudRate, 115200u);
   EXPECT_EQ(Wire(*s.module), std::vector<std::string>{"04 FF FF 01 00"});
 
   s.prompter.Clear();
   s.module->ClearReceivedFrames();
   s.prompter.AnswerNext(true);
-  EXPECT_EQ(LoadDefaults(s.commands(), s.prompter, port, {}), DefaultsOutcome::Done);
+  EXPECT_EQ(DefaultRadio(s.commands(), s.prompter, port, {}), DefaultsOutcome::Done);
   EXPECT_EQ(s.prompter.All(),
             std::vector<Shown>{Ask("Do you want to reset the radio to have the changes take effect.", "Reset Radio")});
   EXPECT_EQ(Wire(*s.module), (std::vector<std::string>{"04 FF FF 01 00", "02", "enter"}));
@@ -217,20 +218,20 @@ TEST_F(ConfigWriterTest, DefaultsBringThePcPortBackTo9600OnlyWhenTheRadioIsReset
 
   // A remote's defaults never touch the local line.
   s.prompter.AnswerNext(true);
-  EXPECT_EQ(LoadDefaults(s.commands(), s.prompter, port, {3, 0x0003}), DefaultsOutcome::Done);
+  EXPECT_EQ(DefaultRadio(s.commands(), s.prompter, port, {3, 0x0003}), DefaultsOutcome::Done);
   EXPECT_EQ(port.sets, 2);  // the baud switch and the local defaults only
 }
 
 TEST_F(ConfigWriterTest, FccModesAndTheMacAddressGoBehindTheFactoryOverride) {
-  EXPECT_TRUE(SetFccMode(s.commands(), s.prompter, {}, 4));
-  EXPECT_TRUE(SetFccMode(s.commands(), s.prompter, {2, kRemote2}, 2));
+  EXPECT_TRUE(SetFccModeShown(s.commands(), s.prompter, {}, 4));
+  EXPECT_TRUE(SetFccMode(s.commands(), {2, kRemote2}, 2));
   EXPECT_EQ(s.module->FccMode(sim::kLocal), 4);
   EXPECT_EQ(s.module->FccMode(kRemote2), 2);
   EXPECT_EQ(Wire(*s.module), (std::vector<std::string>{"enter", "04 6A FF 01 6A", "04 06 FF 01 04", "enter",
                                                         "04 6A FF 01 6A", "0B 02 00 06 FF 01 02"}));
 
   s.module->ClearReceivedFrames();
-  EXPECT_EQ(WriteMacAddress(s.commands(), s.prompter, "00-11-22-33-44-55-66-7a"), MacWriteOutcome::Written);
+  EXPECT_TRUE(WriteMacAddressShown(s.commands(), s.prompter, "00-11-22-33-44-55-66-7a"));
   EXPECT_EQ(Wire(*s.module), (std::vector<std::string>{"enter", "04 6A FF 01 6A",
                                                         "04 00 02 08 7A 66 55 44 33 22 11 00", "04 FF FF 01 01"}));
   EXPECT_EQ(s.module->Registers(sim::kLocal, 2, 0, 8, true), (Bytes{0x7A, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0x00}));
@@ -287,14 +288,23 @@ TEST(ConfigWriterSilent, EveryActionStopsAtItsFirstFailureWithItsOwnBox) {
   TestLinePort port{s.link->transport};
   const auto mac = s.module->Registers(sim::kLocal, 2, 0, 8);
 
-  EXPECT_EQ(WriteMacAddress(s.commands(), s.prompter, "00:11:22:33:44:55:66:7"), MacWriteOutcome::Invalid);
+  const Done invalid = WriteMacAddress(s.commands(), "00:11:22:33:44:55:66:7");
+  EXPECT_EQ(invalid.operation(), Operation::CheckInput);
+  EXPECT_EQ(invalid.status(), Status::BadInput);
+  EXPECT_FALSE(WriteMacAddressShown(s.commands(), s.prompter, "00:11:22:33:44:55:66:7"));
   EXPECT_EQ(s.LogText(), "");  // nothing sent
-  EXPECT_EQ(SendConfiguration(s.commands(), s.prompter, port, {}, std::vector<ConfigWrite>{Change("tx-power", {1})}, {})
+  EXPECT_EQ(ApplyConfiguration(s.commands(), s.prompter, port, {}, std::vector<ConfigWrite>{Change("tx-power", {1})}, {})
                 .outcome,
             ApplyOutcome::NotEntered);
-  EXPECT_FALSE(SetFccMode(s.commands(), s.prompter, {}, 1));
-  EXPECT_EQ(WriteMacAddress(s.commands(), s.prompter, "00:11:22:33:44:55:66:77"), MacWriteOutcome::NotEntered);
-  EXPECT_EQ(LoadDefaults(s.commands(), s.prompter, port, {}), DefaultsOutcome::Failed);
+  const Done fcc = SetFccMode(s.commands(), {}, 1);
+  EXPECT_EQ(fcc.operation(), Operation::EnterProtocolMode);
+  EXPECT_EQ(fcc.status(), Status::NoReply);
+  EXPECT_FALSE(SetFccModeShown(s.commands(), s.prompter, {}, 1));
+  EXPECT_FALSE(WriteMacAddressShown(s.commands(), s.prompter, "00:11:22:33:44:55:66:77"));
+  const DefaultsResult defaults = LoadDefaults(s.commands(), port, {}, [] { return true; });
+  EXPECT_EQ(defaults.outcome, DefaultsOutcome::Failed);
+  EXPECT_EQ(defaults.result.operation(), Operation::FactoryDefaults);
+  EXPECT_EQ(DefaultRadio(s.commands(), s.prompter, port, {}), DefaultsOutcome::Failed);
   EXPECT_EQ(s.prompter.All(), (std::vector<Shown>{Box("MAC Address invalid.  Please try again.", "MAC Address Error"),
                                                   Box("Could not talk to radio.", "Could not enter config mode."),
                                                   Box("Could not enter protocol mode.", "EnterProtocolMode Error"),

@@ -37,30 +37,27 @@ struct Script {
 class ScriptedPort : public SerialPort {
  public:
   explicit ScriptedPort(Script& script) : script_(script) {}
-  bool Open(const std::string&, std::string*) override { return open_ = true; }
+  Done Open(const std::string&) override {
+    open_ = true;
+    return {};
+  }
   bool IsOpen() const override { return open_; }
-  bool GetSettings(LineSettings& out) override {
-    out = settings_;
-    return true;
-  }
-  bool ApplySettings(const LineSettings& s) override {
+  Result<LineSettings> GetSettings() override { return settings_; }
+  Done ApplySettings(const LineSettings& s) override {
     settings_ = s;
-    return true;
+    return {};
   }
-  bool SetDtr(bool) override { return true; }
-  bool SetRts(bool) override { return true; }
-  bool TakeLineErrors(unsigned& flags) override {
-    flags = 0;
-    return true;
-  }
+  Done SetDtr(bool) override { return {}; }
+  Done SetRts(bool) override { return {}; }
+  Result<unsigned> TakeLineErrors() override { return 0u; }
   void Close() override { open_ = false; }
 
-  WriteResult Write(std::span<const std::uint8_t> b, std::chrono::milliseconds) override {
+  Done Write(std::span<const std::uint8_t> b, std::chrono::milliseconds) override {
     Bytes reply = Answer(Bytes(b.begin(), b.end()));
     std::lock_guard lock(mutex_);
     rx_.insert(rx_.end(), reply.begin(), reply.end());
     if (!rx_.empty()) readable_.set();
-    return WriteResult::Ok;
+    return {};
   }
   WaitResult WaitReadable(const Event& stop) override {
     pollfd p[2] = {{readable_.fd(), POLLIN, 0}, {stop.fd(), POLLIN, 0}};
@@ -68,7 +65,7 @@ class ScriptedPort : public SerialPort {
     }
     return (p[1].revents & POLLIN) ? WaitResult::Stopped : WaitResult::Readable;
   }
-  long Read(std::span<std::uint8_t> out) override {
+  Result<std::size_t> Read(std::span<std::uint8_t> out) override {
     std::lock_guard lock(mutex_);
     std::size_t n = std::min(out.size(), rx_.size());
     for (std::size_t i = 0; i < n; ++i) {
@@ -76,7 +73,7 @@ class ScriptedPort : public SerialPort {
       rx_.pop_front();
     }
     if (rx_.empty()) readable_.reset();
-    return static_cast<long>(n);
+    return n;
   }
 
  private:

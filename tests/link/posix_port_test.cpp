@@ -57,8 +57,8 @@ class Watchdog {
 
 std::unique_ptr<SerialPort> OpenOn(const PtyPair& pty) {
   auto port = MakePosixSerialPort();
-  std::string why;
-  EXPECT_TRUE(port->Open(pty.SlavePath(), &why)) << why;
+  const Done opened = port->Open(pty.SlavePath());
+  EXPECT_TRUE(opened) << opened.reason();
   return port;
 }
 
@@ -70,9 +70,9 @@ std::vector<std::uint8_t> ReadPort(SerialPort& port, std::size_t count) {
   std::vector<std::uint8_t> out;
   std::uint8_t buf[512];
   while (out.size() < count && port.WaitReadable(stop) == WaitResult::Readable) {
-    const long n = port.Read(buf);
-    if (n < 0) break;
-    out.insert(out.end(), buf, buf + n);
+    const Result<std::size_t> n = port.Read(buf);
+    if (!n) break;
+    out.insert(out.end(), buf, buf + *n);
   }
   return out;
 }
@@ -85,15 +85,16 @@ TEST(PosixSerialPort, OpenIsExclusiveUntilClosed) {
 
   // Even for root, who gets past TIOCEXCL.
   auto second = MakePosixSerialPort();
-  std::string why;
-  EXPECT_FALSE(second->Open(pty.SlavePath(), &why));
-  EXPECT_FALSE(why.empty());
+  const Done busy = second->Open(pty.SlavePath());
+  EXPECT_EQ(busy.status(), Status::CannotOpen);
+  EXPECT_EQ(busy.operation(), Operation::OpenPort);
+  EXPECT_FALSE(busy.reason().empty());
   EXPECT_FALSE(second->IsOpen());
 
   first->Close();
   EXPECT_FALSE(first->IsOpen());
   EXPECT_TRUE(ProbePort(pty.SlavePath()));
-  EXPECT_TRUE(second->Open(pty.SlavePath(), &why)) << why;
+  EXPECT_TRUE(second->Open(pty.SlavePath()));
 }
 
 TEST(PosixSerialPort, APortAnotherProgramHoldsIsRefusedAndLeftAlone) {
@@ -104,8 +105,7 @@ TEST(PosixSerialPort, APortAnotherProgramHoldsIsRefusedAndLeftAlone) {
     ASSERT_GE(other, 0);
     ASSERT_EQ(byLock ? ::flock(other, LOCK_EX | LOCK_NB) : ::ioctl(other, TIOCEXCL), 0);
     auto port = MakePosixSerialPort();
-    std::string why;
-    EXPECT_FALSE(port->Open(pty.SlavePath(), &why)) << byLock;
+    EXPECT_FALSE(port->Open(pty.SlavePath())) << byLock;
     EXPECT_FALSE(ProbePort(pty.SlavePath())) << byLock;
     int exclusive = -1;
     ASSERT_EQ(::ioctl(other, TIOCGEXCL, &exclusive), 0);
@@ -114,15 +114,14 @@ TEST(PosixSerialPort, APortAnotherProgramHoldsIsRefusedAndLeftAlone) {
     ::close(other);
   }
   auto port = MakePosixSerialPort();
-  std::string why;
-  EXPECT_TRUE(port->Open(pty.SlavePath(), &why)) << why;
+  const Done opened = port->Open(pty.SlavePath());
+  EXPECT_TRUE(opened) << opened.reason();
 }
 
 TEST(PosixSerialPort, OnlyExistingTerminalsOpen) {
   for (const std::string path : {"/dev/qmx-no-such-port", "/dev/null"}) {
     auto port = MakePosixSerialPort();
-    std::string why;
-    EXPECT_FALSE(port->Open(path, &why)) << path;
+    const std::string why = port->Open(path).reason();
     EXPECT_NE(why.find(path), std::string::npos) << why;
     EXPECT_FALSE(port->IsOpen());
     EXPECT_FALSE(ProbePort(path)) << path;
@@ -139,9 +138,9 @@ TEST(PosixSerialPort, LineSettingsReadBackAsApplied) {
   };
   for (const auto& want : cases) {
     ASSERT_TRUE(port->ApplySettings(want)) << want.baudRate;
-    LineSettings got{};
-    ASSERT_TRUE(port->GetSettings(got));
-    EXPECT_EQ(got, want) << want.baudRate << " baud, " << int(want.byteSize) << " bits";
+    const Result<LineSettings> got = port->GetSettings();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(*got, want) << want.baudRate << " baud, " << int(want.byteSize) << " bits";
   }
 }
 
@@ -156,15 +155,17 @@ TEST(PosixSerialPort, SettingsTheLineCannotHaveAreRefusedAndLeaveItAsItWas) {
       {9600, 8, parity::None, 1, false},
   };
   for (const auto& s : bad) {
-    EXPECT_FALSE(port->ApplySettings(s));
-    LineSettings got{};
-    ASSERT_TRUE(port->GetSettings(got));
-    EXPECT_EQ(got, good);
+    const Done refused = port->ApplySettings(s);
+    EXPECT_EQ(refused.status(), Status::LineNotApplied);
+    EXPECT_EQ(refused.operation(), Operation::LineSettings);
+    EXPECT_FALSE(refused.reason().empty());
+    const Result<LineSettings> got = port->GetSettings();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(*got, good);
   }
   port->Close();
-  LineSettings got{};
-  EXPECT_FALSE(port->GetSettings(got));
-  EXPECT_FALSE(port->ApplySettings(good));
+  EXPECT_EQ(port->GetSettings().status(), Status::LineNotRead);
+  EXPECT_EQ(port->ApplySettings(good).status(), Status::LineNotApplied);
 }
 
 TEST(PosixSerialPort, EveryByteValuePassesUnchangedBothWays) {
@@ -175,7 +176,7 @@ TEST(PosixSerialPort, EveryByteValuePassesUnchangedBothWays) {
   std::vector<std::uint8_t> bytes = {0x00, 0xFF, 0x0D, 0x0A, 0x11, 0x13, 0x03, 0x7F, 0x0D, 0x0D, 0x0A, 0x04, 0x1A};
   for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<std::uint8_t>(i));
 
-  ASSERT_EQ(port->Write(bytes, 1000ms), WriteResult::Ok);
+  ASSERT_TRUE(port->Write(bytes, 1000ms));
   EXPECT_EQ(pty.ReadMaster(bytes.size()), bytes);
 
   ASSERT_EQ(pty.WriteMaster(bytes), bytes.size());
@@ -187,11 +188,11 @@ TEST(PosixSerialPort, EveryByteValuePassesUnchangedBothWays) {
 TEST(PosixSerialPort, WaitEndsOnStopAndOnHangup) {
   PtyPair pty;
   auto port = OpenOn(pty);
-  unsigned flags = 1;
-  EXPECT_TRUE(port->TakeLineErrors(flags));  // a pty counts no errors
-  EXPECT_EQ(flags, 0u);
+  EXPECT_EQ(port->TakeLineErrors().value(), 0u);  // a pty counts no errors
   std::uint8_t buf[16];
-  EXPECT_EQ(port->Read(buf), 0);  // nothing there yet is not a failure
+  const Result<std::size_t> none = port->Read(buf);
+  ASSERT_TRUE(none);  // nothing there yet is not a failure
+  EXPECT_EQ(*none, 0u);
 
   Event stop;
   stop.set();
@@ -203,9 +204,11 @@ TEST(PosixSerialPort, WaitEndsOnStopAndOnHangup) {
     Watchdog dog(stop, 2000ms);
     EXPECT_EQ(port->WaitReadable(stop), WaitResult::Hangup);
   }
-  EXPECT_EQ(port->Read(buf), -1);
+  EXPECT_EQ(port->Read(buf).status(), Status::PortClosed);
   const std::uint8_t one = 0x55;
-  EXPECT_EQ(port->Write({&one, 1}, 100ms), WriteResult::Failed);
+  const Done write = port->Write({&one, 1}, 100ms);
+  EXPECT_EQ(write.status(), Status::PortClosed);
+  EXPECT_EQ(write.operation(), Operation::Write);
 }
 
 TEST(PosixSerialPort, WriteGivesUpAtTheDeadlineAndDropsWhatIsQueued) {
@@ -215,14 +218,14 @@ TEST(PosixSerialPort, WriteGivesUpAtTheDeadlineAndDropsWhatIsQueued) {
   std::vector<std::uint8_t> big(1 << 20);
   std::iota(big.begin(), big.end(), std::uint8_t{0});
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(port->Write(big, 150ms), WriteResult::TimedOut);
+  EXPECT_EQ(port->Write(big, 150ms).status(), Status::TimedOut);
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_GE(took, 150ms);
   EXPECT_LT(took, 1500ms);
 
   // What was queued is gone; the next block arrives on its own.
   const std::vector<std::uint8_t> marker = {0xFB, 0x02, 0x01, 0x10};
-  ASSERT_EQ(port->Write(marker, 1000ms), WriteResult::Ok);
+  ASSERT_TRUE(port->Write(marker, 1000ms));
   std::vector<std::uint8_t> seen;
   for (auto more = pty.ReadMaster(1, 1000ms); !more.empty(); more = pty.ReadMaster(SIZE_MAX, 50ms))
     seen.insert(seen.end(), more.begin(), more.end());
@@ -389,8 +392,7 @@ TEST(PosixSerialPort, AHolderThatIsKilledLeavesAPseudoTerminalFree) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     auto port = MakePosixSerialPort();
-    std::string why;
-    const char opened = port->Open(pty.SlavePath(), &why) ? 1 : 0;
+    const char opened = port->Open(pty.SlavePath()) ? 1 : 0;
     (void)!::write(held[1], &opened, 1);
     ::pause();
     ::_exit(0);
@@ -403,8 +405,8 @@ TEST(PosixSerialPort, AHolderThatIsKilledLeavesAPseudoTerminalFree) {
   ::close(held[1]);
   ASSERT_EQ(opened, 1);
   auto port = MakePosixSerialPort();
-  std::string why;
-  EXPECT_TRUE(port->Open(pty.SlavePath(), &why)) << why;
+  const Done reopened = port->Open(pty.SlavePath());
+  EXPECT_TRUE(reopened) << reopened.reason();
 }
 
 }  // namespace

@@ -262,7 +262,7 @@ struct Script {
   bool openOk = true, getOk = true, applyOk = true;
   LineSettings line{1200, 7, parity::Odd, stopbits::Two, true};
   std::vector<std::string> calls;
-  WriteResult writeResult = WriteResult::Ok;
+  Status writeStatus = Status::Ok;
   std::chrono::milliseconds writeTimeout{0};
   std::atomic<unsigned> pendingErrors{0};
   std::atomic<int> takes{0};
@@ -273,29 +273,31 @@ struct Script {
 class ScriptedPort : public SerialPort {
  public:
   explicit ScriptedPort(std::shared_ptr<Script> s) : s_(std::move(s)) {}
-  bool Open(const std::string&, std::string* error) override {
+  Done Open(const std::string&) override {
     std::lock_guard lock(s_->m);
-    if (!s_->openOk && error) *error = "refused";
-    return open_ = s_->openOk;
+    open_ = s_->openOk;
+    return s_->openOk ? Done{} : Done::Fail(Operation::OpenPort, Status::CannotOpen, "refused");
   }
   bool IsOpen() const override { return open_; }
-  bool GetSettings(LineSettings& out) override {
+  Result<LineSettings> GetSettings() override {
     std::lock_guard lock(s_->m);
-    out = s_->line;
-    return s_->getOk;
+    if (!s_->getOk) return Result<LineSettings>::Fail(Operation::LineSettings, Status::LineNotRead);
+    return s_->line;
   }
-  bool ApplySettings(const LineSettings& in) override {
+  Done ApplySettings(const LineSettings& in) override {
     std::lock_guard lock(s_->m);
     s_->calls.push_back("apply");
-    if (s_->applyOk) s_->line = in;
-    return s_->applyOk;
+    if (!s_->applyOk) return Done::Fail(Operation::LineSettings, Status::LineNotApplied);
+    s_->line = in;
+    return {};
   }
-  bool SetDtr(bool on) override { return Call(on ? "dtr on" : "dtr off"); }
-  bool SetRts(bool on) override { return Call(on ? "rts on" : "rts off"); }
-  WriteResult Write(std::span<const std::uint8_t>, std::chrono::milliseconds timeout) override {
+  Done SetDtr(bool on) override { return Call(on ? "dtr on" : "dtr off"); }
+  Done SetRts(bool on) override { return Call(on ? "rts on" : "rts off"); }
+  Done Write(std::span<const std::uint8_t>, std::chrono::milliseconds timeout) override {
     std::lock_guard lock(s_->m);
     s_->writeTimeout = timeout;
-    return s_->writeResult;
+    if (s_->writeStatus == Status::Ok) return {};
+    return Done::Fail(Operation::Write, s_->writeStatus);
   }
   WaitResult WaitReadable(const Event& stop) override {
     pollfd p[2] = {{stop.fd(), POLLIN, 0}, {s_->wake.fd(), POLLIN, 0}};
@@ -304,11 +306,11 @@ class ScriptedPort : public SerialPort {
     s_->wake.reset();
     return WaitResult::Readable;
   }
-  long Read(std::span<std::uint8_t>) override { return 0; }
-  bool TakeLineErrors(unsigned& flags) override {
-    flags = s_->pendingErrors.exchange(0);
+  Result<std::size_t> Read(std::span<std::uint8_t>) override { return 0; }
+  Result<unsigned> TakeLineErrors() override {
+    const unsigned flags = s_->pendingErrors.exchange(0);
     ++s_->takes;
-    return true;
+    return flags;
   }
   void Close() override {
     open_ = false;
@@ -316,10 +318,10 @@ class ScriptedPort : public SerialPort {
   }
 
  private:
-  bool Call(const char* what) {
+  Done Call(const char* what) {
     std::lock_guard lock(s_->m);
     s_->calls.push_back(what);
-    return true;
+    return {};
   }
   std::shared_ptr<Script> s_;
   std::atomic<bool> open_{false};
@@ -414,19 +416,19 @@ TEST(TransportScripted, ReconfigureUsesTheOpenPortAndFailsWithoutOne) {
 
 TEST(TransportScripted, WriteOutcomes) {
   const struct {
-    WriteResult port;
+    Status port;
     bool ok;
     std::vector<Shown> shown;
   } cases[] = {
-      {WriteResult::Ok, true, {}},
-      {WriteResult::Partial, false, {kWriteFailed}},
-      {WriteResult::TimedOut, false, {}},
-      {WriteResult::Failed, false, {}},
+      {Status::Ok, true, {}},
+      {Status::WriteFailed, false, {kWriteFailed}},
+      {Status::TimedOut, false, {}},
+      {Status::PortClosed, false, {}},
   };
   for (const auto& c : cases) {
     ScriptedLink l;
     ASSERT_TRUE(l.transport.OpenCommPort(k9600, "COM1", true));
-    l.script->writeResult = c.port;
+    l.script->writeStatus = c.port;
     EXPECT_EQ(l.transport.WritePort(std::vector<std::uint8_t>{0xFB, 0x02, 0x05, 0x10}).ok(), c.ok);
     EXPECT_EQ(l.prompter.All(), c.shown);
     EXPECT_EQ(l.script->writeTimeout, 2000ms);

@@ -19,13 +19,13 @@ struct PortFixture : ::testing::Test {
   Event stop;
 
   void OpenAt9600() {
-    std::string error;
-    ASSERT_TRUE(port->Open(kSimPortName, &error)) << error;
+    const Done opened = port->Open(kSimPortName);
+    ASSERT_TRUE(opened) << opened.reason();
     ASSERT_TRUE(port->ApplySettings(Line9600()));
   }
   void Send(std::uint8_t type, const PacketRecord& rec = {}, std::uint8_t seq = 1) {
     auto f = BuildCommandFrame(type, rec, seq);
-    ASSERT_EQ(port->Write({f->data(), f->size}, std::chrono::milliseconds(100)), WriteResult::Ok);
+    ASSERT_TRUE(port->Write({f->data(), f->size}, std::chrono::milliseconds(100)));
   }
   // Waits for and reads up to `count` frames, for two seconds at most.
   std::vector<Frame> ReadFrames(std::size_t count) {
@@ -38,9 +38,9 @@ struct PortFixture : ::testing::Test {
     while (frames.size() < count) {
       if (port->WaitReadable(deadline) != WaitResult::Readable) break;
       std::uint8_t buf[256];
-      const long n = port->Read(buf);
-      if (n <= 0) break;
-      assembler.Feed(std::span(buf, static_cast<std::size_t>(n)), [&](const Frame& f) { frames.push_back(f); });
+      const Result<std::size_t> n = port->Read(buf);
+      if (!n || *n == 0) break;
+      assembler.Feed(std::span(buf, *n), [&](const Frame& f) { frames.push_back(f); });
     }
     finished.set();
     watchdog.join();
@@ -57,20 +57,20 @@ struct PortFixture : ::testing::Test {
 };
 
 TEST_F(PortFixture, OpensExclusivelyByName) {
-  std::string error;
-  EXPECT_FALSE(port->Open("/dev/ttyS0", &error));
-  EXPECT_FALSE(error.empty());
-  ASSERT_TRUE(port->Open(kSimPortName, &error));
+  const Done other = port->Open("/dev/ttyS0");
+  EXPECT_EQ(other.status(), Status::CannotOpen);
+  EXPECT_EQ(other.operation(), Operation::OpenPort);
+  EXPECT_FALSE(other.reason().empty());
+  ASSERT_TRUE(port->Open(kSimPortName));
   EXPECT_TRUE(port->IsOpen());
 
   auto second = MakeSimSerialPort(module);
-  EXPECT_FALSE(second->Open(kSimPortName, &error));
-  EXPECT_EQ(error, "Device or resource busy");
-  EXPECT_FALSE(port->Open(kSimPortName, &error));
+  EXPECT_EQ(second->Open(kSimPortName).reason(), "Device or resource busy");
+  EXPECT_FALSE(port->Open(kSimPortName));
 
   port->Close();
   EXPECT_FALSE(port->IsOpen());
-  EXPECT_TRUE(second->Open(kSimPortName, &error));
+  EXPECT_TRUE(second->Open(kSimPortName));
 }
 
 TEST_F(PortFixture, DeliversRepliesAndWakesTheReader) {
@@ -81,7 +81,7 @@ TEST_F(PortFixture, DeliversRepliesAndWakesTheReader) {
   EXPECT_EQ(frames[0].type(), ptype::EnterProtocolModeReply);
   EXPECT_EQ(frames[0].sequence(), 7);
   std::uint8_t buf[8];
-  EXPECT_EQ(port->Read(buf), 0);
+  EXPECT_EQ(port->Read(buf).value(), 0u);
 
   // A reader already waiting is woken by a reply that comes later.
   module->SetFault(Fault::LateReply, 1, 50);
@@ -116,11 +116,8 @@ TEST_F(PortFixture, MismatchedLineGivesSilenceAndAFramingError) {
   EXPECT_FALSE(module->InProtocolMode());
 
   module->SendAnnounce(0xA0);
-  unsigned flags = 0;
-  ASSERT_TRUE(port->TakeLineErrors(flags));
-  EXPECT_EQ(flags, lineerror::Framing);
-  ASSERT_TRUE(port->TakeLineErrors(flags));
-  EXPECT_EQ(flags, 0u);
+  EXPECT_EQ(port->TakeLineErrors().value(), lineerror::Framing);
+  EXPECT_EQ(port->TakeLineErrors().value(), 0u);
 
   auto stopper = StopLater(30ms);
   EXPECT_EQ(port->WaitReadable(stop), WaitResult::Stopped);
@@ -151,17 +148,23 @@ TEST_F(PortFixture, UnplugHangsUpAfterTheBufferedBytes) {
   module->Unplug();
   EXPECT_EQ(port->WaitReadable(stop), WaitResult::Readable);
   std::uint8_t buf[64];
-  EXPECT_EQ(port->Read(buf), 4);
+  EXPECT_EQ(port->Read(buf).value(), 4u);
   EXPECT_EQ(port->WaitReadable(stop), WaitResult::Hangup);
-  EXPECT_EQ(port->Read(buf), -1);
-  EXPECT_EQ(port->Write(std::vector<std::uint8_t>{1}, 100ms), WriteResult::Failed);
-  unsigned flags;
-  EXPECT_FALSE(port->TakeLineErrors(flags));
+  // Each failure says what failed and why.
+  const Result<std::size_t> lost = port->Read(buf);
+  EXPECT_EQ(lost.status(), Status::PortClosed);
+  EXPECT_EQ(lost.operation(), Operation::PortLost);
+  EXPECT_EQ(lost.reason(), "the simulated module is unplugged");
+  const Done write = port->Write(std::vector<std::uint8_t>{1}, 100ms);
+  EXPECT_EQ(write.status(), Status::PortClosed);
+  EXPECT_EQ(write.operation(), Operation::Write);
+  EXPECT_FALSE(port->TakeLineErrors());
+  EXPECT_EQ(port->GetSettings().status(), Status::LineNotRead);
+  EXPECT_EQ(port->ApplySettings(Line9600()).status(), Status::LineNotApplied);
 
   port->Close();
-  std::string error;
-  EXPECT_FALSE(port->Open(kSimPortName, &error));
-  EXPECT_EQ(error, "No such device");
+  EXPECT_EQ(port->Read(buf).reason(), "the port is closed");
+  EXPECT_EQ(port->Open(kSimPortName).reason(), "No such device");
 
   module->Plug();
   OpenAt9600();
@@ -192,11 +195,9 @@ TEST_F(PortFixture, OutputBeyondTheBufferIsDroppedAndReported) {
   OpenAt9600();
   const std::vector<std::uint8_t> chunk(1000, 'x');
   for (int i = 0; i < 70; ++i) module->SendRxData(0x0001, chunk);  // transparent: raw bytes
-  unsigned flags = 0;
-  ASSERT_TRUE(port->TakeLineErrors(flags));
-  EXPECT_EQ(flags, lineerror::InputOverflow);
+  EXPECT_EQ(port->TakeLineErrors().value(), lineerror::InputOverflow);
   std::vector<std::uint8_t> all(80000);
-  EXPECT_EQ(port->Read(all), 64 * 1024);
+  EXPECT_EQ(port->Read(all).value(), 64u * 1024);
 }
 
 TEST_F(PortFixture, FactoryMakesTheSimPortForItsName) {
@@ -207,8 +208,7 @@ TEST_F(PortFixture, FactoryMakesTheSimPortForItsName) {
   });
   auto sim = factory(kSimPortName);
   ASSERT_TRUE(sim);
-  std::string error;
-  EXPECT_TRUE(sim->Open(kSimPortName, &error));
+  EXPECT_TRUE(sim->Open(kSimPortName));
   EXPECT_FALSE(askedOther);
   EXPECT_FALSE(factory("/dev/ttyUSB0"));
   EXPECT_TRUE(askedOther);

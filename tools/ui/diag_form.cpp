@@ -17,6 +17,7 @@
 #include <QWheelEvent>
 #include <chrono>
 
+#include "link/failure_text.h"
 #include "link/number_text.h"
 #include "link/prompter.h"
 #include "link/radio_link.h"
@@ -399,7 +400,7 @@ bool TDiagForm::LengthFits(const TypedNumbers& numbers) {
 
 bool TDiagForm::EnterProtocolMode() {
   if (link_.session.EnterProtocolMode(kUsualReplyWait, false)) return true;
-  prompter_.Message("Could not enter protocol mode.  Please try again.", "EnterProtocol Mode Error");
+  ShowFailure(prompter_, FailureOf(Operation::EnterProtocolMode, Status::NoReply, Variant::TryAgain));
   return false;
 }
 

@@ -241,9 +241,7 @@ void TForm3::LoadButtonClick() {
   SetStatus("Programming Device...");
   const auto file = ReadFirmwareFile(FilenameEdit->text().toStdString());
   if (!file) {
-    Report({Done::From(file), "Filename invalid.  Check filename and try again", "Invalid Filename",
-            "Programming Failed"},
-           false);
+    Report(UpgradeOutcome::Failure(Done::From(file).During(Operation::ReadFile), "Programming Failed"), false);
     return;
   }
   if (auto refused = RefuseToProgram(file->size())) {
@@ -262,8 +260,7 @@ void TForm3::VerifyButtonClick() {
   BusyCursor busy;
   const auto file = ReadFirmwareFile(FilenameEdit->text().toStdString());
   if (!file) {
-    Report({Done::From(file), "Filename invalid.  Check filename and try again", "Invalid Filename",
-            "Verification Failed"});
+    Report(UpgradeOutcome::Failure(Done::From(file).During(Operation::ReadFile), "Verification Failed"));
     return;
   }
   RunOperation([&file](FirmwareUpgrade& u) { return u.Verify(*file); });
