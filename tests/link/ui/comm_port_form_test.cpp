@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <iterator>
 #include <memory>
@@ -93,8 +94,14 @@ class CommPortFormTest : public ::testing::Test {
   // The simulated module behind a system port. A search waits out every
   // attempt the module does not answer; only the attempt at the module's own
   // line gets the time a real answer needs.
+  // Blocks written to the port with the module behind it.
+  std::atomic<std::size_t> radioWrites{0};
   std::unique_ptr<SerialPort> RadioPort() {
-    auto port = std::make_unique<test::PassPort>(sim::MakeSimSerialPort(module), "sim");
+    auto port = std::make_unique<test::PassPort>(sim::MakeSimSerialPort(module), "sim",
+                                                 [this](std::span<const std::uint8_t>) {
+                                                   ++radioWrites;
+                                                   return false;
+                                                 });
     port->OnApply([this](const LineSettings& s) { form->SetAttemptTimeoutMs(module->Line().Accepts(s) ? 1000 : 5); });
     return port;
   }
@@ -376,6 +383,8 @@ TEST_F(CommPortFormTest, AutoDetectTriesEveryLineOfEverySystemPortInOrder) {
   want.emplace_back("/dev/ttyS10", Line(115200, parity::None, stopbits::Two));
   for (auto& a : SearchOf(kRadioPath)) want.push_back(a);
   EXPECT_EQ(form->Attempts(), want);
+  // One request an attempt, never a retry: the search's time is its attempts.
+  EXPECT_EQ(radioWrites.load(), SearchOf(kRadioPath).size());
   // The 9600 baud attempt without parity is the seventh on each port.
   EXPECT_EQ(SearchOf("x")[6].second, Line(9600, parity::None, stopbits::Two));
 
