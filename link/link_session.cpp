@@ -287,6 +287,10 @@ void LinkSession::AbandonBootCode() { Close(); }
 void LinkSession::PortLost() {
   std::lock_guard lock(mutex_);
   lost_ = true;
+  // The line to come back at: the radio's as it was last (a configuration
+  // change may have moved it since the connection was made), or, from its
+  // boot code, the line the application runs at.
+  lineAtLoss_ = mode_ == LinkState::BootCode ? savedLine_ : transport_.LastLine();
 }
 
 bool LinkSession::WaitForDevice(DeviceWatcher::Callbacks callbacks) {
@@ -313,6 +317,10 @@ Done LinkSession::Reconnect(const std::function<bool()>& afterEntry) {
   // next one.
   PortChoice choice = port_;
   choice.path = name;
+  {
+    std::lock_guard lock(mutex_);
+    if (lineAtLoss_) choice.line = *std::exchange(lineAtLoss_, std::nullopt);
+  }
   const Done opened = Open(choice);
   node_ = NodeOf(name);
   if (!opened) {

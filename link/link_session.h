@@ -222,6 +222,7 @@ class LinkSession {
   mutable std::mutex mutex_;
   LinkState mode_ = LinkState::Protocol;
   bool lost_ = false;
+  std::optional<LineSettings> lineAtLoss_;
 
   PortChoice port_;
   std::optional<DeviceNode> node_;

@@ -115,6 +115,10 @@ Done SerialTransport::SetUpLine(SerialPort* port, const LineSettings& settings) 
     if (applied) raised = port->RaiseDtrRts();
   }
   if (!applied) return StopWith(applied);
+  {
+    std::lock_guard lock(mutex_);
+    lastLine_ = wanted;
+  }
   // The line needs time to settle only after DTR or RTS went up, and only
   // on a port that has them (never a pseudo-terminal): then once.
   if (raised && *raised) SettleWait();
@@ -175,7 +179,15 @@ bool SerialTransport::ReadLine(LineSettings& out) {
 bool SerialTransport::ApplyLine(const LineSettings& line) {
   std::shared_ptr<SerialPort> port = Port();
   std::lock_guard io(ioMutex_);
-  return port && port->IsOpen() && port->ApplySettings(line);
+  if (!port || !port->IsOpen() || !port->ApplySettings(line)) return false;
+  std::lock_guard lock(mutex_);
+  lastLine_ = line;
+  return true;
+}
+
+LineSettings SerialTransport::LastLine() const {
+  std::lock_guard lock(mutex_);
+  return lastLine_;
 }
 
 void SerialTransport::StopComm() {

@@ -50,6 +50,8 @@ class SerialTransport {
   // the call failed). Configuration writes switch the line with these.
   bool ReadLine(LineSettings& out);
   bool ApplyLine(const LineSettings& line);
+  // The line last set up or changed, open or not (the port may be gone).
+  LineSettings LastLine() const;
   // Ends the reading thread and closes the port; returns when both are done.
   // Called from the port-lost listener (on the reading thread) it only
   // signals the stop; the thread then ends by itself.
@@ -122,6 +124,7 @@ class SerialTransport {
   RingConsumer* consumer_ = nullptr;
   std::thread thread_;
   std::string portName_;
+  LineSettings lastLine_;
   std::atomic<bool> open_{false};
   std::function<void()> portLost_;
   std::function<void(bool)> stateListener_;

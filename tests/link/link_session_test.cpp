@@ -243,6 +243,28 @@ TEST_F(SessionFixture, EveryStateChangeKeepsEachWriterToItsState) {
   EXPECT_TRUE(WrittenIn(LinkState::Closed).empty());
 }
 
+// A line changed during the connection (a configuration write moves the
+// radio and the PC port together) is the line a reconnect comes back at,
+// not the one first chosen.
+TEST_F(SessionFixture, AReconnectComesBackAtTheLineTheRadioWasMovedTo) {
+  ASSERT_TRUE(session().Connect(Sim()));
+  LineSettings moved = test::FactoryLine();
+  moved.baudRate = 19200;
+  ASSERT_TRUE(module->SetLine(moved));
+  ASSERT_TRUE(link->transport.ApplyLine(moved));
+  ASSERT_TRUE(session().EnterProtocolMode());
+  Unplug();
+  session().Close();
+  module->Plug();
+  clock.Advance(1s);
+  module->WaitUntilIdle();
+  ASSERT_TRUE(module->SetLine(moved));  // the radio saved its new line
+  ASSERT_TRUE(session().Reconnect());
+  LineSettings line;
+  ASSERT_TRUE(link->transport.ReadLine(line));
+  EXPECT_EQ(line.baudRate, moved.baudRate);
+}
+
 // Leaving the terminal without protocol mode ends the paused work instead
 // of resuming it into a radio that would pass its frames over the air.
 TEST_F(SessionFixture, PausedWorkEndsWhenProtocolModeDoesNotComeBack) {
