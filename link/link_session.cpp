@@ -13,8 +13,6 @@ namespace qmx {
 LinkSession::LinkSession(SerialTransport& transport, CommandLayer& commands, ParserThread& parser, ReceiveRing& ring)
     : transport_(transport), commands_(commands), parser_(parser), ring_(ring) {}
 
-LinkSession::~LinkSession() { watcher_.Stop(); }
-
 void LinkSession::SetTerminalRing(std::function<void()> take, std::function<void()> give) {
   takeRing_ = std::move(take);
   giveRing_ = std::move(give);
@@ -153,7 +151,7 @@ bool LinkSession::BootCodeAnswers() {
   boot.ctsFlow = saved.ctsFlow;
   bool found = false;
   if (transport_.ApplyLine(boot)) {
-    RingChannel channel(ring_, [this](std::span<const std::uint8_t> bytes) { return WriteBoot(bytes); }, *clock_);
+    RingChannel channel(ring_, BootWriter(), *clock_);
     Run([&] { found = FindBootPrompt(channel, *clock_, probeInterval_, kBootProbeAttempts).ok(); });
     transport_.ApplyLine(saved);
   }
@@ -228,6 +226,10 @@ Done LinkSession::ReturnToProtocol(const std::function<bool()>& afterEntry) {
 
 // ---- Boot code.
 
+RingChannel::Writer LinkSession::BootWriter() {
+  return [this](std::span<const std::uint8_t> bytes) { return WriteBoot(bytes); };
+}
+
 Done LinkSession::WriteBoot(std::span<const std::uint8_t> bytes) {
   std::lock_guard lock(mutex_);
   if (mode_ != LinkState::BootCode)
@@ -257,7 +259,7 @@ Done LinkSession::EnterBootCode(bool reset) {
     return opened;
   }
   // The boot code's dialogue reads the ring itself while the parser rests.
-  bootChannel_.emplace(ring_, [this](std::span<const std::uint8_t> bytes) { return WriteBoot(bytes); }, *clock_);
+  bootChannel_.emplace(ring_, BootWriter(), *clock_);
   Done found;
   Run([&] { found = FindBootPrompt(*bootChannel_, *clock_, promptInterval_, kBootPromptAttempts); });
   return found;

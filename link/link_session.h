@@ -77,7 +77,6 @@ class LinkSession {
   static constexpr Clock::duration kApplicationStart = std::chrono::seconds(1);
 
   LinkSession(SerialTransport& transport, CommandLayer& commands, ParserThread& parser, ReceiveRing& ring);
-  ~LinkSession();
   LinkSession(const LinkSession&) = delete;
   LinkSession& operator=(const LinkSession&) = delete;
 
@@ -205,6 +204,8 @@ class LinkSession {
   Done ReturnToProtocol(const std::function<bool()>& afterEntry);
   void Run(const std::function<void()>& step);
   Done WriteBoot(std::span<const std::uint8_t> bytes);
+  // What the boot code's dialogue writes with: WriteBoot.
+  RingChannel::Writer BootWriter();
 
   SerialTransport& transport_;
   CommandLayer& commands_;

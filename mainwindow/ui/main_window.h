@@ -251,8 +251,6 @@ class TForm1 : public QMainWindow {
   // on its return after a loss when `returned`): programming it is offered,
   // and a radio read in full afterwards is connected.
   void OfferBootCodeUpgrade(const std::string& port, bool returned = false);
-  // The radio on the port dialog's port was read in full: connected.
-  void ShowConnectedFromDialog();
   void PortLost();
   // Waiting for a lost device to return, and reconnecting when it does.
   bool WaitForDevice();

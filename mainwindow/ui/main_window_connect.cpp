@@ -61,15 +61,13 @@ void TForm1::ReadLocalRadio() {
     read = ReadBanks(link_.commands, image_, kAllBanks, 0, 0);
   }
   if (read == kAllBanks) {
-    ShowConnectedFromDialog();
+    ShowConnected("Connected to");
   } else {
     link_.session.Close();
     SetStatus("Disconnected.");
     ShowFailure(prompter_, FailureOf(Operation::ReadBanks));
   }
 }
-
-void TForm1::ShowConnectedFromDialog() { ShowConnected("Connected to"); }
 
 void TForm1::CloseLink() {
   SetConnectedControls(false);

@@ -49,7 +49,7 @@ void TForm1::OfferBootCodeUpgrade(const std::string& port, bool returned) {
     if (returned)
       ShowConnected("Reconnected to");
     else
-      ShowConnectedFromDialog();
+      ShowConnected("Connected to");
   } else if (link_.session.State() != LinkState::Closed) {
     CloseLink();
     ResetPollControls(false);
