@@ -410,6 +410,19 @@ class Monkey:
                                env={**os.environ, "DISPLAY": self.display}, capture_output=True, timeout=20)
         raise Violation(why)
 
+    def dump_stacks(self):
+        """Every thread's stack of a hung program, beside the report (gdb when there is one)."""
+        gdb = shutil.which("gdb")
+        if gdb is None or self.program is None:
+            return
+        try:
+            out = subprocess.run([gdb, "-p", str(self.program.pid), "-batch", "-ex", "thread apply all bt 30"],
+                                 capture_output=True, text=True, timeout=60)
+            with open(os.path.join(self.folder, "stacks.txt"), "w") as f:
+                f.write(out.stdout + out.stderr)
+        except (OSError, subprocess.SubprocessError):
+            pass
+
     # Set-up ---------------------------------------------------------------
     def start(self):
         os.makedirs(os.path.join(self.folder, "dev"), exist_ok=True)
@@ -498,6 +511,7 @@ class Monkey:
         except FileNotFoundError:
             age = 0.0 if not self.beating else now() - self.launched
         if age > 2.5 and now() - self.launched > 15:
+            self.dump_stacks()
             self.fail("the event loop answered nothing for %.1f s" % age)
         with open("/proc/%d/status" % self.program.pid) as f:
             rss = next(int(line.split()[1]) for line in f if line.startswith("VmRSS")) // 1024
