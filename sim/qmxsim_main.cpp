@@ -39,8 +39,8 @@ using qmx::sim::SimModule;
 constexpr char kUsage[] =
     "Usage: qmxsim [--baud N] [--parity none|even|odd] [--stop 1|2] [--faults LIST]\n"
     "              [--quiet] [--traffic-interval SECONDS] [--seed N] [--echo]\n"
-    "              [--strict-stop-bits] [--remotes N] [--boot-only] [--help]\n"
-    "              [--version]\n"
+    "              [--strict-stop-bits] [--remotes N] [--churn[=SECONDS]]\n"
+    "              [--boot-only] [--help] [--version]\n"
     "\n"
     "Serves a simulated QMX2400 module (the base of a PAN with remotes 0x0001,\n"
     "0x0002 and 0x0003) on a pseudo-terminal. The first line printed is the\n"
@@ -84,12 +84,24 @@ constexpr char kUsage[] =
     "                  gives the same traffic\n"
     "  --echo          remotes send the data of each TX Data back as RX Data\n"
     "  --remotes N     the network's remotes: addresses 1 to N answer, others\n"
-    "                  not (0-200, default 3)\n"
+    "                  not (0-250, default 3). Each has its own MAC address;\n"
+    "                  they join within 30 seconds at most\n"
+    "  --churn[=SECONDS]\n"
+    "                  remotes leave the network (announced as a node left)\n"
+    "                  and join again a while later, one time in three under a\n"
+    "                  new address with the same MAC address. SECONDS: mean\n"
+    "                  time between two leaves in the network (default 10).\n"
+    "                  Commands to a remote that is away get no acknowledgement\n"
     "  --boot-only     the module has no working firmware, as after an upgrade\n"
     "                  cut short: it stays in its boot code (38400 8N1, 0x03\n"
     "                  answered with \">\") until an image is programmed\n"
     "  --help          show this text\n"
     "  --version       show the version and exit\n";
+
+static_assert(qmx::sim::kMaxRemotes == 250, "the help and its messages say 250");
+
+// Mean time between two leaves of a network with churn, unless given.
+constexpr std::chrono::milliseconds kDefaultChurn{10000};
 
 int Usage(const char* problem) {
   std::fprintf(stderr, "qmxsim: %s\n\n%s", problem, kUsage);
@@ -242,6 +254,7 @@ struct SimArgs {
   bool echo = false;
   bool strictStopBits = false;
   long remotes = 3;
+  std::chrono::milliseconds churn{0};
   bool bootOnly = false;
 };
 
@@ -304,12 +317,19 @@ std::optional<int> ParseSimArgs(int argc, char** argv, SimArgs& o) {
       o.bootOnly = true;
     } else if (a == "--remotes") {
       auto n = number();
-      if (!n || *n > 200) return Usage("--remotes needs a number from 0 to 200");
+      if (!n || *n > qmx::sim::kMaxRemotes) return Usage("--remotes needs a number from 0 to 250");
       o.remotes = *n;
+    } else if (a == "--churn") {
+      o.churn = kDefaultChurn;
+    } else if (a.starts_with("--churn=")) {
+      auto t = Interval(a.substr(std::string_view("--churn=").size()));
+      if (!t) return Usage("--churn=SECONDS needs a number of seconds");
+      o.churn = *t;
     } else {
       return Usage(("unknown argument " + std::string(a)).c_str());
     }
   }
+  if (o.quiet && o.churn.count() > 0) return Usage("--churn needs a live network: leave out --quiet");
   return std::nullopt;
 }
 
@@ -400,6 +420,7 @@ int main(int argc, char** argv) {
   options.match = args.strictStopBits ? qmx::sim::MatchMode::BaudAndStopBits : qmx::sim::MatchMode::BaudRate;
   options.remoteDataEcho = args.echo;
   options.remotes = static_cast<int>(args.remotes);
+  options.network.churn = args.churn;
   auto module = std::make_shared<SimModule>(options);
   module->SetLine(line);
   if (!ApplyFaults(*module, args.faults)) return Usage("bad fault list");

@@ -36,10 +36,11 @@ SimNetwork::SimNetwork(const SimOptions& options, SimRadio& local, SimScheduler&
   const auto now = scheduler_.Time().Now();
   parent_ = SimRadio::Make(0x0000, true, 0, now);
   parent_.lqi = 0xC8;
-  const int remotes = std::clamp(options_.remotes, 0, 200);
+  const int remotes = std::clamp(options_.remotes, 0, kMaxRemotes);
   for (int i = 1; i <= remotes; ++i)
     remotes_.emplace(static_cast<std::uint16_t>(i),
                      SimRadio::Make(static_cast<std::uint16_t>(i), false, static_cast<std::uint8_t>(i), now));
+  nextAddress_ = static_cast<std::uint16_t>(remotes + 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -71,7 +72,8 @@ void SimNetwork::AnnounceJoined(const SimRadio& remote) {
 void SimNetwork::Join(std::uint16_t address) {
   auto it = remotes_.find(address);
   if (it == remotes_.end()) {
-    const auto index = static_cast<std::uint8_t>(std::min<std::size_t>(remotes_.size() + 1, 200));
+    const auto made = remotes_.size() + away_.size() + 1;
+    const auto index = static_cast<std::uint8_t>(std::min<std::size_t>(made, kMaxRemotes));
     it = remotes_.emplace(address, SimRadio::Make(address, false, index, scheduler_.Time().Now())).first;
   }
   it->second.linked = true;
@@ -222,20 +224,92 @@ void SimNetwork::Start() {
   ++generation_;
   reporting_.clear();
   epoch_ = scheduler_.Now();
+  // The remotes that were away join again with the others.
+  std::vector<SimRadio> away;
+  away.swap(away_);
+  for (SimRadio& r : away) Return(std::move(r), false);
   for (auto& [address, r] : remotes_) r.linked = false;
 }
 
 void SimNetwork::JoinInTurn() {
   const auto generation = generation_;
+  const auto count = std::max<std::size_t>(remotes_.size(), 1);
+  const auto spacing = std::min<Clock::duration>(options_.network.joinSpacing, kJoinWindow / count);
   int turn = 0;
   for (const auto& [address, r] : remotes_) {
-    scheduler_.After(options_.network.joinSpacing * ++turn, [this, address = address, generation] {
+    scheduler_.After(spacing * ++turn, [this, address = address, generation] {
       SimRadio* remote = Find(address);
       if (generation != generation_ || !remote || !hooks_.up()) return;
       remote->linked = true;
       AnnounceJoined(*remote);
       StartReports(address);
     });
+  }
+  if (options_.network.churn.count() > 0) ScheduleChurn(generation);
+}
+
+void SimNetwork::ScheduleChurn(std::uint64_t generation) {
+  const std::int64_t mean = std::max<std::int64_t>(options_.network.churn.count(), 2);
+  const auto gap = std::uniform_int_distribution<std::int64_t>(mean / 2, mean * 3 / 2)(networkRng_);
+  scheduler_.After(milliseconds(gap), [this, generation] { ChurnLeave(generation); });
+}
+
+void SimNetwork::ChurnLeave(std::uint64_t generation) {
+  if (generation != generation_) return;
+  ScheduleChurn(generation);
+  std::vector<std::uint16_t> joined;
+  for (const auto& [address, r] : remotes_)
+    if (r.linked && !r.rebooting) joined.push_back(address);
+  if (joined.empty() || !hooks_.up()) return;
+  const auto address = joined[std::uniform_int_distribution<std::size_t>(0, joined.size() - 1)(networkRng_)];
+  // Out of the address table: what is sent to the address goes unanswered.
+  // Its reports end when they next find the address empty.
+  SimRadio r = std::move(remotes_.extract(address).mapped());
+  r.linked = false;
+  if (hooks_.protocolMode() && local_.regs.DeviceMode() == kDeviceBase)
+    hooks_.announce(announce::NodeLeft, AddressBytes(address));
+  const std::int64_t mean = std::max<std::int64_t>(options_.network.churn.count(), 2);
+  const auto away = std::uniform_int_distribution<std::int64_t>(mean, mean * 4)(networkRng_);
+  scheduler_.After(milliseconds(away), [this, index = r.index, generation] { ChurnReturn(index, generation); });
+  away_.push_back(std::move(r));
+}
+
+void SimNetwork::ChurnReturn(std::uint8_t index, std::uint64_t generation) {
+  if (generation != generation_) return;
+  auto it = std::find_if(away_.begin(), away_.end(), [index](const SimRadio& r) { return r.index == index; });
+  if (it == away_.end()) return;
+  // Back under a new address one time in three; somewhere else, too.
+  const bool moves = std::uniform_int_distribution<int>(0, 2)(networkRng_) == 0;
+  const int lqi = it->lqi + std::uniform_int_distribution<int>(-0x30, 0x30)(networkRng_);
+  SimRadio r = std::move(*it);
+  away_.erase(it);
+  r.lqi = static_cast<std::uint8_t>(std::clamp(lqi, 0x30, 0xF8));
+  SimRadio& back = Return(std::move(r), moves);
+  back.linked = true;
+  if (!hooks_.up()) return;
+  if (hooks_.protocolMode() && local_.regs.DeviceMode() == kDeviceBase) AnnounceJoined(back);
+  StartReports(back.address);
+}
+
+SimRadio& SimNetwork::Return(SimRadio remote, bool moves) {
+  if (moves || remotes_.contains(remote.address)) {
+    const auto old = remote.address;
+    do remote.address = FreshAddress();
+    while (remote.address == old);
+  }
+  Put16(remote.regs.working[bi::B2], reg2::NetworkAddress, remote.address);
+  const auto address = remote.address;
+  return remotes_.insert_or_assign(address, std::move(remote)).first->second;
+}
+
+std::uint16_t SimNetwork::FreshAddress() {
+  // 0xFFFE and 0xFFFF are no unicast addresses, 0x0000 is the base.
+  constexpr std::uint16_t kLast = 0xFFFD;
+  for (;;) {
+    const std::uint16_t a = nextAddress_;
+    nextAddress_ = a >= kLast ? 1 : static_cast<std::uint16_t>(a + 1);
+    const bool away = std::any_of(away_.begin(), away_.end(), [a](const SimRadio& r) { return r.address == a; });
+    if (!away && !remotes_.contains(a)) return a;
   }
 }
 
@@ -267,8 +341,13 @@ void SimNetwork::FollowPatterns(SimRadio& remote) {
 }
 
 void SimNetwork::Report(std::uint16_t address, std::uint64_t generation) {
+  if (generation != generation_) return;
   SimRadio* found = Find(address);
-  if (generation != generation_ || !found) return;
+  if (!found) {
+    // Its remote left with churn: a remote that comes back here reports again.
+    reporting_.erase(address);
+    return;
+  }
   ScheduleReport(address, generation);
   SimRadio& r = *found;
   if (!Reaches(r)) return;

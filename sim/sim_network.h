@@ -98,7 +98,8 @@ class SimNetwork {
   // The base has started: every remote is unlinked until it joins again,
   // and the reports end.
   void Start();
-  // The PAN has formed: the remotes join one after another.
+  // The PAN has formed: the remotes join one after another; with churn,
+  // they then leave and come back now and then.
   void JoinInTurn();
   // Bytes typed in transparent mode: each line is answered by a remote.
   void Typed(std::span<const std::uint8_t> bytes);
@@ -113,6 +114,15 @@ class SimNetwork {
   void ScheduleReport(std::uint16_t address, std::uint64_t generation);
   void Report(std::uint16_t address, std::uint64_t generation);
   void FollowPatterns(SimRadio& remote);
+  // Churn: one remote leaves now and then, and comes back a while later.
+  void ScheduleChurn(std::uint64_t generation);
+  void ChurnLeave(std::uint64_t generation);
+  void ChurnReturn(std::uint8_t index, std::uint64_t generation);
+  // Puts a remote that was away back in the address table, at its own
+  // address unless `moves` or that address is taken.
+  SimRadio& Return(SimRadio remote, bool moves);
+  // An address that no remote, joined or away, holds.
+  std::uint16_t FreshAddress();
   // The local radio is up and linked, and `remote` is linked and awake.
   bool Reaches(const SimRadio& remote) const;
   bool LostOnAir(const SimRadio& remote);
@@ -131,7 +141,10 @@ class SimNetwork {
   std::mt19937 networkRng_;
   bool started_ = false;
   std::uint64_t generation_ = 0;
-  std::set<std::uint16_t> reporting_;  // remotes whose reports run
+  std::set<std::uint16_t> reporting_;  // addresses whose reports run
+  // Remotes that left with churn: out of the address table until they return.
+  std::vector<SimRadio> away_;
+  std::uint16_t nextAddress_ = 1;  // where the search for a fresh address starts
   Clock::time_point epoch_{};
   std::string typedLine_;  // transparent mode: the line typed so far
 };

@@ -30,9 +30,18 @@ struct NetworkTraffic {
   bool live = false;
   // Mean time between two reports of one remote.
   std::chrono::milliseconds interval{5000};
-  // Time between two remotes' joins after the PAN has formed.
+  // Time between two remotes' joins after the PAN has formed; a network of
+  // many remotes joins closer together, all within kJoinWindow.
   std::chrono::milliseconds joinSpacing{1000};
+  // Mean time between two remotes leaving the network; each comes back a
+  // while later, now and then under a new address. Zero: remotes stay.
+  std::chrono::milliseconds churn{0};
 };
+
+// The most remotes a network has (each has its own MAC address).
+inline constexpr int kMaxRemotes = 250;
+// The joins after the PAN has formed take at most this long.
+inline constexpr std::chrono::milliseconds kJoinWindow{30000};
 
 struct SimOptions {
   MatchMode match = MatchMode::Uart;
@@ -46,7 +55,7 @@ struct SimOptions {
   // Seeds the faults' noise, the link quality jitter, the loss model and,
   // through a generator of its own, the live network.
   std::uint32_t seed = 1;
-  // The remotes of the network: addresses 1 … remotes (at most 200).
+  // The remotes of the network: addresses 1 … remotes (at most kMaxRemotes).
   int remotes = 3;
   NetworkTraffic network{};
   // Where the module's timers take their time from; the steady clock when

@@ -10,7 +10,10 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,7 +29,9 @@ using namespace std::chrono_literals;
 // One running qmxsim and the host's descriptor of its terminal.
 class Tool {
  public:
-  explicit Tool(const std::vector<std::string>& args) : process_(args) {}
+  explicit Tool(const std::vector<std::string>& args,
+                qmx::test::QmxsimProcess::Network network = qmx::test::QmxsimProcess::Network::Quiet)
+      : process_(args, network) {}
   ~Tool() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -56,17 +61,14 @@ class Tool {
 
   // Frames that arrive within `quiet` of silence, at most `count`.
   std::vector<Frame> Receive(std::size_t count, std::chrono::milliseconds quiet = 1500ms) {
-    std::vector<Frame> frames;
-    FrameAssembler assembler;
-    pollfd p{fd_, POLLIN, 0};
-    while (frames.size() < count && ::poll(&p, 1, static_cast<int>(quiet.count())) > 0) {
-      if (!(p.revents & POLLIN)) break;
-      std::uint8_t buf[256];
-      const ssize_t n = ::read(fd_, buf, sizeof buf);
-      if (n <= 0) break;
-      assembler.Feed(std::span(buf, static_cast<std::size_t>(n)), [&](const Frame& f) { frames.push_back(f); });
-    }
-    return frames;
+    return Collect(count, [quiet] { return quiet; });
+  }
+  // Frames that arrive within `span`, however busy the line.
+  std::vector<Frame> ReceiveFor(std::chrono::milliseconds span) {
+    const auto until = std::chrono::steady_clock::now() + span;
+    return Collect(SIZE_MAX, [until] {
+      return std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    });
   }
 
   // Sends SIGTERM and returns the exit status, or -1.
@@ -82,6 +84,23 @@ class Tool {
   }
 
  private:
+  // Frames until `count` have come or `wait` (asked before each read) passes
+  // without a byte.
+  std::vector<Frame> Collect(std::size_t count, const std::function<std::chrono::milliseconds()>& wait) {
+    std::vector<Frame> frames;
+    FrameAssembler assembler;
+    pollfd p{fd_, POLLIN, 0};
+    for (auto w = wait(); frames.size() < count && w > 0ms && ::poll(&p, 1, static_cast<int>(w.count())) > 0;
+         w = wait()) {
+      if (!(p.revents & POLLIN)) break;
+      std::uint8_t buf[256];
+      const ssize_t n = ::read(fd_, buf, sizeof buf);
+      if (n <= 0) break;
+      assembler.Feed(std::span(buf, static_cast<std::size_t>(n)), [&](const Frame& f) { frames.push_back(f); });
+    }
+    return frames;
+  }
+
   qmx::test::QmxsimProcess process_;
   int fd_ = -1;
 };
@@ -161,7 +180,9 @@ TEST(QmxSim, UnplugFaultEndsTheToolAndHangsUpTheHost) {
 TEST(QmxSim, RejectsBadArguments) {
   SKIP_WITHOUT_BINARY();
   for (auto args : {std::vector<std::string>{"--baud", "14400"}, {"--parity", "mark"}, {"--faults", "wobble"},
-                    {"--stop", "3"}, {"--bogus"}, {"--traffic-interval", "0"}, {"--traffic-interval", "1e9"}}) {
+                    {"--stop", "3"}, {"--bogus"}, {"--traffic-interval", "0"}, {"--traffic-interval", "1e9"},
+                    {"--remotes", "251"}, {"--remotes", "-1"}, {"--churn=0"}, {"--churn=soon"}, {"--churn="},
+                    {"--churn"} /* with --quiet */}) {
     Tool tool(args);
     EXPECT_TRUE(tool.Path().empty());
     EXPECT_EQ(tool.Wait(), 2);
@@ -170,6 +191,26 @@ TEST(QmxSim, RejectsBadArguments) {
   Tool fast({"--traffic-interval", "0.01"});
   EXPECT_FALSE(fast.Path().empty());
   EXPECT_EQ(fast.Terminate(), 0);
+}
+
+TEST(QmxSim, ManyRemotesJoinAndChurnThroughThePty) {
+  SKIP_WITHOUT_BINARY();
+  Tool tool({"--remotes", "250", "--churn=0.2", "--traffic-interval", "3600"},
+            qmx::test::QmxsimProcess::Network::Live);
+  ASSERT_TRUE(tool.OpenHost(B9600));
+  tool.Send(ptype::EnterProtocolMode, 1);
+  // The joins begin about half a second after start-up, 120 ms apart.
+  std::set<std::uint16_t> joined;
+  bool left = false;
+  for (const Frame& f : tool.ReceiveFor(5s)) {
+    if (f.type() != ptype::Announce || f.payloadSize() < 3) continue;
+    if (f.payload()[0] == 0xA5) left = true;
+    if (f.payload()[0] == 0xA2 && f.payloadSize() == 11)
+      joined.insert(static_cast<std::uint16_t>(f.payload()[9] | (f.payload()[10] << 8)));
+  }
+  EXPECT_GT(joined.size(), 20u);
+  EXPECT_TRUE(left) << "a remote left";
+  EXPECT_EQ(tool.Terminate(), 0);
 }
 
 }  // namespace
