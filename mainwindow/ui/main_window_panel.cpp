@@ -116,6 +116,7 @@ void TForm1::SetStatus(const QString& text) {
 void TForm1::ShowTitle() {
   setWindowTitle(QString::fromStdString(WindowTitle(kProgramTitle, link_.session.State(), link_.session.Port().label)));
 }
+
 QString TForm1::StatusText() const { return StatusBar1->text(); }
 bool TForm1::Connected() const { return connected_; }
 
