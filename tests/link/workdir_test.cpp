@@ -76,18 +76,6 @@ TEST(MakePrivateDir, MakesMissingFoldersPrivateAndLeavesExistingOnes) {
   ASSERT_TRUE(MakePrivateDir(temp.path() / "file").has_value());
 }
 
-TEST(WorkDir, SettingsAndLogsComeFromTheirOwnFolders) {
-  WorkDir one("/w");
-  EXPECT_EQ(one.File("logfile.dat"), fs::path("/w/logfile.dat"));
-  EXPECT_EQ(one.SettingsFile("qmxdemo.ini"), fs::path("/w/qmxdemo.ini"));
-  WorkDir two("/c", "/s");
-  EXPECT_EQ(two.File("logfile.dat"), fs::path("/s/logfile.dat"));
-  EXPECT_EQ(two.SettingsFile("qmxdemo.ini"), fs::path("/c/qmxdemo.ini"));
-  two.SetDir("/w");
-  EXPECT_EQ(two.SettingsDir(), fs::path("/w"));
-  EXPECT_EQ(two.Dir(), fs::path("/w"));
-}
-
 TEST(WorkDirLock, OneHolderAtATimeAndTheNextOneAfterIt) {
   test::TempDir temp;
   std::optional<WorkDirLock> first(std::in_place, temp.path());
