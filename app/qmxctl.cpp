@@ -81,6 +81,7 @@ class Session {
   }
 
   int Run() {
+    if (options_.log && !TakeLogFolder()) return kExitUsage;
     if (options_.log) link_->log.LogHeader();
     if (!ctl::PortReady(link_->session.Open({options_.port, options_.line, options_.port}))) return NoRadio();
     link_->parser.Start();
@@ -119,6 +120,19 @@ class Session {
   }
 
  private:
+  // The log goes to logfile.dat in the current folder: never while another
+  // program (a qmxdemo, another qmxctl --log) writes its own log there.
+  bool TakeLogFolder() {
+    folderLock_.emplace(dir_.Dir());
+    if (!folderLock_->Busy()) return true;
+    const pid_t holder = folderLock_->Holder();
+    std::fprintf(stderr,
+                 "qmxctl: --log: the folder %s is in use by another program%s that writes its log there; run qmxctl "
+                 "in a folder of its own to keep the two logs apart\n",
+                 dir_.Dir().c_str(), holder > 0 ? (" (process " + std::to_string(holder) + ")").c_str() : "");
+    return false;
+  }
+
   // No radio to talk to: 1, but 2 for config diff, which answers as diff(1)
   // does (its 1 means "differs").
   int NoRadio() const {
@@ -374,6 +388,7 @@ class Session {
 
   const Options& options_;
   WorkDir dir_;
+  std::optional<WorkDirLock> folderLock_;  // while the log is written
   StderrPrompter prompter_{"qmxctl: "};
   CondVarWaiter waiter_;
   ctl::TrafficPrinter sink_;

@@ -39,6 +39,7 @@ const char* const kMainHelp =
     "                    retry, in every command (default: 1000, and 2500 for the\n"
     "                    remote forms of reset, defaults and memory save)\n"
     "  --log             write every frame to logfile.dat in the current directory\n"
+    "                    (refused, exit 2, while another program logs there)\n"
     "  --json            the result as one JSON object on standard output (monitor:\n"
     "                    one per line); each command's help gives its shape\n"
     "  --quiet           drop the data and events that arrive during a command\n"

@@ -9,8 +9,10 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <iterator>
 #include <memory>
+#include <optional>
 
 #include "config/register_map.h"
 #include "config/ui/device_config_form.h"
@@ -44,6 +46,10 @@ struct Options {
   QCommandLineOption sim{"sim", "Start on the built-in simulated module: the port dialog selects it."};
   QCommandLineOption workdir{"workdir", "Directory of the program's files (logfile.dat, qmxdemo.ini).", "DIR",
                              QDir::currentPath()};
+  QCommandLineOption userDirs{"user-dirs",
+                              "Keep the settings in $XDG_CONFIG_HOME/qmxdemo (~/.config/qmxdemo) and the logs in "
+                              "$XDG_STATE_HOME/qmxdemo (~/.local/state/qmxdemo) instead of the working directory, as "
+                              "the desktop menu's entry does."};
   QCommandLineOption demo{"demo-interval",
                           "Mean seconds between two reports of a simulated remote (0: a quiet network; default 10).",
                           "SECONDS", "10"};
@@ -72,7 +78,7 @@ void DescribeOptions(QCommandLineParser& cli, const Options& options) {
       "built-in simulated module.");
   cli.addHelpOption();
   cli.addVersionOption();
-  cli.addOptions({options.sim, options.workdir, options.demo, options.port, options.baud});
+  cli.addOptions({options.sim, options.workdir, options.userDirs, options.demo, options.port, options.baud});
 }
 
 // --help and --version print and end the program before any window system
@@ -101,6 +107,10 @@ void AnswerHelpAndVersion(int argc, char** argv, const Options& options) {
 // what is wrong.
 bool ArgumentsValid(const QCommandLineParser& cli, const Options& options) {
   const QString workdir = cli.value(options.workdir);
+  if (cli.isSet(options.workdir) && cli.isSet(options.userDirs)) {
+    std::fprintf(stderr, "qmxdemo: --workdir and --user-dirs name two places: give one\n");
+    return false;
+  }
   if (!QDir(workdir).exists()) {
     std::fprintf(stderr, "qmxdemo: no such directory: %s\n", qPrintable(workdir));
     return false;
@@ -143,6 +153,26 @@ int main(int argc, char** argv) {
 
   qmx::WorkDir dir(workdir.toStdString());
   qmx::QtPrompter prompter(nullptr, &dir);
+  if (cli.isSet(options.userDirs)) {
+    const qmx::UserDirs user = qmx::XdgUserDirs([](const char* name) { return std::getenv(name); });
+    if (user.settings.empty() || user.logs.empty()) {
+      prompter.Message("HOME is not set, nor XDG_CONFIG_HOME and XDG_STATE_HOME: there is no folder for the "
+                       "settings and logs.",
+                       "QMXDemo");
+      return 1;
+    }
+    for (const auto& folder : {user.settings, user.logs}) {
+      if (const auto why = qmx::MakePrivateDir(folder)) {
+        prompter.Message("The folder of the settings and logs could not be made: " + *why + ".", "QMXDemo");
+        return 1;
+      }
+    }
+    dir.SetDirs(user.settings, user.logs);
+  }
+  // Held until the program ends: a second program in the same folder is
+  // offered a folder of its own.
+  const std::optional<qmx::WorkDirLock> lock = qmx::ClaimWorkDir(dir, prompter, portName.toStdString());
+  if (!lock) return 1;
   qmx::QtWaiter waiter;
   auto module = std::make_shared<qmx::sim::SimModule>(qmx::sim::LiveNetwork(std::chrono::seconds(demoSeconds)));
   qmx::ForwardingSink sink;
@@ -155,6 +185,7 @@ int main(int argc, char** argv) {
   qmx::TForm1 form1(link, image, prompter, dir);
   sink.SetTarget(&form1.Sink());
   qmx::TAboutForm about(&form1);
+  about.SetFileFolders(QString::fromStdString(dir.Dir().string()), QString::fromStdString(dir.SettingsDir().string()));
   link.log.SetHeaderTitle((about.TitleText() + " " + about.VersionText()).toStdString());
   qmx::TCommPortForm port(link, prompter, &form1);
   port.SetPreferSim(cli.isSet(options.sim));

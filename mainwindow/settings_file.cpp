@@ -134,7 +134,7 @@ bool DecodeSettings(std::span<const std::uint8_t> bytes, AppSettings& settings) 
 }
 
 bool LoadSettings(const WorkDir& dir, AppSettings& settings) {
-  const auto path = dir.File(kSettingsFileName);
+  const auto path = dir.SettingsFile(kSettingsFileName);
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) return false;
   std::ifstream in(path, std::ios::binary);
@@ -147,7 +147,7 @@ bool LoadSettings(const WorkDir& dir, AppSettings& settings) {
 }
 
 bool SaveSettings(const WorkDir& dir, const AppSettings& settings) {
-  const auto path = dir.File(kSettingsFileName);
+  const auto path = dir.SettingsFile(kSettingsFileName);
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) return false;
   std::filesystem::remove(path, ec);
@@ -160,7 +160,7 @@ bool SaveSettings(const WorkDir& dir, const AppSettings& settings) {
 }
 
 std::optional<WindowGeometry> LoadWindowGeometry(const WorkDir& dir) {
-  std::ifstream in(dir.File(kWindowFileName));
+  std::ifstream in(dir.SettingsFile(kWindowFileName));
   WindowGeometry g;
   int maximized = 0;
   // Sizes beyond any screen are as wrong as negative ones.
@@ -173,7 +173,7 @@ std::optional<WindowGeometry> LoadWindowGeometry(const WorkDir& dir) {
 }
 
 bool SaveWindowGeometry(const WorkDir& dir, const WindowGeometry& g) {
-  std::ofstream out(dir.File(kWindowFileName), std::ios::trunc);
+  std::ofstream out(dir.SettingsFile(kWindowFileName), std::ios::trunc);
   out << g.x << ' ' << g.y << ' ' << g.width << ' ' << g.height << ' ' << (g.maximized ? 1 : 0) << '\n';
   return static_cast<bool>(out);
 }

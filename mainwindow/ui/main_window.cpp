@@ -51,7 +51,7 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
       dir_(dir),
       forms_(forms) {
   setObjectName("TForm1");
-  setWindowTitle("QMXDemo 2.0");
+  ShowTitle();
   BuildMenus();
 
   auto* central = new QWidget(this);

@@ -231,6 +231,8 @@ class TForm1 : public QMainWindow {
   // session.
   void RegisterWriters();
   void SetStatus(const QString& text);
+  // The title follows the session: its port and mode while connected.
+  void ShowTitle();
   void SetConnectedControls(bool connected);
   // After the port dialog's OK: reads the local radio and shows it.
   void ReadLocalRadio();

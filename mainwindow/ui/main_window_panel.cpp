@@ -15,6 +15,9 @@
 #include "config/local_status.h"
 #include "config/ui/mac_form.h"
 #include "mainwindow/ui/title_font.h"
+#include "link/radio_link.h"
+#include "mainwindow/window_title.h"
+#include "tools/about_info.h"
 
 namespace qmx {
 
@@ -105,7 +108,15 @@ QWidget* TForm1::BuildStatusPanel() {
 }
 
 
-void TForm1::SetStatus(const QString& text) { StatusBar1->setText(text); }
+void TForm1::SetStatus(const QString& text) {
+  StatusBar1->setText(text);
+  ShowTitle();
+}
+
+void TForm1::ShowTitle() {
+  setWindowTitle(QString::fromStdString(WindowTitle(kProgramTitle, link_.session.State(), link_.session.Port().label)));
+}
+
 QString TForm1::StatusText() const { return StatusBar1->text(); }
 bool TForm1::Connected() const { return connected_; }
 

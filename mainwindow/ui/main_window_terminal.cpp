@@ -80,6 +80,7 @@ void TForm1::PeriodicCommandEnded() {
 }
 
 void TForm1::TerminalEntered(const Done& left) {
+  ShowTitle();
   if (!left) ShowFailure(prompter_, FailureOf(Operation::ExitProtocolMode));
   PageControl1->tabBar()->setEnabled(true);
   Zavedo->ZavedoRichEdit->setFocus();
@@ -94,6 +95,7 @@ PeriodicWork TForm1::PausedWork() const {
 void TForm1::EndPause(bool protocolMode) {
   inTerminal_ = false;
   SetConnectedControls(connected_);
+  ShowTitle();
   const std::string text = LeftTerminalText(link_.session.TerminalWorkStopped(), PausedWork(), protocolMode);
   if (!text.empty()) SetStatus(QString::fromStdString(text));
 }

@@ -23,6 +23,7 @@
 
 #include "config/settings_model.h"
 #include "link/banks.h"
+#include "link/workdir.h"
 #include "tests/fixtures/qmxsim_process.h"
 #include "tests/fixtures/temp_dir.h"
 
@@ -387,6 +388,26 @@ TEST_F(QmxctlTest, LogWritesTheProgramsLogFormatInTheCurrentDirectory) {
       << log;
   EXPECT_NE(log.find("Recv Data : FB "), std::string::npos) << log;
   EXPECT_NE(log.find("(Enter Protocol Mode Reply)\r\n"), std::string::npos) << log;
+}
+
+// A qmxdemo (here: this test) holds the folder: qmxctl does not add its
+// frames to that program's log, but works there without --log.
+TEST_F(QmxctlTest, LogIsRefusedInAFolderAnotherProgramHolds) {
+  TempDir cwd;
+  std::optional<WorkDirLock> other(std::in_place, cwd.path());
+  ASSERT_TRUE(other->Held());
+  const Outcome refused = Qmxctl("--port sim --log enter", cwd.path());
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_TRUE(refused.out.empty()) << refused.out;
+  for (const std::string& part : {cwd.path().string(), "process " + std::to_string(::getpid()), std::string("--log")})
+    EXPECT_NE(refused.err.find(part), std::string::npos) << part << " in " << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(cwd.path() / "logfile.dat"));
+  EXPECT_EQ(Qmxctl("--port sim enter", cwd.path()).status, 0);
+  other.reset();
+  EXPECT_EQ(Qmxctl("--port sim --log enter", cwd.path()).status, 0);
+  EXPECT_TRUE(std::filesystem::exists(cwd.path() / "logfile.dat"));
+  // qmxctl let go of it when it ended.
+  EXPECT_TRUE(WorkDirLock(cwd.path()).Held());
 }
 
 TEST_F(QmxctlTest, MonitorEndsAtOnceWhenTheDeviceVanishes) {

@@ -82,5 +82,12 @@ TEST(QmxdemoOptions, ARateNotInTheListIsRefused) {
   }
 }
 
+TEST(QmxdemoOptions, UserDirsAndAWorkDirAreNotBoth) {
+  if (!std::filesystem::exists(QmxdemoBinary())) GTEST_SKIP() << "built without Qt";
+  const auto [status, out] = RunCommand("QT_QPA_PLATFORM=offscreen '" + QmxdemoBinary() + "' --user-dirs --workdir /");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << out;
+  EXPECT_NE(out.find("--workdir and --user-dirs"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace qmx::test

@@ -215,5 +215,23 @@ TEST_F(SettingsFileTest, UnwritableDirectoryReportsFailure) {
   EXPECT_EQ(s, Unusual());
 }
 
+// The per-user places: the settings and the window's place go to the
+// settings folder, never to the logs'.
+TEST(SettingsFolder, SettingsGoToTheSettingsFolder) {
+  test::TempDir tmp;
+  const auto settings = tmp.path() / "config", logs = tmp.path() / "state";
+  std::filesystem::create_directory(settings);
+  std::filesystem::create_directory(logs);
+  const WorkDir dir(settings, logs);
+  ASSERT_TRUE(SaveSettings(dir, Unusual()));
+  ASSERT_TRUE(SaveWindowGeometry(dir, WindowGeometry{1, 2, 300, 200, false}));
+  EXPECT_TRUE(std::filesystem::is_empty(logs));
+  EXPECT_TRUE(std::filesystem::exists(settings / "qmxdemo.ini"));
+  AppSettings s;
+  ASSERT_TRUE(LoadSettings(dir, s));
+  EXPECT_EQ(s, Unusual());
+  EXPECT_TRUE(LoadWindowGeometry(dir).has_value());
+}
+
 }  // namespace
 }  // namespace qmx

@@ -113,6 +113,13 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     Memo1->setFixedHeight(fm.lineSpacing() * 6 + frame + fm.descent());
   }
 
+  FoldersStaticText = new QLabel(this);
+  FoldersStaticText->setObjectName("FoldersStaticText");
+  FoldersStaticText->setWordWrap(true);
+  FoldersStaticText->setTextFormat(Qt::PlainText);
+  FoldersStaticText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  FoldersStaticText->hide();
+
   // Link and OK.
   LinkStaticText = new QLabel(this);
   LinkStaticText->setObjectName("LinkStaticText");
@@ -137,6 +144,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
   main->addWidget(rule);
   main->addWidget(OperatingSystemStaticText);
   main->addWidget(Memo1);
+  main->addWidget(FoldersStaticText);
   main->addLayout(bottom);
   // Fixed size, computed from the contents and the font, so nothing is
   // clipped at any scale.
@@ -181,6 +189,15 @@ void TAboutForm::ShowSystemInfo(const std::string& osText, const HardwareFacts& 
 }
 
 QString TAboutForm::TitleText() const { return TitleStaticText->text(); }
+void TAboutForm::SetFileFolders(const QString& logs, const QString& settings) {
+  QString text = "Log files in " + logs;
+  if (settings != logs) text += "\nSettings in " + settings;
+  FoldersStaticText->setText(text);
+  FoldersStaticText->show();
+}
+
+QString TAboutForm::FileFoldersText() const { return FoldersStaticText->text(); }
+
 QString TAboutForm::VersionText() const { return VersionStaticText->text(); }
 QString TAboutForm::OperatingSystemText() const { return OperatingSystemStaticText->text(); }
 

@@ -40,6 +40,11 @@ class TAboutForm : public QDialog {
   // browser).
   void SetUrlOpener(UrlOpener opener) { opener_ = std::move(opener); }
 
+  // Where the program keeps its log and its settings, shown below the
+  // system information (nothing is shown until this is called).
+  void SetFileFolders(const QString& logs, const QString& settings);
+  QString FileFoldersText() const;
+
   // Fills the operating-system text and Memo1 from this machine. Runs once
   // from the constructor.
   void Bootup();
@@ -62,6 +67,7 @@ class TAboutForm : public QDialog {
   QLabel* MakerStaticText = nullptr;
   QLabel* OperatingSystemStaticText = nullptr;
   QPlainTextEdit* Memo1 = nullptr;
+  QLabel* FoldersStaticText = nullptr;
   QLabel* LinkStaticText = nullptr;
   QPushButton* Button1 = nullptr;
   UrlOpener opener_;

@@ -208,6 +208,7 @@ TEST_F(MainWindowTest, ConnectReadsEveryBankAndShowsTheLocalRadio) {
   EXPECT_TRUE(set.portDialogShown);
   EXPECT_EQ(set.prompter.Count(), 0u);
   EXPECT_EQ(w().StatusText(), "Connected to local radio on SIM at 9600");
+  EXPECT_EQ(w().windowTitle(), "QMXDemo 2.0 - SIM, protocol mode");
   ExpectConnectedControls();
   EXPECT_TRUE(set.link.transport.IsOpen());
 
@@ -398,6 +399,7 @@ TEST_F(MainWindowTest, DisconnectClosesThePortAndClearsThePanel) {
   const auto sent = set.module->ReceivedFrames().size();
   test::Click(w().ConnectButton);
   EXPECT_EQ(w().StatusText(), "Disconnected.");
+  EXPECT_EQ(w().windowTitle(), "QMXDemo 2.0");
   ExpectDisconnectedControls();
   EXPECT_FALSE(set.link.transport.IsOpen());
   EXPECT_FALSE(set.link.transport.CommThreadRunning());
@@ -491,6 +493,7 @@ TEST_F(MainWindowTest, UnplugWhileConnected) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return !w().Connected(); }, 2000));
   EXPECT_EQ(set.prompter.Captions(), std::vector<std::string>{"Port Lost"});
   EXPECT_EQ(w().StatusText(), "Disconnected.");
+  EXPECT_EQ(w().windowTitle(), "QMXDemo 2.0");
   ExpectDisconnectedControls();
   EXPECT_FALSE(set.link.transport.IsOpen());
 
@@ -597,6 +600,7 @@ TEST_F(MainWindowTest, ARadioBackInItsBootCodeIsOfferedTheUpgrade) {
   EXPECT_FALSE(w().Connected());
   EXPECT_TRUE(w().WaitingForDevice().empty());
   EXPECT_EQ(w().StatusText(), QString::fromStdString(BootCodeNotice(link.string())));
+  EXPECT_EQ(w().windowTitle(), "QMXDemo 2.0");
   EXPECT_FALSE(set.link.transport.IsOpen());
 }
 

@@ -288,11 +288,13 @@ TEST_F(TerminalTabTest, ThePollAndTheRepeatedTransmissionPauseWhileTheTerminalHo
 
 TEST_F(TerminalTabTest, LeavingTheTerminalForEventsReentersProtocolModeAndRereadsTheRadio) {
   EnterTerminal();
+  EXPECT_EQ(w().windowTitle(), "QMXDemo 2.0 - SIM, terminal mode");
   set.module->ClearReceivedFrames();
   w().ClearLocalStatus();
   w().PageControl1->setCurrentIndex(2);
   EXPECT_FALSE(w().Zavedo->HasRing());
   EXPECT_TRUE(set.module->InProtocolMode());
+  EXPECT_EQ(w().windowTitle(), "QMXDemo 2.0 - SIM, protocol mode");
   std::vector<std::uint8_t> expected{ptype::EnterProtocolMode};
   expected.insert(expected.end(), 8, ptype::GetRegister);
   EXPECT_EQ(ReceivedTypes(), expected);

@@ -32,6 +32,19 @@ TEST_F(AboutFormTest, FixedTexts) {
   EXPECT_TRUE(form.HasPicture());
 }
 
+TEST_F(AboutFormTest, SaysWhereTheLogAndTheSettingsAreOnceTold) {
+  TAboutForm form;
+  auto* folders = form.findChild<QLabel*>("FoldersStaticText");
+  ASSERT_TRUE(folders);
+  EXPECT_TRUE(folders->isHidden());
+  form.SetFileFolders("/home/u/radio", "/home/u/radio");
+  EXPECT_FALSE(folders->isHidden());
+  EXPECT_EQ(form.FileFoldersText(), "Log files in /home/u/radio");
+  form.SetFileFolders("/home/u/.local/state/qmxdemo", "/home/u/.config/qmxdemo");
+  EXPECT_EQ(form.FileFoldersText(),
+            "Log files in /home/u/.local/state/qmxdemo\nSettings in /home/u/.config/qmxdemo");
+}
+
 TEST_F(AboutFormTest, SystemInformationLines) {
   TAboutForm form;
   form.ShowSystemInfo("Microsoft Windows XP Professional Service Pack 2 (Build 2600)\n",
