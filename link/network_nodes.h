@@ -43,6 +43,9 @@ class WorkDir;
 
 namespace net {
 
+// Joined: its join was announced (it stays so while heard). Left: its
+// leaving was announced, or another radio took its address. Heard: heard
+// without a join, or heard again after it left.
 enum class NodeState : std::uint8_t { Joined, Left, Heard };
 // "joined", "left", "heard".
 const char* NodeStateText(NodeState state);
