@@ -687,28 +687,37 @@ TEST_F(QmxctlTest, NodesRefusesABadRangeBeforeSendingAnything) {
 }
 
 // Over qmxsim's terminal, on a live network: what the remotes report while
-// the command listens makes their rows; the reports themselves go to
-// standard error.
+// the command listens (data with its LQI, events) makes their rows; the
+// reports themselves go to standard error. A scan then finds those that
+// have joined.
 TEST_F(QmxctlTest, NodesHearsTheRemotesOfALiveNetworkOverQmxsimsTerminal) {
   QmxsimProcess sim({"--traffic-interval", "0.05"}, QmxsimProcess::Network::Live);
   if (sim.Path().empty()) GTEST_SKIP() << "qmxsim did not start";
   ASSERT_TRUE(sim.WaitForOutput(std::chrono::seconds(10)));
-  const Outcome r = Qmxctl("--port " + sim.Path() + " --json nodes --listen 1.5 --scan 1-4");
+  const std::string port = "--port " + sim.Path() + " --json nodes ";
+  const Outcome r = Qmxctl(port + "--listen 1.5");
   ASSERT_EQ(r.status, 0) << r.err;
   const auto json = nlohmann::json::parse(r.out, nullptr, false);
   ASSERT_TRUE(json.is_object()) << r.out;
-  int reporting = 0;
+  int withLqi = 0;
   for (const auto& node : json["nodes"]) {
     if (node["local"] == true) continue;
     EXPECT_GE(node["address"].get<int>(), 1) << node;
     EXPECT_LE(node["address"].get<int>(), 3) << node;
-    if (node["frames"].get<int>() > 1) ++reporting;
+    // Without a scan only received data carries an LQI.
+    if (node["frames"].get<int>() > 0 && node["last_lqi"].is_number_integer()) ++withLqi;
   }
-  EXPECT_GT(reporting, 0) << r.out;
+  EXPECT_GT(withLqi, 0) << r.out;
+  EXPECT_FALSE(json.contains("scan"));
+  EXPECT_TRUE(std::regex_search(r.err, std::regex("0x000[123]  [0-9A-F]{2} "))) << "the data meanwhile: " << r.err;
+
+  const Outcome scan = Qmxctl(port + "--listen 0 --scan 1-4");
+  ASSERT_EQ(scan.status, 0) << scan.err;
+  const auto scanned = nlohmann::json::parse(scan.out, nullptr, false);
+  ASSERT_TRUE(scanned.is_object()) << scan.out;
   // The remotes join one after another from the start: those in already answer.
-  EXPECT_GE(json["scan"]["answered"], 1) << r.out;
-  EXPECT_EQ(json["scan"]["asked"], 4) << r.out;
-  EXPECT_NE(r.err.find("Received Event from 0x000"), std::string::npos) << r.err;
+  EXPECT_GE(scanned["scan"]["answered"], 1) << scan.out;
+  EXPECT_EQ(scanned["scan"]["asked"], 4) << scan.out;
 }
 
 }  // namespace
