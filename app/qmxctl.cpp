@@ -34,6 +34,7 @@
 #include "link/workdir.h"
 #include "qmxctl_firmware.h"
 #include "qmxctl_diag.h"
+#include "qmxctl_nodes.h"
 #include "qmxctl_output.h"
 #include "tools/firmware_upgrade.h"
 #include "sim/sim_serial_port.h"
@@ -62,15 +63,19 @@ std::string HexDump(std::span<const std::uint8_t> bytes, std::size_t firstOffset
 class Session {
  public:
   explicit Session(const Options& o) : options_(o), dir_(std::filesystem::current_path()) {
-    // The built-in module's network is live only for 'monitor': other
-    // commands print just their answers.
-    const auto network = sim::LiveNetwork(std::chrono::seconds(o.command == "monitor" ? 5 : 0));
+    // The built-in module's network is live only for 'monitor' and a
+    // 'nodes' that listens: other commands print just their answers (and
+    // a scan at once finds the quiet network's remotes linked).
+    const bool listens = o.command == "monitor" || (o.command == "nodes" && o.nodes.listenSeconds > 0);
+    const auto network = sim::LiveNetwork(std::chrono::seconds(listens ? 5 : 0));
     PortFactory factory = sim::MakeSimPortFactory(std::make_shared<sim::SimModule>(network),
                                                   [](const std::string&) { return MakePosixSerialPort(); });
     // monitor's result is the traffic; for the others it is a side show.
     const bool monitor = o.command == "monitor";
     sink_.Configure(monitor ? stdout : (o.quiet ? nullptr : stderr), monitor && o.json, monitor && o.timestamps);
-    link_ = std::make_unique<RadioLink>(factory, dir_, prompter_, waiter_, sink_);
+    // nodes keeps the events for its table too.
+    ViewSink& sink = o.command == "nodes" ? static_cast<ViewSink&>(feed_) : sink_;
+    link_ = std::make_unique<RadioLink>(factory, dir_, prompter_, waiter_, sink);
     link_->options.logData = o.log;
     if (o.timeoutGiven) link_->commands.SetReplyTimeoutMs(o.timeoutMs);
     link_->SetPortLostListener([this] {
@@ -110,6 +115,7 @@ class Session {
       if (c == "monitor") return Monitor();
       if (c == "firmware") return RunFirmware(*link_, options_.firmware, options_.json);
       if (c == "diag") return RunDiag(link_->commands, waiter_.Time(), options_.diag, options_.json);
+      if (c == "nodes") return RunNodes(link_->commands, feed_, waiter_.Time(), dir_, options_.nodes, options_.json);
     }
     if (bootCode_ && c == "status") {
       if (options_.json) ctl::PrintJson({{"state", "boot code"}});
@@ -392,6 +398,7 @@ class Session {
   StderrPrompter prompter_{"qmxctl: "};
   CondVarWaiter waiter_;
   ctl::TrafficPrinter sink_;
+  ctl::NodeFeed feed_{sink_};
   RadioImage image_;
   // Before the link: its threads, which report a lost device here, end
   // with the link, before these go.

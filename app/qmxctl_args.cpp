@@ -14,6 +14,7 @@
 #include "link/port_detect.h"
 #include "link/version.h"
 #include "link/workdir.h"
+#include "tools/node_scan.h"
 
 namespace qmx::ctl {
 namespace {
@@ -76,6 +77,9 @@ const char* const kMainHelp =
     "                                     or 1,3,7): RX and TX percent and LQI\n"
     "  diag poll [--count N] [--length L] [--delay MS]\n"
     "                                     packet success rate and LQI of the base\n"
+    "  nodes [--listen SECONDS] [--scan RANGE]\n"
+    "                                     the radios heard: address, MAC, name,\n"
+    "                                     state, age, frames and LQI of each\n"
     "\n"
     "An option's value may also follow an '=' (--port=/dev/ttyUSB0); '--' ends the\n"
     "options. Numbers may be decimal or hex (0x12, x12, $12). 'qmxctl COMMAND --help'\n"
@@ -185,6 +189,8 @@ const OptionSpec kOptions[] = {
     {"--count", "--count", [](Options& o, const std::string& v) { o.count = v; }},
     {"--length", "--length", [](Options& o, const std::string& v) { o.length = v; }},
     {"--delay", "--delay", [](Options& o, const std::string& v) { o.delay = v; }},
+    {"--listen", "--listen", [](Options& o, const std::string& v) { o.listen = v; }},
+    {"--scan", "--scan", [](Options& o, const std::string& v) { o.scan = v; }},
     {"--raw", nullptr, [](Options& o, const std::string&) { o.firmware.raw = true; }},
     {"--recover", nullptr, [](Options& o, const std::string&) { o.firmware.recover = true; }},
 };
@@ -201,6 +207,7 @@ enum Opt : unsigned {
   kDiagOptions = 1u << 5,  // --sweeps, --count, --length, --delay
   kReconnect = 1u << 6,
   kTimestamps = 1u << 7,
+  kNodeOptions = 1u << 8,  // --listen, --scan
   kJson = 0,  // every command answers --json
 };
 
@@ -223,6 +230,7 @@ const OptionRule kRules[] = {
      "--sweeps, --count, --length and --delay apply to diag only"},
     {kReconnect, [](const Options& o) { return o.reconnect; }, "--reconnect applies to monitor on a device path only"},
     {kTimestamps, [](const Options& o) { return o.timestamps; }, "--timestamps applies to monitor only"},
+    {kNodeOptions, [](const Options& o) { return o.listen || o.scan; }, "--listen and --scan apply to nodes only"},
 };
 
 // ---- What each command's arguments mean ----------------------------------
@@ -280,14 +288,25 @@ void ParseSend(Options& o) {
 }
 
 // Seconds, fractions too ("0.5"), up to a day.
-void ParseMonitor(Options& o) {
-  const std::string& text = o.args[0];
+double ParseSeconds(const std::string& text) {
   double seconds = -1;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
   if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(seconds) || seconds < 0 ||
       seconds > 24 * 3600)
     throw UsageError{"bad seconds: '" + text + "' (0 to 86400, fractions too)"};
-  o.seconds = seconds;
+  return seconds;
+}
+
+void ParseMonitor(Options& o) { o.seconds = ParseSeconds(o.args[0]); }
+
+// nodes [--listen SECONDS] [--scan RANGE]
+void ParseNodes(Options& o) {
+  if (o.listen) o.nodes.listenSeconds = ParseSeconds(*o.listen);
+  if (o.scan) {
+    const Result<net::AddressRange> range = net::ParseAddressRange(*o.scan);
+    if (!range) throw UsageError{range.reason()};
+    o.nodes.scan = *range;
+  }
 }
 
 void ParseFirmware(Options& o) {
@@ -538,6 +557,26 @@ const std::vector<Command>& Commands() {
        "json poll: {\"lqi\": int, \"success_percent\": int}\n"
        "Exit 0 done, 1 when the local radio answered none of the packets or (poll)\n"
        "the base answered none, 2 bad arguments.\n"},
+      {"nodes", 0, 0, kNodeOptions | kJson, {}, nullptr, nullptr, ParseNodes,
+       "usage: qmxctl [options] nodes [--listen SECONDS] [--scan RANGE]\n"
+       "Lists the radios heard, one row each, as the Network tab shows them: the\n"
+       "local radio first (its address and MAC read from it), then every radio\n"
+       "that announced itself, sent data or an I/O event, or answered the scan,\n"
+       "while the command listened for SECONDS seconds (default 2; fractions too,\n"
+       "0 for none). --scan asks each address of RANGE (like 1-60 or\n"
+       "0x0001-0x00FF) in turn with an empty TX Data packet, after listening; a\n"
+       "radio that acknowledges is listed with the LQI of its answer. A remote\n"
+       "known by its MAC stays one row when it joins again under another\n"
+       "address. Names come from names.ini in the current directory ('MAC=name'\n"
+       "lines, as the Network tab writes them). Ages are seconds before the list\n"
+       "was printed; the mean LQI is of the last minute.\n"
+       "json: {\"nodes\": [{\"address\": int, \"address_hex\": string, \"mac\": string | null,\n"
+       "  \"name\": string | null, \"local\": bool, \"state\": \"joined\" | \"left\" | \"heard\",\n"
+       "  \"first_seen_s_ago\": int, \"last_heard_s_ago\": int, \"frames\": int,\n"
+       "  \"last_lqi\": int | null, \"mean_lqi\": number | null}],\n"
+       "  \"scan\"?: {\"asked\": int, \"answered\": int}}\n"
+       "Exit 0 done, 1 when the local radio did not answer (its address, or every\n"
+       "packet of the scan), 2 bad arguments (a bad RANGE: nothing is sent).\n"},
   };
   return commands;
 }
@@ -662,7 +701,7 @@ void ValidateArgs(Options& o) {
   const unsigned allowed = c.options | (action ? action->options : kNone);
   CheckOptions(o, allowed, kReset);
   if (c.check) c.check(o);
-  CheckOptions(o, allowed, kText | kRecover | kRaw | kDiagOptions);
+  CheckOptions(o, allowed, kText | kRecover | kRaw | kDiagOptions | kNodeOptions);
   if (c.parse) c.parse(o);
   ResolvePort(o);
   CheckOptions(o, allowed, kReconnect | kTimestamps);

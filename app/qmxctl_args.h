@@ -14,6 +14,7 @@
 #include "qmxctl_config.h"
 #include "qmxctl_diag.h"
 #include "qmxctl_firmware.h"
+#include "qmxctl_nodes.h"
 
 namespace qmx::ctl {
 
@@ -54,6 +55,9 @@ struct Options {
   // diag: the option texts, then what they mean.
   std::optional<std::string> sweeps, count, length, delay;
   DiagRequest diag;
+  // nodes: the option texts, then what they mean.
+  std::optional<std::string> listen, scan;
+  NodesRequest nodes;
 };
 
 // The words of the command line, options anywhere among them (after "--"

@@ -328,6 +328,8 @@ TEST_F(QmxctlJsonTest, EveryCommandsResultHasTheShapeItsHelpGives) {
       {"firmware", "", "firmware save image.bin"},
       {"firmware", "", "firmware verify --raw image.bin"},
       {"diag", "scan", "diag scan 1-3"},
+      {"nodes", "", "nodes --listen 0 --scan 1-4"},
+      {"nodes", "", "nodes --listen 2.5"},
   };
   std::set<std::string> covered;
   for (const Case& c : cases) {

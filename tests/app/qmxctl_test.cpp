@@ -647,3 +647,99 @@ TEST_F(QmxctlTest, ExitFromARadioAlreadyOutOfProtocolMode) {
 
 }  // namespace
 }  // namespace qmx::test
+
+namespace qmx::test {
+namespace {
+
+// nodes: the local radio first (its name from names.ini in the current
+// directory), then each remote the scan found, as aligned text and as JSON.
+TEST_F(QmxctlTest, NodesListsTheLocalRadioAndWhatTheScanFound) {
+  TempDir cwd;
+  std::ofstream(cwd.path() / "names.ini") << "# radios\n02514d5824000001 = Base, \"the\" one\n";
+  const Outcome r = Qmxctl("--port sim --json nodes --listen 0 --scan 1-5", cwd.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto json = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_TRUE(json.is_object()) << r.out;
+  const auto& nodes = json["nodes"];
+  ASSERT_EQ(nodes.size(), 4u) << r.out;
+  EXPECT_EQ(nodes[0]["local"], true);
+  EXPECT_EQ(nodes[0]["address_hex"], "0x0000");
+  EXPECT_EQ(nodes[0]["mac"], "02:51:4D:58:24:00:00:01");
+  EXPECT_EQ(nodes[0]["name"], "Base, \"the\" one");
+  for (int a = 1; a <= 3; ++a) {
+    const auto& node = nodes[static_cast<std::size_t>(a)];
+    EXPECT_EQ(node["address"], a) << node;
+    EXPECT_EQ(node["local"], false) << node;
+    EXPECT_EQ(node["frames"], 1) << node;
+    EXPECT_TRUE(node["last_lqi"].is_number_integer()) << node;
+    EXPECT_TRUE(node["mac"].is_null()) << "the scan learns no MAC: " << node;
+  }
+  EXPECT_EQ(json["scan"]["asked"], 5);
+  EXPECT_EQ(json["scan"]["answered"], 3);
+
+  const Outcome text = Qmxctl("--port sim nodes --listen 0 --scan 2", cwd.path());
+  ASSERT_EQ(text.status, 0) << text.err;
+  std::istringstream lines(text.out);
+  std::vector<std::string> rows;
+  for (std::string line; std::getline(lines, line);) rows.push_back(line);
+  ASSERT_EQ(rows.size(), 3u) << text.out;
+  EXPECT_EQ(rows[0].rfind("Address  MAC ", 0), 0u) << text.out;
+  const std::size_t state = rows[0].find("State");
+  EXPECT_EQ(rows[1].find("heard"), state) << text.out;
+  EXPECT_EQ(rows[2].find("heard"), state) << text.out;
+  EXPECT_EQ(rows[1].find("Base, \"the\" one"), rows[0].find("Name")) << text.out;
+  EXPECT_EQ(rows[2].rfind("0x0002   -  ", 0), 0u) << text.out;
+}
+
+// A bad range or time is refused before the port is opened (which would
+// exit with 1 here): nothing is sent.
+TEST_F(QmxctlTest, NodesRefusesABadRangeBeforeSendingAnything) {
+  for (const char* args : {"nodes --scan 5-1", "nodes --scan 0xFFFF", "nodes --scan x", "nodes --scan=",
+                           "nodes --scan 1,3", "nodes --listen -1", "nodes --listen soon", "nodes 1-5",
+                           "status --scan 1-5", "diag poll --listen 1"}) {
+    const Outcome r = Qmxctl(std::string("--port /nonexistent/tty ") + args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_TRUE(r.out.empty()) << args;
+    EXPECT_NE(r.err.find("qmxctl: "), std::string::npos) << args;
+  }
+  EXPECT_NE(Qmxctl("--port /nonexistent/tty nodes --scan 60-1").err.find(
+                "bad address range '60-1': the last address is below the first"),
+            std::string::npos);
+}
+
+// Over qmxsim's terminal, on a live network: what the remotes report while
+// the command listens (data with its LQI, events) makes their rows; the
+// reports themselves go to standard error. A scan then finds those that
+// have joined.
+TEST_F(QmxctlTest, NodesHearsTheRemotesOfALiveNetworkOverQmxsimsTerminal) {
+  QmxsimProcess sim({"--traffic-interval", "0.05"}, QmxsimProcess::Network::Live);
+  if (sim.Path().empty()) GTEST_SKIP() << "qmxsim did not start";
+  ASSERT_TRUE(sim.WaitForOutput(std::chrono::seconds(10)));
+  const std::string port = "--port " + sim.Path() + " --json nodes ";
+  const Outcome r = Qmxctl(port + "--listen 1.5");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto json = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_TRUE(json.is_object()) << r.out;
+  int withLqi = 0;
+  for (const auto& node : json["nodes"]) {
+    if (node["local"] == true) continue;
+    EXPECT_GE(node["address"].get<int>(), 1) << node;
+    EXPECT_LE(node["address"].get<int>(), 3) << node;
+    // Without a scan only received data carries an LQI.
+    if (node["frames"].get<int>() > 0 && node["last_lqi"].is_number_integer()) ++withLqi;
+  }
+  EXPECT_GT(withLqi, 0) << r.out;
+  EXPECT_FALSE(json.contains("scan"));
+  EXPECT_TRUE(std::regex_search(r.err, std::regex("0x000[123]  [0-9A-F]{2} "))) << "the data meanwhile: " << r.err;
+
+  const Outcome scan = Qmxctl(port + "--listen 0 --scan 1-4");
+  ASSERT_EQ(scan.status, 0) << scan.err;
+  const auto scanned = nlohmann::json::parse(scan.out, nullptr, false);
+  ASSERT_TRUE(scanned.is_object()) << scan.out;
+  // The remotes join one after another from the start: those in already answer.
+  EXPECT_GE(scanned["scan"]["answered"], 1) << scan.out;
+  EXPECT_EQ(scanned["scan"]["asked"], 4) << scan.out;
+}
+
+}  // namespace
+}  // namespace qmx::test

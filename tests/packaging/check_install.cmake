@@ -103,6 +103,7 @@ set(cases
     "qmxctl diag |scan|poll"
     "qmxctl diag scan 1-60 --|--sweeps|--length|--delay"
     "qmxctl diag poll --|--count"
+    "qmxctl nodes --|--listen|--scan"
     "qmxctl --port /dev/ttyUSB0 monitor 60 --|--reconnect"
     "qmxctl send 1 --|--text"
     "qmxctl firmware program new.bin --|--recover"
@@ -114,7 +115,9 @@ set(wrong_offers
     "qmxctl firmware verify image.bin --|--recover"
     "qmxctl firmware program image.bin --|--raw"
     "qmxctl config show --|--reset"
-    "qmxctl diag poll --|--sweeps")
+    "qmxctl diag poll --|--sweeps"
+    "qmxctl diag poll --|--scan"
+    "qmxctl nodes --|--sweeps")
 # Each case: the line, then the words it must (cases) or must not
 # (wrong_offers) be offered.
 foreach(list cases wrong_offers)
