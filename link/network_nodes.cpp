@@ -293,7 +293,7 @@ NameBook::NameBook(const WorkDir& dir) : dir_(dir) {}
 
 void NameBook::Load() {
   names_.clear();
-  const std::filesystem::path path = dir_.File(kNamesFile);
+  const std::filesystem::path path = dir_.SettingsFile(kNamesFile);
   std::error_code ec;
   // Not a pipe or device, which could block or never end.
   if (!std::filesystem::is_regular_file(path, ec) || std::filesystem::file_size(path, ec) > kMaxNamesFile || ec)
@@ -313,7 +313,7 @@ bool NameBook::Set(const std::string& mac, const std::string& name) {
     names_.erase(*normal);
   else
     names_[*normal] = std::string(kept);
-  return WriteFileReplacing(dir_.File(kNamesFile), NamesText(names_)).ok();
+  return WriteFileReplacing(dir_.SettingsFile(kNamesFile), NamesText(names_)).ok();
 }
 
 std::optional<std::string> NameBook::NameOf(const std::string& mac) const {

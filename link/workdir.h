@@ -47,7 +47,7 @@ class WorkDir {
 // The per-user places of the XDG base directories: settings under
 // $XDG_CONFIG_HOME/qmxdemo (~/.config), logs under $XDG_STATE_HOME/qmxdemo
 // (~/.local/state). A variable that is unset, empty or not an absolute path
-// is ignored, as the specification says.
+// is ignored, as the XDG base directory rules have it.
 struct UserDirs {
   std::filesystem::path settings;
   std::filesystem::path logs;
