@@ -35,6 +35,7 @@
 #include "sim/sim_serial_port.h"
 #include "tests/fixtures/qmxsim_process.h"
 #include "tests/fixtures/temp_dir.h"
+#include "link/xmodem_bytes.h"
 #include "tools/firmware_upgrade.h"
 
 extern char** environ;
@@ -154,11 +155,15 @@ void BM_QmxctlProgram(benchmark::State& state) {
 
 BENCHMARK(BM_QmxctlProgram)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
-// Notes when the boot code's "OK" CR LF has been read.
+// Notes when the first EOT was written and when the boot code's "OK" CR
+// LF has been read.
 class AnswerWatch final : public qmx::ByteChannel {
  public:
   explicit AnswerWatch(qmx::ByteChannel& inner) : inner_(inner) {}
-  qmx::Done Write(std::span<const std::uint8_t> bytes) override { return inner_.Write(bytes); }
+  qmx::Done Write(std::span<const std::uint8_t> bytes) override {
+    if (bytes.size() == 1 && bytes[0] == qmx::xmodem::kEot && eot == Clock::time_point{}) eot = Clock::now();
+    return inner_.Write(bytes);
+  }
   int ReadByte(Clock::time_point deadline) override {
     const int b = inner_.ReadByte(deadline);
     if (b >= 0) {
@@ -170,6 +175,7 @@ class AnswerWatch final : public qmx::ByteChannel {
   }
   void DropInput() override { inner_.DropInput(); }
 
+  Clock::time_point eot{};
   Clock::time_point answered{};
 
  private:
@@ -207,12 +213,12 @@ void BM_ProgramToProtocolMode(benchmark::State& state) {
       break;
     }
     AnswerWatch watch(link.session.BootChannel());
-    // The transfer runs from the gauge's first value to its last.
-    Clock::time_point sending{}, sent{};
+    // The transfer runs from the gauge's first value (the first block) to
+    // the EOT.
+    Clock::time_point sending{};
     qmx::FirmwareUpgrade::Hooks hooks;
-    hooks.gauge = [&](std::size_t v) {
+    hooks.gauge = [&](std::size_t) {
       if (sending == Clock::time_point{}) sending = Clock::now();
-      if (v == image.size()) sent = Clock::now();
     };
     qmx::FirmwareUpgrade upgrade(watch, link.session.Time(), hooks);
     upgrade.SetEndOnAnswer(true);
@@ -226,7 +232,7 @@ void BM_ProgramToProtocolMode(benchmark::State& state) {
     }
     total = Seconds(end - start);
     afterAnswer = Seconds(end - watch.answered);
-    transfer = Seconds(sent - sending);
+    transfer = Seconds(watch.eot - sending);
     state.SetIterationTime(total);
     link.session.Disconnect();
   }
