@@ -6,6 +6,9 @@
 #include <future>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <condition_variable>
+#include <functional>
 #include <vector>
 
 #include "link/frame.h"
@@ -35,7 +38,10 @@ struct SessionFixture : ::testing::Test {
           return std::make_unique<test::PassPort>(std::move(inner), name, [this](std::span<const std::uint8_t> b) {
             std::lock_guard lock(wireMutex);
             wire.push_back({phase, {b.begin(), b.end()}});
-            return false;
+            if (loseFrames == 0 || b.empty() || b.front() != kStartOfPacket) return false;
+            --loseFrames;
+            if (onLost) onLost();
+            return true;
           });
         },
         dir, prompter, waiter, sink);
@@ -88,6 +94,10 @@ struct SessionFixture : ::testing::Test {
   std::mutex wireMutex;
   std::optional<LinkState> phase = LinkState::Closed;
   std::vector<std::pair<std::optional<LinkState>, std::vector<std::uint8_t>>> wire;
+  // The next frames written that never reach the radio, and what happens
+  // on the line as each is lost.
+  int loseFrames = 0;
+  std::function<void()> onLost;
 };
 
 bool IsFrame(const std::vector<std::uint8_t>& bytes) { return !bytes.empty() && bytes.front() == kStartOfPacket; }
@@ -291,9 +301,9 @@ TEST_F(SessionFixture, PausedWorkEndsWhenProtocolModeDoesNotComeBack) {
   EXPECT_EQ(session().State(), LinkState::Protocol);
 }
 
-// Software Reset, the boot prompt at 38400 baud, "E" CR; one second on the
-// session's clock for the application to start, then the radio's own line,
-// the frame parser and protocol mode again.
+// Software Reset, the boot prompt at 38400 baud, "E" CR; then the radio's
+// own line, the frame parser and protocol mode again, entered at once by a
+// radio that listens at once: no time passes on the session's clock.
 TEST_F(SessionFixture, IntoTheBootCodeAndBackOnTheInjectedClock) {
   ASSERT_TRUE(session().Connect(Sim()));
   ASSERT_TRUE(session().EnterBootCode(true));
@@ -305,7 +315,7 @@ TEST_F(SessionFixture, IntoTheBootCodeAndBackOnTheInjectedClock) {
   const auto before = clock.Elapsed();
   module->WaitUntilIdle();
   ASSERT_TRUE(session().LeaveBootCode());
-  EXPECT_EQ(clock.Elapsed() - before, LinkSession::kApplicationStart);
+  EXPECT_EQ(clock.Elapsed() - before, Clock::duration::zero());
   EXPECT_TRUE(link->parser.Running());
   EXPECT_FALSE(module->InBootCode());
   EXPECT_TRUE(module->InProtocolMode());
@@ -363,16 +373,123 @@ TEST_F(SessionFixture, BytesLeftFromTheBootCodeAreNeverParsedAfterTheWayBack) {
   ASSERT_TRUE(session().BootChannel().Write(kLeave));
   const auto exited = BuildFrame(1, 0x27, std::vector<std::uint8_t>{0xA4});  // "Remote:  Exited PAN"
   ASSERT_TRUE(exited);
-  // Arrives during the application's start.
-  session().SetBlockingRunner([&](const std::function<void()>& step) {
-    step();
-    module->WaitUntilIdle();
-    link->ring.Write({exited->data(), exited->size});
-  });
+  // Arrived while the application started.
+  module->WaitUntilIdle();
+  link->ring.Write({exited->data(), exited->size});
   ASSERT_TRUE(session().LeaveBootCode());
   // A command's round trip: anything parsed before its reply is in the sink.
   ASSERT_TRUE(session().EnterProtocolMode());
   for (const std::string& line : sink.Lines()) EXPECT_EQ(line.find("Exited PAN"), std::string::npos) << line;
+}
+
+// Should a wait on the fake clock never end, time goes on by itself after
+// ten seconds, so that a fault shows as a failed test instead of a hang.
+class Unstuck {
+ public:
+  explicit Unstuck(test::FakeClock& clock)
+      : thread_([this, &clock] {
+          std::unique_lock lock(mutex_);
+          if (cv_.wait_for(lock, 10s, [this] { return done_; })) return;
+          while (!cv_.wait_for(lock, 10ms, [this] { return done_; })) clock.Advance(100ms);
+        }) {}
+  ~Unstuck() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+struct WayBack : SessionFixture {
+  // Connected, in the boot code, and "E" CR sent.
+  void LeftTheBootCode() {
+    Phase(std::nullopt);
+    ASSERT_TRUE(session().Connect(Sim()));
+    ASSERT_TRUE(session().EnterBootCode(true));
+    ASSERT_TRUE(session().BootChannel().Write(kLeave));
+    module->WaitUntilIdle();
+    Phase(LinkState::Protocol);
+  }
+  // Protocol-mode tries written on the way back.
+  int Tries() {
+    int n = 0;
+    for (const auto& bytes : WrittenIn(LinkState::Protocol)) n += IsFrame(bytes) ? 1 : 0;
+    return n;
+  }
+};
+
+// Protocol mode is tried at once after "E" CR and again after each short
+// wait for its answer: the way back ends with the first answer, whether the
+// radio listens at once or loses the first tries while its application
+// starts.
+TEST_F(WayBack, EntersProtocolModeOnTheFirstAnswer) {
+  for (const int lost : {0, 1, 4}) {
+    SCOPED_TRACE(lost);
+    LeftTheBootCode();
+    loseFrames = lost;
+    clock.ExpireWaits(lost);
+    const auto before = clock.Elapsed();
+    ASSERT_TRUE(session().LeaveBootCode());
+    EXPECT_EQ(clock.Elapsed() - before, lost * std::chrono::milliseconds(100));
+    EXPECT_EQ(Tries(), lost + 1);
+    EXPECT_TRUE(module->InProtocolMode());
+    EXPECT_EQ(session().State(), LinkState::Protocol);
+    session().Disconnect();
+    std::lock_guard lock(wireMutex);
+    wire.clear();
+  }
+}
+
+// A radio silent after "E" CR: tries for the whole start limit, then
+// NoReply (which the window and qmxctl word as protocol mode not entered);
+// the work paused for the boot code ends instead of resuming, and nothing
+// is read from the radio.
+TEST_F(WayBack, GivesUpWithNoReplyAfterTheStartLimit) {
+  bool resumed = false, stopped = false, afterEntry = false;
+  session().AddWriter({LinkState::Protocol, [] { return true; }, [&] { resumed = true; },
+                       [&] {
+                         stopped = true;
+                         return true;
+                       },
+                       {}});
+  LeftTheBootCode();
+  module->SetFault(sim::Fault::NeverReply);
+  clock.ExpireWaits(-1);
+  const auto before = clock.Elapsed();
+  const Done back = session().LeaveBootCode([&] { return afterEntry = true; });
+  clock.ExpireWaits(0);
+  EXPECT_EQ(back.status(), Status::NoReply);
+  const auto waited = clock.Elapsed() - before;
+  EXPECT_GE(waited, LinkSession::kApplicationStartLimit);
+  EXPECT_LT(waited, LinkSession::kApplicationStartLimit + 100ms);
+  EXPECT_EQ(Tries(), 50);
+  EXPECT_FALSE(afterEntry);
+  EXPECT_TRUE(stopped);
+  EXPECT_FALSE(resumed);
+}
+
+// A try cut short while the application starts, whose echo leaves the start
+// of a long frame on the line: the answer to the next try is not taken for
+// the rest of that frame.
+TEST_F(WayBack, AFrameStartLeftByATryCutShortDoesNotSwallowTheNextAnswer) {
+  LeftTheBootCode();
+  loseFrames = 1;
+  onLost = [this] {
+    const std::uint8_t start[] = {kStartOfPacket, static_cast<std::uint8_t>(kMaxPacketLength)};
+    link->ring.Write(start);
+  };
+  clock.ExpireWaits(1);
+  const Unstuck unstuck(clock);
+  ASSERT_TRUE(session().LeaveBootCode());
+  EXPECT_EQ(Tries(), 2);
 }
 
 // The boot-code check after a failed entry borrows the ring from the frame
