@@ -237,7 +237,9 @@ Done LinkSession::WriteBoot(std::span<const std::uint8_t> bytes) {
   std::lock_guard lock(mutex_);
   if (mode_ != LinkState::BootCode)
     return Done::Fail(Status::NotAllowed, "the radio is not in its boot code");
-  return transport_.WritePort(bytes);
+  Done written = transport_.WritePort(bytes);
+  if (written) bootWritten_ = std::max(bootWritten_, clock_->Now()) + BootLineTime(bytes.size());
+  return written;
 }
 
 Done LinkSession::EnterBootCode(bool reset) {
@@ -271,6 +273,14 @@ Done LinkSession::EnterBootCode(bool reset) {
 ByteChannel& LinkSession::BootChannel() { return *bootChannel_; }
 
 Done LinkSession::LeaveBootCode(const std::function<bool()>& afterEntry) {
+  // A line changed under bytes still on their way would garble "E" CR, and
+  // the boot code would stay.
+  Clock::time_point written;
+  {
+    std::lock_guard lock(mutex_);
+    written = bootWritten_;
+  }
+  if (const auto left = written - clock_->Now(); left > Clock::duration::zero()) clock_->Sleep(left);
   bootChannel_.reset();
   SetMode(LinkState::Protocol);
   if (Done opened = transport_.OpenCommPort(savedLine_, transport_.PortName(), false); !opened) {

@@ -167,10 +167,11 @@ class LinkSession {
   // The boot code's dialogue, between EnterBootCode and leaving.
   ByteChannel& BootChannel();
   TimeSource& Time() { return *clock_; }
-  // After "E" CR: the saved line, the frame parser, and protocol mode as
-  // soon as the starting application answers (kApplicationStartLimit at
-  // most); then `afterEntry`, and the paused work resumes when both
-  // succeeded. Fails with the port's result or NoReply.
+  // After "E" CR: once it has had its time on the wire, the saved line, the
+  // frame parser, and protocol mode as soon as the starting application
+  // answers (kApplicationStartLimit at most); then `afterEntry`, and the
+  // paused work resumes when both succeeded. Fails with the port's result
+  // or NoReply.
   Done LeaveBootCode(const std::function<bool()>& afterEntry = {});
   // The boot code said nothing (or the upgrade was given up): Close.
   void AbandonBootCode();
@@ -251,6 +252,9 @@ class LinkSession {
   bool terminalWorkStopped_ = false;
 
   LineSettings savedLine_;
+  // When the last bytes written to the boot code are through the wire
+  // (guarded by mutex_).
+  Clock::time_point bootWritten_{};
   bool resetUnanswered_ = false;
   std::optional<RingChannel> bootChannel_;
 };
