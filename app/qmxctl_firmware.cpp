@@ -26,8 +26,14 @@ class ProgressBar {
   void Value(std::size_t v) {
     if (!shown_) return;
     const std::size_t filled = std::min<std::size_t>(40, v * 40 / maximum_);
+    const std::size_t percent = std::min<std::size_t>(100, v * 100 / maximum_);
+    // Redrawn only when it changes: a slow terminal must not hold up the
+    // transfer, which reports every block.
+    if (open_ && filled == filled_ && percent == percent_) return;
+    filled_ = filled;
+    percent_ = percent;
     std::fprintf(stderr, "\r[%s%s] %3zu%%", std::string(filled, '#').c_str(), std::string(40 - filled, ' ').c_str(),
-                 std::min<std::size_t>(100, v * 100 / maximum_));
+                 percent);
     std::fflush(stderr);
     open_ = true;
   }
@@ -48,6 +54,7 @@ class ProgressBar {
   bool shown_;
   bool open_ = false;
   std::size_t maximum_ = 1;
+  std::size_t filled_ = 0, percent_ = 0;
 };
 
 int Fail(const std::string& text) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,11 @@ inline constexpr std::chrono::milliseconds kBootProbeInterval{250};
 // The search before an upgrade: up to 100 times 0x03, 50 ms apart.
 inline constexpr int kBootPromptAttempts = 100;
 inline constexpr std::chrono::milliseconds kBootPromptInterval{50};
+
+// How long `bytes` take on the boot code's line (ten bits a byte).
+inline Clock::duration BootLineTime(std::size_t bytes) {
+  return std::chrono::nanoseconds(static_cast<long long>(bytes) * 10'000'000'000LL / kBootLine.baudRate);
+}
 
 // Writes 0x03 up to `attempts` times, `interval` apart, until a ">" arrives
 // (left unread); NoReply when none did. What was received before is dropped.

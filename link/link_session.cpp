@@ -218,7 +218,10 @@ Done LinkSession::LeaveTerminal(const std::function<bool()>& afterEntry) {
 }
 
 Done LinkSession::ReturnToProtocol(const std::function<bool()>& afterEntry) {
-  const Done back = EnterProtocolMode(kUsualReplyWait, false);
+  return Resume(EnterProtocolMode(kUsualReplyWait, false), afterEntry);
+}
+
+Done LinkSession::Resume(Done back, const std::function<bool()>& afterEntry) {
   const bool resume = back && (!afterEntry || afterEntry());
   EndPausedWriters(resume);
   return back;
@@ -234,7 +237,9 @@ Done LinkSession::WriteBoot(std::span<const std::uint8_t> bytes) {
   std::lock_guard lock(mutex_);
   if (mode_ != LinkState::BootCode)
     return Done::Fail(Status::NotAllowed, "the radio is not in its boot code");
-  return transport_.WritePort(bytes);
+  Done written = transport_.WritePort(bytes);
+  if (written) bootWritten_ = std::max(bootWritten_, clock_->Now()) + BootLineTime(bytes.size());
+  return written;
 }
 
 Done LinkSession::EnterBootCode(bool reset) {
@@ -268,7 +273,14 @@ Done LinkSession::EnterBootCode(bool reset) {
 ByteChannel& LinkSession::BootChannel() { return *bootChannel_; }
 
 Done LinkSession::LeaveBootCode(const std::function<bool()>& afterEntry) {
-  Run([this] { clock_->Sleep(kApplicationStart); });
+  // A line changed under bytes still on their way would garble "E" CR, and
+  // the boot code would stay.
+  Clock::time_point written;
+  {
+    std::lock_guard lock(mutex_);
+    written = bootWritten_;
+  }
+  if (const auto left = written - clock_->Now(); left > Clock::duration::zero()) clock_->Sleep(left);
   bootChannel_.reset();
   SetMode(LinkState::Protocol);
   if (Done opened = transport_.OpenCommPort(savedLine_, transport_.PortName(), false); !opened) {
@@ -279,7 +291,22 @@ Done LinkSession::LeaveBootCode(const std::function<bool()>& afterEntry) {
   }
   transport_.ResetReceiveRing();
   parser_.Start();
-  return ReturnToProtocol(afterEntry);
+  return Resume(AwaitApplication(), afterEntry);
+}
+
+Done LinkSession::AwaitApplication() {
+  const auto giveUp = clock_->Now() + kApplicationStartLimit;
+  for (;;) {
+    const Done entered = commands_.EnterProtocolMode(kStartTryWait);
+    if (entered || entered.status() != Status::NoReply || clock_->Now() >= giveUp) return entered;
+    // What came meanwhile (the boot code's last words, an echo of a try
+    // cut short, the application's start-up) may hold the start of a frame
+    // that would swallow the next answer: it is dropped, parsed or not,
+    // and the parser hunts afresh.
+    parser_.Stop();
+    transport_.ResetReceiveRing();
+    parser_.Start();
+  }
 }
 
 void LinkSession::AbandonBootCode() { Close(); }

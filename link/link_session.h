@@ -72,9 +72,13 @@ using WriterId = int;
 
 class LinkSession {
  public:
-  // How long the boot code takes, after "E" CR, to start the application,
-  // which then listens to protocol mode again.
-  static constexpr Clock::duration kApplicationStart = std::chrono::seconds(1);
+  // After "E" CR the application starts, and listens to protocol mode
+  // again, within a second or so. Protocol mode is tried at once and again
+  // after each try's short wait for its answer, until the radio answers or
+  // this much time has passed since the first try.
+  static constexpr Clock::duration kApplicationStartLimit = std::chrono::seconds(5);
+  // One try: a single Enter Protocol Mode and this wait for its answer.
+  static constexpr ReplyWait kStartTryWait{100.0, 0};
 
   LinkSession(SerialTransport& transport, CommandLayer& commands, ParserThread& parser, ReceiveRing& ring);
   LinkSession(const LinkSession&) = delete;
@@ -82,9 +86,8 @@ class LinkSession {
 
   // ---- Set up by the owner before use.
   void SetClock(TimeSource& clock) { clock_ = &clock; }
-  // Runs a long blocking step (a search for the boot prompt, the wait for
-  // the application's start) so that the owner stays alive meanwhile; by
-  // default the step runs in place.
+  // Runs a long blocking step (a search for the boot prompt) so that the
+  // owner stays alive meanwhile; by default the step runs in place.
   void SetBlockingRunner(std::function<void(const std::function<void()>&)> run) { runner_ = std::move(run); }
   // Between two 0x03 of the boot-code check after a failed protocol-mode
   // entry (kBootProbeInterval), and of the search before an upgrade
@@ -164,9 +167,11 @@ class LinkSession {
   // The boot code's dialogue, between EnterBootCode and leaving.
   ByteChannel& BootChannel();
   TimeSource& Time() { return *clock_; }
-  // After "E" CR: the application's start, the saved line, the frame parser
-  // and protocol mode; then `afterEntry`, and the paused work resumes when
-  // both succeeded. Fails with the port's result or NoReply.
+  // After "E" CR: once it has had its time on the wire, the saved line, the
+  // frame parser, and protocol mode as soon as the starting application
+  // answers (kApplicationStartLimit at most); then `afterEntry`, and the
+  // paused work resumes when both succeeded. Fails with the port's result
+  // or NoReply.
   Done LeaveBootCode(const std::function<bool()>& afterEntry = {});
   // The boot code said nothing (or the upgrade was given up): Close.
   void AbandonBootCode();
@@ -202,6 +207,11 @@ class LinkSession {
   void EndPausedWriters(bool resume);
   bool StopWriters(LinkState state);
   Done ReturnToProtocol(const std::function<bool()>& afterEntry);
+  // After an entry `back`: `afterEntry` when it succeeded, and the paused
+  // writers resume when both did (or end).
+  Done Resume(Done back, const std::function<bool()>& afterEntry);
+  // Protocol-mode tries while the application starts.
+  Done AwaitApplication();
   void Run(const std::function<void()>& step);
   Done WriteBoot(std::span<const std::uint8_t> bytes);
   // What the boot code's dialogue writes with: WriteBoot.
@@ -242,6 +252,9 @@ class LinkSession {
   bool terminalWorkStopped_ = false;
 
   LineSettings savedLine_;
+  // When the last bytes written to the boot code are through the wire
+  // (guarded by mutex_).
+  Clock::time_point bootWritten_{};
   bool resetUnanswered_ = false;
   std::optional<RingChannel> bootChannel_;
 };

@@ -40,7 +40,8 @@ constexpr char kUsage[] =
     "Usage: qmxsim [--baud N] [--parity none|even|odd] [--stop 1|2] [--faults LIST]\n"
     "              [--quiet] [--traffic-interval SECONDS] [--seed N] [--echo]\n"
     "              [--strict-stop-bits] [--remotes N] [--churn[=SECONDS]]\n"
-    "              [--boot-only] [--help] [--version]\n"
+    "              [--boot-only] [--boot-paced] [--program-time MS] [--app-start MS]\n"
+    "              [--help] [--version]\n"
     "\n"
     "Serves a simulated QMX2400 module (the base of a PAN with remotes 0x0001,\n"
     "0x0002 and 0x0003) on a pseudo-terminal. The first line printed is the\n"
@@ -95,6 +96,13 @@ constexpr char kUsage[] =
     "  --boot-only     the module has no working firmware, as after an upgrade\n"
     "                  cut short: it stays in its boot code (38400 8N1, 0x03\n"
     "                  answered with \">\") until an image is programmed\n"
+    "  --boot-paced    the boot code's bytes take their wire time at 38400 baud,\n"
+    "                  both ways, as on a real line\n"
+    "  --program-time MS\n"
+    "                  the boot code programs a received image for MS ms before\n"
+    "                  it says \"OK\" (default 3000)\n"
+    "  --app-start MS  after \"E\" the application listens only MS ms later\n"
+    "                  (default 0)\n"
     "  --help          show this text\n"
     "  --version       show the version and exit\n";
 
@@ -256,6 +264,9 @@ struct SimArgs {
   long remotes = 3;
   std::chrono::milliseconds churn{0};
   bool bootOnly = false;
+  bool bootPaced = false;
+  std::optional<std::chrono::milliseconds> programTime;
+  std::chrono::milliseconds appStart{0};
 };
 
 // The command line into `o`; the exit status when the program ends here
@@ -315,6 +326,12 @@ std::optional<int> ParseSimArgs(int argc, char** argv, SimArgs& o) {
       o.strictStopBits = true;
     } else if (a == "--boot-only") {
       o.bootOnly = true;
+    } else if (a == "--boot-paced") {
+      o.bootPaced = true;
+    } else if (a == "--program-time" || a == "--app-start") {
+      auto n = number();
+      if (!n || *n > 600000) return Usage((std::string(a) + " needs a number of milliseconds").c_str());
+      (a == "--app-start" ? o.appStart : o.programTime.emplace()) = std::chrono::milliseconds(*n);
     } else if (a == "--remotes") {
       auto n = number();
       if (!n || *n > qmx::sim::kMaxRemotes) return Usage("--remotes needs a number from 0 to 250");
@@ -421,10 +438,15 @@ int main(int argc, char** argv) {
   options.remoteDataEcho = args.echo;
   options.remotes = static_cast<int>(args.remotes);
   options.network.churn = args.churn;
+  options.appStartTime = args.appStart;
   auto module = std::make_shared<SimModule>(options);
   module->SetLine(line);
   if (!ApplyFaults(*module, args.faults)) return Usage("bad fault list");
   if (args.bootOnly) module->SetFault(Fault::NoFirmware);
+  module->WithBootloader([&args](qmx::sim::SimBootloader& boot) {
+    boot.Options().paced = args.bootPaced;
+    if (args.programTime) boot.Options().programTime = *args.programTime;
+  });
 
   const auto terminal = OpenTerminal(line);
   if (!terminal) return 1;

@@ -45,7 +45,12 @@ SimModule::SimModule(SimOptions options)
               },
           .after = [this](Clock::duration delay, std::function<void()> task) { scheduler_.After(delay, std::move(task)); },
           .now = [this] { return scheduler_.Now(); },
-          .leave = [this] { FinishBoot(++bootGeneration_); },
+          .leave =
+              [this] {
+                const auto generation = ++bootGeneration_;
+                if (options_.appStartTime.count() == 0) FinishBoot(generation);
+                else scheduler_.After(options_.appStartTime, [this, generation] { FinishBoot(generation); });
+              },
       }) {
   line_.match = options_.match;
   ApplyLineFromBanks();

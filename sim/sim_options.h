@@ -46,6 +46,9 @@ inline constexpr std::chrono::milliseconds kJoinWindow{30000};
 struct SimOptions {
   MatchMode match = MatchMode::Uart;
   std::chrono::milliseconds bootTime{300};
+  // After "E" CR the boot code is gone at once; the application listens
+  // only this much later (bytes meanwhile are lost).
+  std::chrono::milliseconds appStartTime{0};
   std::chrono::milliseconds panFormTime{50};
   std::chrono::milliseconds remoteLatency{20};
   // A partial frame followed by this much silence is dropped with Announce 0xE3.

@@ -92,6 +92,8 @@ UpgradeOutcome FirmwareUpgrade::Program(std::span<const std::uint8_t> file) {
   const Done asked = WriteText("D\r\n");
   if (xmodem_.AwaitPrompt("DL:", 1000, 1000) != 3)
     return Failed(Operation::Upgrade, Unanswered(asked), Variant::Prompt, kProgrammingFailed);
+  constexpr std::string_view kProgrammed = "OK\r\n";
+  xmodem_.SetAnswerAfterEot(kProgrammed);
   const Result<std::size_t> sent = xmodem_.Send(file);
   if (!sent || *sent < file.size())
     return Failed(Operation::Upgrade, sent ? Done::Fail(Status::NoReply) : Done::From(sent), Variant::Transfer,
@@ -99,8 +101,8 @@ UpgradeOutcome FirmwareUpgrade::Program(std::span<const std::uint8_t> file) {
   Gauge(file.size());
 
   // A boot code that programs quickly has answered already, during the
-  // drain after the final EOT; otherwise it programs the image meanwhile.
-  constexpr std::string_view kProgrammed = "OK\r\n";
+  // drain after the final EOT (which ends with it); otherwise it programs
+  // the image meanwhile.
   bool programmed = PromptMatched(xmodem_.AfterEot(), kProgrammed) == kProgrammed.size();
   if (!programmed && endOnAnswer_) {
     // The drain took 1.5 s of the 8 after the transfer.

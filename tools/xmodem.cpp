@@ -42,9 +42,12 @@ int Xmodem::ReadByteTimed(int timeoutMs) {
   return channel_.ReadByte(clock_.Now() + std::chrono::milliseconds(timeoutMs));
 }
 
-void Xmodem::DrainInput(std::vector<std::uint8_t>* kept) {
-  for (int b = ReadByteTimed(1500); b >= 0; b = ReadByteTimed(1500))
-    if (kept) kept->push_back(static_cast<std::uint8_t>(b));
+void Xmodem::DrainInput(std::vector<std::uint8_t>* kept, std::string_view until) {
+  for (int b = ReadByteTimed(1500); b >= 0; b = ReadByteTimed(1500)) {
+    if (!kept) continue;
+    kept->push_back(static_cast<std::uint8_t>(b));
+    if (!until.empty() && PromptMatched(*kept, until) == until.size()) return;
+  }
 }
 
 std::size_t PromptMatched(std::span<const std::uint8_t> bytes, std::string_view expected) {
@@ -164,7 +167,7 @@ Result<std::size_t> Xmodem::FinishSend(std::size_t acked) {
     WriteByte(kEot);
     last = ReadByteTimed(2000);
   }
-  DrainInput(&afterEot_);
+  DrainInput(&afterEot_, answerAfterEot_);
   if (last != kAck) return Failure(Status::NoReply);
   return acked;
 }

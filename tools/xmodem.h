@@ -34,8 +34,9 @@ class Xmodem {
   // The next received byte within `timeoutMs`, or -1.
   int ReadByteTimed(int timeoutMs);
   // Reads with 1,500 ms time-outs until the line stays silent; the bytes
-  // read are added to `kept` when it is given.
-  void DrainInput(std::vector<std::uint8_t>* kept = nullptr);
+  // read are added to `kept` when it is given, and the drain ends as soon
+  // as they hold every byte of a non-empty `until` in order.
+  void DrainInput(std::vector<std::uint8_t>* kept = nullptr, std::string_view until = {});
   // Reads until every byte of `expected` has been seen in order (other
   // bytes in between are skipped) or a read times out; the first read waits
   // `firstMs`, later ones `nextMs`. Returns the number of bytes matched; the
@@ -55,6 +56,10 @@ class Xmodem {
   // What the drain after Send()'s final EOT read: a receiver may answer the
   // transfer (the boot code's "OK" CR LF) before the line falls silent.
   const std::vector<std::uint8_t>& AfterEot() const { return afterEot_; }
+  // The receiver's answer to the transfer (text that outlives the
+  // transfers, such as a literal): once it has been read, the drain after
+  // the final EOT ends without waiting for the line to fall silent.
+  void SetAnswerAfterEot(std::string_view answer) { answerAfterEot_ = answer; }
   // The number of bytes stored in `buffer` (whole blocks, padding included,
   // up to its size).
   Result<std::size_t> Receive(std::span<std::uint8_t> buffer);
@@ -111,6 +116,7 @@ class Xmodem {
   Progress progress_;
   Counts counts_;
   std::vector<std::uint8_t> afterEot_;
+  std::string_view answerAfterEot_;
   Done writeFailure_;
 };
 

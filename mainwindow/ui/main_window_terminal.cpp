@@ -138,8 +138,8 @@ void TForm1::RegisterWriters() {
                      },
                      {}});
   session.SetTerminalRing([this] { Zavedo->TakeRing(); }, [this] { Zavedo->ReturnRing(); });
-  // Long waits (the boot code's searches, its application's start) run off
-  // this thread, the windows alive meanwhile.
+  // Long waits (the boot code's searches) run off this thread, the windows
+  // alive meanwhile.
   session.SetBlockingRunner(RunOffThread);
 }
 

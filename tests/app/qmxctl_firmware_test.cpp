@@ -106,6 +106,25 @@ TEST_F(QmxctlFirmwareTest, Program) {
   EXPECT_EQ(out, "Programming Successful\n");
 }
 
+// A radio whose application listens only a while after "E" loses the first
+// protocol-mode tries: the program still ends in protocol mode. One that
+// never listens again fails with protocol mode not entered.
+TEST_F(QmxctlFirmwareTest, ProgramWaitsForTheStartingApplicationWithinItsLimit) {
+  Bytes file(1000, 'f');
+  Write("new.bin", file);
+  QmxsimProcess slow({"--app-start", "700", "--program-time", "100"});
+  ASSERT_FALSE(slow.Path().empty());
+  EXPECT_EQ(Qmxctl("--port " + slow.Path() + " firmware program new.bin"), 0) << err;
+  EXPECT_EQ(out, "Programming Successful\n");
+  EXPECT_EQ(Qmxctl("--port " + slow.Path() + " status"), 0) << err;
+
+  QmxsimProcess gone({"--app-start", "600000", "--program-time", "100"});
+  ASSERT_FALSE(gone.Path().empty());
+  EXPECT_EQ(Qmxctl("--port " + gone.Path() + " firmware program new.bin"), 1);
+  EXPECT_EQ(out, "Programming Successful\n");
+  EXPECT_NE(err.find("qmxctl: Could not enter protocol mode.\n"), std::string::npos) << err;
+}
+
 // A host on the terminal that starts an upgrade and goes away half-way:
 // protocol mode, Software Reset, 0x03 at 38400 baud until ">", "D" CR LF,
 // two blocks, and the terminal closed.

@@ -6,6 +6,8 @@
 #include <future>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <functional>
 #include <vector>
 
 #include "link/frame.h"
@@ -13,6 +15,7 @@
 #include "link/reply_wait.h"
 #include "tests/fixtures/sim_link.h"
 #include "tests/fixtures/test_ports.h"
+#include "tests/fixtures/watchdog.h"
 
 namespace qmx {
 namespace {
@@ -35,7 +38,10 @@ struct SessionFixture : ::testing::Test {
           return std::make_unique<test::PassPort>(std::move(inner), name, [this](std::span<const std::uint8_t> b) {
             std::lock_guard lock(wireMutex);
             wire.push_back({phase, {b.begin(), b.end()}});
-            return false;
+            if (loseFrames == 0 || b.empty() || b.front() != kStartOfPacket) return false;
+            --loseFrames;
+            if (onLost) onLost();
+            return true;
           });
         },
         dir, prompter, waiter, sink);
@@ -88,6 +94,10 @@ struct SessionFixture : ::testing::Test {
   std::mutex wireMutex;
   std::optional<LinkState> phase = LinkState::Closed;
   std::vector<std::pair<std::optional<LinkState>, std::vector<std::uint8_t>>> wire;
+  // The next frames written that never reach the radio, and what happens
+  // on the line as each is lost.
+  int loseFrames = 0;
+  std::function<void()> onLost;
 };
 
 bool IsFrame(const std::vector<std::uint8_t>& bytes) { return !bytes.empty() && bytes.front() == kStartOfPacket; }
@@ -291,9 +301,9 @@ TEST_F(SessionFixture, PausedWorkEndsWhenProtocolModeDoesNotComeBack) {
   EXPECT_EQ(session().State(), LinkState::Protocol);
 }
 
-// Software Reset, the boot prompt at 38400 baud, "E" CR; one second on the
-// session's clock for the application to start, then the radio's own line,
-// the frame parser and protocol mode again.
+// Software Reset, the boot prompt at 38400 baud, "E" CR; then the radio's
+// own line once "E" CR has had its time on the wire, the frame parser and
+// protocol mode again, entered at once by a radio that listens at once.
 TEST_F(SessionFixture, IntoTheBootCodeAndBackOnTheInjectedClock) {
   ASSERT_TRUE(session().Connect(Sim()));
   ASSERT_TRUE(session().EnterBootCode(true));
@@ -305,7 +315,9 @@ TEST_F(SessionFixture, IntoTheBootCodeAndBackOnTheInjectedClock) {
   const auto before = clock.Elapsed();
   module->WaitUntilIdle();
   ASSERT_TRUE(session().LeaveBootCode());
-  EXPECT_EQ(clock.Elapsed() - before, LinkSession::kApplicationStart);
+  // No more than the wire time of the boot code's last bytes.
+  EXPECT_GE(clock.Elapsed() - before, BootLineTime(kLeave.size()));
+  EXPECT_LT(clock.Elapsed() - before, 1ms);
   EXPECT_TRUE(link->parser.Running());
   EXPECT_FALSE(module->InBootCode());
   EXPECT_TRUE(module->InProtocolMode());
@@ -363,16 +375,106 @@ TEST_F(SessionFixture, BytesLeftFromTheBootCodeAreNeverParsedAfterTheWayBack) {
   ASSERT_TRUE(session().BootChannel().Write(kLeave));
   const auto exited = BuildFrame(1, 0x27, std::vector<std::uint8_t>{0xA4});  // "Remote:  Exited PAN"
   ASSERT_TRUE(exited);
-  // Arrives during the application's start.
-  session().SetBlockingRunner([&](const std::function<void()>& step) {
-    step();
-    module->WaitUntilIdle();
-    link->ring.Write({exited->data(), exited->size});
-  });
+  // Arrived while the application started.
+  module->WaitUntilIdle();
+  link->ring.Write({exited->data(), exited->size});
   ASSERT_TRUE(session().LeaveBootCode());
   // A command's round trip: anything parsed before its reply is in the sink.
   ASSERT_TRUE(session().EnterProtocolMode());
   for (const std::string& line : sink.Lines()) EXPECT_EQ(line.find("Exited PAN"), std::string::npos) << line;
+}
+
+struct WayBack : SessionFixture {
+  // Connected, in the boot code, and "E" CR sent.
+  void LeftTheBootCode() {
+    Phase(std::nullopt);
+    ASSERT_TRUE(session().Connect(Sim()));
+    ASSERT_TRUE(session().EnterBootCode(true));
+    ASSERT_TRUE(session().BootChannel().Write(kLeave));
+    module->WaitUntilIdle();
+    Phase(LinkState::Protocol);
+  }
+  // Protocol-mode tries written on the way back.
+  int Tries() {
+    int n = 0;
+    for (const auto& bytes : WrittenIn(LinkState::Protocol)) n += IsFrame(bytes) ? 1 : 0;
+    return n;
+  }
+};
+
+// Protocol mode is tried at once after "E" CR and again after each short
+// wait for its answer: the way back ends with the first answer, whether the
+// radio listens at once or loses the first tries while its application
+// starts.
+TEST_F(WayBack, EntersProtocolModeOnTheFirstAnswer) {
+  for (const int lost : {0, 1, 4}) {
+    SCOPED_TRACE(lost);
+    LeftTheBootCode();
+    loseFrames = lost;
+    clock.ExpireWaits(lost);
+    const auto before = clock.Elapsed();
+    ASSERT_TRUE(session().LeaveBootCode());
+    // The lost tries' waits, and the wire time of the boot code's last bytes.
+    const auto waited = clock.Elapsed() - before - lost * 100ms;
+    EXPECT_GE(waited, BootLineTime(kLeave.size()));
+    EXPECT_LT(waited, 1ms);
+    EXPECT_EQ(Tries(), lost + 1);
+    EXPECT_TRUE(module->InProtocolMode());
+    EXPECT_EQ(session().State(), LinkState::Protocol);
+    session().Disconnect();
+    std::lock_guard lock(wireMutex);
+    wire.clear();
+  }
+}
+
+// A radio silent after "E" CR: tries for the whole start limit, then
+// NoReply (which the window and qmxctl word as protocol mode not entered);
+// the work paused for the boot code ends instead of resuming, and nothing
+// is read from the radio.
+TEST_F(WayBack, GivesUpWithNoReplyAfterTheStartLimit) {
+  bool resumed = false, stopped = false, afterEntry = false;
+  session().AddWriter({LinkState::Protocol, [] { return true; }, [&] { resumed = true; },
+                       [&] {
+                         stopped = true;
+                         return true;
+                       },
+                       {}});
+  LeftTheBootCode();
+  module->SetFault(sim::Fault::NeverReply);
+  clock.ExpireWaits(-1);
+  const auto before = clock.Elapsed();
+  const Done back = session().LeaveBootCode([&] { return afterEntry = true; });
+  clock.ExpireWaits(0);
+  EXPECT_EQ(back.status(), Status::NoReply);
+  const auto waited = clock.Elapsed() - before;
+  EXPECT_GE(waited, LinkSession::kApplicationStartLimit);
+  EXPECT_LT(waited, LinkSession::kApplicationStartLimit + 100ms);
+  EXPECT_EQ(Tries(), 50);
+  EXPECT_FALSE(afterEntry);
+  EXPECT_TRUE(stopped);
+  EXPECT_FALSE(resumed);
+}
+
+// A try cut short while the application starts, whose echo leaves the start
+// of a long frame on the line: the answer to the next try is not taken for
+// the rest of that frame.
+TEST_F(WayBack, AFrameStartLeftByATryCutShortDoesNotSwallowTheNextAnswer) {
+  LeftTheBootCode();
+  loseFrames = 1;
+  onLost = [this] {
+    const std::uint8_t start[] = {kStartOfPacket, static_cast<std::uint8_t>(kMaxPacketLength)};
+    link->ring.Write(start);
+  };
+  clock.ExpireWaits(1);
+  // A wait that never ends is a fault here: after ten seconds every wait of
+  // this thread expires at once, the one blocked now woken to expire too.
+  const test::Watchdog dog(10s, [this, self = std::this_thread::get_id()] {
+    clock.ExpireWaits(-1, self);
+    clock.Advance(Clock::duration(1));
+  });
+  ASSERT_TRUE(session().LeaveBootCode());
+  clock.ExpireWaits(0);
+  EXPECT_EQ(Tries(), 2);
 }
 
 // The boot-code check after a failed entry borrows the ring from the frame

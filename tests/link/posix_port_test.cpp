@@ -22,6 +22,7 @@
 #include "link/serial_port.h"
 #include "tests/fixtures/pty_pair.h"
 #include "tests/fixtures/temp_dir.h"
+#include "tests/fixtures/watchdog.h"
 
 namespace qmx {
 namespace {
@@ -29,31 +30,6 @@ namespace {
 using namespace std::chrono_literals;
 using test::PtyPair;
 namespace fs = std::filesystem;
-
-// Sets `stop` when `timeout` passes, so that a test waiting on the port
-// cannot hang.
-class Watchdog {
- public:
-  Watchdog(Event& stop, std::chrono::milliseconds timeout)
-      : thread_([this, &stop, timeout] {
-          std::unique_lock lock(mutex_);
-          if (!cv_.wait_for(lock, timeout, [this] { return done_; })) stop.set();
-        }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    cv_.notify_all();
-    thread_.join();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool done_ = false;
-  std::thread thread_;
-};
 
 std::unique_ptr<SerialPort> OpenOn(const PtyPair& pty) {
   auto port = MakePosixSerialPort();
@@ -66,7 +42,7 @@ std::unique_ptr<SerialPort> OpenOn(const PtyPair& pty) {
 // passed.
 std::vector<std::uint8_t> ReadPort(SerialPort& port, std::size_t count) {
   Event stop;
-  Watchdog dog(stop, 2000ms);
+  test::Watchdog dog(2000ms, [&stop] { stop.set(); });
   std::vector<std::uint8_t> out;
   std::uint8_t buf[512];
   while (out.size() < count && port.WaitReadable(stop) == WaitResult::Readable) {
@@ -201,7 +177,7 @@ TEST(PosixSerialPort, WaitEndsOnStopAndOnHangup) {
 
   pty.CloseMaster();
   {
-    Watchdog dog(stop, 2000ms);
+    test::Watchdog dog(2000ms, [&stop] { stop.set(); });
     EXPECT_EQ(port->WaitReadable(stop), WaitResult::Hangup);
   }
   EXPECT_EQ(port->Read(buf).status(), Status::PortClosed);

@@ -99,14 +99,22 @@ TEST(FirmwareUpgrade, ProgramThenVerifyAndSaveGiveTheProgrammedImage) {
 }
 
 // A boot code that programs quickly answers "OK" CR LF while the input is
-// still being drained after the final EOT: that answer counts.
+// still being drained after the final EOT: that answer counts, and ends the
+// drain and the programming as it comes.
 TEST(FirmwareUpgrade, AnOkArrivingDuringTheDrainAfterEotCounts) {
   for (int ms : {0, 1000}) {
     SCOPED_TRACE(ms);
     BootFixture f;
     f.module->WithBootloader([ms](sim::SimBootloader& b) { b.Options().programTime = std::chrono::milliseconds(ms); });
     const Bytes file = Image(700);
-    const UpgradeOutcome out = f.upgrade->Program(file);
+    // When the last block began (the gauge's last value short of the end).
+    Clock::time_point lastBlock{};
+    FirmwareUpgrade::Hooks hooks;
+    hooks.gauge = [&](std::size_t v) {
+      if (v < file.size()) lastBlock = f.clock.Now();
+    };
+    const UpgradeOutcome out = FirmwareUpgrade(*f.channel, f.clock, hooks).Program(file);
+    EXPECT_EQ(f.clock.Now() - lastBlock, std::chrono::milliseconds(ms));
     EXPECT_TRUE(out.ok()) << out.message;
     EXPECT_EQ(out.caption, "Success");
     EXPECT_EQ(out.status, "Programming Successful");

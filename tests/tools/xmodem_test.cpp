@@ -251,6 +251,30 @@ TEST_F(XmodemPeer, SenderPadsAWholeBlockAndResendsANakedEot) {
   EXPECT_EQ(channel.Written(), expected);
 }
 
+// Each block goes out in one write as soon as the ACK of the one before is
+// read, with no wait on the clock in between; the receiver's answer after
+// the EOT ends the drain as it comes. Without an answer named, the drain
+// waits for the line to fall silent.
+TEST_F(XmodemPeer, SenderWritesEachBlockOnTheAckAndEndsItsDrainOnTheAnswer) {
+  std::vector<std::size_t> writes;
+  answer = [&](std::span<const std::uint8_t> w, MemoryChannel& self) {
+    writes.push_back(w.size());
+    self.Queue(xmodem::kAck);
+    if (w[0] == xmodem::kEot) self.Queue(Bytes{'O', 'K', '\r', '\n'});
+  };
+  for (const bool named : {true, false}) {
+    SCOPED_TRACE(named);
+    writes.clear();
+    const auto before = Elapsed();
+    xm.SetAnswerAfterEot(named ? "OK\r\n" : "");
+    channel.Queue(xmodem::kNak);
+    EXPECT_EQ(xm.Send(RandomBytes(1000, 7)).value(), 1024u);
+    EXPECT_EQ(writes, (std::vector<std::size_t>{132, 132, 132, 132, 132, 132, 132, 132, 1}));
+    EXPECT_EQ(xm.AfterEot(), (Bytes{'O', 'K', '\r', '\n'}));
+    EXPECT_EQ(Elapsed() - before, Ms(named ? 0 : 1500));
+  }
+}
+
 TEST_F(XmodemPeer, SenderGivesUpOnABlockAfterTwentyFiveWritesAndHonoursCanCan) {
   int blocks = 0;
   answer = [&](std::span<const std::uint8_t> w, MemoryChannel& self) {
