@@ -31,7 +31,7 @@ const char* NetColumnTitle(NetColumn column) {
     case NetColumn::Count:
       break;
   }
-  return "LQI, last minute";
+  return "Last Minute";
 }
 
 std::string AgeText(Clock::duration age) {

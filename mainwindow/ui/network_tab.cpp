@@ -33,7 +33,7 @@ namespace qmx {
 namespace {
 
 constexpr int kAgeTickMs = 1000;
-constexpr int kLineWidth = 120;
+constexpr int kLineWidth = 90;
 constexpr const char* kExportCaption = "Export";
 
 // Lets `ms` pass with the windows alive.
@@ -248,9 +248,8 @@ NetworkTab::NetworkTab(CommandLayer& commands, Prompter& prompter, WorkDir& dir,
   NodesView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   NodesView->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   NodesView->horizontalHeader()->setHighlightSections(false);
-  NodesView->horizontalHeader()->setStretchLastSection(true);
   // Each column as wide as its widest usual text (the base's row is bold)
-  // or its title; the LQI line takes the rest.
+  // or its title.
   QFont boldFont = font();
   boldFont.setBold(true);
   const QFontMetrics fm(boldFont);
@@ -259,8 +258,11 @@ NetworkTab::NetworkTab(CommandLayer& commands, Prompter& prompter, WorkDir& dir,
   for (std::size_t c = 0; c < widest.size(); ++c) {
     const int title = NodesView->horizontalHeader()->fontMetrics().horizontalAdvance(
         NetColumnTitle(static_cast<NetColumn>(c)));
-    NodesView->setColumnWidth(static_cast<int>(c), std::max(title, fm.horizontalAdvance(widest[c])) + 12);
+    NodesView->setColumnWidth(static_cast<int>(c), std::max(title, fm.horizontalAdvance(widest[c])) + 10);
   }
+  // The names take what room the window gives beyond that.
+  NodesView->setColumnWidth(static_cast<int>(NetColumn::LqiLine), kLineWidth);
+  NodesView->horizontalHeader()->setSectionResizeMode(static_cast<int>(NetColumn::Name), QHeaderView::Stretch);
   NodesView->setContextMenuPolicy(Qt::CustomContextMenu);
   column->addWidget(NodesView, 1);
 
