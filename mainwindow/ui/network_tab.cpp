@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
-#include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
@@ -19,6 +18,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
 
 #include "link/command_layer.h"
 #include "link/decoder.h"
@@ -153,12 +155,21 @@ void LqiLineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
   const QRectF box = QRectF(option.rect).adjusted(3, 3, -3, -3);
   const Clock::time_point now = model_.Now();
   const double window = std::chrono::duration<double>(net::kLqiWindow).count();
-  auto at = [&](const net::LqiSample& s) {
-    const double age = std::chrono::duration<double>(now - s.at).count();
-    const double x = box.right() - box.width() * std::clamp(age / window, 0.0, 1.0);
-    const double y = box.bottom() - box.height() * s.lqi / 255.0;
-    return QPointF(x, y);
-  };
+  // One point per pixel column, the mean of its samples: a radio heard a
+  // thousand times a second costs no more to draw than one heard once.
+  const int columns = std::max(1, static_cast<int>(box.width()));
+  std::vector<std::pair<long, int>> sums(static_cast<std::size_t>(columns), {0, 0});
+  for (const net::LqiSample& s : node.lqi) {
+    const double age = std::clamp(std::chrono::duration<double>(now - s.at).count() / window, 0.0, 1.0);
+    const auto x = static_cast<std::size_t>(std::lround((1.0 - age) * (columns - 1)));
+    sums[x].first += s.lqi;
+    ++sums[x].second;
+  }
+  std::vector<QPointF> points;
+  for (std::size_t x = 0; x < sums.size(); ++x)
+    if (sums[x].second)
+      points.emplace_back(box.left() + static_cast<double>(x),
+                          box.bottom() - box.height() * (static_cast<double>(sums[x].first) / sums[x].second) / 255.0);
   painter->save();
   painter->setRenderHint(QPainter::Antialiasing);
   const bool selected = option.state & QStyle::State_Selected;
@@ -169,14 +180,12 @@ void LqiLineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
   rule.setAlpha(50);
   painter->setPen(QPen(rule, 1));
   painter->drawLine(QPointF(box.left(), box.bottom()), QPointF(box.right(), box.bottom()));
-  QPainterPath path(at(node.lqi.front()));
-  for (const net::LqiSample& s : node.lqi) path.lineTo(at(s));
   painter->setPen(QPen(ink, 1.5));
-  if (node.lqi.size() == 1) {
+  if (points.size() == 1) {
     painter->setBrush(ink);
-    painter->drawEllipse(at(node.lqi.front()), 1.5, 1.5);
+    painter->drawEllipse(points.front(), 1.5, 1.5);
   } else {
-    painter->drawPath(path);
+    painter->drawPolyline(points.data(), static_cast<int>(points.size()));
   }
   painter->restore();
 }
