@@ -117,18 +117,26 @@ PacketRecord LineRecord(std::uint16_t address) {
 
 }  // namespace
 
-Done IdentifyRadio(CommandLayer& commands, std::uint16_t address, const std::function<void(int ms)>& pause,
-                   int blinks) {
-  PacketRecord read = LineRecord(address);
-  const Result<int> got = commands.GetRemoteRegister(read);
+OutputLine RemoteOutputLine(CommandLayer& commands, std::uint16_t address) {
+  return {[&commands, address]() -> Result<std::uint8_t> {
+            PacketRecord rec = LineRecord(address);
+            const Result<int> got = commands.GetRemoteRegister(rec);
+            if (!got) return Result<std::uint8_t>::From(got);
+            return rec.Data[0];
+          },
+          [&commands, address](std::uint8_t value) {
+            PacketRecord rec = LineRecord(address);
+            rec.Data[0] = value;
+            return commands.SetRemoteRegister(rec);
+          }};
+}
+
+Done IdentifyRadio(const OutputLine& line, const std::function<void(int ms)>& pause, int blinks) {
+  const Result<std::uint8_t> got = line.read();
   if (!got) return Done::From(got);
-  const std::uint8_t original = read.Data[0];
+  const std::uint8_t original = *got;
   const std::uint8_t other = original ? 0 : 1;
-  auto write = [&](std::uint8_t value) {
-    PacketRecord rec = LineRecord(address);
-    rec.Data[0] = value;
-    return commands.SetRemoteRegister(rec);
-  };
+  const auto& write = line.write;
   Done outcome;
   for (int i = 0; i < blinks && outcome; ++i) {
     outcome = write(other);

@@ -60,8 +60,15 @@ inline constexpr const char* kNoFreePollSlotCaption = "Poll";
 inline constexpr int kIdentifyLine = 0;
 inline constexpr int kIdentifyBlinks = 3;
 inline constexpr int kIdentifyBlinkMs = 300;
-Done IdentifyRadio(CommandLayer& commands, std::uint16_t address, const std::function<void(int ms)>& pause,
-                   int blinks = kIdentifyBlinks);
+// One output line of one radio: its value read, a value written.
+struct OutputLine {
+  std::function<Result<std::uint8_t>()> read;
+  std::function<Done(std::uint8_t value)> write;
+};
+// Line kIdentifyLine of the remote radio at `address`, through Get and Set
+// Remote Register of its bank 5.
+OutputLine RemoteOutputLine(CommandLayer& commands, std::uint16_t address);
+Done IdentifyRadio(const OutputLine& line, const std::function<void(int ms)>& pause, int blinks = kIdentifyBlinks);
 inline constexpr const char* kIdentifyFailed = "The radio did not answer.  Its output could not be blinked.";
 inline constexpr const char* kIdentifyCaption = "Identify";
 

@@ -434,7 +434,7 @@ void NetworkTab::IdentifyRow(int row) {
   const net::Node& node = model_->NodeAt(row);
   if (node.base) return;
   const std::uint16_t address = node.address;
-  const Done done = Run([&] { return IdentifyRadio(commands_, address, pause_); });
+  const Done done = Run([&] { return IdentifyRadio(RemoteOutputLine(commands_, address), pause_); });
   if (!done) prompter_.Message(kIdentifyFailed, kIdentifyCaption);
 }
 

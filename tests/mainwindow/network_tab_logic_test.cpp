@@ -58,6 +58,38 @@ TEST(NetworkTabLogic, TheLinkMeasurementCountsWhatTheLocalRadioAndTheRemoteSaid)
             "Link to 0x0001: 0 of 2 test packets acknowledged.");
 }
 
+TEST(NetworkTabLogic, IdentifyLeavesTheLineAsFoundEvenWhenABlinkFails) {
+  std::vector<int> written, paused;
+  int failAt = -1;  // the write (0, 1, …) that fails
+  std::uint8_t value = 1;
+  bool readFails = false;
+  const OutputLine line{[&]() -> Result<std::uint8_t> {
+                          if (readFails) return Result<std::uint8_t>::Fail(Status::NoReply);
+                          return value;
+                        },
+                        [&](std::uint8_t v) -> Done {
+                          written.push_back(v);
+                          if (static_cast<int>(written.size()) - 1 == failAt) return Done::Fail(Status::NoReply);
+                          return {};
+                        }};
+  const auto pause = [&](int ms) { paused.push_back(ms); };
+  ASSERT_TRUE(IdentifyRadio(line, pause, 2));
+  EXPECT_EQ(written, (std::vector<int>{0, 1, 0, 1}));
+  EXPECT_EQ(paused, std::vector<int>(3, kIdentifyBlinkMs));  // none after the last write
+
+  // The second blink's first write fails: the first value is still put back.
+  written.clear();
+  value = 0;
+  failAt = 2;
+  EXPECT_FALSE(IdentifyRadio(line, pause, 3));
+  EXPECT_EQ(written, (std::vector<int>{1, 0, 1, 0}));
+
+  written.clear();
+  readFails = true;
+  EXPECT_FALSE(IdentifyRadio(line, pause, 3));
+  EXPECT_TRUE(written.empty());
+}
+
 TEST(NetworkTabLogic, ARangeIsTwoAddressesInOrder) {
   ASSERT_TRUE(ReadScanRange("0x0001", "0x0040"));
   EXPECT_EQ(ReadScanRange("0x0010", "16")->Count(), 1);
