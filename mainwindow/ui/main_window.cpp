@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTextEdit>
@@ -224,12 +225,19 @@ void TForm1::BuildNetworkTab() {
 void TForm1::ShowNamesInLists() {
   std::vector<QComboBox*> boxes{NetworkAddrComboBox};
   boxes.insert(boxes.end(), RadioNetworkAddressComboBox.begin(), RadioNetworkAddressComboBox.end());
-  for (QComboBox* box : boxes)
+  for (QComboBox* box : boxes) {
+    // A change of an item makes the box show that item's text again: what
+    // the user typed stays, and nobody hears of it.
+    const QSignalBlocker quiet(box);
+    const QString typed = box->currentText();
     for (int i = 0; i < box->count(); ++i) {
       const std::optional<std::uint16_t> address = NetworkAddressFromText(box->itemText(i).toStdString());
       const std::optional<std::string> name = address ? Network->NameAt(*address) : std::nullopt;
-      box->setItemData(i, name ? QVariant(QString::fromStdString(*name)) : QVariant(), Qt::ToolTipRole);
+      const QVariant tip = name ? QVariant(QString::fromStdString(*name)) : QVariant();
+      if (box->itemData(i, Qt::ToolTipRole) != tip) box->setItemData(i, tip, Qt::ToolTipRole);
     }
+    if (box->currentText() != typed) box->setEditText(typed);
+  }
 }
 
 void TForm1::SetForms(const MainWindowForms& forms) {

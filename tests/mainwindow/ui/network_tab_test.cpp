@@ -214,6 +214,8 @@ TEST_F(NetworkTabTest, NamesAreKeptByMacInTheWorkDirectoryAndShownWithTheAddress
   ConnectOnNetworkTab();
   const int row = RowOf(0x0002);
   const QString mac = Cell(row, NetColumn::Mac);
+  set.form1.NetworkAddrComboBox->setCurrentIndex(set.form1.NetworkAddrComboBox->findText("0x0002"));
+  set.form1.NetworkAddrComboBox->setEditText("0x0042");
   ASSERT_TRUE(model().setData(model().index(row, static_cast<int>(NetColumn::Name)), " Pump house ", Qt::EditRole));
   EXPECT_EQ(Cell(row, NetColumn::Name), "Pump house");
   EXPECT_EQ(ReadText(set.dir.File("names.ini")), mac.toStdString() + "=Pump house\n");
@@ -224,6 +226,7 @@ TEST_F(NetworkTabTest, NamesAreKeptByMacInTheWorkDirectoryAndShownWithTheAddress
   ASSERT_GE(item, 0);
   EXPECT_EQ(dest->itemData(item, Qt::ToolTipRole).toString(), "Pump house");
   EXPECT_EQ(set.form1.RadioNetworkAddressComboBox[0]->itemData(item, Qt::ToolTipRole).toString(), "Pump house");
+  EXPECT_EQ(dest->currentText(), "0x0042");  // what was typed stays
   // A radio known only by its address cannot be named.
   set.form1.Sink().ReceivedData(0x0099, 10, Bytes{});
   ASSERT_TRUE(QTest::qWaitFor([&] { return RowOf(0x0099) > 0; }, 5000));
