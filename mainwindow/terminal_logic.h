@@ -11,7 +11,7 @@
 namespace qmx {
 
 // The main window's tabs, in their order.
-enum class MainTab { Serial = 0, PollIO = 1, Events = 2, Zavedo = 3 };
+enum class MainTab { Serial = 0, PollIO = 1, Events = 2, Zavedo = 3, Network = 4 };
 
 // Received bytes as the terminal shows them: two upper-case hex digits and a
 // space each, or each byte as the character of that code (Latin-1).

@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTextEdit>
@@ -22,8 +23,10 @@
 #include "config/register_map.h"
 #include "config/ui/device_config_form.h"
 #include "config/ui/mac_form.h"
+#include "link/number_text.h"
 #include "link/radio_link.h"
 #include "mainwindow/ui/events_tab.h"
+#include "mainwindow/ui/network_tab.h"
 #include "mainwindow/ui/poll_io_tab.h"
 #include "mainwindow/ui/received_column.h"
 #include "mainwindow/ui/serial_tab.h"
@@ -84,11 +87,13 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
   ZavedoRichEdit = Zavedo->ZavedoRichEdit;
   ZavedoTransmitButton = Zavedo->ZavedoTransmitButton;
   connect(Zavedo, &TerminalTab::EventLine, Events, &EventsTab::AppendLine);
-  sink_ = std::make_unique<ViewQueue>(this, *Serial, *Events, *PollIO);
+  BuildNetworkTab();
+  sink_ = std::make_unique<ViewQueue>(this, *Serial, *Events, *PollIO, *Network);
   PageControl1->addTab(Serial, "Serial");
   PageControl1->addTab(PollIO, "Poll I/O");
   PageControl1->addTab(Events, "Events");
   PageControl1->addTab(Zavedo, "Zavedo");
+  PageControl1->addTab(Network, "Network");
   row->addWidget(PageControl1, 1);
   setCentralWidget(central);
 
@@ -206,6 +211,35 @@ PollIoTab* TForm1::BuildPollTab() {
   return tab;
 }
 
+void TForm1::BuildNetworkTab() {
+  Network = new NetworkTab(link_.commands, prompter_, dir_);
+  Network->SetHooks({[this](int slot, std::uint16_t address) {
+                       if (forms_.config) forms_.config->Open(slot, address);
+                     },
+                     [this] { return PollIO->AddressTexts(); },
+                     [this](int slot, std::uint16_t address) { PollIO->TakeRadio(slot, address); }});
+  connect(Network, &NetworkTab::CommandsEnded, this, &TForm1::PeriodicCommandEnded);
+  connect(Network, &NetworkTab::NamesChanged, this, &TForm1::ShowNamesInLists);
+}
+
+void TForm1::ShowNamesInLists() {
+  std::vector<QComboBox*> boxes{NetworkAddrComboBox};
+  boxes.insert(boxes.end(), RadioNetworkAddressComboBox.begin(), RadioNetworkAddressComboBox.end());
+  for (QComboBox* box : boxes) {
+    // A change of an item makes the box show that item's text again: what
+    // the user typed stays, and nobody hears of it.
+    const QSignalBlocker quiet(box);
+    const QString typed = box->currentText();
+    for (int i = 0; i < box->count(); ++i) {
+      const std::optional<std::uint16_t> address = NetworkAddressFromText(box->itemText(i).toStdString());
+      const std::optional<std::string> name = address ? Network->NameAt(*address) : std::nullopt;
+      const QVariant tip = name ? QVariant(QString::fromStdString(*name)) : QVariant();
+      if (box->itemData(i, Qt::ToolTipRole) != tip) box->setItemData(i, tip, Qt::ToolTipRole);
+    }
+    if (box->currentText() != typed) box->setEditText(typed);
+  }
+}
+
 void TForm1::SetForms(const MainWindowForms& forms) {
   forms_ = forms;
   if (forms_.config) forms_.config->Attach(link_, image_, prompter_, [this] { ShowLocalStatus(); });
@@ -228,6 +262,7 @@ void TForm1::SetConnectedControls(bool connected) {
   Diag1->setEnabled(tools);
   PacketBuilder1->setEnabled(tools);
   WriteMACAddress1->setEnabled(tools && forms_.mac);
+  Network->SetConnected(tools);
 }
 
 // Marks a radio operation of this window as running; a second one started
@@ -303,6 +338,9 @@ void TForm1::CloseProgram() { close(); }
 
 void TForm1::ClearEventButtonClick() { Events->ClearEventButtonClick(); }
 
-void TForm1::CopyDestinationsToPollTab(const QStringList& all) { PollIO->SetDestinations(all); }
+void TForm1::CopyDestinationsToPollTab(const QStringList& all) {
+  PollIO->SetDestinations(all);
+  ShowNamesInLists();
+}
 
 }  // namespace qmx

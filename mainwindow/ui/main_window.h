@@ -1,5 +1,5 @@
 // The main window: the connection to the local radio, its status panel on
-// the left, the four tabs, the menus and the status line. Its members live
+// the left, the five tabs, the menus and the status line. Its members live
 // in one file per concern: main_window.cpp (the window, its menus and
 // tools), main_window_connect.cpp (connect, disconnect, refresh, a lost
 // device), main_window_upgrade.cpp (the boot code), main_window_terminal.cpp
@@ -52,6 +52,7 @@ class SerialTab;
 class EventsTab;
 class TerminalTab;
 class PollIoTab;
+class NetworkTab;
 class ViewQueue;
 
 // The windows the main window opens.
@@ -132,6 +133,7 @@ class TForm1 : public QMainWindow {
   PollIoTab* PollIO;
   EventsTab* Events;
   TerminalTab* Zavedo;
+  NetworkTab* Network;
 
   // Serial tab: its controls, owned by Serial.
   ReceivedColumn* MACAddressRichEdit;
@@ -269,6 +271,9 @@ class TForm1 : public QMainWindow {
   void RememberPortSelections(const AppSettings& settings);
 
   void CopyDestinationsToPollTab(const QStringList& all);
+  // The Network tab's names as tooltips of the address lists' items.
+  void ShowNamesInLists();
+  void BuildNetworkTab();
 
   RadioLink& link_;
   RadioImage& image_;

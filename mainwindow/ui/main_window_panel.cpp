@@ -14,6 +14,7 @@
 
 #include "config/local_status.h"
 #include "config/ui/mac_form.h"
+#include "mainwindow/ui/network_tab.h"
 #include "mainwindow/ui/title_font.h"
 #include "link/radio_link.h"
 #include "mainwindow/window_title.h"
@@ -127,8 +128,11 @@ std::array<QString, 8> TForm1::StatusValues() const {
 }
 
 void TForm1::ShowLocalStatus() {
-  const auto rows = StatusRows(FormatLocalStatus(image_, 0));
+  const LocalStatusTexts local = FormatLocalStatus(image_, 0);
+  const auto rows = StatusRows(local);
   for (std::size_t i = 0; i < rows.size(); ++i) statusValues_[i]->setText(QString::fromStdString(rows[i]));
+  // The local radio is the Network tab's first row.
+  Network->SetBase(local.networkValue, local.mac);
 }
 
 void TForm1::ClearLocalStatus() {

@@ -15,6 +15,7 @@
 #include "link/radio_link.h"
 #include "link/link_session.h"
 #include "link/ui/busy_cursor.h"
+#include "mainwindow/ui/network_tab.h"
 #include "mainwindow/ui/poll_io_tab.h"
 #include "mainwindow/ui/serial_tab.h"
 #include "mainwindow/ui/terminal_tab.h"
@@ -137,6 +138,9 @@ void TForm1::RegisterWriters() {
                        return was;
                      },
                      {}});
+  // Find Radios ends when the terminal takes the port.
+  session.AddWriter({LinkState::Protocol, [this] { return Network->StopScan(); }, {},
+                     [this] { return Network->StopScan(); }, [this] { return Network->CommandUnderWay(); }});
   session.SetTerminalRing([this] { Zavedo->TakeRing(); }, [this] { Zavedo->ReturnRing(); });
   // Long waits (the boot code's searches) run off this thread, the windows
   // alive meanwhile.

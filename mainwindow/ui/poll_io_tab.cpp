@@ -19,6 +19,7 @@
 
 #include "link/failure_text.h"
 #include "link/command_layer.h"
+#include "link/decoder.h"
 #include "link/number_text.h"
 #include "link/packet.h"
 #include "link/prompter.h"
@@ -428,6 +429,24 @@ void PollIoTab::ApplyIoEvent(std::uint16_t address, std::span<const std::uint8_t
   if (!n) return;
   ApplyIoData(image_, *n, data);
   ShowRemoteRadio(*n);
+}
+
+void PollIoTab::TakeRadio(int n, std::uint16_t address) {
+  RemoteRadioRow& r = Row(n);
+  r.pollRadio->setChecked(true);
+  if (AddressUsable(n) && Address(n) == address) return;
+  const QString text = QString::fromStdString(NetworkAddressText(address));
+  {
+    // One read, whether the address is on the list or not.
+    const QSignalBlocker quiet(r.networkAddress);
+    if (const int index = r.networkAddress->findText(text); index >= 0)
+      r.networkAddress->setCurrentIndex(index);
+    else
+      r.networkAddress->setEditText(text);
+  }
+  NoteAddress(n);
+  remembered_[static_cast<std::size_t>(n - 1)] = SelectedIndex(n);
+  ReadRadio(n);
 }
 
 void PollIoTab::SetDestinations(const QStringList& all) {

@@ -73,6 +73,12 @@ class PollIoTab : public QWidget {
   void ResetPollControls(bool on);
   // An I/O event from a remote radio.
   void ApplyIoEvent(std::uint16_t address, std::span<const std::uint8_t> data);
+  // Each radio's address text as last typed or chosen, radio 1 first.
+  const std::array<std::string, kRemoteRadios>& AddressTexts() const { return addressText_; }
+  // Radio n is to be the radio at `address`, polled: its "Poll Radio" is
+  // ticked and, unless it holds that address already, the address goes
+  // into its box and the radio is read once.
+  void TakeRadio(int n, std::uint16_t address);
   // Replaces the lists of the four address boxes; what each shows stays.
   void SetDestinations(const QStringList& all);
   // Ends the automatic poll (disconnect): no further cycle, and a cycle in

@@ -1,12 +1,18 @@
 #include "mainwindow/ui/view_queue.h"
 
 #include "mainwindow/ui/events_tab.h"
+#include "mainwindow/ui/network_tab.h"
 #include "mainwindow/ui/poll_io_tab.h"
 
 namespace qmx {
 
-ViewQueue::ViewQueue(QObject* context, SerialTab& serial, EventsTab& events, PollIoTab& poll)
-    : context_(context), serial_(serial), events_(events), poll_(poll), self_(std::make_shared<ViewQueue*>(this)) {
+ViewQueue::ViewQueue(QObject* context, SerialTab& serial, EventsTab& events, PollIoTab& poll, NetworkTab& network)
+    : context_(context),
+      serial_(serial),
+      events_(events),
+      poll_(poll),
+      network_(network),
+      self_(std::make_shared<ViewQueue*>(this)) {
   pace_.setSingleShot(true);
   QObject::connect(&pace_, &QTimer::timeout, context, [this] { Drain(); });
 }
@@ -47,6 +53,7 @@ void ViewQueue::Drain() {
   bool frames = false;
   for (Item& item : items) {
     if (auto* p = std::get_if<SerialTab::ReceivedPacket>(&item)) {
+      network_.ReceivedData(p->address, p->lqi);
       if (!events.empty()) flush();
       received.push_back(std::move(*p));
     } else if (auto* e = std::get_if<EventBlock>(&item)) {
@@ -55,16 +62,23 @@ void ViewQueue::Drain() {
     } else if (std::holds_alternative<FrameMark>(item)) {
       frames = true;
       continue;
+    } else if (auto* a = std::get_if<Announcement>(&item)) {
+      network_.Announced(*a);
+      continue;
     } else {
       flush();
-      if (auto* io = std::get_if<IoUpdate>(&item))
+      if (auto* io = std::get_if<IoUpdate>(&item)) {
+        network_.IoEvent(io->address);
         poll_.ApplyIoEvent(io->address, io->data);
-      else if (auto* j = std::get_if<Joined>(&item))
+      } else if (auto* j = std::get_if<Joined>(&item)) {
+        network_.RemoteJoined(j->address);
         serial_.AddNetworkAddress(j->address);
+      }
     }
     ++recentItems_;
   }
   flush();
+  network_.EventsApplied();
   if (frames) serial_.FrameArrived();
 }
 

@@ -26,6 +26,7 @@
 namespace qmx {
 
 class EventsTab;
+class NetworkTab;
 class PollIoTab;
 
 class ViewQueue : public ViewSink {
@@ -34,7 +35,7 @@ class ViewQueue : public ViewSink {
   static constexpr std::size_t kFloodItems = 16;
 
   // Wake-ups are handled in `context`'s thread while it lives.
-  ViewQueue(QObject* context, SerialTab& serial, EventsTab& events, PollIoTab& poll);
+  ViewQueue(QObject* context, SerialTab& serial, EventsTab& events, PollIoTab& poll, NetworkTab& network);
   ~ViewQueue() override;
   ViewQueue(const ViewQueue&) = delete;
   ViewQueue& operator=(const ViewQueue&) = delete;
@@ -43,6 +44,7 @@ class ViewQueue : public ViewSink {
   void FrameReceived() override {
     if (!frameMarked_.exchange(true)) Push(FrameMark{});
   }
+  void Announced(const Announcement& announcement) override { Push(announcement); }
   void EventText(const EventBlock& block) override { Push(block); }
   void ReceivedData(std::uint16_t address, std::uint8_t lqi, std::span<const std::uint8_t> data) override {
     Push(SerialTab::ReceivedPacket{address, lqi, std::vector<std::uint8_t>(data.begin(), data.end())});
@@ -54,7 +56,8 @@ class ViewQueue : public ViewSink {
 
   // User-interface thread: applies every queued event, in order (at once,
   // or at the end of the flood's gap); runs of received data and of event
-  // texts go to their view as one batch.
+  // texts go to their view as one batch. The Network tab's table takes every
+// event as it comes and tells its view once a pass.
   void WakeUp();
   void Drain();
 
@@ -67,7 +70,7 @@ class ViewQueue : public ViewSink {
   struct Joined {
     std::uint16_t address;
   };
-  using Item = std::variant<FrameMark, EventBlock, SerialTab::ReceivedPacket, IoUpdate, Joined>;
+  using Item = std::variant<FrameMark, EventBlock, SerialTab::ReceivedPacket, IoUpdate, Joined, Announcement>;
 
   void Push(Item item);
 
@@ -75,6 +78,7 @@ class ViewQueue : public ViewSink {
   SerialTab& serial_;
   EventsTab& events_;
   PollIoTab& poll_;
+  NetworkTab& network_;
   QTimer pace_;
   std::chrono::steady_clock::time_point lastDrain_{};
   std::chrono::steady_clock::time_point windowStart_{};

@@ -161,7 +161,7 @@ TEST_F(MainWindowTest, StartUpState) {
 
   QStringList tabs;
   for (int i = 0; i < w().PageControl1->count(); ++i) tabs << w().PageControl1->tabText(i);
-  EXPECT_EQ(tabs, (QStringList{"Serial", "Poll I/O", "Events", "Zavedo"}));
+  EXPECT_EQ(tabs, (QStringList{"Serial", "Poll I/O", "Events", "Zavedo", "Network"}));
   EXPECT_EQ(w().PageControl1->currentIndex(), 0);
 
   // Menus, items in order ("-" a separator), shortcuts and check items.
