@@ -177,43 +177,18 @@ std::string MeasurementText(std::uint16_t address, const LinkMeasurement& m) {
   return text + ".";
 }
 
-AddressProbe RegisterProbe(CommandLayer& commands) {
-  return [&commands](std::uint16_t address) -> std::optional<std::optional<std::uint8_t>> {
-    PacketRecord rec;
-    rec.Bank = 0;
-    rec.Register = 0;
-    rec.Span = 1;
-    rec.NetworkAddress = address;
-    if (!commands.GetRemoteRegister(rec, {kUsualReplyWait.timeoutMs, 0})) return std::nullopt;
-    return std::optional<std::uint8_t>(rec.Lqi);
-  };
-}
-
-std::optional<ScanRange> ReadScanRange(std::string_view first, std::string_view last) {
+std::optional<net::AddressRange> ReadScanRange(std::string_view first, std::string_view last) {
   const std::optional<std::uint16_t> a = NetworkAddressFromText(first), b = NetworkAddressFromText(last);
-  if (!a || !b || *a > *b) return std::nullopt;
-  return ScanRange{*a, *b};
+  if (!a || !b || *a > *b || *b == 0xFFFF) return std::nullopt;
+  return net::AddressRange{*a, *b};
 }
 
-void RangeScan::Start(ScanRange range) {
-  range_ = range;
-  next_ = range.first;
-  found_ = 0;
-  cancelled_ = false;
-}
-
-std::optional<RangeScan::Step> RangeScan::Next(const AddressProbe& probe) {
-  if (!Running()) return std::nullopt;
-  Step step{static_cast<std::uint16_t>(next_), probe(static_cast<std::uint16_t>(next_))};
-  ++next_;
-  if (step.answer) ++found_;
-  return step;
-}
-
-std::string ScanSummary(const RangeScan& scan, ScanRange range) {
-  std::string text = "Found " + std::to_string(scan.Found()) + (scan.Found() == 1 ? " radio" : " radios") + " in " +
+std::string ScanSummaryText(const net::ScanSummary& summary, net::AddressRange range) {
+  const std::size_t found = summary.answered;
+  std::string text = "Found " + std::to_string(found) + (found == 1 ? " radio" : " radios") + " in " +
                      NetworkAddressText(range.first) + " to " + NetworkAddressText(range.last);
-  if (scan.Cancelled()) text += ", cancelled after " + std::to_string(scan.Asked()) + " of " + std::to_string(scan.Total());
+  if (summary.cancelled)
+    text += ", cancelled after " + std::to_string(summary.asked) + " of " + std::to_string(range.Size());
   return text + ".";
 }
 

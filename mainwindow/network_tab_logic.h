@@ -16,6 +16,7 @@
 #include "link/result.h"
 #include "mainwindow/poll_io_logic.h"
 #include "tools/diag_measure.h"
+#include "tools/node_scan.h"
 
 namespace qmx {
 
@@ -87,49 +88,14 @@ LinkMeasurement MeasureLink(const diag::TestSender& send, std::uint16_t address,
 std::string MeasurementText(std::uint16_t address, const LinkMeasurement& m);
 inline constexpr const char* kMeasureCaption = "Diagnostics";
 
-// Find radios: asks each address of a range in turn with `probe`, which
-// answers with the reply's LQI when a radio answered (the lead may give it
-// any operation that asks one address). Driven one address per step by the
-// caller, so the window stays live and Cancel is seen between steps.
-using AddressProbe = std::function<std::optional<std::optional<std::uint8_t>>(std::uint16_t address)>;
-// Asks for one register of the remote's bank 0 once, with a short wait.
-AddressProbe RegisterProbe(CommandLayer& commands);
-
-struct ScanRange {
-  std::uint16_t first = 1;
-  std::uint16_t last = 1;
-  int Count() const { return last - first + 1; }
-};
-// The range typed as two network addresses, first not after last.
-std::optional<ScanRange> ReadScanRange(std::string_view first, std::string_view last);
+// Find radios: the range typed as two network addresses, first not after
+// last, each one a radio may have (0xFFFF, the broadcast address, every
+// radio acknowledges). The scan itself is net::NodeScan.
+std::optional<net::AddressRange> ReadScanRange(std::string_view first, std::string_view last);
 inline constexpr const char* kBadScanRange =
     "Enter the first and last network address of the range, such as 0x0001 and 0x0040.";
 inline constexpr const char* kScanCaption = "Find Radios";
-
-class RangeScan {
- public:
-  void Start(ScanRange range);
-  // Asks the next address; its answer (an LQI, or none) when a radio
-  // answered. False once the range is done or cancelled.
-  struct Step {
-    std::uint16_t address = 0;
-    std::optional<std::optional<std::uint8_t>> answer;
-  };
-  std::optional<Step> Next(const AddressProbe& probe);
-  void Cancel() { cancelled_ = true; }
-  bool Running() const { return !cancelled_ && next_ <= range_.last; }
-  bool Cancelled() const { return cancelled_; }
-  int Asked() const { return next_ - range_.first; }
-  int Total() const { return range_.Count(); }
-  int Found() const { return found_; }
-
- private:
-  ScanRange range_{1, 0};
-  int next_ = 1;
-  int found_ = 0;
-  bool cancelled_ = false;
-};
 // "Found 3 radios in 0x0001 to 0x0040." or "…, cancelled after 12 of 64."
-std::string ScanSummary(const RangeScan& scan, ScanRange range);
+std::string ScanSummaryText(const net::ScanSummary& summary, net::AddressRange range);
 
 }  // namespace qmx

@@ -64,6 +64,7 @@ class NodeScan {
 
   std::size_t Done() const { return next_; }
   std::size_t Total() const { return range_.Size(); }
+  const AddressRange& Range() const { return range_; }
   const ScanSummary& Summary() const { return summary_; }
 
  private:

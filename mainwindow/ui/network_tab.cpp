@@ -205,7 +205,7 @@ NetworkTab::NetworkTab(CommandLayer& commands, Prompter& prompter, WorkDir& dir,
       dir_(dir),
       table_(clock),
       names_(dir),
-      probe_(RegisterProbe(commands)),
+      send_(diag::CommandSender(commands)),
       pause_(PauseWithEvents) {
   setObjectName("NetworkTab");
   names_.Load();
@@ -340,7 +340,7 @@ void NetworkTab::SetBase(std::uint16_t address, std::optional<std::string> mac) 
 
 void NetworkTab::SetConnected(bool connected) {
   connected_ = connected;
-  if (!connected && scan_.Running()) CancelFindClick();
+  if (!connected && scanning_) CancelFindClick();
   UpdateActions();
 }
 
@@ -356,8 +356,8 @@ void NetworkTab::UpdateActions() {
   const bool talk = row && connected_ && !commandUnderWay_;
   for (QPushButton* b : {ConfigureButton, PollButton, DiagnosticsButton, IdentifyButton}) b->setEnabled(talk);
   CopyButton->setEnabled(row);
-  FindButton->setEnabled(connected_ && !scan_.Running() && !commandUnderWay_);
-  CancelFindButton->setEnabled(scan_.Running());
+  FindButton->setEnabled(connected_ && !scanning_ && !commandUnderWay_);
+  CancelFindButton->setEnabled(scanning_);
 }
 
 void NetworkTab::ContextMenu(const QPoint& at) {
@@ -452,16 +452,16 @@ void NetworkTab::NameRow(int row) {
 // ---- Find radios
 
 void NetworkTab::FindRadiosClick() {
-  if (scan_.Running() || commandUnderWay_) return;
-  const std::optional<ScanRange> range =
+  if (scanning_ || commandUnderWay_) return;
+  const std::optional<net::AddressRange> range =
       ReadScanRange(ScanFromEdit->text().toStdString(), ScanToEdit->text().toStdString());
   if (!range) {
     prompter_.Message(kBadScanRange, kScanCaption);
     return;
   }
-  scanRange_ = *range;
-  scan_.Start(*range);
-  ScanProgress->setRange(0, range->Count());
+  scan_.emplace(*range, send_, table_);
+  scanning_ = true;
+  ScanProgress->setRange(0, static_cast<int>(range->Size()));
   ScanProgress->setValue(0);
   ScanProgress->setTextVisible(true);
   ScanStatusLabel->clear();
@@ -469,36 +469,38 @@ void NetworkTab::FindRadiosClick() {
   QTimer::singleShot(0, this, &NetworkTab::ScanStep);
 }
 
+// One address each turn of the event loop, so Cancel is seen between two.
 void NetworkTab::ScanStep() {
-  if (!scan_.Running()) return;
-  const auto step = Run([&] { return scan_.Next(probe_); });
-  if (step && step->answer) {
-    table_.Answered(step->address, *step->answer);
-    EventsApplied();
-  }
-  ScanProgress->setValue(scan_.Asked());
-  if (scan_.Running())
+  if (!scanning_) return;
+  const bool asked = Run([&] { return scan_->Step(); });
+  EventsApplied();
+  ScanProgress->setValue(static_cast<int>(scan_->Done()));
+  if (asked && scanning_)
     QTimer::singleShot(0, this, &NetworkTab::ScanStep);
   else
     EndScan();
 }
 
 void NetworkTab::CancelFindClick() {
-  if (!scan_.Running()) return;
-  const bool waiting = commandUnderWay_;
-  scan_.Cancel();
-  // Between two steps: nothing else will end it.
-  if (!waiting) EndScan();
+  if (!scanning_) return;
+  scan_->Cancel();
+  // Between two steps nothing else would end it; during one, its end does.
+  if (!commandUnderWay_) {
+    scan_->Step();  // notes the cancel, asks nothing
+    EndScan();
+  }
 }
 
 bool NetworkTab::StopScan() {
-  const bool was = scan_.Running();
+  const bool was = scanning_;
   CancelFindClick();
   return was;
 }
 
 void NetworkTab::EndScan() {
-  ScanStatusLabel->setText(QString::fromStdString(ScanSummary(scan_, scanRange_)));
+  if (!scanning_) return;
+  scanning_ = false;
+  ScanStatusLabel->setText(QString::fromStdString(ScanSummaryText(scan_->Summary(), scan_->Range())));
   UpdateActions();
 }
 

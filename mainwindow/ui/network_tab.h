@@ -102,8 +102,9 @@ class NetworkTab : public QWidget {
              QWidget* parent = nullptr);
   ~NetworkTab() override;
   void SetHooks(Hooks hooks) { hooks_ = std::move(hooks); }
-  // Asks one address for Find Radios (RegisterProbe by default).
-  void SetProbe(AddressProbe probe) { probe_ = std::move(probe); }
+  // Sends Find Radios' packet to one address (the command layer's TX Data
+  // by default).
+  void SetSender(diag::TestSender send) { send_ = std::move(send); }
   // Lets `ms` milliseconds pass between the writes of Identify.
   void SetPause(std::function<void(int ms)> pause) { pause_ = std::move(pause); }
 
@@ -136,7 +137,7 @@ class NetworkTab : public QWidget {
 
   // The name the user gave the radio at `address`, if any.
   std::optional<std::string> NameAt(std::uint16_t address) const;
-  bool Scanning() const { return scan_.Running(); }
+  bool Scanning() const { return scanning_; }
   bool AgeTimerActive() const;
   // A command of this tab waits for its reply.
   bool CommandUnderWay() const { return commandUnderWay_; }
@@ -189,10 +190,10 @@ class NetworkTab : public QWidget {
   net::NameBook names_;
   NetworkModel* model_;
   Hooks hooks_;
-  AddressProbe probe_;
+  diag::TestSender send_;
   std::function<void(int ms)> pause_;
-  RangeScan scan_;
-  ScanRange scanRange_;
+  std::optional<net::NodeScan> scan_;  // the last Find Radios
+  bool scanning_ = false;
   bool connected_ = false;
   bool commandUnderWay_ = false;
   QWidget* filtered_ = nullptr;  // the window whose minimising is watched

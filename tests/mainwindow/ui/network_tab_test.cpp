@@ -91,6 +91,15 @@ class NetworkTabTest : public ::testing::Test {
     return out;
   }
 
+  // The addresses of the TX Data packets the module took since the last call.
+  std::vector<std::uint16_t> TxDataTo() {
+    std::vector<std::uint16_t> out;
+    for (const Frame& f : set.module->ReceivedFrames())
+      if (f.type() == ptype::TxData) out.push_back(static_cast<std::uint16_t>(f.payload()[0] | f.payload()[1] << 8));
+    set.module->ClearReceivedFrames();
+    return out;
+  }
+
   test::TempDir temp;
   test::DemoSet set;
 };
@@ -197,13 +206,7 @@ TEST_F(NetworkTabTest, DiagnosticsMeasuresTheLinkToThatAddress) {
   ConnectOnNetworkTab();
   Select(0x0001);
   tab().DiagnosticsButton->click();
-  int tx = 0;
-  for (const Frame& f : set.module->ReceivedFrames())
-    if (f.type() == ptype::TxData) {
-      ++tx;
-      EXPECT_EQ(f.payload()[0] | f.payload()[1] << 8, 0x0001);
-    }
-  EXPECT_EQ(tx, kMeasurePackets);
+  EXPECT_EQ(TxDataTo(), std::vector<std::uint16_t>(kMeasurePackets, 0x0001));
   ASSERT_EQ(set.prompter.All().size(), 1u);
   EXPECT_EQ(set.prompter.All()[0].caption, kMeasureCaption);
   EXPECT_EQ(set.prompter.All()[0].text.rfind("Link to 0x0001: 10 of 10 test packets acknowledged, mean LQI ", 0), 0u)
@@ -218,7 +221,8 @@ TEST_F(NetworkTabTest, NamesAreKeptByMacInTheWorkDirectoryAndShownWithTheAddress
   set.form1.NetworkAddrComboBox->setEditText("0x0042");
   ASSERT_TRUE(model().setData(model().index(row, static_cast<int>(NetColumn::Name)), " Pump house ", Qt::EditRole));
   EXPECT_EQ(Cell(row, NetColumn::Name), "Pump house");
-  EXPECT_EQ(ReadText(set.dir.File("names.ini")), mac.toStdString() + "=Pump house\n");
+  const std::map<std::string, std::string> named{{mac.toStdString(), "Pump house"}};
+  EXPECT_EQ(net::ParseNames(ReadText(set.dir.SettingsFile("names.ini"))), named);
   EXPECT_EQ(tab().NameAt(0x0002), "Pump house");
   // The address lists name it too, their texts untouched.
   QComboBox* dest = set.form1.NetworkAddrComboBox;
@@ -245,7 +249,7 @@ TEST_F(NetworkTabTest, NamesAreKeptByMacInTheWorkDirectoryAndShownWithTheAddress
   EXPECT_EQ(again.NameAt(0x0002), "Pump house");
   // An empty name removes it.
   ASSERT_TRUE(model().setData(model().index(row, static_cast<int>(NetColumn::Name)), "", Qt::EditRole));
-  EXPECT_EQ(ReadText(set.dir.File("names.ini")), "");
+  EXPECT_TRUE(net::ParseNames(ReadText(set.dir.SettingsFile("names.ini"))).empty());
   EXPECT_FALSE(dest->itemData(item, Qt::ToolTipRole).isValid());
 }
 
@@ -317,9 +321,7 @@ TEST_F(NetworkTabTest, FindRadiosAsksEachAddressAndAddsThoseThatAnswer) {
   EXPECT_FALSE(tab().FindButton->isEnabled());
   EXPECT_TRUE(tab().CancelFindButton->isEnabled());
   ASSERT_TRUE(QTest::qWaitFor([&] { return !tab().Scanning(); }, 10000));
-  std::vector<std::uint16_t> asked;
-  for (const Remote& r : Sent()) asked.push_back(std::get<1>(r));
-  EXPECT_EQ(asked, (std::vector<std::uint16_t>{2, 3, 4, 5}));  // once each
+  EXPECT_EQ(TxDataTo(), (std::vector<std::uint16_t>{2, 3, 4, 5}));  // once each
   EXPECT_GE(RowOf(0x0002), 0);
   EXPECT_GE(RowOf(0x0003), 0);
   EXPECT_EQ(RowOf(0x0004), -1);
@@ -329,9 +331,10 @@ TEST_F(NetworkTabTest, FindRadiosAsksEachAddressAndAddsThoseThatAnswer) {
 
   // Cancel between two addresses: no further address is asked.
   tab().ScanToEdit->setText("0x0040");
-  tab().SetProbe([this](std::uint16_t a) -> std::optional<std::optional<std::uint8_t>> {
-    if (a == 0x0004) QTimer::singleShot(0, tab().CancelFindButton, &QPushButton::click);
-    return std::nullopt;
+  tab().SetSender([this](PacketRecord& rec) -> Done {
+    if (rec.NetworkAddress == 0x0004) QTimer::singleShot(0, tab().CancelFindButton, &QPushButton::click);
+    rec.TxStatus = txstatus::NoAcknowledgement;
+    return {};
   });
   tab().FindButton->click();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !tab().Scanning(); }, 10000));
