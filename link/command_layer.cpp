@@ -73,6 +73,7 @@ Result<int> CommandLayer::Transact(const Spec& spec, PacketRecord& rec, ReplyWai
   // Would exceed the largest frame: never built, nothing written.
   if (!frame) return Result<int>::Fail(Status::BadInput);
   const std::uint8_t replyType = static_cast<std::uint8_t>(spec.type + ptype::ReplyOffset);
+  const std::uint16_t address = rec.NetworkAddress;
   std::string_view prefix = spec.firstPrefix;
   for (;;) {
     if (mayWrite_)
@@ -94,6 +95,8 @@ Result<int> CommandLayer::Transact(const Spec& spec, PacketRecord& rec, ReplyWai
         rec.Span = 0;
         return Result<int>::Fail(Status::Refused);
       }
+      if (remoteReplied_ && (spec.remote || spec.type == ptype::TxData) && reply.TxStatus == txstatus::Acknowledged)
+        remoteReplied_(address, reply.Lqi);
       if (tally) ++tally->successes;
       switch (spec.type) {
         case ptype::GetRegister:

@@ -59,6 +59,12 @@ class CommandLayer {
     mayWrite_ = std::move(may);
     write_ = std::move(write);
   }
+  // Told, on the thread that ran the command, of each remote radio that
+  // acknowledged one (a remote register command or TX Data) and of the
+  // link quality of its answer. Set before any command runs.
+  void SetRemoteReplyObserver(std::function<void(std::uint16_t address, std::uint8_t lqi)> observer) {
+    remoteReplied_ = std::move(observer);
+  }
 
   // Each command waits `wait.timeoutMs` for its reply and sends again, with a
   // new sequence number, up to `wait.retries` times.
@@ -99,6 +105,7 @@ class CommandLayer {
   double replyTimeoutMs_ = 0;
   std::function<Done()> mayWrite_;
   std::function<Done(std::span<const std::uint8_t>)> write_;
+  std::function<void(std::uint16_t, std::uint8_t)> remoteReplied_;
 };
 
 }  // namespace qmx

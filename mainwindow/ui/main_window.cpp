@@ -144,6 +144,7 @@ TForm1::TForm1(RadioLink& link, RadioImage& image, Prompter& prompter, WorkDir& 
 TForm1::~TForm1() {
   link_.session.StopWaiting();
   link_.SetPortLostListener(nullptr);
+  link_.commands.SetRemoteReplyObserver({});
   link_.parser.Stop();
 }
 
@@ -220,6 +221,10 @@ void TForm1::BuildNetworkTab() {
                      [this](int slot, std::uint16_t address) { PollIO->TakeRadio(slot, address); }});
   connect(Network, &NetworkTab::CommandsEnded, this, &TForm1::PeriodicCommandEnded);
   connect(Network, &NetworkTab::NamesChanged, this, &TForm1::ShowNamesInLists);
+  // A command may run off this thread: the row is told on this one.
+  link_.commands.SetRemoteReplyObserver([tab = Network](std::uint16_t address, std::uint8_t lqi) {
+    QMetaObject::invokeMethod(tab, [tab, address, lqi] { tab->RemoteReplied(address, lqi); }, Qt::QueuedConnection);
+  });
 }
 
 void TForm1::ShowNamesInLists() {

@@ -323,6 +323,10 @@ NetworkTab::~NetworkTab() {
 void NetworkTab::Announced(const Announcement& announcement) { table_.Announced(announcement); }
 void NetworkTab::ReceivedData(std::uint16_t address, std::uint8_t lqi) { table_.ReceivedData(address, lqi); }
 void NetworkTab::IoEvent(std::uint16_t address) { table_.IoEvent(address); }
+void NetworkTab::RemoteReplied(std::uint16_t address, std::uint8_t lqi) {
+  table_.RemoteReplied(address, lqi);
+  EventsApplied();
+}
 void NetworkTab::RemoteJoined(std::uint16_t) {
   // The announcement that carries the join (with the MAC) made the row.
 }

@@ -114,6 +114,8 @@ class NetworkTab : public QWidget {
   void ReceivedData(std::uint16_t address, std::uint8_t lqi);
   void IoEvent(std::uint16_t address);
   void RemoteJoined(std::uint16_t address);
+  // A remote radio acknowledged a command.
+  void RemoteReplied(std::uint16_t address, std::uint8_t lqi);
   void EventsApplied();
   // The local radio, read on connect and refresh.
   void SetBase(std::uint16_t address, std::optional<std::string> mac);

@@ -149,6 +149,29 @@ TEST_F(NetworkTabTest, RowsComeFromWhatTheRadioReportsAndNothingIsSentForThem) {
   EXPECT_TRUE(set.module->ReceivedFrames().empty());
 }
 
+TEST_F(NetworkTabTest, ARemoteThatAnswersACommandIsHeardAndOneThatDoesNotIsNot) {
+  ConnectOnNetworkTab();
+  const int row3 = RowOf(0x0003);
+  ASSERT_GT(row3, 0);
+  const int frames = Cell(row3, NetColumn::Frames).toInt();
+  PacketRecord rec;
+  rec.Bank = 0;
+  rec.Register = 0;
+  rec.Span = 1;
+  rec.NetworkAddress = 0x0003;
+  ASSERT_TRUE(set.link.commands.GetRemoteRegister(rec));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(row3, NetColumn::Frames).toInt() == frames + 1; }, 5000));
+  EXPECT_EQ(Cell(row3, NetColumn::LastLqi), QString::number(rec.Lqi));
+
+  const int row1 = RowOf(0x0001);
+  const QString before = Cell(row1, NetColumn::Frames);
+  set.module->SetRemoteLoss(0x0001, 100);
+  rec.NetworkAddress = 0x0001;
+  EXPECT_FALSE(set.link.commands.GetRemoteRegister(rec, {200, 0}));
+  QTest::qWait(50);
+  EXPECT_EQ(Cell(row1, NetColumn::Frames), before);
+}
+
 TEST_F(NetworkTabTest, IdentifyBlinksTheOutputAndLeavesItAsItWas) {
   ConnectOnNetworkTab();
   tab().SetPause({});
