@@ -1,6 +1,7 @@
 #include "link/data_log.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -146,6 +147,7 @@ void DataLog::Append(const char* data, std::size_t length) {
 }
 
 void DataLog::WriterLoop() {
+  ::pthread_setname_np(::pthread_self(), "qmx-log");
   std::unique_lock lock(mutex_);
   while (!stop_) {
     wake_.wait(lock, [this] { return stop_ || !pending_.empty(); });

@@ -1,6 +1,7 @@
 #include "link/parser_thread.h"
 
 #include <poll.h>
+#include <pthread.h>
 
 #include <array>
 #include <cerrno>
@@ -79,6 +80,7 @@ void ParserThread::ReaderEnded() {
 }
 
 void ParserThread::Run(std::shared_ptr<Event> stop) {
+  ::pthread_setname_np(::pthread_self(), "qmx-parser");
   for (;;) {
     // The event is cleared before the count is read, so a change after the
     // read wakes the poll below.

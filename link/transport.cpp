@@ -1,10 +1,12 @@
 #include "link/transport.h"
 
 #include <poll.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <ctime>
 #include <system_error>
 
 #include "link/clock.h"
@@ -18,6 +20,7 @@ namespace {
 constexpr std::chrono::milliseconds kWriteTimeout{2000};
 // Largest block taken from the driver per wake-up.
 constexpr std::size_t kReadChunk = 4096;
+using GatherClock = std::chrono::steady_clock;
 
 // The transport whose reading thread this is, so that a listener running on
 // that thread can stop it without joining itself.
@@ -146,6 +149,9 @@ Done SerialTransport::WritePort(std::span<const std::uint8_t> bytes) {
   std::shared_ptr<SerialPort> port = Port();
   const Done closed = Done::Fail(Operation::Write, Status::PortClosed);
   if (!port || !open_.load()) return WriteFailure(closed);
+  // Before the write: its answer must not wait out a gathering pause.
+  lastWrite_.store(GatherClock::now().time_since_epoch().count());
+  if (gathering_.load()) wrote_.set();
   Done written;
   {
     std::lock_guard io(ioMutex_);
@@ -244,10 +250,33 @@ void SerialTransport::ReportCommErrors(SerialPort& port) {
   if (flags && *flags != 0 && lineErrors_) lineErrors_(*flags);
 }
 
+void SerialTransport::Gather(GatherClock::time_point until, const Event& stop) {
+  wrote_.reset();
+  // Set before the last write is looked at, and WritePort stores the time
+  // before it looks at the flag: a write either shows in lastWrite_ here or
+  // sets wrote_.
+  gathering_.store(true);
+  for (;;) {
+    const auto now = GatherClock::now();
+    const auto sinceWrite = now - GatherClock::time_point(GatherClock::duration(lastWrite_.load()));
+    if (sinceWrite < quietAfterWrite_.load() || now >= until) break;
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - now);
+    const timespec timeout{static_cast<time_t>(left.count() / 1000000000), static_cast<long>(left.count() % 1000000000)};
+    pollfd p[2] = {{stop.fd(), POLLIN, 0}, {wrote_.fd(), POLLIN, 0}};
+    const int r = ::ppoll(p, 2, &timeout, nullptr);
+    if (r > 0 || (r < 0 && errno != EINTR)) break;
+  }
+  gathering_.store(false);
+}
+
 void SerialTransport::CommThread(std::shared_ptr<SerialPort> port, std::shared_ptr<Event> stop,
                                  RingConsumer* consumer) {
   tlCommThreadOf = this;
+  // Named for profilers and the benchmarks' account of where time goes.
+  ::pthread_setname_np(::pthread_self(), "qmx-port");
   std::array<std::uint8_t, kReadChunk> buffer;
+  // When the thread last began to wait for the port.
+  GatherClock::time_point looking = GatherClock::now();
   bool lost = false;
   if (consumer) consumer->ReaderStarted();
   for (;;) {
@@ -279,6 +308,12 @@ void SerialTransport::CommThread(std::shared_ptr<SerialPort> port, std::shared_p
       ring_.SignalIfUnread();
     }
     ReportCommErrors(*port);
+    if (*n > 0) {
+      const auto now = GatherClock::now();
+      const auto gather = gather_.load();
+      if (gather.count() > 0 && now - looking < gather) Gather(now + gather, *stop);
+    }
+    looking = GatherClock::now();
   }
   if (consumer) consumer->ReaderEnded();
 

@@ -92,6 +92,19 @@ class SerialTransport {
   // How the settling time is waited for (default: the thread sleeps). The
   // program waits with its windows alive, so that Cancel works meanwhile.
   void SetSleeper(std::function<void(std::chrono::milliseconds)> sleeper) { sleeper_ = std::move(sleeper); }
+  // A stream of frames that nobody asked for (bytes that come less than
+  // `gather` after the reading thread began to wait, nothing written for
+  // `quietAfterWrite`) is taken in gulps: after each read the thread lets
+  // the bytes gather in the driver for `gather` before it looks again, so
+  // that a flood of small frames costs one wake-up per `gather` instead of
+  // one per frame. Sparse bytes are taken at once, and so is every reply and
+  // echo: a write ends a pause and keeps the next ones off for
+  // `quietAfterWrite`. Defaults 10 ms and 1000 ms; a zero `gather` turns
+  // gathering off.
+  void SetGatherTimes(std::chrono::milliseconds gather, std::chrono::milliseconds quietAfterWrite) {
+    gather_.store(gather);
+    quietAfterWrite_.store(quietAfterWrite);
+  }
   // True while the reading thread of the last open runs.
   bool CommThreadRunning() const { return threadRunning_.load(); }
 
@@ -106,6 +119,9 @@ class SerialTransport {
   Done StopWith(Done failure);
   void SettleWait();
   void CommThread(std::shared_ptr<SerialPort> port, std::shared_ptr<Event> stop, RingConsumer* consumer);
+  // Lets received bytes gather in the driver until `until`; ends early on
+  // `stop` or a write.
+  void Gather(std::chrono::steady_clock::time_point until, const Event& stop);
   void ReportCommErrors(SerialPort& port);
   void SetOpen(bool open);
   void SignalCommStop();
@@ -134,6 +150,13 @@ class SerialTransport {
   std::atomic<std::chrono::milliseconds> settleTime_{std::chrono::milliseconds(100)};
   std::function<void(std::chrono::milliseconds)> sleeper_;
   std::atomic<bool> threadRunning_{false};
+  // The last write's time (steady clock, since its epoch), and the event
+  // that ends a gathering pause when a write comes during one.
+  std::atomic<std::chrono::milliseconds> gather_{std::chrono::milliseconds(10)};
+  std::atomic<std::chrono::milliseconds> quietAfterWrite_{std::chrono::milliseconds(1000)};
+  std::atomic<std::chrono::steady_clock::rep> lastWrite_{0};
+  std::atomic<bool> gathering_{false};
+  Event wrote_;
 };
 
 }  // namespace qmx

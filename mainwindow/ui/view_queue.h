@@ -5,8 +5,14 @@
 // wake-up instead of one per frame. Under a flood (kFloodItems view events
 // or more within kDrainGap), a wake-up that comes less than kDrainGap after
 // the last pass waits for the rest of that gap: the views then change about
-// 20 times a second, each time by many rows, which costs far less than a
-// row or two a thousand times a second. Sparse events still show at once.
+// 10 times a second, each time by many rows, which costs far less than a
+// row or two a thousand times a second (painting the rows in view is most
+// of a pass). Sparse events still show at once.
+// While a flood lasts, each pass arms the next one kDrainGap later and the
+// events queued meanwhile post no wake-up of their own: one wake-up of the
+// user-interface thread per pass. A pass works for kPassBudget at most, then
+// lets the thread handle what else waits (typing, painting) and goes on
+// from a zero-time timer: a key's echo never waits behind a backlog.
 #pragma once
 
 #include <QPointer>
@@ -31,8 +37,11 @@ class PollIoTab;
 
 class ViewQueue : public ViewSink {
  public:
-  static constexpr std::chrono::milliseconds kDrainGap{50};
+  static constexpr std::chrono::milliseconds kDrainGap{100};
   static constexpr std::size_t kFloodItems = 16;
+  static constexpr std::chrono::milliseconds kPassBudget{4};
+  // Received packets shown between looks at the clock.
+  static constexpr std::size_t kBudgetStep = 64;
 
   // Wake-ups are handled in `context`'s thread while it lives.
   ViewQueue(QObject* context, SerialTab& serial, EventsTab& events, PollIoTab& poll, NetworkTab& network);
@@ -86,6 +95,9 @@ class ViewQueue : public ViewSink {
   std::mutex mutex_;
   std::vector<Item> queue_;
   std::atomic<bool> frameMarked_{false};  // a FrameMark waits in queue_
+  // A pass is due (armed by the one before, or a continuation): Push posts
+  // no wake-up. Guarded by mutex_.
+  bool passDue_ = false;
   // Tells posted wake-ups that this queue is gone.
   std::shared_ptr<ViewQueue*> self_;
 };

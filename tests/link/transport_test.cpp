@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "link/event.h"
 #include "link/failure_text.h"
@@ -485,6 +489,136 @@ TEST(LineErrors, FirstFlagInReportOrderWins) {
   }
   EXPECT_EQ(FirstLineError(0).message, nullptr);
   EXPECT_EQ(FirstLineError(0x100u).caption, nullptr);
+}
+
+// A consumer driven by the reading thread: takes each block as it is put
+// into the ring, and notes when a given byte came.
+class GulpCounter : public RingConsumer {
+ public:
+  GulpCounter(ReceiveRing& ring, std::uint8_t marker) : ring_(ring), marker_(marker) {}
+  void ReaderStarted() override {}
+  void ReaderEnded() override {}
+  void BytesWritten() override {
+    std::uint8_t buf[4096];
+    std::lock_guard lock(mutex_);
+    ++gulps_;
+    while (const std::size_t n = ring_.Read(buf)) {
+      bytes_.insert(bytes_.end(), buf, buf + n);
+      if (std::find(buf, buf + n, marker_) != buf + n) markerAt_ = std::chrono::steady_clock::now();
+    }
+  }
+  std::size_t Gulps() const {
+    std::lock_guard lock(mutex_);
+    return gulps_;
+  }
+  std::vector<std::uint8_t> Bytes() const {
+    std::lock_guard lock(mutex_);
+    return bytes_;
+  }
+  std::optional<std::chrono::steady_clock::time_point> TakeMarkerTime() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(markerAt_, std::nullopt);
+  }
+
+ private:
+  ReceiveRing& ring_;
+  const std::uint8_t marker_;
+  mutable std::mutex mutex_;
+  std::size_t gulps_ = 0;
+  std::vector<std::uint8_t> bytes_;
+  std::optional<std::chrono::steady_clock::time_point> markerAt_;
+};
+
+constexpr std::uint8_t kMarker = 0xEE;
+
+// Writes a block of 8 bytes (never kMarker) every `period` until stopped;
+// all it wrote, in order, once joined.
+struct Flood {
+  Flood(PtyPair& pty, std::chrono::milliseconds period)
+      : thread([this, &pty, period] {
+          for (std::uint8_t i = 0; !stop; ++i) {
+            const std::vector<std::uint8_t> block(8, static_cast<std::uint8_t>(i % 0x80));
+            pty.WriteMaster(block);
+            sent.insert(sent.end(), block.begin(), block.end());
+            std::this_thread::sleep_for(period);
+          }
+        }) {}
+  ~Flood() {
+    if (thread.joinable()) Join();
+  }
+  std::vector<std::uint8_t> Join() {
+    stop = true;
+    thread.join();
+    return sent;
+  }
+  std::atomic<bool> stop{false};
+  std::vector<std::uint8_t> sent;
+  std::thread thread;
+};
+
+// The transport with a GulpCounter as its ring's consumer; the reading
+// thread ends before the counter goes.
+struct GatherLink : PtyLink {
+  GatherLink() { transport.SetRingConsumer(&counter); }
+  ~GatherLink() { transport.StopComm(); }
+  bool Open(const PtyPair& pty, std::chrono::milliseconds gather, std::chrono::milliseconds quietAfterWrite) {
+    transport.SetGatherTimes(gather, quietAfterWrite);
+    return transport.OpenCommPort(k9600, pty.SlavePath(), true).ok();
+  }
+  GulpCounter counter{ring, kMarker};
+};
+
+TEST(TransportGathering, AFloodIsTakenInGulpsWholeAndInOrderAndStopsAtOnce) {
+  PtyPair pty;
+  GatherLink l;
+  ASSERT_TRUE(l.Open(pty, 20ms, 1000ms));
+  Flood flood(pty, 1ms);
+  std::this_thread::sleep_for(400ms);
+  const std::vector<std::uint8_t> sent = flood.Join();
+  ASSERT_TRUE(Eventually([&] { return l.counter.Bytes().size() >= sent.size(); }));
+  EXPECT_TRUE(l.counter.Bytes() == sent) << "bytes lost or reordered";
+  // One block a millisecond, taken every 20 ms or so.
+  EXPECT_LT(l.counter.Gulps(), sent.size() / 8 / 3) << sent.size() / 8 << " blocks";
+
+  // A stop does not wait for a pause to end.
+  l.transport.SetGatherTimes(2000ms, 1000ms);
+  Flood more(pty, 1ms);
+  std::this_thread::sleep_for(50ms);
+  const auto start = std::chrono::steady_clock::now();
+  l.transport.StopComm();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+  more.Join();
+}
+
+TEST(TransportGathering, AnAnswerToAWriteAndBytesAfterSilenceAreTakenAtOnce) {
+  PtyPair pty;
+  GatherLink l;
+  // Pauses far longer than any wait below.
+  ASSERT_TRUE(l.Open(pty, 400ms, 150ms));
+  const auto markerDelay = [&] {
+    const auto sent = std::chrono::steady_clock::now();
+    pty.WriteMaster(std::vector<std::uint8_t>{kMarker});
+    std::optional<std::chrono::steady_clock::time_point> at;
+    Eventually([&] { return (at = l.counter.TakeMarkerTime()).has_value(); });
+    return at ? *at - sent : std::chrono::steady_clock::duration::max();
+  };
+
+  // After silence, two lone bytes, the second soon after the first.
+  std::this_thread::sleep_for(500ms);
+  pty.WriteMaster(std::vector<std::uint8_t>{1});
+  std::this_thread::sleep_for(30ms);
+  EXPECT_LT(markerDelay(), 150ms);
+
+  // During a flood, what a write asks for. Three times: a pause under way
+  // could end just in time once.
+  std::this_thread::sleep_for(500ms);
+  Flood flood(pty, 2ms);
+  for (int i = 0; i < 3; ++i) {
+    std::this_thread::sleep_for(250ms);  // past the quiet after the last write
+    ASSERT_TRUE(l.transport.WriteByte(0x55));
+    EXPECT_LT(markerDelay(), 150ms) << "answer " << i;
+  }
+  flood.Join();
 }
 
 }  // namespace

@@ -22,7 +22,10 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <algorithm>
+#include <atomic>
+#include <functional>
 #include <filesystem>
 #include <cstdint>
 #include <optional>
@@ -370,6 +373,82 @@ TEST_F(SerialTabTest, ScrollRealTimeFollowsTheDataWithoutTakingTheFocus) {
   EXPECT_EQ(bar->value(), bar->maximum());
   QTest::keyClicks(tab().TransmitEdit, "!");
   EXPECT_EQ(tab().TransmitEdit->text(), "This is a test!");
+}
+
+// A key typed while a backlog of received rows waits is taken, and its
+// field painted, before the backlog is through; the rows still all come,
+// in order.
+TEST_F(SerialTabTest, TypingIsNotHeldBehindABacklogOfRows) {
+  ASSERT_NO_FATAL_FAILURE(ShowActive());
+  tab().TransmitEdit->setFocus();
+  tab().TransmitEdit->clear();
+  constexpr std::size_t kBacklog = 20000;
+  const std::uint64_t before = tab().PacketsShown();
+  for (std::size_t i = 0; i < kBacklog; ++i)
+    set.form1.Sink().ReceivedData(static_cast<std::uint16_t>(i), 0x40, Bytes{0x11});
+  // The key comes from the window system after the rows were queued.
+  std::optional<std::uint64_t> shownAtKey, shownAtPaint;
+  struct Watch : QObject {
+    std::function<void(QEvent*)> seen;
+    bool eventFilter(QObject*, QEvent* e) override {
+      seen(e);
+      return false;
+    }
+  } watch;
+  watch.seen = [&](QEvent* e) {
+    if (e->type() == QEvent::KeyPress && !shownAtKey) shownAtKey = tab().PacketsShown() - before;
+    if (e->type() == QEvent::Paint && shownAtKey && !shownAtPaint) shownAtPaint = tab().PacketsShown() - before;
+  };
+  tab().TransmitEdit->installEventFilter(&watch);
+  QCoreApplication::postEvent(tab().TransmitEdit, new QKeyEvent(QEvent::KeyPress, Qt::Key_4, Qt::NoModifier, "4"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return tab().PacketsShown() - before >= kBacklog; }, 60000));
+  tab().TransmitEdit->removeEventFilter(&watch);
+  EXPECT_EQ(tab().TransmitEdit->text(), "4");
+  ASSERT_TRUE(shownAtKey && shownAtPaint);
+  EXPECT_LT(*shownAtKey, kBacklog);
+  EXPECT_LT(*shownAtPaint, kBacklog);
+  // The newest rows, in order: each packet's address is its number.
+  const QStringList addresses = Lines(tab().MACAddressRichEdit);
+  ASSERT_EQ(static_cast<std::size_t>(addresses.size()), SerialTab::kMaxRows);
+  for (std::size_t row = 0; row < SerialTab::kMaxRows; ++row) {
+    const auto n = static_cast<std::uint16_t>(kBacklog - SerialTab::kMaxRows + row);
+    ASSERT_EQ(addresses[static_cast<qsizetype>(row)], QString::fromStdString(NetworkAddressText(n))) << "row " << row;
+  }
+}
+
+// Under a flood the user-interface thread is woken once for each pass over
+// the queued rows, by the pass before it, not by the rows themselves.
+TEST_F(SerialTabTest, AFloodWakesTheWindowOncePerPass) {
+  ASSERT_NO_FATAL_FAILURE(ShowActive());
+  int posted = 0;
+  struct Count : QObject {
+    int* n;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::MetaCall) ++*n;
+      return false;
+    }
+  } count;
+  count.n = &posted;
+  std::atomic<bool> stop{false};
+  std::atomic<std::uint64_t> sent{0};
+  std::thread radio([&] {
+    while (!stop) {
+      set.form1.Sink().FrameReceived();
+      set.form1.Sink().ReceivedData(0x0002, 0x40, Bytes{0x11});
+      ++sent;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  const std::uint64_t before = tab().PacketsShown();
+  // Counted once the flood is under way: its first rows wake the thread.
+  QTest::qWait(static_cast<int>(2 * ViewQueue::kDrainGap.count()));
+  set.form1.installEventFilter(&count);
+  QTest::qWait(static_cast<int>(6 * ViewQueue::kDrainGap.count()));
+  stop = true;
+  radio.join();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return tab().PacketsShown() - before >= sent; }, 5000));
+  set.form1.removeEventFilter(&count);
+  EXPECT_LE(posted, 1) << sent << " frames";
 }
 
 // With Scroll RealTime on, each frame that arrives brings the view back to
