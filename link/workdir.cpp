@@ -122,9 +122,18 @@ WorkDirLock& WorkDirLock::operator=(WorkDirLock&& other) noexcept {
 // ---- A second program in the folder.
 
 std::string OwnFolderName(std::string_view port, int n) {
-  if (const auto slash = port.rfind('/'); slash != std::string_view::npos) port.remove_prefix(slash + 1);
+  std::string name;
+  if (const auto slash = port.rfind('/'); slash != std::string_view::npos) {
+    const std::string_view last = port.substr(slash + 1);
+    // A bare number ("/dev/pts/3") says little: its folder goes with it.
+    if (!last.empty() && last.find_first_not_of("0123456789") == std::string_view::npos && slash > 0) {
+      const std::string_view parent = port.substr(0, slash);
+      name = std::string(parent.substr(parent.rfind('/') + 1)) + "-";
+    }
+    port = last;
+  }
   if (port.empty()) return "qmxdemo-" + std::to_string(n + 1);
-  std::string name(port);
+  name += port;
   for (char& c : name) {
     const bool fits = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
                       c == '_' || c == '.';

@@ -93,7 +93,8 @@ class WorkDirLock {
 // The name of the `n`th folder of its own (n from 1) that a second program
 // in a folder is offered: the port it was started on ("ttyUSB0",
 // "ttyUSB0-2", …), or "qmxdemo-2", "qmxdemo-3", … without one. A port
-// given as a path is named by its last part; characters that do not belong
+// given as a path is named by its last part ("pts-3" for "/dev/pts/3",
+// whose last part is a bare number); characters that do not belong
 // in a folder name become '_'.
 std::string OwnFolderName(std::string_view port, int n);
 

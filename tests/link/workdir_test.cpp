@@ -144,6 +144,7 @@ TEST(OwnFolderName, ThePortOrANumberedName) {
       {"ttyUSB0", 2, "ttyUSB0-2"},
       {"/dev/serial/by-id/usb-FTDI_radio-if00", 1, "usb-FTDI_radio-if00"},
       {"SIM", 3, "SIM-3"},
+      {"/dev/pts/3", 2, "pts-3-2"},
       {"", 1, "qmxdemo-2"},
       {"", 2, "qmxdemo-3"},
       {"/dev/", 1, "qmxdemo-2"},
