@@ -135,7 +135,7 @@ void BM_ReceivedViewFlood(benchmark::State& state) {
           qmx::Announcement join;
           join.code = 0xA2;
           join.address = static_cast<std::uint16_t>(i);
-          join.mac = "00:13:A2:00:40:0A:" + qmx::NetworkAddressText(static_cast<std::uint16_t>(i)).substr(2, 2) + ":" +
+          join.mac = "02:51:4D:58:24:0A:" + qmx::NetworkAddressText(static_cast<std::uint16_t>(i)).substr(2, 2) + ":" +
                      qmx::NetworkAddressText(static_cast<std::uint16_t>(i)).substr(4, 2);
           window.Sink().Announced(join);
         }

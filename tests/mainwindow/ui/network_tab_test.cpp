@@ -371,12 +371,12 @@ TEST_F(NetworkTabTest, FindRadiosAsksEachAddressAndAddsThoseThatAnswer) {
 // ---- Pictures
 
 void FillForPicture(NetworkTab& tab, test::FakeClock& clock) {
-  tab.SetBase(0x0000, "00:13:A2:00:40:0A:11:00");
+  tab.SetBase(0x0000, "02:51:4D:58:24:0A:11:00");
   for (int i = 1; i <= 30; ++i) {
     Announcement join;
     join.code = 0xA2;
     join.address = static_cast<std::uint16_t>(i);
-    join.mac = QString::asprintf("00:13:A2:00:40:0A:%02X:%02X", i, 0x30 + i).toStdString();
+    join.mac = QString::asprintf("02:51:4D:58:24:0A:%02X:%02X", i, 0x30 + i).toStdString();
     tab.Announced(join);
   }
   tab.EventsApplied();
