@@ -52,7 +52,10 @@ std::optional<std::string> NormalMac(std::string_view text) {
 std::optional<double> Node::MeanLqi(Clock::time_point now) const {
   double sum = 0;
   std::size_t count = 0;
-  for (auto it = lqi.rbegin(); it != lqi.rend() && now - it->at <= kLqiWindow; ++it, ++count) sum += it->lqi;
+  for (auto it = lqi.rbegin(); it != lqi.rend() && now - it->at <= kLqiWindow; ++it) {
+    sum += static_cast<double>(it->lqi) * it->count;
+    count += it->count;
+  }
   if (count == 0) return std::nullopt;
   return sum / static_cast<double>(count);
 }
@@ -116,7 +119,14 @@ void NodeTable::Heard(std::size_t row, std::optional<std::uint8_t> lqi, bool fra
   if (node.state == NodeState::Left) node.state = NodeState::Heard;  // it is back
   if (lqi) {
     node.lastLqi = lqi;
-    node.lqi.push_back({now, *lqi});
+    if (!node.lqi.empty() && now - node.lqi.back().at < kLqiStep) {
+      LqiSample& last = node.lqi.back();
+      const std::uint64_t total = std::uint64_t{last.lqi} * last.count + *lqi;
+      ++last.count;
+      last.lqi = static_cast<std::uint8_t>((total + last.count / 2) / last.count);
+    } else {
+      node.lqi.push_back({now, *lqi});
+    }
     while (now - node.lqi.front().at > kLqiWindow) node.lqi.pop_front();
   }
   Mark(row);

@@ -59,9 +59,15 @@ inline constexpr auto kLqiWindow = std::chrono::seconds(60);
 // between pairs or none; nothing for anything else.
 std::optional<std::string> NormalMac(std::string_view text);
 
+// Samples heard within this time of a row's last one are folded into it,
+// so that a radio that floods keeps a few hundred samples a minute, not
+// one per frame.
+inline constexpr auto kLqiStep = std::chrono::milliseconds(250);
+
 struct LqiSample {
-  Clock::time_point at;
-  std::uint8_t lqi = 0;
+  Clock::time_point at;  // the first value folded in
+  std::uint8_t lqi = 0;  // the mean of the values folded in, rounded
+  std::uint32_t count = 1;
 };
 
 struct Node {

@@ -176,6 +176,21 @@ TEST_F(TableFixture, LqiSamplesOfTheLastMinuteAndAges) {
 // 250 remotes join, leave and rejoin at random addresses: every MAC keeps
 // one row at its latest address, every address leads to the row that last
 // took it, and the change lists name each row once, in order.
+TEST_F(TableFixture, AFloodKeepsOneLqiSampleAStepWeightedByTheFramesInIt) {
+  table.ReceivedData(0x0002, 100);
+  const Node& node = table.Rows().at(table.RowOf(0x0002).value());
+  clock.Advance(kLqiStep / 2);
+  table.ReceivedData(0x0002, 201);
+  table.ReceivedData(0x0002, 201);
+  clock.Advance(kLqiStep / 2);
+  table.ReceivedData(0x0002, 10);
+  ASSERT_EQ(node.lqi.size(), 2u);
+  EXPECT_EQ(node.lqi[0].lqi, 168);  // 167.3, rounded as it was folded in
+  EXPECT_EQ(node.lqi[0].count, 3u);
+  EXPECT_DOUBLE_EQ(node.MeanLqi(clock.Now()).value(), (168 * 3 + 10) / 4.0);
+  EXPECT_EQ(node.frames, 4u);
+}
+
 TEST_F(TableFixture, ChurnKeepsOneRowPerMacAndTheIndexesTrue) {
   std::mt19937 rng(7);
   std::map<std::uint8_t, std::uint16_t> at;  // MAC seed -> address
