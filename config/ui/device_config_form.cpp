@@ -372,10 +372,14 @@ FileRequest ProfileFile(const char* caption) {
 }  // namespace
 
 void TDeviceConfigForm::ShowRadioStatus() {
-  StatusBar1->setText(RadioIndex == 0 ? QString("Local radio")
-                                      : QString("Poll I/O radio %1 at %2")
-                                            .arg(RadioIndex)
-                                            .arg(QString::fromStdString(HexText(NetworkAddress, 4))));
+  if (RadioIndex == 0) {
+    StatusBar1->setText("Local radio");
+    return;
+  }
+  QString text = QString("Poll I/O radio %1 at %2").arg(RadioIndex).arg(QString::fromStdString(HexText(NetworkAddress, 4)));
+  if (const std::optional<std::string> name = nameAt_ ? nameAt_(NetworkAddress) : std::nullopt)
+    text += "  (" + QString::fromStdString(*name) + ")";
+  StatusBar1->setText(text);
 }
 
 void TDeviceConfigForm::Mark(std::size_t setting, bool on) {

@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 #include <memory>
 #include <vector>
 
@@ -41,6 +43,8 @@ class TDeviceConfigForm : public QDialog {
   // Shows the dialog modally for one radio: 0 the local radio, 1 … 4 a Poll
   // I/O radio at its network address.
   int Open(int index, std::uint16_t address = 0);
+  // The name the user gave the radio at an address, shown beside it.
+  void SetNames(std::function<std::optional<std::string>(std::uint16_t)> nameAt) { nameAt_ = std::move(nameAt); }
 
   // 0: the local radio; 1 … 4: the radios of the Poll I/O tab.
   int RadioIndex = 0;
@@ -110,6 +114,7 @@ class TDeviceConfigForm : public QDialog {
   Prompter* prompter_ = nullptr;
   std::unique_ptr<LinePort> line_;
   std::function<void()> localStatus_;
+  std::function<std::optional<std::string>(std::uint16_t)> nameAt_;
   // Per entry of DialogSettings(): its controls.
   std::vector<std::vector<QWidget*>> controls_;
   // The radio's image slot as last filled or written: what Apply compares

@@ -247,7 +247,10 @@ void TForm1::ShowNamesInLists() {
 
 void TForm1::SetForms(const MainWindowForms& forms) {
   forms_ = forms;
-  if (forms_.config) forms_.config->Attach(link_, image_, prompter_, [this] { ShowLocalStatus(); });
+  if (forms_.config) {
+    forms_.config->Attach(link_, image_, prompter_, [this] { ShowLocalStatus(); });
+    forms_.config->SetNames([this](std::uint16_t address) { return Network->NameAt(address); });
+  }
   if (forms_.mac)
     forms_.mac->Attach(link_, prompter_, [this](const QString& text) { MACAddressStaticText->setText(text); });
 }

@@ -225,6 +225,21 @@ TEST_F(NetworkTabTest, PollPutsTheRadioIntoAFreeSlotAndSaysSoWhenNoneIsFree) {
   for (int i = 0; i < kRemoteRadios; ++i) EXPECT_NE(rows[static_cast<std::size_t>(i)].networkAddress->currentText(), "0x0002");
 }
 
+TEST_F(NetworkTabTest, ConfigureOpensTheDialogOnThatRemoteWithItsName) {
+  ConnectOnNetworkTab();
+  const int row = RowOf(0x0003);
+  ASSERT_TRUE(model().setData(model().index(row, static_cast<int>(NetColumn::Name)), "Pump house", Qt::EditRole));
+  Select(0x0003);
+  QString shown;
+  QTimer::singleShot(0, &set.config, [&] {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return set.config.isVisible(); }, 5000));
+    shown = set.config.StatusBar1->text();
+    set.config.CancelButton->click();
+  });
+  tab().ConfigureButton->click();
+  EXPECT_EQ(shown, "Poll I/O radio 1 at 0x0003  (Pump house)");
+}
+
 TEST_F(NetworkTabTest, DiagnosticsMeasuresTheLinkToThatAddress) {
   ConnectOnNetworkTab();
   Select(0x0001);
