@@ -53,7 +53,7 @@ std::optional<double> Node::MeanLqi(Clock::time_point now) const {
   double sum = 0;
   std::size_t count = 0;
   for (auto it = lqi.rbegin(); it != lqi.rend() && now - it->at <= kLqiWindow; ++it) {
-    sum += static_cast<double>(it->lqi) * it->count;
+    sum += static_cast<double>(it->sum);
     count += it->count;
   }
   if (count == 0) return std::nullopt;
@@ -120,10 +120,7 @@ void NodeTable::Heard(std::size_t row, std::optional<std::uint8_t> lqi, bool fra
   if (lqi) {
     node.lastLqi = lqi;
     if (!node.lqi.empty() && now - node.lqi.back().at < kLqiStep) {
-      LqiSample& last = node.lqi.back();
-      const std::uint64_t total = std::uint64_t{last.lqi} * last.count + *lqi;
-      ++last.count;
-      last.lqi = static_cast<std::uint8_t>((total + last.count / 2) / last.count);
+      node.lqi.back().Fold(*lqi);
     } else {
       node.lqi.push_back({now, *lqi});
     }

@@ -65,9 +65,17 @@ std::optional<std::string> NormalMac(std::string_view text);
 inline constexpr auto kLqiStep = std::chrono::milliseconds(250);
 
 struct LqiSample {
-  Clock::time_point at;  // the first value folded in
-  std::uint8_t lqi = 0;  // the mean of the values folded in, rounded
+  LqiSample() = default;
+  LqiSample(Clock::time_point when, std::uint8_t value) : at(when), lqi(value), sum(value) {}
+  void Fold(std::uint8_t value) {
+    sum += value;
+    ++count;
+    lqi = static_cast<std::uint8_t>((sum + count / 2) / count);
+  }
+  Clock::time_point at{};  // of the first value folded in
+  std::uint8_t lqi = 0;    // the mean of the values folded in, rounded
   std::uint32_t count = 1;
+  std::uint64_t sum = 0;
 };
 
 struct Node {

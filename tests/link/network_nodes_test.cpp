@@ -185,9 +185,9 @@ TEST_F(TableFixture, AFloodKeepsOneLqiSampleAStepWeightedByTheFramesInIt) {
   clock.Advance(kLqiStep / 2);
   table.ReceivedData(0x0002, 10);
   ASSERT_EQ(node.lqi.size(), 2u);
-  EXPECT_EQ(node.lqi[0].lqi, 168);  // 167.3, rounded as it was folded in
+  EXPECT_EQ(node.lqi[0].lqi, 167);
   EXPECT_EQ(node.lqi[0].count, 3u);
-  EXPECT_DOUBLE_EQ(node.MeanLqi(clock.Now()).value(), (168 * 3 + 10) / 4.0);
+  EXPECT_DOUBLE_EQ(node.MeanLqi(clock.Now()).value(), (100 + 201 + 201 + 10) / 4.0);
   EXPECT_EQ(node.frames, 4u);
 }
 
