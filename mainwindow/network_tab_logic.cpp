@@ -1,5 +1,6 @@
 #include "mainwindow/network_tab_logic.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "link/command_layer.h"
@@ -48,13 +49,6 @@ std::string AgeText(Clock::duration age) {
   return text;
 }
 
-std::optional<int> MeanLqi(const net::Node& node) {
-  if (node.lqi.empty()) return std::nullopt;
-  long sum = 0;
-  for (const net::LqiSample& s : node.lqi) sum += s.lqi;
-  return static_cast<int>((sum + static_cast<long>(node.lqi.size()) / 2) / static_cast<long>(node.lqi.size()));
-}
-
 std::string NodeCellText(const net::Node& node, NetColumn column, const std::optional<std::string>& name,
                          Clock::time_point now) {
   switch (column) {
@@ -78,8 +72,8 @@ std::string NodeCellText(const net::Node& node, NetColumn column, const std::opt
     case NetColumn::Count:
       break;
   }
-  const std::optional<int> mean = MeanLqi(node);
-  return mean ? "mean " + std::to_string(*mean) : std::string();
+  const std::optional<double> mean = node.MeanLqi(now);
+  return mean ? "mean " + std::to_string(std::lround(*mean)) : std::string();
 }
 
 std::string NodeRowText(const net::Node& node, const std::optional<std::string>& name, Clock::time_point now) {
@@ -178,9 +172,9 @@ std::string MeasurementText(std::uint16_t address, const LinkMeasurement& m) {
 }
 
 std::optional<net::AddressRange> ReadScanRange(std::string_view first, std::string_view last) {
-  const std::optional<std::uint16_t> a = NetworkAddressFromText(first), b = NetworkAddressFromText(last);
-  if (!a || !b || *a > *b || *b == 0xFFFF) return std::nullopt;
-  return net::AddressRange{*a, *b};
+  const Result<net::AddressRange> range = net::ParseAddressRange(std::string(first) + "-" + std::string(last));
+  if (!range) return std::nullopt;
+  return *range;
 }
 
 std::string ScanSummaryText(const net::ScanSummary& summary, net::AddressRange range) {

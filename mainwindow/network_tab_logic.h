@@ -38,8 +38,6 @@ std::string NodeCellText(const net::Node& node, NetColumn column, const std::opt
                          Clock::time_point now);
 // The row as Copy gives it: every cell's text, tab-separated.
 std::string NodeRowText(const net::Node& node, const std::optional<std::string>& name, Clock::time_point now);
-// The mean LQI of the samples held, or nothing without samples.
-std::optional<int> MeanLqi(const net::Node& node);
 
 // An address as lists show it beside its name: "0x0012  Kitchen"; the
 // address alone without a name.

@@ -158,18 +158,18 @@ void LqiLineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
   // One point per pixel column, the mean of its samples: a radio heard a
   // thousand times a second costs no more to draw than one heard once.
   const int columns = std::max(1, static_cast<int>(box.width()));
-  std::vector<std::pair<long, int>> sums(static_cast<std::size_t>(columns), {0, 0});
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> sums(static_cast<std::size_t>(columns), {0, 0});
   for (const net::LqiSample& s : node.lqi) {
     const double age = std::clamp(std::chrono::duration<double>(now - s.at).count() / window, 0.0, 1.0);
     const auto x = static_cast<std::size_t>(std::lround((1.0 - age) * (columns - 1)));
-    sums[x].first += s.lqi;
-    ++sums[x].second;
+    sums[x].first += s.sum;
+    sums[x].second += s.count;
   }
   std::vector<QPointF> points;
   for (std::size_t x = 0; x < sums.size(); ++x)
     if (sums[x].second)
       points.emplace_back(box.left() + static_cast<double>(x),
-                          box.bottom() - box.height() * (static_cast<double>(sums[x].first) / sums[x].second) / 255.0);
+                          box.bottom() - box.height() * (static_cast<double>(sums[x].first) / static_cast<double>(sums[x].second)) / 255.0);
   painter->save();
   painter->setRenderHint(QPainter::Antialiasing);
   const bool selected = option.state & QStyle::State_Selected;
@@ -309,7 +309,7 @@ NetworkTab::NetworkTab(CommandLayer& commands, Prompter& prompter, WorkDir& dir,
   connect(model_, &NetworkModel::NameChanged, this, &NetworkTab::NamesChanged);
   connect(model_, &NetworkModel::NameNotSaved, this, [this] {
     prompter_.MessageWithDetail("The name could not be saved.  It is kept until the program ends.", "Name",
-                                dir_.File("names.ini").string());
+                                dir_.SettingsFile(net::kNamesFile).string());
   });
   UpdateActions();
 }
