@@ -118,13 +118,6 @@ struct Row {
   std::array<std::string, 9> cells;
 };
 
-std::string MeanText(const std::optional<double>& mean) {
-  if (!mean) return {};
-  char text[16];
-  std::snprintf(text, sizeof text, "%.1f", *mean);
-  return text;
-}
-
 void PrintText(const net::NodeTable& table, const net::NameBook& names, Clock::time_point now) {
   std::vector<Row> rows;
   rows.push_back({{"Address", "MAC", "Name", "State", "First seen", "Last heard", "Frames", "Last LQI", "Mean LQI"}});
@@ -134,7 +127,7 @@ void PrintText(const net::NodeTable& table, const net::NameBook& names, Clock::t
     rows.push_back({{HexText(node.address, 4), node.mac.value_or("-"), name.value_or(""), net::NodeStateText(node.state),
                      std::to_string(net::SecondsAgo(node.firstSeen, now)) + " s",
                      std::to_string(net::SecondsAgo(node.lastHeard, now)) + " s", std::to_string(node.frames),
-                     node.lastLqi ? std::to_string(*node.lastLqi) : "-", MeanText(node.MeanLqi(now))}});
+                     node.lastLqi ? std::to_string(*node.lastLqi) : "-", net::MeanLqiText(node.MeanLqi(now))}});
     if (rows.back().cells[8].empty()) rows.back().cells[8] = "-";
   }
   std::array<std::size_t, 9> width{};

@@ -344,6 +344,13 @@ std::int64_t SecondsAgo(Clock::time_point at, Clock::time_point now) {
   return std::chrono::duration_cast<std::chrono::seconds>(now - at).count();
 }
 
+std::string MeanLqiText(const std::optional<double>& mean) {
+  if (!mean) return {};
+  char text[16];
+  std::snprintf(text, sizeof text, "%.1f", *mean);
+  return text;
+}
+
 std::string CsvField(std::string_view text) {
   if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
   std::string out = "\"";
@@ -360,13 +367,10 @@ std::string NodesCsv(const NodeTable& table, const NameBook* names, Clock::time_
     if (!node.known) continue;
     std::optional<std::string> name;
     if (names && node.mac) name = names->NameOf(*node.mac);
-    const std::optional<double> mean = node.MeanLqi(now);
-    char meanText[16] = "";
-    if (mean) std::snprintf(meanText, sizeof meanText, "%.1f", *mean);
     csv += HexText(node.address, 4) + "," + CsvField(node.mac.value_or("")) + "," + CsvField(name.value_or("")) + "," +
            NodeStateText(node.state) + "," + std::to_string(SecondsAgo(node.firstSeen, now)) + "," +
            std::to_string(SecondsAgo(node.lastHeard, now)) + "," + std::to_string(node.frames) + "," +
-           (node.lastLqi ? std::to_string(*node.lastLqi) : "") + "," + meanText + "\r\n";
+           (node.lastLqi ? std::to_string(*node.lastLqi) : "") + "," + MeanLqiText(node.MeanLqi(now)) + "\r\n";
   }
   return csv;
 }

@@ -193,6 +193,9 @@ class NameBook {
   std::map<std::string, std::string> names_;
 };
 
+// A mean LQI with one decimal ("151.5"), empty for none.
+std::string MeanLqiText(const std::optional<double>& mean);
+
 // Whole seconds from `at` to `now` (0 when `at` is later).
 std::int64_t SecondsAgo(Clock::time_point at, Clock::time_point now);
 
